@@ -1,0 +1,161 @@
+#include "stream/FileStream.h"
+
+#include <cerrno>
+#include <stdexcept>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+FileStream::~FileStream() { Close(); }
+
+#ifdef _WIN32
+
+bool FileStream::Open(const std::string& path) {
+    Close();
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FHandle = h;
+    FPosition = 0;
+    return true;
+}
+
+void FileStream::Close() {
+    if (FHandle) {
+        CloseHandle(static_cast<HANDLE>(FHandle));
+        FHandle = nullptr;
+    }
+    FPosition = 0;
+}
+
+bool FileStream::IsOpen() const { return FHandle != nullptr; }
+
+std::int64_t FileStream::Size() const {
+    if (!FHandle) {
+        throw std::logic_error("stream is closed");
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(static_cast<HANDLE>(FHandle), &size)) {
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
+    }
+    return size.QuadPart;
+}
+
+std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
+    if (!FHandle || count < 0) {
+        throw std::logic_error("read on a closed stream or with a negative count");
+    }
+    LARGE_INTEGER to;
+    to.QuadPart = FPosition;
+    if (!SetFilePointerEx(static_cast<HANDLE>(FHandle), to, nullptr, FILE_BEGIN)) {
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
+    }
+    auto* out = static_cast<char*>(buffer);
+    std::int32_t total = 0;
+    while (total < count) {
+        DWORD got = 0;
+        if (!ReadFile(static_cast<HANDLE>(FHandle), out + total,
+                      static_cast<DWORD>(count - total), &got, nullptr)) {
+            throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<std::int32_t>(got);
+    }
+    FPosition += total;
+    return total;
+}
+
+bool FileExists(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+#else
+
+bool FileStream::Open(const std::string& path) {
+    Close();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        errno = error;
+        return false;
+    }
+    FFd = fd;
+    FPosition = 0;
+    return true;
+}
+
+void FileStream::Close() {
+    if (FFd >= 0) {
+        ::close(FFd);
+        FFd = -1;
+    }
+    FPosition = 0;
+}
+
+bool FileStream::IsOpen() const { return FFd >= 0; }
+
+std::int64_t FileStream::Size() const {
+    if (FFd < 0) {
+        throw std::logic_error("stream is closed");
+    }
+    struct stat st {};
+    if (::fstat(FFd, &st) != 0) {
+        throw std::system_error(errno, std::generic_category());
+    }
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
+    if (FFd < 0 || count < 0) {
+        throw std::logic_error("read on a closed stream or with a negative count");
+    }
+    auto* out = static_cast<char*>(buffer);
+    std::int32_t total = 0;
+    while (total < count) {
+        ssize_t got = ::pread(FFd, out + total, static_cast<size_t>(count - total),
+                              static_cast<off_t>(FPosition + total));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw std::system_error(errno, std::generic_category());
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<std::int32_t>(got);
+    }
+    FPosition += total;
+    return total;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+#endif
+
+void FileStream::Seek(std::int64_t position) {
+    if (position < 0) {
+        throw std::invalid_argument("negative stream position");
+    }
+    FPosition = position;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A read-only stream over one file with 64-bit positions. The file is opened with sharing
+// that denies nothing to other programs; this class never writes.
+class FileStream {
+public:
+    FileStream() = default;
+    ~FileStream();
+    FileStream(const FileStream&) = delete;
+    FileStream& operator=(const FileStream&) = delete;
+
+    // Opens path read-only; false when it cannot be opened (this stream is then closed).
+    bool Open(const std::string& path);
+    void Close();
+    bool IsOpen() const;
+
+    // Size in bytes at the time of the call. Throws std::system_error on an OS failure.
+    std::int64_t Size() const;
+    std::int64_t Position() const { return FPosition; }
+    // Sets the position for the next read; any non-negative offset, also past the end.
+    void Seek(std::int64_t position);
+    // Reads up to count bytes at the position and advances it by the bytes read. Returns
+    // the count read: 0 at or past the end. Throws std::system_error on an OS failure, and
+    // std::logic_error when the stream is closed or count is negative.
+    std::int32_t Read(void* buffer, std::int32_t count);
+
+private:
+#ifdef _WIN32
+    void* FHandle = nullptr;
+#else
+    int FFd = -1;
+#endif
+    std::int64_t FPosition = 0;
+};
+
+// True when path names an existing regular file (not a folder).
+bool FileExists(const std::string& path);

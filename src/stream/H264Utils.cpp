@@ -1,0 +1,184 @@
+#include "stream/H264Utils.h"
+
+#include "core/Guard.h"
+#include "stream/FileStream.h"
+
+#include <array>
+#include <memory>
+
+std::int64_t FindStartCode(const std::uint8_t* data, std::int64_t available, std::int64_t from,
+                           std::int64_t lastBegin) {
+    if (from < 0) {
+        from = 0;
+    }
+    if (lastBegin > available - 3) {
+        lastBegin = available - 3;
+    }
+    if (from > lastBegin) {
+        return -1;
+    }
+    // Look for the rarer 01 byte, then back at the zeros before it: a start code beginning
+    // at i ends with its 01 at i + 2 or i + 3.
+    std::int64_t j = from + 2;
+    const std::int64_t lastOne = lastBegin + 3 < available ? lastBegin + 3 : available - 1;
+    while (j <= lastOne) {
+        const void* hit = std::memchr(data + j, 1, static_cast<std::size_t>(lastOne - j + 1));
+        if (!hit) {
+            return -1;
+        }
+        j = static_cast<const std::uint8_t*>(hit) - data;
+        if (data[j - 1] == 0 && data[j - 2] == 0) {
+            if (j - 3 >= from && data[j - 3] == 0) {
+                return j - 3; // 00 00 00 01, seen first at its first zero
+            }
+            if (j - 2 <= lastBegin) {
+                return j - 2;
+            }
+            return -1; // only a three-byte code past lastBegin remains
+        }
+        ++j;
+    }
+    return -1;
+}
+
+bool GetNalUnitLength(const std::uint8_t* Data, std::int32_t Available, std::int32_t& Length) {
+    std::int64_t searchStart;
+    if (IsStartCode4(Data, Available)) {
+        searchStart = 2;
+    } else if (IsStartCode3(Data, Available)) {
+        searchStart = 1;
+    } else {
+        return false;
+    }
+    const std::int64_t next = FindStartCode(Data, Available, searchStart, Available);
+    Length = next < 0 ? Available : static_cast<std::int32_t>(next);
+    return true;
+}
+
+bool IsH264VideoES(FileStream& Stream) {
+    return Guard("IsH264VideoES", false, [&] {
+        auto buffer = std::make_unique<std::uint8_t[]>(kIsH264VideoESBlock);
+        Stream.Seek(0);
+        const std::int32_t read = Stream.Read(buffer.get(), kIsH264VideoESBlock);
+        if (read <= 0) {
+            return false;
+        }
+        int count = 0;
+        std::int64_t pos = 0;
+        std::int64_t remaining = read;
+        for (;;) {
+            const int sc = StartCodeLength(buffer.get() + pos, remaining);
+            if (sc != 0) {
+                pos += sc;
+                remaining -= sc;
+                // The header byte may lie just past the bytes read; then nothing follows it
+                // within the block and the file is rejected below either way.
+                if (remaining > 0 && (buffer[static_cast<std::size_t>(pos)] & 0x80) != 0) {
+                    return false;
+                }
+                ++count;
+            }
+            ++pos;
+            --remaining;
+            if (remaining <= 0) {
+                return false;
+            }
+            if (count >= 2) {
+                return true;
+            }
+        }
+    });
+}
+
+void GetNalUnitTypeName(std::uint32_t NalUnitType, std::string& Name) {
+    static constexpr std::array<const char*, 32> kNames = {
+        "Unspecified",
+        "Coded slice of a non-IDR picture",
+        "Coded slice data partition A",
+        "Coded slice data partition B",
+        "Coded slice data partition C",
+        "Coded slice of an IDR picture",
+        "SEI",
+        "Sequence parameter set",
+        "Picture parameter set",
+        "Access UD",
+        "End of sequence",
+        "End of stream",
+        "Filler data",
+        "Sequence parameter set extension",
+        "Reserved",
+        "Reserved",
+        "Reserved",
+        "Reserved",
+        "Reserved",
+        "Coded slice of an auxiliary coded picture without partitioning",
+        "Coded slice of a non-IDR picture in scalable extension",
+        "Coded slice of an IDR picture in scalable extension",
+        "Reserved",
+        "Reserved",
+        "Unspecified",
+        "Unspecified",
+        "Unspecified",
+        "Unspecified",
+        "Unspecified",
+        "Unspecified",
+        "Unspecified",
+        "Unspecified",
+    };
+    if (NalUnitType < kNames.size()) {
+        Name = kNames[NalUnitType];
+    }
+}
+
+std::string PadRight(std::string_view text, std::size_t width) {
+    std::string result(text);
+    if (result.size() < width) {
+        result.append(width - result.size(), ' ');
+    }
+    return result;
+}
+
+bool Remove_emulation_prevention_three_bytes(const std::uint8_t* Source, std::int32_t Length,
+                                             std::uint8_t* Destination, std::int32_t& Written) {
+    Written = 0;
+    return Guard("Remove_emulation_prevention_three_bytes", false, [&] {
+        const std::uint8_t* src = Source;
+        std::int32_t left = Length;
+        while (left > 0) {
+            if (left >= 3 && src[0] == 0 && src[1] == 0 && src[2] == 3) {
+                Destination[Written++] = 0;
+                Destination[Written++] = 0;
+                src += 3;
+                left -= 3;
+            } else {
+                Destination[Written++] = *src++;
+                --left;
+            }
+        }
+        return true;
+    });
+}
+
+std::string NalOffsetText(std::int64_t offset) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text = "0x0000000000000000";
+    auto value = static_cast<std::uint64_t>(offset);
+    for (std::size_t i = text.size(); i > 2; --i, value >>= 4) {
+        text[i - 1] = kDigits[value & 15u];
+    }
+    return text;
+}
+
+std::string NalStartCodeText(bool fourByteStartCode, std::uint8_t header) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text = fourByteStartCode ? "0x00000001" : "0x000001";
+    text.push_back(kDigits[header >> 4]);
+    text.push_back(kDigits[header & 15u]);
+    return text;
+}
+
+std::string NalTypeText(std::uint8_t header) {
+    std::string name;
+    GetNalUnitTypeName(NalUnitType(header), name);
+    return name;
+}

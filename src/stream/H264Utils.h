@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+class FileStream;
+
+// Where one NAL unit lies in the stream file.
+struct TNalUnitLocator {
+    std::int64_t Offset;         // first byte of the start code
+    std::int32_t Len;            // start code included, up to the next start code
+    std::uint32_t StartCodeWord; // the four bytes at Offset, big-endian: 1 for 00 00 00 01
+    std::uint8_t NalHeader;      // the byte after the start code
+};
+
+inline constexpr std::int32_t kIsH264VideoESBlock = 2097152;
+
+// A four-byte start code (00 00 00 01) begins at p, all of it within the available bytes.
+inline bool IsStartCode4(const std::uint8_t* p, std::int64_t available) {
+    return available >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 1;
+}
+
+// A three-byte start code (00 00 01) begins at p, all of it within the available bytes.
+inline bool IsStartCode3(const std::uint8_t* p, std::int64_t available) {
+    return available >= 3 && p[0] == 0 && p[1] == 0 && p[2] == 1;
+}
+
+// Length of the start code that begins at p (4 tried first), 0 when none does.
+inline int StartCodeLength(const std::uint8_t* p, std::int64_t available) {
+    if (IsStartCode4(p, available)) {
+        return 4;
+    }
+    return IsStartCode3(p, available) ? 3 : 0;
+}
+
+// Position of the first start code that begins at or after from and at or before
+// lastBegin, wholly within the available bytes; -1 when there is none. Positions are
+// examined as one upward byte-by-byte scan would, so the 00 00 00 01 form is reported at
+// its first zero.
+std::int64_t FindStartCode(const std::uint8_t* data, std::int64_t available, std::int64_t from,
+                           std::int64_t lastBegin);
+
+// Measures the NAL unit whose start code begins at Data: from the start code up to the
+// next start code, or to the end of the Available bytes. False (Length unchanged) when no
+// start code begins at Data.
+bool GetNalUnitLength(const std::uint8_t* Data, std::int32_t Available, std::int32_t& Length);
+
+// True when the first 2 MiB of the stream hold two start codes whose header bytes have
+// forbidden_zero_bit clear (and no such byte with it set comes first). Moves the position.
+bool IsH264VideoES(FileStream& Stream);
+
+// The NAL unit header fields.
+inline std::uint32_t ForbiddenZeroBit(std::uint8_t header) { return header >> 7; }
+inline std::uint32_t NalRefIdc(std::uint8_t header) { return (header >> 5) & 3u; }
+inline std::uint32_t NalUnitType(std::uint8_t header) { return header & 31u; }
+
+// Sets Name to the display name of nal_unit_type; values above 31 leave it as it was.
+void GetNalUnitTypeName(std::uint32_t NalUnitType, std::string& Name);
+
+// Text followed by spaces up to width characters; a longer text is returned whole.
+std::string PadRight(std::string_view text, std::size_t width);
+
+// Copies Source to Destination without emulation-prevention bytes (the 03 of 00 00 03).
+// Source and Destination must not overlap; Destination holds at least Length bytes.
+bool Remove_emulation_prevention_three_bytes(const std::uint8_t* Source, std::int32_t Length,
+                                             std::uint8_t* Destination, std::int32_t& Written);
+
+// The NAL list's texts of one NAL unit: "0x" and 16 upper-case hexadecimal digits; the
+// start code and header byte ("0x00000001" or "0x000001", then two digits); the type name.
+std::string NalOffsetText(std::int64_t offset);
+std::string NalStartCodeText(bool fourByteStartCode, std::uint8_t header);
+std::string NalTypeText(std::uint8_t header);

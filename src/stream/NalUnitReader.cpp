@@ -1,0 +1,77 @@
+#include "stream/NalUnitReader.h"
+
+#include "stream/H264Utils.h"
+
+#include <stdexcept>
+
+TNalUnitReader::TNalUnitReader(FileStream& stream, std::int32_t blockSize)
+    : FStream(stream), FBlockSize(blockSize), FFileSize(stream.Size()) {
+    if (blockSize < 16) {
+        throw std::invalid_argument("block size too small");
+    }
+    FBuffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(blockSize));
+}
+
+bool TNalUnitReader::Holds(std::int64_t pos, std::int64_t count) const {
+    return pos >= FBufferStart && pos + count <= FBufferStart + FBufferLength;
+}
+
+void TNalUnitReader::Fill(std::int64_t pos) {
+    FStream.Seek(pos);
+    FBufferStart = pos;
+    FBufferLength = FStream.Read(FBuffer.get(), FBlockSize);
+}
+
+std::int64_t TNalUnitReader::FindFrom(std::int64_t pos) {
+    for (;;) {
+        if (pos >= FFileSize) {
+            return -1;
+        }
+        const bool bufferAtEnd = FBufferStart + FBufferLength >= FFileSize;
+        if (!Holds(pos, 1) || (!bufferAtEnd && !Holds(pos, 4))) {
+            Fill(pos);
+        }
+        const bool atEnd = FBufferStart + FBufferLength >= FFileSize;
+        // Inside the file a start code must be tested with four bytes in hand; positions
+        // closer to the block's end are examined again after the next read.
+        const std::int64_t lastBegin = atEnd ? FBufferLength - 3 : FBufferLength - 4;
+        const std::int64_t found =
+            FindStartCode(FBuffer.get(), FBufferLength, pos - FBufferStart, lastBegin);
+        if (found >= 0) {
+            return FBufferStart + found;
+        }
+        if (atEnd || FBufferLength == 0) {
+            return -1;
+        }
+        pos = FBufferStart + FBufferLength - 3;
+        Fill(pos);
+    }
+}
+
+bool TNalUnitReader::Next(TNalUnitSpan& span) {
+    const std::int64_t at = FStarted ? FNext : FindFrom(0);
+    FStarted = true;
+    if (at < 0) {
+        FNext = -1;
+        return false;
+    }
+    if (!Holds(at, 5)) {
+        Fill(at);
+    }
+    const std::int64_t rel = at - FBufferStart;
+    const std::uint8_t* p = FBuffer.get() + rel;
+    const std::int64_t available = FBufferLength - rel;
+    span = TNalUnitSpan{};
+    span.Offset = at;
+    span.StartCodeLength = StartCodeLength(p, available);
+    if (span.StartCodeLength == 0) {
+        throw std::runtime_error("the file changed while it was read");
+    }
+    if (available > span.StartCodeLength) {
+        span.Header = p[span.StartCodeLength];
+        span.HasHeader = true;
+    }
+    FNext = FindFrom(at + span.StartCodeLength);
+    span.Length = (FNext < 0 ? FFileSize : FNext) - at;
+    return true;
+}

@@ -1,0 +1,223 @@
+#pragma once
+
+// The widget and platform operations the viewer's logic relies on, as small interfaces.
+// The logic (app/, hexview/, syntax/) sees only these; src/qt/ realises them with Qt
+// widgets and tests/support/ with recording fakes.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Virtual-key codes of the keys the handlers look at (the Windows values).
+namespace Key {
+inline constexpr int PageUp = 0x21;
+inline constexpr int PageDown = 0x22;
+inline constexpr int End = 0x23;
+inline constexpr int Home = 0x24;
+inline constexpr int Up = 0x26;
+inline constexpr int Down = 0x28;
+} // namespace Key
+
+using KeyDownHandler = std::function<void(int key)>;
+using NotifyHandler = std::function<void()>;
+
+// Scroll codes a scroll bar delivers with its scroll notification.
+enum class ScrollCode {
+    LineUp,
+    LineDown,
+    PageUp,
+    PageDown,
+    ThumbReleased, // the thumb was let go at a new position
+    ThumbDragged,  // the thumb is being dragged
+    Top,
+    Bottom,
+    EndScroll,
+};
+
+// Handler of a scroll notification; it may change the position the bar takes.
+using ScrollHandler = std::function<void(ScrollCode code, int& position)>;
+
+// The four texts of one row of the virtual report list: the caption and three sub-items.
+struct TReportRow {
+    std::string Caption;
+    std::string SubItems[3];
+};
+
+// ListView1: a report list in virtual mode. It stores no rows, only their count, and asks
+// for the texts of the rows it draws.
+class IReportList {
+public:
+    virtual ~IReportList() = default;
+    virtual void SetRowCount(int count) = 0;
+    virtual int RowCount() const = 0;
+    // Rows that are fully visible at the list's present size.
+    virtual int RowsPerPage() const = 0;
+    // Index of the selected row, -1 when none.
+    virtual int SelectedIndex() const = 0;
+    virtual std::string SelectedCaption() const = 0;
+    virtual void Select(int index) = 0;
+    virtual void ClearSelection() = 0;
+    virtual void SetFocus() = 0;
+    virtual void Invalidate() = 0;
+    virtual int ColumnWidth(int column) const = 0;
+    virtual void SetColumnWidth(int column, int width) = 0;
+};
+
+// ListBox1: a list of text lines (the hex view's list).
+class ILineList {
+public:
+    virtual ~ILineList() = default;
+    virtual void Clear() = 0;
+    virtual void Append(const std::string& text) = 0;
+    virtual int Count() const = 0;
+    virtual std::string Line(int index) const = 0;
+    virtual void SetLine(int index, const std::string& text) = 0;
+    // Index of the selected line, -1 when none.
+    virtual int SelectedIndex() const = 0;
+    virtual void SetSelectedIndex(int index) = 0;
+    // Height of the area that shows lines, and of one line, in pixels.
+    virtual int InnerHeight() const = 0;
+    virtual int LineHeight() const = 0;
+    virtual void SetFont(const std::string& family, int pointSize) = 0;
+    virtual void SetFocus() = 0;
+    // Delivered before the list's own key handling, which runs afterwards as usual.
+    // An empty handler detaches the previous one.
+    virtual void SetKeyDownHandler(KeyDownHandler handler) = 0;
+};
+
+// ScrollBar1, ScrollBar2. Every position given is clamped to the range.
+class IScrollBar {
+public:
+    virtual ~IScrollBar() = default;
+    virtual int Position() const = 0;
+    virtual void SetPosition(int position) = 0;
+    virtual int Minimum() const = 0;
+    virtual void SetMinimum(int minimum) = 0;
+    virtual int Maximum() const = 0;
+    virtual void SetMaximum(int maximum) = 0;
+    virtual void SetPageSize(int pageSize) = 0;
+    virtual void SetSmallChange(int change) = 0;
+    virtual void SetLargeChange(int change) = 0;
+    // Scroll codes with a changeable position. An empty handler detaches.
+    virtual void SetScrollHandler(ScrollHandler handler) = 0;
+    // Delivered after the bar's own tracking of a press has ended. An empty handler detaches.
+    virtual void SetMouseDownHandler(NotifyHandler handler) = 0;
+};
+
+// An opaque handle on one line of a syntax tree.
+struct TTreeLineTag;
+using TTreeLine = TTreeLineTag*;
+
+// TreeView1: an ordered tree of text lines. Children keep the order they were added in;
+// a new line starts collapsed.
+class ITreeLines {
+public:
+    virtual ~ITreeLines() = default;
+    virtual void ClearLines() = 0;
+    // Inserts a top-level line before all existing top-level lines.
+    virtual TTreeLine AddRootLine(const std::string& text) = 0;
+    // Appends a line as the last child of parent.
+    virtual TTreeLine AddChildLine(TTreeLine parent, const std::string& text) = 0;
+    // Shows the line's direct children; the children's own state is not changed.
+    virtual void ExpandLine(TTreeLine line) = 0;
+};
+
+enum class TWindowState { Normal, Minimized, Maximized };
+
+// Form1: the main window's geometry and caption.
+class IMainWindow {
+public:
+    virtual ~IMainWindow() = default;
+    virtual std::string Caption() const = 0;
+    virtual void SetCaption(const std::string& caption) = 0;
+    virtual int Left() const = 0;
+    virtual int Top() const = 0;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    virtual void SetBounds(int left, int top, int width, int height) = 0;
+    virtual TWindowState State() const = 0;
+    virtual void SetState(TWindowState state) = 0;
+    virtual int Panel2Width() const = 0;
+    virtual void SetPanel2Width(int width) = 0;
+    virtual void Close() = 0;
+};
+
+// A menu item with a check mark (Help > Check For Updates).
+class IMenuCheck {
+public:
+    virtual ~IMenuCheck() = default;
+    virtual bool Checked() const = 0;
+    virtual void SetChecked(bool checked) = 0;
+};
+
+// tmUpdate: fires on the user-interface thread while enabled.
+class ITimer {
+public:
+    virtual ~ITimer() = default;
+    virtual bool Enabled() const = 0;
+    virtual void SetEnabled(bool enabled) = 0;
+};
+
+// Modal dialogs and message boxes.
+class IDialogs {
+public:
+    virtual ~IDialogs() = default;
+    // Runs the open-file dialog; no value when the user cancels.
+    virtual std::optional<std::string> OpenFileName() = 0;
+    virtual void ShowMessage(const std::string& text) = 0;
+    virtual void ShowInformation(const std::string& title, const std::string& text) = 0;
+    // A Yes/No question; true for Yes.
+    virtual bool Confirm(const std::string& title, const std::string& text) = 0;
+};
+
+// The screen cursor, for the whole application.
+class ICursor {
+public:
+    virtual ~ICursor() = default;
+    virtual void SetBusy() = 0;
+    virtual void SetDefault() = 0;
+};
+
+// Shows the busy cursor for its lifetime and always restores the normal one.
+class TBusyCursor {
+public:
+    explicit TBusyCursor(ICursor* cursor) : FCursor(cursor) {
+        if (FCursor) {
+            FCursor->SetBusy();
+        }
+    }
+    ~TBusyCursor() {
+        if (FCursor) {
+            FCursor->SetDefault();
+        }
+    }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+
+private:
+    ICursor* FCursor;
+};
+
+// Per-user settings of 32-bit values (the registry's REG_DWORD values on Windows).
+class ISettingsStore {
+public:
+    virtual ~ISettingsStore() = default;
+    virtual std::optional<std::uint32_t> ReadDword(const std::string& name) = 0;
+    virtual bool WriteDword(const std::string& name, std::uint32_t value) = 0;
+};
+
+// A blocking HTTP GET; false when the body could not be fetched.
+class IHttpClient {
+public:
+    virtual ~IHttpClient() = default;
+    virtual bool Get(const std::string& url, std::string& body) = 0;
+};
+
+// Opens a URL in the default browser.
+class IBrowser {
+public:
+    virtual ~IBrowser() = default;
+    virtual void OpenUrl(const std::string& url) = 0;
+};

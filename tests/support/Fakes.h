@@ -1,0 +1,166 @@
+#pragma once
+
+// Recording fakes of the toolkit interfaces: they keep what the logic does to them and
+// let a test deliver the notifications a real widget would, in the same order.
+
+#include "toolkit/Toolkit.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+class FakeReportList : public IReportList {
+public:
+    int Rows = 0;            // rows that fit in one page
+    int Count = 0;           // row count set by the logic
+    int Selected = -1;
+    int InvalidateCount = 0;
+    int FocusCount = 0;
+    std::vector<int> RowCountHistory;
+    std::vector<int> Widths = std::vector<int>(4, 0);
+    // Answers SelectedCaption; a test sets it as the list's data callback would.
+    std::function<std::string(int)> CaptionOf;
+
+    void SetRowCount(int count) override {
+        Count = count;
+        RowCountHistory.push_back(count);
+        if (Selected >= count) {
+            Selected = -1;
+        }
+    }
+    int RowCount() const override { return Count; }
+    int RowsPerPage() const override { return Rows; }
+    int SelectedIndex() const override { return Selected; }
+    std::string SelectedCaption() const override {
+        return (Selected >= 0 && CaptionOf) ? CaptionOf(Selected) : std::string();
+    }
+    void Select(int index) override { Selected = index; }
+    void ClearSelection() override { Selected = -1; }
+    void SetFocus() override { ++FocusCount; }
+    void Invalidate() override { ++InvalidateCount; }
+    int ColumnWidth(int column) const override { return Widths.at(column); }
+    void SetColumnWidth(int column, int width) override { Widths.at(column) = width; }
+};
+
+class FakeLineList : public ILineList {
+public:
+    std::vector<std::string> Lines;
+    int Selected = -1;
+    int Inner = 0;      // inner height in pixels
+    int ItemHeight = 1; // height of one line in pixels
+    std::string FontFamily;
+    int FontSize = 0;
+    int FocusCount = 0;
+    KeyDownHandler OnKeyDown;
+
+    // Shows exactly n lines.
+    void SetVisibleLines(int n) {
+        ItemHeight = 16;
+        Inner = n * 16;
+    }
+    // A key press as a list box delivers it: the handler first, then the list's own move.
+    void PressKey(int key) {
+        if (OnKeyDown) {
+            OnKeyDown(key);
+        }
+        const int count = static_cast<int>(Lines.size());
+        if (count == 0) {
+            return;
+        }
+        const int page = std::max(1, ItemHeight > 0 ? Inner / ItemHeight : 1);
+        int s = Selected;
+        switch (key) {
+        case Key::Up: s = s < 0 ? 0 : s - 1; break;
+        case Key::Down: s = s + 1; break;
+        case Key::PageUp: s = s < 0 ? 0 : s - (page - 1); break;
+        case Key::PageDown: s = s < 0 ? page - 1 : s + (page - 1); break;
+        case Key::Home: s = 0; break;
+        case Key::End: s = count - 1; break;
+        default: return;
+        }
+        Selected = std::clamp(s, 0, count - 1);
+    }
+
+    void Clear() override {
+        Lines.clear();
+        Selected = -1;
+    }
+    void Append(const std::string& text) override { Lines.push_back(text); }
+    int Count() const override { return static_cast<int>(Lines.size()); }
+    std::string Line(int index) const override { return Lines.at(static_cast<std::size_t>(index)); }
+    void SetLine(int index, const std::string& text) override {
+        Lines.at(static_cast<std::size_t>(index)) = text;
+    }
+    int SelectedIndex() const override { return Selected; }
+    void SetSelectedIndex(int index) override {
+        Selected = (index >= 0 && index < Count()) ? index : -1;
+    }
+    int InnerHeight() const override { return Inner; }
+    int LineHeight() const override { return ItemHeight; }
+    void SetFont(const std::string& family, int pointSize) override {
+        FontFamily = family;
+        FontSize = pointSize;
+    }
+    void SetFocus() override { ++FocusCount; }
+    void SetKeyDownHandler(KeyDownHandler handler) override { OnKeyDown = std::move(handler); }
+};
+
+class FakeScrollBar : public IScrollBar {
+public:
+    int Pos = 0;
+    int Min = 0;
+    int Max = 100;
+    int PageSize = 0;
+    int SmallChange = 1;
+    int LargeChange = 1;
+    std::vector<int> PositionHistory;
+    ScrollHandler OnScroll;
+    NotifyHandler OnMouseDown;
+
+    // A scroll notification as the bar delivers it; the bar then takes the position the
+    // handler left.
+    void Scroll(ScrollCode code, int position) {
+        if (OnScroll) {
+            OnScroll(code, position);
+        }
+        SetPosition(position);
+    }
+    // A press that moved the bar to position, reported once the press has ended.
+    void PressTo(int position) {
+        SetPosition(position);
+        if (OnMouseDown) {
+            OnMouseDown();
+        }
+    }
+
+    int Position() const override { return Pos; }
+    void SetPosition(int position) override {
+        Pos = std::clamp(position, Min, std::max(Min, Max));
+        PositionHistory.push_back(Pos);
+    }
+    int Minimum() const override { return Min; }
+    void SetMinimum(int minimum) override { Min = minimum; }
+    int Maximum() const override { return Max; }
+    void SetMaximum(int maximum) override { Max = maximum; }
+    void SetPageSize(int pageSize) override { PageSize = pageSize; }
+    void SetSmallChange(int change) override { SmallChange = change; }
+    void SetLargeChange(int change) override { LargeChange = change; }
+    void SetScrollHandler(ScrollHandler handler) override { OnScroll = std::move(handler); }
+    void SetMouseDownHandler(NotifyHandler handler) override { OnMouseDown = std::move(handler); }
+};
+
+class FakeCursor : public ICursor {
+public:
+    int BusyCount = 0;
+    int DefaultCount = 0;
+    bool Busy = false;
+    void SetBusy() override {
+        ++BusyCount;
+        Busy = true;
+    }
+    void SetDefault() override {
+        ++DefaultCount;
+        Busy = false;
+    }
+};
