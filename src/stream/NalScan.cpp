@@ -22,6 +22,9 @@ std::int32_t ScanNalUnits(const std::uint8_t* buffer, std::int32_t n, std::int64
     // Position 0 is examined whatever n and capacity are; after that only positions with
     // at least four bytes left, while the page is not full.
     if (StartCodeLength(buffer, n) == 0) {
+        if (capacity <= 0) {
+            return 0;
+        }
         cursor = FindStartCode(buffer, n, 1, static_cast<std::int64_t>(n) - 4);
         if (cursor < 0) {
             return 0;
