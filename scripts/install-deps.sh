@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Quillet builds with, when any is missing. Needs root for
+# apt-get; run as another user it only says what to install.
+set -euo pipefail
+
+packages=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
+          libgtest-dev libgmock-dev)
+if [ "${QUILLET_WITH_BENCH:-0}" = 1 ]; then
+    packages+=(libbenchmark-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Quillet needs these Debian packages: ${missing[*]}" >&2
+    echo "Install them with: sudo apt-get install ${missing[*]}" >&2
+    exit 1
+fi
+echo "Installing ${missing[*]} ..." >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
