@@ -1,0 +1,54 @@
+#pragma once
+
+#include "core/Guard.h"
+
+#include <cstdint>
+
+// Reads the payload of one NAL unit (emulation-prevention bytes already removed) bit by
+// bit, most significant bit of each byte first. The reader keeps a pointer into the
+// caller's buffer and never touches a byte outside the bound FSize bytes.
+//
+// A read that needs more bits than are left is refused: it returns 0, consumes nothing
+// and sets FError, which stays set until the next successful SetData. Later reads that
+// fit still succeed; the parsers rely on that to carry on with zeros.
+class TBitStream4 {
+public:
+    TBitStream4() = default;
+
+    // Binds the reader to length bytes at data. A null pointer or a length of 0 or less
+    // is refused (kStatusFail) and the previous binding stays. length must stay below
+    // 2^28 bytes.
+    TStatus SetData(const std::uint8_t* data, std::int32_t length);
+
+    std::uint32_t ReadBit();
+    // The next n bits as an unsigned number, first bit most significant; n from 0 to 32.
+    std::uint32_t ReadBits(int n);
+    // 32 bits as two reads of 16: with 16 to 31 bits left the first half is consumed.
+    std::uint32_t ReadBits32();
+    std::uint32_t ReadUE();
+    std::int32_t ReadSE();
+    void ByteAlign();
+    // True when a 1 bit other than the payload's last one (the rbsp_stop_one_bit) lies
+    // at or after the current position.
+    bool MoreRbspData() const;
+
+    std::int32_t Size() const { return FSize; }
+    std::int32_t BytePos() const { return FBytePos; }
+    std::int32_t BitPos() const { return FBitPos; }
+    std::int32_t Error() const { return FError; }
+    std::int64_t BitsLeft() const { return FBitsLeft; }
+    // Bits consumed since binding.
+    std::int64_t BitsRead() const { return 8 * static_cast<std::int64_t>(FSize) - FBitsLeft; }
+
+private:
+    void Refuse() { FError = -1; }
+    void Advance(std::int64_t n);
+
+    std::int32_t FSize = 0;
+    std::int32_t FBytePos = 0;
+    std::int32_t FBitPos = 0;
+    const std::uint8_t* FCurrent = nullptr;
+    std::int32_t FError = 0;
+    std::int64_t FBitsLeft = 0;
+    const std::uint8_t* FData = nullptr;
+};

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "toolkit/Toolkit.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One line of the in-memory syntax tree.
+struct TSyntaxLine {
+    std::string Text;
+    bool Expanded = false;
+    TSyntaxLine* Parent = nullptr;
+    std::vector<std::unique_ptr<TSyntaxLine>> Children;
+};
+
+// The syntax tree held in memory: what the command line prints and what the tests
+// inspect. The window's tree widget realises the same four operations.
+class TSyntaxTree : public ITreeLines {
+public:
+    void ClearLines() override;
+    TTreeLine AddRootLine(const std::string& text) override;
+    TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override;
+    void ExpandLine(TTreeLine line) override;
+
+    // Top-level lines, first one first.
+    const std::vector<std::unique_ptr<TSyntaxLine>>& Roots() const { return FRoots; }
+    // Every line in display order (a line before its children), with its depth (0 for
+    // a top-level line), whatever the expanded state.
+    void Walk(const std::function<void(const TSyntaxLine& line, int depth)>& visit) const;
+
+    static const TSyntaxLine* Line(TTreeLine handle) {
+        return reinterpret_cast<const TSyntaxLine*>(handle);
+    }
+
+private:
+    std::vector<std::unique_ptr<TSyntaxLine>> FRoots;
+};
+
+// Label widths of the element lines.
+inline constexpr std::size_t kParameterSetLabelWidth = 39;
+inline constexpr std::size_t kNalHeaderLabelWidth = 36;
+
+// The width annotation: " (1 bit)", " (N bits)", or " (v bits)" for kVariableBits.
+inline constexpr int kVariableBits = 0;
+std::string WidthAnnotation(int bits);
+
+// "name[index]".
+std::string IndexedLabel(std::string_view name, std::int64_t index);
+
+// An element line: the label padded to the label width, " : ", the value, the annotation.
+std::string ElementLine(std::string_view label, std::size_t labelWidth, std::string_view value,
+                        int bits);
+
+// Adds the element lines of one structure under its structure line.
+class TElementLines {
+public:
+    TElementLines(ITreeLines& tree, TTreeLine parent, std::size_t labelWidth)
+        : FTree(tree), FParent(parent), FLabelWidth(labelWidth) {}
+
+    // A fixed-width element of bits bits (kVariableBits for ue(v)), written unsigned.
+    TTreeLine Unsigned(std::string_view label, std::uint32_t value, int bits);
+    // A ue(v) element.
+    TTreeLine Ue(std::string_view label, std::uint32_t value) {
+        return Unsigned(label, value, kVariableBits);
+    }
+    // An se(v) element, written signed.
+    TTreeLine Se(std::string_view label, std::int32_t value);
+    // A structure line (no value, no annotation).
+    TTreeLine Structure(const std::string& text) { return FTree.AddChildLine(FParent, text); }
+
+    TTreeLine Parent() const { return FParent; }
+
+private:
+    ITreeLines& FTree;
+    TTreeLine FParent;
+    std::size_t FLabelWidth;
+};

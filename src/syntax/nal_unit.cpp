@@ -1,0 +1,194 @@
+#include "syntax/nal_unit.h"
+
+#include "stream/FileStream.h"
+#include "stream/H264Utils.h"
+#include "syntax/SyntaxTree.h"
+#include "syntax/pic_parameter_set_rbsp.h"
+#include "syntax/seq_parameter_set_rbsp.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr std::uint32_t kSeqParameterSet = 7;
+constexpr std::uint32_t kPicParameterSet = 8;
+constexpr std::uint32_t kAccessUnitDelimiter = 9;
+
+// The structure line shown under "NAL" for each nal_unit_type; null for none. Parameter
+// sets add their own.
+constexpr std::array<const char*, 32> kStructureLines = {
+    nullptr,
+    "slice_layer_without_partitioning_rbsp( )",
+    "slice_data_partition_a_layer_rbsp( )",
+    "slice_data_partition_b_layer_rbsp( )",
+    "slice_data_partition_c_layer_rbsp( )",
+    "slice_layer_without_partitioning_rbsp( )",
+    "sei_rbsp( )",
+    nullptr,
+    nullptr,
+    "access_unit_delimiter_rbsp( )",
+    "end_of_seq_rbsp( )",
+    "end_of_stream_rbsp( )",
+    "filler_data_rbsp( )",
+    "seq_parameter_set_extension_rbsp( )",
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    "slice_layer_without_partitioning_rbsp( )",
+    "slice_layer_in_scalable_extension_rbsp( )",
+    "slice_layer_in_scalable_extension_rbsp( )",
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+void DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitStream4& reader,
+                           ITreeLines& tree, TTreeLine nal, const TChromaFormatLookup& lookup) {
+    reader.SetData(payload, size);
+    TPicParameterSet pps{};
+    Parse_pic_parameter_set_rbsp(reader, pps);
+    std::uint32_t chroma_format_idc = 1;
+    // Only the 8x8 list flags depend on the sequence parameter set, and they come after
+    // every element the first parse needs to tell whether they are there.
+    if (pps.transform_8x8_mode_flag != 0 && pps.pic_scaling_matrix_present_flag != 0 &&
+        lookup) {
+        const std::optional<std::uint32_t> found = lookup(pps.seq_parameter_set_id);
+        if (found && *found == 3) {
+            chroma_format_idc = *found;
+            pps = TPicParameterSet{};
+            reader.SetData(payload, size);
+            Parse_pic_parameter_set_rbsp(reader, pps, chroma_format_idc);
+        }
+    }
+    Update_TreeView_pic_parameter_set_rbsp(tree, nal, pps, chroma_format_idc);
+}
+
+// The head of a sequence parameter set, up to chroma_format_idc, without the messages
+// of the full parse. payload starts after the header byte.
+bool ReadSpsHead(const std::uint8_t* payload, std::int32_t size, std::uint32_t& id,
+                 std::uint32_t& chroma_format_idc) {
+    TBitStream4 reader;
+    if (reader.SetData(payload, size) != kStatusOk) {
+        return false;
+    }
+    const std::uint32_t profile_idc = reader.ReadBits(8);
+    reader.ReadBits(16); // constraint flags, reserved bits, level_idc
+    id = reader.ReadUE();
+    chroma_format_idc = ProfileHasChromaBlock(profile_idc) ? reader.ReadUE() : 1;
+    return true;
+}
+
+} // namespace
+
+bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
+                   TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup) {
+    if (data == nullptr || n <= 0) {
+        return false;
+    }
+    std::int32_t length = 0;
+    if (!GetNalUnitLength(data, n, length)) {
+        tree.ClearLines();
+        return false;
+    }
+    std::int32_t written = 0;
+    Remove_emulation_prevention_three_bytes(data, length, rbsp, written);
+    const std::int32_t startCode = rbsp[2] != 0 ? 3 : 4;
+    if (written <= startCode) {
+        // A start code in the very last bytes read, with no header byte after it.
+        tree.ClearLines();
+        return false;
+    }
+    const std::uint8_t header = rbsp[startCode];
+    const std::uint8_t* payload = rbsp + startCode + 1;
+    const std::int32_t payloadSize = written - startCode - 1;
+
+    tree.ClearLines();
+    const TTreeLine nal = tree.AddRootLine("NAL");
+    TElementLines headerLines(tree, nal, kNalHeaderLabelWidth);
+    headerLines.Unsigned("forbidden_zero_bit", ForbiddenZeroBit(header), 1);
+    headerLines.Unsigned("nal_ref_idc", NalRefIdc(header), 2);
+    headerLines.Unsigned("nal_unit_type", NalUnitType(header), 5);
+
+    const std::uint32_t type = NalUnitType(header);
+    TTreeLine structure = nullptr;
+    if (type == kSeqParameterSet || type == kPicParameterSet) {
+        // An empty payload leaves the header lines alone: the reader cannot be bound to it.
+        if (payloadSize > 0) {
+            if (type == kSeqParameterSet) {
+                reader.SetData(payload, payloadSize);
+                TSeqParameterSet sps{};
+                Parse_seq_parameter_set_rbsp(reader, sps);
+                Update_TreeView_seq_parameter_set_rbsp(tree, nal, sps);
+            } else {
+                DecodePicParameterSet(payload, payloadSize, reader, tree, nal, lookup);
+            }
+        }
+    } else if (kStructureLines[type] != nullptr) {
+        structure = tree.AddChildLine(nal, kStructureLines[type]);
+        // A delimiter cut off after its header byte shows no primary_pic_type.
+        if (type == kAccessUnitDelimiter && payloadSize > 0) {
+            TElementLines(tree, structure, kNalHeaderLabelWidth)
+                .Unsigned("primary_pic_type", static_cast<std::uint32_t>(payload[0] >> 5), 3);
+        }
+    }
+    tree.ExpandLine(nal);
+    if (structure != nullptr) {
+        tree.ExpandLine(structure);
+    }
+    return true;
+}
+
+bool FindGoverningSpsChromaFormat(const std::uint8_t* block, std::int32_t n,
+                                  std::uint32_t seq_parameter_set_id,
+                                  std::uint32_t& chroma_format_idc) {
+    // The head of an SPS lies in its first bytes; 64 leave room for long codes.
+    constexpr std::int32_t kHeadBytes = 64;
+    std::array<std::uint8_t, kHeadBytes> head{};
+    bool found = false;
+    std::int64_t at = FindStartCode(block, n, 0, n);
+    while (at >= 0) {
+        const int startCode = StartCodeLength(block + at, n - at);
+        const std::int64_t next = FindStartCode(block, n, at + startCode, n);
+        const std::int64_t end = next < 0 ? n : next;
+        const std::int64_t headerAt = at + startCode;
+        if (headerAt < end && NalUnitType(block[headerAt]) == kSeqParameterSet) {
+            const auto raw =
+                static_cast<std::int32_t>(std::min<std::int64_t>(end - headerAt - 1, kHeadBytes));
+            std::int32_t written = 0;
+            std::uint32_t id = 0;
+            std::uint32_t chroma = 1;
+            if (raw > 0 &&
+                Remove_emulation_prevention_three_bytes(block + headerAt + 1, raw, head.data(),
+                                                        written) &&
+                ReadSpsHead(head.data(), written, id, chroma) && id == seq_parameter_set_id) {
+                chroma_format_idc = chroma;
+                found = true;
+            }
+        }
+        at = next;
+    }
+    return found;
+}
+
+bool FindGoverningSpsChromaFormat(FileStream& stream, std::int64_t ppsOffset,
+                                  std::uint32_t seq_parameter_set_id, std::uint8_t* buffer,
+                                  std::uint32_t& chroma_format_idc) {
+    const std::int64_t from = std::max<std::int64_t>(0, ppsOffset - kGoverningSpsSearchSize);
+    const auto count = static_cast<std::int32_t>(ppsOffset - from);
+    if (count <= 0) {
+        return false;
+    }
+    stream.Seek(from);
+    const std::int32_t n = stream.Read(buffer, count);
+    return FindGoverningSpsChromaFormat(buffer, n, seq_parameter_set_id, chroma_format_idc);
+}

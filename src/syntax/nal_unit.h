@@ -1,0 +1,50 @@
+#pragma once
+
+#include "syntax/BitStream4.h"
+#include "toolkit/Toolkit.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class FileStream;
+
+// Bytes read at a NAL unit's offset for its detail tree.
+inline constexpr std::int32_t kDetailReadSize = 2097152; // 2 MiB
+// How far before a picture parameter set its sequence parameter set is looked for.
+inline constexpr std::int32_t kGoverningSpsSearchSize = 4194304; // 4 MiB
+
+// Answers the chroma_format_idc of the sequence parameter set with the given
+// seq_parameter_set_id that governs the picture parameter set being decoded; no value
+// when none is found.
+using TChromaFormatLookup =
+    std::function<std::optional<std::uint32_t>(std::uint32_t seq_parameter_set_id)>;
+
+// Fills the tree with the detail of the NAL unit whose start code begins at data[0]: the
+// root line "NAL", its three header lines and the structure of its type, parameter sets
+// decoded through reader. n is the count of bytes read at the unit's offset; the unit is
+// measured within them. rbsp is caller-owned scratch of at least n bytes that receives the
+// unit without emulation-prevention bytes (reader stays bound into it afterwards). lookup
+// is asked only for a picture parameter set whose scaling list flags depend on it, and
+// may be empty.
+//
+// Returns false when there is nothing to show: n of 0 or less leaves the tree as it was;
+// bytes that do not begin with a start code and a header byte leave it cleared.
+// Exceptions other than those the parse and tree routines report themselves pass to the
+// caller.
+bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
+                   TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup);
+
+// Within a block of bytes that ends where a picture parameter set begins, the last
+// sequence parameter set with the given id (the nearest one before the PPS); sets
+// chroma_format_idc from it. False when the block holds none.
+bool FindGoverningSpsChromaFormat(const std::uint8_t* block, std::int32_t n,
+                                  std::uint32_t seq_parameter_set_id,
+                                  std::uint32_t& chroma_format_idc);
+
+// The same over a file: reads the kGoverningSpsSearchSize bytes before ppsOffset into
+// buffer (caller-owned, at least kGoverningSpsSearchSize bytes) and searches them. Moves
+// the stream's position; throws on a read failure.
+bool FindGoverningSpsChromaFormat(FileStream& stream, std::int64_t ppsOffset,
+                                  std::uint32_t seq_parameter_set_id, std::uint8_t* buffer,
+                                  std::uint32_t& chroma_format_idc);
