@@ -1,0 +1,121 @@
+#pragma once
+
+// Helpers of the syntax tests: a bit writer to build payloads, and readers of tree lines.
+
+#include "syntax/SyntaxTree.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Builds a payload bit by bit, most significant bit first.
+class BitWriter {
+public:
+    BitWriter& U(int bits, std::uint64_t value) {
+        for (int i = bits - 1; i >= 0; --i) {
+            Bit(static_cast<int>((value >> i) & 1u));
+        }
+        return *this;
+    }
+    BitWriter& Flag(bool value) { return Bit(value ? 1 : 0); }
+    // Exp-Golomb written from its definition: z zeros, then value + 1 in z + 1 bits.
+    BitWriter& Ue(std::uint64_t value) {
+        const std::uint64_t code = value + 1;
+        int z = 0;
+        while ((code >> (z + 1)) != 0) {
+            ++z;
+        }
+        U(z, 0);
+        return U(z + 1, code);
+    }
+    BitWriter& Se(std::int64_t value) {
+        return Ue(value > 0 ? static_cast<std::uint64_t>(2 * value - 1)
+                            : static_cast<std::uint64_t>(-2 * value));
+    }
+    // rbsp_trailing_bits( ): the stop bit and zeros up to the byte boundary.
+    BitWriter& Trailing() {
+        Bit(1);
+        while (FBits % 8 != 0) {
+            Bit(0);
+        }
+        return *this;
+    }
+    BitWriter& Bit(int b) {
+        if (FBits % 8 == 0) {
+            FBytes.push_back(0);
+        }
+        if (b) {
+            FBytes.back() = static_cast<std::uint8_t>(FBytes.back() | (0x80u >> (FBits % 8)));
+        }
+        ++FBits;
+        return *this;
+    }
+    std::size_t BitCount() const { return FBits; }
+    const std::vector<std::uint8_t>& Bytes() const { return FBytes; }
+
+private:
+    std::vector<std::uint8_t> FBytes;
+    std::size_t FBits = 0;
+};
+
+// An element line taken apart: "label<blanks> : value (annotation)".
+struct ParsedLine {
+    std::string Label;
+    std::string Value;
+    std::string Annotation; // "1 bit", "8 bits", "v bits"
+};
+
+inline std::optional<ParsedLine> ParseElementLine(const std::string& text) {
+    const auto sep = text.find(" : ");
+    const auto open = text.rfind(" (");
+    if (sep == std::string::npos || open == std::string::npos || open < sep ||
+        text.back() != ')') {
+        return std::nullopt;
+    }
+    ParsedLine line;
+    line.Label = text.substr(0, text.find_last_not_of(' ', sep) + 1);
+    line.Value = text.substr(sep + 3, open - sep - 3);
+    line.Annotation = text.substr(open + 2, text.size() - open - 3);
+    return line;
+}
+
+// Texts of a line's children.
+inline std::vector<std::string> ChildTexts(const TSyntaxLine& line) {
+    std::vector<std::string> texts;
+    for (const auto& child : line.Children) {
+        texts.push_back(child->Text);
+    }
+    return texts;
+}
+
+// Labels of a line's children (structure lines keep their whole text).
+inline std::vector<std::string> ChildLabels(const TSyntaxLine& line) {
+    std::vector<std::string> labels;
+    for (const auto& child : line.Children) {
+        const auto parsed = ParseElementLine(child->Text);
+        labels.push_back(parsed ? parsed->Label : child->Text);
+    }
+    return labels;
+}
+
+// The child whose label or text is name; null when there is none.
+inline const TSyntaxLine* FindChild(const TSyntaxLine& line, const std::string& name) {
+    for (const auto& child : line.Children) {
+        const auto parsed = ParseElementLine(child->Text);
+        if ((parsed && parsed->Label == name) || child->Text == name) {
+            return child.get();
+        }
+    }
+    return nullptr;
+}
+
+// The value text of the child element line with that label; "" when absent.
+inline std::string ChildValue(const TSyntaxLine& line, const std::string& label) {
+    const TSyntaxLine* child = FindChild(line, label);
+    if (child == nullptr) {
+        return "";
+    }
+    const auto parsed = ParseElementLine(child->Text);
+    return parsed ? parsed->Value : "";
+}
