@@ -7,6 +7,7 @@
 # committed. Output is deterministic for a given x264/ffmpeg build
 # (single-threaded encodes of synthetic sources).
 set -euo pipefail
+export PYTHONDONTWRITEBYTECODE=1  # keep __pycache__ out of this folder
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 samples="$(cd "$here/../.." && pwd)/samples"
