@@ -14,8 +14,7 @@ inline constexpr int kHexColumnWidth = 50;
 // Appends one line per 16 bytes of data, and one for a final shorter group. True when
 // length > 0 and data and lines are given; otherwise false and nothing is appended. After
 // a failure the lines made so far stay appended.
-bool MemToStrLines2(const std::uint8_t* data, std::int32_t length,
-                    std::vector<std::string>* lines);
+bool MemToStrLines2(const std::uint8_t* data, std::int32_t length, std::vector<std::string>* lines);
 
 // text followed by spaces up to width characters (at most 200 of them); a longer text is
 // returned as it is.
@@ -23,4 +22,3 @@ std::string PadStrRight(const std::string& text, int width);
 
 // The byte as two uppercase hexadecimal digits.
 std::string ByteToHexStr(std::uint8_t value);
-

@@ -1,6 +1,5 @@
 #include "hexview/StringUtils.h"
 
-#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,23 +14,13 @@ std::vector<std::string> Dump(const std::vector<std::uint8_t>& bytes) {
     return lines;
 }
 
-TEST(StringUtils, ByteToHexStrGivesTwoUppercaseDigits) {
-    const struct {
-        std::uint8_t value;
-        const char* text;
-    } cases[] = {{0x00, "00"}, {0x0F, "0F"}, {0xA0, "A0"}, {0x7E, "7E"}, {0xFF, "FF"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(ByteToHexStr(c.value), c.text) << int{c.value};
-    }
-}
-
 TEST(StringUtils, PadStrRightPadsToWidthAndAddsAtMost200Spaces) {
     const struct {
         std::string text;
         int width;
         std::size_t length;
     } cases[] = {
-        {"ab", 5, 5}, {"abc", 3, 3}, {"abcdef", 3, 6}, {"", 0, 0},
+        {"ab", 5, 5},  {"abc", 3, 3},    {"abcdef", 3, 6}, {"", 0, 0},
         {"ab", -7, 2}, {"x", 1000, 201}, {"", 200, 200},
     };
     for (const auto& c : cases) {
@@ -42,20 +31,6 @@ TEST(StringUtils, PadStrRightPadsToWidthAndAddsAtMost200Spaces) {
     }
 }
 
-TEST(StringUtils, FullLineHasPaddedDigitsThenText) {
-    const auto lines = Dump(Hex("00 00 00 01 67 64 00 28 AC 2B 40 50 1E D0 0F 12"));
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "00 00 00 01 67 64 00 28 AC 2B 40 50 1E D0 0F 12   ....gd.(\xAC+@P.\xD0..");
-    EXPECT_EQ(lines[0].size(), 66u);
-}
-
-TEST(StringUtils, ShortLastLineIsPaddedTo50BeforeItsText) {
-    const auto lines = Dump(Hex("41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 61 62 63 64"));
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].substr(50), "ABCDEFGHIJKLMNOP");
-    EXPECT_EQ(lines[1], "61 62 63 64" + std::string(39, ' ') + "abcd");
-}
-
 TEST(StringUtils, TextColumnShowsDotsForControlAndUnassignedBytes) {
     std::vector<std::uint8_t> all(256);
     for (int b = 0; b < 256; ++b) {
@@ -64,8 +39,8 @@ TEST(StringUtils, TextColumnShowsDotsForControlAndUnassignedBytes) {
     const auto lines = Dump(all);
     ASSERT_EQ(lines.size(), 16u);
     for (int b = 0; b < 256; ++b) {
-        const bool dotted = b < 0x20 || b == 0x7F || b == 0x81 || b == 0x8D || b == 0x8F ||
-                            b == 0x90 || b == 0x9D;
+        const bool dotted =
+            b < 0x20 || b == 0x7F || b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
         const char shown = lines[static_cast<std::size_t>(b / 16)].at(50 + b % 16);
         EXPECT_EQ(static_cast<std::uint8_t>(shown), dotted ? '.' : b) << "byte " << b;
     }
