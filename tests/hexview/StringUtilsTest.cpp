@@ -1,6 +1,5 @@
 #include "hexview/StringUtils.h"
 
-
 #include <gtest/gtest.h>
 
 #include <string>
