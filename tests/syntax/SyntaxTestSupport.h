@@ -35,6 +35,7 @@ public:
     }
     // rbsp_trailing_bits( ): the stop bit and zeros up to the byte boundary.
     BitWriter& Trailing() {
+        FElementBits = FBits;
         Bit(1);
         while (FBits % 8 != 0) {
             Bit(0);
@@ -52,11 +53,17 @@ public:
         return *this;
     }
     std::size_t BitCount() const { return FBits; }
+    // Bits a parse leaves after its closing byte alignment: those of the byte that holds
+    // the stop bit when the elements end on a byte boundary, none otherwise.
+    std::int64_t BitsLeftAfterAlign() const {
+        return static_cast<std::int64_t>(8 * FBytes.size() - (FElementBits + 7) / 8 * 8);
+    }
     const std::vector<std::uint8_t>& Bytes() const { return FBytes; }
 
 private:
     std::vector<std::uint8_t> FBytes;
     std::size_t FBits = 0;
+    std::size_t FElementBits = 0;
 };
 
 // An element line taken apart: "label<blanks> : value (annotation)".
