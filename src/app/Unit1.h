@@ -24,7 +24,7 @@ struct TForm1Widgets {
 };
 
 class TForm1 {
-public:
+  public:
     explicit TForm1(const TForm1Widgets& widgets);
     ~TForm1();
     TForm1(const TForm1&) = delete;
@@ -55,7 +55,7 @@ public:
 
     TForm1Widgets Widgets;
 
-private:
+  private:
     std::int32_t RowsPerPage() const;
     void ScanWindow(std::int64_t Start);
     // Reads up to count bytes at position into the start of ScanBuffer.

@@ -36,8 +36,7 @@ Result Guard(const char* routine, Result fallback, Body&& body) noexcept {
 }
 
 // The same for routines with no result.
-template <class Body>
-void GuardVoid(const char* routine, Body&& body) noexcept {
+template <class Body> void GuardVoid(const char* routine, Body&& body) noexcept {
     try {
         std::forward<Body>(body)();
     } catch (...) {

@@ -12,7 +12,9 @@
 #include <unistd.h>
 #endif
 
-FileStream::~FileStream() { Close(); }
+FileStream::~FileStream() {
+    Close();
+}
 
 #ifdef _WIN32
 
@@ -37,7 +39,9 @@ void FileStream::Close() {
     FPosition = 0;
 }
 
-bool FileStream::IsOpen() const { return FHandle != nullptr; }
+bool FileStream::IsOpen() const {
+    return FHandle != nullptr;
+}
 
 std::int64_t FileStream::Size() const {
     if (!FHandle) {
@@ -63,8 +67,8 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
     std::int32_t total = 0;
     while (total < count) {
         DWORD got = 0;
-        if (!ReadFile(static_cast<HANDLE>(FHandle), out + total,
-                      static_cast<DWORD>(count - total), &got, nullptr)) {
+        if (!ReadFile(static_cast<HANDLE>(FHandle), out + total, static_cast<DWORD>(count - total),
+                      &got, nullptr)) {
             throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
         }
         if (got == 0) {
@@ -109,7 +113,9 @@ void FileStream::Close() {
     FPosition = 0;
 }
 
-bool FileStream::IsOpen() const { return FFd >= 0; }
+bool FileStream::IsOpen() const {
+    return FFd >= 0;
+}
 
 std::int64_t FileStream::Size() const {
     if (FFd < 0) {

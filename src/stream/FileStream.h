@@ -6,7 +6,7 @@
 // A read-only stream over one file with 64-bit positions. The file is opened with sharing
 // that denies nothing to other programs; this class never writes.
 class FileStream {
-public:
+  public:
     FileStream() = default;
     ~FileStream();
     FileStream(const FileStream&) = delete;
@@ -27,7 +27,7 @@ public:
     // std::logic_error when the stream is closed or count is negative.
     std::int32_t Read(void* buffer, std::int32_t count);
 
-private:
+  private:
 #ifdef _WIN32
     void* FHandle = nullptr;
 #else

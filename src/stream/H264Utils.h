@@ -52,9 +52,15 @@ bool GetNalUnitLength(const std::uint8_t* Data, std::int32_t Available, std::int
 bool IsH264VideoES(FileStream& Stream);
 
 // The NAL unit header fields.
-inline std::uint32_t ForbiddenZeroBit(std::uint8_t header) { return header >> 7; }
-inline std::uint32_t NalRefIdc(std::uint8_t header) { return (header >> 5) & 3u; }
-inline std::uint32_t NalUnitType(std::uint8_t header) { return header & 31u; }
+inline std::uint32_t ForbiddenZeroBit(std::uint8_t header) {
+    return header >> 7;
+}
+inline std::uint32_t NalRefIdc(std::uint8_t header) {
+    return (header >> 5) & 3u;
+}
+inline std::uint32_t NalUnitType(std::uint8_t header) {
+    return header & 31u;
+}
 
 // Sets Name to the display name of nal_unit_type; values above 31 leave it as it was.
 void GetNalUnitTypeName(std::uint32_t NalUnitType, std::string& Name);

@@ -8,10 +8,10 @@
 
 #include <cstdint>
 
-inline constexpr std::int32_t kWindowScanSize = 5242880;       // 5 MiB
-inline constexpr std::int32_t kForwardSearchSize = 2097152;    // 2 MiB
-inline constexpr std::int32_t kPreviousSearchSize = 2097152;   // 2 MiB (+4 bytes read)
-inline constexpr std::int32_t kBackCountSearchSize = 4194304;  // 4 MiB (+4 bytes read)
+inline constexpr std::int32_t kWindowScanSize = 5242880;      // 5 MiB
+inline constexpr std::int32_t kForwardSearchSize = 2097152;   // 2 MiB
+inline constexpr std::int32_t kPreviousSearchSize = 2097152;  // 2 MiB (+4 bytes read)
+inline constexpr std::int32_t kBackCountSearchSize = 4194304; // 4 MiB (+4 bytes read)
 
 // Scans n bytes that were read from file offset base into locators, at most capacity of
 // them (but always the one whose start code begins at byte 0, if any). Each NAL unit is

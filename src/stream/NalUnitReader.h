@@ -9,23 +9,23 @@
 // length is not cut at any block: it runs to the next start code or to the end of file.
 struct TNalUnitSpan {
     std::int64_t Offset = 0;
-    std::int64_t Length = 0;      // start code included
-    int StartCodeLength = 0;      // 3 or 4
-    std::uint8_t Header = 0;      // valid when HasHeader
-    bool HasHeader = false;       // false for a start code in the file's last bytes
+    std::int64_t Length = 0; // start code included
+    int StartCodeLength = 0; // 3 or 4
+    std::uint8_t Header = 0; // valid when HasHeader
+    bool HasHeader = false;  // false for a start code in the file's last bytes
 };
 
 // Walks every NAL unit of a file in file order with one fixed buffer, whatever the size
 // of the file. The same start-code rule as the window scan: NAL unit lengths agree with
 // GetNalUnitLength over a block that holds the whole unit.
 class TNalUnitReader {
-public:
+  public:
     explicit TNalUnitReader(FileStream& stream, std::int32_t blockSize = 4 << 20);
 
     // The next NAL unit; false when there is none left. Throws on a read failure.
     bool Next(TNalUnitSpan& span);
 
-private:
+  private:
     std::int64_t FindFrom(std::int64_t pos);
     void Fill(std::int64_t pos);
     bool Holds(std::int64_t pos, std::int64_t count) const;

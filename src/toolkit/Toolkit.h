@@ -48,7 +48,7 @@ struct TReportRow {
 // ListView1: a report list in virtual mode. It stores no rows, only their count, and asks
 // for the texts of the rows it draws.
 class IReportList {
-public:
+  public:
     virtual ~IReportList() = default;
     virtual void SetRowCount(int count) = 0;
     virtual int RowCount() const = 0;
@@ -67,7 +67,7 @@ public:
 
 // ListBox1: a list of text lines (the hex view's list).
 class ILineList {
-public:
+  public:
     virtual ~ILineList() = default;
     virtual void Clear() = 0;
     virtual void Append(const std::string& text) = 0;
@@ -89,7 +89,7 @@ public:
 
 // ScrollBar1, ScrollBar2. Every position given is clamped to the range.
 class IScrollBar {
-public:
+  public:
     virtual ~IScrollBar() = default;
     virtual int Position() const = 0;
     virtual void SetPosition(int position) = 0;
@@ -113,7 +113,7 @@ using TTreeLine = TTreeLineTag*;
 // TreeView1: an ordered tree of text lines. Children keep the order they were added in;
 // a new line starts collapsed.
 class ITreeLines {
-public:
+  public:
     virtual ~ITreeLines() = default;
     virtual void ClearLines() = 0;
     // Inserts a top-level line before all existing top-level lines.
@@ -128,7 +128,7 @@ enum class TWindowState { Normal, Minimized, Maximized };
 
 // Form1: the main window's geometry and caption.
 class IMainWindow {
-public:
+  public:
     virtual ~IMainWindow() = default;
     virtual std::string Caption() const = 0;
     virtual void SetCaption(const std::string& caption) = 0;
@@ -146,7 +146,7 @@ public:
 
 // A menu item with a check mark (Help > Check For Updates).
 class IMenuCheck {
-public:
+  public:
     virtual ~IMenuCheck() = default;
     virtual bool Checked() const = 0;
     virtual void SetChecked(bool checked) = 0;
@@ -154,7 +154,7 @@ public:
 
 // tmUpdate: fires on the user-interface thread while enabled.
 class ITimer {
-public:
+  public:
     virtual ~ITimer() = default;
     virtual bool Enabled() const = 0;
     virtual void SetEnabled(bool enabled) = 0;
@@ -162,7 +162,7 @@ public:
 
 // Modal dialogs and message boxes.
 class IDialogs {
-public:
+  public:
     virtual ~IDialogs() = default;
     // Runs the open-file dialog; no value when the user cancels.
     virtual std::optional<std::string> OpenFileName() = 0;
@@ -174,7 +174,7 @@ public:
 
 // The screen cursor, for the whole application.
 class ICursor {
-public:
+  public:
     virtual ~ICursor() = default;
     virtual void SetBusy() = 0;
     virtual void SetDefault() = 0;
@@ -182,7 +182,7 @@ public:
 
 // Shows the busy cursor for its lifetime and always restores the normal one.
 class TBusyCursor {
-public:
+  public:
     explicit TBusyCursor(ICursor* cursor) : FCursor(cursor) {
         if (FCursor) {
             FCursor->SetBusy();
@@ -196,13 +196,13 @@ public:
     TBusyCursor(const TBusyCursor&) = delete;
     TBusyCursor& operator=(const TBusyCursor&) = delete;
 
-private:
+  private:
     ICursor* FCursor;
 };
 
 // Per-user settings of 32-bit values (the registry's REG_DWORD values on Windows).
 class ISettingsStore {
-public:
+  public:
     virtual ~ISettingsStore() = default;
     virtual std::optional<std::uint32_t> ReadDword(const std::string& name) = 0;
     virtual bool WriteDword(const std::string& name, std::uint32_t value) = 0;
@@ -210,14 +210,14 @@ public:
 
 // A blocking HTTP GET; false when the body could not be fetched.
 class IHttpClient {
-public:
+  public:
     virtual ~IHttpClient() = default;
     virtual bool Get(const std::string& url, std::string& body) = 0;
 };
 
 // Opens a URL in the default browser.
 class IBrowser {
-public:
+  public:
     virtual ~IBrowser() = default;
     virtual void OpenUrl(const std::string& url) = 0;
 };

@@ -67,7 +67,7 @@ TEST(DumpListing, ArgumentsAndRejectedFiles) {
 TEST(DumpListing, LinesHoldTheFourNalListTexts) {
     TempDir dir;
     const auto path = dir.Write("s.264", Hex("00 00 00 01 67 42 00 1E AB CD 00 00 01 68 CE 38"
-                                            " 00 00 01 09 F0 00 00 00 00 01 65 88 84 21"));
+                                             " 00 00 01 09 F0 00 00 00 00 01 65 88 84 21"));
     const auto r = Dump({path});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "0x0000000000000000\t10\t0x0000000167\tSequence parameter set\n"
@@ -110,8 +110,7 @@ TEST(DumpListing, MatchesTheIndependentListingOfEveryTestStream) {
             EXPECT_EQ(std::stoll(g[0], nullptr, 16), std::stoll(w[0])) << where;
             EXPECT_EQ(g[1], w[1]) << where;
             EXPECT_EQ(g[2].size() == 12 ? "4" : "3", w[2]) << where;
-            EXPECT_EQ(std::stoul(g[2].substr(g[2].size() - 2), nullptr, 16) & 31u,
-                      std::stoul(w[3]))
+            EXPECT_EQ(std::stoul(g[2].substr(g[2].size() - 2), nullptr, 16) & 31u, std::stoul(w[3]))
                 << where;
         }
     }

@@ -1,5 +1,5 @@
-#include "stream/FileStream.h"
 #include "stream/H264Utils.h"
+#include "stream/FileStream.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -75,8 +75,8 @@ TEST(IsH264VideoES, AcceptsTwoCleanStartCodesInTheFirstTwoMiB) {
         {"second header has the top bit", Hex("00 00 00 01 67 42 00 00 01 88 CE"), false},
         {"ends right after the second header", Hex("00 00 01 09 F0 00 00 01 09"), false},
         {"one more byte after it", Hex("00 00 01 09 F0 00 00 01 09 F0"), true},
-        {"start codes only beyond 2 MiB",
-         Concat({zeros, Hex("00 00 00 01 67 42 00 00 01 68 CE")}), false},
+        {"start codes only beyond 2 MiB", Concat({zeros, Hex("00 00 00 01 67 42 00 00 01 68 CE")}),
+         false},
         {"no start code at all", garbage, false},
     };
     TempDir dir;

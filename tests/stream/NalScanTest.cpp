@@ -143,24 +143,31 @@ TEST(NalScanKernels, ScanWindowCases) {
     };
     const Case cases[] = {
         {"start inside a unit lists the next start code first",
-         "9A 00 00 00 01 67 64 00 00 01 68 EE", 8, {{1, 6}, {7, 5}}},
+         "9A 00 00 00 01 67 64 00 00 01 68 EE",
+         8,
+         {{1, 6}, {7, 5}}},
         {"no start code, no rows", "11 22 33 44 55 66 77", 8, {}},
         {"page full", "00 00 01 09 F0 00 00 01 09 F0 00 00 01 09 F0", 2, {{0, 5}, {5, 5}}},
-        {"capacity 0 still stores the unit at the start", "00 00 01 09 F0 00 00 01 09 F0", 0,
+        {"capacity 0 still stores the unit at the start",
+         "00 00 01 09 F0 00 00 01 09 F0",
+         0,
          {{0, 5}}},
         {"capacity 0 stores nothing when no start code is at the start",
-         "FF 00 00 01 09 F0 00 00 01 09", 0, {}},
+         "FF 00 00 01 09 F0 00 00 01 09",
+         0,
+         {}},
         {"trailing zeros stay with the unit before",
-         "00 00 01 41 9A 00 00 00 00 01 65 88", 8, {{0, 6}, {6, 6}}},
+         "00 00 01 41 9A 00 00 00 00 01 65 88",
+         8,
+         {{0, 6}, {6, 6}}},
         // A start code in the last three bytes is not examined after the first unit.
-        {"three-byte start code in the last three bytes", "00 00 01 41 9A 00 00 01", 8,
-         {{0, 5}}},
+        {"three-byte start code in the last three bytes", "00 00 01 41 9A 00 00 01", 8, {{0, 5}}},
     };
     std::vector<TNalUnitLocator> locators(256);
     for (const auto& c : cases) {
         const auto b = Hex(c.bytes);
-        const std::int32_t count = ScanNalUnits(b.data(), static_cast<std::int32_t>(b.size()),
-                                                1000, c.capacity, locators.data());
+        const std::int32_t count = ScanNalUnits(b.data(), static_cast<std::int32_t>(b.size()), 1000,
+                                                c.capacity, locators.data());
         ASSERT_EQ(count, static_cast<std::int32_t>(c.units.size())) << c.name;
         for (std::size_t i = 0; i < c.units.size(); ++i) {
             EXPECT_EQ(locators[i].Offset, 1000 + c.units[i].first) << c.name;

@@ -1,5 +1,5 @@
-#include "stream/NalScan.h"
 #include "stream/NalUnitReader.h"
+#include "stream/NalScan.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -43,7 +43,8 @@ TEST(NalUnitReader, BlockBoundariesChangeNothing) {
             ASSERT_GE(spans.size(), static_cast<std::size_t>(count)) << round;
             ASSERT_LE(spans.size(), static_cast<std::size_t>(count) + 1) << round;
             for (std::int32_t i = 0; i < count; ++i) {
-                const bool lastCut = i == count - 1 && spans.size() > static_cast<std::size_t>(count);
+                const bool lastCut =
+                    i == count - 1 && spans.size() > static_cast<std::size_t>(count);
                 ASSERT_EQ(spans[i].Offset, locators[i].Offset) << round << "/" << blockSize;
                 if (!lastCut) {
                     ASSERT_EQ(spans[i].Length, locators[i].Len) << round << "/" << blockSize;

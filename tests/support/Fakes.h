@@ -11,9 +11,9 @@
 #include <vector>
 
 class FakeReportList : public IReportList {
-public:
-    int Rows = 0;            // rows that fit in one page
-    int Count = 0;           // row count set by the logic
+  public:
+    int Rows = 0;  // rows that fit in one page
+    int Count = 0; // row count set by the logic
     int Selected = -1;
     int InvalidateCount = 0;
     int FocusCount = 0;
@@ -44,7 +44,7 @@ public:
 };
 
 class FakeLineList : public ILineList {
-public:
+  public:
     std::vector<std::string> Lines;
     int Selected = -1;
     int Inner = 0;      // inner height in pixels
@@ -71,13 +71,26 @@ public:
         const int page = std::max(1, ItemHeight > 0 ? Inner / ItemHeight : 1);
         int s = Selected;
         switch (key) {
-        case Key::Up: s = s < 0 ? 0 : s - 1; break;
-        case Key::Down: s = s + 1; break;
-        case Key::PageUp: s = s < 0 ? 0 : s - (page - 1); break;
-        case Key::PageDown: s = s < 0 ? page - 1 : s + (page - 1); break;
-        case Key::Home: s = 0; break;
-        case Key::End: s = count - 1; break;
-        default: return;
+        case Key::Up:
+            s = s < 0 ? 0 : s - 1;
+            break;
+        case Key::Down:
+            s = s + 1;
+            break;
+        case Key::PageUp:
+            s = s < 0 ? 0 : s - (page - 1);
+            break;
+        case Key::PageDown:
+            s = s < 0 ? page - 1 : s + (page - 1);
+            break;
+        case Key::Home:
+            s = 0;
+            break;
+        case Key::End:
+            s = count - 1;
+            break;
+        default:
+            return;
         }
         Selected = std::clamp(s, 0, count - 1);
     }
@@ -107,7 +120,7 @@ public:
 };
 
 class FakeScrollBar : public IScrollBar {
-public:
+  public:
     int Pos = 0;
     int Min = 0;
     int Max = 100;
@@ -151,7 +164,7 @@ public:
 };
 
 class FakeCursor : public ICursor {
-public:
+  public:
     int BusyCount = 0;
     int DefaultCount = 0;
     bool Busy = false;

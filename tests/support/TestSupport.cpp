@@ -10,15 +10,17 @@ DebugCapture::DebugCapture() {
     FPrevious = SetDebugSink([this](std::string_view line) { FLines.emplace_back(line); });
 }
 
-DebugCapture::~DebugCapture() { SetDebugSink(FPrevious); }
+DebugCapture::~DebugCapture() {
+    SetDebugSink(FPrevious);
+}
 
 TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
     const auto base = std::filesystem::temp_directory_path();
     for (;;) {
-        auto candidate = base / ("quillet-test-" + std::to_string(rd()) + "-" +
-                                 std::to_string(counter++));
+        auto candidate =
+            base / ("quillet-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
         if (std::filesystem::create_directory(candidate)) {
             FPath = candidate;
             return;
@@ -34,7 +36,8 @@ TempDir::~TempDir() {
 std::string TempDir::Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
     const auto path = FPath / name;
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) {
         throw std::runtime_error("cannot write " + path.string());
     }

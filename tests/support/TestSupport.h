@@ -12,7 +12,7 @@
 
 // Captures every debugger-output line for its lifetime.
 class DebugCapture {
-public:
+  public:
     DebugCapture();
     ~DebugCapture();
     DebugCapture(const DebugCapture&) = delete;
@@ -20,14 +20,14 @@ public:
     const std::vector<std::string>& Lines() const { return FLines; }
     void Clear() { FLines.clear(); }
 
-private:
+  private:
     std::vector<std::string> FLines;
     DebugSink FPrevious;
 };
 
 // A folder of its own under the system's temporary folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -36,7 +36,7 @@ public:
     // Writes bytes to a file in this folder and returns its path.
     std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
 
-private:
+  private:
     std::filesystem::path FPath;
 };
 

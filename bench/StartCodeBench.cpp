@@ -1,0 +1,82 @@
+// Start-code scanning speed over a realistic buffer: the sample stream repeated to 32 MiB
+// (slice data with emulation prevention, as encoders write it).
+
+#include "stream/H264Utils.h"
+#include "stream/NalScan.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+const std::vector<std::uint8_t>& Buffer() {
+    static const std::vector<std::uint8_t> buffer = [] {
+        std::ifstream in(QUILLET_SAMPLE, std::ios::binary);
+        std::vector<std::uint8_t> sample{std::istreambuf_iterator<char>(in),
+                                         std::istreambuf_iterator<char>()};
+        if (sample.empty()) {
+            throw std::runtime_error("sample stream missing");
+        }
+        std::vector<std::uint8_t> all;
+        while (all.size() < (32u << 20)) {
+            all.insert(all.end(), sample.begin(), sample.end());
+        }
+        return all;
+    }();
+    return buffer;
+}
+
+void BM_GetNalUnitLength(benchmark::State& state) {
+    const auto& b = Buffer();
+    const auto n = static_cast<std::int32_t>(b.size());
+    std::int64_t units = 0;
+    for (auto _ : state) {
+        std::int32_t pos = 0;
+        std::int32_t first = 0;
+        FindFirstStartCode(b.data(), n, first);
+        pos = first;
+        std::int32_t len = 0;
+        while (pos < n && GetNalUnitLength(b.data() + pos, n - pos, len)) {
+            pos += len;
+            ++units;
+        }
+        benchmark::DoNotOptimize(pos);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * n);
+    state.counters["units"] = static_cast<double>(units) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_GetNalUnitLength)->Unit(benchmark::kMillisecond);
+
+// The window scan of one 5 MiB block with no page limit: every unit in the block.
+void BM_ScanNalUnits(benchmark::State& state) {
+    const auto& b = Buffer();
+    const std::int32_t n = kWindowScanSize;
+    std::vector<TNalUnitLocator> locators(1 << 16);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ScanNalUnits(b.data(), n, 0, static_cast<std::int32_t>(locators.size()),
+                                              locators.data()));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * n);
+}
+BENCHMARK(BM_ScanNalUnits)->Unit(benchmark::kMillisecond);
+
+// The backward search by count over 4 MiB, as End and Page Up use it.
+void BM_FindStartCodeBackward(benchmark::State& state) {
+    const auto& b = Buffer();
+    const std::int32_t n = kBackCountSearchSize + 4;
+    for (auto _ : state) {
+        std::int32_t index = 0;
+        benchmark::DoNotOptimize(FindStartCodeBackward(b.data(), n, 1 << 20, index));
+        benchmark::DoNotOptimize(index);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * n);
+}
+BENCHMARK(BM_FindStartCodeBackward)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
