@@ -26,7 +26,9 @@ void TBitStream4::Advance(std::int64_t n) {
     FBitsLeft -= n;
 }
 
-std::uint32_t TBitStream4::ReadBit() { return ReadBits(1); }
+std::uint32_t TBitStream4::ReadBit() {
+    return ReadBits(1);
+}
 
 std::uint32_t TBitStream4::ReadBits(int n) {
     if (n < 0 || n > 32 || FBitsLeft < n) {

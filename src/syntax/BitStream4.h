@@ -12,7 +12,7 @@
 // and sets FError, which stays set until the next successful SetData. Later reads that
 // fit still succeed; the parsers rely on that to carry on with zeros.
 class TBitStream4 {
-public:
+  public:
     TBitStream4() = default;
 
     // Binds the reader to length bytes at data. A null pointer or a length of 0 or less
@@ -40,7 +40,7 @@ public:
     // Bits consumed since binding.
     std::int64_t BitsRead() const { return 8 * static_cast<std::int64_t>(FSize) - FBitsLeft; }
 
-private:
+  private:
     void Refuse() { FError = -1; }
     void Advance(std::int64_t n);
 

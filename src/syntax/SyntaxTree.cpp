@@ -6,8 +6,12 @@
 
 namespace {
 
-TSyntaxLine* Node(TTreeLine handle) { return reinterpret_cast<TSyntaxLine*>(handle); }
-TTreeLine Handle(TSyntaxLine* line) { return reinterpret_cast<TTreeLine>(line); }
+TSyntaxLine* Node(TTreeLine handle) {
+    return reinterpret_cast<TSyntaxLine*>(handle);
+}
+TTreeLine Handle(TSyntaxLine* line) {
+    return reinterpret_cast<TTreeLine>(line);
+}
 
 void WalkLine(const TSyntaxLine& line, int depth,
               const std::function<void(const TSyntaxLine&, int)>& visit) {
@@ -19,7 +23,9 @@ void WalkLine(const TSyntaxLine& line, int depth,
 
 } // namespace
 
-void TSyntaxTree::ClearLines() { FRoots.clear(); }
+void TSyntaxTree::ClearLines() {
+    FRoots.clear();
+}
 
 TTreeLine TSyntaxTree::AddRootLine(const std::string& text) {
     auto line = std::make_unique<TSyntaxLine>();
@@ -82,10 +88,11 @@ std::string ElementLine(std::string_view label, std::size_t labelWidth, std::str
 }
 
 TTreeLine TElementLines::Unsigned(std::string_view label, std::uint32_t value, int bits) {
-    return FTree.AddChildLine(FParent, ElementLine(label, FLabelWidth, std::to_string(value), bits));
+    return FTree.AddChildLine(FParent,
+                              ElementLine(label, FLabelWidth, std::to_string(value), bits));
 }
 
 TTreeLine TElementLines::Se(std::string_view label, std::int32_t value) {
-    return FTree.AddChildLine(FParent,
-                              ElementLine(label, FLabelWidth, std::to_string(value), kVariableBits));
+    return FTree.AddChildLine(
+        FParent, ElementLine(label, FLabelWidth, std::to_string(value), kVariableBits));
 }

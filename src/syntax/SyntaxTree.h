@@ -21,7 +21,7 @@ struct TSyntaxLine {
 // The syntax tree held in memory: what the command line prints and what the tests
 // inspect. The window's tree widget realises the same four operations.
 class TSyntaxTree : public ITreeLines {
-public:
+  public:
     void ClearLines() override;
     TTreeLine AddRootLine(const std::string& text) override;
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override;
@@ -37,7 +37,7 @@ public:
         return reinterpret_cast<const TSyntaxLine*>(handle);
     }
 
-private:
+  private:
     std::vector<std::unique_ptr<TSyntaxLine>> FRoots;
 };
 
@@ -58,7 +58,7 @@ std::string ElementLine(std::string_view label, std::size_t labelWidth, std::str
 
 // Adds the element lines of one structure under its structure line.
 class TElementLines {
-public:
+  public:
     TElementLines(ITreeLines& tree, TTreeLine parent, std::size_t labelWidth)
         : FTree(tree), FParent(parent), FLabelWidth(labelWidth) {}
 
@@ -75,7 +75,7 @@ public:
 
     TTreeLine Parent() const { return FParent; }
 
-private:
+  private:
     ITreeLines& FTree;
     TTreeLine FParent;
     std::size_t FLabelWidth;

@@ -60,8 +60,7 @@ void DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitS
     std::uint32_t chroma_format_idc = 1;
     // Only the 8x8 list flags depend on the sequence parameter set, and they come after
     // every element the first parse needs to tell whether they are there.
-    if (pps.transform_8x8_mode_flag != 0 && pps.pic_scaling_matrix_present_flag != 0 &&
-        lookup) {
+    if (pps.transform_8x8_mode_flag != 0 && pps.pic_scaling_matrix_present_flag != 0 && lookup) {
         const std::optional<std::uint32_t> found = lookup(pps.seq_parameter_set_id);
         if (found && *found == 3) {
             chroma_format_idc = *found;

@@ -124,8 +124,8 @@ bool Update_TreeView_seq_parameter_set_rbsp(ITreeLines& tree, TTreeLine parent,
             DebugOutput(kWarning);
             lines.Ue("chroma_format_idc", sps.chroma_format_idc);
             if (SpsPresence::ResidualColourTransform(sps)) {
-                lines.Unsigned("residual_colour_transform_flag",
-                               sps.residual_colour_transform_flag, 1);
+                lines.Unsigned("residual_colour_transform_flag", sps.residual_colour_transform_flag,
+                               1);
             }
             lines.Ue("bit_depth_luma_minus8", sps.bit_depth_luma_minus8);
             lines.Ue("bit_depth_chroma_minus8", sps.bit_depth_chroma_minus8);
@@ -150,8 +150,8 @@ bool Update_TreeView_seq_parameter_set_rbsp(ITreeLines& tree, TTreeLine parent,
         if (SpsPresence::PicOrderCntLsb(sps)) {
             lines.Ue("log2_max_pic_order_cnt_lsb_minus4", sps.log2_max_pic_order_cnt_lsb_minus4);
         } else if (SpsPresence::PicOrderCntCycle(sps)) {
-            lines.Unsigned("delta_pic_order_always_zero_flag",
-                           sps.delta_pic_order_always_zero_flag, 1);
+            lines.Unsigned("delta_pic_order_always_zero_flag", sps.delta_pic_order_always_zero_flag,
+                           1);
             lines.Se("offset_for_non_ref_pic", sps.offset_for_non_ref_pic);
             lines.Se("offset_for_top_to_bottom_field", sps.offset_for_top_to_bottom_field);
             lines.Ue("num_ref_frames_in_pic_order_cnt_cycle",

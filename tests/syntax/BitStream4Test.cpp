@@ -25,8 +25,8 @@ TEST(TBitStream4, ReadsEveryWidthAtEveryBitPosition) {
             reader.ReadBits(position);
             std::uint32_t expected = 0;
             for (int i = 0; i < n; ++i) {
-                expected = (expected << 1) | static_cast<std::uint32_t>(
-                                                 BitAt(bytes, static_cast<std::size_t>(position + i)));
+                expected = (expected << 1) | static_cast<std::uint32_t>(BitAt(
+                                                 bytes, static_cast<std::size_t>(position + i)));
             }
             EXPECT_EQ(reader.ReadBits(n), expected) << "n=" << n << " at bit " << position;
             EXPECT_EQ(reader.Error(), 0);
@@ -135,8 +135,8 @@ TEST(TBitStream4, ThirtyTwoOrMoreLeadingZerosAreConsumedAndSaturate) {
         std::uint32_t ue;
     };
     const Case cases[] = {
-        {32, 0, 4294967295u},  // exactly 2^32 - 1
-        {32, 5, 4294967295u},  // would not fit
+        {32, 0, 4294967295u}, // exactly 2^32 - 1
+        {32, 5, 4294967295u}, // would not fit
         {40, 123, 4294967295u},
     };
     for (const auto& c : cases) {
@@ -259,25 +259,22 @@ TEST(TBitStream4, MoreRbspDataLooksForAOneBitBeforeTheStopBit) {
         bool more;
     };
     const Case cases[] = {
-        {"80", 0, false},        // only the stop bit
-        {"A4", 5, false},        // 3 bits left reading 100
-        {"A5", 5, true},         // 101
-        {"A0", 5, false},        // 000: no 1 bit left at all
-        {"A4 00", 5, false},     // stop bit then a zero byte: trailing zeros
-        {"A1 80", 5, true},      // a 1 here, the stop bit in the next byte
-        {"E0", 1, true},         // the 1 at bit 1 is not the last one
-        {"E0", 2, false},        // at the stop bit itself
-        {"00 80", 0, false},     // zeros up to the stop bit: nothing before it
-        {"00", 0, false},        // no 1 bit at all
-        {"00 00 00", 3, false},
-        {"FF", 8, false},        // nothing left
-        {"40 00 00 00", 1, false}, // the stop bit, then 3 trailing zero bytes
-        {"C0 00 00 00", 0, true},  // a 1 before the stop bit, trailing zeros after
-        {"C0 00 00 00", 1, false},
-        {"01 01 00", 0, true},   // a 1 in an earlier byte
-        {"01 01 00", 8, false},
-        {"01 01 00", 15, false}, // exactly at the stop bit
-        {"01 01 00", 16, false}, // past everything
+        {"80", 0, false},                            // only the stop bit
+        {"A4", 5, false},                            // 3 bits left reading 100
+        {"A5", 5, true},                             // 101
+        {"A0", 5, false},                            // 000: no 1 bit left at all
+        {"A4 00", 5, false},                         // stop bit then a zero byte: trailing zeros
+        {"A1 80", 5, true},                          // a 1 here, the stop bit in the next byte
+        {"E0", 1, true},                             // the 1 at bit 1 is not the last one
+        {"E0", 2, false},                            // at the stop bit itself
+        {"00 80", 0, false},                         // zeros up to the stop bit: nothing before it
+        {"00", 0, false},                            // no 1 bit at all
+        {"00 00 00", 3, false},    {"FF", 8, false}, // nothing left
+        {"40 00 00 00", 1, false},                   // the stop bit, then 3 trailing zero bytes
+        {"C0 00 00 00", 0, true}, // a 1 before the stop bit, trailing zeros after
+        {"C0 00 00 00", 1, false}, {"01 01 00", 0, true},   // a 1 in an earlier byte
+        {"01 01 00", 8, false},    {"01 01 00", 15, false}, // exactly at the stop bit
+        {"01 01 00", 16, false},                            // past everything
     };
     for (const auto& c : cases) {
         const auto bytes = Hex(c.payload);

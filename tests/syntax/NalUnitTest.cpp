@@ -14,7 +14,9 @@ struct Shown {
     TSyntaxTree tree;
     bool result = false;
     std::vector<std::uint32_t> lookups; // ids the lookup was asked for
-    const TSyntaxLine* Nal() const { return tree.Roots().empty() ? nullptr : tree.Roots()[0].get(); }
+    const TSyntaxLine* Nal() const {
+        return tree.Roots().empty() ? nullptr : tree.Roots()[0].get();
+    }
 };
 
 std::unique_ptr<Shown> Decode(const std::vector<std::uint8_t>& bytes,
@@ -121,7 +123,7 @@ TEST(DecodeNalUnit, AccessUnitDelimiter) {
         {"00 00 01 09 50", "2"},
         {"00 00 00 01 09 F0", "7"},
         {"00 00 01 09 10", "0"},
-        {"00 00 01 09", nullptr},          // no payload byte
+        {"00 00 01 09", nullptr},                // no payload byte
         {"00 00 01 09 00 00 01 09 F0", nullptr}, // the next unit's byte is not ours
     };
     for (const auto& c : cases) {
@@ -150,8 +152,8 @@ TEST(DecodeNalUnit, NothingToShow) {
         EXPECT_EQ(tree.Roots().size(), 1u);
     }
     // Bytes that are not a start code with its header byte: the tree is cleared.
-    for (const char* bytes : {"00 00 02 67", "67 42 00 1E", "00 00 00 01", "00 00 01", "00 00",
-                              "00 00 00 00 01 67"}) {
+    for (const char* bytes :
+         {"00 00 02 67", "67 42 00 1E", "00 00 00 01", "00 00 01", "00 00", "00 00 00 00 01 67"}) {
         const auto b = Hex(bytes);
         TSyntaxTree tree;
         tree.AddRootLine("previous");
@@ -177,10 +179,32 @@ TEST(DecodeNalUnit, EmptyParameterSetsShowTheHeaderOnly) {
 // stream carries an emulation-prevention byte there.
 BitWriter BaselineSpsWithTiming() {
     BitWriter w;
-    w.U(8, 66).U(8, 0xC0).U(8, 30).Ue(0).Ue(0).Ue(2).Ue(1).Flag(false).Ue(10).Ue(8).Flag(true)
-        .Flag(true).Flag(false).Flag(true);
-    w.Flag(false).Flag(false).Flag(false).Flag(false).Flag(true).U(32, 1).U(32, 50).Flag(true)
-        .Flag(false).Flag(false).Flag(false).Flag(false);
+    w.U(8, 66)
+        .U(8, 0xC0)
+        .U(8, 30)
+        .Ue(0)
+        .Ue(0)
+        .Ue(2)
+        .Ue(1)
+        .Flag(false)
+        .Ue(10)
+        .Ue(8)
+        .Flag(true)
+        .Flag(true)
+        .Flag(false)
+        .Flag(true);
+    w.Flag(false)
+        .Flag(false)
+        .Flag(false)
+        .Flag(false)
+        .Flag(true)
+        .U(32, 1)
+        .U(32, 50)
+        .Flag(true)
+        .Flag(false)
+        .Flag(false)
+        .Flag(false)
+        .Flag(false);
     w.Trailing();
     return w;
 }
@@ -224,8 +248,23 @@ TEST(DecodeNalUnit, ParameterSetsAreParsedWithoutEmulationPrevention) {
 
 BitWriter PpsWithLists(bool transform8x8, bool matrix, int flags) {
     BitWriter w;
-    w.Ue(0).Ue(4).Flag(true).Flag(false).Ue(0).Ue(0).Ue(0).Flag(false).U(2, 0).Se(0).Se(0).Se(0)
-        .Flag(true).Flag(false).Flag(false).Flag(transform8x8).Flag(matrix);
+    w.Ue(0)
+        .Ue(4)
+        .Flag(true)
+        .Flag(false)
+        .Ue(0)
+        .Ue(0)
+        .Ue(0)
+        .Flag(false)
+        .U(2, 0)
+        .Se(0)
+        .Se(0)
+        .Se(0)
+        .Flag(true)
+        .Flag(false)
+        .Flag(false)
+        .Flag(transform8x8)
+        .Flag(matrix);
     for (int i = 0; i < flags; ++i) {
         w.Flag(false);
     }
@@ -255,14 +294,13 @@ TEST(DecodeNalUnit, PictureParameterSetAsksForTheChromaFormatOnlyWhenItMatters) 
         const TSyntaxLine& pps = *s->Nal()->Children.at(3);
         EXPECT_EQ(pps.Text, "pic_parameter_set_rbsp( )");
         EXPECT_EQ(ChildValue(pps, "second_chroma_qp_index_offset"), "-5") << c.name;
-        const std::string last =
-            IndexedLabel("pic_scaling_list_present_flag", c.flagsInStream - 1);
+        const std::string last = IndexedLabel("pic_scaling_list_present_flag", c.flagsInStream - 1);
         EXPECT_EQ(FindChild(pps, last) != nullptr, c.flagsInStream > 0) << c.name;
-        EXPECT_EQ(FindChild(pps, IndexedLabel("pic_scaling_list_present_flag",
-                                              c.flagsInStream)),
+        EXPECT_EQ(FindChild(pps, IndexedLabel("pic_scaling_list_present_flag", c.flagsInStream)),
                   nullptr)
             << c.name;
-        EXPECT_EQ(s->lookups, c.asked ? std::vector<std::uint32_t>{4} : std::vector<std::uint32_t>{})
+        EXPECT_EQ(s->lookups,
+                  c.asked ? std::vector<std::uint32_t>{4} : std::vector<std::uint32_t>{})
             << c.name;
     }
 }
@@ -276,7 +314,16 @@ std::vector<std::uint8_t> SpsUnit(std::uint32_t profile_idc, std::uint32_t id,
     if (profile_idc >= 100) {
         w.Ue(chroma_format_idc).Ue(0).Ue(0).Flag(false).Flag(false);
     }
-    w.Ue(0).Ue(2).Ue(1).Flag(false).Ue(10).Ue(8).Flag(true).Flag(true).Flag(false).Flag(false)
+    w.Ue(0)
+        .Ue(2)
+        .Ue(1)
+        .Flag(false)
+        .Ue(10)
+        .Ue(8)
+        .Flag(true)
+        .Flag(true)
+        .Flag(false)
+        .Flag(false)
         .Trailing();
     return Unit("00 00 00 01 67", Escape(w.Bytes()));
 }

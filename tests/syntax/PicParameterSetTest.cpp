@@ -42,16 +42,19 @@ BitWriter& Middle(BitWriter& w) {
     return w.Ue(3).Ue(1).Flag(true).U(2, 2).Se(-3).Se(0).Se(-2).Flag(true).Flag(false).Flag(true);
 }
 
-void NoSliceGroups(BitWriter& w) { w.Ue(0); }
+void NoSliceGroups(BitWriter& w) {
+    w.Ue(0);
+}
 
-const std::vector<std::string> kAlways = {
-    "pic_parameter_set_id", "seq_parameter_set_id", "entropy_coding_mode_flag",
-    "pic_order_present_flag", "num_slice_groups_minus1"};
+const std::vector<std::string> kAlways = {"pic_parameter_set_id", "seq_parameter_set_id",
+                                          "entropy_coding_mode_flag", "pic_order_present_flag",
+                                          "num_slice_groups_minus1"};
 const std::vector<std::string> kMiddle = {
-    "num_ref_idx_l0_active_minus1", "num_ref_idx_l1_active_minus1", "weighted_pred_flag",
-    "weighted_bipred_idc", "pic_init_qp_minus26", "pic_init_qs_minus26",
-    "chroma_qp_index_offset", "deblocking_filter_control_present_flag",
-    "constrained_intra_pred_flag", "redundant_pic_cnt_present_flag"};
+    "num_ref_idx_l0_active_minus1", "num_ref_idx_l1_active_minus1",
+    "weighted_pred_flag",           "weighted_bipred_idc",
+    "pic_init_qp_minus26",          "pic_init_qs_minus26",
+    "chroma_qp_index_offset",       "deblocking_filter_control_present_flag",
+    "constrained_intra_pred_flag",  "redundant_pic_cnt_present_flag"};
 
 std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
     std::vector<std::string> all;
@@ -107,9 +110,13 @@ TEST(Parse_pic_parameter_set_rbsp, TheOptionalTail) {
     };
     const std::vector<std::string> none;
     const Case cases[] = {
-        {"no matrix", true, false, 1, {}, {"transform_8x8_mode_flag",
-                                           "pic_scaling_matrix_present_flag",
-                                           "second_chroma_qp_index_offset"}},
+        {"no matrix",
+         true,
+         false,
+         1,
+         {},
+         {"transform_8x8_mode_flag", "pic_scaling_matrix_present_flag",
+          "second_chroma_qp_index_offset"}},
         {"six flags without 8x8", false, true, 1, {0, 1, 0, 0, 0, 1}, {}},
         {"eight flags with 8x8", true, true, 1, {1, 0, 0, 0, 0, 0, 0, 1}, {}},
         {"4:2:2 keeps eight", true, true, 2, {0, 0, 0, 0, 0, 0, 1, 0}, {}},
@@ -140,8 +147,8 @@ TEST(Parse_pic_parameter_set_rbsp, TheOptionalTail) {
             EXPECT_EQ(d->pps.pic_scaling_list_present_flag[i],
                       static_cast<std::uint32_t>(c.lists[i]))
                 << c.name << " " << i;
-            tail.push_back(IndexedLabel("pic_scaling_list_present_flag",
-                                        static_cast<std::int64_t>(i)));
+            tail.push_back(
+                IndexedLabel("pic_scaling_list_present_flag", static_cast<std::int64_t>(i)));
         }
         tail.push_back("second_chroma_qp_index_offset");
         EXPECT_EQ(ChildLabels(*d->line), Join({kAlways, kMiddle, tail})) << c.name;
@@ -157,41 +164,43 @@ TEST(Parse_pic_parameter_set_rbsp, SliceGroupMapTypes) {
         std::vector<std::pair<std::string, std::string>> values;
     };
     const Case cases[] = {
-        {"type 0", [](BitWriter& w) { w.Ue(2).Ue(0).Ue(10).Ue(20).Ue(30); },
+        {"type 0",
+         [](BitWriter& w) { w.Ue(2).Ue(0).Ue(10).Ue(20).Ue(30); },
          {"slice_group_map_type", "run_length_minus1[0]", "run_length_minus1[1]",
           "run_length_minus1[2]"},
          {{"run_length_minus1[2]", "30"}}},
-        {"type 1 reads nothing more", [](BitWriter& w) { w.Ue(1).Ue(1); },
-         {"slice_group_map_type"}, {}},
-        {"type 2 alternates corners", [](BitWriter& w) {
-             w.Ue(3).Ue(2).Ue(1).Ue(2).Ue(3).Ue(4).Ue(5).Ue(6);
-         },
+        {"type 1 reads nothing more",
+         [](BitWriter& w) { w.Ue(1).Ue(1); },
+         {"slice_group_map_type"},
+         {}},
+        {"type 2 alternates corners",
+         [](BitWriter& w) { w.Ue(3).Ue(2).Ue(1).Ue(2).Ue(3).Ue(4).Ue(5).Ue(6); },
          {"slice_group_map_type", "top_left[0]", "bottom_right[0]", "top_left[1]",
           "bottom_right[1]", "top_left[2]", "bottom_right[2]"},
          {{"bottom_right[0]", "2"}, {"top_left[2]", "5"}}},
-        {"types 3 to 5", [](BitWriter& w) { w.Ue(1).Ue(4).Flag(true).Ue(99); },
+        {"types 3 to 5",
+         [](BitWriter& w) { w.Ue(1).Ue(4).Flag(true).Ue(99); },
          {"slice_group_map_type", "slice_group_change_direction_flag",
           "slice_group_change_rate_minus1"},
          {{"slice_group_change_rate_minus1", "99"}}},
-        {"type 6 with three groups reads 2-bit ids", [](BitWriter& w) {
-             w.Ue(2).Ue(6).Ue(3).U(2, 2).U(2, 0).U(2, 1).U(2, 3);
-         },
+        {"type 6 with three groups reads 2-bit ids",
+         [](BitWriter& w) { w.Ue(2).Ue(6).Ue(3).U(2, 2).U(2, 0).U(2, 1).U(2, 3); },
          {"slice_group_map_type", "pic_size_in_map_units_minus1", "slice_group_id[0]",
           "slice_group_id[1]", "slice_group_id[2]", "slice_group_id[3]"},
          {{"slice_group_id[0]", "2"}, {"slice_group_id[3]", "3"}}},
-        {"type 6 with two groups reads 1-bit ids", [](BitWriter& w) {
-             w.Ue(1).Ue(6).Ue(1).U(1, 1).U(1, 0);
-         },
+        {"type 6 with two groups reads 1-bit ids",
+         [](BitWriter& w) { w.Ue(1).Ue(6).Ue(1).U(1, 1).U(1, 0); },
          {"slice_group_map_type", "pic_size_in_map_units_minus1", "slice_group_id[0]",
           "slice_group_id[1]"},
          {{"slice_group_id[0]", "1"}}},
-        {"type 6 with eight groups reads 3-bit ids", [](BitWriter& w) {
-             w.Ue(7).Ue(6).Ue(0).U(3, 7);
-         },
+        {"type 6 with eight groups reads 3-bit ids",
+         [](BitWriter& w) { w.Ue(7).Ue(6).Ue(0).U(3, 7); },
          {"slice_group_map_type", "pic_size_in_map_units_minus1", "slice_group_id[0]"},
          {{"slice_group_id[0]", "7"}}},
-        {"type 7 reads nothing more", [](BitWriter& w) { w.Ue(1).Ue(7); },
-         {"slice_group_map_type"}, {}},
+        {"type 7 reads nothing more",
+         [](BitWriter& w) { w.Ue(1).Ue(7); },
+         {"slice_group_map_type"},
+         {}},
     };
     for (const auto& c : cases) {
         BitWriter w;
@@ -214,31 +223,31 @@ TEST(Parse_pic_parameter_set_rbsp, CountsBeyondTheArraysAreReadAndDropped) {
         std::size_t shown; // lines shown after slice_group_map_type
     };
     const Case cases[] = {
-        {"12 run lengths", [](BitWriter& w) {
+        {"12 run lengths",
+         [](BitWriter& w) {
              w.Ue(11).Ue(0);
              for (int i = 0; i < 12; ++i) {
                  w.Ue(static_cast<std::uint64_t>(i));
              }
          },
          8},
-        {"10 rectangles", [](BitWriter& w) {
+        {"10 rectangles",
+         [](BitWriter& w) {
              w.Ue(10).Ue(2);
              for (int i = 0; i < 20; ++i) {
                  w.Ue(static_cast<std::uint64_t>(i));
              }
          },
          16},
-        {"300 slice group ids", [](BitWriter& w) {
+        {"300 slice group ids",
+         [](BitWriter& w) {
              w.Ue(3).Ue(6).Ue(299);
              for (int i = 0; i < 300; ++i) {
                  w.U(2, static_cast<std::uint64_t>(i % 4));
              }
          },
          1 + 256}, // pic_size_in_map_units_minus1 and the ids held
-        {"slice group count of 2^31 and more", [](BitWriter& w) {
-             w.Ue(0xFFFFFFFFu).Ue(0);
-         },
-         0},
+        {"slice group count of 2^31 and more", [](BitWriter& w) { w.Ue(0xFFFFFFFFu).Ue(0); }, 0},
     };
     for (const auto& c : cases) {
         BitWriter w;

@@ -27,7 +27,7 @@ struct RefElement {
 };
 
 struct RefStream {
-    std::vector<int> NalTypes;                          // by NAL index
+    std::vector<int> NalTypes;                            // by NAL index
     std::map<int, std::vector<RefElement>> ParameterSets; // by NAL index
 };
 
@@ -121,8 +121,9 @@ Expected ToTreeTerms(const std::vector<RefElement>& elements) {
 // Elements written as se(v); every other "(v bits)" line is ue(v).
 bool IsSignedElement(const std::string& label) {
     static const std::set<std::string> kSigned = {
-        "offset_for_non_ref_pic", "offset_for_top_to_bottom_field", "pic_init_qp_minus26",
-        "pic_init_qs_minus26", "chroma_qp_index_offset", "second_chroma_qp_index_offset"};
+        "offset_for_non_ref_pic", "offset_for_top_to_bottom_field",
+        "pic_init_qp_minus26",    "pic_init_qs_minus26",
+        "chroma_qp_index_offset", "second_chroma_qp_index_offset"};
     return kSigned.count(label) != 0 || label.rfind("offset_for_ref_frame[", 0) == 0;
 }
 
@@ -211,7 +212,8 @@ TEST_P(ReferenceStream, EveryParameterSetMatchesTheReference) {
     int compared = 0;
     for (; units.Next(span); ++index) {
         ASSERT_LT(index, static_cast<int>(ref.NalTypes.size())) << name;
-        ASSERT_EQ(static_cast<int>(NalUnitType(span.Header)), ref.NalTypes[static_cast<std::size_t>(index)])
+        ASSERT_EQ(static_cast<int>(NalUnitType(span.Header)),
+                  ref.NalTypes[static_cast<std::size_t>(index)])
             << name << " NAL " << index;
         const auto block = ref.ParameterSets.find(index);
         if (block == ref.ParameterSets.end()) {
@@ -221,8 +223,7 @@ TEST_P(ReferenceStream, EveryParameterSetMatchesTheReference) {
         detail.Seek(span.Offset);
         const std::int32_t n = detail.Read(bytes.data(), kDetailReadSize);
         const std::int64_t ppsOffset = span.Offset;
-        const TChromaFormatLookup lookup =
-            [&](std::uint32_t id) -> std::optional<std::uint32_t> {
+        const TChromaFormatLookup lookup = [&](std::uint32_t id) -> std::optional<std::uint32_t> {
             std::uint32_t chroma = 0;
             if (FindGoverningSpsChromaFormat(detail, ppsOffset, id, search.data(), chroma)) {
                 return chroma;

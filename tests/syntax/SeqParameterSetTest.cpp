@@ -37,8 +37,17 @@ BitWriter& Head(BitWriter& w, std::uint32_t profile_idc) {
 // From log2_max_frame_num_minus4: 4, poc type 2, 3 reference frames, no gaps,
 // 40x30 macroblocks, frame_mbs_only, direct_8x8, no cropping, no VUI.
 BitWriter& Tail(BitWriter& w) {
-    return w.Ue(4).Ue(2).Ue(3).Flag(false).Ue(39).Ue(29).Flag(true).Flag(true).Flag(false)
-        .Flag(false).Trailing();
+    return w.Ue(4)
+        .Ue(2)
+        .Ue(3)
+        .Flag(false)
+        .Ue(39)
+        .Ue(29)
+        .Flag(true)
+        .Flag(true)
+        .Flag(false)
+        .Flag(false)
+        .Trailing();
 }
 
 void ExpectTail(const TSeqParameterSet& sps, const std::string& context) {
@@ -61,10 +70,9 @@ TEST(Parse_seq_parameter_set_rbsp, ProfilesThatCarryTheChromaBlock) {
     // Every profile of the current standard that has the block, the former 4:4:4 (144),
     // and some that do not.
     const Case cases[] = {
-        {100, true}, {110, true}, {122, true}, {244, true}, {44, true},  {83, true},
-        {86, true},  {118, true}, {128, true}, {138, true}, {139, true}, {134, true},
-        {135, true}, {144, true}, {66, false}, {77, false}, {88, false}, {0, false},
-        {255, false}, {245, false},
+        {100, true}, {110, true}, {122, true}, {244, true}, {44, true},   {83, true},   {86, true},
+        {118, true}, {128, true}, {138, true}, {139, true}, {134, true},  {135, true},  {144, true},
+        {66, false}, {77, false}, {88, false}, {0, false},  {255, false}, {245, false},
     };
     for (const auto& c : cases) {
         const std::string context = "profile " + std::to_string(c.profile_idc);
@@ -222,8 +230,23 @@ TEST(Parse_seq_parameter_set_rbsp, CountsBeyondTheArraysAreReadAndDropped) {
 
 TEST(Parse_seq_parameter_set_rbsp, FieldCodingAndCropping) {
     BitWriter w;
-    Head(w, 77).Ue(0).Ue(2).Ue(4).Flag(false).Ue(119).Ue(33).Flag(false).Flag(true).Flag(true)
-        .Flag(true).Ue(0).Ue(8).Ue(1).Ue(2).Flag(false).Trailing();
+    Head(w, 77)
+        .Ue(0)
+        .Ue(2)
+        .Ue(4)
+        .Flag(false)
+        .Ue(119)
+        .Ue(33)
+        .Flag(false)
+        .Flag(true)
+        .Flag(true)
+        .Flag(true)
+        .Ue(0)
+        .Ue(8)
+        .Ue(1)
+        .Ue(2)
+        .Flag(false)
+        .Trailing();
     const Parsed p = Parse(w);
     EXPECT_EQ(p.sps.frame_mbs_only_flag, 0u);
     EXPECT_EQ(p.sps.mb_adaptive_frame_field_flag, 1u);
@@ -239,8 +262,8 @@ TEST(Parse_seq_parameter_set_rbsp, FieldCodingAndCropping) {
 // SPS head and tail around a VUI written by vui.
 BitWriter SpsWithVui(const std::function<void(BitWriter&)>& vui) {
     BitWriter w;
-    Head(w, 66).Ue(0).Ue(2).Ue(1).Flag(false).Ue(10).Ue(8).Flag(true).Flag(true).Flag(false)
-        .Flag(true);
+    Head(w, 66).Ue(0).Ue(2).Ue(1).Flag(false).Ue(10).Ue(8).Flag(true).Flag(true).Flag(false).Flag(
+        true);
     vui(w);
     w.Trailing();
     return w;
@@ -254,10 +277,22 @@ TEST(Parse_vui_parameters, ConditionalElements) {
         w.Flag(true).U(3, 5).Flag(true).Flag(true).U(8, 1).U(8, 6).U(8, 9);
         w.Flag(true).Ue(1).Ue(2);
         w.Flag(true).U(32, 0xFFFFFFFFu).U(32, 60000).Flag(true);
-        w.Flag(true).Ue(0).U(4, 3).U(4, 4).Ue(999).Ue(5000).Flag(true).U(5, 23).U(5, 22).U(5, 21)
-            .U(5, 24);
-        w.Flag(true).Ue(1).U(4, 2).U(4, 1).Ue(7).Ue(8).Flag(false).Ue(70).Ue(80).Flag(true)
-            .U(5, 1).U(5, 2).U(5, 3).U(5, 4);
+        w.Flag(true).Ue(0).U(4, 3).U(4, 4).Ue(999).Ue(5000).Flag(true).U(5, 23).U(5, 22).U(5, 21).U(
+            5, 24);
+        w.Flag(true)
+            .Ue(1)
+            .U(4, 2)
+            .U(4, 1)
+            .Ue(7)
+            .Ue(8)
+            .Flag(false)
+            .Ue(70)
+            .Ue(80)
+            .Flag(true)
+            .U(5, 1)
+            .U(5, 2)
+            .U(5, 3)
+            .U(5, 4);
         w.Flag(true).Flag(true).Flag(true);
         w.Flag(false).Ue(2).Ue(1).Ue(16).Ue(15).Ue(2).Ue(4);
     });
@@ -303,8 +338,23 @@ TEST(Parse_vui_parameters, ConditionalElements) {
     // VCL HRD still has it.
     BitWriter sparse = SpsWithVui([](BitWriter& w) {
         w.Flag(true).U(8, 254).Flag(false).Flag(true).U(3, 2).Flag(false).Flag(false);
-        w.Flag(false).Flag(false).Flag(false).Flag(true).Ue(0).U(4, 0).U(4, 0).Ue(1).Ue(1).Flag(false)
-            .U(5, 0).U(5, 0).U(5, 0).U(5, 0).Flag(true).Flag(false).Flag(false);
+        w.Flag(false)
+            .Flag(false)
+            .Flag(false)
+            .Flag(true)
+            .Ue(0)
+            .U(4, 0)
+            .U(4, 0)
+            .Ue(1)
+            .Ue(1)
+            .Flag(false)
+            .U(5, 0)
+            .U(5, 0)
+            .U(5, 0)
+            .U(5, 0)
+            .Flag(true)
+            .Flag(false)
+            .Flag(false);
     });
     const Parsed q = Parse(sparse);
     EXPECT_EQ(q.sps.vui_parameters.aspect_ratio_idc, 254u);
@@ -349,8 +399,19 @@ TEST(Parse_hrd_parameters, CountsAtAndBeyondCapacity) {
 TEST(Parse_seq_parameter_set_rbsp, PayloadEndingInsideTheVuiGivesZeros) {
     // Truncated right after aspect_ratio_idc's first bits.
     BitWriter w;
-    Head(w, 66).Ue(0).Ue(2).Ue(1).Flag(false).Ue(10).Ue(8).Flag(true).Flag(true).Flag(false)
-        .Flag(true).Flag(true).U(3, 0b111);
+    Head(w, 66)
+        .Ue(0)
+        .Ue(2)
+        .Ue(1)
+        .Flag(false)
+        .Ue(10)
+        .Ue(8)
+        .Flag(true)
+        .Flag(true)
+        .Flag(false)
+        .Flag(true)
+        .Flag(true)
+        .U(3, 0b111);
     const Parsed p = Parse(w);
     EXPECT_TRUE(p.ok);
     EXPECT_EQ(p.sps.vui_parameters_present_flag, 1u);
@@ -401,24 +462,33 @@ std::unique_ptr<Shown> Show(const BitWriter& w) {
 
 TEST(Update_TreeView_seq_parameter_set_rbsp, BaselineShowsNineteenLines) {
     BitWriter w;
-    Head(w, 66).Ue(0).Ue(0).Ue(2).Ue(3).Flag(false).Ue(10).Ue(8).Flag(true).Flag(true)
-        .Flag(false).Flag(false).Trailing();
+    Head(w, 66)
+        .Ue(0)
+        .Ue(0)
+        .Ue(2)
+        .Ue(3)
+        .Flag(false)
+        .Ue(10)
+        .Ue(8)
+        .Flag(true)
+        .Flag(true)
+        .Flag(false)
+        .Flag(false)
+        .Trailing();
     const auto s = Show(w);
     EXPECT_EQ(s->sps->Text, "seq_parameter_set_rbsp( )");
-    EXPECT_EQ(ChildLabels(*s->sps),
-              (std::vector<std::string>{
-                  "profile_idc", "constraint_set0_flag", "constraint_set1_flag",
-                  "constraint_set2_flag", "constraint_set3_flag", "reserved_zero_4bits",
-                  "level_idc", "seq_parameter_set_id", "log2_max_frame_num_minus4",
-                  "pic_order_cnt_type", "log2_max_pic_order_cnt_lsb_minus4", "num_ref_frames",
-                  "gaps_in_frame_num_value_allowed_flag", "pic_width_in_mbs_minus1",
-                  "pic_height_in_map_units_minus1", "frame_mbs_only_flag",
-                  "direct_8x8_inference_flag", "frame_cropping_flag",
-                  "vui_parameters_present_flag"}));
+    EXPECT_EQ(
+        ChildLabels(*s->sps),
+        (std::vector<std::string>{
+            "profile_idc", "constraint_set0_flag", "constraint_set1_flag", "constraint_set2_flag",
+            "constraint_set3_flag", "reserved_zero_4bits", "level_idc", "seq_parameter_set_id",
+            "log2_max_frame_num_minus4", "pic_order_cnt_type", "log2_max_pic_order_cnt_lsb_minus4",
+            "num_ref_frames", "gaps_in_frame_num_value_allowed_flag", "pic_width_in_mbs_minus1",
+            "pic_height_in_map_units_minus1", "frame_mbs_only_flag", "direct_8x8_inference_flag",
+            "frame_cropping_flag", "vui_parameters_present_flag"}));
     EXPECT_TRUE(s->debug.empty());
     EXPECT_TRUE(s->sps->Expanded);
-    EXPECT_EQ(s->sps->Children[0]->Text,
-              "profile_idc" + std::string(28, ' ') + " : 66 (8 bits)");
+    EXPECT_EQ(s->sps->Children[0]->Text, "profile_idc" + std::string(28, ' ') + " : 66 (8 bits)");
     EXPECT_EQ(s->sps->Children[5]->Text,
               "reserved_zero_4bits" + std::string(20, ' ') + " : 5 (4 bits)");
 }
@@ -437,18 +507,26 @@ TEST(Update_TreeView_seq_parameter_set_rbsp, HighProfileBlockWithScalingListLine
     const auto s = Show(w);
     EXPECT_EQ(std::count(s->debug.begin(), s->debug.end(), kWarning), 2);
     const auto labels = ChildLabels(*s->sps);
-    const std::vector<std::string> expected = {
-        "seq_parameter_set_id", "chroma_format_idc", "bit_depth_luma_minus8",
-        "bit_depth_chroma_minus8", "qpprime_y_zero_transform_bypass_flag",
-        "seq_scaling_matrix_present_flag", "seq_scaling_list_present_flag[0]",
-        "scaling_list ( )", "seq_scaling_list_present_flag[1]",
-        "seq_scaling_list_present_flag[2]", "seq_scaling_list_present_flag[3]",
-        "seq_scaling_list_present_flag[4]", "seq_scaling_list_present_flag[5]",
-        "seq_scaling_list_present_flag[6]", "scaling_list ( )",
-        "seq_scaling_list_present_flag[7]", "log2_max_frame_num_minus4"};
+    const std::vector<std::string> expected = {"seq_parameter_set_id",
+                                               "chroma_format_idc",
+                                               "bit_depth_luma_minus8",
+                                               "bit_depth_chroma_minus8",
+                                               "qpprime_y_zero_transform_bypass_flag",
+                                               "seq_scaling_matrix_present_flag",
+                                               "seq_scaling_list_present_flag[0]",
+                                               "scaling_list ( )",
+                                               "seq_scaling_list_present_flag[1]",
+                                               "seq_scaling_list_present_flag[2]",
+                                               "seq_scaling_list_present_flag[3]",
+                                               "seq_scaling_list_present_flag[4]",
+                                               "seq_scaling_list_present_flag[5]",
+                                               "seq_scaling_list_present_flag[6]",
+                                               "scaling_list ( )",
+                                               "seq_scaling_list_present_flag[7]",
+                                               "log2_max_frame_num_minus4"};
     ASSERT_GE(labels.size(), 7 + expected.size());
-    EXPECT_EQ(std::vector<std::string>(labels.begin() + 7, labels.begin() + 7 +
-                                                               static_cast<long>(expected.size())),
+    EXPECT_EQ(std::vector<std::string>(labels.begin() + 7,
+                                       labels.begin() + 7 + static_cast<long>(expected.size())),
               expected);
     EXPECT_TRUE(FindChild(*s->sps, "scaling_list ( )")->Children.empty());
     EXPECT_EQ(ChildValue(*s->sps, "log2_max_frame_num_minus4"), "4");
@@ -479,8 +557,20 @@ TEST(Update_TreeView_seq_parameter_set_rbsp, ConditionalLinesFollowTheRecord) {
         {"poc type 1 with negative offsets",
          [](BitWriter& w) {
              Head(w, 66).Ue(0).Ue(1).Flag(false).Se(-1).Se(2).Ue(2).Se(-1).Se(4);
-             w.Ue(1).Flag(false).Ue(1).Ue(1).Flag(false).Flag(false).Flag(true).Flag(true).Ue(1)
-                 .Ue(2).Ue(3).Ue(4).Flag(false).Trailing();
+             w.Ue(1)
+                 .Flag(false)
+                 .Ue(1)
+                 .Ue(1)
+                 .Flag(false)
+                 .Flag(false)
+                 .Flag(true)
+                 .Flag(true)
+                 .Ue(1)
+                 .Ue(2)
+                 .Ue(3)
+                 .Ue(4)
+                 .Flag(false)
+                 .Trailing();
          },
          {"offset_for_non_ref_pic", "offset_for_ref_frame[1]", "mb_adaptive_frame_field_flag",
           "frame_crop_bottom_offset"},
@@ -513,8 +603,7 @@ TEST(Update_TreeView_seq_parameter_set_rbsp, VuiAndHrdLinesNestCollapsed) {
             v.Ue(1).Ue(1).Flag(true);
         }
         v.U(5, 0).U(5, 0).U(5, 0).U(5, 0);
-        v.Flag(true).Ue(0).U(4, 0).U(4, 0).Ue(1).Ue(1).Flag(false).U(5, 0).U(5, 0).U(5, 0)
-            .U(5, 0);
+        v.Flag(true).Ue(0).U(4, 0).U(4, 0).Ue(1).Ue(1).Flag(false).U(5, 0).U(5, 0).U(5, 0).U(5, 0);
         v.Flag(false).Flag(false).Flag(false);
     });
     const auto s = Show(w);
@@ -528,8 +617,7 @@ TEST(Update_TreeView_seq_parameter_set_rbsp, VuiAndHrdLinesNestCollapsed) {
                   "video_signal_type_present_flag", "chroma_loc_info_present_flag",
                   "timing_info_present_flag", "nal_hrd_parameters_present_flag",
                   "hrd_parameters( )", "vcl_hrd_parameters_present_flag", "hrd_parameters( )",
-                  "low_delay_hrd_flag", "pic_struct_present_flag",
-                  "bitstream_restriction_flag"}));
+                  "low_delay_hrd_flag", "pic_struct_present_flag", "bitstream_restriction_flag"}));
     const TSyntaxLine& nalHrd = *vui->Children[6];
     EXPECT_FALSE(nalHrd.Expanded);
     EXPECT_EQ(ChildLabels(nalHrd),

@@ -11,7 +11,7 @@
 
 // Builds a payload bit by bit, most significant bit first.
 class BitWriter {
-public:
+  public:
     BitWriter& U(int bits, std::uint64_t value) {
         for (int i = bits - 1; i >= 0; --i) {
             Bit(static_cast<int>((value >> i) & 1u));
@@ -60,7 +60,7 @@ public:
     }
     const std::vector<std::uint8_t>& Bytes() const { return FBytes; }
 
-private:
+  private:
     std::vector<std::uint8_t> FBytes;
     std::size_t FBits = 0;
     std::size_t FElementBits = 0;
@@ -76,8 +76,7 @@ struct ParsedLine {
 inline std::optional<ParsedLine> ParseElementLine(const std::string& text) {
     const auto sep = text.find(" : ");
     const auto open = text.rfind(" (");
-    if (sep == std::string::npos || open == std::string::npos || open < sep ||
-        text.back() != ')') {
+    if (sep == std::string::npos || open == std::string::npos || open < sep || text.back() != ')') {
         return std::nullopt;
     }
     ParsedLine line;

@@ -19,13 +19,15 @@ TEST(ElementLine, FollowsTheLineRule) {
     const std::string l39 = "initial_cpb_removal_delay_length_minus1"; // exactly 39
     const Case cases[] = {
         {"profile_idc", 39, "100", 8, "profile_idc" + std::string(28, ' ') + " : 100 (8 bits)"},
-        {"forbidden_zero_bit", 36, "0", 1, "forbidden_zero_bit" + std::string(18, ' ') + " : 0 (1 bit)"},
+        {"forbidden_zero_bit", 36, "0", 1,
+         "forbidden_zero_bit" + std::string(18, ' ') + " : 0 (1 bit)"},
         {"nal_unit_type", 36, "7", 5, "nal_unit_type" + std::string(23, ' ') + " : 7 (5 bits)"},
         {"pic_init_qp_minus26", 39, "-3", kVariableBits,
          "pic_init_qp_minus26" + std::string(20, ' ') + " : -3 (v bits)"},
         {l39, 39, "23", 5, l39 + " : 23 (5 bits)"},
         {l39 + "x", 39, "0", 32, l39 + "x : 0 (32 bits)"},
-        {"sar_width", 39, "4294967295", 16, "sar_width" + std::string(30, ' ') + " : 4294967295 (16 bits)"},
+        {"sar_width", 39, "4294967295", 16,
+         "sar_width" + std::string(30, ' ') + " : 4294967295 (16 bits)"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ElementLine(c.label, c.width, c.value, c.bits), c.line);
