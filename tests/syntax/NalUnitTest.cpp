@@ -180,32 +180,8 @@ TEST(DecodeNalUnit, EmptyParameterSetsShowTheHeaderOnly) {
 // stream carries an emulation-prevention byte there.
 BitWriter BaselineSpsWithTiming() {
     BitWriter w;
-    w.U(8, 66)
-        .U(8, 0xC0)
-        .U(8, 30)
-        .Ue(0)
-        .Ue(0)
-        .Ue(2)
-        .Ue(1)
-        .Flag(false)
-        .Ue(10)
-        .Ue(8)
-        .Flag(true)
-        .Flag(true)
-        .Flag(false)
-        .Flag(true);
-    w.Flag(false)
-        .Flag(false)
-        .Flag(false)
-        .Flag(false)
-        .Flag(true)
-        .U(32, 1)
-        .U(32, 50)
-        .Flag(true)
-        .Flag(false)
-        .Flag(false)
-        .Flag(false)
-        .Flag(false);
+    w.Put("u8:66 u8:192 u8:30 ue:0 ue:0 ue:2 ue:1 0 ue:10 ue:8 1 1 0 1");
+    w.Put("0 0 0 0 1 u32:1 u32:50 1 0 0 0 0");
     w.Trailing();
     return w;
 }
@@ -336,17 +312,7 @@ std::vector<std::uint8_t> SpsUnit(std::uint32_t profile_idc, std::uint32_t id,
     if (profile_idc >= 100) {
         w.Ue(chroma_format_idc).Ue(0).Ue(0).Flag(false).Flag(false);
     }
-    w.Ue(0)
-        .Ue(2)
-        .Ue(1)
-        .Flag(false)
-        .Ue(10)
-        .Ue(8)
-        .Flag(true)
-        .Flag(true)
-        .Flag(false)
-        .Flag(false)
-        .Trailing();
+    w.Put("ue:0 ue:2 ue:1 0 ue:10 ue:8 1 1 0 0").Trailing();
     return Unit("00 00 00 01 67", Escape(w.Bytes()));
 }
 

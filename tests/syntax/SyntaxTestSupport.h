@@ -4,8 +4,10 @@
 
 #include "syntax/SyntaxTree.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,33 @@ class BitWriter {
     BitWriter& Se(std::int64_t value) {
         return Ue(value > 0 ? static_cast<std::uint64_t>(2 * value - 1)
                             : static_cast<std::uint64_t>(-2 * value));
+    }
+    // Elements from a compact text: "0"/"1" one bit, "uN:V" N bits, "ue:V", "se:V"; blanks
+    // and "|" only separate.
+    BitWriter& Put(const std::string& spec) {
+        std::size_t i = 0;
+        while (i < spec.size()) {
+            if (spec[i] == ' ' || spec[i] == '|') {
+                ++i;
+                continue;
+            }
+            const std::size_t end = std::min(spec.find_first_of(" |", i), spec.size());
+            const std::string token = spec.substr(i, end - i);
+            i = end;
+            if (token == "0" || token == "1") {
+                Bit(token == "1");
+            } else if (token.rfind("ue:", 0) == 0) {
+                Ue(std::stoull(token.substr(3)));
+            } else if (token.rfind("se:", 0) == 0) {
+                Se(std::stoll(token.substr(3)));
+            } else if (token[0] == 'u') {
+                const std::size_t colon = token.find(':');
+                U(std::stoi(token.substr(1, colon - 1)), std::stoull(token.substr(colon + 1)));
+            } else {
+                throw std::invalid_argument("bad element " + token);
+            }
+        }
+        return *this;
     }
     // rbsp_trailing_bits( ): the stop bit and zeros up to the byte boundary.
     BitWriter& Trailing() {
