@@ -1,5 +1,8 @@
 #include "stream/NalScan.h"
 
+#include <algorithm>
+#include <cstring>
+
 void SetLocatorHeader(TNalUnitLocator& locator, std::uint8_t header) {
     locator.NalHeader = header;
     if (locator.StartCodeWord != 1) {
@@ -62,31 +65,63 @@ bool FindFirstStartCode(const std::uint8_t* buffer, std::int32_t n, std::int32_t
     return true;
 }
 
+namespace {
+
+// The last 01 byte in [from, to], or -1.
+std::int64_t FindLastOne(const std::uint8_t* buffer, std::int64_t from, std::int64_t to) {
+    if (to < from) {
+        return -1;
+    }
+#ifdef __GLIBC__
+    const void* hit = memrchr(buffer + from, 1, static_cast<std::size_t>(to - from + 1));
+    return hit ? static_cast<const std::uint8_t*>(hit) - buffer : -1;
+#else
+    for (std::int64_t j = to; j >= from; --j) {
+        if (buffer[j] == 1) {
+            return j;
+        }
+    }
+    return -1;
+#endif
+}
+
+} // namespace
+
 bool FindStartCodeBackward(const std::uint8_t* buffer, std::int32_t n, std::int32_t count,
                            std::int32_t& index) {
     bool found = false;
     std::int32_t left = count;
-    for (std::int32_t k = n - 4; k >= 0; --k) {
-        // Skip ahead to the next 01 byte below: a start code at k has its 01 at k+2 or k+3.
-        if (buffer[k + 2] != 1 && buffer[k + 3] != 1) {
+    // Positions are examined from kMax downward; a start code that begins at k has its 01
+    // byte at k + 2 (three-byte form) or k + 3 (four-byte form).
+    std::int64_t kMax = static_cast<std::int64_t>(n) - 4;
+    std::int64_t upper = kMax + 3; // the last 01 byte still to look at
+    while (kMax >= 0) {
+        const std::int64_t j = FindLastOne(buffer, 2, upper);
+        if (j < 0) {
+            break;
+        }
+        upper = j - 1;
+        if (buffer[j - 1] != 0 || buffer[j - 2] != 0) {
             continue;
         }
-        const std::int64_t available = static_cast<std::int64_t>(n) - k;
-        std::int32_t at;
-        if (IsStartCode4(buffer + k, available)) {
-            at = k;
-        } else if (IsStartCode3(buffer + k, available)) {
-            at = (k > 0 && buffer[k - 1] == 0) ? k - 1 : k;
+        const bool fourByte = j >= 3 && buffer[j - 3] == 0;
+        std::int64_t at;
+        if (j - 2 <= kMax) {
+            // A three-byte match moves back one byte only when it is the tail of 00 00 00 01.
+            at = fourByte ? j - 3 : j - 2;
+        } else if (fourByte) {
+            at = j - 3;
         } else {
             continue;
         }
         found = true;
-        index = at;
+        index = static_cast<std::int32_t>(at);
         if (left == 1) {
             return true;
         }
         --left;
-        k = at; // the loop steps below the start code's first byte
+        kMax = at - 1;
+        upper = std::min(upper, kMax + 3);
     }
     return found;
 }
