@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: quillet-dump FILE";
+constexpr const char* kUsage = "usage: quillet-dump [--at OFFSET | --trees] FILE";
 
 enum class TDumpMode { Listing, At, Trees };
 
