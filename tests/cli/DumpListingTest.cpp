@@ -1,5 +1,4 @@
-#include "cli/DumpCommand.h"
-#include "support/TestSupport.h"
+#include "cli/DumpTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -8,27 +7,6 @@
 #include <sstream>
 
 namespace {
-
-struct DumpResult {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-DumpResult Dump(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int status = RunDump(args, out, err);
-    return {status, out.str(), err.str()};
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 std::vector<std::string> SplitTabs(const std::string& line) {
     std::vector<std::string> fields;

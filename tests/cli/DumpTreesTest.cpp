@@ -1,5 +1,4 @@
-#include "cli/DumpCommand.h"
-#include "support/TestSupport.h"
+#include "cli/DumpTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -7,28 +6,6 @@
 #include <sstream>
 
 namespace {
-
-struct DumpResult {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-DumpResult Dump(const std::vector<std::string>& args) {
-    DebugCapture quiet; // the SPS warnings go to the debugger channel, not to out or err
-    std::ostringstream out, err;
-    const int status = RunDump(args, out, err);
-    return {status, out.str(), err.str()};
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 std::size_t Indent(const std::string& line) {
     return line.find_first_not_of(' ');

@@ -37,15 +37,15 @@ class BitWriter {
     }
     // Elements from a compact text: "0"/"1" one bit, "uN:V" N bits, "ue:V", "se:V"; blanks
     // and "|" only separate.
-    BitWriter& Put(const std::string& spec) {
+    BitWriter& Put(const std::string& elements) {
         std::size_t i = 0;
-        while (i < spec.size()) {
-            if (spec[i] == ' ' || spec[i] == '|') {
+        while (i < elements.size()) {
+            if (elements[i] == ' ' || elements[i] == '|') {
                 ++i;
                 continue;
             }
-            const std::size_t end = std::min(spec.find_first_of(" |", i), spec.size());
-            const std::string token = spec.substr(i, end - i);
+            const std::size_t end = std::min(elements.find_first_of(" |", i), elements.size());
+            const std::string token = elements.substr(i, end - i);
             i = end;
             if (token == "0" || token == "1") {
                 Bit(token == "1");
