@@ -1,0 +1,30 @@
+// Any bytes at a NAL unit's offset: the detail decoding must neither crash nor read
+// outside what it was given. The first byte picks the governing SPS's chroma format.
+
+#include "core/DebugOutput.h"
+#include "syntax/BitStream4.h"
+#include "syntax/SyntaxTree.h"
+#include "syntax/nal_unit.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const bool quiet = (SetDebugSink([](std::string_view) {}), true);
+    (void)quiet;
+    if (size < 1 || size > kDetailReadSize) {
+        return 0;
+    }
+    const std::uint32_t chroma = data[0] & 3u;
+    // Exact-size copies, so that a read past the end is caught.
+    std::vector<std::uint8_t> bytes(data + 1, data + size);
+    auto rbsp = std::make_unique<std::uint8_t[]>(bytes.size() + 1);
+    TBitStream4 reader;
+    TSyntaxTree tree;
+    DecodeNalUnit(bytes.data(), static_cast<std::int32_t>(bytes.size()), rbsp.get(), reader, tree,
+                  [chroma](std::uint32_t) { return std::optional<std::uint32_t>(chroma); });
+    std::uint32_t found = 0;
+    FindGoverningSpsChromaFormat(bytes.data(), static_cast<std::int32_t>(bytes.size()), 0, found);
+    return 0;
+}
