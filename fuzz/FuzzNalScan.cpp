@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> block(data, data + size);
     const auto n = static_cast<std::int32_t>(block.size());
     std::vector<TNalUnitLocator> locators(1 << 12);
-    const std::int32_t count =
-        ScanNalUnits(block.data(), n, 0, static_cast<std::int32_t>(locators.size()), locators.data());
+    const std::int32_t count = ScanNalUnits(
+        block.data(), n, 0, static_cast<std::int32_t>(locators.size()), locators.data());
     for (std::int32_t i = 0; i + 1 < count; ++i) {
         if (locators[i].Offset + locators[i].Len != locators[i + 1].Offset) {
             std::abort();
