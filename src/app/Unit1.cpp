@@ -111,3 +111,24 @@ bool TForm1::SearchBackPackPositionFromPos(std::int64_t& Found, std::int32_t Cou
     return SearchBackward("TForm1.SearchBackPackPositionFromPos", Found, Count, Position,
                           kBackCountSearchSize);
 }
+
+// --- handlers being written ---
+void TForm1::FormCreate() {}
+void TForm1::FormShow() {}
+void TForm1::FormClose() {}
+void TForm1::FormResize() {}
+void TForm1::RefreshCaption() {}
+void TForm1::Open1Click() {}
+void TForm1::Close1Click() {}
+void TForm1::Exit1Click() {}
+void TForm1::About1Click() {}
+bool TForm1::LoadFile(const std::string&) { return false; }
+bool TForm1::UnloadFile() { return false; }
+void TForm1::WMDROPFILES(TMessage&) {}
+void TForm1::ListView1Data(int, TReportRow&) {}
+void TForm1::ListView1KeyDown(int) {}
+void TForm1::ListView1KeyUp(int) {}
+void TForm1::ListView1MouseDown() {}
+void TForm1::MyScrollMouseDown() {}
+void TForm1::ListView1WindowProc(TMessage&) {}
+void TForm1::UpdatePack(std::int64_t) {}

@@ -1,10 +1,14 @@
 #pragma once
 
 // TForm1: the main window's state and handlers, free of any widget toolkit. It reaches its
-// widgets only through the interfaces of toolkit/Toolkit.h.
+// widgets only through the interfaces of toolkit/Toolkit.h; the Qt layer builds the
+// widgets, hands them over at construction and forwards their notifications to the
+// handlers below.
 
+#include "hexview/HexViewUtils.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
+#include "syntax/BitStream4.h"
 #include "toolkit/Toolkit.h"
 
 #include <array>
@@ -16,19 +20,75 @@
 
 inline constexpr std::int32_t kScanBufferSize = 10485760; // 10 MiB
 inline constexpr std::int32_t kMaxLocators = 256;
+// The detail read of the selected unit lands here in ScanBuffer, clear of the scan window
+// that also receives the unit's bytes without emulation prevention.
+inline constexpr std::int32_t kDetailRegionOffset = 5242880; // 5 MiB
+// Bytes of file per unit of the window scroll bar, unless the file is too large for it.
+inline constexpr std::int64_t kScrollBytesPerUnit = 100;
 
-// The widgets the window logic works on; each may be absent in a test that does not need
-// it.
+inline constexpr const char* kProductName = "Quillet";
+inline constexpr const char* kNotValidStreamMessage = "Not valid H.264 video elementary stream";
+
+// The widgets and services the window logic works on; each may be absent in a test that
+// does not need it.
 struct TForm1Widgets {
     IReportList* ListView1 = nullptr;
+    IScrollBar* ScrollBar1 = nullptr;
+    ITreeLines* TreeView1 = nullptr;
+    ILineList* ListBox1 = nullptr;
+    IScrollBar* ScrollBar2 = nullptr;
+    IMainWindow* Form1 = nullptr;
+    IMenuCheck* CheckForUpdates1 = nullptr;
+    ITimer* tmUpdate = nullptr;
+    IDialogs* Dialogs = nullptr;
+    ICursor* Screen = nullptr;
+    ISettingsStore* Registry = nullptr;
+    IHttpClient* Http = nullptr;
+    IBrowser* Browser = nullptr;
 };
 
 class TForm1 {
   public:
+    // Runs FormCreate as the last step of construction.
     explicit TForm1(const TForm1Widgets& widgets);
     ~TForm1();
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
+
+    // Window life.
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void FormResize();
+    void RefreshCaption();
+
+    // Menu commands.
+    void Open1Click();
+    void Close1Click();
+    void Exit1Click();
+    void About1Click();
+    void CheckForUpdates1Click();
+    void tmUpdateTimer();
+
+    // Loading.
+    bool LoadFile(const std::string& fileName);
+    bool UnloadFile();
+    void WMDROPFILES(TMessage& message);
+
+    // The window settings, read at startup and written at shutdown.
+    void LoadRegistrySettings();
+    void SaveRegistrySettings();
+
+    // The NAL list and its scroll bar.
+    void ListView1Data(int index, TReportRow& row);
+    void ListView1KeyDown(int key);
+    void ListView1KeyUp(int key);
+    void ListView1MouseDown();
+    void MyScrollMouseDown();
+    void ListView1WindowProc(TMessage& message);
+
+    // Shows the NAL unit whose start code begins at offset in the tree and the hex view.
+    void UpdatePack(std::int64_t offset);
 
     // Scans the window that begins at Start into Locators and brings the NAL list's row
     // count to the number found.
@@ -52,6 +112,18 @@ class TForm1 {
     std::int64_t WindowPosition = 0;
     std::int32_t LastScrollPosition = 0;
     std::unique_ptr<std::recursive_mutex> TableLock;
+    // Bytes of file per window scroll bar unit for the loaded file: 100, or more for a
+    // file so large that its last position would not fit the bar's 32-bit range.
+    std::int64_t ScrollUnit = kScrollBytesPerUnit;
+
+    // The update-check flag: whether the program looks for a newer version after start.
+    bool CheckForUpdates = true;
+    // Created when the window is shown, released when it closes.
+    std::unique_ptr<TBitStream4> BitStream;
+    // The hex view of the loaded file; absent before the first file was loaded.
+    std::unique_ptr<THexView> HexView;
+    // The list's message routine that ListView1WindowProc stands in front of.
+    TWindowProc SavedListWindowProc;
 
     TForm1Widgets Widgets;
 
@@ -62,4 +134,24 @@ class TForm1 {
     std::int32_t ReadBlock(std::int64_t position, std::int32_t count);
     bool SearchBackward(const char* routine, std::int64_t& Found, std::int32_t Count,
                         std::int64_t Position, std::int32_t blockSize);
+
+    // Navigation: scan at p and put the bar where p lies.
+    void MoveWindow(std::int64_t p);
+    void SetBarPosition(std::int32_t position);
+    std::int32_t ScrollPositionOf(std::int64_t offset) const;
+    // The offsets navigation steps from: the first row's start code - 4 (not below 0),
+    // first + 4, last + 4; 0 with an empty page.
+    std::int64_t BeforeFirstRow() const;
+    std::int64_t AfterFirstRow() const;
+    std::int64_t AfterLastRow() const;
+    bool PageIsFull() const;
+    // The selection display rule.
+    void ShowSelectedRow();
+    void ClearDetail();
+    void ClearHexLines();
+    std::int64_t FileSize() const;
+
+    // Scratch for the search of the sequence parameter set that governs a picture
+    // parameter set being shown.
+    std::vector<std::uint8_t> FSpsLookupBuffer;
 };

@@ -41,6 +41,20 @@ class FakeReportList : public IReportList {
     void Invalidate() override { ++InvalidateCount; }
     int ColumnWidth(int column) const override { return Widths.at(column); }
     void SetColumnWidth(int column, int width) override { Widths.at(column) = width; }
+    TWindowProc WindowProc() const override { return Proc; }
+    void SetWindowProc(TWindowProc proc) override { Proc = std::move(proc); }
+    void SetAcceptDrops(bool accept) override { AcceptDrops = accept; }
+
+    // The list's own message routine: it records what reaches it.
+    std::vector<unsigned> OwnMessages;
+    TWindowProc Proc = [this](TMessage& message) { OwnMessages.push_back(message.Msg); };
+    bool AcceptDrops = false;
+    // A message as the window system sends it: through whatever routine is in place.
+    void Send(TMessage& message) {
+        if (Proc) {
+            Proc(message);
+        }
+    }
 };
 
 class FakeLineList : public ILineList {
