@@ -217,7 +217,7 @@ bool TForm1::SearchForward(std::int64_t& Found, std::int64_t Position, std::int3
 }
 
 bool TForm1::SearchBackward(const char* routine, std::int64_t& Found, std::int32_t Count,
-                            std::int64_t Position, std::int32_t blockSize) {
+                            std::int64_t Position, std::int32_t blockSize, std::int32_t* met) {
     return Guard(routine, false, [&] {
         if (FileName.empty() || !Stream || Position < 0 || Position >= Stream->Size()) {
             return false;
@@ -226,7 +226,7 @@ bool TForm1::SearchBackward(const char* routine, std::int64_t& Found, std::int32
         const auto want = static_cast<std::int32_t>(Position - blockStart + 4);
         const std::int32_t n = ReadBlock(blockStart, want);
         std::int32_t index = 0;
-        if (n <= 0 || !FindStartCodeBackward(ScanBuffer.data(), n, Count, index)) {
+        if (n <= 0 || !FindStartCodeBackward(ScanBuffer.data(), n, Count, index, met)) {
             return false;
         }
         Found = blockStart + index;
@@ -261,19 +261,26 @@ bool TForm1::SearchBackStep(std::int64_t& found, std::int32_t count, std::int64_
                             std::int32_t window) {
     const char* routine = count == 1 ? "TForm1.SearchPreviousPackPositionFromPos"
                                      : "TForm1.SearchBackPackPositionFromPos";
-    if (SearchBackward(routine, found, count, p, window)) {
-        return true;
+    std::int32_t met = 0;
+    bool any = SearchBackward(routine, found, count, p, window, &met);
+    if (count < 1 || met >= count) {
+        return any;
     }
-    // Nothing in the first window: go on back past a unit larger than it.
+    // Fewer than count in the first window, and the file goes on before it: count on back
+    // past units larger than the window.
+    std::int32_t left = count - met;
     std::int64_t position = p - window - 1;
-    while (StepBudgetLeft() && position >= 0) {
+    while (left > 0 && StepBudgetLeft() && position >= 0) {
         const std::int32_t size = StepReadSize(window);
-        if (SearchBackward(routine, found, count, position, size)) {
-            return true;
+        std::int64_t earlier = 0;
+        if (SearchBackward(routine, earlier, left, position, size, &met)) {
+            found = earlier;
+            any = true;
+            left -= met;
         }
         position -= size + 1;
     }
-    return false;
+    return any;
 }
 
 bool TForm1::SearchPreviousPackPositionFromPos(std::int64_t& Found, std::int64_t Position) {

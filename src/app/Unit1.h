@@ -157,7 +157,7 @@ class TForm1 {
     // Reads up to count bytes at position into the start of ScanBuffer.
     std::int32_t ReadBlock(std::int64_t position, std::int32_t count);
     bool SearchBackward(const char* routine, std::int64_t& Found, std::int32_t Count,
-                        std::int64_t Position, std::int32_t blockSize);
+                        std::int64_t Position, std::int32_t blockSize, std::int32_t* met = nullptr);
 
     // Navigation: scan at p and put the bar where p lies.
     void MoveWindow(std::int64_t p);

@@ -150,6 +150,7 @@ TEST(WindowRoutines, AReadFailureIsReportedAndLeavesTheListInStep) {
     EXPECT_FALSE(form.SearchPreviousPackPositionFromPos(found, 0));
     EXPECT_FALSE(form.SearchBackPackPositionFromPos(found, 3, 0));
     EXPECT_EQ(found, 77);
+    EXPECT_EQ(form.LocatorCount, 3); // the page that was there stays
     EXPECT_EQ(list.Count, form.LocatorCount);
     EXPECT_EQ(form.RowCapacity, 5);
     EXPECT_EQ(capture.Lines(), (std::vector<std::string>{
