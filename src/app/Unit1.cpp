@@ -372,9 +372,10 @@ void TForm1::Open1Click() {
             loaded = LoadFile(*path);
         }
         // The normal cursor is back before the message, so the box is not answered under
-        // an hourglass.
+        // an hourglass. A file that could not be opened says why.
         if (!loaded) {
-            Widgets.Dialogs->ShowMessage(kNotValidStreamMessage);
+            Widgets.Dialogs->ShowMessage(LoadFailure.empty() ? kNotValidStreamMessage
+                                                             : LoadFailure);
         }
     });
 }
@@ -424,9 +425,11 @@ bool TForm1::LoadFile(const std::string& fileName) {
         Need(Widgets.TreeView1).ClearLines();
         FileName = fileName;
         Stream.reset();
+        LoadFailure.clear();
         auto stream = std::make_unique<FileStream>();
         if (!stream->Open(fileName)) {
-            throw std::runtime_error("cannot open " + fileName);
+            LoadFailure = stream->OpenError();
+            throw std::runtime_error(LoadFailure);
         }
         Stream = std::move(stream);
         SetBarPosition(0);

@@ -125,6 +125,9 @@ class TForm1 {
     // The scan of the page went on to the end of the file.
     bool PageReachesEnd = false;
 
+    // Why the last LoadFile could not open its file; empty when it could.
+    std::string LoadFailure;
+
     // The update-check flag: whether the program looks for a newer version after start.
     bool CheckForUpdates = true;
     // Created when the window is shown, released when it closes.
