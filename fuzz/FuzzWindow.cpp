@@ -1,0 +1,152 @@
+// The window as a user drives it: an arbitrary file, then an arbitrary run of keys, bar
+// presses, thumb drags, resizes and row selections applied to the window logic over the
+// recording fakes. After every step the page must be one page at most, its rows ascending
+// start codes of the file, and the tree and the hex view those of the selected row.
+//
+// Input: one byte n (actions, at most 32), 2 n bytes of actions, then the file's bytes.
+
+#include "app/Unit1.h"
+#include "core/DebugOutput.h"
+#include "support/Fakes.h"
+#include "syntax/SyntaxTree.h"
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Window {
+    FakeReportList list;
+    FakeScrollBar bar1, bar2;
+    TSyntaxTree tree;
+    FakeLineList hex;
+    FakeMainWindow main;
+    FakeMenuCheck check;
+    FakeTimer timer;
+    FakeDialogs dialogs;
+    FakeCursor cursor;
+    TForm1 form{
+        TForm1Widgets{&list, &bar1, &tree, &hex, &bar2, &main, &check, &timer, &dialogs, &cursor}};
+    Window() {
+        list.CaptionOf = [this](int i) {
+            TReportRow row;
+            form.ListView1Data(i, row);
+            return row.Caption;
+        };
+        list.OnKeyDown = [this](int key) { form.ListView1KeyDown(key); };
+        list.OnKeyUp = [this](int key) { form.ListView1KeyUp(key); };
+        hex.SetVisibleLines(3);
+        form.FormShow();
+    }
+};
+
+// Names the invariant that broke, so that a finding reads at once.
+void Check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "broken: %s\n", what);
+        std::abort();
+    }
+}
+
+void CheckPage(Window& w, const std::vector<std::uint8_t>& file) {
+    const auto size = static_cast<std::int64_t>(file.size());
+    Check(w.list.Count == w.form.LocatorCount, "row count follows the table");
+    Check(w.form.LocatorCount <= std::max(w.form.RowCapacity, 1), "one page at most");
+    for (int i = 0; i < w.form.LocatorCount; ++i) {
+        const TNalUnitLocator& l = w.form.Locators[static_cast<std::size_t>(i)];
+        Check(l.Offset >= 0 && l.Offset < size, "row inside the file");
+        Check(StartCodeLength(file.data() + l.Offset, size - l.Offset) != 0, "row is a start code");
+        Check(l.Len > 0 && l.Offset + l.Len <= size, "row length inside the file");
+        if (i > 0) {
+            Check(w.form.Locators[static_cast<std::size_t>(i - 1)].Offset < l.Offset,
+                  "rows ascend");
+        }
+    }
+}
+
+void CheckSelection(Window& w) {
+    const int selected = w.list.Selected;
+    // A row past the page's capacity (a list too short for one row) has no texts and
+    // shows nothing.
+    if (selected < 0 || selected >= w.form.LocatorCount || selected >= w.form.RowCapacity) {
+        return;
+    }
+    const TNalUnitLocator& l = w.form.Locators[static_cast<std::size_t>(selected)];
+    Check(w.form.HexView->CurrentPos() == l.Offset, "hex view at the selected row");
+    Check(w.hex.Lines.empty() ||
+              w.hex.Lines[0].substr(0, 18) == NalOffsetText(l.Offset - l.Offset % 16),
+          "hex lines from the selected row");
+    Check(w.tree.Roots().empty() || w.tree.Roots()[0]->Text == "NAL", "tree of a NAL unit");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Window* w = [] {
+        SetDebugSink([](std::string_view) {});
+        return new Window();
+    }();
+    static const std::string path = "/tmp/quillet-fuzz-window-" + std::to_string(getpid());
+    if (size < 1) {
+        return 0;
+    }
+    const std::size_t actions = std::min<std::size_t>(data[0], 32);
+    if (size < 1 + 2 * actions) {
+        return 0;
+    }
+    const std::vector<std::uint8_t> file(data + 1 + 2 * actions, data + size);
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
+    w->list.Rows = 4;
+    w->form.UnloadFile();
+    if (!w->form.LoadFile(path)) {
+        Check(w->form.FileName.empty() && w->list.Count == 0, "a rejected file leaves nothing");
+        return 0;
+    }
+    // Right after loading, the new hex view shows the file from its first byte, even when
+    // row 0 begins later; the selection rule holds from the first action on.
+    CheckPage(*w, file);
+    static const int keys[] = {Key::Up, Key::Down, Key::PageUp, Key::PageDown, Key::Home, Key::End};
+    for (std::size_t i = 0; i < actions; ++i) {
+        const std::uint8_t kind = data[1 + 2 * i];
+        const std::uint8_t arg = data[2 + 2 * i];
+        switch (kind % 5) {
+        case 0:
+            w->list.PressKey(keys[arg % 6]);
+            break;
+        case 1: {
+            static const int steps[] = {-10, -1, 0, 1, 10};
+            w->bar1.PressTo(w->bar1.Pos + steps[arg % 5]);
+            break;
+        }
+        case 2:
+            w->bar1.PressTo(static_cast<int>(static_cast<std::int64_t>(w->bar1.Max) * arg / 255));
+            break;
+        case 3:
+            w->list.Rows = arg % 12;
+            w->form.FormResize();
+            break;
+        default:
+            if (w->list.Count > 0) {
+                w->list.Selected = arg % w->list.Count;
+                w->form.ListView1MouseDown();
+            }
+            break;
+        }
+        CheckPage(*w, file);
+        // The selection display rule runs after keys and clicks; a resize or a bar press
+        // leaves the tree and the hex view as they were.
+        if (kind % 5 == 0 || kind % 5 == 4) {
+            CheckSelection(*w);
+        }
+        Check(!w->cursor.Busy, "cursor restored");
+    }
+    return 0;
+}
