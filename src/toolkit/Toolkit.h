@@ -45,6 +45,26 @@ struct TReportRow {
     std::string SubItems[3];
 };
 
+// The window message of a drop of files from the shell (WM_DROPFILES).
+inline constexpr unsigned kWmDropFiles = 0x0233;
+
+// One drop of files from the shell, asked for its paths in the order the shell reports
+// them and released once handled.
+class IDroppedFiles {
+  public:
+    virtual ~IDroppedFiles() = default;
+    virtual int Count() = 0;
+    virtual std::string Path(int index) = 0;
+    virtual void Finish() = 0;
+};
+
+// A window message as it passes through a widget's message routine.
+struct TMessage {
+    unsigned Msg = 0;
+    IDroppedFiles* Drop = nullptr; // with kWmDropFiles
+};
+using TWindowProc = std::function<void(TMessage& message)>;
+
 // ListView1: a report list in virtual mode. It stores no rows, only their count, and asks
 // for the texts of the rows it draws.
 class IReportList {
@@ -63,6 +83,12 @@ class IReportList {
     virtual void Invalidate() = 0;
     virtual int ColumnWidth(int column) const = 0;
     virtual void SetColumnWidth(int column, int width) = 0;
+    // The routine every message of the list passes through; a wrapper put in front of it
+    // hands the messages on to the one it replaced.
+    virtual TWindowProc WindowProc() const = 0;
+    virtual void SetWindowProc(TWindowProc proc) = 0;
+    // Registers the list as a target for files dropped from the shell, or unregisters it.
+    virtual void SetAcceptDrops(bool accept) = 0;
 };
 
 // ListBox1: a list of text lines (the hex view's list).
