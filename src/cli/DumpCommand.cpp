@@ -1,5 +1,6 @@
 #include "cli/DumpCommand.h"
 
+#include "core/DebugOutput.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "stream/NalUnitReader.h"
@@ -13,10 +14,12 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <stdexcept>
+#include <string_view>
 
 namespace {
 
-constexpr const char* kUsage = "usage: quillet-dump [--at OFFSET | --trees] FILE";
+constexpr const char* kUsage = "usage: quillet-dump [--debug] [--at OFFSET | --trees] FILE";
 
 enum class TDumpMode { Listing, At, Trees };
 
@@ -24,6 +27,7 @@ struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
     std::int64_t Offset = 0;
     std::string Path;
+    bool Debug = false;
 };
 
 // A non-negative offset in decimal or, after 0x, hexadecimal; nothing else.
@@ -46,8 +50,13 @@ std::optional<std::int64_t> ParseOffset(const std::string& text) {
     return value;
 }
 
-std::optional<TDumpArgs> ParseArgs(const std::vector<std::string>& args) {
+std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
     TDumpArgs parsed;
+    const auto debug = std::find(args.begin(), args.end(), "--debug");
+    if (debug != args.end()) {
+        parsed.Debug = true;
+        args.erase(debug);
+    }
     std::size_t pathIndex = 0;
     if (args.size() == 3 && args[0] == "--at") {
         const auto offset = ParseOffset(args[1]);
@@ -70,7 +79,54 @@ std::optional<TDumpArgs> ParseArgs(const std::vector<std::string>& args) {
     return parsed;
 }
 
-// Prints one line per NAL unit of the whole file: Offset, Len, Start Code, NAL Type.
+// Debugger lines (the SPS warnings, the error lines of guarded routines) go to standard
+// error with --debug and nowhere otherwise: standard error carries the reason for a
+// failure, and a run that succeeds leaves it empty.
+class TDebugLines {
+  public:
+    explicit TDebugLines(std::ostream* err)
+        : FPrevious(SetDebugSink([err](std::string_view line) {
+              if (err != nullptr) {
+                  *err << line << '\n';
+              }
+          })) {}
+    ~TDebugLines() { SetDebugSink(std::move(FPrevious)); }
+    TDebugLines(const TDebugLines&) = delete;
+    TDebugLines& operator=(const TDebugLines&) = delete;
+
+  private:
+    DebugSink FPrevious;
+};
+
+// Output that fails (a full device, a closed descriptor) ends the run at once: nothing
+// written after it would arrive either.
+class EOutput : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+void CheckOutput(const std::ostream& out) {
+    if (!out) {
+        const int error = errno;
+        throw EOutput(error != 0 ? std::strerror(error) : "the output stream failed");
+    }
+}
+
+void Write(std::ostream& out, const std::string& text) {
+    errno = 0; // so that a failure below reports its own reason
+    out << text;
+    CheckOutput(out);
+}
+
+void Flush(std::ostream& out) {
+    errno = 0;
+    out.flush();
+    CheckOutput(out);
+}
+
+// Prints one line per NAL unit of the whole file: Offset, Len, Start Code, NAL Type. A
+// unit that is its start code alone shows the Start Code text the window shows (00 in
+// place of the header byte) and kNoHeaderText as its type.
 std::string ListingLine(const TNalUnitSpan& span) {
     std::string line = NalOffsetText(span.Offset);
     line += '\t';
@@ -78,7 +134,7 @@ std::string ListingLine(const TNalUnitSpan& span) {
     line += '\t';
     line += NalStartCodeText(span.StartCodeLength == 4, span.Header);
     line += '\t';
-    line += NalTypeText(span.Header);
+    line += span.HasHeader ? NalTypeText(span.Header) : kNoHeaderText;
     line += '\n';
     return line;
 }
@@ -87,31 +143,41 @@ void PrintListing(FileStream& stream, std::ostream& out) {
     TNalUnitReader reader(stream);
     TNalUnitSpan span;
     while (reader.Next(span)) {
-        out << ListingLine(span);
+        Write(out, ListingLine(span));
     }
 }
 
 // Decodes NAL units the way the window's detail tree does: one read of up to 2 MiB at the
 // unit's offset, the governing SPS looked for in the file before it. Buffers are
-// allocated once for the whole run.
+// allocated once for the whole run. fileSize is the file's size when the run began; a
+// file that no longer holds those bytes ends the run with EFileChanged.
 class TTreeDumper {
   public:
-    explicit TTreeDumper(FileStream& stream)
-        : FStream(stream), FRead(new std::uint8_t[kDetailReadSize]),
+    TTreeDumper(FileStream& stream, std::int64_t fileSize)
+        : FStream(stream), FFileSize(fileSize), FRead(new std::uint8_t[kDetailReadSize + 1]),
           FRbsp(new std::uint8_t[kDetailReadSize]),
           FSearch(new std::uint8_t[kGoverningSpsSearchSize]) {}
 
-    // False when no NAL unit begins at offset. A caller that knows the unit's length
-    // passes it, so that a walk over the whole file does not read 2 MiB per unit; the four
-    // bytes after the unit still come along, so that it is measured as the window does.
+    // False when the listing shows no NAL unit at offset. A caller that knows the unit's
+    // length passes it, so that a walk over the whole file does not read 2 MiB per unit;
+    // the four bytes after the unit still come along, so that it is measured as the
+    // window does.
     bool Decode(std::int64_t offset, std::int64_t knownLength = kDetailReadSize) {
-        if (offset >= FStream.Size()) {
+        if (offset >= FFileSize) {
             return false; // nothing to read there, however far past the end
         }
-        FStream.Seek(offset);
+        // The byte before the offset tells a listed start code from the 00 00 01 inside
+        // a 00 00 00 01.
+        const std::int32_t before = offset > 0 ? 1 : 0;
         const auto count =
             static_cast<std::int32_t>(std::min<std::int64_t>(knownLength + 4, kDetailReadSize));
-        const std::int32_t n = FStream.Read(FRead.get(), count);
+        const std::int32_t got =
+            ReadWithinSize(FStream, offset - before, FRead.get(), before + count, FFileSize);
+        const std::uint8_t* data = FRead.get() + before;
+        const std::int32_t n = got - before;
+        if (!BeginsListedNalUnit(data, n, before == 1 && FRead[0] == 0)) {
+            return false;
+        }
         const TChromaFormatLookup lookup =
             [this, offset](std::uint32_t id) -> std::optional<std::uint32_t> {
             std::uint32_t chroma_format_idc = 0;
@@ -122,39 +188,76 @@ class TTreeDumper {
             return std::nullopt;
         };
         FTree.ClearLines();
-        return DecodeNalUnit(FRead.get(), n, FRbsp.get(), FReader, FTree, lookup);
+        return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail);
     }
 
-    // Every line, whatever its expanded state, two spaces per level after indent.
-    void Print(std::ostream& out, int indent) const {
+    // Every line of the last unit decoded, whatever its expanded state, two spaces per
+    // level after indent. A parameter set that ends early is also named on err.
+    void Print(std::int64_t offset, int indent, std::ostream& out, std::ostream& err) const {
         std::string text;
         FTree.Walk([&](const TSyntaxLine& line, int depth) {
             text.assign(static_cast<std::size_t>(indent + 2 * depth), ' ');
             text += line.Text;
             text += '\n';
-            out << text;
+            Write(out, text);
         });
+        if (FDetail.EndsEarly) {
+            err << "NAL unit at offset " << NalOffsetText(offset) << " ends early: data ends after "
+                << FDetail.PayloadBits << " bits\n";
+        }
     }
 
   private:
     FileStream& FStream;
-    std::unique_ptr<std::uint8_t[]> FRead;
+    std::int64_t FFileSize;
+    std::unique_ptr<std::uint8_t[]> FRead; // the byte before the unit, then the unit
     std::unique_ptr<std::uint8_t[]> FRbsp;
     std::unique_ptr<std::uint8_t[]> FSearch;
     TBitStream4 FReader;
     TSyntaxTree FTree;
+    TNalUnitDetail FDetail;
 };
 
-void PrintTrees(FileStream& stream, FileStream& detail, std::ostream& out) {
+void PrintTrees(FileStream& stream, FileStream& detail, std::ostream& out, std::ostream& err) {
     TNalUnitReader reader(stream);
-    TTreeDumper dumper(detail);
+    TTreeDumper dumper(detail, reader.FileSize());
     TNalUnitSpan span;
     while (reader.Next(span)) {
-        out << ListingLine(span);
-        if (dumper.Decode(span.Offset, span.Length)) {
-            dumper.Print(out, 2);
+        Write(out, ListingLine(span));
+        if (!dumper.Decode(span.Offset, span.Length)) {
+            throw EFileChanged(); // the walk found a unit there a moment ago
         }
+        dumper.Print(span.Offset, 2, out, err);
     }
+}
+
+// The work of one run after its file has been accepted; the exit status.
+int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostream& err) {
+    switch (args.Mode) {
+    case TDumpMode::Listing:
+        PrintListing(stream, out);
+        break;
+    case TDumpMode::At: {
+        TTreeDumper dumper(stream, stream.Size());
+        if (!dumper.Decode(args.Offset)) {
+            err << "No NAL unit begins at offset " << args.Offset << '\n';
+            return 2;
+        }
+        dumper.Print(args.Offset, 0, out, err);
+        break;
+    }
+    case TDumpMode::Trees: {
+        // The listing walks the file with its own reads; the trees read at each offset.
+        FileStream detail;
+        if (!detail.Open(args.Path)) {
+            err << "Cannot open " << args.Path << ": " << std::strerror(errno) << '\n';
+            return 1;
+        }
+        PrintTrees(stream, detail, out, err);
+        break;
+    }
+    }
+    return 0;
 }
 
 } // namespace
@@ -165,6 +268,7 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         err << kUsage << '\n';
         return 2;
     }
+    const TDebugLines debugLines(parsed->Debug ? &err : nullptr);
     const std::string& path = parsed->Path;
     FileStream stream;
     if (!stream.Open(path)) {
@@ -176,33 +280,14 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return 1;
     }
     try {
-        switch (parsed->Mode) {
-        case TDumpMode::Listing:
-            PrintListing(stream, out);
-            break;
-        case TDumpMode::At: {
-            TTreeDumper dumper(stream);
-            if (!dumper.Decode(parsed->Offset)) {
-                err << "No NAL unit begins at offset " << parsed->Offset << '\n';
-                return 2;
-            }
-            dumper.Print(out, 0);
-            break;
-        }
-        case TDumpMode::Trees: {
-            // The listing walks the file with its own reads; the trees read at each offset.
-            FileStream detail;
-            if (!detail.Open(path)) {
-                err << "Cannot open " << path << ": " << std::strerror(errno) << '\n';
-                return 1;
-            }
-            PrintTrees(stream, detail, out);
-            break;
-        }
-        }
+        const int status = Dump(*parsed, stream, out, err);
+        // What still waits in the stream's buffer can fail too; the status must say so.
+        Flush(out);
+        return status;
+    } catch (const EOutput& e) {
+        err << "cannot write output: " << e.what() << '\n';
     } catch (const std::exception& e) {
         err << "Error reading " << path << ": " << e.what() << '\n';
-        return 1;
     }
-    return out ? 0 : 1;
+    return 1;
 }

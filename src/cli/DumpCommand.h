@@ -10,8 +10,11 @@
 //   quillet-dump --at OFFSET FILE  the detail tree of the NAL unit whose start code begins
 //                                  at OFFSET (decimal, or hexadecimal after 0x)
 //   quillet-dump --trees FILE      every NAL unit's listing line followed by its tree
+//   --debug (anywhere before FILE) the debugger lines go to err (otherwise nowhere)
 // Tree lines are indented by two spaces per level ("NAL" has none; under --trees every
 // tree line gets two more). args are the command's arguments without the program name.
-// Returns the exit status: 0 done, 1 the file could not be opened or read or is not an
-// H.264 elementary stream, 2 bad arguments (an OFFSET at which no NAL unit begins too).
+// Returns the exit status: 0 done, 1 the file could not be opened or read, is not an
+// H.264 elementary stream or changed while it was read, or out could not be written
+// (out is flushed before the status is chosen); 2 bad arguments (an OFFSET at which no
+// listed NAL unit begins too).
 int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

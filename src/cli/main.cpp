@@ -5,7 +5,6 @@
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     std::vector<std::string> args(argv + 1, argv + argc);
-    const int status = RunDump(args, std::cout, std::cerr);
-    std::cout.flush();
-    return status;
+    // RunDump flushes the output itself, so that a failed write decides the status.
+    return RunDump(args, std::cout, std::cerr);
 }

@@ -1,5 +1,6 @@
 #include "stream/FileStream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -183,4 +184,16 @@ void FileStream::Seek(std::int64_t position) {
         throw std::invalid_argument("negative stream position");
     }
     FPosition = position;
+}
+
+std::int32_t ReadWithinSize(FileStream& stream, std::int64_t position, void* buffer,
+                            std::int32_t count, std::int64_t size) {
+    const auto wanted =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(size - position, 0, count));
+    stream.Seek(position);
+    const std::int32_t got = stream.Read(buffer, wanted);
+    if (got < wanted) {
+        throw EFileChanged();
+    }
+    return got;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 // A read-only stream over one file with 64-bit positions. The file is opened with sharing
@@ -39,6 +40,19 @@ class FileStream {
     std::int64_t FPosition = 0;
     std::string FOpenError;
 };
+
+// A file no longer holds what its size or an earlier read promised: it was cut or
+// rewritten while it was read.
+class EFileChanged : public std::runtime_error {
+  public:
+    EFileChanged() : std::runtime_error("the file changed while it was read") {}
+};
+
+// Reads up to count bytes at position, but none at or past size (the file's size when the
+// reading began). Throws EFileChanged when the file returns fewer of those bytes, so that
+// a file cut meanwhile ends the reading instead of being read again and again.
+std::int32_t ReadWithinSize(FileStream& stream, std::int64_t position, void* buffer,
+                            std::int32_t count, std::int64_t size);
 
 // "PATH is not a regular file: ..." for a path that names a pipe, a device or a socket.
 std::string NotRegularFileText(const std::string& path);

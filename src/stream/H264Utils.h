@@ -35,6 +35,14 @@ inline int StartCodeLength(const std::uint8_t* p, std::int64_t available) {
     return IsStartCode3(p, available) ? 3 : 0;
 }
 
+// True when a scan that walks the file from its start lists a NAL unit at p: a start code
+// begins there and is not the 00 00 01 inside a 00 00 00 01 that begins one byte earlier.
+// zeroBefore: the byte before p is 00 (false at the start of the file).
+inline bool BeginsListedNalUnit(const std::uint8_t* p, std::int64_t available, bool zeroBefore) {
+    const int length = StartCodeLength(p, available);
+    return length == 4 || (length == 3 && !zeroBefore);
+}
+
 // Position of the first start code that begins at or after from and at or before
 // lastBegin, wholly within the available bytes; -1 when there is none. Positions are
 // examined as one upward byte-by-byte scan would, so the 00 00 00 01 form is reported at
@@ -78,3 +86,6 @@ bool Remove_emulation_prevention_three_bytes(const std::uint8_t* Source, std::in
 std::string NalOffsetText(std::int64_t offset);
 std::string NalStartCodeText(bool fourByteStartCode, std::uint8_t header);
 std::string NalTypeText(std::uint8_t header);
+// The NAL Type text, and the detail tree's only line under "NAL", of a unit that is its
+// start code alone (it ends the file, or the next start code follows at once).
+inline constexpr const char* kNoHeaderText = "(no header)";

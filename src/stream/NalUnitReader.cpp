@@ -16,10 +16,14 @@ bool TNalUnitReader::Holds(std::int64_t pos, std::int64_t count) const {
     return pos >= FBufferStart && pos + count <= FBufferStart + FBufferLength;
 }
 
+// Only the bytes below the size taken at construction count: a file that grows meanwhile
+// is walked as it was, one that shrinks ends the walk with EFileChanged. Either way every
+// refill below that size brings a whole block or the rest of the file, so each turn of
+// FindFrom moves forward.
 void TNalUnitReader::Fill(std::int64_t pos) {
-    FStream.Seek(pos);
     FBufferStart = pos;
-    FBufferLength = FStream.Read(FBuffer.get(), FBlockSize);
+    FBufferLength = 0;
+    FBufferLength = ReadWithinSize(FStream, pos, FBuffer.get(), FBlockSize, FFileSize);
 }
 
 std::int64_t TNalUnitReader::FindFrom(std::int64_t pos) {
@@ -65,13 +69,14 @@ bool TNalUnitReader::Next(TNalUnitSpan& span) {
     span.Offset = at;
     span.StartCodeLength = StartCodeLength(p, available);
     if (span.StartCodeLength == 0) {
-        throw std::runtime_error("the file changed while it was read");
+        throw EFileChanged();
     }
-    if (available > span.StartCodeLength) {
-        span.Header = p[span.StartCodeLength];
-        span.HasHeader = true;
-    }
+    const std::uint8_t header = available > span.StartCodeLength ? p[span.StartCodeLength] : 0;
     FNext = FindFrom(at + span.StartCodeLength);
     span.Length = (FNext < 0 ? FFileSize : FNext) - at;
+    // A start code that ends the file or is followed at once by the next one has no header
+    // byte of its own; the byte after it belongs to the next unit, if to any.
+    span.HasHeader = span.Length > span.StartCodeLength;
+    span.Header = span.HasHeader ? header : 0;
     return true;
 }

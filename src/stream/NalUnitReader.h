@@ -11,8 +11,10 @@ struct TNalUnitSpan {
     std::int64_t Offset = 0;
     std::int64_t Length = 0; // start code included
     int StartCodeLength = 0; // 3 or 4
-    std::uint8_t Header = 0; // valid when HasHeader
-    bool HasHeader = false;  // false for a start code in the file's last bytes
+    std::uint8_t Header = 0; // 0 when !HasHeader
+    // False when the unit is its start code alone: at the end of the file, or followed
+    // at once by the next start code.
+    bool HasHeader = false;
 };
 
 // Walks every NAL unit of a file in file order with one fixed buffer, whatever the size
@@ -22,8 +24,11 @@ class TNalUnitReader {
   public:
     explicit TNalUnitReader(FileStream& stream, std::int32_t blockSize = 4 << 20);
 
-    // The next NAL unit; false when there is none left. Throws on a read failure.
+    // The next NAL unit; false when there is none left. Throws on a read failure, and
+    // EFileChanged when the file no longer holds what its size at construction promised.
     bool Next(TNalUnitSpan& span);
+    // The file's size when the walk began; the walk ends there.
+    std::int64_t FileSize() const { return FFileSize; }
 
   private:
     std::int64_t FindFrom(std::int64_t pos);

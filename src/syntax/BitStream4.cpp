@@ -15,6 +15,7 @@ TStatus TBitStream4::SetData(const std::uint8_t* data, std::int32_t length) {
         FBitPos = 0;
         FBytePos = 0;
         FError = 0;
+        FMarked = 0;
         FBitsLeft = 8 * static_cast<std::int64_t>(length);
         return kStatusOk;
     });

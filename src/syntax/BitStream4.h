@@ -40,6 +40,16 @@ class TBitStream4 {
     // Bits consumed since binding.
     std::int64_t BitsRead() const { return 8 * static_cast<std::int64_t>(FSize) - FBitsLeft; }
 
+    // The parsers mark every tree line whose data they have read (see TElementReader);
+    // only marks made before the first refused read count, so that a tree can stop where
+    // the payload ran out. SetData starts the count afresh.
+    void Mark(std::int32_t lines) {
+        if (FError == 0) {
+            FMarked += lines;
+        }
+    }
+    std::int32_t Marked() const { return FMarked; }
+
   private:
     void Refuse() { FError = -1; }
     void Advance(std::int64_t n);
@@ -51,4 +61,5 @@ class TBitStream4 {
     std::int32_t FError = 0;
     std::int64_t FBitsLeft = 0;
     const std::uint8_t* FData = nullptr;
+    std::int32_t FMarked = 0;
 };

@@ -1,5 +1,7 @@
 #include "syntax/hrd_parameters.h"
 
+#include "syntax/ElementReader.h"
+
 #include <algorithm>
 
 std::int64_t HrdCpbEntriesInStream(const THrdParameters& hrd) {
@@ -16,15 +18,17 @@ std::int32_t HrdCpbEntriesHeld(const THrdParameters& hrd) {
 
 bool Parse_hrd_parameters(TBitStream4& reader, THrdParameters& hrd) {
     return Guard("Parse_hrd_parameters", false, [&] {
-        hrd.cpb_cnt_minus1 = reader.ReadUE();
-        hrd.bit_rate_scale = reader.ReadBits(4);
-        hrd.cpb_size_scale = reader.ReadBits(4);
+        TElementReader in(reader);
+        in.StructureLine(); // "hrd_parameters( )"
+        hrd.cpb_cnt_minus1 = in.Ue();
+        hrd.bit_rate_scale = in.Bits(4);
+        hrd.cpb_size_scale = in.Bits(4);
         const std::int64_t inStream = HrdCpbEntriesInStream(hrd);
         const std::int32_t held = HrdCpbEntriesHeld(hrd);
         for (std::int32_t i = 0; i < held; ++i) {
-            hrd.bit_rate_value_minus1[i] = reader.ReadUE();
-            hrd.cpb_size_value_minus1[i] = reader.ReadUE();
-            hrd.cbr_flag[i] = reader.ReadBit();
+            hrd.bit_rate_value_minus1[i] = in.Ue();
+            hrd.cpb_size_value_minus1[i] = in.Ue();
+            hrd.cbr_flag[i] = in.Bit();
         }
         // Surplus entries: every one consumes bits, so the loop ends with the payload.
         for (std::int64_t i = held; i < inStream && reader.BitsLeft() > 0; ++i) {
@@ -32,10 +36,10 @@ bool Parse_hrd_parameters(TBitStream4& reader, THrdParameters& hrd) {
             reader.ReadUE();
             reader.ReadBit();
         }
-        hrd.initial_cpb_removal_delay_length_minus1 = reader.ReadBits(5);
-        hrd.cpb_removal_delay_length_minus1 = reader.ReadBits(5);
-        hrd.dpb_output_delay_length_minus1 = reader.ReadBits(5);
-        hrd.time_offset_length = reader.ReadBits(5);
+        hrd.initial_cpb_removal_delay_length_minus1 = in.Bits(5);
+        hrd.cpb_removal_delay_length_minus1 = in.Bits(5);
+        hrd.dpb_output_delay_length_minus1 = in.Bits(5);
+        hrd.time_offset_length = in.Bits(5);
         return true;
     });
 }

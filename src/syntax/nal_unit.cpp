@@ -52,7 +52,62 @@ constexpr std::array<const char*, 32> kStructureLines = {
     nullptr,
 };
 
-void DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitStream4& reader,
+// Passes on the lines of one parameter set tree up to the last one whose data was read in
+// full: the structure's own line under "NAL", then the first lines lines below it, and
+// nothing after them.
+class TLinesReadInFull final : public ITreeLines {
+  public:
+    TLinesReadInFull(ITreeLines& tree, TTreeLine nal, std::int32_t lines)
+        : FTree(tree), FNal(nal), FLeft(lines) {}
+
+    void ClearLines() override { FTree.ClearLines(); }
+    TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
+    TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
+        if (parent == FNal) {
+            return FTree.AddChildLine(parent, text);
+        }
+        if (parent == nullptr || FLeft <= 0) {
+            return nullptr; // and so are the lines a routine hangs under this one
+        }
+        --FLeft;
+        return FTree.AddChildLine(parent, text);
+    }
+    void ExpandLine(TTreeLine line) override {
+        if (line != nullptr) {
+            FTree.ExpandLine(line);
+        }
+    }
+
+  private:
+    ITreeLines& FTree;
+    TTreeLine FNal;
+    std::int32_t FLeft;
+};
+
+// Runs a parameter set's tree routine (show) after its parse. A payload that held every
+// element gets the whole tree; one that ran out gets the lines read in full, and false.
+template <class Show>
+bool ShowParsed(const TBitStream4& reader, ITreeLines& tree, TTreeLine nal, Show show) {
+    if (reader.Error() == 0) {
+        show(tree);
+        return true;
+    }
+    TLinesReadInFull readInFull(tree, nal, reader.Marked());
+    show(readInFull);
+    return false;
+}
+
+bool DecodeSeqParameterSet(const std::uint8_t* payload, std::int32_t size, TBitStream4& reader,
+                           ITreeLines& tree, TTreeLine nal) {
+    reader.SetData(payload, size);
+    TSeqParameterSet sps{};
+    Parse_seq_parameter_set_rbsp(reader, sps);
+    return ShowParsed(reader, tree, nal, [&](ITreeLines& lines) {
+        Update_TreeView_seq_parameter_set_rbsp(lines, nal, sps);
+    });
+}
+
+bool DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitStream4& reader,
                            ITreeLines& tree, TTreeLine nal, const TChromaFormatLookup& lookup) {
     reader.SetData(payload, size);
     TPicParameterSet pps{};
@@ -69,7 +124,9 @@ void DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitS
             Parse_pic_parameter_set_rbsp(reader, pps, chroma_format_idc);
         }
     }
-    Update_TreeView_pic_parameter_set_rbsp(tree, nal, pps, chroma_format_idc);
+    return ShowParsed(reader, tree, nal, [&](ITreeLines& lines) {
+        Update_TreeView_pic_parameter_set_rbsp(lines, nal, pps, chroma_format_idc);
+    });
 }
 
 // The head of a sequence parameter set, up to chroma_format_idc, without the messages
@@ -89,8 +146,16 @@ bool ReadSpsHead(const std::uint8_t* payload, std::int32_t size, std::uint32_t& 
 
 } // namespace
 
+std::string EndsEarlyLine(std::int64_t payloadBits) {
+    return "NAL unit ends early: data ends after " + std::to_string(payloadBits) + " bits";
+}
+
 bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
-                   TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup) {
+                   TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup,
+                   TNalUnitDetail* detail) {
+    if (detail != nullptr) {
+        *detail = TNalUnitDetail{};
+    }
     if (data == nullptr || n <= 0) {
         return false;
     }
@@ -103,9 +168,12 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
     Remove_emulation_prevention_three_bytes(data, length, rbsp, written);
     const std::int32_t startCode = rbsp[2] != 0 ? 3 : 4;
     if (written <= startCode) {
-        // A start code in the very last bytes read, with no header byte after it.
+        // The start code alone: the byte after it, if any, begins the next one.
         tree.ClearLines();
-        return false;
+        const TTreeLine nal = tree.AddRootLine("NAL");
+        tree.AddChildLine(nal, kNoHeaderText);
+        tree.ExpandLine(nal);
+        return true;
     }
     const std::uint8_t header = rbsp[startCode];
     const std::uint8_t* payload = rbsp + startCode + 1;
@@ -121,15 +189,18 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
     const std::uint32_t type = NalUnitType(header);
     TTreeLine structure = nullptr;
     if (type == kSeqParameterSet || type == kPicParameterSet) {
-        // An empty payload leaves the header lines alone: the reader cannot be bound to it.
+        // An empty payload cannot be bound to the reader: it shows no structure at all.
+        bool complete = false;
         if (payloadSize > 0) {
-            if (type == kSeqParameterSet) {
-                reader.SetData(payload, payloadSize);
-                TSeqParameterSet sps{};
-                Parse_seq_parameter_set_rbsp(reader, sps);
-                Update_TreeView_seq_parameter_set_rbsp(tree, nal, sps);
-            } else {
-                DecodePicParameterSet(payload, payloadSize, reader, tree, nal, lookup);
+            complete = type == kSeqParameterSet
+                           ? DecodeSeqParameterSet(payload, payloadSize, reader, tree, nal)
+                           : DecodePicParameterSet(payload, payloadSize, reader, tree, nal, lookup);
+        }
+        if (!complete) {
+            const std::int64_t payloadBits = 8 * static_cast<std::int64_t>(payloadSize);
+            tree.AddChildLine(nal, EndsEarlyLine(payloadBits));
+            if (detail != nullptr) {
+                *detail = TNalUnitDetail{true, payloadBits};
             }
         }
     } else if (kStructureLines[type] != nullptr) {

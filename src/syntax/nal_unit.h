@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 class FileStream;
 
@@ -20,20 +21,34 @@ inline constexpr std::int32_t kGoverningSpsSearchSize = 4194304; // 4 MiB
 using TChromaFormatLookup =
     std::function<std::optional<std::uint32_t>(std::uint32_t seq_parameter_set_id)>;
 
+// What the detail of one NAL unit tells besides its lines.
+struct TNalUnitDetail {
+    // A parameter set whose payload ends before its last element (or is empty): its tree
+    // stops at the last line whose data was read in full, and "NAL" ends with
+    // EndsEarlyLine(PayloadBits).
+    bool EndsEarly = false;
+    std::int64_t PayloadBits = 0; // after the header byte, emulation prevention removed
+};
+
+// "NAL unit ends early: data ends after N bits".
+std::string EndsEarlyLine(std::int64_t payloadBits);
+
 // Fills the tree with the detail of the NAL unit whose start code begins at data[0]: the
 // root line "NAL", its three header lines and the structure of its type, parameter sets
 // decoded through reader. n is the count of bytes read at the unit's offset; the unit is
 // measured within them. rbsp is caller-owned scratch of at least n bytes that receives the
 // unit without emulation-prevention bytes (reader stays bound into it afterwards). lookup
 // is asked only for a picture parameter set whose scaling list flags depend on it, and
-// may be empty.
+// may be empty. detail, when given, receives what the tree tells besides its lines.
 //
-// Returns false when there is nothing to show: n of 0 or less leaves the tree as it was;
-// bytes that do not begin with a start code and a header byte leave it cleared.
-// Exceptions other than those the parse and tree routines report themselves pass to the
-// caller.
+// A start code with no header byte of its own (it ends the bytes, or the next start code
+// follows at once) shows "NAL" with the one line kNoHeaderText. Returns false when there
+// is nothing to show: n of 0 or less leaves the tree as it was; bytes that do not begin
+// with a start code leave it cleared. Exceptions other than those the parse and tree
+// routines report themselves pass to the caller.
 bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
-                   TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup);
+                   TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup,
+                   TNalUnitDetail* detail = nullptr);
 
 // Within a block of bytes that ends where a picture parameter set begins, the last
 // sequence parameter set with the given id (the nearest one before the PPS); sets

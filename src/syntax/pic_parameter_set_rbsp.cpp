@@ -1,6 +1,6 @@
 #include "syntax/pic_parameter_set_rbsp.h"
 
-#include "syntax/scaling_list.h"
+#include "syntax/ElementReader.h"
 
 #include <algorithm>
 
@@ -68,18 +68,19 @@ std::int32_t PpsPresence::ScalingListFlags(const TPicParameterSet& pps,
 bool Parse_pic_parameter_set_rbsp(TBitStream4& reader, TPicParameterSet& pps,
                                   std::uint32_t chroma_format_idc) {
     return Guard("Parse_pic_parameter_set_rbsp", false, [&] {
-        pps.pic_parameter_set_id = reader.ReadUE();
-        pps.seq_parameter_set_id = reader.ReadUE();
-        pps.entropy_coding_mode_flag = reader.ReadBit();
-        pps.pic_order_present_flag = reader.ReadBit();
-        pps.num_slice_groups_minus1 = reader.ReadUE();
+        TElementReader in(reader);
+        pps.pic_parameter_set_id = in.Ue();
+        pps.seq_parameter_set_id = in.Ue();
+        pps.entropy_coding_mode_flag = in.Bit();
+        pps.pic_order_present_flag = in.Bit();
+        pps.num_slice_groups_minus1 = in.Ue();
         if (PpsPresence::SliceGroupMapType(pps)) {
-            pps.slice_group_map_type = reader.ReadUE();
+            pps.slice_group_map_type = in.Ue();
             // Surplus entries beyond the record's capacity are read and dropped; each
             // consumes bits, so those loops end with the payload.
             const std::int32_t runs = PpsPresence::RunLengthsHeld(pps);
             for (std::int32_t i = 0; i < runs; ++i) {
-                pps.run_length_minus1[i] = reader.ReadUE();
+                pps.run_length_minus1[i] = in.Ue();
             }
             for (std::int64_t i = runs;
                  i < PpsPresence::RunLengthsInStream(pps) && reader.BitsLeft() > 0; ++i) {
@@ -87,8 +88,8 @@ bool Parse_pic_parameter_set_rbsp(TBitStream4& reader, TPicParameterSet& pps,
             }
             const std::int32_t rectangles = PpsPresence::RectanglesHeld(pps);
             for (std::int32_t i = 0; i < rectangles; ++i) {
-                pps.top_left[i] = reader.ReadUE();
-                pps.bottom_right[i] = reader.ReadUE();
+                pps.top_left[i] = in.Ue();
+                pps.bottom_right[i] = in.Ue();
             }
             for (std::int64_t i = rectangles;
                  i < PpsPresence::RectanglesInStream(pps) && reader.BitsLeft() > 0; ++i) {
@@ -96,15 +97,15 @@ bool Parse_pic_parameter_set_rbsp(TBitStream4& reader, TPicParameterSet& pps,
                 reader.ReadUE();
             }
             if (PpsPresence::SliceGroupChange(pps)) {
-                pps.slice_group_change_direction_flag = reader.ReadBit();
-                pps.slice_group_change_rate_minus1 = reader.ReadUE();
+                pps.slice_group_change_direction_flag = in.Bit();
+                pps.slice_group_change_rate_minus1 = in.Ue();
             }
             if (PpsPresence::PicSizeInMapUnits(pps)) {
-                pps.pic_size_in_map_units_minus1 = reader.ReadUE();
+                pps.pic_size_in_map_units_minus1 = in.Ue();
                 const int bits = PpsPresence::SliceGroupIdBits(pps);
                 const std::int32_t ids = PpsPresence::SliceGroupIdsHeld(pps);
                 for (std::int32_t i = 0; i < ids; ++i) {
-                    pps.slice_group_id[i] = reader.ReadBits(bits);
+                    pps.slice_group_id[i] = in.Bits(bits);
                 }
                 // A surplus id that no longer fits is refused without consuming; stop there.
                 for (std::int64_t i = ids;
@@ -114,28 +115,29 @@ bool Parse_pic_parameter_set_rbsp(TBitStream4& reader, TPicParameterSet& pps,
                 }
             }
         }
-        pps.num_ref_idx_l0_active_minus1 = reader.ReadUE();
-        pps.num_ref_idx_l1_active_minus1 = reader.ReadUE();
-        pps.weighted_pred_flag = reader.ReadBit();
-        pps.weighted_bipred_idc = reader.ReadBits(2);
-        pps.pic_init_qp_minus26 = reader.ReadSE();
-        pps.pic_init_qs_minus26 = reader.ReadSE();
-        pps.chroma_qp_index_offset = reader.ReadSE();
-        pps.deblocking_filter_control_present_flag = reader.ReadBit();
-        pps.constrained_intra_pred_flag = reader.ReadBit();
-        pps.redundant_pic_cnt_present_flag = reader.ReadBit();
+        pps.num_ref_idx_l0_active_minus1 = in.Ue();
+        pps.num_ref_idx_l1_active_minus1 = in.Ue();
+        pps.weighted_pred_flag = in.Bit();
+        pps.weighted_bipred_idc = in.Bits(2);
+        pps.pic_init_qp_minus26 = in.Se();
+        pps.pic_init_qs_minus26 = in.Se();
+        pps.chroma_qp_index_offset = in.Se();
+        pps.deblocking_filter_control_present_flag = in.Bit();
+        pps.constrained_intra_pred_flag = in.Bit();
+        pps.redundant_pic_cnt_present_flag = in.Bit();
         pps.more_data = reader.MoreRbspData() ? 1u : 0u;
         if (PpsPresence::Tail(pps)) {
-            pps.transform_8x8_mode_flag = reader.ReadBit();
-            pps.pic_scaling_matrix_present_flag = reader.ReadBit();
+            pps.transform_8x8_mode_flag = in.Bit();
+            pps.pic_scaling_matrix_present_flag = in.Bit();
             const std::int32_t flags = PpsPresence::ScalingListFlags(pps, chroma_format_idc);
             for (std::int32_t i = 0; i < flags; ++i) {
-                pps.pic_scaling_list_present_flag[i] = reader.ReadBit();
+                pps.pic_scaling_list_present_flag[i] = in.Bit();
+                // The tree shows no line for the list itself.
                 if (PpsPresence::ScalingList(pps, i)) {
                     Skip_scaling_list(reader, ScalingListSize(i));
                 }
             }
-            pps.second_chroma_qp_index_offset = reader.ReadSE();
+            pps.second_chroma_qp_index_offset = in.Se();
         }
         // rbsp_trailing_bits( ) is skipped, not checked.
         reader.ByteAlign();

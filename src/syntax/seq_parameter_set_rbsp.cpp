@@ -1,7 +1,7 @@
 #include "syntax/seq_parameter_set_rbsp.h"
 
 #include "core/DebugOutput.h"
-#include "syntax/scaling_list.h"
+#include "syntax/ElementReader.h"
 
 namespace {
 
@@ -34,70 +34,74 @@ bool ProfileHasChromaBlock(std::uint32_t profile_idc) {
 bool Parse_seq_parameter_set_rbsp(TBitStream4& reader, TSeqParameterSet& sps) {
     return Guard("Parse_seq_parameter_set_rbsp", false, [&] {
         sps = TSeqParameterSet{};
-        sps.profile_idc = reader.ReadBits(8);
-        sps.constraint_set0_flag = reader.ReadBit();
-        sps.constraint_set1_flag = reader.ReadBit();
-        sps.constraint_set2_flag = reader.ReadBit();
-        sps.constraint_set3_flag = reader.ReadBit();
-        sps.reserved_zero_4bits = reader.ReadBits(4);
-        sps.level_idc = reader.ReadBits(8);
-        sps.seq_parameter_set_id = reader.ReadUE();
+        TElementReader in(reader);
+        sps.profile_idc = in.Bits(8);
+        sps.constraint_set0_flag = in.Bit();
+        sps.constraint_set1_flag = in.Bit();
+        sps.constraint_set2_flag = in.Bit();
+        sps.constraint_set3_flag = in.Bit();
+        sps.reserved_zero_4bits = in.Bits(4);
+        sps.level_idc = in.Bits(8);
+        sps.seq_parameter_set_id = in.Ue();
         if (SpsPresence::ChromaBlock(sps)) {
             DebugOutput(kWarning);
-            sps.chroma_format_idc = reader.ReadUE();
+            sps.chroma_format_idc = in.Ue();
             if (SpsPresence::ResidualColourTransform(sps)) {
-                sps.residual_colour_transform_flag = reader.ReadBit();
+                sps.residual_colour_transform_flag = in.Bit();
             }
-            sps.bit_depth_luma_minus8 = reader.ReadUE();
-            sps.bit_depth_chroma_minus8 = reader.ReadUE();
-            sps.qpprime_y_zero_transform_bypass_flag = reader.ReadBit();
-            sps.seq_scaling_matrix_present_flag = reader.ReadBit();
+            sps.bit_depth_luma_minus8 = in.Ue();
+            sps.bit_depth_chroma_minus8 = in.Ue();
+            sps.qpprime_y_zero_transform_bypass_flag = in.Bit();
+            sps.seq_scaling_matrix_present_flag = in.Bit();
             const std::int32_t flags = SpsPresence::ScalingListFlags(sps);
             for (std::int32_t i = 0; i < flags; ++i) {
-                sps.seq_scaling_list_present_flag[i] = reader.ReadBit();
+                sps.seq_scaling_list_present_flag[i] = in.Bit();
                 if (SpsPresence::ScalingList(sps, i)) {
-                    Skip_scaling_list(reader, ScalingListSize(i));
+                    in.ScalingListLine(ScalingListSize(i));
                 }
             }
         } else {
             sps.chroma_format_idc = 1;
         }
-        sps.log2_max_frame_num_minus4 = reader.ReadUE();
-        sps.pic_order_cnt_type = reader.ReadUE();
+        if (SpsPresence::SvcExtension(sps)) {
+            in.StructureLine();
+        }
+        sps.log2_max_frame_num_minus4 = in.Ue();
+        sps.pic_order_cnt_type = in.Ue();
         if (SpsPresence::PicOrderCntLsb(sps)) {
-            sps.log2_max_pic_order_cnt_lsb_minus4 = reader.ReadUE();
+            sps.log2_max_pic_order_cnt_lsb_minus4 = in.Ue();
         } else if (SpsPresence::PicOrderCntCycle(sps)) {
-            sps.delta_pic_order_always_zero_flag = reader.ReadBit();
-            sps.offset_for_non_ref_pic = reader.ReadSE();
-            sps.offset_for_top_to_bottom_field = reader.ReadSE();
-            sps.num_ref_frames_in_pic_order_cnt_cycle = reader.ReadUE();
+            sps.delta_pic_order_always_zero_flag = in.Bit();
+            sps.offset_for_non_ref_pic = in.Se();
+            sps.offset_for_top_to_bottom_field = in.Se();
+            sps.num_ref_frames_in_pic_order_cnt_cycle = in.Ue();
             const std::int64_t inStream = SpsPresence::OffsetForRefFrameInStream(sps);
             const std::int32_t held = SpsPresence::OffsetForRefFrameHeld(sps);
             for (std::int32_t i = 0; i < held; ++i) {
-                sps.offset_for_ref_frame[i] = reader.ReadSE();
+                sps.offset_for_ref_frame[i] = in.Se();
             }
             // Surplus entries: each consumes bits, so the loop ends with the payload.
             for (std::int64_t i = held; i < inStream && reader.BitsLeft() > 0; ++i) {
                 reader.ReadSE();
             }
         }
-        sps.num_ref_frames = reader.ReadUE();
-        sps.gaps_in_frame_num_value_allowed_flag = reader.ReadBit();
-        sps.pic_width_in_mbs_minus1 = reader.ReadUE();
-        sps.pic_height_in_map_units_minus1 = reader.ReadUE();
-        sps.frame_mbs_only_flag = reader.ReadBit();
+        sps.num_ref_frames = in.Ue();
+        sps.gaps_in_frame_num_value_allowed_flag = in.Bit();
+        sps.pic_width_in_mbs_minus1 = in.Ue();
+        sps.pic_height_in_map_units_minus1 = in.Ue();
+        sps.frame_mbs_only_flag = in.Bit();
         if (SpsPresence::MbAdaptiveFrameField(sps)) {
-            sps.mb_adaptive_frame_field_flag = reader.ReadBit();
+            sps.mb_adaptive_frame_field_flag = in.Bit();
         }
-        sps.direct_8x8_inference_flag = reader.ReadBit();
-        sps.frame_cropping_flag = reader.ReadBit();
+        sps.direct_8x8_inference_flag = in.Bit();
+        sps.frame_cropping_flag = in.Bit();
         if (SpsPresence::FrameCropOffsets(sps)) {
-            sps.frame_crop_left_offset = reader.ReadUE();
-            sps.frame_crop_right_offset = reader.ReadUE();
-            sps.frame_crop_top_offset = reader.ReadUE();
-            sps.frame_crop_bottom_offset = reader.ReadUE();
+            sps.frame_crop_left_offset = in.Ue();
+            sps.frame_crop_right_offset = in.Ue();
+            sps.frame_crop_top_offset = in.Ue();
+            sps.frame_crop_bottom_offset = in.Ue();
         }
-        sps.vui_parameters_present_flag = reader.ReadBit();
+        sps.vui_parameters_present_flag = in.Bit();
         if (SpsPresence::Vui(sps)) {
             Parse_vui_parameters(reader, sps.vui_parameters);
         }

@@ -1,62 +1,66 @@
 #include "syntax/vui_parameters.h"
 
+#include "syntax/ElementReader.h"
+
 bool Parse_vui_parameters(TBitStream4& reader, TVuiParameters& vui) {
     return Guard("Parse_vui_parameters", false, [&] {
-        vui.aspect_ratio_info_present_flag = reader.ReadBit();
+        TElementReader in(reader);
+        in.StructureLine(); // "vui_parameters ( )"
+        vui.aspect_ratio_info_present_flag = in.Bit();
         if (VuiPresence::AspectRatioIdc(vui)) {
-            vui.aspect_ratio_idc = reader.ReadBits(8);
+            vui.aspect_ratio_idc = in.Bits(8);
             if (VuiPresence::SampleAspectRatio(vui)) {
-                vui.sar_width = reader.ReadBits(16);
-                vui.sar_height = reader.ReadBits(16);
+                vui.sar_width = in.Bits(16);
+                vui.sar_height = in.Bits(16);
             }
         }
-        vui.overscan_info_present_flag = reader.ReadBit();
+        vui.overscan_info_present_flag = in.Bit();
         if (VuiPresence::OverscanAppropriate(vui)) {
-            vui.overscan_appropriate_flag = reader.ReadBit();
+            vui.overscan_appropriate_flag = in.Bit();
         }
-        vui.video_signal_type_present_flag = reader.ReadBit();
+        vui.video_signal_type_present_flag = in.Bit();
         if (VuiPresence::VideoSignalType(vui)) {
-            vui.video_format = reader.ReadBits(3);
-            vui.video_full_range_flag = reader.ReadBit();
-            vui.colour_description_present_flag = reader.ReadBit();
+            vui.video_format = in.Bits(3);
+            vui.video_full_range_flag = in.Bit();
+            vui.colour_description_present_flag = in.Bit();
             if (VuiPresence::ColourDescription(vui)) {
-                vui.colour_primaries = reader.ReadBits(8);
-                vui.transfer_characteristics = reader.ReadBits(8);
-                vui.matrix_coefficients = reader.ReadBits(8);
+                vui.colour_primaries = in.Bits(8);
+                vui.transfer_characteristics = in.Bits(8);
+                vui.matrix_coefficients = in.Bits(8);
             }
         }
-        vui.chroma_loc_info_present_flag = reader.ReadBit();
+        vui.chroma_loc_info_present_flag = in.Bit();
         if (VuiPresence::ChromaLocation(vui)) {
-            vui.chroma_sample_loc_type_top_field = reader.ReadUE();
-            vui.chroma_sample_loc_type_bottom_field = reader.ReadUE();
+            vui.chroma_sample_loc_type_top_field = in.Ue();
+            vui.chroma_sample_loc_type_bottom_field = in.Ue();
         }
-        vui.timing_info_present_flag = reader.ReadBit();
+        vui.timing_info_present_flag = in.Bit();
         if (VuiPresence::Timing(vui)) {
-            vui.num_units_in_tick = reader.ReadBits32();
-            vui.time_scale = reader.ReadBits32();
-            vui.fixed_frame_rate_flag = reader.ReadBit();
+            vui.num_units_in_tick = in.Bits32();
+            vui.time_scale = in.Bits32();
+            vui.fixed_frame_rate_flag = in.Bit();
         }
-        vui.nal_hrd_parameters_present_flag = reader.ReadBit();
+        vui.nal_hrd_parameters_present_flag = in.Bit();
         if (VuiPresence::NalHrd(vui)) {
             Parse_hrd_parameters(reader, vui.nal_hrd_parameters);
         }
-        vui.vcl_hrd_parameters_present_flag = reader.ReadBit();
+        vui.vcl_hrd_parameters_present_flag = in.Bit();
         if (VuiPresence::VclHrd(vui)) {
             Parse_hrd_parameters(reader, vui.vcl_hrd_parameters);
         }
         if (VuiPresence::LowDelayHrd(vui)) {
-            vui.low_delay_hrd_flag = reader.ReadBit();
+            vui.low_delay_hrd_flag = in.Bit();
         }
-        vui.pic_struct_present_flag = reader.ReadBit();
-        vui.bitstream_restriction_flag = reader.ReadBit();
+        vui.pic_struct_present_flag = in.Bit();
+        vui.bitstream_restriction_flag = in.Bit();
         if (VuiPresence::BitstreamRestriction(vui)) {
-            vui.motion_vectors_over_pic_boundaries_flag = reader.ReadBit();
-            vui.max_bytes_per_pic_denom = reader.ReadUE();
-            vui.max_bits_per_mb_denom = reader.ReadUE();
-            vui.log2_max_mv_length_horizontal = reader.ReadUE();
-            vui.log2_max_mv_length_vertical = reader.ReadUE();
-            vui.num_reorder_frames = reader.ReadUE();
-            vui.max_dec_frame_buffering = reader.ReadUE();
+            vui.motion_vectors_over_pic_boundaries_flag = in.Bit();
+            vui.max_bytes_per_pic_denom = in.Ue();
+            vui.max_bits_per_mb_denom = in.Ue();
+            vui.log2_max_mv_length_horizontal = in.Ue();
+            vui.log2_max_mv_length_vertical = in.Ue();
+            vui.num_reorder_frames = in.Ue();
+            vui.max_dec_frame_buffering = in.Ue();
         }
         return true;
     });

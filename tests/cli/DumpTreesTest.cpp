@@ -48,7 +48,7 @@ TEST(DumpTrees, BadArguments) {
     for (const auto& args : cases) {
         const auto r = Dump(args);
         EXPECT_EQ(r.status, 2) << args[1];
-        EXPECT_EQ(r.err, "usage: quillet-dump [--at OFFSET | --trees] FILE\n") << args[1];
+        EXPECT_EQ(r.err, "usage: quillet-dump [--debug] [--at OFFSET | --trees] FILE\n") << args[1];
         EXPECT_TRUE(r.out.empty());
     }
 }
@@ -69,11 +69,10 @@ TEST(DumpTrees, RejectedFilesAndOffsets) {
         {{"--trees", text}, 1, "Not valid H.264 video elementary stream\n"},
         {{"--at", "0", missing}, 1, "Cannot open "},
         {{"--trees", missing}, 1, "Cannot open "},
-        // Not at a start code, at a start code with no header byte after it, at and past
-        // the end.
+        // Not at a start code, at and past the end.
         {{"--at", "4", stream}, 2, "No NAL unit begins at offset 4\n"},
         {{"--at", "5", stream}, 2, "No NAL unit begins at offset 5\n"},
-        {{"--at", "21", cut}, 2, "No NAL unit begins at offset 21\n"},
+        {{"--at", "24", cut}, 2, "No NAL unit begins at offset 24\n"},
         {{"--at", "21", stream}, 2, "No NAL unit begins at offset 21\n"},
         {{"--at", "22", stream}, 2, "No NAL unit begins at offset 22\n"},
         {{"--at", "0x7FFFFFFFFFFFFFFF", stream}, 2, "No NAL unit begins at offset "},
@@ -97,11 +96,12 @@ TEST(DumpTrees, AtPrintsOneUnitsTree) {
         {"0", kAudTree},
         {"0x0", kAudTree},
         {"0X00", kAudTree},
-        // A parameter set with an empty payload: its header lines only.
+        // A parameter set with an empty payload: its header lines, and that it ends there.
         {"6", "NAL\n"
               "  forbidden_zero_bit                   : 0 (1 bit)\n"
               "  nal_ref_idc                          : 3 (2 bits)\n"
-              "  nal_unit_type                        : 8 (5 bits)\n"},
+              "  nal_unit_type                        : 8 (5 bits)\n"
+              "  NAL unit ends early: data ends after 0 bits\n"},
         {"0xa", "NAL\n"
                 "  forbidden_zero_bit                   : 0 (1 bit)\n"
                 "  nal_ref_idc                          : 0 (2 bits)\n"
@@ -117,6 +117,10 @@ TEST(DumpTrees, AtPrintsOneUnitsTree) {
         const auto r = Dump({"--at", c.offset, path});
         EXPECT_EQ(r.status, 0) << c.offset << r.err;
         EXPECT_EQ(r.out, c.out) << c.offset;
+        EXPECT_EQ(r.err, std::string(c.offset) == "6" ? "NAL unit at offset 0x0000000000000006"
+                                                        " ends early: data ends after 0 bits\n"
+                                                      : "")
+            << c.offset;
     }
 }
 
@@ -135,6 +139,7 @@ TEST(DumpTrees, TreesFollowEachListingLine) {
                          "    forbidden_zero_bit                   : 0 (1 bit)\n"
                          "    nal_ref_idc                          : 3 (2 bits)\n"
                          "    nal_unit_type                        : 8 (5 bits)\n"
+                         "    NAL unit ends early: data ends after 0 bits\n"
                          "0x000000000000000A\t4\t0x0000010B\tEnd of stream\n"
                          "  NAL\n"
                          "    forbidden_zero_bit                   : 0 (1 bit)\n"

@@ -152,9 +152,8 @@ TEST(DecodeNalUnit, NothingToShow) {
         EXPECT_FALSE(DecodeNalUnit(nullptr, 5, &byte, reader, tree, {}));
         EXPECT_EQ(tree.Roots().size(), 1u);
     }
-    // Bytes that are not a start code with its header byte: the tree is cleared.
-    for (const char* bytes :
-         {"00 00 02 67", "67 42 00 1E", "00 00 00 01", "00 00 01", "00 00", "00 00 00 00 01 67"}) {
+    // Bytes that do not begin with a start code: the tree is cleared.
+    for (const char* bytes : {"00 00 02 67", "67 42 00 1E", "00 00", "00 00 00 00 01 67"}) {
         const auto b = Hex(bytes);
         TSyntaxTree tree;
         tree.AddRootLine("previous");
@@ -167,11 +166,27 @@ TEST(DecodeNalUnit, NothingToShow) {
     }
 }
 
-TEST(DecodeNalUnit, EmptyParameterSetsShowTheHeaderOnly) {
+// A start code alone, at the end of the bytes or right before the next one, has no header
+// byte of its own: the byte after it is not taken for one.
+TEST(DecodeNalUnit, AStartCodeAloneShowsNoHeader) {
+    for (const char* bytes : {"00 00 00 01", "00 00 01", "00 00 01 00 00 01 68 CE",
+                              "00 00 00 01 00 00 01 67", "00 00 01 00 00 00 01 09 10"}) {
+        const auto s = Decode(Hex(bytes));
+        EXPECT_TRUE(s->result) << bytes;
+        ASSERT_EQ(s->tree.Roots().size(), 1u) << bytes;
+        EXPECT_EQ(s->Nal()->Text, "NAL");
+        EXPECT_EQ(ChildTexts(*s->Nal()), std::vector<std::string>{"(no header)"}) << bytes;
+        EXPECT_TRUE(s->Nal()->Expanded);
+    }
+}
+
+TEST(DecodeNalUnit, EmptyParameterSetsEndEarlyAfterTheirHeader) {
     for (const char* bytes : {"00 00 00 01 67", "00 00 01 68", "00 00 01 68 00 00 01 68"}) {
         const auto s = Decode(Hex(bytes));
         EXPECT_TRUE(s->result);
-        EXPECT_EQ(s->Nal()->Children.size(), 3u) << bytes;
+        const auto texts = ChildTexts(*s->Nal());
+        ASSERT_EQ(texts.size(), 4u) << bytes;
+        EXPECT_EQ(texts[3], "NAL unit ends early: data ends after 0 bits") << bytes;
         EXPECT_TRUE(s->Nal()->Expanded);
     }
 }

@@ -189,30 +189,37 @@ std::vector<std::string> StreamNames() {
     return names;
 }
 
-class ReferenceStream : public testing::TestWithParam<std::string> {};
+// One parameter set of a test stream as the window reads it: the bytes read at its offset,
+// its length, and the lookup of its governing SPS.
+struct ParameterSetUnit {
+    const std::vector<std::uint8_t>& Bytes;
+    std::int32_t Read;
+    std::int32_t Length;
+    const TChromaFormatLookup& Lookup;
+    const std::vector<RefElement>& Reference;
+};
 
-TEST_P(ReferenceStream, EveryParameterSetMatchesTheReference) {
-    const std::string name = GetParam();
+// Walks the stream's NAL units as the listing does, checks each one's type against the
+// reference, and hands every parameter set to visit. Returns how many were visited.
+template <class Visit> int ForEachParameterSet(const std::string& name, Visit visit) {
     const RefStream ref = LoadRef(TestDataPath(name + ".ref"));
     const std::string path = TestDataPath(name + ".264");
-
     FileStream listing;
     FileStream detail;
-    ASSERT_TRUE(listing.Open(path));
-    ASSERT_TRUE(detail.Open(path));
+    EXPECT_TRUE(listing.Open(path));
+    EXPECT_TRUE(detail.Open(path));
     std::vector<std::uint8_t> bytes(kDetailReadSize);
-    std::vector<std::uint8_t> rbsp(kDetailReadSize);
     std::vector<std::uint8_t> search(kGoverningSpsSearchSize);
-    TBitStream4 reader;
-    TSyntaxTree tree;
-
     TNalUnitReader units(listing);
     TNalUnitSpan span;
     int index = 0;
-    int compared = 0;
+    int visited = 0;
     for (; units.Next(span); ++index) {
-        ASSERT_LT(index, static_cast<int>(ref.NalTypes.size())) << name;
-        ASSERT_EQ(static_cast<int>(NalUnitType(span.Header)),
+        if (index >= static_cast<int>(ref.NalTypes.size())) {
+            ADD_FAILURE() << name << ": more NAL units than the reference has";
+            break;
+        }
+        EXPECT_EQ(static_cast<int>(NalUnitType(span.Header)),
                   ref.NalTypes[static_cast<std::size_t>(index)])
             << name << " NAL " << index;
         const auto block = ref.ParameterSets.find(index);
@@ -230,9 +237,26 @@ TEST_P(ReferenceStream, EveryParameterSetMatchesTheReference) {
             }
             return std::nullopt;
         };
-        ASSERT_TRUE(DecodeNalUnit(bytes.data(), n, rbsp.data(), reader, tree, lookup));
+        visit(ParameterSetUnit{bytes, n, static_cast<std::int32_t>(span.Length), lookup,
+                               block->second});
+        ++visited;
+    }
+    EXPECT_EQ(index, static_cast<int>(ref.NalTypes.size())) << name;
+    EXPECT_EQ(visited, static_cast<int>(ref.ParameterSets.size())) << name;
+    return visited;
+}
 
-        const Expected expected = ToTreeTerms(block->second);
+class ReferenceStream : public testing::TestWithParam<std::string> {};
+
+TEST_P(ReferenceStream, EveryParameterSetMatchesTheReference) {
+    std::vector<std::uint8_t> rbsp(kDetailReadSize);
+    TBitStream4 reader;
+    TSyntaxTree tree;
+    const int compared = ForEachParameterSet(GetParam(), [&](const ParameterSetUnit& unit) {
+        ASSERT_TRUE(
+            DecodeNalUnit(unit.Bytes.data(), unit.Read, rbsp.data(), reader, tree, unit.Lookup));
+
+        const Expected expected = ToTreeTerms(unit.Reference);
         const std::vector<ParsedLine> shown = ElementLines(tree);
         const std::size_t common = std::min(shown.size(), expected.Elements.size());
         for (std::size_t i = 0; i < common; ++i) {
@@ -250,12 +274,63 @@ TEST_P(ReferenceStream, EveryParameterSetMatchesTheReference) {
             shownBits += ShownBits(line);
         }
         EXPECT_EQ(shownBits + expected.ScalingListBits,
-                  StopBitPosition(bytes.data(), static_cast<std::int32_t>(span.Length)));
-        ++compared;
-    }
-    EXPECT_EQ(index, static_cast<int>(ref.NalTypes.size())) << name;
-    EXPECT_EQ(compared, static_cast<int>(ref.ParameterSets.size())) << name;
-    EXPECT_GE(compared, 2) << name;
+                  StopBitPosition(unit.Bytes.data(), unit.Length));
+    });
+    EXPECT_GE(compared, 2);
+}
+
+// Every parameter set cut after each of its bytes: the tree shows exactly the elements
+// whose bits all lie within what is left, with the reference's values, and then where
+// the data ends; nothing after that is invented. (A PPS cut after its last base element
+// is left out: whether its optional tail follows is then a guess from the bits left.)
+TEST_P(ReferenceStream, CutParameterSetsStopAtTheLastElementReadInFull) {
+    DebugCapture quiet; // a warning per High profile SPS, and there are hundreds of cuts
+    std::vector<std::uint8_t> rbsp(kDetailReadSize);
+    TBitStream4 reader;
+    TSyntaxTree tree;
+    int cutsEndingEarly = 0;
+    ForEachParameterSet(GetParam(), [&](const ParameterSetUnit& unit) {
+        const Expected expected = ToTreeTerms(unit.Reference);
+        const auto lastBase =
+            std::find_if(expected.Elements.begin(), expected.Elements.end(),
+                         [](const auto& e) { return e.Name == "redundant_pic_cnt_present_flag"; });
+        const int startCode = StartCodeLength(unit.Bytes.data(), unit.Read);
+        for (std::int32_t kept = startCode + 1; kept < unit.Length; ++kept) {
+            std::int32_t written = 0;
+            Remove_emulation_prevention_three_bytes(unit.Bytes.data(), kept, rbsp.data(), written);
+            const std::int64_t payloadBits = 8 * static_cast<std::int64_t>(written - startCode - 1);
+            // Reference positions count from the header byte's first bit.
+            const auto fits = static_cast<std::size_t>(std::count_if(
+                expected.Elements.begin(), expected.Elements.end(),
+                [&](const RefElement& e) { return e.Position + e.Bits <= 8 + payloadBits; }));
+            if (lastBase != expected.Elements.end() &&
+                fits > static_cast<std::size_t>(lastBase - expected.Elements.begin())) {
+                continue;
+            }
+            SCOPED_TRACE("cut after " + std::to_string(kept) + " bytes");
+            TNalUnitDetail detail;
+            ASSERT_TRUE(DecodeNalUnit(unit.Bytes.data(), kept, rbsp.data(), reader, tree,
+                                      unit.Lookup, &detail));
+            const std::vector<ParsedLine> shown = ElementLines(tree);
+            ASSERT_EQ(shown.size(), fits);
+            for (std::size_t i = 0; i < fits; ++i) {
+                EXPECT_EQ(shown[i].Label, expected.Elements[i].Name);
+                EXPECT_EQ(shown[i].Value, std::to_string(expected.Elements[i].Value));
+            }
+            const bool early = fits < expected.Elements.size();
+            EXPECT_EQ(detail.EndsEarly, early);
+            const std::string last = tree.Roots()[0]->Children.back()->Text;
+            if (early) {
+                EXPECT_EQ(detail.PayloadBits, payloadBits);
+                EXPECT_EQ(last, "NAL unit ends early: data ends after " +
+                                    std::to_string(payloadBits) + " bits");
+                ++cutsEndingEarly;
+            } else {
+                EXPECT_EQ(last.find("ends early"), std::string::npos) << last;
+            }
+        }
+    });
+    EXPECT_GE(cutsEndingEarly, 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(TestData, ReferenceStream, testing::ValuesIn(StreamNames()),
