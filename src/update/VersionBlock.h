@@ -70,13 +70,15 @@ struct TVersionBlockImage {
             Bytes[Size++] = 0;
         }
     }
-    // Starts a node: length (filled in by EndNode), value length, type, key in UTF-16.
-    constexpr std::size_t BeginNode(std::string_view key, std::uint16_t valueLength) {
+    // Starts a node: length (filled in by EndNode), value length, type (0 binary, 1 text),
+    // key in UTF-16.
+    constexpr std::size_t BeginNode(std::string_view key, std::uint16_t valueLength,
+                                    std::uint16_t type = 0) {
         Align();
         const std::size_t start = Size;
         Add16(0);
         Add16(valueLength);
-        Add16(0); // binary value
+        Add16(type);
         for (const char c : key) {
             Add16(static_cast<std::uint16_t>(c));
         }
@@ -113,7 +115,8 @@ constexpr TVersionBlockImage BuildVersionBlock(const TVersionBlockFields& f) {
     }
     image.Size = fixedStart + f.FixedInfoBytes;
     if (f.HasTranslation) {
-        const std::size_t varFileInfo = image.BeginNode("VarFileInfo", 0);
+        const std::size_t varFileInfo =
+            image.BeginNode("VarFileInfo", 0, 1); // typed as text, as the resource compiler does
         const std::size_t translation = image.BeginNode("Translation", 4);
         image.Add16(0x0409); // U.S. English
         image.Add16(1252);   // Western European code page

@@ -47,12 +47,12 @@ class IniSettingsKey : public ISettingsKey {
             throw std::runtime_error("settings file not writable");
         }
         FSettings.setValue(QString::fromStdString(name), value);
-        // Each value reaches the file before the next is written, as with the registry.
-        FSettings.sync();
-        if (FSettings.status() != QSettings::NoError) {
-            throw std::runtime_error("settings file not written");
-        }
     }
+
+    // The file is replaced as a whole when the key closes.
+    ~IniSettingsKey() override { FSettings.sync(); }
+    IniSettingsKey(const IniSettingsKey&) = delete;
+    IniSettingsKey& operator=(const IniSettingsKey&) = delete;
 
   private:
     QSettings FSettings;
