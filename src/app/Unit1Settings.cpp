@@ -92,7 +92,9 @@ const TStoredValue kStoredValues[] = {
 
 void TForm1::LoadRegistrySettings() {
     GuardVoid("TForm1.LoadRegistrySettings", [&] {
-        const auto key = Present(Widgets.Registry).OpenKey(kSettingsKey, false);
+        // Without a store there is nothing to read, as with a key that cannot be opened.
+        const auto key =
+            Widgets.Registry ? Widgets.Registry->OpenKey(kSettingsKey, false) : nullptr;
         if (!key) {
             return;
         }
@@ -119,7 +121,7 @@ void TForm1::LoadRegistrySettings() {
 
 void TForm1::SaveRegistrySettings() {
     GuardVoid("TForm1.SaveRegistrySettings", [&] {
-        const auto key = Present(Widgets.Registry).OpenKey(kSettingsKey, true);
+        const auto key = Widgets.Registry ? Widgets.Registry->OpenKey(kSettingsKey, true) : nullptr;
         if (!key) {
             return;
         }

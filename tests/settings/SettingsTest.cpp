@@ -209,9 +209,11 @@ TEST(WindowSettings, AValueThatCannotBeAppliedIsSkippedSilently) {
     EXPECT_FALSE(form.CheckForUpdates);
     EXPECT_TRUE(debug.Lines().empty());
 
-    form.Widgets.Registry = nullptr;
+    registry.Broken = true;
     form.LoadRegistrySettings();
-    EXPECT_EQ(debug.Lines(), Lines{"kvo: Error in TForm1.LoadRegistrySettings call..."});
+    form.SaveRegistrySettings();
+    EXPECT_EQ(debug.Lines(), (Lines{"kvo: Error in TForm1.LoadRegistrySettings call...",
+                                    "kvo: Error in TForm1.SaveRegistrySettings call..."}));
 }
 
 TEST(WindowSettings, TheStoreRefusesAnythingButA32BitInteger) {

@@ -308,8 +308,13 @@ class FakeSettingsStore : public ISettingsStore {
     // A write of this value name throws, as a failing registry write would.
     std::string FailingWrite;
     std::vector<std::string> Writes;
+    // Opening a key throws, as a failing registry access would.
+    bool Broken = false;
 
     std::unique_ptr<ISettingsKey> OpenKey(const std::string& path, bool create) override {
+        if (Broken) {
+            throw std::runtime_error("registry access failed");
+        }
         if (!create && Keys.count(path) == 0) {
             return nullptr;
         }
