@@ -176,7 +176,6 @@ TEST(UpdateCheck, AMissingWidgetIsReportedAndNothingIsFetched) {
     const Case cases[] = {
         {"timer", [](TForm1Widgets& w) { w.tmUpdate = nullptr; }, true},
         {"browser", [](TForm1Widgets& w) { w.Browser = nullptr; }, false},
-        {"HTTP client", [](TForm1Widgets& w) { w.Http = nullptr; }, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -227,25 +226,6 @@ TEST(UpdateCheck, RunsOnlyWhenTheStoredFlagAllowsIt) {
         }
         form.FormClose();
         EXPECT_EQ(rig.server.Requests.size(), c.requests);
-    }
-}
-
-TEST(UpdateCheck, TheMenuItemTogglesTheFlagAndLeavesTheTimer) {
-    for (const bool flag : {false, true}) {
-        for (const bool pending : {false, true}) {
-            FakeMenuCheck mark;
-            FakeTimer timer;
-            timer.On = pending;
-            TForm1Widgets w;
-            w.CheckForUpdates1 = &mark;
-            w.tmUpdate = &timer;
-            TForm1 form(w);
-            form.CheckForUpdates = flag;
-            form.CheckForUpdates1Click();
-            EXPECT_EQ(form.CheckForUpdates, !flag);
-            EXPECT_EQ(mark.Mark, !flag);
-            EXPECT_EQ(timer.On, pending);
-        }
     }
 }
 
