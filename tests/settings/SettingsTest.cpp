@@ -77,7 +77,7 @@ struct SettingsRig {
     FakeMenuCheck mark;
     FakeTimer timer;
     FakeMonitors monitors;
-    QtSettingsStore registry;
+    TQtSettingsStore registry;
 
     SettingsRig() {
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,

@@ -22,7 +22,7 @@ const std::string kPrompt = "A new version of Quillet is available on " + kHost 
                             ". Do you want to update to the latest version?";
 const std::string kFetchError = "kvo: Error in GetMarvaneUpdateInternetFile call...";
 
-QtHttpClientOptions LoopbackOptions() {
+TQtHttpClientOptions LoopbackOptions() {
     // Short enough for the silent server; never through a proxy, so that only 127.0.0.1
     // is contacted.
     return {std::chrono::milliseconds(300), false};
@@ -45,7 +45,7 @@ class LoopbackHttp : public IHttpClient {
 
   private:
     const LoopbackHttpServer& FServer;
-    QtHttpClient FClient{LoopbackOptions()};
+    TQtHttpClient FClient{LoopbackOptions()};
 };
 
 std::string ExeName() {
@@ -229,7 +229,7 @@ TEST(UpdateCheck, RunsOnlyWhenTheStoredFlagAllowsIt) {
     }
 }
 
-TEST(QtHttpClient, AnyAnswerIsABodyUpToTheLimit) {
+TEST(TQtHttpClient, AnyAnswerIsABodyUpToTheLimit) {
     struct Case {
         const char* name;
         TCannedResponse response;
@@ -250,7 +250,7 @@ TEST(QtHttpClient, AnyAnswerIsABodyUpToTheLimit) {
         SCOPED_TRACE(c.name);
         LoopbackHttpServer server;
         server.Response = c.response;
-        QtHttpClient client(LoopbackOptions());
+        TQtHttpClient client(LoopbackOptions());
         std::string body;
         EXPECT_EQ(client.Get({server.Origin() + "/f", "agent/1", c.maxBytes}, body), c.answered);
         EXPECT_EQ(body, c.body);
@@ -259,14 +259,14 @@ TEST(QtHttpClient, AnyAnswerIsABodyUpToTheLimit) {
     }
 }
 
-TEST(QtHttpClient, NoServerIsNoAnswer) {
+TEST(TQtHttpClient, NoServerIsNoAnswer) {
     quint16 port = 0;
     {
         QTcpServer closed;
         ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
         port = closed.serverPort();
     }
-    QtHttpClient client(LoopbackOptions());
+    TQtHttpClient client(LoopbackOptions());
     std::string body = "kept";
     EXPECT_FALSE(client.Get({"http://127.0.0.1:" + std::to_string(port) + "/f", "a", 100}, body));
     EXPECT_EQ(body, "kept");

@@ -3,6 +3,6 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-void QtBrowser::OpenUrl(const std::string& url) {
+void TQtBrowser::OpenUrl(const std::string& url) {
     QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }

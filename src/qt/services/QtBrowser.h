@@ -3,7 +3,7 @@
 #include "toolkit/Toolkit.h"
 
 // Opens URLs with the user's default browser.
-class QtBrowser : public IBrowser {
+class TQtBrowser : public IBrowser {
   public:
     void OpenUrl(const std::string& url) override;
 };

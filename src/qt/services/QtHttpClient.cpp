@@ -6,9 +6,9 @@
 #include <QNetworkReply>
 #include <QTimer>
 
-QtHttpClient::QtHttpClient(QtHttpClientOptions options) : FOptions(options) {}
+TQtHttpClient::TQtHttpClient(TQtHttpClientOptions options) : FOptions(options) {}
 
-bool QtHttpClient::Get(const THttpRequest& request, std::string& body) {
+bool TQtHttpClient::Get(const THttpRequest& request, std::string& body) {
     const QUrl url(QString::fromStdString(request.Url));
     QNetworkAccessManager manager;
     if (FOptions.UseSystemProxy) {

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-struct QtHttpClientOptions {
+struct TQtHttpClientOptions {
     // How long a request may take in all before it counts as unanswered.
     std::chrono::milliseconds Timeout{15000};
     // The system's proxy settings, as a user's browser would use them.
@@ -14,11 +14,11 @@ struct QtHttpClientOptions {
 // HTTP GET with QNetworkAccessManager. The caller waits in a local event loop that leaves
 // user input queued: the window repaints, but cannot be closed or used until the answer
 // or the time-out.
-class QtHttpClient : public IHttpClient {
+class TQtHttpClient : public IHttpClient {
   public:
-    explicit QtHttpClient(QtHttpClientOptions options = {});
+    explicit TQtHttpClient(TQtHttpClientOptions options = {});
     bool Get(const THttpRequest& request, std::string& body) override;
 
   private:
-    QtHttpClientOptions FOptions;
+    TQtHttpClientOptions FOptions;
 };

@@ -3,7 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-std::vector<TScreenRect> QtMonitors::WorkAreas() const {
+std::vector<TScreenRect> TQtMonitors::WorkAreas() const {
     std::vector<TScreenRect> areas;
     const QScreen* primary = QGuiApplication::primaryScreen();
     if (primary == nullptr) {

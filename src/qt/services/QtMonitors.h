@@ -3,7 +3,7 @@
 #include "toolkit/Toolkit.h"
 
 // The screens as Qt sees them; needs the GUI application object.
-class QtMonitors : public IMonitors {
+class TQtMonitors : public IMonitors {
   public:
     std::vector<TScreenRect> WorkAreas() const override;
 };

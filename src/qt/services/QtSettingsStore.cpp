@@ -60,7 +60,7 @@ class IniSettingsKey : public ISettingsKey {
 
 } // namespace
 
-std::unique_ptr<ISettingsKey> QtSettingsStore::OpenKey(const std::string& path, bool create) {
+std::unique_ptr<ISettingsKey> TQtSettingsStore::OpenKey(const std::string& path, bool create) {
     // "Software\Maker\Program" names the file of Program by Maker.
     const QStringList parts = QString::fromStdString(path).split(QLatin1Char('\\'));
     if (parts.size() != 3 ||

@@ -42,7 +42,7 @@ class RegistrySettingsKey : public ISettingsKey {
 
 } // namespace
 
-std::unique_ptr<ISettingsKey> QtSettingsStore::OpenKey(const std::string& path, bool create) {
+std::unique_ptr<ISettingsKey> TQtSettingsStore::OpenKey(const std::string& path, bool create) {
     HKEY key = nullptr;
     const LONG result =
         create ? RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr,
