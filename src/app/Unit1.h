@@ -49,6 +49,8 @@ struct TForm1Widgets {
     ISettingsStore* Registry = nullptr;
     IHttpClient* Http = nullptr;
     IBrowser* Browser = nullptr;
+    // The screens, to bring back a window whose stored place is on none of them.
+    IMonitors* Monitors = nullptr;
 };
 
 class TForm1 {

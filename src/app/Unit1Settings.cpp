@@ -1,12 +1,148 @@
 #include "app/Unit1.h"
 
-// The window settings and the update check. To be filled by the settings work; until
-// then the window starts with its design values and never checks.
+#include "app/WindowPlacement.h"
+#include "core/Guard.h"
+#include "update/NewVerCheck.h"
 
-void TForm1::LoadRegistrySettings() {}
+#include <stdexcept>
 
-void TForm1::SaveRegistrySettings() {}
+// The window settings and the update check.
 
-void TForm1::CheckForUpdates1Click() {}
+namespace {
 
-void TForm1::tmUpdateTimer() {}
+constexpr const char* kSettingsKey = "Software\\Marvane\\Quillet";
+
+template <class Widget> Widget& Present(Widget* widget) {
+    if (widget == nullptr) {
+        throw std::logic_error("widget missing");
+    }
+    return *widget;
+}
+
+IMainWindow& Window(const TForm1& form) {
+    return Present(form.Widgets.Form1);
+}
+
+TScreenRect Bounds(const TForm1& form) {
+    const IMainWindow& w = Window(form);
+    return {w.Left(), w.Top(), w.Width(), w.Height()};
+}
+
+void SetBounds(const TForm1& form, const TScreenRect& r) {
+    Window(form).SetBounds(r.Left, r.Top, r.Width, r.Height);
+}
+
+template <int TScreenRect::*Part> std::int32_t BoundsPart(const TForm1& form) {
+    return Bounds(form).*Part;
+}
+
+template <int TScreenRect::*Part> void SetBoundsPart(TForm1& form, std::int32_t value) {
+    TScreenRect r = Bounds(form);
+    r.*Part = value;
+    SetBounds(form, r);
+}
+
+template <int Column> std::int32_t ColumnWidth(const TForm1& form) {
+    return Present(form.Widgets.ListView1).ColumnWidth(Column);
+}
+
+template <int Column> void SetColumnWidth(TForm1& form, std::int32_t width) {
+    Present(form.Widgets.ListView1).SetColumnWidth(Column, width);
+}
+
+TWindowState ToWindowState(std::int32_t value) {
+    switch (value) {
+    case 1:
+        return TWindowState::Minimized;
+    case 2:
+        return TWindowState::Maximized;
+    default: // the window knows no other state
+        return TWindowState::Normal;
+    }
+}
+
+// One stored value: its name, where it comes from when saving and where it goes when
+// loading.
+struct TStoredValue {
+    const char* Name;
+    std::int32_t (*Source)(const TForm1& form);
+    void (*Target)(TForm1& form, std::int32_t value);
+};
+
+// In the order of writing, and of reading and applying: the state after the bounds, so
+// that a maximised window keeps its normal bounds; the flag last.
+const TStoredValue kStoredValues[] = {
+    {"FormTop", BoundsPart<&TScreenRect::Top>, SetBoundsPart<&TScreenRect::Top>},
+    {"FormLeft", BoundsPart<&TScreenRect::Left>, SetBoundsPart<&TScreenRect::Left>},
+    {"FormHeight", BoundsPart<&TScreenRect::Height>, SetBoundsPart<&TScreenRect::Height>},
+    {"FormWidth", BoundsPart<&TScreenRect::Width>, SetBoundsPart<&TScreenRect::Width>},
+    {"OffsetColWidth", ColumnWidth<0>, SetColumnWidth<0>},
+    {"LenColWidth", ColumnWidth<1>, SetColumnWidth<1>},
+    {"StartCodeColWidth", ColumnWidth<2>, SetColumnWidth<2>},
+    {"NALColWidth", ColumnWidth<3>, SetColumnWidth<3>},
+    {"Panel2Width", [](const TForm1& f) { return Window(f).Panel2Width(); },
+     [](TForm1& f, std::int32_t v) { Window(f).SetPanel2Width(v); }},
+    {"WindowState", [](const TForm1& f) { return static_cast<std::int32_t>(Window(f).State()); },
+     [](TForm1& f, std::int32_t v) { Window(f).SetState(ToWindowState(v)); }},
+    {"CheckForUpdates", [](const TForm1& f) { return std::int32_t{f.CheckForUpdates ? 1 : 0}; },
+     [](TForm1& f, std::int32_t v) { f.CheckForUpdates = v != 0; }},
+};
+
+} // namespace
+
+void TForm1::LoadRegistrySettings() {
+    GuardVoid("TForm1.LoadRegistrySettings", [&] {
+        // Without a store there is nothing to read, as with a key that cannot be opened.
+        const auto key =
+            Widgets.Registry ? Widgets.Registry->OpenKey(kSettingsKey, false) : nullptr;
+        if (!key) {
+            return;
+        }
+        for (const auto& stored : kStoredValues) {
+            // A value that is missing, of another type or refused by its target is
+            // skipped; the others still apply.
+            try {
+                if (const auto value = key->ReadDword(stored.Name)) {
+                    stored.Target(*this, *value);
+                }
+            } catch (...) {
+            }
+        }
+        // A window stored on a screen that is gone comes back where it can be reached.
+        if (Widgets.Monitors && Widgets.Form1) {
+            const TScreenRect bounds = Bounds(*this);
+            const TScreenRect placed = PlaceOnScreen(bounds, Widgets.Monitors->WorkAreas());
+            if (!(placed == bounds)) {
+                SetBounds(*this, placed);
+            }
+        }
+    });
+}
+
+void TForm1::SaveRegistrySettings() {
+    GuardVoid("TForm1.SaveRegistrySettings", [&] {
+        const auto key = Widgets.Registry ? Widgets.Registry->OpenKey(kSettingsKey, true) : nullptr;
+        if (!key) {
+            return;
+        }
+        // A failed write ends the saving; what was written before it stays.
+        for (const auto& stored : kStoredValues) {
+            key->WriteDword(stored.Name, stored.Source(*this));
+        }
+    });
+}
+
+void TForm1::CheckForUpdates1Click() {
+    CheckForUpdates = !CheckForUpdates;
+    if (Widgets.CheckForUpdates1) {
+        Widgets.CheckForUpdates1->SetChecked(CheckForUpdates);
+    }
+}
+
+void TForm1::tmUpdateTimer() {
+    GuardVoid("TForm1.tmUpdateTimer", [&] {
+        // First, so that the check runs at most once, even while it waits or asks.
+        Present(Widgets.tmUpdate).SetEnabled(false);
+        OfferUpdate(Present(Widgets.Http), Present(Widgets.Dialogs), Present(Widgets.Browser));
+    });
+}

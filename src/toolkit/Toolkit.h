@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -226,19 +227,41 @@ class TBusyCursor {
     ICursor* FCursor;
 };
 
+// One open key of the per-user settings, closed when released.
+class ISettingsKey {
+  public:
+    virtual ~ISettingsKey() = default;
+    // The value as a 32-bit integer; none when it is absent or of another type.
+    virtual std::optional<std::int32_t> ReadDword(const std::string& name) = 0;
+    // Throws when the value cannot be written.
+    virtual void WriteDword(const std::string& name, std::int32_t value) = 0;
+};
+
 // Per-user settings of 32-bit values (the registry's REG_DWORD values on Windows).
 class ISettingsStore {
   public:
     virtual ~ISettingsStore() = default;
-    virtual std::optional<std::uint32_t> ReadDword(const std::string& name) = 0;
-    virtual bool WriteDword(const std::string& name, std::uint32_t value) = 0;
+    // Opens the key at path, a registry path below the per-user root such as
+    // "Software\Maker\Program". With create, a missing key (and any missing key above
+    // it) is created; without, none is returned when the key does not exist. None also
+    // when it cannot be opened.
+    virtual std::unique_ptr<ISettingsKey> OpenKey(const std::string& path, bool create) = 0;
 };
 
-// A blocking HTTP GET; false when the body could not be fetched.
+// One blocking HTTP GET.
+struct THttpRequest {
+    std::string Url;
+    std::string UserAgent;
+    // Bytes of the body kept at most; the rest is never read.
+    std::int32_t MaxBytes = 0;
+};
+
+// A blocking HTTP GET; false when no answer came. Any answer counts, whatever its status:
+// an error page is a body like any other.
 class IHttpClient {
   public:
     virtual ~IHttpClient() = default;
-    virtual bool Get(const std::string& url, std::string& body) = 0;
+    virtual bool Get(const THttpRequest& request, std::string& body) = 0;
 };
 
 // Opens a URL in the default browser.
@@ -246,4 +269,21 @@ class IBrowser {
   public:
     virtual ~IBrowser() = default;
     virtual void OpenUrl(const std::string& url) = 0;
+};
+
+// A rectangle in screen pixels.
+struct TScreenRect {
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+    bool operator==(const TScreenRect&) const = default;
+};
+
+// The screens the window can be placed on.
+class IMonitors {
+  public:
+    virtual ~IMonitors() = default;
+    // Each screen's area available to windows (without task bars), the primary first.
+    virtual std::vector<TScreenRect> WorkAreas() const = 0;
 };

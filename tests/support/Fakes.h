@@ -6,7 +6,10 @@
 #include "toolkit/Toolkit.h"
 
 #include <algorithm>
+#include <map>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -296,4 +299,59 @@ class FakeDroppedFiles : public IDroppedFiles {
     int Count() override { return static_cast<int>(Paths.size()); }
     std::string Path(int index) override { return Paths.at(static_cast<std::size_t>(index)); }
     void Finish() override { ++FinishCount; }
+};
+
+// A settings store in memory: keys by path, each a map of 32-bit values.
+class FakeSettingsStore : public ISettingsStore {
+  public:
+    std::map<std::string, std::map<std::string, std::int32_t>> Keys;
+    // A write of this value name throws, as a failing registry write would.
+    std::string FailingWrite;
+    std::vector<std::string> Writes;
+    // Opening a key throws, as a failing registry access would.
+    bool Broken = false;
+
+    std::unique_ptr<ISettingsKey> OpenKey(const std::string& path, bool create) override {
+        if (Broken) {
+            throw std::runtime_error("registry access failed");
+        }
+        if (!create && Keys.count(path) == 0) {
+            return nullptr;
+        }
+        return std::make_unique<Key>(*this, Keys[path]);
+    }
+
+  private:
+    class Key : public ISettingsKey {
+      public:
+        Key(FakeSettingsStore& store, std::map<std::string, std::int32_t>& values)
+            : FStore(store), FValues(values) {}
+        std::optional<std::int32_t> ReadDword(const std::string& name) override {
+            const auto it = FValues.find(name);
+            return it == FValues.end() ? std::nullopt : std::optional<std::int32_t>(it->second);
+        }
+        void WriteDword(const std::string& name, std::int32_t value) override {
+            if (name == FStore.FailingWrite) {
+                throw std::runtime_error("write failed");
+            }
+            FStore.Writes.push_back(name);
+            FValues[name] = value;
+        }
+
+      private:
+        FakeSettingsStore& FStore;
+        std::map<std::string, std::int32_t>& FValues;
+    };
+};
+
+class FakeBrowser : public IBrowser {
+  public:
+    std::vector<std::string> Opened;
+    void OpenUrl(const std::string& url) override { Opened.push_back(url); }
+};
+
+class FakeMonitors : public IMonitors {
+  public:
+    std::vector<TScreenRect> Areas;
+    std::vector<TScreenRect> WorkAreas() const override { return Areas; }
 };

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "toolkit/Toolkit.h"
+
+#include <vector>
+
+// Where a window with the bounds given should go so that the user can reach it: unchanged
+// when it overlaps one of the work areas; otherwise moved the least distance onto the
+// first (primary) work area, keeping its size but no larger than that area. Unchanged
+// when there are no work areas.
+TScreenRect PlaceOnScreen(const TScreenRect& window, const std::vector<TScreenRect>& workAreas);

@@ -1,0 +1,267 @@
+#include "app/Unit1.h"
+#include "app/WindowPlacement.h"
+#include "qt/services/QtSettingsStore.h"
+#include "support/Fakes.h"
+#include "support/TestSupport.h"
+
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <map>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Stored = std::map<std::string, std::string>;
+
+// What the window shows of the settings.
+struct TLayout {
+    TScreenRect Bounds{111, 77, 958, 653};
+    std::vector<int> Columns{120, 70, 170, 250};
+    int Panel2 = 700;
+    TWindowState State = TWindowState::Normal;
+    bool Flag = true;
+    bool operator==(const TLayout&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const TLayout& l) {
+    out << l.Bounds.Left << "," << l.Bounds.Top << " " << l.Bounds.Width << "x" << l.Bounds.Height
+        << " columns";
+    for (const int c : l.Columns) {
+        out << " " << c;
+    }
+    return out << " panel " << l.Panel2 << " state " << static_cast<int>(l.State) << " flag "
+               << l.Flag;
+}
+
+// The values a layout is stored as.
+Stored AsStored(const TLayout& l) {
+    return {
+        {"FormTop", std::to_string(l.Bounds.Top)},
+        {"FormLeft", std::to_string(l.Bounds.Left)},
+        {"FormHeight", std::to_string(l.Bounds.Height)},
+        {"FormWidth", std::to_string(l.Bounds.Width)},
+        {"OffsetColWidth", std::to_string(l.Columns[0])},
+        {"LenColWidth", std::to_string(l.Columns[1])},
+        {"StartCodeColWidth", std::to_string(l.Columns[2])},
+        {"NALColWidth", std::to_string(l.Columns[3])},
+        {"Panel2Width", std::to_string(l.Panel2)},
+        {"WindowState", std::to_string(static_cast<int>(l.State))},
+        {"CheckForUpdates", l.Flag ? "1" : "0"},
+    };
+}
+
+// The name=value lines of an INI file, whatever its section.
+Stored ReadIni(const std::filesystem::path& path) {
+    Stored values;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t eq = line.find('=');
+        if (eq != std::string::npos) {
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+    return values;
+}
+
+// A window over fakes with the real settings store, in a configuration folder of its own.
+struct SettingsRig {
+    TempDir config;
+    std::filesystem::path iniFile = config.Path() / "Marvane" / "Quillet.ini";
+    FakeReportList list;
+    FakeScrollBar bar;
+    FakeMainWindow window;
+    FakeMenuCheck mark;
+    FakeTimer timer;
+    FakeMonitors monitors;
+    TQtSettingsStore registry;
+
+    SettingsRig() {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                           QString::fromStdString(config.Path().string()));
+        list.Widths = {120, 70, 170, 250};
+        monitors.Areas = {{0, 0, 1920, 1040}};
+    }
+    void Store(const std::string& iniText) const {
+        std::filesystem::create_directories(iniFile.parent_path());
+        std::ofstream(iniFile) << iniText;
+    }
+    TForm1Widgets Widgets() {
+        TForm1Widgets w;
+        w.ListView1 = &list;
+        w.ScrollBar1 = &bar;
+        w.Form1 = &window;
+        w.CheckForUpdates1 = &mark;
+        w.tmUpdate = &timer;
+        w.Registry = &registry;
+        w.Monitors = &monitors;
+        return w;
+    }
+    TLayout Shown(const TForm1& form) const {
+        return {{window.L, window.T, window.W, window.H},
+                list.Widths,
+                window.Panel2,
+                window.WindowState,
+                form.CheckForUpdates};
+    }
+};
+
+TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> ini; // none: no key at all
+        std::function<void(TLayout&)> expect;
+        std::function<void(TForm1&)> whileRunning = [](TForm1&) {};
+    };
+    const Case cases[] = {
+        {"first run", std::nullopt, [](TLayout&) {}},
+        {"only the flag, off", "[General]\nCheckForUpdates=0\n",
+         [](TLayout& l) { l.Flag = false; }},
+        {"every value",
+         "[General]\nFormTop=10\nFormLeft=20\nFormHeight=500\nFormWidth=800\nOffsetColWidth=1\n"
+         "LenColWidth=2\nStartCodeColWidth=3\nNALColWidth=4\nPanel2Width=300\nWindowState=1\n"
+         "CheckForUpdates=1\n",
+         [](TLayout& l) {
+             l = {{20, 10, 800, 500}, {1, 2, 3, 4}, 300, TWindowState::Minimized, true};
+         }},
+        {"text where a number belongs",
+         "[General]\nFormLeft=200\nFormWidth=wide\nNALColWidth=99\nCheckForUpdates=0\n",
+         [](TLayout& l) {
+             l.Bounds.Left = 200;
+             l.Columns[3] = 99;
+             l.Flag = false;
+         }},
+        {"flag stored as 5", "[General]\nCheckForUpdates=5\n", [](TLayout&) {}},
+        {"maximised", "[General]\nWindowState=2\n",
+         [](TLayout& l) { l.State = TWindowState::Maximized; }},
+        {"unknown state", "[General]\nWindowState=7\n", [](TLayout&) {}},
+        {"negative position, partly on the screen", "[General]\nFormLeft=-900\n",
+         [](TLayout& l) { l.Bounds.Left = -900; }},
+        {"off every screen", "[General]\nFormLeft=-3000\nFormTop=2000\n",
+         [](TLayout& l) {
+             l.Bounds.Left = 0;
+             l.Bounds.Top = 1040 - 653;
+         }},
+        {"off every screen and larger than the primary",
+         "[General]\nFormLeft=5000\nFormWidth=2500\nFormHeight=1200\n",
+         [](TLayout& l) {
+             l.Bounds = {0, 0, 1920, 1040};
+         }},
+        {"menu toggled while running", std::nullopt, [](TLayout& l) { l.Flag = false; },
+         [](TForm1& form) { form.CheckForUpdates1Click(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DebugCapture debug;
+        SettingsRig rig;
+        if (c.ini) {
+            rig.Store(*c.ini);
+        }
+        TForm1 form(rig.Widgets());
+        form.FormShow();
+        c.whileRunning(form);
+        TLayout expected;
+        c.expect(expected);
+        EXPECT_EQ(rig.Shown(form), expected);
+        EXPECT_EQ(rig.mark.Mark, expected.Flag);
+        // The timer follows the flag as loaded; the menu item leaves it alone.
+        EXPECT_EQ(rig.timer.On, c.ini.has_value() ? expected.Flag : true);
+        form.FormClose();
+        EXPECT_EQ(ReadIni(rig.iniFile), AsStored(expected));
+        EXPECT_TRUE(debug.Lines().empty());
+    }
+}
+
+TEST(WindowSettings, AFailedWriteEndsTheSavingAndKeepsWhatWasWritten) {
+    DebugCapture debug;
+    FakeSettingsStore registry;
+    registry.FailingWrite = "Panel2Width";
+    FakeReportList list;
+    FakeMainWindow window;
+    TForm1Widgets w;
+    w.ListView1 = &list;
+    w.Form1 = &window;
+    w.Registry = &registry;
+    TForm1 form(w);
+    form.SaveRegistrySettings();
+    EXPECT_EQ(registry.Writes,
+              (Lines{"FormTop", "FormLeft", "FormHeight", "FormWidth", "OffsetColWidth",
+                     "LenColWidth", "StartCodeColWidth", "NALColWidth"}));
+    EXPECT_EQ(debug.Lines(), Lines{"kvo: Error in TForm1.SaveRegistrySettings call..."});
+}
+
+TEST(WindowSettings, AValueThatCannotBeAppliedIsSkippedSilently) {
+    DebugCapture debug;
+    FakeSettingsStore registry;
+    auto& key = registry.Keys["Software\\Marvane\\Quillet"];
+    key = {{"FormLeft", 5}, {"OffsetColWidth", 9}, {"Panel2Width", 300}, {"CheckForUpdates", 0}};
+    FakeMainWindow window;
+    TForm1Widgets w; // no list: the column widths cannot be applied
+    w.Form1 = &window;
+    w.Registry = &registry;
+    TForm1 form(w);
+    form.LoadRegistrySettings();
+    EXPECT_EQ(window.L, 5);
+    EXPECT_EQ(window.Panel2, 300);
+    EXPECT_FALSE(form.CheckForUpdates);
+    EXPECT_TRUE(debug.Lines().empty());
+
+    registry.Broken = true;
+    form.LoadRegistrySettings();
+    form.SaveRegistrySettings();
+    EXPECT_EQ(debug.Lines(), (Lines{"kvo: Error in TForm1.LoadRegistrySettings call...",
+                                    "kvo: Error in TForm1.SaveRegistrySettings call..."}));
+}
+
+TEST(WindowSettings, TheStoreRefusesAnythingButA32BitInteger) {
+    SettingsRig rig;
+    rig.Store("[General]\nA=42\nB=-8\nC=2147483648\nD=0x10\nE=\nF=1, 2\nG=\" 7\"\nH=@Invalid()\n");
+    const auto key = rig.registry.OpenKey("Software\\Marvane\\Quillet", false);
+    ASSERT_TRUE(key);
+    using Value = std::optional<std::int32_t>;
+    const std::pair<const char*, Value> cases[] = {
+        {"A", 42},           {"B", -8},           {"C", std::nullopt},
+        {"D", std::nullopt}, {"E", std::nullopt}, {"F", std::nullopt},
+        {"G", std::nullopt}, {"H", std::nullopt}, {"missing", std::nullopt},
+    };
+    for (const auto& [name, value] : cases) {
+        EXPECT_EQ(key->ReadDword(name), value) << name;
+    }
+    EXPECT_FALSE(rig.registry.OpenKey("Software\\Marvane\\Other", false));
+    EXPECT_FALSE(rig.registry.OpenKey("Marvane\\Quillet", true));
+}
+
+TEST(WindowPlacement, BringsAWindowOffEveryScreenOntoThePrimary) {
+    const std::vector<TScreenRect> two = {{0, 0, 1920, 1040}, {1920, 0, 1280, 1024}};
+    const std::vector<TScreenRect> primaryOnRight = {{1920, 0, 1920, 1040}, {0, 0, 1920, 1040}};
+    struct Case {
+        const char* name;
+        TScreenRect window;
+        std::vector<TScreenRect> screens;
+        TScreenRect placed;
+    };
+    const Case cases[] = {
+        {"on the primary", {100, 100, 800, 600}, two, {100, 100, 800, 600}},
+        {"on the second screen", {2500, 300, 800, 600}, two, {2500, 300, 800, 600}},
+        {"one pixel on a screen", {-799, -599, 800, 600}, two, {-799, -599, 800, 600}},
+        {"touching the right edge only", {3200, 100, 800, 600}, two, {1120, 100, 800, 600}},
+        {"left of every screen", {-3000, 100, 800, 600}, two, {0, 100, 800, 600}},
+        {"below every screen", {100, 5000, 800, 600}, two, {100, 440, 800, 600}},
+        {"larger than the primary", {-5000, -5000, 4000, 3000}, two, {0, 0, 1920, 1040}},
+        {"to the primary, not the nearest",
+         {-3000, 0, 800, 600},
+         primaryOnRight,
+         {1920, 0, 800, 600}},
+        {"no size", {100, 100, 0, 0}, two, {100, 100, 1, 1}},
+        {"extreme values", {2147483647, -2147483647, 2147483647, 100}, two, {0, 0, 1920, 100}},
+        {"no screens known", {-3000, 100, 800, 600}, {}, {-3000, 100, 800, 600}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PlaceOnScreen(c.window, c.screens), c.placed) << c.name;
+    }
+}
+
+} // namespace
