@@ -1,0 +1,22 @@
+#pragma once
+
+#include "toolkit/Toolkit.h"
+
+#include <string>
+#include <vector>
+
+// One drop of files over a list of local paths: files dropped on the NAL list, or the
+// paths given on the command line.
+class TDroppedFiles : public IDroppedFiles {
+  public:
+    explicit TDroppedFiles(std::vector<std::string> paths);
+    int Count() override;
+    int PathLength(int index) override;
+    std::string Path(int index) override;
+    void Finish() override;
+    bool Finished() const { return FFinished; }
+
+  private:
+    std::vector<std::string> FPaths;
+    bool FFinished = false;
+};
