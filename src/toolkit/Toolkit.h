@@ -54,8 +54,6 @@ class IDroppedFiles {
   public:
     virtual ~IDroppedFiles() = default;
     virtual int Count() = 0;
-    // The length of path index, in bytes, and the path itself.
-    virtual int PathLength(int index) = 0;
     virtual std::string Path(int index) = 0;
     virtual void Finish() = 0;
 };

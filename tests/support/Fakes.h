@@ -6,6 +6,7 @@
 #include "toolkit/Toolkit.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +50,39 @@ class FakeReportList : public IReportList {
     std::vector<unsigned> OwnMessages;
     TWindowProc Proc = [this](TMessage& message) { OwnMessages.push_back(message.Msg); };
     bool AcceptDrops = false;
+    // A key press as the list delivers it: key-down first, then the list's own move of
+    // the selection within its rows, then key-up.
+    KeyDownHandler OnKeyDown;
+    KeyDownHandler OnKeyUp;
+    void PressKey(int key) {
+        if (OnKeyDown) {
+            OnKeyDown(key);
+        }
+        if (Count > 0) {
+            const int last = Count - 1;
+            switch (key) {
+            case Key::Up:
+                Selected = std::max(Selected - 1, 0);
+                break;
+            case Key::Down:
+                Selected = std::min(Selected + 1, last);
+                break;
+            case Key::PageUp:
+            case Key::Home:
+                Selected = 0;
+                break;
+            case Key::PageDown:
+            case Key::End:
+                Selected = last;
+                break;
+            default:
+                break;
+            }
+        }
+        if (OnKeyUp) {
+            OnKeyUp(key);
+        }
+    }
     // A message as the window system sends it: through whatever routine is in place.
     void Send(TMessage& message) {
         if (Proc) {
@@ -190,4 +224,76 @@ class FakeCursor : public ICursor {
         ++DefaultCount;
         Busy = false;
     }
+};
+
+class FakeMainWindow : public IMainWindow {
+  public:
+    std::string Text;
+    int L = 111, T = 77, W = 958, H = 653;
+    TWindowState WindowState = TWindowState::Normal;
+    int Panel2 = 700;
+    int CloseCount = 0;
+    std::string Caption() const override { return Text; }
+    void SetCaption(const std::string& caption) override { Text = caption; }
+    int Left() const override { return L; }
+    int Top() const override { return T; }
+    int Width() const override { return W; }
+    int Height() const override { return H; }
+    void SetBounds(int left, int top, int width, int height) override {
+        L = left;
+        T = top;
+        W = width;
+        H = height;
+    }
+    TWindowState State() const override { return WindowState; }
+    void SetState(TWindowState state) override { WindowState = state; }
+    int Panel2Width() const override { return Panel2; }
+    void SetPanel2Width(int width) override { Panel2 = width; }
+    void Close() override { ++CloseCount; }
+};
+
+class FakeMenuCheck : public IMenuCheck {
+  public:
+    bool Mark = false;
+    bool Checked() const override { return Mark; }
+    void SetChecked(bool checked) override { Mark = checked; }
+};
+
+class FakeTimer : public ITimer {
+  public:
+    bool On = false;
+    bool Enabled() const override { return On; }
+    void SetEnabled(bool enabled) override { On = enabled; }
+};
+
+class FakeDialogs : public IDialogs {
+  public:
+    std::optional<std::string> ChosenFile; // what the open dialog answers
+    bool ConfirmAnswer = false;
+    std::vector<std::string> Messages;
+    std::vector<std::pair<std::string, std::string>> Informations;
+    std::vector<std::pair<std::string, std::string>> Confirmations;
+    int OpenCount = 0;
+    std::optional<std::string> OpenFileName() override {
+        ++OpenCount;
+        return ChosenFile;
+    }
+    void ShowMessage(const std::string& text) override { Messages.push_back(text); }
+    void ShowInformation(const std::string& title, const std::string& text) override {
+        Informations.emplace_back(title, text);
+    }
+    bool Confirm(const std::string& title, const std::string& text) override {
+        Confirmations.emplace_back(title, text);
+        return ConfirmAnswer;
+    }
+};
+
+class FakeDroppedFiles : public IDroppedFiles {
+  public:
+    explicit FakeDroppedFiles(std::vector<std::string> paths) : Paths(std::move(paths)) {}
+    std::vector<std::string> Paths;
+    int FinishCount = 0;
+    int Count() override { return static_cast<int>(Paths.size()); }
+    std::string Path(int index) override { return Paths.at(static_cast<std::size_t>(index)); }
+    void Finish() override { ++FinishCount; }
 };

@@ -1,0 +1,106 @@
+// What one step of the window costs on a given stream: loading it up to the first page and
+// the first unit's tree, Page Down, End, a thumb drag to the middle and showing a unit, each
+// the median of repeated runs, and the process's peak memory. The window logic runs over
+// the recording fakes, so the figures are the logic's and the file's, not a widget's.
+// Usage: quillet_window_bench FILE [REPEATS]
+
+#include "app/Unit1.h"
+#include "core/DebugOutput.h"
+#include "support/Fakes.h"
+#include "syntax/SyntaxTree.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Window {
+    FakeReportList list;
+    FakeScrollBar bar1, bar2;
+    TSyntaxTree tree;
+    FakeLineList hex;
+    FakeMainWindow main;
+    FakeMenuCheck check;
+    FakeTimer timer;
+    FakeDialogs dialogs;
+    FakeCursor cursor;
+    TForm1 form{
+        TForm1Widgets{&list, &bar1, &tree, &hex, &bar2, &main, &check, &timer, &dialogs, &cursor}};
+    Window() {
+        list.Rows = 40; // a tall list on a large screen
+        hex.SetVisibleLines(14);
+        list.CaptionOf = [this](int i) {
+            TReportRow row;
+            form.ListView1Data(i, row);
+            return row.Caption;
+        };
+        list.OnKeyDown = [this](int key) { form.ListView1KeyDown(key); };
+        list.OnKeyUp = [this](int key) { form.ListView1KeyUp(key); };
+        form.FormShow();
+    }
+};
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Milliseconds of step, measured after prepare (not timed) on a freshly loaded window.
+double Measure(const std::string& path, int repeats, const std::function<void(Window&)>& step,
+               bool timeTheLoad = false) {
+    std::vector<double> times;
+    for (int i = 0; i < repeats; ++i) {
+        Window w;
+        const auto begin = std::chrono::steady_clock::now();
+        if (!w.form.LoadFile(path)) {
+            std::fprintf(stderr, "not a stream: %s\n", path.c_str());
+            std::exit(1);
+        }
+        auto start = std::chrono::steady_clock::now();
+        if (timeTheLoad) {
+            start = begin;
+        } else {
+            step(w);
+        }
+        const auto end = std::chrono::steady_clock::now();
+        times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        if (w.list.Count == 0 && !timeTheLoad) {
+            std::fprintf(stderr, "the step left an empty page\n");
+        }
+    }
+    return Median(times);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: quillet_window_bench FILE [REPEATS]\n");
+        return 2;
+    }
+    const std::string path = argv[1];
+    SetDebugSink([](std::string_view) {}); // the warning and trace lines are not measured
+    const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 21;
+    const double load = Measure(path, repeats, {}, true);
+    const double pageDown =
+        Measure(path, repeats, [](Window& w) { w.list.PressKey(Key::PageDown); });
+    const double end = Measure(path, repeats, [](Window& w) { w.list.PressKey(Key::End); });
+    const double thumb = Measure(path, repeats, [](Window& w) { w.bar1.PressTo(w.bar1.Max / 2); });
+    const double select = Measure(path, repeats, [](Window& w) {
+        w.list.Selected = w.list.Count - 1;
+        w.form.ListView1MouseDown();
+    });
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("load+first page+tree %.3f ms\npage down %.3f ms\nend %.3f ms\nthumb drag %.3f ms\n"
+                "select a unit %.3f ms\npeak RSS %ld KiB\n",
+                load, pageDown, end, thumb, select, usage.ru_maxrss);
+    return 0;
+}
