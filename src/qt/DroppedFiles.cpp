@@ -8,10 +8,6 @@ int TDroppedFiles::Count() {
     return FFinished ? 0 : static_cast<int>(FPaths.size());
 }
 
-int TDroppedFiles::PathLength(int index) {
-    return static_cast<int>(Path(index).size());
-}
-
 std::string TDroppedFiles::Path(int index) {
     if (FFinished || index < 0 || index >= static_cast<int>(FPaths.size())) {
         return {};

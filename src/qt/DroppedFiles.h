@@ -11,7 +11,6 @@ class TDroppedFiles : public IDroppedFiles {
   public:
     explicit TDroppedFiles(std::vector<std::string> paths);
     int Count() override;
-    int PathLength(int index) override;
     std::string Path(int index) override;
     void Finish() override;
     bool Finished() const { return FFinished; }

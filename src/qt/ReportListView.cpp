@@ -115,6 +115,8 @@ TReportListView::TReportListView(QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTabKeyNavigation(false);
     setWordWrap(false);
+    // An offset too wide for its column keeps its last digits in view.
+    setTextElideMode(Qt::ElideMiddle);
     setCornerButtonEnabled(false);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     verticalHeader()->hide();
@@ -162,6 +164,10 @@ void TReportListView::SetPageHeightHandler(NotifyHandler handler) {
 }
 
 void TReportListView::SetRowCount(int count) {
+    // A row that goes takes its selection along; Qt would select a neighbour instead.
+    if (currentIndex().row() >= count) {
+        selectionModel()->clear();
+    }
     FModel->SetRowCount(count);
 }
 

@@ -1,5 +1,5 @@
 // quillet-screenshot OUT.png STREAM [ROW]: shows the window with STREAM loaded and row ROW
-// (default 3) clicked, and saves the window's picture as OUT.png. Runs on the offscreen
+// (default 0) clicked, and saves the window's picture as OUT.png. Runs on the offscreen
 // platform unless QT_QPA_PLATFORM says otherwise.
 
 #include "qt/MainWindow.h"
@@ -41,7 +41,7 @@ int main(int argc, char* argv[]) {
     window.OpenDropped({arguments[2]});
     QApplication::processEvents();
 
-    const int row = arguments.size() > 3 ? arguments[3].toInt() : 3;
+    const int row = arguments.size() > 3 ? arguments[3].toInt() : 0;
     const QRect rect = window.ListView1->visualRect(window.ListView1->Model()->index(row, 0));
     if (rect.isValid()) {
         Click(window.ListView1->viewport(), rect.center());

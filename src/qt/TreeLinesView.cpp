@@ -24,6 +24,8 @@ QTreeWidgetItem* NewItem(const std::string& text) {
 TTreeLinesView::TTreeLinesView(QWidget* parent) : QTreeWidget(parent) {
     setColumnCount(1);
     setHeaderHidden(true);
+    // Not shown, but a screen reader would read the default column number.
+    setHeaderLabel(QString());
     setIndentation(19);
     setUniformRowHeights(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
