@@ -29,14 +29,52 @@ std::int32_t TForm1::RowsPerPage() const {
 }
 
 std::int32_t TForm1::ReadBlock(std::int64_t position, std::int32_t count) {
+    // Charged before the read, so that even a failing read brings the step to its end.
+    FStepBytes += count;
     Stream->Seek(position);
     return Stream->Read(ScanBuffer.data(), count);
+}
+
+// Opens a navigation step for the reads of a handler, unless one is open already: its
+// reads beyond the first windows share one bound.
+class TForm1::TStepScope {
+  public:
+    explicit TStepScope(TForm1& form) : FForm(form), FOwner(!form.FStepOpen) {
+        if (FOwner) {
+            FForm.FStepOpen = true;
+            FForm.FStepBytes = 0;
+        }
+    }
+    ~TStepScope() {
+        if (FOwner) {
+            FForm.FStepOpen = false;
+        }
+    }
+    TStepScope(const TStepScope&) = delete;
+    TStepScope& operator=(const TStepScope&) = delete;
+
+  private:
+    TForm1& FForm;
+    bool FOwner;
+};
+
+bool TForm1::StepBudgetLeft() const {
+    return FStepBytes < kNavigationReadBound;
+}
+
+std::int32_t TForm1::StepReadSize(std::int32_t window) const {
+    // Never so small that a read cannot make progress past the bytes it shares with the
+    // one before.
+    constexpr std::int64_t kLeast = 4096;
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(kNavigationReadBound - FStepBytes, kLeast, window));
 }
 
 void TForm1::RefreshPosition(std::int64_t Start) {
     if (!TableLock) {
         return;
     }
+    const TStepScope step(*this);
     std::lock_guard lock(*TableLock);
     // Whatever happens in the scan, the list ends up agreeing with the table.
     const auto finish = [this] {
@@ -56,6 +94,47 @@ void TForm1::RefreshPosition(std::int64_t Start) {
     });
 }
 
+void TForm1::ScanBlock(std::int64_t base, std::int32_t n, std::int32_t capacity) {
+    TNalUnitLocator* const into = Locators.data() + LocatorCount;
+    const std::int32_t count = ScanNalUnits(ScanBuffer.data(), n, base, capacity, into);
+    if (count > 0) {
+        // A start code that ends the block takes its header byte from the file.
+        TNalUnitLocator& last = into[count - 1];
+        if (HeaderOutsideBlock(last, base, n)) {
+            std::uint8_t header = 0;
+            Stream->Seek(last.Offset + (last.StartCodeWord == 1 ? 4 : 3));
+            if (Stream->Read(&header, 1) == 1) {
+                SetLocatorHeader(last, header);
+            }
+        }
+    }
+    LocatorCount += count;
+}
+
+bool TForm1::FindNextStartCode(std::int64_t from, std::int64_t fileSize, std::int64_t& found,
+                               std::int64_t& readEnd) {
+    std::int64_t position = from;
+    readEnd = from;
+    while (position < fileSize && StepBudgetLeft()) {
+        const std::int32_t n = ReadBlock(position, StepReadSize(kWindowScanSize));
+        std::int32_t index = 0;
+        if (n > 0 && FindFirstStartCode(ScanBuffer.data(), n, index)) {
+            found = position + index;
+            return true;
+        }
+        if (n <= 3) {
+            return false; // the file ended sooner than its size said
+        }
+        readEnd = position + n;
+        // The last three bytes were not examined: a start code may begin there.
+        position = readEnd - 3;
+        if (readEnd >= fileSize) {
+            return false;
+        }
+    }
+    return false;
+}
+
 void TForm1::ScanWindow(std::int64_t Start) {
     RowCapacity = RowsPerPage();
     if (Widgets.ListView1) {
@@ -64,28 +143,70 @@ void TForm1::ScanWindow(std::int64_t Start) {
     if (!Stream) {
         return;
     }
-    LocatorCount = 0;
+    const std::int64_t fileSize = Stream->Size();
+    // The table is emptied only once the window has been read: a failed read keeps the
+    // page that was there.
     const std::int32_t n = ReadBlock(Start, kWindowScanSize);
-    LocatorCount = ScanNalUnits(ScanBuffer.data(), n, Start, RowCapacity, Locators.data());
-    if (LocatorCount > 0) {
-        // A start code that ends the block takes its header byte from the file.
-        TNalUnitLocator& last = Locators[static_cast<std::size_t>(LocatorCount - 1)];
-        if (HeaderOutsideBlock(last, Start, n)) {
-            std::uint8_t header = 0;
-            Stream->Seek(last.Offset + (last.StartCodeWord == 1 ? 4 : 3));
-            if (Stream->Read(&header, 1) == 1) {
-                SetLocatorHeader(last, header);
-            }
+    LocatorCount = 0;
+    LastLenOpen = false;
+    ScanBlock(Start, n, RowCapacity);
+    std::int64_t blockEnd = Start + std::max(n, 0);
+    // Units larger than the window: read on until the page is full and its last unit has
+    // its true length, the file ends, or the step has read its bound.
+    while (blockEnd < fileSize && n > 0) {
+        TNalUnitLocator* const last =
+            LocatorCount > 0 ? &Locators[static_cast<std::size_t>(LocatorCount - 1)] : nullptr;
+        const std::int64_t lastEnd = last ? last->Offset + last->Len : Start;
+        const bool full = LocatorCount >= RowCapacity;
+        if (full && (last == nullptr || lastEnd < blockEnd)) {
+            break;
         }
+        if (!StepBudgetLeft()) {
+            LastLenOpen = last != nullptr && lastEnd == blockEnd;
+            break;
+        }
+        // Where the next start code may begin: not inside the last one's own start code
+        // (as the length rule has it), and not before the bytes left unexamined.
+        const std::int64_t from = last ? std::max(std::min(lastEnd, blockEnd - 3),
+                                                  last->Offset + (last->StartCodeWord == 1 ? 2 : 1))
+                                       : std::max(Start, blockEnd - 3);
+        std::int64_t found = 0;
+        std::int64_t readEnd = 0;
+        const bool hit = FindNextStartCode(from, fileSize, found, readEnd);
+        const std::int64_t unitEnd = hit ? found : std::max(readEnd, blockEnd);
+        if (last != nullptr) {
+            last->Len = static_cast<std::int32_t>(std::min<std::int64_t>(
+                unitEnd - last->Offset, std::numeric_limits<std::int32_t>::max()));
+        }
+        if (!hit) {
+            blockEnd = unitEnd;
+            LastLenOpen = last != nullptr && unitEnd < fileSize;
+            break;
+        }
+        if (full) {
+            break;
+        }
+        const std::int32_t m = ReadBlock(found, StepReadSize(kWindowScanSize));
+        ScanBlock(found, m, RowCapacity - LocatorCount);
+        if (m <= 0) {
+            break;
+        }
+        blockEnd = found + m;
     }
+    PageReachesEnd = blockEnd >= fileSize;
 }
 
 bool TForm1::SearchNextPackPositionFromPos(std::int64_t& Found, std::int64_t Position) {
+    const TStepScope step(*this);
+    return SearchForward(Found, Position, kForwardSearchSize);
+}
+
+bool TForm1::SearchForward(std::int64_t& Found, std::int64_t Position, std::int32_t blockSize) {
     return Guard("TForm1.SearchNextPackPositionFromPos", false, [&] {
         if (FileName.empty() || !Stream || Position < 0 || Position >= Stream->Size()) {
             return false;
         }
-        const std::int32_t n = ReadBlock(Position, kForwardSearchSize);
+        const std::int32_t n = ReadBlock(Position, blockSize);
         std::int32_t index = 0;
         if (n <= 0 || !FindFirstStartCode(ScanBuffer.data(), n, index)) {
             return false;
@@ -96,7 +217,7 @@ bool TForm1::SearchNextPackPositionFromPos(std::int64_t& Found, std::int64_t Pos
 }
 
 bool TForm1::SearchBackward(const char* routine, std::int64_t& Found, std::int32_t Count,
-                            std::int64_t Position, std::int32_t blockSize) {
+                            std::int64_t Position, std::int32_t blockSize, std::int32_t* met) {
     return Guard(routine, false, [&] {
         if (FileName.empty() || !Stream || Position < 0 || Position >= Stream->Size()) {
             return false;
@@ -105,7 +226,7 @@ bool TForm1::SearchBackward(const char* routine, std::int64_t& Found, std::int32
         const auto want = static_cast<std::int32_t>(Position - blockStart + 4);
         const std::int32_t n = ReadBlock(blockStart, want);
         std::int32_t index = 0;
-        if (n <= 0 || !FindStartCodeBackward(ScanBuffer.data(), n, Count, index)) {
+        if (n <= 0 || !FindStartCodeBackward(ScanBuffer.data(), n, Count, index, met)) {
             return false;
         }
         Found = blockStart + index;
@@ -113,13 +234,64 @@ bool TForm1::SearchBackward(const char* routine, std::int64_t& Found, std::int32
     });
 }
 
+bool TForm1::SearchNextStep(std::int64_t& found, std::int64_t p) {
+    if (SearchForward(found, p, kForwardSearchSize)) {
+        return true;
+    }
+    // Nothing in the first window: go on past a unit larger than it, window by window.
+    const std::int64_t size = FileSize();
+    std::int64_t position = p + kForwardSearchSize - 3;
+    if (p < 0 || p + kForwardSearchSize >= size) {
+        return false;
+    }
+    while (StepBudgetLeft() && position < size) {
+        const std::int32_t window = StepReadSize(kForwardSearchSize);
+        if (SearchForward(found, position, window)) {
+            return true;
+        }
+        if (position + window >= size) {
+            return false;
+        }
+        position += window - 3;
+    }
+    return false;
+}
+
+bool TForm1::SearchBackStep(std::int64_t& found, std::int32_t count, std::int64_t p,
+                            std::int32_t window) {
+    const char* routine = count == 1 ? "TForm1.SearchPreviousPackPositionFromPos"
+                                     : "TForm1.SearchBackPackPositionFromPos";
+    std::int32_t met = 0;
+    bool any = SearchBackward(routine, found, count, p, window, &met);
+    if (count < 1 || met >= count) {
+        return any;
+    }
+    // Fewer than count in the first window, and the file goes on before it: count on back
+    // past units larger than the window.
+    std::int32_t left = count - met;
+    std::int64_t position = p - window - 1;
+    while (left > 0 && StepBudgetLeft() && position >= 0) {
+        const std::int32_t size = StepReadSize(window);
+        std::int64_t earlier = 0;
+        if (SearchBackward(routine, earlier, left, position, size, &met)) {
+            found = earlier;
+            any = true;
+            left -= met;
+        }
+        position -= size + 1;
+    }
+    return any;
+}
+
 bool TForm1::SearchPreviousPackPositionFromPos(std::int64_t& Found, std::int64_t Position) {
+    const TStepScope step(*this);
     return SearchBackward("TForm1.SearchPreviousPackPositionFromPos", Found, 1, Position,
                           kPreviousSearchSize);
 }
 
 bool TForm1::SearchBackPackPositionFromPos(std::int64_t& Found, std::int32_t Count,
                                            std::int64_t Position) {
+    const TStepScope step(*this);
     return SearchBackward("TForm1.SearchBackPackPositionFromPos", Found, Count, Position,
                           kBackCountSearchSize);
 }
@@ -200,9 +372,10 @@ void TForm1::Open1Click() {
             loaded = LoadFile(*path);
         }
         // The normal cursor is back before the message, so the box is not answered under
-        // an hourglass.
+        // an hourglass. A file that could not be opened says why.
         if (!loaded) {
-            Widgets.Dialogs->ShowMessage(kNotValidStreamMessage);
+            Widgets.Dialogs->ShowMessage(LoadFailure.empty() ? kNotValidStreamMessage
+                                                             : LoadFailure);
         }
     });
 }
@@ -252,9 +425,11 @@ bool TForm1::LoadFile(const std::string& fileName) {
         Need(Widgets.TreeView1).ClearLines();
         FileName = fileName;
         Stream.reset();
+        LoadFailure.clear();
         auto stream = std::make_unique<FileStream>();
         if (!stream->Open(fileName)) {
-            throw std::runtime_error("cannot open " + fileName);
+            LoadFailure = stream->OpenError();
+            throw std::runtime_error(LoadFailure);
         }
         Stream = std::move(stream);
         SetBarPosition(0);
@@ -333,6 +508,9 @@ void TForm1::ListView1Data(int index, TReportRow& row) {
         const TNalUnitLocator& locator = Locators[static_cast<std::size_t>(index)];
         row.Caption = NalOffsetText(locator.Offset);
         row.SubItems[0] = std::to_string(locator.Len);
+        if (LastLenOpen && index == LocatorCount - 1) {
+            row.SubItems[0] += '+'; // the unit goes on past what the step read
+        }
         row.SubItems[1] = NalStartCodeText(locator.StartCodeWord == 1, locator.NalHeader);
         row.SubItems[2] = NalTypeText(locator.NalHeader);
     });
@@ -345,10 +523,11 @@ void TForm1::ListView1KeyDown(int key) {
         if (selected < 0) {
             return;
         }
+        const TStepScope step(*this);
         std::int64_t found = 0;
         switch (key) {
         case Key::Up:
-            if (selected == 0 && SearchPreviousPackPositionFromPos(found, BeforeFirstRow())) {
+            if (selected == 0 && SearchBackStep(found, 1, BeforeFirstRow(), kPreviousSearchSize)) {
                 MoveWindow(found);
                 list.Invalidate();
             }
@@ -356,15 +535,14 @@ void TForm1::ListView1KeyDown(int key) {
         case Key::Down:
             // When the first row is a bare start code and header (found = its offset + 4),
             // found is still the next unit: the window moves on by one unit as always.
-            if (selected == list.RowCount() - 1 && list.RowCount() == RowCapacity &&
-                !list.SelectedCaption().empty() &&
-                SearchNextPackPositionFromPos(found, AfterFirstRow())) {
+            if (selected == list.RowCount() - 1 && PageIsFull() &&
+                !list.SelectedCaption().empty() && SearchNextStep(found, AfterFirstRow())) {
                 MoveWindow(found);
                 list.Invalidate();
             }
             break;
         case Key::PageUp:
-            if (SearchBackPackPositionFromPos(found, RowCapacity, BeforeFirstRow())) {
+            if (SearchBackStep(found, RowCapacity, BeforeFirstRow(), kBackCountSearchSize)) {
                 MoveWindow(found);
                 list.Invalidate();
             }
@@ -373,7 +551,7 @@ void TForm1::ListView1KeyDown(int key) {
             if (PageIsFull()) {
                 // As with Down, a bare last row (found = its offset + 4) is passed over
                 // like any other unit.
-                if (SearchNextPackPositionFromPos(found, AfterLastRow())) {
+                if (SearchNextStep(found, AfterLastRow())) {
                     MoveWindow(found);
                 }
             } else {
@@ -385,7 +563,7 @@ void TForm1::ListView1KeyDown(int key) {
             SetBarPosition(0);
             {
                 const TBusyCursor busy(Widgets.Screen);
-                if (SearchNextPackPositionFromPos(found, 0)) {
+                if (SearchNextStep(found, 0)) {
                     MoveWindow(found);
                 }
             }
@@ -399,7 +577,7 @@ void TForm1::ListView1KeyDown(int key) {
             {
                 const TBusyCursor busy(Widgets.Screen);
                 const std::int64_t p = std::max<std::int64_t>(FileSize() - 4, 0);
-                if (SearchBackPackPositionFromPos(found, RowCapacity, p)) {
+                if (SearchBackStep(found, RowCapacity, p, kBackCountSearchSize)) {
                     MoveWindow(found);
                 }
             }
@@ -424,6 +602,7 @@ void TForm1::MyScrollMouseDown() {
     GuardVoid("TForm1.MyScrollMouseDown", [&] {
         IReportList& list = Need(Widgets.ListView1);
         IScrollBar& bar = Need(Widgets.ScrollBar1);
+        const TStepScope step(*this);
         list.ClearSelection();
         ClearHexLines();
         const std::int32_t last = LastScrollPosition;
@@ -432,14 +611,14 @@ void TForm1::MyScrollMouseDown() {
         switch (static_cast<std::int64_t>(last) - pos) {
         case 1:
             p = BeforeFirstRow();
-            SearchPreviousPackPositionFromPos(p, p);
+            SearchBackStep(p, 1, p, kPreviousSearchSize);
             MoveWindow(p);
             DebugOutput("one up");
             break;
         case -1:
             if (PageIsFull()) {
                 p = AfterFirstRow();
-                SearchNextPackPositionFromPos(p, p);
+                SearchNextStep(p, p);
                 MoveWindow(p);
                 DebugOutput("one down");
             } else {
@@ -448,14 +627,14 @@ void TForm1::MyScrollMouseDown() {
             break;
         case 10:
             p = BeforeFirstRow();
-            SearchBackPackPositionFromPos(p, RowCapacity, p);
+            SearchBackStep(p, RowCapacity, p, kBackCountSearchSize);
             MoveWindow(p);
             DebugOutput("page up");
             break;
         case -10:
             if (PageIsFull()) {
                 p = AfterLastRow();
-                SearchNextPackPositionFromPos(p, p);
+                SearchNextStep(p, p);
                 MoveWindow(p);
                 DebugOutput("page down");
             } else {
@@ -531,7 +710,8 @@ std::int64_t TForm1::AfterLastRow() const {
 }
 
 bool TForm1::PageIsFull() const {
-    return LocatorCount == RowCapacity;
+    // A page cut short by the step's read bound is not the end of the file.
+    return LocatorCount == RowCapacity || !PageReachesEnd;
 }
 
 void TForm1::ShowSelectedRow() {

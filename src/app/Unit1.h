@@ -26,6 +26,10 @@ inline constexpr std::int32_t kDetailRegionOffset = 5242880; // 5 MiB
 // Bytes of file per unit of the window scroll bar, unless the file is too large for it.
 inline constexpr std::int64_t kScrollBytesPerUnit = 100;
 
+// What one navigation step may read beyond its first windows, so that it passes units
+// larger than a window at a bounded cost.
+inline constexpr std::int32_t kNavigationReadBound = 67108864; // 64 MiB
+
 inline constexpr const char* kProductName = "Quillet";
 inline constexpr const char* kNotValidStreamMessage = "Not valid H.264 video elementary stream";
 
@@ -116,6 +120,14 @@ class TForm1 {
     // file so large that its last position would not fit the bar's 32-bit range.
     std::int64_t ScrollUnit = kScrollBytesPerUnit;
 
+    // The page's last unit goes on past what was read: its Len is a lower bound.
+    bool LastLenOpen = false;
+    // The scan of the page went on to the end of the file.
+    bool PageReachesEnd = false;
+
+    // Why the last LoadFile could not open its file; empty when it could.
+    std::string LoadFailure;
+
     // The update-check flag: whether the program looks for a newer version after start.
     bool CheckForUpdates = true;
     // Created when the window is shown, released when it closes.
@@ -128,12 +140,27 @@ class TForm1 {
     TForm1Widgets Widgets;
 
   private:
+    class TStepScope;
     std::int32_t RowsPerPage() const;
     void ScanWindow(std::int64_t Start);
+    // Appends the units of the n bytes read into ScanBuffer from base, at most capacity.
+    void ScanBlock(std::int64_t base, std::int32_t n, std::int32_t capacity);
+    // The first start code at or after from, read window by window within the step's
+    // bound; readEnd is where the bytes read ended when none was found.
+    bool FindNextStartCode(std::int64_t from, std::int64_t fileSize, std::int64_t& found,
+                           std::int64_t& readEnd);
+    bool StepBudgetLeft() const;
+    std::int32_t StepReadSize(std::int32_t window) const;
+    bool SearchForward(std::int64_t& Found, std::int64_t Position, std::int32_t blockSize);
+    // The searches of key and bar steps: the first window as always, then further windows
+    // while the step's bound allows, past units larger than a window.
+    bool SearchNextStep(std::int64_t& found, std::int64_t p);
+    bool SearchBackStep(std::int64_t& found, std::int32_t count, std::int64_t p,
+                        std::int32_t window);
     // Reads up to count bytes at position into the start of ScanBuffer.
     std::int32_t ReadBlock(std::int64_t position, std::int32_t count);
     bool SearchBackward(const char* routine, std::int64_t& Found, std::int32_t Count,
-                        std::int64_t Position, std::int32_t blockSize);
+                        std::int64_t Position, std::int32_t blockSize, std::int32_t* met = nullptr);
 
     // Navigation: scan at p and put the bar where p lies.
     void MoveWindow(std::int64_t p);
@@ -154,4 +181,7 @@ class TForm1 {
     // Scratch for the search of the sequence parameter set that governs a picture
     // parameter set being shown.
     std::vector<std::uint8_t> FSpsLookupBuffer;
+    // Bytes the open navigation step has asked to read.
+    std::int64_t FStepBytes = 0;
+    bool FStepOpen = false;
 };

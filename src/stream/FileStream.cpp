@@ -1,6 +1,7 @@
 #include "stream/FileStream.h"
 
 #include <cerrno>
+#include <cstring>
 #include <stdexcept>
 #include <system_error>
 
@@ -16,14 +17,26 @@ FileStream::~FileStream() {
     Close();
 }
 
+std::string NotRegularFileText(const std::string& path) {
+    return path + " is not a regular file: Quillet needs a file it can read at any offset";
+}
+
 #ifdef _WIN32
 
 bool FileStream::Open(const std::string& path) {
     Close();
+    FOpenError.clear();
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
+        FOpenError = "Cannot open " + path + ": " +
+                     std::system_category().message(static_cast<int>(GetLastError()));
+        return false;
+    }
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        FOpenError = NotRegularFileText(path);
         return false;
     }
     FHandle = h;
@@ -89,15 +102,21 @@ bool FileExists(const std::string& path) {
 
 bool FileStream::Open(const std::string& path) {
     Close();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    FOpenError.clear();
+    // Without blocking: opening a pipe with no writer would otherwise wait for one.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
+        FOpenError = "Cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        const bool special = st.st_mode != 0 && !S_ISDIR(st.st_mode);
         ::close(fd);
-        errno = error;
+        FOpenError = special ? NotRegularFileText(path)
+                             : "Cannot open " + path + ": " + std::strerror(error);
+        errno = special ? ESPIPE : error;
         return false;
     }
     FFd = fd;

@@ -12,8 +12,11 @@ class FileStream {
     FileStream(const FileStream&) = delete;
     FileStream& operator=(const FileStream&) = delete;
 
-    // Opens path read-only; false when it cannot be opened (this stream is then closed).
+    // Opens path read-only; false when it cannot be opened (this stream is then closed),
+    // OpenError then says why. Anything but a regular file is refused: the viewer reads
+    // at any offset, and a pipe cannot be read that way.
     bool Open(const std::string& path);
+    const std::string& OpenError() const { return FOpenError; }
     void Close();
     bool IsOpen() const;
 
@@ -34,7 +37,11 @@ class FileStream {
     int FFd = -1;
 #endif
     std::int64_t FPosition = 0;
+    std::string FOpenError;
 };
+
+// "PATH is not a regular file: ..." for a path that names a pipe, a device or a socket.
+std::string NotRegularFileText(const std::string& path);
 
 // True when path names an existing regular file (not a folder).
 bool FileExists(const std::string& path);

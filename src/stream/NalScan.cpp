@@ -88,8 +88,19 @@ std::int64_t FindLastOne(const std::uint8_t* buffer, std::int64_t from, std::int
 } // namespace
 
 bool FindStartCodeBackward(const std::uint8_t* buffer, std::int32_t n, std::int32_t count,
-                           std::int32_t& index) {
+                           std::int32_t& index, std::int32_t* met) {
     bool found = false;
+    std::int32_t seen = 0;
+    // Reports how many were met on every way out.
+    struct Report {
+        std::int32_t* To;
+        const std::int32_t& Seen;
+        ~Report() {
+            if (To != nullptr) {
+                *To = Seen;
+            }
+        }
+    } report{met, seen};
     std::int32_t left = count;
     // Positions are examined from kMax downward; a start code that begins at k has its 01
     // byte at k + 2 (three-byte form) or k + 3 (four-byte form).
@@ -115,6 +126,7 @@ bool FindStartCodeBackward(const std::uint8_t* buffer, std::int32_t n, std::int3
             continue;
         }
         found = true;
+        ++seen;
         index = static_cast<std::int32_t>(at);
         if (left == 1) {
             return true;

@@ -35,6 +35,7 @@ bool FindFirstStartCode(const std::uint8_t* buffer, std::int32_t n, std::int32_t
 // n-4 is the first). A three-byte match that is the tail of 00 00 00 01 is reported at the
 // four-byte code's first zero, and only then: further zeros before it are not part of it.
 // When fewer than count are met, index is the earliest one met and the result is still
-// true; false when none is met. A count below 1 reports the earliest one.
+// true; false when none is met. A count below 1 reports the earliest one. met, when given,
+// receives how many were met.
 bool FindStartCodeBackward(const std::uint8_t* buffer, std::int32_t n, std::int32_t count,
-                           std::int32_t& index);
+                           std::int32_t& index, std::int32_t* met = nullptr);

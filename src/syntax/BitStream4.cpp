@@ -1,5 +1,7 @@
 #include "syntax/BitStream4.h"
 
+#include <bit>
+
 #include <limits>
 
 TStatus TBitStream4::SetData(const std::uint8_t* data, std::int32_t length) {
@@ -122,7 +124,8 @@ bool TBitStream4::MoreRbspData() const {
     if (FBitsLeft <= 0) {
         return false;
     }
-    // The last non-zero byte holds the stop bit as its lowest 1 bit.
+    // The stop bit is the last 1 bit of the payload; anything before it is more data, zero
+    // bits included.
     std::int32_t last = FSize - 1;
     while (last >= FBytePos && FData[last] == 0) {
         --last;
@@ -130,18 +133,7 @@ bool TBitStream4::MoreRbspData() const {
     if (last < FBytePos) {
         return false;
     }
-    const unsigned withoutStop = static_cast<unsigned>(FData[last]) & (FData[last] - 1u);
-    const unsigned unreadMask = 0xFFu >> FBitPos;
-    if (last == FBytePos) {
-        return (withoutStop & unreadMask) != 0;
-    }
-    if ((static_cast<unsigned>(*FCurrent) & unreadMask) != 0) {
-        return true;
-    }
-    for (std::int32_t i = FBytePos + 1; i < last; ++i) {
-        if (FData[i] != 0) {
-            return true;
-        }
-    }
-    return withoutStop != 0;
+    const std::int64_t stopBit = 8 * static_cast<std::int64_t>(last) + 7 -
+                                 std::countr_zero(static_cast<unsigned>(FData[last]));
+    return 8 * static_cast<std::int64_t>(FBytePos) + FBitPos < stopBit;
 }

@@ -28,8 +28,8 @@ class TBitStream4 {
     std::uint32_t ReadUE();
     std::int32_t ReadSE();
     void ByteAlign();
-    // True when a 1 bit other than the payload's last one (the rbsp_stop_one_bit) lies
-    // at or after the current position.
+    // True when the current position lies before the payload's last 1 bit (the
+    // rbsp_stop_one_bit), whatever the bits between.
     bool MoreRbspData() const;
 
     std::int32_t Size() const { return FSize; }

@@ -13,6 +13,10 @@
 #include <random>
 #include <sstream>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 constexpr std::int64_t MiB = 1 << 20;
@@ -203,6 +207,19 @@ TEST(Form1Shell, OpenDropAndCloseOutcomes) {
          },
          "",
          {}},
+#ifndef _WIN32
+        {"open a pipe",
+         [&](Window& w) {
+             const std::string fifo = (dir.Path() / "fifo.264").string();
+             ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+             w.dialogs.ChosenFile = fifo;
+             w.form->Open1Click();
+             EXPECT_EQ(w.dialogs.Messages, std::vector<std::string>{NotRegularFileText(fifo)});
+             w.dialogs.Messages.clear();
+         },
+         "",
+         {}},
+#endif
         {"close",
          [&](Window& w) {
              w.form->LoadFile(good);

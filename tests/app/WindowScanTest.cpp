@@ -89,13 +89,14 @@ TEST(RefreshPosition, ListsThePageFromTheWindowStart) {
 
 TEST(RefreshPosition, BlockLimitsAndTallLists) {
     TempDir dir;
-    // A unit longer than the 5 MiB block is cut at the block's end.
+    // A unit longer than the 5 MiB block gets its true length from the reads after it.
     {
         const auto path = dir.Write("long.264", Bytes({Hex("00 00 01 65"), Filler(6 * MiB)}));
         LoadedForm f(path, 5);
         f.form.RefreshPosition(0);
         ASSERT_EQ(f.form.LocatorCount, 1);
-        EXPECT_EQ(f.form.Locators[0].Len, 5 * MiB);
+        EXPECT_EQ(f.form.Locators[0].Len, 6 * MiB + 4);
+        EXPECT_TRUE(f.form.PageReachesEnd);
     }
     // A four-byte start code in the block's last four bytes takes its header from the file.
     {
@@ -105,7 +106,7 @@ TEST(RefreshPosition, BlockLimitsAndTallLists) {
         f.form.RefreshPosition(0);
         ASSERT_EQ(f.form.LocatorCount, 2);
         EXPECT_EQ(f.form.Locators[1].Offset, 5 * MiB - 4);
-        EXPECT_EQ(f.form.Locators[1].Len, 4);
+        EXPECT_EQ(f.form.Locators[1].Len, 6); // to the end of the file, past the block
         EXPECT_EQ(f.form.Locators[1].NalHeader, 0x67);
     }
     // A list taller than the table uses 256 rows.
@@ -149,6 +150,7 @@ TEST(WindowRoutines, AReadFailureIsReportedAndLeavesTheListInStep) {
     EXPECT_FALSE(form.SearchPreviousPackPositionFromPos(found, 0));
     EXPECT_FALSE(form.SearchBackPackPositionFromPos(found, 3, 0));
     EXPECT_EQ(found, 77);
+    EXPECT_EQ(form.LocatorCount, 3); // the page that was there stays
     EXPECT_EQ(list.Count, form.LocatorCount);
     EXPECT_EQ(form.RowCapacity, 5);
     EXPECT_EQ(capture.Lines(), (std::vector<std::string>{

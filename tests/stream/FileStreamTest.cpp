@@ -47,3 +47,33 @@ TEST(FileStream, OpensReadOnlyAndRefusesWhatIsNoFile) {
     EXPECT_THROW(folder.Read(&b, 1), std::logic_error);
     EXPECT_THROW(stream.Seek(-1), std::invalid_argument);
 }
+
+#ifndef _WIN32
+#include <sys/stat.h>
+
+// What cannot be read at any offset is refused at once, with the reason: a pipe with no
+// writer must not hang the open.
+TEST(FileStream, RefusesPipesAndDevicesWithAReason) {
+    TempDir dir;
+    const auto fifo = (dir.Path() / "fifo.264").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto missing = (dir.Path() / "missing.264").string();
+    struct Case {
+        std::string path;
+        std::string error;
+    };
+    const Case cases[] = {
+        {fifo, fifo + " is not a regular file: Quillet needs a file it can read at any offset"},
+        {"/dev/null",
+         "/dev/null is not a regular file: Quillet needs a file it can read at any offset"},
+        {dir.Path().string(), "Cannot open " + dir.Path().string() + ": Is a directory"},
+        {missing, "Cannot open " + missing + ": No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        FileStream stream;
+        EXPECT_FALSE(stream.Open(c.path)) << c.path;
+        EXPECT_FALSE(stream.IsOpen()) << c.path;
+        EXPECT_EQ(stream.OpenError(), c.error) << c.path;
+    }
+}
+#endif

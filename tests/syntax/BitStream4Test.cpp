@@ -156,7 +156,7 @@ TEST(TBitStream4, BindingAndAlignment) {
     EXPECT_EQ(reader.BitsLeft(), 0);
 }
 
-TEST(TBitStream4, MoreRbspDataLooksForAOneBitBeforeTheStopBit) {
+TEST(TBitStream4, MoreRbspDataIsTrueBeforeTheStopBit) {
     struct Case {
         const char* payload;
         int skip; // bits read before the test
@@ -171,12 +171,12 @@ TEST(TBitStream4, MoreRbspDataLooksForAOneBitBeforeTheStopBit) {
         {"A1 80", 5, true},                               // a 1 here, the stop bit in the next byte
         {"E0", 1, true},                                  // the 1 at bit 1 is not the last one
         {"E0", 2, false},                                 // at the stop bit itself
-        {"00 80", 0, false},                              // zeros up to the stop bit
+        {"00 80", 0, true},                               // zeros before the stop bit are data
         {"00 00 00", 3, false},                           // no 1 bit at all
         {"FF", 8, false},                                 // nothing left
         {"40 00 00 00", 1, false},                        // the stop bit, then trailing zero bytes
         {"C0 00 00 00", 0, true},  {"01 01 00", 0, true}, // a 1 in an earlier byte
-        {"01 01 00", 8, false},    {"01 01 00", 16, false}, // past everything
+        {"01 01 00", 8, true},     {"01 01 00", 16, false}, // past everything
     };
     for (const auto& c : cases) {
         const auto bytes = Hex(c.payload);

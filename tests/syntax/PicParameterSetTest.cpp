@@ -99,6 +99,17 @@ TEST(Parse_pic_parameter_set_rbsp, TrailingZeroBytesAreNoMoreData) {
     }
 }
 
+TEST(Parse_pic_parameter_set_rbsp, ZeroBitsBeforeTheStopBitAreMoreData) {
+    // After redundant_pic_cnt_present_flag come 0001 0000: zeros, then the stop bit. The
+    // tail is read, and its last code takes the 1 bit that looked like the stop bit.
+    const auto d = Decode(Hex("CE 3C 10"));
+    EXPECT_EQ(d->pps.more_data, 1u);
+    EXPECT_EQ(d->pps.transform_8x8_mode_flag, 0u);
+    EXPECT_EQ(d->pps.pic_scaling_matrix_present_flag, 0u);
+    EXPECT_EQ(d->pps.second_chroma_qp_index_offset, 1);
+    ASSERT_NE(FindChild(*d->line, "second_chroma_qp_index_offset"), nullptr);
+}
+
 TEST(Parse_pic_parameter_set_rbsp, TheOptionalTail) {
     struct Case {
         const char* name;

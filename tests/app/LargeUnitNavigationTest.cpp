@@ -1,0 +1,289 @@
+// High-bitrate streams: a real encoder's SPS and PPS followed by slices of 400 KB to 100 MB
+// (random payload with emulation prevention, so no start code hides inside). Keys and the
+// bar must move through the whole file, every row must show its unit's true length, and
+// no step may read more than its bound.
+
+#include "app/Unit1.h"
+#include "support/Fakes.h"
+#include "support/TestSupport.h"
+#include "syntax/SyntaxTree.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+
+namespace {
+
+constexpr std::int64_t MiB = 1 << 20;
+
+struct Unit {
+    std::int64_t Offset;
+    std::int64_t Len;
+    bool operator==(const Unit&) const = default;
+};
+
+// Builds a stream in a file and keeps its own listing of what it wrote.
+class StreamWriter {
+  public:
+    explicit StreamWriter(const std::string& path) : FOut(path, std::ios::binary), FPath(path) {}
+
+    void Raw(const std::vector<std::uint8_t>& unit) {
+        Units.push_back({FSize, static_cast<std::int64_t>(unit.size())});
+        Write(unit);
+    }
+    // A slice of about size bytes: start code, header, random payload as an encoder would
+    // escape it, and a last byte holding the stop bit.
+    void Slice(std::int64_t size, std::uint8_t header) {
+        std::vector<std::uint8_t> unit = {0, 0, 1, header};
+        int zeros = 0;
+        while (static_cast<std::int64_t>(unit.size()) < size - 1) {
+            const auto b = static_cast<std::uint8_t>(FRandom() & 0xFF);
+            if (zeros >= 2 && b <= 3) {
+                unit.push_back(3);
+                zeros = 0;
+            }
+            unit.push_back(b);
+            zeros = b == 0 ? zeros + 1 : 0;
+        }
+        unit.push_back(0x80);
+        Raw(unit);
+    }
+    // A slice whose payload is mostly a hole in a sparse file.
+    void SparseSlice(std::int64_t size) {
+        Units.push_back({FSize, size});
+        Write({0, 0, 1, 0x41, 0x9A});
+        FOut.seekp(FSize + size - 5 - 5);
+        FSize += size - 5 - 5;
+        Write({0x11, 0x22, 0x33, 0x44, 0x80});
+    }
+    std::string Close() {
+        FOut.close();
+        return FPath;
+    }
+
+    std::vector<Unit> Units;
+
+  private:
+    void Write(const std::vector<std::uint8_t>& bytes) {
+        FOut.write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        FSize += static_cast<std::int64_t>(bytes.size());
+    }
+    std::ofstream FOut;
+    std::string FPath;
+    std::int64_t FSize = 0;
+    std::mt19937 FRandom{42};
+};
+
+// The SPS and PPS of a real x264 stream, as its independent listing places them.
+std::vector<std::vector<std::uint8_t>> RealParameterSets() {
+    const std::vector<std::uint8_t> all = ReadAll(TestDataPath("main_cabac.264"));
+    std::ifstream nals(TestDataPath("main_cabac.nals"));
+    std::vector<std::vector<std::uint8_t>> sets;
+    std::size_t offset = 0, len = 0;
+    int startCode = 0, type = 0;
+    while (nals >> offset >> len >> startCode >> type && sets.size() < 2) {
+        sets.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(offset),
+                          all.begin() + static_cast<std::ptrdiff_t>(offset + len));
+    }
+    return sets;
+}
+
+// Bytes this process has read from files so far.
+std::int64_t BytesReadByProcess() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::int64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") {
+            return value;
+        }
+    }
+    return 0;
+}
+
+struct Window {
+    FakeReportList list;
+    FakeScrollBar bar1, bar2;
+    TSyntaxTree tree;
+    FakeLineList hex;
+    FakeMainWindow main;
+    FakeMenuCheck check;
+    FakeTimer timer;
+    FakeDialogs dialogs;
+    FakeCursor cursor;
+    TForm1 form{
+        TForm1Widgets{&list, &bar1, &tree, &hex, &bar2, &main, &check, &timer, &dialogs, &cursor}};
+    std::int64_t LargestStep = 0;
+
+    explicit Window(int rows) {
+        list.Rows = rows;
+        hex.SetVisibleLines(4);
+        list.CaptionOf = [this](int i) { return Row(i).Caption; };
+        list.OnKeyDown = [this](int key) {
+            const std::int64_t before = BytesReadByProcess();
+            form.ListView1KeyDown(key);
+            LargestStep = std::max(LargestStep, BytesReadByProcess() - before);
+        };
+        list.OnKeyUp = [this](int key) { form.ListView1KeyUp(key); };
+        form.FormShow();
+    }
+    TReportRow Row(int i) {
+        TReportRow row;
+        form.ListView1Data(i, row);
+        return row;
+    }
+    // Index in the listing of each row; -1 for a row that is not a listed unit. A row
+    // whose length ends in "+" must fall short of its unit's.
+    std::vector<int> RowIndexes(const std::vector<Unit>& units) {
+        std::vector<int> indexes;
+        for (int i = 0; i < list.Count; ++i) {
+            const TReportRow row = Row(i);
+            const Unit shown{std::stoll(row.Caption.substr(2), nullptr, 16),
+                             std::stoll(row.SubItems[0])};
+            const bool open = row.SubItems[0].back() == '+';
+            int found = -1;
+            for (std::size_t k = 0; k < units.size(); ++k) {
+                if (units[k].Offset == shown.Offset &&
+                    (open ? shown.Len < units[k].Len : shown.Len == units[k].Len)) {
+                    found = static_cast<int>(k);
+                }
+            }
+            indexes.push_back(found);
+        }
+        return indexes;
+    }
+};
+
+struct Stream {
+    std::string path;
+    std::vector<Unit> units;
+};
+
+Stream MakeStream(const TempDir& dir, const std::string& name, std::int64_t sliceSize, int slices) {
+    StreamWriter w((dir.Path() / name).string());
+    for (const auto& set : RealParameterSets()) {
+        w.Raw(set);
+    }
+    for (int i = 0; i < slices; ++i) {
+        w.Slice(sliceSize, i == 0 ? 0x65 : 0x41);
+    }
+    const std::string path = w.Close();
+    return {path, w.Units};
+}
+
+bool Consecutive(const std::vector<int>& rows) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i] < 0 || (i > 0 && rows[i] != rows[i - 1] + 1)) {
+            return false;
+        }
+    }
+    return !rows.empty();
+}
+
+TEST(LargeUnits, KeysWalkThroughTheWholeFileInBothDirections) {
+    struct Case {
+        std::int64_t sliceSize;
+        int slices;
+        int rows;
+    };
+    const Case cases[] = {{400'000, 30, 20}, {3'000'000, 10, 6}, {20'000'000, 5, 3}};
+    TempDir dir;
+    for (const auto& c : cases) {
+        const Stream s = MakeStream(dir, "s.264", c.sliceSize, c.slices);
+        const int last = static_cast<int>(s.units.size()) - 1;
+        const std::string name = std::to_string(c.sliceSize);
+        Window w(c.rows);
+        ASSERT_TRUE(w.form.LoadFile(s.path)) << name;
+        ASSERT_TRUE(Consecutive(w.RowIndexes(s.units))) << name;
+        EXPECT_EQ(static_cast<int>(w.list.Count), std::min(c.rows, last + 1)) << name;
+
+        // Page Down: each page starts right after the one before, to the end.
+        int pages = 0;
+        while (w.RowIndexes(s.units).back() < last && ++pages < 50) {
+            const int before = w.RowIndexes(s.units).back();
+            w.list.PressKey(Key::PageDown);
+            const std::vector<int> rows = w.RowIndexes(s.units);
+            ASSERT_TRUE(Consecutive(rows)) << name << " page " << pages;
+            ASSERT_EQ(rows.front(), before + 1) << name << " page " << pages;
+        }
+        EXPECT_EQ(w.RowIndexes(s.units).back(), last) << name;
+
+        // Up on row 0 steps back one unit at a time to the start.
+        w.list.PressKey(Key::Home);
+        w.list.PressKey(Key::End);
+        for (int first = w.RowIndexes(s.units).front(); first > 0; --first) {
+            w.list.Selected = 0;
+            w.list.PressKey(Key::Up);
+            ASSERT_EQ(w.RowIndexes(s.units).front(), first - 1) << name;
+        }
+        // Page Up from the end, and Down on the last row from the start.
+        w.list.PressKey(Key::End);
+        const int endFirst = w.RowIndexes(s.units).front();
+        w.list.PressKey(Key::PageUp);
+        EXPECT_TRUE(Consecutive(w.RowIndexes(s.units))) << name;
+        EXPECT_EQ(w.RowIndexes(s.units).front(), std::max(endFirst - c.rows, 0)) << name;
+        w.list.PressKey(Key::Home);
+        ASSERT_EQ(w.RowIndexes(s.units).front(), 0) << name;
+        w.list.Selected = w.list.Count - 1;
+        w.list.PressKey(Key::Down);
+        EXPECT_EQ(w.RowIndexes(s.units).front(), 1) << name;
+
+        EXPECT_LE(w.LargestStep, kNavigationReadBound + 5 * MiB) << name;
+    }
+}
+
+TEST(LargeUnits, PageUpShowsThePageBefore) {
+    TempDir dir;
+    const Stream s = MakeStream(dir, "s.264", 3'000'000, 10);
+    Window w(4);
+    ASSERT_TRUE(w.form.LoadFile(s.path));
+    w.list.PressKey(Key::End);
+    const std::vector<int> end = w.RowIndexes(s.units);
+    ASSERT_EQ(end, (std::vector<int>{8, 9, 10, 11}));
+    w.list.PressKey(Key::PageUp);
+    EXPECT_EQ(w.RowIndexes(s.units), (std::vector<int>{4, 5, 6, 7}));
+    w.list.PressKey(Key::PageUp);
+    EXPECT_EQ(w.RowIndexes(s.units), (std::vector<int>{0, 1, 2, 3}));
+}
+
+// A unit longer than a step may read: its row shows what is known with "+", the keys stop
+// at it, and the thumb passes it.
+TEST(LargeUnits, AUnitBeyondTheBound) {
+    TempDir dir;
+    StreamWriter writer((dir.Path() / "sparse.264").string());
+    for (const auto& set : RealParameterSets()) {
+        writer.Raw(set);
+    }
+    writer.Slice(1000, 0x65);
+    writer.SparseSlice(100 * MiB);
+    writer.Slice(1000, 0x41);
+    writer.Slice(1000, 0x41);
+    const std::string path = writer.Close();
+    const std::vector<Unit>& units = writer.Units;
+
+    Window w(5);
+    ASSERT_TRUE(w.form.LoadFile(path));
+    ASSERT_EQ(w.list.Count, 4);
+    const std::string len = w.Row(3).SubItems[0];
+    ASSERT_EQ(len.back(), '+');
+    EXPECT_LT(std::stoll(len), units[3].Len);
+    EXPECT_GE(std::stoll(len), 60 * MiB);
+    EXPECT_EQ(w.RowIndexes(units), (std::vector<int>{0, 1, 2, 3}));
+
+    w.list.PressKey(Key::PageDown); // no start code within the bound after the long unit
+    EXPECT_EQ(w.RowIndexes(units).front(), 0);
+    // Down on the last row: by one unit until the long unit is on top, then no further.
+    for (const int first : {1, 2, 3, 3}) {
+        w.list.Selected = w.list.Count - 1;
+        w.list.PressKey(Key::Down);
+        EXPECT_EQ(w.RowIndexes(units).front(), first);
+    }
+    EXPECT_LE(w.LargestStep, kNavigationReadBound + 5 * MiB);
+
+    w.bar1.PressTo(static_cast<int>((units[4].Offset - 50) / w.form.ScrollUnit));
+    EXPECT_EQ(w.RowIndexes(units), (std::vector<int>{4, 5})) << "the thumb passes it";
+}
+
+} // namespace
