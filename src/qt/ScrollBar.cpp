@@ -1,25 +1,28 @@
 #include "qt/ScrollBar.h"
 
 #include <QMouseEvent>
+#include <QScopedValueRollback>
 #include <QWheelEvent>
 
 #include <utility>
 
 namespace {
 
-// Clears a flag on every way out.
-class TFlagScope {
-  public:
-    explicit TFlagScope(bool& flag) : FFlag(flag) { FFlag = true; }
-    ~TFlagScope() { FFlag = false; }
-    TFlagScope(const TFlagScope&) = delete;
-    TFlagScope& operator=(const TFlagScope&) = delete;
-
-  private:
-    bool& FFlag;
-};
-
 constexpr int kWheelNotch = 120;
+
+struct TActionCode {
+    int Action;
+    ScrollCode Code;
+};
+// A drag (SliderMove) is reported by sliderMoved instead.
+constexpr TActionCode kActionCodes[] = {
+    {QAbstractSlider::SliderSingleStepSub, ScrollCode::LineUp},
+    {QAbstractSlider::SliderSingleStepAdd, ScrollCode::LineDown},
+    {QAbstractSlider::SliderPageStepSub, ScrollCode::PageUp},
+    {QAbstractSlider::SliderPageStepAdd, ScrollCode::PageDown},
+    {QAbstractSlider::SliderToMinimum, ScrollCode::Top},
+    {QAbstractSlider::SliderToMaximum, ScrollCode::Bottom},
+};
 
 } // namespace
 
@@ -85,28 +88,11 @@ void TScrollBar::SetMouseDownHandler(NotifyHandler handler) {
 // The slider position already holds the step's result here and the value follows it
 // afterwards, so the handler's position is the one the bar takes.
 void TScrollBar::OnAction(int action) {
-    switch (action) {
-    case SliderSingleStepSub:
-        Notify(ScrollCode::LineUp, sliderPosition());
-        break;
-    case SliderSingleStepAdd:
-        Notify(ScrollCode::LineDown, sliderPosition());
-        break;
-    case SliderPageStepSub:
-        Notify(ScrollCode::PageUp, sliderPosition());
-        break;
-    case SliderPageStepAdd:
-        Notify(ScrollCode::PageDown, sliderPosition());
-        break;
-    case SliderToMinimum:
-        Notify(ScrollCode::Top, sliderPosition());
-        break;
-    case SliderToMaximum:
-        Notify(ScrollCode::Bottom, sliderPosition());
-        break;
-    default:
-        // A drag is reported by sliderMoved.
-        break;
+    for (const TActionCode& entry : kActionCodes) {
+        if (entry.Action == action) {
+            Notify(entry.Code, sliderPosition());
+            return;
+        }
     }
 }
 
@@ -115,7 +101,7 @@ void TScrollBar::Notify(ScrollCode code, int position) {
     if (!FOnScroll || FNotifying) {
         return;
     }
-    TFlagScope notifying(FNotifying);
+    const QScopedValueRollback<bool> notifying(FNotifying, true);
     const ScrollHandler handler = FOnScroll;
     int wanted = position;
     handler(code, wanted);

@@ -4,6 +4,25 @@
 
 #include <Qt>
 
+#include <utility>
+
+namespace {
+
+constexpr std::pair<int, int> kNamedKeys[] = {
+    {Qt::Key_PageUp, Key::PageUp}, {Qt::Key_PageDown, Key::PageDown},
+    {Qt::Key_End, Key::End},       {Qt::Key_Home, Key::Home},
+    {Qt::Key_Up, Key::Up},         {Qt::Key_Down, Key::Down},
+    {Qt::Key_Left, 0x25},          {Qt::Key_Right, 0x27},
+    {Qt::Key_Backspace, 0x08},     {Qt::Key_Tab, 0x09},
+    {Qt::Key_Return, 0x0D},        {Qt::Key_Enter, 0x0D},
+    {Qt::Key_Shift, 0x10},         {Qt::Key_Control, 0x11},
+    {Qt::Key_Alt, 0x12},           {Qt::Key_Escape, 0x1B},
+    {Qt::Key_Space, 0x20},         {Qt::Key_Insert, 0x2D},
+    {Qt::Key_Delete, 0x2E},
+};
+
+} // namespace
+
 int VirtualKeyOf(int qtKey) {
     // Letters and digits share their codes with the upper-case ASCII characters.
     if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)) {
@@ -12,45 +31,10 @@ int VirtualKeyOf(int qtKey) {
     if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24) {
         return 0x70 + (qtKey - Qt::Key_F1);
     }
-    switch (qtKey) {
-    case Qt::Key_PageUp:
-        return Key::PageUp;
-    case Qt::Key_PageDown:
-        return Key::PageDown;
-    case Qt::Key_End:
-        return Key::End;
-    case Qt::Key_Home:
-        return Key::Home;
-    case Qt::Key_Up:
-        return Key::Up;
-    case Qt::Key_Down:
-        return Key::Down;
-    case Qt::Key_Left:
-        return 0x25;
-    case Qt::Key_Right:
-        return 0x27;
-    case Qt::Key_Backspace:
-        return 0x08;
-    case Qt::Key_Tab:
-        return 0x09;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return 0x0D;
-    case Qt::Key_Shift:
-        return 0x10;
-    case Qt::Key_Control:
-        return 0x11;
-    case Qt::Key_Alt:
-        return 0x12;
-    case Qt::Key_Escape:
-        return 0x1B;
-    case Qt::Key_Space:
-        return 0x20;
-    case Qt::Key_Insert:
-        return 0x2D;
-    case Qt::Key_Delete:
-        return 0x2E;
-    default:
-        return 0;
+    for (const auto& [key, code] : kNamedKeys) {
+        if (key == qtKey) {
+            return code;
+        }
     }
+    return 0;
 }
