@@ -78,6 +78,13 @@ bool DropFiles(QWidget* widget, const QStringList& paths) {
     return drop.isAccepted();
 }
 
+void Wheel(QWidget* widget, int delta) {
+    const QPointF at(widget->rect().center());
+    QWheelEvent wheel(at, widget->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &wheel);
+}
+
 QStringList AccessibleTexts(QWidget* widget) {
     QStringList texts;
     CollectTexts(QAccessible::queryAccessibleInterface(widget), texts, 0);

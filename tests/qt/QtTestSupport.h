@@ -17,5 +17,7 @@ QPoint ScrollBarPoint(const QScrollBar* bar, QStyle::SubControl control);
 void DragThumb(QScrollBar* bar, double fraction);
 // Drops local files on widget's drop area as a file manager would; true when accepted.
 bool DropFiles(QWidget* widget, const QStringList& paths);
+// A turn of the mouse wheel by delta (120 a notch; positive away from the user).
+void Wheel(QWidget* widget, int delta);
 // Every text the accessibility interface of widget offers, its descendants' included.
 QStringList AccessibleTexts(QWidget* widget);
