@@ -13,7 +13,6 @@ class TDroppedFiles : public IDroppedFiles {
     int Count() override;
     std::string Path(int index) override;
     void Finish() override;
-    bool Finished() const { return FFinished; }
 
   private:
     std::vector<std::string> FPaths;

@@ -30,7 +30,6 @@ class TQtCursor : public ICursor {
     TQtCursor& operator=(const TQtCursor&) = delete;
     void SetBusy() override;
     void SetDefault() override;
-    int Depth() const { return FDepth; }
 
   private:
     int FDepth = 0;

@@ -65,9 +65,7 @@ void TScrollBar::SetMaximum(int maximumValue) {
     setMaximum(maximumValue);
 }
 
-void TScrollBar::SetPageSize(int pageSize) {
-    FPageSize = pageSize;
-}
+void TScrollBar::SetPageSize(int /*pageSize*/) {}
 
 void TScrollBar::SetSmallChange(int change) {
     setSingleStep(change);

@@ -20,7 +20,7 @@ class TScrollBar : public QScrollBar, public IScrollBar {
     void SetMinimum(int minimum) override;
     int Maximum() const override;
     void SetMaximum(int maximum) override;
-    // Kept only: Qt sizes the thumb by the page step, which is the large change here.
+    // Nothing to do: Qt sizes the thumb by the page step, which is the large change here.
     void SetPageSize(int pageSize) override;
     void SetSmallChange(int change) override;
     void SetLargeChange(int change) override;
@@ -38,7 +38,6 @@ class TScrollBar : public QScrollBar, public IScrollBar {
 
     ScrollHandler FOnScroll;
     NotifyHandler FOnMouseDown;
-    int FPageSize = 0;
     int FWheelDelta = 0;
     bool FPressed = false;
     bool FNotifying = false;
