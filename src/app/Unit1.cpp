@@ -519,11 +519,15 @@ void TForm1::ListView1Data(int index, TReportRow& row) {
 void TForm1::ListView1KeyDown(int key) {
     GuardVoid("TForm1.ListView1KeyDown", [&] {
         IReportList& list = Need(Widgets.ListView1);
+        if (list.SelectedIndex() < 0) {
+            return;
+        }
+        const TStepScope step(*this);
+        FollowShrunkFile();
         const int selected = list.SelectedIndex();
         if (selected < 0) {
             return;
         }
-        const TStepScope step(*this);
         std::int64_t found = 0;
         switch (key) {
         case Key::Up:
@@ -603,6 +607,7 @@ void TForm1::MyScrollMouseDown() {
         IReportList& list = Need(Widgets.ListView1);
         IScrollBar& bar = Need(Widgets.ScrollBar1);
         const TStepScope step(*this);
+        FollowShrunkFile();
         list.ClearSelection();
         ClearHexLines();
         const std::int32_t last = LastScrollPosition;
@@ -682,6 +687,32 @@ void TForm1::MoveWindow(std::int64_t p) {
         // press is compared with, or a press at the end would read as a step back.
         Widgets.ScrollBar1->SetPosition(LastScrollPosition);
         LastScrollPosition = Widgets.ScrollBar1->Position();
+    }
+}
+
+void TForm1::FollowShrunkFile() {
+    if (!Stream || LocatorCount <= 0) {
+        return;
+    }
+    const std::int64_t size = Stream->Size();
+    const TNalUnitLocator& first = Locators[0];
+    const TNalUnitLocator& last = Locators[static_cast<std::size_t>(LocatorCount - 1)];
+    if (last.Offset + last.Len <= size) {
+        return;
+    }
+    // Another program cut the file under the page: list what is still there from the
+    // page's start, else the last page, else nothing.
+    std::int64_t found = 0;
+    if (first.Offset < size) {
+        RefreshPosition(first.Offset);
+    } else if (SearchBackPackPositionFromPos(found, RowCapacity,
+                                             std::max<std::int64_t>(size - 4, 0))) {
+        MoveWindow(found);
+    } else {
+        RefreshPosition(size);
+    }
+    if (Widgets.ListView1) {
+        Widgets.ListView1->Invalidate();
     }
 }
 

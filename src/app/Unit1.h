@@ -165,6 +165,8 @@ class TForm1 {
     // Navigation: scan at p and put the bar where p lies.
     void MoveWindow(std::int64_t p);
     void SetBarPosition(std::int32_t position);
+    // Brings a page that reaches past the file's present end back into the file.
+    void FollowShrunkFile();
     std::int32_t ScrollPositionOf(std::int64_t offset) const;
     // The offsets navigation steps from: the first row's start code - 4 (not below 0),
     // first + 4, last + 4; 0 with an empty page.
