@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-          libgtest-dev libgmock-dev)
+          fonts-dejavu-core libgtest-dev libgmock-dev)
 if [ "${QUILLET_WITH_BENCH:-0}" = 1 ]; then
     packages+=(libbenchmark-dev)
 fi

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "toolkit/Toolkit.h"
+
+#include <QListWidget>
+
+class TKeyDownFilter;
+
+// ListBox1: the hex view's lines, all of one height. Each line keeps the bytes it was
+// given, so that reading a line back returns exactly those.
+class TLineListView : public QListWidget, public ILineList {
+    Q_OBJECT
+  public:
+    explicit TLineListView(QWidget* parent = nullptr);
+
+    // ILineList
+    void Clear() override;
+    void Append(const std::string& text) override;
+    int Count() const override;
+    std::string Line(int index) const override;
+    void SetLine(int index, const std::string& text) override;
+    int SelectedIndex() const override;
+    void SetSelectedIndex(int index) override;
+    int InnerHeight() const override;
+    int LineHeight() const override;
+    void SetFont(const std::string& family, int pointSize) override;
+    void SetFocus() override;
+    void SetKeyDownHandler(KeyDownHandler handler) override;
+
+  private:
+    TKeyDownFilter* FKeyDownFilter;
+};

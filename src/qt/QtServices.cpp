@@ -1,0 +1,88 @@
+#include "qt/QtServices.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace {
+
+// The logic separates message lines with a lone carriage return, as Windows message boxes
+// take them; Qt breaks lines at line feeds.
+QString MessageText(const std::string& text) {
+    QString message = QString::fromStdString(text);
+    message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    message.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return message;
+}
+
+} // namespace
+
+TQtDialogs::TQtDialogs(QWidget* owner) : FOwner(owner) {}
+
+std::optional<std::string> TQtDialogs::OpenFileName() {
+    // The first filter is the one selected when the dialog opens.
+    const QString path = QFileDialog::getOpenFileName(
+        FOwner, QString(), QString(), QStringLiteral("H264 ES Files (*.264);;All Files (*)"));
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
+    return QFile::encodeName(path).toStdString();
+}
+
+void TQtDialogs::ShowMessage(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
+                    MessageText(text), QMessageBox::Ok, FOwner);
+    box.exec();
+}
+
+void TQtDialogs::ShowInformation(const std::string& title, const std::string& text) {
+    QMessageBox::information(FOwner, QString::fromStdString(title), MessageText(text));
+}
+
+bool TQtDialogs::Confirm(const std::string& title, const std::string& text) {
+    return QMessageBox::question(FOwner, QString::fromStdString(title), MessageText(text),
+                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+TQtCursor::~TQtCursor() {
+    while (FDepth > 0) {
+        SetDefault();
+    }
+}
+
+void TQtCursor::SetBusy() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++FDepth;
+}
+
+void TQtCursor::SetDefault() {
+    // Only what was set here is taken back.
+    if (FDepth > 0) {
+        QApplication::restoreOverrideCursor();
+        --FDepth;
+    }
+}
+
+bool TQtTimer::Enabled() const {
+    return FTimer->isActive();
+}
+
+void TQtTimer::SetEnabled(bool enabled) {
+    // Enabling a running timer does not restart its interval.
+    if (enabled && !FTimer->isActive()) {
+        FTimer->start();
+    } else if (!enabled) {
+        FTimer->stop();
+    }
+}
+
+bool TQtMenuCheck::Checked() const {
+    return FAction->isChecked();
+}
+
+void TQtMenuCheck::SetChecked(bool checked) {
+    FAction->setChecked(checked);
+}

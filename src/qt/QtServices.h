@@ -1,0 +1,58 @@
+#pragma once
+
+#include "toolkit/Toolkit.h"
+
+class QAction;
+class QTimer;
+class QWidget;
+
+// The open-file dialog and the message boxes, owned by the main window.
+class TQtDialogs : public IDialogs {
+  public:
+    explicit TQtDialogs(QWidget* owner);
+    std::optional<std::string> OpenFileName() override;
+    // Titled with the application's title.
+    void ShowMessage(const std::string& text) override;
+    void ShowInformation(const std::string& title, const std::string& text) override;
+    bool Confirm(const std::string& title, const std::string& text) override;
+
+  private:
+    QWidget* FOwner;
+};
+
+// The busy cursor over the whole application. Each SetBusy is undone by one SetDefault;
+// whatever is still set when this object goes is undone then.
+class TQtCursor : public ICursor {
+  public:
+    TQtCursor() = default;
+    ~TQtCursor() override;
+    TQtCursor(const TQtCursor&) = delete;
+    TQtCursor& operator=(const TQtCursor&) = delete;
+    void SetBusy() override;
+    void SetDefault() override;
+
+  private:
+    int FDepth = 0;
+};
+
+// tmUpdate.
+class TQtTimer : public ITimer {
+  public:
+    explicit TQtTimer(QTimer* timer) : FTimer(timer) {}
+    bool Enabled() const override;
+    void SetEnabled(bool enabled) override;
+
+  private:
+    QTimer* FTimer;
+};
+
+// The check mark of a checkable menu item.
+class TQtMenuCheck : public IMenuCheck {
+  public:
+    explicit TQtMenuCheck(QAction* action) : FAction(action) {}
+    bool Checked() const override;
+    void SetChecked(bool checked) override;
+
+  private:
+    QAction* FAction;
+};

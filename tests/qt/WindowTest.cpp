@@ -1,0 +1,293 @@
+// The whole window with its logic, driven as a user drives it: keys and clicks in the NAL
+// list, presses on its scroll bar, drops, the menu's shortcuts. Rows are checked against
+// the independent listings of the test streams.
+
+#include "QtTestSupport.h"
+#include "qt/LineListView.h"
+#include "qt/MainWindow.h"
+#include "qt/ReportListView.h"
+#include "qt/ScrollBar.h"
+#include "qt/TreeLinesView.h"
+#include "support/Fakes.h"
+#include "support/TestSupport.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QSplitter>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+// Offsets of every NAL unit of a test stream, from its independent listing.
+std::vector<std::int64_t> UnitOffsets(const std::string& stream) {
+    std::ifstream in(TestDataPath(stream + ".nals"));
+    std::vector<std::int64_t> offsets;
+    std::string line;
+    while (std::getline(in, line)) {
+        offsets.push_back(std::stoll(line));
+    }
+    return offsets;
+}
+
+// A window whose list holds about ten rows.
+constexpr int kTenRowsHigh = 480;
+
+struct ShownWindow {
+    FakeDialogs dialogs;
+    TMainWindow window{TMainWindowServices{&dialogs}};
+
+    // height: the window's, which sets the rows a page holds.
+    explicit ShownWindow(int height = 0) {
+        if (height > 0) {
+            window.resize(window.width(), height);
+        }
+        window.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+    TReportListView& List() { return *window.ListView1; }
+    std::vector<std::int64_t> Rows() {
+        std::vector<std::int64_t> rows;
+        for (int i = 0; i < List().RowCount(); ++i) {
+            rows.push_back(std::stoll(List().Model()->Text(i, 0).substr(2), nullptr, 16));
+        }
+        return rows;
+    }
+    std::int64_t SelectedOffset() {
+        return std::stoll(List().SelectedCaption().substr(2), nullptr, 16);
+    }
+    // The first hex line's offset.
+    std::int64_t HexStart() {
+        const std::string line = window.ListBox1->Line(0);
+        return line.empty() ? -1 : std::stoll(line.substr(2, 16), nullptr, 16);
+    }
+    void ClickRow(int row) {
+        const QRect rect = List().visualRect(List().Model()->index(row, 0));
+        QTest::mouseClick(List().viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+    }
+    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(&List(), key, modifiers);
+    }
+    std::string Caption() const { return window.windowTitle().toStdString(); }
+};
+
+std::vector<std::int64_t> Slice(const std::vector<std::int64_t>& all, std::size_t first,
+                                std::size_t count) {
+    const std::size_t end = std::min(all.size(), first + count);
+    return {all.begin() + static_cast<std::ptrdiff_t>(first),
+            all.begin() + static_cast<std::ptrdiff_t>(end)};
+}
+
+TEST(QtWindow, CompositionAndStartup) {
+    ShownWindow w;
+    TMainWindow& f = w.window;
+    EXPECT_EQ(w.Caption(), "Quillet");
+    const std::pair<int, int> sizes[] = {
+        {f.centralWidget()->width(), 958},
+        {f.centralWidget()->height(), 653},
+        {f.Panel2Width(), 700},
+        {f.Panel3->x() - f.Panel2->geometry().right(), 4},
+        {f.Panel1->height(), 210},
+        {f.ListBox1->height(), 192},
+        {f.ScrollBar1->width(), 16},
+        {f.ListView1->ColumnWidth(3), 250},
+    };
+    for (const auto& [actual, design] : sizes) {
+        EXPECT_EQ(actual, design);
+    }
+    EXPECT_TRUE(f.CheckForUpdates1->isChecked());
+    EXPECT_TRUE(f.tmUpdate->isActive());
+    EXPECT_TRUE(w.List().viewport()->acceptDrops());
+    const std::pair<QWidget*, const char*> names[] = {
+        {f.ListView1, "NAL list"},        {f.TreeView1, "Detail tree"},
+        {f.ListBox1, "Hex view"},         {f.ScrollBar1, "Window scroll bar"},
+        {f.ScrollBar2, "Hex scroll bar"},
+    };
+    for (const auto& [widget, name] : names) {
+        EXPECT_EQ(AccessibleTexts(widget).value(0).toStdString(), name);
+    }
+}
+
+TEST(QtWindow, KeysMoveThroughAMultiPageStream) {
+    const std::vector<std::int64_t> all = UnitOffsets("aud_sei");
+    ShownWindow w(kTenRowsHigh);
+    w.window.OpenDropped({QString::fromStdString(TestDataPath("aud_sei.264"))});
+    const auto rows = static_cast<std::size_t>(w.List().RowsPerPage());
+    ASSERT_GT(all.size(), 3 * rows) << "the stream spans several pages";
+    ASSERT_EQ(w.Rows(), Slice(all, 0, rows));
+    EXPECT_EQ(w.List().SelectedIndex(), 0);
+    EXPECT_EQ(w.window.TreeView1->topLevelItem(0)->text(0), QStringLiteral("NAL"));
+
+    struct Step {
+        const char* what;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        std::size_t first; // the page's first unit afterwards
+        int selected;      // -1: the last row
+    };
+    const Step steps[] = {
+        {"Down within the page", Qt::Key_Down, Qt::NoModifier, 0, 1},
+        {"Page Down", Qt::Key_PageDown, Qt::NoModifier, rows, -1},
+        {"Down on the last row", Qt::Key_Down, Qt::NoModifier, rows + 1, -1},
+        {"Up within the page", Qt::Key_Up, Qt::NoModifier, rows + 1, static_cast<int>(rows) - 2},
+        {"Page Up", Qt::Key_PageUp, Qt::NoModifier, 1, 0},
+        {"Up on the first row", Qt::Key_Up, Qt::NoModifier, 0, 0},
+        {"Ctrl+End", Qt::Key_End, Qt::ControlModifier, all.size() - rows, -1},
+        {"Home", Qt::Key_Home, Qt::NoModifier, 0, 0},
+    };
+    for (const Step& s : steps) {
+        w.Key(s.key, s.modifiers);
+        EXPECT_EQ(w.Rows(), Slice(all, s.first, rows)) << s.what;
+        const int selected = s.selected < 0 ? w.List().RowCount() - 1 : s.selected;
+        ASSERT_EQ(w.List().SelectedIndex(), selected) << s.what;
+        // The key's release shows the selected unit in the hex view.
+        EXPECT_EQ(w.HexStart(), w.SelectedOffset() / 16 * 16) << s.what;
+    }
+    // The rows are what a screen reader reads, once the views have laid them out.
+    QApplication::processEvents();
+    const QStringList texts = AccessibleTexts(w.window.ListView1);
+    EXPECT_TRUE(texts.contains(QString::fromStdString(w.List().Model()->Text(2, 0))));
+    EXPECT_TRUE(texts.contains(QStringLiteral("NAL Type")));
+    EXPECT_TRUE(AccessibleTexts(w.window.TreeView1).contains(QStringLiteral("NAL")));
+    EXPECT_TRUE(AccessibleTexts(w.window.ListBox1).contains(w.window.ListBox1->item(0)->text()));
+}
+
+TEST(QtWindow, ClicksAndTheWindowScrollBar) {
+    const std::vector<std::int64_t> all = UnitOffsets("aud_sei");
+    ShownWindow w(kTenRowsHigh);
+    w.window.OpenDropped({QString::fromStdString(TestDataPath("aud_sei.264"))});
+    const auto rows = static_cast<std::size_t>(w.List().RowsPerPage());
+    w.ClickRow(3);
+    EXPECT_EQ(w.SelectedOffset(), all[3]);
+    EXPECT_EQ(w.HexStart(), all[3] / 16 * 16);
+
+    struct Press {
+        const char* what;
+        QStyle::SubControl part;
+        std::size_t first;
+    };
+    const Press presses[] = {
+        {"down arrow", QStyle::SC_ScrollBarAddLine, 1},
+        {"page below the thumb", QStyle::SC_ScrollBarAddPage, 1 + rows},
+        {"up arrow", QStyle::SC_ScrollBarSubLine, rows},
+    };
+    for (const Press& p : presses) {
+        const QPoint at = ScrollBarPoint(w.window.ScrollBar1, p.part);
+        QTest::mouseClick(w.window.ScrollBar1, Qt::LeftButton, Qt::NoModifier, at);
+        EXPECT_EQ(w.Rows(), Slice(all, p.first, rows)) << p.what;
+        EXPECT_EQ(w.List().SelectedIndex(), -1) << p.what;
+        EXPECT_EQ(w.window.ListBox1->Count(), 0) << p.what;
+    }
+    DragThumb(w.window.ScrollBar1, 0.0);
+    EXPECT_EQ(w.Rows(), Slice(all, 0, rows)) << "thumb at the top";
+    QTest::mouseClick(w.window.ScrollBar1, Qt::LeftButton, Qt::NoModifier,
+                      ScrollBarPoint(w.window.ScrollBar1, QStyle::SC_ScrollBarSubLine));
+    EXPECT_EQ(w.window.ScrollBar1->Position(), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // The hex view's bar pages the lines by its own codes: the first page step selects
+    // the last line, the next one moves on.
+    w.ClickRow(0);
+    const std::int64_t start = w.HexStart();
+    for (int i = 0; i < 2; ++i) {
+        QTest::mouseClick(w.window.ScrollBar2, Qt::LeftButton, Qt::NoModifier,
+                          ScrollBarPoint(w.window.ScrollBar2, QStyle::SC_ScrollBarAddPage));
+    }
+    EXPECT_EQ(w.HexStart(), start + 16 * w.window.ListBox1->Count());
+    EXPECT_GT(w.window.ScrollBar2->Position(), 0);
+}
+
+TEST(QtWindow, ResizingListsAsManyRowsAsFit) {
+    ShownWindow w;
+    w.window.OpenDropped({QString::fromStdString(TestDataPath("aud_sei.264"))});
+    const int before = w.List().RowCount();
+    // Shorter by the odd pixels and more, so that the rows fill the list exactly.
+    const int rowHeight = w.List().rowHeight(0);
+    const int odd = w.List().viewport()->height() % rowHeight;
+    w.window.resize(w.window.width(), w.window.height() - 4 * rowHeight - odd);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.List().RowCount() == before - 4; }));
+    EXPECT_EQ(w.List().RowCount(), w.List().RowsPerPage());
+    EXPECT_EQ(w.List().viewport()->height() % rowHeight, 0);
+    // A list pane narrower than its columns gets a horizontal bar, which takes a row's room.
+    const int tall = w.List().RowCount();
+    w.window.Splitter1->setSizes({200, 700});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.List().horizontalScrollBar()->isVisible(); }));
+    EXPECT_EQ(w.List().RowCount(), w.List().RowsPerPage());
+    EXPECT_LT(w.List().RowCount(), tall);
+}
+
+TEST(QtWindow, DropsOpenOnlyOnTheList) {
+    ShownWindow w;
+    const QString stream = QString::fromStdString(TestDataPath("slices4.264"));
+    EXPECT_FALSE(DropFiles(w.window.TreeView1, {stream}));
+    EXPECT_FALSE(DropFiles(w.window.ListBox1, {stream}));
+    EXPECT_EQ(w.Caption(), "Quillet");
+    EXPECT_TRUE(DropFiles(w.window.ListView1, {stream}));
+    EXPECT_EQ(w.Caption(), "Quillet(" + TestDataPath("slices4.264") + ")");
+    // Not a stream: dropped, it unloads silently.
+    EXPECT_TRUE(
+        DropFiles(w.window.ListView1, {QString::fromStdString(TestDataPath("slices4.nals"))}));
+    EXPECT_EQ(w.Caption(), "Quillet");
+    EXPECT_EQ(w.List().RowCount(), 0);
+    EXPECT_TRUE(w.dialogs.Messages.empty());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(QtWindow, MenuShortcutsOpenAndClose) {
+    ShownWindow w;
+    w.dialogs.ChosenFile = TestDataPath("slices4.nals");
+    QTest::keyClick(&w.List(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(w.dialogs.OpenCount, 1);
+    EXPECT_EQ(w.dialogs.Messages,
+              std::vector<std::string>{"Not valid H.264 video elementary stream"});
+    w.dialogs.ChosenFile = TestDataPath("slices4.264");
+    QTest::keyClick(&w.List(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(w.Caption(), "Quillet(" + TestDataPath("slices4.264") + ")");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    w.window.Close1->trigger();
+    EXPECT_EQ(w.Caption(), "Quillet");
+    w.window.CheckForUpdates1->trigger();
+    EXPECT_EQ(w.window.CheckForUpdates1->isChecked(), w.window.Form().CheckForUpdates);
+
+    QTest::keyClick(&w.List(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(w.window.isVisible());
+    EXPECT_FALSE(w.List().viewport()->acceptDrops()) << "the shutdown steps ran";
+    EXPECT_EQ(w.window.Form().TableLock, nullptr);
+    w.window.Form().TableLock = std::make_unique<std::recursive_mutex>();
+    w.window.close();
+    EXPECT_NE(w.window.Form().TableLock, nullptr) << "the shutdown steps run once";
+}
+
+TEST(QtWindow, ASessionNeverWritesTheStreamFile) {
+    TempDir dir;
+    const std::string path = dir.Write("s.264", ReadAll(TestDataPath("aud_sei.264")));
+    const auto bytes = ReadAll(path);
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() -
+                                               std::chrono::hours(1));
+    const auto written = std::filesystem::last_write_time(path);
+    {
+        ShownWindow w;
+        w.dialogs.ChosenFile = path;
+        w.window.Open1->trigger();
+        w.ClickRow(2);
+        for (const Qt::Key key : {Qt::Key_Down, Qt::Key_PageDown, Qt::Key_End, Qt::Key_Home}) {
+            w.Key(key);
+        }
+        QTest::mouseClick(w.window.ScrollBar1, Qt::LeftButton, Qt::NoModifier,
+                          ScrollBarPoint(w.window.ScrollBar1, QStyle::SC_ScrollBarAddPage));
+        DragThumb(w.window.ScrollBar2, 0.5);
+        DropFiles(w.window.ListView1, {QString::fromStdString(path)});
+        w.window.Exit1->trigger();
+    }
+    EXPECT_EQ(ReadAll(path), bytes);
+    EXPECT_EQ(std::filesystem::last_write_time(path), written);
+}
+
+} // namespace
