@@ -153,12 +153,17 @@ void TForm1::ScanWindow(std::int64_t Start) {
     std::int64_t blockEnd = Start + std::max(n, 0);
     // Units larger than the window: read on until the page is full and its last unit has
     // its true length, the file ends, or the step has read its bound.
-    while (blockEnd < fileSize && n > 0) {
+    // A start code in the file's last three bytes is listed too, as the command line
+    // lists it: a unit with no header byte.
+    while (n > 0) {
         TNalUnitLocator* const last =
             LocatorCount > 0 ? &Locators[static_cast<std::size_t>(LocatorCount - 1)] : nullptr;
         const std::int64_t lastEnd = last ? last->Offset + last->Len : Start;
         const bool full = LocatorCount >= RowCapacity;
         if (full && (last == nullptr || lastEnd < blockEnd)) {
+            break;
+        }
+        if (blockEnd >= fileSize && (full || last == nullptr || lastEnd >= blockEnd)) {
             break;
         }
         if (!StepBudgetLeft()) {
@@ -512,7 +517,12 @@ void TForm1::ListView1Data(int index, TReportRow& row) {
             row.SubItems[0] += '+'; // the unit goes on past what the step read
         }
         row.SubItems[1] = NalStartCodeText(locator.StartCodeWord == 1, locator.NalHeader);
-        row.SubItems[2] = NalTypeText(locator.NalHeader);
+        // A start code with nothing of its own after it has no header byte to name, as
+        // the command line lists it; the last row's unit may only have been cut by the read.
+        const std::int32_t startCode = locator.StartCodeWord == 1 ? 4 : 3;
+        const bool cut = LastLenOpen && index == LocatorCount - 1;
+        row.SubItems[2] = locator.Len <= startCode && !cut ? std::string(kNoHeaderText)
+                                                           : NalTypeText(locator.NalHeader);
     });
 }
 

@@ -250,7 +250,7 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         // The listing walks the file with its own reads; the trees read at each offset.
         FileStream detail;
         if (!detail.Open(args.Path)) {
-            err << "Cannot open " << args.Path << ": " << std::strerror(errno) << '\n';
+            err << detail.OpenError() << '\n';
             return 1;
         }
         PrintTrees(stream, detail, out, err);
@@ -272,7 +272,7 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     const std::string& path = parsed->Path;
     FileStream stream;
     if (!stream.Open(path)) {
-        err << "Cannot open " << path << ": " << std::strerror(errno) << '\n';
+        err << stream.OpenError() << '\n';
         return 1;
     }
     if (!IsH264VideoES(stream)) {

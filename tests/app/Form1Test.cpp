@@ -423,6 +423,26 @@ TEST(Form1Navigation, BareStartCodeRows) {
     }
 }
 
+// A start code with no byte of its own after it reads as the command line lists it.
+TEST(Form1Navigation, RowsWithoutAHeaderByte) {
+    TempDir dir;
+    Window w(4);
+    ASSERT_TRUE(w.form->LoadFile(
+        dir.Write("h.264", Hex("00 00 01 00 00 01 68 CE 00 00 01 68 CE 00 00 01"))));
+    ASSERT_EQ(w.list.Count, 4);
+    const std::vector<std::vector<std::string>> expected = {
+        {"3", "0x00000100", "(no header)"},
+        {"5", "0x00000168", "Picture parameter set"},
+        {"5", "0x00000168", "Picture parameter set"},
+        {"3", "0x00000100", "(no header)"}};
+    for (int i = 0; i < 4; ++i) {
+        const TReportRow row = w.Row(i);
+        EXPECT_EQ((std::vector<std::string>{row.SubItems[0], row.SubItems[1], row.SubItems[2]}),
+                  expected[static_cast<std::size_t>(i)])
+            << i;
+    }
+}
+
 // Files beyond 2^31 x 100 bytes: the bar's unit grows so that its maximum stays a 32-bit
 // position, and the thumb and End still reach the last units.
 TEST(Form1Navigation, SparseFilesBeyondTheBarsRange) {

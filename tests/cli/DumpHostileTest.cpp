@@ -3,9 +3,14 @@
 // their own. Each run has a status, a message, and ends.
 
 #include "cli/DumpTestSupport.h"
+#include "stream/FileStream.h"
 #include "support/HangWatch.h"
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -262,3 +267,23 @@ TEST(DumpHostile, EveryConditionEndsWithItsStatusAndMessage) {
 }
 
 } // namespace
+
+#ifndef _WIN32
+// A pipe, as `quillet-dump <(command)` gives one, with no writer: refused at once.
+TEST(DumpHostile, APipeIsRefusedWithoutWaiting) {
+    TempDir dir;
+    const std::string fifo = (dir.Path() / "fifo.264").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const THangWatch watch("pipe");
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{}, std::vector<std::string>{"--trees"}}) {
+        std::vector<std::string> args = options;
+        args.push_back(fifo);
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(RunDump(args, out, err), 1);
+        EXPECT_EQ(err.str(), NotRegularFileText(fifo) + "\n");
+        EXPECT_EQ(out.str(), "");
+    }
+}
+#endif
