@@ -6,8 +6,7 @@
 
 #include "app/Unit1.h"
 #include "core/DebugOutput.h"
-#include "support/Fakes.h"
-#include "syntax/SyntaxTree.h"
+#include "support/FakeWindow.h"
 
 #include <sys/resource.h>
 
@@ -21,30 +20,9 @@
 
 namespace {
 
-struct Window {
-    FakeReportList list;
-    FakeScrollBar bar1, bar2;
-    TSyntaxTree tree;
-    FakeLineList hex;
-    FakeMainWindow main;
-    FakeMenuCheck check;
-    FakeTimer timer;
-    FakeDialogs dialogs;
-    FakeCursor cursor;
-    TForm1 form{
-        TForm1Widgets{&list, &bar1, &tree, &hex, &bar2, &main, &check, &timer, &dialogs, &cursor}};
-    Window() {
-        list.Rows = 40; // a tall list on a large screen
-        hex.SetVisibleLines(14);
-        list.CaptionOf = [this](int i) {
-            TReportRow row;
-            form.ListView1Data(i, row);
-            return row.Caption;
-        };
-        list.OnKeyDown = [this](int key) { form.ListView1KeyDown(key); };
-        list.OnKeyUp = [this](int key) { form.ListView1KeyUp(key); };
-        form.FormShow();
-    }
+// A tall list on a large screen.
+struct Window : TFakeWindow {
+    Window() : TFakeWindow(40, 14) {}
 };
 
 double Median(std::vector<double> v) {
@@ -59,7 +37,7 @@ double Measure(const std::string& path, int repeats, const std::function<void(Wi
     for (int i = 0; i < repeats; ++i) {
         Window w;
         const auto begin = std::chrono::steady_clock::now();
-        if (!w.form.LoadFile(path)) {
+        if (!w.form->LoadFile(path)) {
             std::fprintf(stderr, "not a stream: %s\n", path.c_str());
             std::exit(1);
         }
@@ -95,7 +73,7 @@ int main(int argc, char** argv) {
     const double thumb = Measure(path, repeats, [](Window& w) { w.bar1.PressTo(w.bar1.Max / 2); });
     const double select = Measure(path, repeats, [](Window& w) {
         w.list.Selected = w.list.Count - 1;
-        w.form.ListView1MouseDown();
+        w.form->ListView1MouseDown();
     });
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

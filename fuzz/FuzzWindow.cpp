@@ -7,8 +7,7 @@
 
 #include "app/Unit1.h"
 #include "core/DebugOutput.h"
-#include "support/Fakes.h"
-#include "syntax/SyntaxTree.h"
+#include "support/FakeWindow.h"
 
 #include <unistd.h>
 
@@ -21,29 +20,8 @@
 
 namespace {
 
-struct Window {
-    FakeReportList list;
-    FakeScrollBar bar1, bar2;
-    TSyntaxTree tree;
-    FakeLineList hex;
-    FakeMainWindow main;
-    FakeMenuCheck check;
-    FakeTimer timer;
-    FakeDialogs dialogs;
-    FakeCursor cursor;
-    TForm1 form{
-        TForm1Widgets{&list, &bar1, &tree, &hex, &bar2, &main, &check, &timer, &dialogs, &cursor}};
-    Window() {
-        list.CaptionOf = [this](int i) {
-            TReportRow row;
-            form.ListView1Data(i, row);
-            return row.Caption;
-        };
-        list.OnKeyDown = [this](int key) { form.ListView1KeyDown(key); };
-        list.OnKeyUp = [this](int key) { form.ListView1KeyUp(key); };
-        hex.SetVisibleLines(3);
-        form.FormShow();
-    }
+struct Window : TFakeWindow {
+    Window() : TFakeWindow(4, 3) {}
 };
 
 // Names the invariant that broke, so that a finding reads at once.
@@ -56,15 +34,15 @@ void Check(bool condition, const char* what) {
 
 void CheckPage(Window& w, const std::vector<std::uint8_t>& file) {
     const auto size = static_cast<std::int64_t>(file.size());
-    Check(w.list.Count == w.form.LocatorCount, "row count follows the table");
-    Check(w.form.LocatorCount <= std::max(w.form.RowCapacity, 1), "one page at most");
-    for (int i = 0; i < w.form.LocatorCount; ++i) {
-        const TNalUnitLocator& l = w.form.Locators[static_cast<std::size_t>(i)];
+    Check(w.list.Count == w.form->LocatorCount, "row count follows the table");
+    Check(w.form->LocatorCount <= std::max(w.form->RowCapacity, 1), "one page at most");
+    for (int i = 0; i < w.form->LocatorCount; ++i) {
+        const TNalUnitLocator& l = w.form->Locators[static_cast<std::size_t>(i)];
         Check(l.Offset >= 0 && l.Offset < size, "row inside the file");
         Check(StartCodeLength(file.data() + l.Offset, size - l.Offset) != 0, "row is a start code");
         Check(l.Len > 0 && l.Offset + l.Len <= size, "row length inside the file");
         if (i > 0) {
-            Check(w.form.Locators[static_cast<std::size_t>(i - 1)].Offset < l.Offset,
+            Check(w.form->Locators[static_cast<std::size_t>(i - 1)].Offset < l.Offset,
                   "rows ascend");
         }
     }
@@ -74,11 +52,11 @@ void CheckSelection(Window& w) {
     const int selected = w.list.Selected;
     // A row past the page's capacity (a list too short for one row) has no texts and
     // shows nothing.
-    if (selected < 0 || selected >= w.form.LocatorCount || selected >= w.form.RowCapacity) {
+    if (selected < 0 || selected >= w.form->LocatorCount || selected >= w.form->RowCapacity) {
         return;
     }
-    const TNalUnitLocator& l = w.form.Locators[static_cast<std::size_t>(selected)];
-    Check(w.form.HexView->CurrentPos() == l.Offset, "hex view at the selected row");
+    const TNalUnitLocator& l = w.form->Locators[static_cast<std::size_t>(selected)];
+    Check(w.form->HexView->CurrentPos() == l.Offset, "hex view at the selected row");
     Check(w.hex.Lines.empty() ||
               w.hex.Lines[0].substr(0, 18) == NalOffsetText(l.Offset - l.Offset % 16),
           "hex lines from the selected row");
@@ -105,9 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         .write(reinterpret_cast<const char*>(file.data()),
                static_cast<std::streamsize>(file.size()));
     w->list.Rows = 4;
-    w->form.UnloadFile();
-    if (!w->form.LoadFile(path)) {
-        Check(w->form.FileName.empty() && w->list.Count == 0, "a rejected file leaves nothing");
+    w->form->UnloadFile();
+    if (!w->form->LoadFile(path)) {
+        Check(w->form->FileName.empty() && w->list.Count == 0, "a rejected file leaves nothing");
         return 0;
     }
     // Right after loading, the new hex view shows the file from its first byte, even when
@@ -131,12 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         case 3:
             w->list.Rows = arg % 12;
-            w->form.FormResize();
+            w->form->FormResize();
             break;
         default:
             if (w->list.Count > 0) {
                 w->list.Selected = arg % w->list.Count;
-                w->form.ListView1MouseDown();
+                w->form->ListView1MouseDown();
             }
             break;
         }

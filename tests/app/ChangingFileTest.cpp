@@ -2,9 +2,8 @@
 // step must go on safely and show what the file now holds, or nothing.
 
 #include "app/Unit1.h"
-#include "support/Fakes.h"
+#include "support/FakeWindow.h"
 #include "support/TestSupport.h"
-#include "syntax/SyntaxTree.h"
 
 #include <gtest/gtest.h>
 
@@ -13,37 +12,15 @@
 
 namespace {
 
-struct Window {
-    FakeReportList list;
-    FakeScrollBar bar1, bar2;
-    TSyntaxTree tree;
-    FakeLineList hex;
-    FakeMainWindow main;
-    FakeMenuCheck check;
-    FakeTimer timer;
-    FakeDialogs dialogs;
-    FakeCursor cursor;
-    TForm1 form{
-        TForm1Widgets{&list, &bar1, &tree, &hex, &bar2, &main, &check, &timer, &dialogs, &cursor}};
-    Window() {
-        list.Rows = 6;
-        hex.SetVisibleLines(4);
-        list.CaptionOf = [this](int i) {
-            TReportRow row;
-            form.ListView1Data(i, row);
-            return row.Caption;
-        };
-        list.OnKeyDown = [this](int key) { form.ListView1KeyDown(key); };
-        list.OnKeyUp = [this](int key) { form.ListView1KeyUp(key); };
-        form.FormShow();
-    }
+struct Window : TFakeWindow {
+    Window() : TFakeWindow(6, 4) {}
 };
 
 // Every row of the page is a start code in the file as it is now, within it.
 void ExpectRowsInFile(Window& w, const std::string& path, const std::string& when) {
     const std::vector<std::uint8_t> bytes = ReadAll(path);
-    for (int i = 0; i < w.form.LocatorCount; ++i) {
-        const TNalUnitLocator& l = w.form.Locators[static_cast<std::size_t>(i)];
+    for (int i = 0; i < w.form->LocatorCount; ++i) {
+        const TNalUnitLocator& l = w.form->Locators[static_cast<std::size_t>(i)];
         ASSERT_LT(l.Offset, static_cast<std::int64_t>(bytes.size())) << when << " row " << i;
         EXPECT_NE(StartCodeLength(bytes.data() + l.Offset,
                                   static_cast<std::int64_t>(bytes.size()) - l.Offset),
@@ -87,7 +64,7 @@ TEST(ChangingFile, EveryStepStaysSafeAndShowsWhatTheFileHolds) {
         TempDir dir;
         const std::string path = dir.Write("s.264", original);
         Window w;
-        ASSERT_TRUE(w.form.LoadFile(path)) << c.name;
+        ASSERT_TRUE(w.form->LoadFile(path)) << c.name;
         w.list.PressKey(Key::End); // the last page, past the cuts
         c.change(path);
         // The handle still reads the old file when another took its name.
@@ -105,8 +82,8 @@ TEST(ChangingFile, EveryStepStaysSafeAndShowsWhatTheFileHolds) {
         ExpectRowsInFile(w, now, std::string(c.name) + " thumb");
         w.bar1.PressTo(w.bar1.Max / 2);
         ExpectRowsInFile(w, now, std::string(c.name) + " thumb");
-        w.form.UpdatePack(5000);
-        w.form.HexView->FListBoxKeyDown(Key::End);
+        w.form->UpdatePack(5000);
+        w.form->HexView->FListBoxKeyDown(Key::End);
         EXPECT_FALSE(w.cursor.Busy) << c.name;
     }
 }

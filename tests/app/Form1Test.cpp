@@ -3,9 +3,8 @@
 // real streams, checked against their independent listings in tests/data.
 
 #include "app/Unit1.h"
-#include "support/Fakes.h"
+#include "support/FakeWindow.h"
 #include "support/TestSupport.h"
-#include "syntax/SyntaxTree.h"
 
 #include <gtest/gtest.h>
 
@@ -41,39 +40,9 @@ std::vector<Unit> Listing(const std::string& name) {
     return units;
 }
 
-// The whole window over fakes, shown as the program shows it.
-struct Window {
-    FakeReportList list;
-    FakeScrollBar bar1;
-    FakeScrollBar bar2;
-    TSyntaxTree tree;
-    FakeLineList hex;
-    FakeMainWindow main;
-    FakeMenuCheck check;
-    FakeTimer timer;
-    FakeDialogs dialogs;
-    FakeCursor cursor;
-    std::unique_ptr<TForm1> form;
-
-    explicit Window(int rows = 8, void (*without)(TForm1Widgets&) = nullptr) {
-        list.Rows = rows;
-        hex.SetVisibleLines(12);
-        TForm1Widgets widgets{&list, &bar1,  &tree,  &hex,     &bar2,
-                              &main, &check, &timer, &dialogs, &cursor};
-        if (without != nullptr) {
-            without(widgets);
-        }
-        form = std::make_unique<TForm1>(widgets);
-        list.CaptionOf = [this](int i) { return Row(i).Caption; };
-        list.OnKeyDown = [this](int key) { form->ListView1KeyDown(key); };
-        list.OnKeyUp = [this](int key) { form->ListView1KeyUp(key); };
-        form->FormShow();
-    }
-    TReportRow Row(int i) {
-        TReportRow row;
-        form->ListView1Data(i, row);
-        return row;
-    }
+struct Window : TFakeWindow {
+    explicit Window(int rows = 8, void (*without)(TForm1Widgets&) = nullptr)
+        : TFakeWindow(rows, 12, without) {}
     std::vector<Unit> Rows() {
         std::vector<Unit> rows;
         for (int i = 0; i < list.Count; ++i) {

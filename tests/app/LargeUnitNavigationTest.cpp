@@ -4,9 +4,8 @@
 // no step may read more than its bound.
 
 #include "app/Unit1.h"
-#include "support/Fakes.h"
+#include "support/FakeWindow.h"
 #include "support/TestSupport.h"
-#include "syntax/SyntaxTree.h"
 
 #include <gtest/gtest.h>
 
@@ -103,36 +102,15 @@ std::int64_t BytesReadByProcess() {
     return 0;
 }
 
-struct Window {
-    FakeReportList list;
-    FakeScrollBar bar1, bar2;
-    TSyntaxTree tree;
-    FakeLineList hex;
-    FakeMainWindow main;
-    FakeMenuCheck check;
-    FakeTimer timer;
-    FakeDialogs dialogs;
-    FakeCursor cursor;
-    TForm1 form{
-        TForm1Widgets{&list, &bar1, &tree, &hex, &bar2, &main, &check, &timer, &dialogs, &cursor}};
+struct Window : TFakeWindow {
     std::int64_t LargestStep = 0;
 
-    explicit Window(int rows) {
-        list.Rows = rows;
-        hex.SetVisibleLines(4);
-        list.CaptionOf = [this](int i) { return Row(i).Caption; };
+    explicit Window(int rows) : TFakeWindow(rows, 4) {
         list.OnKeyDown = [this](int key) {
             const std::int64_t before = BytesReadByProcess();
-            form.ListView1KeyDown(key);
+            form->ListView1KeyDown(key);
             LargestStep = std::max(LargestStep, BytesReadByProcess() - before);
         };
-        list.OnKeyUp = [this](int key) { form.ListView1KeyUp(key); };
-        form.FormShow();
-    }
-    TReportRow Row(int i) {
-        TReportRow row;
-        form.ListView1Data(i, row);
-        return row;
     }
     // Index in the listing of each row; -1 for a row that is not a listed unit. A row
     // whose length ends in "+" must fall short of its unit's.
@@ -195,7 +173,7 @@ TEST(LargeUnits, KeysWalkThroughTheWholeFileInBothDirections) {
         const int last = static_cast<int>(s.units.size()) - 1;
         const std::string name = std::to_string(c.sliceSize);
         Window w(c.rows);
-        ASSERT_TRUE(w.form.LoadFile(s.path)) << name;
+        ASSERT_TRUE(w.form->LoadFile(s.path)) << name;
         ASSERT_TRUE(Consecutive(w.RowIndexes(s.units))) << name;
         EXPECT_EQ(static_cast<int>(w.list.Count), std::min(c.rows, last + 1)) << name;
 
@@ -238,7 +216,7 @@ TEST(LargeUnits, PageUpShowsThePageBefore) {
     TempDir dir;
     const Stream s = MakeStream(dir, "s.264", 3'000'000, 10);
     Window w(4);
-    ASSERT_TRUE(w.form.LoadFile(s.path));
+    ASSERT_TRUE(w.form->LoadFile(s.path));
     w.list.PressKey(Key::End);
     const std::vector<int> end = w.RowIndexes(s.units);
     ASSERT_EQ(end, (std::vector<int>{8, 9, 10, 11}));
@@ -264,7 +242,7 @@ TEST(LargeUnits, AUnitBeyondTheBound) {
     const std::vector<Unit>& units = writer.Units;
 
     Window w(5);
-    ASSERT_TRUE(w.form.LoadFile(path));
+    ASSERT_TRUE(w.form->LoadFile(path));
     ASSERT_EQ(w.list.Count, 4);
     const std::string len = w.Row(3).SubItems[0];
     ASSERT_EQ(len.back(), '+');
@@ -282,7 +260,7 @@ TEST(LargeUnits, AUnitBeyondTheBound) {
     }
     EXPECT_LE(w.LargestStep, kNavigationReadBound + 5 * MiB);
 
-    w.bar1.PressTo(static_cast<int>((units[4].Offset - 50) / w.form.ScrollUnit));
+    w.bar1.PressTo(static_cast<int>((units[4].Offset - 50) / w.form->ScrollUnit));
     EXPECT_EQ(w.RowIndexes(units), (std::vector<int>{4, 5})) << "the thumb passes it";
 }
 

@@ -1,0 +1,51 @@
+#pragma once
+
+// The whole main window over the recording fakes, wired as the widgets wire it: the list
+// asks the logic for its rows' texts and delivers its keys to it. Shown, as the program
+// shows it, before it is handed out.
+
+#include "app/Unit1.h"
+#include "support/Fakes.h"
+#include "syntax/SyntaxTree.h"
+
+#include <memory>
+
+struct TFakeWindow {
+    FakeReportList list;
+    FakeScrollBar bar1;
+    FakeScrollBar bar2;
+    TSyntaxTree tree;
+    FakeLineList hex;
+    FakeMainWindow main;
+    FakeMenuCheck check;
+    FakeTimer timer;
+    FakeDialogs dialogs;
+    FakeCursor cursor;
+    std::unique_ptr<TForm1> form;
+
+    // rows: the list's rows per page; hexLines: the hex list's; without may take widgets
+    // away before the window is made.
+    explicit TFakeWindow(int rows = 8, int hexLines = 12,
+                         void (*without)(TForm1Widgets&) = nullptr) {
+        list.Rows = rows;
+        hex.SetVisibleLines(hexLines);
+        TForm1Widgets widgets{&list, &bar1,  &tree,  &hex,     &bar2,
+                              &main, &check, &timer, &dialogs, &cursor};
+        if (without != nullptr) {
+            without(widgets);
+        }
+        form = std::make_unique<TForm1>(widgets);
+        list.CaptionOf = [this](int i) { return Row(i).Caption; };
+        list.OnKeyDown = [this](int key) { form->ListView1KeyDown(key); };
+        list.OnKeyUp = [this](int key) { form->ListView1KeyUp(key); };
+        form->FormShow();
+    }
+    TFakeWindow(const TFakeWindow&) = delete;
+    TFakeWindow& operator=(const TFakeWindow&) = delete;
+
+    TReportRow Row(int i) {
+        TReportRow row;
+        form->ListView1Data(i, row);
+        return row;
+    }
+};
