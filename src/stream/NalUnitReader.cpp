@@ -16,10 +16,10 @@ bool TNalUnitReader::Holds(std::int64_t pos, std::int64_t count) const {
     return pos >= FBufferStart && pos + count <= FBufferStart + FBufferLength;
 }
 
-// Only the bytes below the size taken at construction count: a file that grows meanwhile
-// is walked as it was, one that shrinks ends the walk with EFileChanged. Either way every
-// refill below that size brings a whole block or the rest of the file, so each turn of
-// FindFrom moves forward.
+// Only the bytes below the size taken at construction are read: a file that shrinks
+// meanwhile ends the walk with EFileChanged at the read that comes up short, one that grows
+// at the walk's end (Next). Every refill below that size brings a whole block or the rest
+// of the file, so each turn of FindFrom moves forward.
 void TNalUnitReader::Fill(std::int64_t pos) {
     FBufferStart = pos;
     FBufferLength = 0;
@@ -57,6 +57,11 @@ bool TNalUnitReader::Next(TNalUnitSpan& span) {
     FStarted = true;
     if (at < 0) {
         FNext = -1;
+        // The last unit's length ran to the old end; a file that grew since may continue
+        // that unit or hold more, so the listing as walked would be wrong.
+        if (FStream.Size() != FFileSize) {
+            throw EFileChanged();
+        }
         return false;
     }
     if (!Holds(at, 5)) {

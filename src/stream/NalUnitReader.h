@@ -25,7 +25,8 @@ class TNalUnitReader {
     explicit TNalUnitReader(FileStream& stream, std::int32_t blockSize = 4 << 20);
 
     // The next NAL unit; false when there is none left. Throws on a read failure, and
-    // EFileChanged when the file no longer holds what its size at construction promised.
+    // EFileChanged when the file no longer holds what its size at construction promised
+    // or, at the end of the walk, has a different size.
     bool Next(TNalUnitSpan& span);
     // The file's size when the walk began; the walk ends there.
     std::int64_t FileSize() const { return FFileSize; }

@@ -1,4 +1,4 @@
-// quillet-dump under hostile conditions: a file that shrinks while it is read, output
+// quillet-dump under hostile conditions: a file that shrinks or grows while it is read, output
 // that cannot be written, parameter sets cut short, start codes with no header byte of
 // their own. Each run has a status, a message, and ends.
 
@@ -18,25 +18,25 @@
 
 namespace {
 
-// Collects what is written; the first time anything arrives it cuts the stream file to
-// a given size, so that the file shrinks while quillet-dump walks it.
-class TCutOnFirstWrite : public std::stringbuf {
+// Collects what is written; the first time anything arrives it cuts or extends the stream
+// file to a given size, so that the file changes while quillet-dump walks it.
+class TResizeOnFirstWrite : public std::stringbuf {
   public:
-    TCutOnFirstWrite(std::string path, std::optional<std::uintmax_t> size)
+    TResizeOnFirstWrite(std::string path, std::optional<std::uintmax_t> size)
         : FPath(std::move(path)), FSize(size) {}
 
   protected:
     std::streamsize xsputn(const char* s, std::streamsize n) override {
-        Cut();
+        Resize();
         return std::stringbuf::xsputn(s, n);
     }
     int_type overflow(int_type c) override {
-        Cut();
+        Resize();
         return std::stringbuf::overflow(c);
     }
 
   private:
-    void Cut() {
+    void Resize() {
         if (FSize) {
             std::filesystem::resize_file(FPath, *FSize);
             FSize.reset();
@@ -54,7 +54,7 @@ struct HostileCase {
     std::vector<std::uint8_t> file;
     std::vector<std::string> options; // the file's path follows them
     TOutput output;
-    std::optional<std::uintmax_t> cutAtFirstOutput;
+    std::optional<std::uintmax_t> resizeAtFirstOutput;
     int status;
     std::string err; // exactly; $FILE stands for the file's path
     TMatch match;
@@ -68,7 +68,7 @@ DumpResult RunCase(const HostileCase& c, const std::string& path) {
     const THangWatch watch(c.name);
     switch (c.output) {
     case TOutput::Captured: {
-        TCutOnFirstWrite buffer(path, c.cutAtFirstOutput);
+        TResizeOnFirstWrite buffer(path, c.resizeAtFirstOutput);
         std::ostream out(&buffer);
         const int status = RunDump(args, out, err);
         return {status, buffer.str(), err.str()};
@@ -127,6 +127,27 @@ TEST(DumpHostile, EveryConditionEndsWithItsStatusAndMessage) {
          readError,
          TMatch::Exact,
          "0x0000000000000000\t6\t0x0000000109\tAccess UD\n"},
+        // The file grows while it is read: its last unit as listed would be wrong.
+        {"listing, file grown after the first line",
+         audAudSlice,
+         {},
+         TOutput::Captured,
+         117,
+         1,
+         readError,
+         TMatch::Exact,
+         "0x0000000000000000\t6\t0x0000000109\tAccess UD\n"
+         "0x0000000000000006\t5\t0x00000109\tAccess UD\n"
+         "0x000000000000000B\t6\t0x00000141\tCoded slice of a non-IDR picture\n"},
+        {"--trees, file grown after the first line",
+         audAudSlice,
+         {"--trees"},
+         TOutput::Captured,
+         117,
+         1,
+         readError,
+         TMatch::Contains,
+         "0x000000000000000B\t6\t0x00000141\tCoded slice of a non-IDR picture\n"},
         // Output that cannot be written.
         {"listing to a full device",
          audAudSlice,

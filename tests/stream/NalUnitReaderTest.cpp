@@ -79,7 +79,8 @@ TEST(NalUnitReader, AStartCodeAtTheVeryEndHasNoHeader) {
 }
 
 // A file that changes after the reader took its size: a cut ends the walk with
-// EFileChanged instead of reading the same bytes again and again; growth is ignored.
+// EFileChanged instead of reading the same bytes again and again, growth ends it with
+// EFileChanged once the units of the old size are walked.
 TEST(NalUnitReader, AFileThatChangesWhileItIsWalked) {
     std::vector<std::uint8_t> three; // three units of 43 bytes
     for (int i = 0; i < 3; ++i) {
@@ -106,7 +107,12 @@ TEST(NalUnitReader, AFileThatChangesWhileItIsWalked) {
         {"cut inside the second unit", three, 16, 1, 50, {}, 1, true},
         {"cut where the third unit begins", three, 16, 1, 86, {}, 1, true},
         {"cut to nothing", three, 16, 2, 0, {}, 2, true},
-        {"a unit added at the end", three, 16, 1, std::nullopt, grown, 3, false},
+        {"a unit added at the end", three, 16, 1, std::nullopt, grown, 3, true},
+        {"a unit added before the first unit is walked", three, 16, 0, std::nullopt, grown, 3,
+         true},
+        {"a unit added after the last unit is walked", three, 16, 3, std::nullopt, grown, 3,
+         true},
+        {"rewritten with the same bytes", three, 16, 1, std::nullopt, three, 3, false},
     };
     for (const auto& c : cases) {
         TempDir dir;
