@@ -110,8 +110,7 @@ TEST(NalUnitReader, AFileThatChangesWhileItIsWalked) {
         {"a unit added at the end", three, 16, 1, std::nullopt, grown, 3, true},
         {"a unit added before the first unit is walked", three, 16, 0, std::nullopt, grown, 3,
          true},
-        {"a unit added after the last unit is walked", three, 16, 3, std::nullopt, grown, 3,
-         true},
+        {"a unit added after the last unit is walked", three, 16, 3, std::nullopt, grown, 3, true},
         {"rewritten with the same bytes", three, 16, 1, std::nullopt, three, 3, false},
     };
     for (const auto& c : cases) {
