@@ -3,6 +3,7 @@
 #include "core/Guard.h"
 #include "stream/FileStream.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -90,41 +91,51 @@ bool IsH264VideoES(FileStream& Stream) {
     });
 }
 
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+constexpr std::array<std::string_view, 32> kNames = {
+    "Unspecified",
+    "Coded slice of a non-IDR picture",
+    "Coded slice data partition A",
+    "Coded slice data partition B",
+    "Coded slice data partition C",
+    "Coded slice of an IDR picture",
+    "SEI",
+    "Sequence parameter set",
+    "Picture parameter set",
+    "Access UD",
+    "End of sequence",
+    "End of stream",
+    "Filler data",
+    "Sequence parameter set extension",
+    "Reserved",
+    "Reserved",
+    "Reserved",
+    "Reserved",
+    "Reserved",
+    "Coded slice of an auxiliary coded picture without partitioning",
+    "Coded slice of a non-IDR picture in scalable extension",
+    "Coded slice of an IDR picture in scalable extension",
+    "Reserved",
+    "Reserved",
+    "Unspecified",
+    "Unspecified",
+    "Unspecified",
+    "Unspecified",
+    "Unspecified",
+    "Unspecified",
+    "Unspecified",
+    "Unspecified",
+};
+static_assert(std::all_of(kNames.begin(), kNames.end(), [](std::string_view name) {
+    return name.size() <= kNalTypeNameMaxSize;
+}));
+
+} // namespace
+
 void GetNalUnitTypeName(std::uint32_t NalUnitType, std::string& Name) {
-    static constexpr std::array<const char*, 32> kNames = {
-        "Unspecified",
-        "Coded slice of a non-IDR picture",
-        "Coded slice data partition A",
-        "Coded slice data partition B",
-        "Coded slice data partition C",
-        "Coded slice of an IDR picture",
-        "SEI",
-        "Sequence parameter set",
-        "Picture parameter set",
-        "Access UD",
-        "End of sequence",
-        "End of stream",
-        "Filler data",
-        "Sequence parameter set extension",
-        "Reserved",
-        "Reserved",
-        "Reserved",
-        "Reserved",
-        "Reserved",
-        "Coded slice of an auxiliary coded picture without partitioning",
-        "Coded slice of a non-IDR picture in scalable extension",
-        "Coded slice of an IDR picture in scalable extension",
-        "Reserved",
-        "Reserved",
-        "Unspecified",
-        "Unspecified",
-        "Unspecified",
-        "Unspecified",
-        "Unspecified",
-        "Unspecified",
-        "Unspecified",
-        "Unspecified",
-    };
     if (NalUnitType < kNames.size()) {
         Name = kNames[NalUnitType];
     }
@@ -159,26 +170,38 @@ bool Remove_emulation_prevention_three_bytes(const std::uint8_t* Source, std::in
     });
 }
 
-std::string NalOffsetText(std::int64_t offset) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text = "0x0000000000000000";
+char* WriteNalOffsetText(char* out, std::int64_t offset) {
+    out[0] = '0';
+    out[1] = 'x';
     auto value = static_cast<std::uint64_t>(offset);
-    for (std::size_t i = text.size(); i > 2; --i, value >>= 4) {
-        text[i - 1] = kDigits[value & 15u];
+    for (std::size_t i = kNalOffsetTextMaxSize; i > 2; --i, value >>= 4) {
+        out[i - 1] = kHexDigits[value & 15u];
     }
-    return text;
+    return out + kNalOffsetTextMaxSize;
+}
+
+char* WriteNalStartCodeText(char* out, bool fourByteStartCode, std::uint8_t header) {
+    const std::string_view code = fourByteStartCode ? "0x00000001" : "0x000001";
+    out = std::copy(code.begin(), code.end(), out);
+    *out++ = kHexDigits[header >> 4];
+    *out++ = kHexDigits[header & 15u];
+    return out;
+}
+
+std::string_view NalTypeName(std::uint8_t header) {
+    return kNames[NalUnitType(header)];
+}
+
+std::string NalOffsetText(std::int64_t offset) {
+    char text[kNalOffsetTextMaxSize];
+    return {text, WriteNalOffsetText(text, offset)};
 }
 
 std::string NalStartCodeText(bool fourByteStartCode, std::uint8_t header) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text = fourByteStartCode ? "0x00000001" : "0x000001";
-    text.push_back(kDigits[header >> 4]);
-    text.push_back(kDigits[header & 15u]);
-    return text;
+    char text[kNalStartCodeTextMaxSize];
+    return {text, WriteNalStartCodeText(text, fourByteStartCode, header)};
 }
 
 std::string NalTypeText(std::uint8_t header) {
-    std::string name;
-    GetNalUnitTypeName(NalUnitType(header), name);
-    return name;
+    return std::string(NalTypeName(header));
 }

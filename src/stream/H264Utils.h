@@ -86,6 +86,16 @@ bool Remove_emulation_prevention_three_bytes(const std::uint8_t* Source, std::in
 std::string NalOffsetText(std::int64_t offset);
 std::string NalStartCodeText(bool fourByteStartCode, std::uint8_t header);
 std::string NalTypeText(std::uint8_t header);
+// The same texts written into a caller's buffer, for listings of millions of lines. Each
+// writes at most its k...MaxSize characters at out and returns the end of what it wrote.
+inline constexpr std::size_t kNalOffsetTextMaxSize = 18;
+inline constexpr std::size_t kNalStartCodeTextMaxSize = 12;
+char* WriteNalOffsetText(char* out, std::int64_t offset);
+char* WriteNalStartCodeText(char* out, bool fourByteStartCode, std::uint8_t header);
+// The type name of the header byte (at most kNalTypeNameMaxSize characters), in storage
+// that lives as long as the program.
+inline constexpr std::size_t kNalTypeNameMaxSize = 64;
+std::string_view NalTypeName(std::uint8_t header);
 // The NAL Type text, and the detail tree's only line under "NAL", of a unit that is its
 // start code alone (it ends the file, or the next start code follows at once).
 inline constexpr const char* kNoHeaderText = "(no header)";
