@@ -16,6 +16,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -112,9 +113,9 @@ void CheckOutput(const std::ostream& out) {
     }
 }
 
-void Write(std::ostream& out, const std::string& text) {
+void Write(std::ostream& out, std::string_view text) {
     errno = 0; // so that a failure below reports its own reason
-    out << text;
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
     CheckOutput(out);
 }
 
@@ -124,27 +125,45 @@ void Flush(std::ostream& out) {
     CheckOutput(out);
 }
 
-// Prints one line per NAL unit of the whole file: Offset, Len, Start Code, NAL Type. A
-// unit that is its start code alone shows the Start Code text the window shows (00 in
-// place of the header byte) and kNoHeaderText as its type.
-std::string ListingLine(const TNalUnitSpan& span) {
-    std::string line = NalOffsetText(span.Offset);
-    line += '\t';
-    line += std::to_string(span.Length);
-    line += '\t';
-    line += NalStartCodeText(span.StartCodeLength == 4, span.Header);
-    line += '\t';
-    line += span.HasHeader ? NalTypeText(span.Header) : kNoHeaderText;
-    line += '\n';
-    return line;
+// One line per NAL unit: Offset, Len, Start Code, NAL Type. A unit that is its start code
+// alone shows the Start Code text the window shows (00 in place of the header byte) and
+// kNoHeaderText as its type. Written into a caller's buffer of kListingLineMaxSize, since a
+// listing has millions of lines and a string each would cost more than the scan.
+constexpr std::size_t kListingLineMaxSize =
+    kNalOffsetTextMaxSize + 20 + kNalStartCodeTextMaxSize + kNalTypeNameMaxSize + 4;
+
+std::string_view ListingLine(const TNalUnitSpan& span, char* line) {
+    char* out = WriteNalOffsetText(line, span.Offset);
+    *out++ = '\t';
+    out = std::to_chars(out, out + 20, span.Length).ptr;
+    *out++ = '\t';
+    out = WriteNalStartCodeText(out, span.StartCodeLength == 4, span.Header);
+    *out++ = '\t';
+    const std::string_view type = span.HasHeader ? NalTypeName(span.Header) : kNoHeaderText;
+    out = std::copy(type.begin(), type.end(), out);
+    *out++ = '\n';
+    return {line, static_cast<std::size_t>(out - line)};
 }
 
+// Lines collect in a buffer that goes out when it is full and whenever the walk has moved
+// on to another block of the file: few writes, and what is listed is out before the walk
+// reads on.
 void PrintListing(FileStream& stream, std::ostream& out) {
+    constexpr std::size_t kBufferSize = 256 << 10;
     TNalUnitReader reader(stream);
+    std::vector<char> buffer(kBufferSize);
+    std::size_t used = 0;
+    std::int64_t block = reader.BlockStart();
     TNalUnitSpan span;
     while (reader.Next(span)) {
-        Write(out, ListingLine(span));
+        if (reader.BlockStart() != block || kBufferSize - used < kListingLineMaxSize) {
+            Write(out, {buffer.data(), used});
+            used = 0;
+            block = reader.BlockStart();
+        }
+        used += ListingLine(span, buffer.data() + used).size();
     }
+    Write(out, {buffer.data(), used});
 }
 
 // Decodes NAL units the way the window's detail tree does: one read of up to 2 MiB at the
@@ -222,8 +241,9 @@ void PrintTrees(FileStream& stream, FileStream& detail, std::ostream& out, std::
     TNalUnitReader reader(stream);
     TTreeDumper dumper(detail, reader.FileSize());
     TNalUnitSpan span;
+    char line[kListingLineMaxSize];
     while (reader.Next(span)) {
-        Write(out, ListingLine(span));
+        Write(out, ListingLine(span, line));
         if (!dumper.Decode(span.Offset, span.Length)) {
             throw EFileChanged(); // the walk found a unit there a moment ago
         }

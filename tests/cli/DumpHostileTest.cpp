@@ -129,16 +129,14 @@ TEST(DumpHostile, EveryConditionEndsWithItsStatusAndMessage) {
          "0x0000000000000000\t6\t0x0000000109\tAccess UD\n"},
         // The file grows while it is read: its last unit as listed would be wrong.
         {"listing, file grown after the first line",
-         audAudSlice,
+         beyondOneBlock,
          {},
          TOutput::Captured,
-         117,
+         beyondOneBlock.size() + 100,
          1,
          readError,
          TMatch::Exact,
-         "0x0000000000000000\t6\t0x0000000109\tAccess UD\n"
-         "0x0000000000000006\t5\t0x00000109\tAccess UD\n"
-         "0x000000000000000B\t6\t0x00000141\tCoded slice of a non-IDR picture\n"},
+         "0x0000000000000000\t6\t0x0000000109\tAccess UD\n"},
         {"--trees, file grown after the first line",
          audAudSlice,
          {"--trees"},
