@@ -3,13 +3,21 @@
 #include "stream/H264Utils.h"
 
 #include <stdexcept>
+#include <utility>
 
-TNalUnitReader::TNalUnitReader(FileStream& stream, std::int32_t blockSize)
-    : FStream(stream), FBlockSize(blockSize), FFileSize(stream.Size()) {
+TNalUnitReader::TNalUnitReader(FileStream& stream, std::int32_t blockSize, bool readAhead)
+    : FStream(stream), FBlockSize(blockSize), FFileSize(stream.Size()), FReadAhead(readAhead) {
     if (blockSize < 16) {
         throw std::invalid_argument("block size too small");
     }
     FBuffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(blockSize));
+    FAheadBuffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(blockSize));
+}
+
+TNalUnitReader::~TNalUnitReader() {
+    if (FAhead.valid()) {
+        FAhead.wait();
+    }
 }
 
 bool TNalUnitReader::Holds(std::int64_t pos, std::int64_t count) const {
@@ -23,7 +31,43 @@ bool TNalUnitReader::Holds(std::int64_t pos, std::int64_t count) const {
 void TNalUnitReader::Fill(std::int64_t pos) {
     FBufferStart = pos;
     FBufferLength = 0;
-    FBufferLength = ReadWithinSize(FStream, pos, FBuffer.get(), FBlockSize, FFileSize);
+    const std::int32_t ahead = TakeReadAhead(pos);
+    FBufferLength =
+        ahead >= 0 ? ahead : ReadWithinSize(FStream, pos, FBuffer.get(), FBlockSize, FFileSize);
+    ReadAhead();
+}
+
+// The block read ahead, now in FBuffer, when it begins at pos; otherwise -1. A read ahead
+// of a block that is not wanted is waited for, since the stream is shared, and its failure
+// does not count: the read that is wanted reports its own.
+std::int32_t TNalUnitReader::TakeReadAhead(std::int64_t pos) {
+    if (!FAhead.valid()) {
+        return -1;
+    }
+    if (FAheadStart != pos) {
+        try {
+            FAhead.get();
+        } catch (const std::exception&) {
+        }
+        return -1;
+    }
+    const std::int32_t length = FAhead.get(); // rethrows the read's failure
+    std::swap(FBuffer, FAheadBuffer);
+    return length;
+}
+
+// The walk goes on where FindFrom reads next: at the last three bytes of a whole block, the
+// bytes that could begin a start code cut by the block's end.
+void TNalUnitReader::ReadAhead() {
+    const std::int64_t next = FBufferStart + FBufferLength - 3;
+    if (!FReadAhead || FBufferLength < FBlockSize || FBufferStart + FBufferLength >= FFileSize) {
+        return;
+    }
+    FAheadStart = next;
+    FAhead = std::async(std::launch::async, [&stream = FStream, into = FAheadBuffer.get(), next,
+                                             count = FBlockSize, size = FFileSize] {
+        return ReadWithinSize(stream, next, into, count, size);
+    });
 }
 
 std::int64_t TNalUnitReader::FindFrom(std::int64_t pos) {
