@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -57,12 +58,34 @@ void BM_ScanNalUnits(benchmark::State& state) {
     const std::int32_t n = kWindowScanSize;
     std::vector<TNalUnitLocator> locators(1 << 16);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(ScanNalUnits(b.data(), n, 0, static_cast<std::int32_t>(locators.size()),
-                                              locators.data()));
+        benchmark::DoNotOptimize(ScanNalUnits(
+            b.data(), n, 0, static_cast<std::int32_t>(locators.size()), locators.data()));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * n);
 }
 BENCHMARK(BM_ScanNalUnits)->Unit(benchmark::kMillisecond);
+
+// The floor for any scan that looks at every byte: memchr for the 01 byte that ends each
+// start code, over the same buffer, doing nothing with what it finds.
+void BM_Memchr(benchmark::State& state) {
+    const auto& b = Buffer();
+    const std::uint8_t* const end = b.data() + b.size();
+    std::int64_t ones = 0;
+    for (auto _ : state) {
+        for (const std::uint8_t* p = b.data(); p < end; ++p) {
+            p = static_cast<const std::uint8_t*>(
+                std::memchr(p, 1, static_cast<std::size_t>(end - p)));
+            if (p == nullptr) {
+                break;
+            }
+            ++ones;
+        }
+        benchmark::DoNotOptimize(ones);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(b.size()));
+}
+BENCHMARK(BM_Memchr)->Unit(benchmark::kMillisecond);
 
 // The backward search by count over 4 MiB, as End and Page Up use it.
 void BM_FindStartCodeBackward(benchmark::State& state) {
