@@ -7,7 +7,6 @@
 // actions, then the file's bytes.
 
 #include "FuzzSupport.h"
-#include "core/DebugOutput.h"
 #include "hexview/HexViewUtils.h"
 #include "hexview/StringUtils.h"
 #include "support/Fakes.h"
@@ -59,12 +58,8 @@ void CheckScreen(const FakeLineList& list, const FakeScrollBar& bar,
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = FuzzFilePath("hex-view");
-    static const bool quiet = [] {
-        SetDebugSink([](std::string_view) {});
-        return true;
-    }();
-    (void)quiet;
+    static const TFuzzFile input("hex-view");
+    SilenceDebugOutput();
     if (size < 2) {
         return 0;
     }
@@ -77,14 +72,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t fileSize = size - 2 - 2 * actions;
     CheckDumpLines(file, fileSize);
     const std::vector<std::uint8_t> bytes(file, file + fileSize);
-    WriteFuzzFile(path, file, fileSize);
+    input.Write(file, fileSize);
 
     FakeLineList list;
     FakeScrollBar bar;
     list.SetVisibleLines(visible);
     THexView view;
     view.Init(&list, &bar);
-    view.OpenFile(path);
+    view.OpenFile(input.Path());
     CheckScreen(list, bar, bytes, visible);
     static const int keys[] = {Key::Up,   Key::Down, Key::PageUp, Key::PageDown,
                                Key::Home, Key::End,  0x41};

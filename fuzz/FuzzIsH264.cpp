@@ -10,10 +10,10 @@
 #include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = FuzzFilePath("is-h264");
-    WriteFuzzFile(path, data, size);
+    static const TFuzzFile file("is-h264");
+    file.Write(data, size);
     FileStream stream;
-    FuzzCheck(stream.Open(path), "the file opens");
+    FuzzCheck(stream.Open(file.Path()), "the file opens");
     const bool yes = IsH264VideoES(stream);
     if (yes) {
         int codes = 0;

@@ -6,7 +6,6 @@
 // fails.
 
 #include "FuzzSupport.h"
-#include "core/DebugOutput.h"
 #include "update/NewVerCheck.h"
 
 #include <cstdint>
@@ -39,11 +38,7 @@ void CheckCut(const std::string& text, std::string_view separator,
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool quiet = [] {
-        SetDebugSink([](std::string_view) {});
-        return true;
-    }();
-    (void)quiet;
+    SilenceDebugOutput();
     if (size < 1) {
         return 0;
     }

@@ -11,7 +11,7 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = FuzzFilePath("version-info");
+    static const TFuzzFile file("version-info");
     const std::vector<std::uint8_t> block(data, data + size);
     for (const std::string_view sub : {"\\", "\\VarFileInfo\\Translation", "\\\\varfileinfo\\\\",
                                        "\\StringFileInfo\\x\\y", ""}) {
@@ -23,9 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       "the value lies inside the block");
         }
     }
-    WriteFuzzFile(path, data, size);
+    file.Write(data, size);
     try {
-        const TVersionInfo info(path);
+        const TVersionInfo info(file.Path());
         FuzzCheck(info.FixedFileInfo().dwSignature == kFixedFileInfoSignature,
                   "a fixed part in use carries its signature");
         FuzzCheck(info.Flags().size() <= 5, "at most the five flags");
