@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quillet builds with, when any is missing; clang builds the
-# sanitizer tree and the fuzz targets. Needs root for apt-get; run as another user it only
+# sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0). Needs root for apt-get; run as another user it only
 # says what to install.
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-          fonts-dejavu-core libgtest-dev libgmock-dev
-          clang libclang-rt-dev)
+          fonts-dejavu-core libgtest-dev libgmock-dev)
+if [ "${QUILLET_SANITIZE_TESTS:-1}" != 0 ]; then
+    packages+=(clang libclang-rt-dev)
+fi
 if [ "${QUILLET_WITH_BENCH:-0}" = 1 ]; then
     packages+=(libbenchmark-dev)
 fi
