@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quillet builds with, when any is missing; clang builds the
-# sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0). Needs root for apt-get; run as another user it only
-# says what to install.
+# sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0). Needs
+# root for apt-get; run as another user it only says what to install.
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
