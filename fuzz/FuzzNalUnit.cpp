@@ -3,6 +3,7 @@
 
 #include "core/DebugOutput.h"
 #include "syntax/BitStream4.h"
+#include "syntax/ParameterSetFinder.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/nal_unit.h"
 
@@ -24,7 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TSyntaxTree tree;
     DecodeNalUnit(bytes.data(), static_cast<std::int32_t>(bytes.size()), rbsp.get(), reader, tree,
                   [chroma](std::uint32_t) { return std::optional<std::uint32_t>(chroma); });
-    std::uint32_t found = 0;
-    FindGoverningSpsChromaFormat(bytes.data(), static_cast<std::int32_t>(bytes.size()), 0, found);
+    std::int32_t found = 0;
+    const auto n = static_cast<std::int32_t>(bytes.size());
+    FindLastParameterSet(bytes.data(), n, 0, n, kSeqParameterSetType, 0, found);
+    FindLastParameterSet(bytes.data(), n, 1, n / 2, kPicParameterSetType, 1, found);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "core/Guard.h"
 #include "stream/NalScan.h"
+#include "syntax/ParameterSetFinder.h"
 #include "syntax/nal_unit.h"
 
 #include <algorithm>
@@ -9,8 +10,7 @@
 #include <stdexcept>
 
 TForm1::TForm1(const TForm1Widgets& widgets)
-    : ScanBuffer(static_cast<std::size_t>(kScanBufferSize)), Widgets(widgets),
-      FSpsLookupBuffer(static_cast<std::size_t>(kGoverningSpsSearchSize)) {
+    : ScanBuffer(static_cast<std::size_t>(kScanBufferSize)), Widgets(widgets) {
     FormCreate();
 }
 
@@ -345,6 +345,7 @@ void TForm1::FormClose() {
         IReportList& list = Need(Widgets.ListView1);
         list.SetWindowProc(SavedListWindowProc);
         list.SetAcceptDrops(false);
+        FParameterSets.reset();
         Stream.reset();
         TableLock.reset();
         SaveRegistrySettings();
@@ -429,6 +430,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
         ClearHexLines();
         Need(Widgets.TreeView1).ClearLines();
         FileName = fileName;
+        FParameterSets.reset(); // it reads the stream that goes now
         Stream.reset();
         LoadFailure.clear();
         auto stream = std::make_unique<FileStream>();
@@ -482,6 +484,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
 bool TForm1::UnloadFile() {
     return Guard("TForm1.UnloadFile", false, [&] {
         FileName.clear();
+        FParameterSets.reset();
         Stream.reset();
         RefreshCaption();
         LocatorCount = 0;
@@ -804,14 +807,11 @@ void TForm1::UpdatePack(std::int64_t offset) {
         if (HexView) {
             HexView->RefreshFileData(offset);
         }
-        const TChromaFormatLookup lookup =
-            [this, offset](std::uint32_t id) -> std::optional<std::uint32_t> {
-            std::uint32_t chroma_format_idc = 0;
-            if (FindGoverningSpsChromaFormat(*Stream, offset, id, FSpsLookupBuffer.data(),
-                                             chroma_format_idc)) {
-                return chroma_format_idc;
-            }
-            return std::nullopt;
+        if (!FParameterSets) {
+            FParameterSets = std::make_unique<TParameterSetFinder>(*Stream);
+        }
+        const TChromaFormatLookup lookup = [this, offset](std::uint32_t id) {
+            return FParameterSets->GoverningChromaFormat(id, offset);
         };
         if (!BitStream) {
             throw std::logic_error("no bit reader");

@@ -53,6 +53,8 @@ struct TForm1Widgets {
     IMonitors* Monitors = nullptr;
 };
 
+class TParameterSetFinder;
+
 class TForm1 {
   public:
     // Runs FormCreate as the last step of construction.
@@ -182,9 +184,9 @@ class TForm1 {
     void ClearHexLines();
     std::int64_t FileSize() const;
 
-    // Scratch for the search of the sequence parameter set that governs a picture
-    // parameter set being shown.
-    std::vector<std::uint8_t> FSpsLookupBuffer;
+    // Finds the sequence parameter set that governs a picture parameter set being shown;
+    // made for the loaded stream when first needed.
+    std::unique_ptr<TParameterSetFinder> FParameterSets;
     // Bytes the open navigation step has asked to read.
     std::int64_t FStepBytes = 0;
     bool FStepOpen = false;

@@ -4,6 +4,7 @@
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "stream/NalUnitReader.h"
+#include "syntax/ParameterSetFinder.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/nal_unit.h"
 
@@ -174,8 +175,7 @@ class TTreeDumper {
   public:
     TTreeDumper(FileStream& stream, std::int64_t fileSize)
         : FStream(stream), FFileSize(fileSize), FRead(new std::uint8_t[kDetailReadSize + 1]),
-          FRbsp(new std::uint8_t[kDetailReadSize]),
-          FSearch(new std::uint8_t[kGoverningSpsSearchSize]) {}
+          FRbsp(new std::uint8_t[kDetailReadSize]), FParameterSets(stream) {}
 
     // False when the listing shows no NAL unit at offset. A caller that knows the unit's
     // length passes it, so that a walk over the whole file does not read 2 MiB per unit;
@@ -197,14 +197,8 @@ class TTreeDumper {
         if (!BeginsListedNalUnit(data, n, before == 1 && FRead[0] == 0)) {
             return false;
         }
-        const TChromaFormatLookup lookup =
-            [this, offset](std::uint32_t id) -> std::optional<std::uint32_t> {
-            std::uint32_t chroma_format_idc = 0;
-            if (FindGoverningSpsChromaFormat(FStream, offset, id, FSearch.get(),
-                                             chroma_format_idc)) {
-                return chroma_format_idc;
-            }
-            return std::nullopt;
+        const TChromaFormatLookup lookup = [this, offset](std::uint32_t id) {
+            return FParameterSets.GoverningChromaFormat(id, offset);
         };
         FTree.ClearLines();
         return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail);
@@ -231,7 +225,7 @@ class TTreeDumper {
     std::int64_t FFileSize;
     std::unique_ptr<std::uint8_t[]> FRead; // the byte before the unit, then the unit
     std::unique_ptr<std::uint8_t[]> FRbsp;
-    std::unique_ptr<std::uint8_t[]> FSearch;
+    TParameterSetFinder FParameterSets;
     TBitStream4 FReader;
     TSyntaxTree FTree;
     TNalUnitDetail FDetail;

@@ -1,6 +1,5 @@
 #include "syntax/nal_unit.h"
 
-#include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/pic_parameter_set_rbsp.h"
@@ -131,18 +130,6 @@ bool DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitS
 
 // The head of a sequence parameter set, up to chroma_format_idc, without the messages
 // of the full parse. payload starts after the header byte.
-bool ReadSpsHead(const std::uint8_t* payload, std::int32_t size, std::uint32_t& id,
-                 std::uint32_t& chroma_format_idc) {
-    TBitStream4 reader;
-    if (reader.SetData(payload, size) != kStatusOk) {
-        return false;
-    }
-    const std::uint32_t profile_idc = reader.ReadBits(8);
-    reader.ReadBits(16); // constraint flags, reserved bits, level_idc
-    id = reader.ReadUE();
-    chroma_format_idc = ProfileHasChromaBlock(profile_idc) ? reader.ReadUE() : 1;
-    return true;
-}
 
 } // namespace
 
@@ -216,49 +203,4 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
         tree.ExpandLine(structure);
     }
     return true;
-}
-
-bool FindGoverningSpsChromaFormat(const std::uint8_t* block, std::int32_t n,
-                                  std::uint32_t seq_parameter_set_id,
-                                  std::uint32_t& chroma_format_idc) {
-    // The head of an SPS lies in its first bytes; 64 leave room for long codes.
-    constexpr std::int32_t kHeadBytes = 64;
-    std::array<std::uint8_t, kHeadBytes> head{};
-    bool found = false;
-    std::int64_t at = FindStartCode(block, n, 0, n);
-    while (at >= 0) {
-        const int startCode = StartCodeLength(block + at, n - at);
-        const std::int64_t next = FindStartCode(block, n, at + startCode, n);
-        const std::int64_t end = next < 0 ? n : next;
-        const std::int64_t headerAt = at + startCode;
-        if (headerAt < end && NalUnitType(block[headerAt]) == kSeqParameterSet) {
-            const auto raw =
-                static_cast<std::int32_t>(std::min<std::int64_t>(end - headerAt - 1, kHeadBytes));
-            std::int32_t written = 0;
-            std::uint32_t id = 0;
-            std::uint32_t chroma = 1;
-            if (raw > 0 &&
-                Remove_emulation_prevention_three_bytes(block + headerAt + 1, raw, head.data(),
-                                                        written) &&
-                ReadSpsHead(head.data(), written, id, chroma) && id == seq_parameter_set_id) {
-                chroma_format_idc = chroma;
-                found = true;
-            }
-        }
-        at = next;
-    }
-    return found;
-}
-
-bool FindGoverningSpsChromaFormat(FileStream& stream, std::int64_t ppsOffset,
-                                  std::uint32_t seq_parameter_set_id, std::uint8_t* buffer,
-                                  std::uint32_t& chroma_format_idc) {
-    const std::int64_t from = std::max<std::int64_t>(0, ppsOffset - kGoverningSpsSearchSize);
-    const auto count = static_cast<std::int32_t>(ppsOffset - from);
-    if (count <= 0) {
-        return false;
-    }
-    stream.Seek(from);
-    const std::int32_t n = stream.Read(buffer, count);
-    return FindGoverningSpsChromaFormat(buffer, n, seq_parameter_set_id, chroma_format_idc);
 }

@@ -8,12 +8,8 @@
 #include <optional>
 #include <string>
 
-class FileStream;
-
 // Bytes read at a NAL unit's offset for its detail tree.
 inline constexpr std::int32_t kDetailReadSize = 2097152; // 2 MiB
-// How far before a picture parameter set its sequence parameter set is looked for.
-inline constexpr std::int32_t kGoverningSpsSearchSize = 4194304; // 4 MiB
 
 // Answers the chroma_format_idc of the sequence parameter set with the given
 // seq_parameter_set_id that governs the picture parameter set being decoded; no value
@@ -49,17 +45,3 @@ std::string EndsEarlyLine(std::int64_t payloadBits);
 bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
                    TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup,
                    TNalUnitDetail* detail = nullptr);
-
-// Within a block of bytes that ends where a picture parameter set begins, the last
-// sequence parameter set with the given id (the nearest one before the PPS); sets
-// chroma_format_idc from it. False when the block holds none.
-bool FindGoverningSpsChromaFormat(const std::uint8_t* block, std::int32_t n,
-                                  std::uint32_t seq_parameter_set_id,
-                                  std::uint32_t& chroma_format_idc);
-
-// The same over a file: reads the kGoverningSpsSearchSize bytes before ppsOffset into
-// buffer (caller-owned, at least kGoverningSpsSearchSize bytes) and searches them. Moves
-// the stream's position; throws on a read failure.
-bool FindGoverningSpsChromaFormat(FileStream& stream, std::int64_t ppsOffset,
-                                  std::uint32_t seq_parameter_set_id, std::uint8_t* buffer,
-                                  std::uint32_t& chroma_format_idc);

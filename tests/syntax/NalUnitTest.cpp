@@ -38,13 +38,6 @@ std::unique_ptr<Shown> Decode(const std::vector<std::uint8_t>& bytes,
     return s;
 }
 
-std::vector<std::uint8_t> Unit(const std::string& startCodeAndHeader,
-                               const std::vector<std::uint8_t>& payload = {}) {
-    auto bytes = Hex(startCodeAndHeader);
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
-    return bytes;
-}
-
 TEST(DecodeNalUnit, HeaderLines) {
     struct Case {
         const char* bytes;
@@ -201,21 +194,6 @@ BitWriter BaselineSpsWithTiming() {
     return w;
 }
 
-// Inserts emulation-prevention bytes as an encoder does.
-std::vector<std::uint8_t> Escape(const std::vector<std::uint8_t>& rbsp) {
-    std::vector<std::uint8_t> out;
-    int zeros = 0;
-    for (std::uint8_t b : rbsp) {
-        if (zeros >= 2 && b <= 3) {
-            out.push_back(3);
-            zeros = 0;
-        }
-        out.push_back(b);
-        zeros = b == 0 ? zeros + 1 : 0;
-    }
-    return out;
-}
-
 TEST(DecodeNalUnit, ParameterSetsAreParsedWithoutEmulationPrevention) {
     const BitWriter w = BaselineSpsWithTiming();
     const auto escaped = Escape(w.Bytes());
@@ -316,83 +294,6 @@ TEST(DecodeNalUnit, ArbitraryParameterSetBytesNeverEscapeTheirBuffers) {
             EXPECT_GE(s->Nal()->Children.size(), 3u);
         }
     }
-}
-
-// ---- the governing SPS ----
-
-std::vector<std::uint8_t> SpsUnit(std::uint32_t profile_idc, std::uint32_t id,
-                                  std::uint32_t chroma_format_idc) {
-    BitWriter w;
-    w.U(8, profile_idc).U(8, 0).U(8, 30).Ue(id);
-    if (profile_idc >= 100) {
-        w.Ue(chroma_format_idc).Ue(0).Ue(0).Flag(false).Flag(false);
-    }
-    w.Put("ue:0 ue:2 ue:1 0 ue:10 ue:8 1 1 0 0").Trailing();
-    return Unit("00 00 00 01 67", Escape(w.Bytes()));
-}
-
-std::vector<std::uint8_t> Concat(std::initializer_list<std::vector<std::uint8_t>> parts) {
-    std::vector<std::uint8_t> all;
-    for (const auto& p : parts) {
-        all.insert(all.end(), p.begin(), p.end());
-    }
-    return all;
-}
-
-TEST(FindGoverningSpsChromaFormat, TakesTheNearestSpsWithTheId) {
-    const auto slice = Hex("00 00 01 65 88 84 00 00 03 00 21");
-    struct Case {
-        const char* name;
-        std::vector<std::uint8_t> block;
-        std::uint32_t id;
-        std::optional<std::uint32_t> chroma;
-    };
-    const Case cases[] = {
-        {"one match", Concat({SpsUnit(244, 0, 3), slice}), 0, 3},
-        {"other id only", Concat({SpsUnit(244, 1, 3), slice}), 0, std::nullopt},
-        {"the later one wins", Concat({SpsUnit(244, 2, 3), slice, SpsUnit(100, 2, 1), slice}), 2,
-         1},
-        {"an id between", Concat({SpsUnit(100, 2, 2), SpsUnit(244, 3, 3)}), 2, 2},
-        {"below High the format is 4:2:0", Concat({SpsUnit(77, 0, 3)}), 0, 1},
-        {"large id", Concat({SpsUnit(122, 31, 2)}), 31, 2},
-        {"no start code", Hex("67 F4 00 1E 91"), 0, std::nullopt},
-        {"an SPS with nothing after its header", Hex("00 00 01 67"), 0, std::nullopt},
-        {"empty", {}, 0, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        std::uint32_t chroma = 77;
-        const bool found = FindGoverningSpsChromaFormat(
-            c.block.data(), static_cast<std::int32_t>(c.block.size()), c.id, chroma);
-        EXPECT_EQ(found, c.chroma.has_value()) << c.name;
-        EXPECT_EQ(chroma, c.chroma.value_or(77)) << c.name;
-    }
-}
-
-TEST(FindGoverningSpsChromaFormat, LooksNoFurtherBackThanFourMebibytes) {
-    TempDir dir;
-    const auto sps = SpsUnit(244, 0, 3);
-    const auto pps = Hex("00 00 00 01 68 EB E3 CB 22 C0");
-    std::vector<std::uint8_t> buffer(kGoverningSpsSearchSize);
-    for (std::int64_t gap : {std::int64_t{0}, std::int64_t{kGoverningSpsSearchSize} - 40,
-                             std::int64_t{kGoverningSpsSearchSize}}) {
-        // Filler bytes of 0xFF hold no start code.
-        std::vector<std::uint8_t> file = sps;
-        file.resize(sps.size() + static_cast<std::size_t>(gap), 0xFF);
-        const auto ppsOffset = static_cast<std::int64_t>(file.size());
-        file.insert(file.end(), pps.begin(), pps.end());
-        FileStream stream;
-        ASSERT_TRUE(stream.Open(dir.Write("s.264", file)));
-        std::uint32_t chroma = 0;
-        const bool found =
-            FindGoverningSpsChromaFormat(stream, ppsOffset, 0, buffer.data(), chroma);
-        const bool within = ppsOffset <= kGoverningSpsSearchSize;
-        EXPECT_EQ(found, within) << gap;
-        EXPECT_EQ(chroma, within ? 3u : 0u) << gap;
-    }
-    FileStream stream;
-    ASSERT_TRUE(stream.Open(dir.Write("t.264", pps)));
-    std::uint32_t chroma = 0;
-    EXPECT_FALSE(FindGoverningSpsChromaFormat(stream, 0, 0, buffer.data(), chroma));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "stream/H264Utils.h"
 #include "stream/NalUnitReader.h"
 #include "support/TestSupport.h"
+#include "syntax/ParameterSetFinder.h"
 #include "syntax/SyntaxTestSupport.h"
 #include "syntax/nal_unit.h"
 
@@ -209,7 +210,7 @@ template <class Visit> int ForEachParameterSet(const std::string& name, Visit vi
     EXPECT_TRUE(listing.Open(path));
     EXPECT_TRUE(detail.Open(path));
     std::vector<std::uint8_t> bytes(kDetailReadSize);
-    std::vector<std::uint8_t> search(kGoverningSpsSearchSize);
+    TParameterSetFinder parameterSets(detail);
     TNalUnitReader units(listing);
     TNalUnitSpan span;
     int index = 0;
@@ -230,12 +231,8 @@ template <class Visit> int ForEachParameterSet(const std::string& name, Visit vi
         detail.Seek(span.Offset);
         const std::int32_t n = detail.Read(bytes.data(), kDetailReadSize);
         const std::int64_t ppsOffset = span.Offset;
-        const TChromaFormatLookup lookup = [&](std::uint32_t id) -> std::optional<std::uint32_t> {
-            std::uint32_t chroma = 0;
-            if (FindGoverningSpsChromaFormat(detail, ppsOffset, id, search.data(), chroma)) {
-                return chroma;
-            }
-            return std::nullopt;
+        const TChromaFormatLookup lookup = [&](std::uint32_t id) {
+            return parameterSets.GoverningChromaFormat(id, ppsOffset);
         };
         visit(ParameterSetUnit{bytes, n, static_cast<std::int32_t>(span.Length), lookup,
                                block->second});

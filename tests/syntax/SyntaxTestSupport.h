@@ -2,6 +2,7 @@
 
 // Helpers of the syntax tests: a bit writer to build payloads, and readers of tree lines.
 
+#include "support/TestSupport.h"
 #include "syntax/SyntaxTree.h"
 
 #include <algorithm>
@@ -153,4 +154,27 @@ inline std::string ChildValue(const TSyntaxLine& line, const std::string& label)
     }
     const auto parsed = ParseElementLine(child->Text);
     return parsed ? parsed->Value : "";
+}
+
+// A NAL unit: start code and header byte as hex text, then the payload bytes.
+inline std::vector<std::uint8_t> Unit(const std::string& startCodeAndHeader,
+                                      const std::vector<std::uint8_t>& payload = {}) {
+    auto bytes = Hex(startCodeAndHeader);
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    return bytes;
+}
+
+// Inserts emulation-prevention bytes as an encoder does.
+inline std::vector<std::uint8_t> Escape(const std::vector<std::uint8_t>& rbsp) {
+    std::vector<std::uint8_t> out;
+    int zeros = 0;
+    for (std::uint8_t b : rbsp) {
+        if (zeros >= 2 && b <= 3) {
+            out.push_back(3);
+            zeros = 0;
+        }
+        out.push_back(b);
+        zeros = b == 0 ? zeros + 1 : 0;
+    }
+    return out;
 }

@@ -1,0 +1,177 @@
+#include "syntax/ParameterSetFinder.h"
+
+#include "stream/FileStream.h"
+#include "stream/H264Utils.h"
+#include "syntax/BitStream4.h"
+#include "syntax/seq_parameter_set_rbsp.h"
+
+#include <algorithm>
+
+namespace {
+
+// The head of a parameter set (its ids, and an SPS's chroma_format_idc) lies in its first
+// bytes; 64 leave room for long codes.
+constexpr std::int32_t kHeadBytes = 64;
+// A unit beginning just below a block's top still needs its start code and head.
+constexpr std::int32_t kTail = 4 + 1 + kHeadBytes;
+constexpr std::int32_t kFirstBlock = 65536;
+constexpr std::int32_t kLargestBlock = 4194304;
+
+struct THead {
+    std::uint32_t Id = 0;
+    std::uint32_t ChromaFormat = 1;
+};
+
+// Reads the ids at the start of a parameter set's payload (emulation prevention removed).
+std::optional<THead> ReadHead(std::uint32_t type, const std::uint8_t* payload, std::int32_t size) {
+    TBitStream4 reader;
+    if (reader.SetData(payload, size) != kStatusOk) {
+        return std::nullopt;
+    }
+    THead head;
+    if (type == kSeqParameterSetType) {
+        const std::uint32_t profile_idc = reader.ReadBits(8);
+        reader.ReadBits(16); // constraint flags, reserved bits, level_idc
+        head.Id = reader.ReadUE();
+        head.ChromaFormat = ProfileHasChromaBlock(profile_idc) ? reader.ReadUE() : 1;
+    } else {
+        head.Id = reader.ReadUE();
+    }
+    if (reader.Error() != 0) {
+        return std::nullopt;
+    }
+    return head;
+}
+
+// The head of the unit of the given type whose start code begins at block[at].
+std::optional<THead> HeadAt(const std::uint8_t* block, std::int64_t n, std::int64_t at,
+                            std::uint32_t type) {
+    const int startCode = StartCodeLength(block + at, n - at);
+    const std::int64_t headerAt = at + startCode;
+    if (startCode == 0 || headerAt >= n || NalUnitType(block[headerAt]) != type) {
+        return std::nullopt;
+    }
+    const std::int64_t next = FindStartCode(block, n, headerAt, n);
+    const std::int64_t end = next < 0 ? n : next;
+    const auto raw =
+        static_cast<std::int32_t>(std::min<std::int64_t>(end - headerAt - 1, kHeadBytes));
+    std::array<std::uint8_t, kHeadBytes> head{};
+    std::int32_t written = 0;
+    if (raw <= 0 ||
+        !Remove_emulation_prevention_three_bytes(block + headerAt + 1, raw, head.data(), written)) {
+        return std::nullopt;
+    }
+    return ReadHead(type, head.data(), written);
+}
+
+} // namespace
+
+bool FindLastParameterSet(const std::uint8_t* block, std::int32_t n, std::int64_t firstBegin,
+                          std::int64_t lastBegin, std::uint32_t type, std::uint32_t id,
+                          std::int32_t& index) {
+    bool found = false;
+    std::int64_t at = FindStartCode(block, n, 0, std::min<std::int64_t>(lastBegin, n));
+    while (at >= 0) {
+        const std::optional<THead> head = HeadAt(block, n, at, type);
+        if (at >= firstBegin && head && head->Id == id) {
+            index = static_cast<std::int32_t>(at);
+            found = true;
+        }
+        at = FindStartCode(block, n, at + StartCodeLength(block + at, n - at),
+                           std::min<std::int64_t>(lastBegin, n));
+    }
+    return found;
+}
+
+std::optional<std::uint32_t> SpsChromaFormat(const std::uint8_t* data, std::int32_t n) {
+    const std::optional<THead> head = HeadAt(data, n, 0, kSeqParameterSetType);
+    if (!head) {
+        return std::nullopt;
+    }
+    return head->ChromaFormat;
+}
+
+TParameterSetFinder::TParameterSetFinder(FileStream& stream) : FStream(stream) {}
+
+void TParameterSetFinder::Forget() {
+    FEntries = {};
+}
+
+std::optional<std::int64_t> TParameterSetFinder::Find(std::uint32_t type, std::uint32_t id,
+                                                      std::int64_t before) {
+    const std::int64_t bound = std::max<std::int64_t>(before - kParameterSetSearchBound, 0);
+    for (TEntry& e : FEntries) {
+        if (!e.Used || e.Type != type || e.Id != id || e.Offset < bound || e.Offset >= before) {
+            continue;
+        }
+        if (before <= e.ValidUpTo) {
+            return e.Offset;
+        }
+        // Only what came after the remembered answer needs reading.
+        const std::optional<std::int64_t> newer = SearchBack(type, id, e.ValidUpTo, before);
+        if (newer) {
+            Remember(type, id, *newer, before);
+            return newer;
+        }
+        e.ValidUpTo = before;
+        return e.Offset;
+    }
+    const std::optional<std::int64_t> found = SearchBack(type, id, bound, before);
+    if (found) {
+        Remember(type, id, *found, before);
+    }
+    return found;
+}
+
+std::optional<std::int64_t> TParameterSetFinder::SearchBack(std::uint32_t type, std::uint32_t id,
+                                                            std::int64_t floor,
+                                                            std::int64_t before) {
+    std::int64_t top = before; // start codes beginning below top are still to search
+    std::int32_t size = kFirstBlock;
+    while (top > floor) {
+        const std::int64_t low = std::max(floor, top - size);
+        // One byte below the block tells whether a start code at its bottom is the tail
+        // of a 00 00 00 01 that begins in the block below.
+        const std::int64_t from = low > 0 ? low - 1 : 0;
+        const auto want = static_cast<std::int32_t>(top - from + kTail);
+        if (FBuffer.size() < static_cast<std::size_t>(want)) {
+            FBuffer.resize(static_cast<std::size_t>(want));
+        }
+        FStream.Seek(from);
+        const std::int32_t n = FStream.Read(FBuffer.data(), want);
+        std::int32_t index = 0;
+        if (n > 0 &&
+            FindLastParameterSet(FBuffer.data(), n, low - from, top - from - 1, type, id, index)) {
+            return from + index;
+        }
+        top = low;
+        size = std::min(size * 2, kLargestBlock);
+    }
+    return std::nullopt;
+}
+
+void TParameterSetFinder::Remember(std::uint32_t type, std::uint32_t id, std::int64_t offset,
+                                   std::int64_t validUpTo) {
+    for (TEntry& e : FEntries) {
+        if (e.Used && e.Type == type && e.Id == id) {
+            e = TEntry{true, type, id, offset, validUpTo};
+            return;
+        }
+    }
+    FEntries[FNextEntry] = TEntry{true, type, id, offset, validUpTo};
+    FNextEntry = (FNextEntry + 1) % FEntries.size();
+}
+
+std::optional<std::uint32_t>
+TParameterSetFinder::GoverningChromaFormat(std::uint32_t seq_parameter_set_id,
+                                           std::int64_t ppsOffset) {
+    const std::optional<std::int64_t> sps =
+        Find(kSeqParameterSetType, seq_parameter_set_id, ppsOffset);
+    if (!sps) {
+        return std::nullopt;
+    }
+    std::array<std::uint8_t, kTail> bytes{};
+    FStream.Seek(*sps);
+    const std::int32_t n = FStream.Read(bytes.data(), kTail);
+    return SpsChromaFormat(bytes.data(), n);
+}
