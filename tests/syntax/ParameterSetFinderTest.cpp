@@ -70,9 +70,13 @@ TEST(FindLastParameterSet, TakesTheLastOneWithTheIdThatBeginsInTime) {
         EXPECT_EQ(found, c.index.has_value()) << c.name;
         EXPECT_EQ(index, c.index.value_or(-1)) << c.name;
     }
-    EXPECT_EQ(SpsChromaFormat(SpsUnit(244, 0, 3).data(), 40), 3u);
-    EXPECT_EQ(SpsChromaFormat(SpsUnit(77, 0, 3).data(), 40), 1u); // no chroma block: 4:2:0
-    EXPECT_EQ(SpsChromaFormat(PpsUnit(0, 0).data(), 10), std::nullopt);
+    // Each unit with its own size: a count past its end reads outside it.
+    const auto chromaFormat = [](const std::vector<std::uint8_t>& unit) {
+        return SpsChromaFormat(unit.data(), static_cast<std::int32_t>(unit.size()));
+    };
+    EXPECT_EQ(chromaFormat(SpsUnit(244, 0, 3)), 3u);
+    EXPECT_EQ(chromaFormat(SpsUnit(77, 0, 3)), 1u); // no chroma block: 4:2:0
+    EXPECT_EQ(chromaFormat(PpsUnit(0, 0)), std::nullopt);
 }
 
 TEST(TParameterSetFinder, LooksNoFurtherBackThanSixteenMebibytes) {
