@@ -8,7 +8,8 @@
 #   3. the window's cost per step (bench/window-steps.sh).
 # ffmpeg (for ffprobe) is installed for this benchmark only; no test uses it.
 # Usage: bench/peers.sh [build-dir]   Environment: RUNS (default 3), BENCH_DIR (where the
-# 2 GB stream is made, default the build dir; it is removed afterwards).
+# 2 GB stream is made, default the build dir; it is removed afterwards), BEFORE (another
+# quillet-dump, say of an older commit, measured in the same run; its listing must match).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build-bench}"
@@ -60,6 +61,11 @@ measure() {
 measure quillet "$build/src/cli/quillet-dump" "$stream"
 measure ffprobe ffprobe -v error -show_packets -of csv "$stream"
 measure dd dd if="$stream" of=/dev/null bs=4M status=none
+if [ -n "${BEFORE:-}" ]; then
+    measure before "$BEFORE" "$stream"
+    cmp -s <("$BEFORE" "$stream") <("$build/src/cli/quillet-dump" "$stream") ||
+        echo "BEFORE lists the stream differently" >&2
+fi
 units=$("$build/src/cli/quillet-dump" "$stream" | wc -l)
 packets=$(ffprobe -v error -show_packets -of csv "$stream" | wc -l)
 
@@ -73,6 +79,9 @@ row() { # name label
 row quillet "quillet-dump ($units NAL units)"
 row ffprobe "ffprobe -show_packets -of csv ($packets packets)"
 row dd "dd bs=4M"
+if [ -n "${BEFORE:-}" ]; then
+    row before "quillet-dump given as BEFORE"
+fi
 awk -v q="${secs[quillet]}" -v d="${secs[dd]}" -v f="${secs[ffprobe]}" 'BEGIN {
     printf "quillet-dump runs at %.0f%% of dd'"'"'s speed and %.1fx ffprobe'"'"'s\n", 100 * d / q, f / q }'
 
