@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <set>
@@ -131,7 +132,11 @@ TEST(NalUnitReader, AFileThatChangesWhileItIsWalked) {
                 if (c.cutTo) {
                     std::filesystem::resize_file(path, static_cast<std::uintmax_t>(*c.cutTo));
                 } else {
-                    dir.Write("s.264", c.grownTo);
+                    // In place: a rewrite through a cut file would be seen as a cut by a
+                    // read ahead under way.
+                    std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
+                        .write(reinterpret_cast<const char*>(c.grownTo.data()),
+                               static_cast<std::streamsize>(c.grownTo.size()));
                 }
                 while (reader.Next(span)) {
                     ++units;
