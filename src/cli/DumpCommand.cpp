@@ -20,7 +20,8 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: quillet-dump [--debug] [--at OFFSET | --trees] FILE";
+constexpr const char* kUsage =
+    "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] FILE";
 
 enum class TDumpMode { Listing, At, Trees };
 
@@ -29,7 +30,18 @@ struct TDumpArgs {
     std::int64_t Offset = 0;
     std::string Path;
     bool Debug = false;
+    bool Full = false; // slice headers and SEI messages in the trees
 };
+
+// Takes a flag out of args; true when it was there.
+bool TakeFlag(std::vector<std::string>& args, const char* flag) {
+    const auto found = std::find(args.begin(), args.end(), flag);
+    if (found == args.end()) {
+        return false;
+    }
+    args.erase(found);
+    return true;
+}
 
 // A non-negative offset in decimal or, after 0x, hexadecimal; nothing else.
 std::optional<std::int64_t> ParseOffset(const std::string& text) {
@@ -53,11 +65,8 @@ std::optional<std::int64_t> ParseOffset(const std::string& text) {
 
 std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
     TDumpArgs parsed;
-    const auto debug = std::find(args.begin(), args.end(), "--debug");
-    if (debug != args.end()) {
-        parsed.Debug = true;
-        args.erase(debug);
-    }
+    parsed.Debug = TakeFlag(args, "--debug");
+    parsed.Full = TakeFlag(args, "--full");
     std::size_t pathIndex = 0;
     if (args.size() == 3 && args[0] == "--at") {
         const auto offset = ParseOffset(args[1]);
@@ -70,8 +79,8 @@ std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
     } else if (args.size() == 2 && args[0] == "--trees") {
         parsed.Mode = TDumpMode::Trees;
         pathIndex = 1;
-    } else if (args.size() != 1) {
-        return std::nullopt;
+    } else if (args.size() != 1 || parsed.Full) {
+        return std::nullopt; // the listing has no trees to deepen
     }
     parsed.Path = args[pathIndex];
     if (parsed.Path.empty() || parsed.Path[0] == '-') {
@@ -154,9 +163,10 @@ void PrintListing(FileStream& stream, std::ostream& out) {
 // file that no longer holds those bytes ends the run with EFileChanged.
 class TTreeDumper {
   public:
-    TTreeDumper(FileStream& stream, std::int64_t fileSize)
-        : FStream(stream), FFileSize(fileSize), FRead(new std::uint8_t[kDetailReadSize + 1]),
-          FRbsp(new std::uint8_t[kDetailReadSize]), FParameterSets(stream) {}
+    TTreeDumper(FileStream& stream, std::int64_t fileSize, bool full)
+        : FStream(stream), FFileSize(fileSize), FFull(full),
+          FRead(new std::uint8_t[kDetailReadSize + 1]), FRbsp(new std::uint8_t[kDetailReadSize]),
+          FParameterSets(stream) {}
 
     // False when the listing shows no NAL unit at offset. A caller that knows the unit's
     // length passes it, so that a walk over the whole file does not read 2 MiB per unit;
@@ -182,7 +192,10 @@ class TTreeDumper {
             return FParameterSets.GoverningChromaFormat(id, offset);
         };
         FTree.ClearLines();
-        return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail);
+        TGoverningSets sets(FParameterSets, offset);
+        const TFullDecoding full{sets};
+        return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail,
+                             FFull ? &full : nullptr);
     }
 
     // Every line of the last unit decoded, whatever its expanded state, two spaces per
@@ -204,6 +217,7 @@ class TTreeDumper {
   private:
     FileStream& FStream;
     std::int64_t FFileSize;
+    bool FFull;
     std::unique_ptr<std::uint8_t[]> FRead; // the byte before the unit, then the unit
     std::unique_ptr<std::uint8_t[]> FRbsp;
     TParameterSetFinder FParameterSets;
@@ -212,9 +226,10 @@ class TTreeDumper {
     TNalUnitDetail FDetail;
 };
 
-void PrintTrees(FileStream& stream, FileStream& detail, std::ostream& out, std::ostream& err) {
+void PrintTrees(FileStream& stream, FileStream& detail, bool full, std::ostream& out,
+                std::ostream& err) {
     TNalUnitReader reader(stream);
-    TTreeDumper dumper(detail, reader.FileSize());
+    TTreeDumper dumper(detail, reader.FileSize(), full);
     TNalUnitSpan span;
     while (reader.Next(span)) {
         Write(out, ListingLine(span));
@@ -232,7 +247,7 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         PrintListing(stream, out);
         break;
     case TDumpMode::At: {
-        TTreeDumper dumper(stream, stream.Size());
+        TTreeDumper dumper(stream, stream.Size(), args.Full);
         if (!dumper.Decode(args.Offset)) {
             err << "No NAL unit begins at offset " << args.Offset << '\n';
             return 2;
@@ -247,7 +262,7 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
             err << detail.OpenError() << '\n';
             return 1;
         }
-        PrintTrees(stream, detail, out, err);
+        PrintTrees(stream, detail, args.Full, out, err);
         break;
     }
     }

@@ -3,7 +3,9 @@
 #include "stream/H264Utils.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/pic_parameter_set_rbsp.h"
+#include "syntax/sei_rbsp.h"
 #include "syntax/seq_parameter_set_rbsp.h"
+#include "syntax/slice_header.h"
 
 #include <algorithm>
 #include <array>
@@ -13,6 +15,9 @@ namespace {
 constexpr std::uint32_t kSeqParameterSet = 7;
 constexpr std::uint32_t kPicParameterSet = 8;
 constexpr std::uint32_t kAccessUnitDelimiter = 9;
+constexpr std::uint32_t kNonIdrSlice = 1;
+constexpr std::uint32_t kIdrSlice = 5;
+constexpr std::uint32_t kSei = 6;
 
 // The structure line shown under "NAL" for each nal_unit_type; null for none. Parameter
 // sets add their own.
@@ -128,8 +133,21 @@ bool DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitS
     });
 }
 
-// The head of a sequence parameter set, up to chroma_format_idc, without the messages
-// of the full parse. payload starts after the header byte.
+// The slice header's lines under structure; false when the payload ended before its last
+// element.
+bool DecodeSliceHeader(const std::uint8_t* payload, std::int32_t size, std::uint8_t header,
+                       TBitStream4& reader, TFieldContext& context, TTreeLine structure,
+                       IGoverningSets& sets) {
+    if (reader.SetData(payload, size) != kStatusOk) {
+        return false;
+    }
+    TFieldLines lines(context, reader, structure, 8);
+    TSliceHeader slice;
+    slice.nal_unit_type = NalUnitType(header);
+    slice.nal_ref_idc = NalRefIdc(header);
+    Decode_slice_header(lines, slice, sets);
+    return reader.Error() == 0;
+}
 
 } // namespace
 
@@ -139,7 +157,7 @@ std::string EndsEarlyLine(std::int64_t payloadBits) {
 
 bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
                    TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup,
-                   TNalUnitDetail* detail) {
+                   TNalUnitDetail* detail, const TFullDecoding* full) {
     if (detail != nullptr) {
         *detail = TNalUnitDetail{};
     }
@@ -196,6 +214,20 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
         if (type == kAccessUnitDelimiter && payloadSize > 0) {
             TElementLines(tree, structure, kNalHeaderLabelWidth)
                 .Unsigned("primary_pic_type", static_cast<std::uint32_t>(payload[0] >> 5), 3);
+        }
+        if (full != nullptr) {
+            TFieldContext context{tree, full->Bits};
+            if (type == kSei) {
+                Decode_sei_rbsp(context, structure, payload, payloadSize, full->Sets);
+            } else if ((type == kNonIdrSlice || type == kIdrSlice) &&
+                       !DecodeSliceHeader(payload, payloadSize, header, reader, context, structure,
+                                          full->Sets)) {
+                const std::int64_t payloadBits = 8 * static_cast<std::int64_t>(payloadSize);
+                tree.AddChildLine(nal, EndsEarlyLine(payloadBits));
+                if (detail != nullptr) {
+                    *detail = TNalUnitDetail{true, payloadBits};
+                }
+            }
         }
     }
     tree.ExpandLine(nal);
