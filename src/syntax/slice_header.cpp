@@ -26,14 +26,17 @@ int SliceGroupChangeCycleBits(const TSeqParameterSet& sps, const TPicParameterSe
     return bits;
 }
 
-void ModificationList(TFieldLines& lines, const char* flagName) {
+bool ModificationList(TFieldLines& lines, const char* flagName) {
     if (lines.Flag(flagName) == 0) {
-        return;
+        return true;
     }
-    for (int i = 0; i < kMaxModifications && !lines.Failed(); ++i) {
+    for (int i = 0; i < kMaxModifications; ++i) {
+        if (lines.Failed()) {
+            return true; // the caller tells that the payload ended
+        }
         const std::uint32_t idc = lines.Ue("modification_of_pic_nums_idc");
         if (idc == 3) {
-            return;
+            return true;
         }
         if (idc == 0 || idc == 1) {
             lines.Ue("abs_diff_pic_num_minus1");
@@ -42,6 +45,7 @@ void ModificationList(TFieldLines& lines, const char* flagName) {
         }
     }
     lines.Note("no end of the list within " + std::to_string(kMaxModifications) + " entries");
+    return false;
 }
 
 void WeightList(TFieldLines& lines, int list, std::uint32_t entries, bool chroma) {
@@ -64,14 +68,13 @@ void WeightList(TFieldLines& lines, int list, std::uint32_t entries, bool chroma
 
 } // namespace
 
-void Decode_ref_pic_list_modification(TFieldLines& outer, const TSliceHeader& header) {
+bool Decode_ref_pic_list_modification(TFieldLines& outer, const TSliceHeader& header) {
     TFieldLines lines = outer.Structure("ref_pic_list_modification( )");
-    if (!SliceKind::I(header) && !SliceKind::SI(header)) {
-        ModificationList(lines, "ref_pic_list_modification_flag_l0");
+    if (!SliceKind::I(header) && !SliceKind::SI(header) &&
+        !ModificationList(lines, "ref_pic_list_modification_flag_l0")) {
+        return false;
     }
-    if (SliceKind::B(header)) {
-        ModificationList(lines, "ref_pic_list_modification_flag_l1");
-    }
+    return !SliceKind::B(header) || ModificationList(lines, "ref_pic_list_modification_flag_l1");
 }
 
 void Decode_pred_weight_table(TFieldLines& outer, const TSliceHeader& header,
@@ -88,20 +91,23 @@ void Decode_pred_weight_table(TFieldLines& outer, const TSliceHeader& header,
     }
 }
 
-void Decode_dec_ref_pic_marking(TFieldLines& outer, const TSliceHeader& header) {
+bool Decode_dec_ref_pic_marking(TFieldLines& outer, const TSliceHeader& header) {
     TFieldLines lines = outer.Structure("dec_ref_pic_marking( )");
     if (header.nal_unit_type == kIdrSlice) {
         lines.Flag("no_output_of_prior_pics_flag");
         lines.Flag("long_term_reference_flag");
-        return;
+        return true;
     }
     if (lines.Flag("adaptive_ref_pic_marking_mode_flag") == 0) {
-        return;
+        return true;
     }
-    for (int i = 0; i < kMaxMarkingOperations && !lines.Failed(); ++i) {
+    for (int i = 0; i < kMaxMarkingOperations; ++i) {
+        if (lines.Failed()) {
+            return true;
+        }
         const std::uint32_t operation = lines.Ue("memory_management_control_operation");
         if (operation == 0) {
-            return;
+            return true;
         }
         if (operation == 1 || operation == 3) {
             lines.Ue("difference_of_pic_nums_minus1");
@@ -118,6 +124,7 @@ void Decode_dec_ref_pic_marking(TFieldLines& outer, const TSliceHeader& header) 
     }
     lines.Note("no end of the operations within " + std::to_string(kMaxMarkingOperations) +
                " entries");
+    return false;
 }
 
 void Decode_slice_header(TFieldLines& outer, TSliceHeader& header, IGoverningSets& sets) {
@@ -184,13 +191,16 @@ void Decode_slice_header(TFieldLines& outer, TSliceHeader& header, IGoverningSet
             }
         }
     }
-    Decode_ref_pic_list_modification(lines, header);
+    // A list with no end leaves nothing after it to trust.
+    if (!Decode_ref_pic_list_modification(lines, header)) {
+        return;
+    }
     if ((pps.weighted_pred_flag != 0 && (SliceKind::P(header) || SliceKind::SP(header))) ||
         (pps.weighted_bipred_idc == 1 && SliceKind::B(header))) {
         Decode_pred_weight_table(lines, header, separateColourPlanes ? 0 : sps->chroma_format_idc);
     }
-    if (header.nal_ref_idc != 0) {
-        Decode_dec_ref_pic_marking(lines, header);
+    if (header.nal_ref_idc != 0 && !Decode_dec_ref_pic_marking(lines, header)) {
+        return;
     }
     if (pps.entropy_coding_mode_flag != 0 && !SliceKind::I(header) && !SliceKind::SI(header)) {
         lines.Ue("cabac_init_idc");

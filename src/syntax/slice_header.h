@@ -36,7 +36,8 @@ inline constexpr int kMaxMarkingOperations = 66;
 // before the first element that depends on it.
 void Decode_slice_header(TFieldLines& lines, TSliceHeader& header, IGoverningSets& sets);
 
-void Decode_ref_pic_list_modification(TFieldLines& lines, const TSliceHeader& header);
+// These two are false when a list has no end within its bound (a line says so).
+bool Decode_ref_pic_list_modification(TFieldLines& lines, const TSliceHeader& header);
 void Decode_pred_weight_table(TFieldLines& lines, const TSliceHeader& header,
                               std::uint32_t ChromaArrayType);
-void Decode_dec_ref_pic_marking(TFieldLines& lines, const TSliceHeader& header);
+bool Decode_dec_ref_pic_marking(TFieldLines& lines, const TSliceHeader& header);
