@@ -324,6 +324,7 @@ constexpr const char* kAboutText = "Quillet\r"
 void TForm1::FormShow() {
     GuardVoid("TForm1.FormShow", [&] {
         CheckForUpdates = true;
+        DecodeSliceHeaders = false;
         RefreshCaption();
         LoadRegistrySettings();
         BitStream = std::make_unique<TBitStream4>();
@@ -334,6 +335,9 @@ void TForm1::FormShow() {
         list.SetAcceptDrops(true);
         RefreshCaption();
         Need(Widgets.CheckForUpdates1).SetChecked(CheckForUpdates);
+        if (Widgets.DecodeSliceHeaders1) {
+            Widgets.DecodeSliceHeaders1->SetChecked(DecodeSliceHeaders);
+        }
         if (CheckForUpdates) {
             Need(Widgets.tmUpdate).SetEnabled(true);
         }
@@ -816,6 +820,9 @@ void TForm1::UpdatePack(std::int64_t offset) {
         if (!BitStream) {
             throw std::logic_error("no bit reader");
         }
-        DecodeNalUnit(raw, n, ScanBuffer.data(), *BitStream, Need(Widgets.TreeView1), lookup);
+        TGoverningSets sets(*FParameterSets, offset);
+        const TFullDecoding full{sets};
+        DecodeNalUnit(raw, n, ScanBuffer.data(), *BitStream, Need(Widgets.TreeView1), lookup,
+                      nullptr, DecodeSliceHeaders ? &full : nullptr);
     });
 }

@@ -51,6 +51,8 @@ struct TForm1Widgets {
     IBrowser* Browser = nullptr;
     // The screens, to bring back a window whose stored place is on none of them.
     IMonitors* Monitors = nullptr;
+    // View > Decode Slice Headers and SEI.
+    IMenuCheck* DecodeSliceHeaders1 = nullptr;
 };
 
 class TParameterSetFinder;
@@ -76,6 +78,9 @@ class TForm1 {
     void Exit1Click();
     void About1Click();
     void CheckForUpdates1Click();
+    // Turns the deeper decoding of slices and SEI messages on or off and shows the
+    // selected unit again.
+    void DecodeSliceHeaders1Click();
     void tmUpdateTimer();
 
     // Loading.
@@ -134,6 +139,8 @@ class TForm1 {
 
     // The update-check flag: whether the program looks for a newer version after start.
     bool CheckForUpdates = true;
+    // Whether the detail tree decodes slice headers and SEI messages; off unless asked.
+    bool DecodeSliceHeaders = false;
     // Created when the window is shown, released when it closes.
     std::unique_ptr<TBitStream4> BitStream;
     // The hex view of the loaded file; absent before the first file was loaded.

@@ -13,9 +13,11 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QMenuBar>
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -288,6 +290,41 @@ TEST(QtWindow, ASessionNeverWritesTheStreamFile) {
     }
     EXPECT_EQ(ReadAll(path), bytes);
     EXPECT_EQ(std::filesystem::last_write_time(path), written);
+}
+
+} // namespace
+
+namespace {
+
+TEST(QtWindow, ViewMenuDecodesSliceHeadersOfTheSelectedUnit) {
+    ShownWindow w(kTenRowsHigh);
+    const auto menus = w.window.menuBar()->actions();
+    ASSERT_EQ(menus.size(), 3);
+    EXPECT_EQ(menus[0]->text(), "&File");
+    EXPECT_EQ(menus[1]->text(), "&View");
+    EXPECT_EQ(menus[2]->text(), "Help");
+    QAction* item = w.window.DecodeSliceHeaders1;
+    ASSERT_EQ(menus[1]->menu()->actions(), QList<QAction*>{item});
+    EXPECT_EQ(item->text(), "Decode Slice Headers and SEI");
+    EXPECT_TRUE(item->isCheckable());
+    EXPECT_FALSE(item->isChecked());
+
+    w.dialogs.ChosenFile = TestDataPath("intra_refresh.264");
+    w.window.Open1->trigger();
+    w.ClickRow(3); // the IDR slice
+    const auto structureChildren = [&] {
+        const QTreeWidgetItem* nal = w.window.TreeView1->topLevelItem(0);
+        return nal != nullptr && nal->childCount() > 3 ? nal->child(3)->childCount() : -1;
+    };
+    EXPECT_EQ(structureChildren(), 0);
+    item->trigger();
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_TRUE(w.window.Form().DecodeSliceHeaders);
+    EXPECT_EQ(structureChildren(), 1); // slice_header( )
+    EXPECT_EQ(w.window.TreeView1->topLevelItem(0)->child(3)->child(0)->text(0), "slice_header( )");
+    item->trigger();
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_EQ(structureChildren(), 0);
 }
 
 } // namespace
