@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   [chroma](std::uint32_t) { return std::optional<std::uint32_t>(chroma); });
     InputSets sets(data, static_cast<std::int32_t>(size));
     NoBits bits;
-    const TFullDecoding full{sets, &bits};
+    const TFullDecoding full{&sets, &bits};
     DecodeNalUnit(bytes.data(), static_cast<std::int32_t>(bytes.size()), rbsp.get(), reader, tree,
                   {}, nullptr, &full);
     std::int32_t found = 0;

@@ -821,7 +821,7 @@ void TForm1::UpdatePack(std::int64_t offset) {
             throw std::logic_error("no bit reader");
         }
         TGoverningSets sets(*FParameterSets, offset);
-        const TFullDecoding full{sets};
+        const TFullDecoding full{&sets};
         DecodeNalUnit(raw, n, ScanBuffer.data(), *BitStream, Need(Widgets.TreeView1), lookup,
                       nullptr, DecodeSliceHeaders ? &full : nullptr);
     });

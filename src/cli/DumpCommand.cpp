@@ -9,8 +9,10 @@
 #include "syntax/nal_unit.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -21,7 +23,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] FILE";
+    "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE";
 
 enum class TDumpMode { Listing, At, Trees };
 
@@ -31,6 +33,7 @@ struct TDumpArgs {
     std::string Path;
     bool Debug = false;
     bool Full = false; // slice headers and SEI messages in the trees
+    bool Bits = false; // where each element line's bits lie in the file
 };
 
 // Takes a flag out of args; true when it was there.
@@ -67,6 +70,7 @@ std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
     TDumpArgs parsed;
     parsed.Debug = TakeFlag(args, "--debug");
     parsed.Full = TakeFlag(args, "--full");
+    parsed.Bits = TakeFlag(args, "--bits");
     std::size_t pathIndex = 0;
     if (args.size() == 3 && args[0] == "--at") {
         const auto offset = ParseOffset(args[1]);
@@ -79,7 +83,7 @@ std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
     } else if (args.size() == 2 && args[0] == "--trees") {
         parsed.Mode = TDumpMode::Trees;
         pathIndex = 1;
-    } else if (args.size() != 1 || parsed.Full) {
+    } else if (args.size() != 1 || parsed.Full || parsed.Bits) {
         return std::nullopt; // the listing has no trees to deepen
     }
     parsed.Path = args[pathIndex];
@@ -134,6 +138,16 @@ void Flush(std::ostream& out) {
     CheckOutput(out);
 }
 
+// " @0x1D.3": the file byte (hexadecimal) and the bit in it (0 the most significant) of a
+// line's first bit, which counts from the unit's offset.
+std::string BitPositionText(std::int64_t unitOffset, std::int64_t firstBit) {
+    std::array<char, 40> text{};
+    std::snprintf(text.data(), text.size(), " @0x%llX.%d",
+                  static_cast<unsigned long long>(unitOffset + firstBit / 8),
+                  static_cast<int>(firstBit % 8));
+    return text.data();
+}
+
 // Prints one line per NAL unit of the whole file: Offset, Len, Start Code, NAL Type. A
 // unit that is its start code alone shows the Start Code text the window shows (00 in
 // place of the header byte) and kNoHeaderText as its type.
@@ -163,8 +177,8 @@ void PrintListing(FileStream& stream, std::ostream& out) {
 // file that no longer holds those bytes ends the run with EFileChanged.
 class TTreeDumper {
   public:
-    TTreeDumper(FileStream& stream, std::int64_t fileSize, bool full)
-        : FStream(stream), FFileSize(fileSize), FFull(full),
+    TTreeDumper(FileStream& stream, std::int64_t fileSize, const TDumpArgs& args)
+        : FStream(stream), FFileSize(fileSize), FFull(args.Full), FBits(args.Bits),
           FRead(new std::uint8_t[kDetailReadSize + 1]), FRbsp(new std::uint8_t[kDetailReadSize]),
           FParameterSets(stream) {}
 
@@ -193,9 +207,8 @@ class TTreeDumper {
         };
         FTree.ClearLines();
         TGoverningSets sets(FParameterSets, offset);
-        const TFullDecoding full{sets};
-        return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail,
-                             FFull ? &full : nullptr);
+        const TFullDecoding full{FFull ? &sets : nullptr, FBits ? &FTree : nullptr};
+        return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail, &full);
     }
 
     // Every line of the last unit decoded, whatever its expanded state, two spaces per
@@ -205,6 +218,9 @@ class TTreeDumper {
         FTree.Walk([&](const TSyntaxLine& line, int depth) {
             text.assign(static_cast<std::size_t>(indent + 2 * depth), ' ');
             text += line.Text;
+            if (FBits && line.FirstBit >= 0) {
+                text += BitPositionText(offset, line.FirstBit);
+            }
             text += '\n';
             Write(out, text);
         });
@@ -218,6 +234,7 @@ class TTreeDumper {
     FileStream& FStream;
     std::int64_t FFileSize;
     bool FFull;
+    bool FBits;
     std::unique_ptr<std::uint8_t[]> FRead; // the byte before the unit, then the unit
     std::unique_ptr<std::uint8_t[]> FRbsp;
     TParameterSetFinder FParameterSets;
@@ -226,10 +243,10 @@ class TTreeDumper {
     TNalUnitDetail FDetail;
 };
 
-void PrintTrees(FileStream& stream, FileStream& detail, bool full, std::ostream& out,
+void PrintTrees(FileStream& stream, FileStream& detail, const TDumpArgs& args, std::ostream& out,
                 std::ostream& err) {
     TNalUnitReader reader(stream);
-    TTreeDumper dumper(detail, reader.FileSize(), full);
+    TTreeDumper dumper(detail, reader.FileSize(), args);
     TNalUnitSpan span;
     while (reader.Next(span)) {
         Write(out, ListingLine(span));
@@ -247,7 +264,7 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         PrintListing(stream, out);
         break;
     case TDumpMode::At: {
-        TTreeDumper dumper(stream, stream.Size(), args.Full);
+        TTreeDumper dumper(stream, stream.Size(), args);
         if (!dumper.Decode(args.Offset)) {
             err << "No NAL unit begins at offset " << args.Offset << '\n';
             return 2;
@@ -262,7 +279,7 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
             err << detail.OpenError() << '\n';
             return 1;
         }
-        PrintTrees(stream, detail, args.Full, out, err);
+        PrintTrees(stream, detail, args, out, err);
         break;
     }
     }

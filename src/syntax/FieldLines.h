@@ -8,16 +8,9 @@
 #include <string_view>
 #include <utility>
 
-// Where each element line's bits lie: told the RBSP bit position (counted from the first
-// bit of the NAL header byte) and the width of every line that shows read data.
-class ILineBits {
-  public:
-    virtual ~ILineBits() = default;
-    virtual void LineBits(TTreeLine line, std::int64_t rbspBit, std::int64_t bits) = 0;
-};
-
 // What the lines of one NAL unit's deeper structures share: the tree, and the sink for
-// bit positions (may be null).
+// bit positions (may be null), told positions from the header byte's first bit in the
+// unit without emulation-prevention bytes.
 struct TFieldContext {
     ITreeLines& Tree;
     ILineBits* Bits = nullptr;

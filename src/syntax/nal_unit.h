@@ -28,10 +28,12 @@ struct TNalUnitDetail {
     std::int64_t PayloadBits = 0; // after the header byte, emulation prevention removed
 };
 
-// The deeper decoding, asked for: slice headers and SEI messages get their element lines,
-// with their parameter sets from Sets; Bits, when given, learns where each line's bits lie.
+// What the detail adds when asked: with Sets, slice headers and SEI messages get their
+// element lines, their parameter sets found through Sets; with Bits, every element line's
+// place is told to Bits as its first bit and width in the unit as stored, counted from the
+// first bit of its start code (emulation-prevention bytes included).
 struct TFullDecoding {
-    IGoverningSets& Sets;
+    IGoverningSets* Sets = nullptr;
     ILineBits* Bits = nullptr;
 };
 

@@ -101,3 +101,41 @@ TEST(DumpFull, OnlyWithTrees) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(DumpFull, BitsGiveEachElementsFileByteAndBit) {
+    const std::string path = TestDataPath("aud_sei.264");
+    // The SPS at 6: its start code takes 4 bytes, so its header byte is 0xA. Its
+    // num_units_in_tick runs over the 00 00 03 at 0x16, so time_scale begins one byte
+    // later than the payload alone would put it.
+    const auto r = Dump({"--at", "6", "--bits", path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = SplitLines(r.out);
+    for (const char* expected : {
+             "  forbidden_zero_bit                   : 0 (1 bit) @0xA.0",
+             "  nal_unit_type                        : 7 (5 bits) @0xA.3",
+             "    profile_idc                             : 100 (8 bits) @0xB.0",
+             "      num_units_in_tick                       : 1 (32 bits) @0x14.2",
+             "      time_scale                              : 50 (32 bits) @0x19.2",
+         }) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+    }
+    // Structure lines have no bits of their own.
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "  seq_parameter_set_rbsp( )"), lines.end());
+    EXPECT_EQ(Dump({"--bits", path}).status, 2);
+
+    // Every element line of the deeper trees has its place.
+    const auto full = Dump({"--trees", "--full", "--bits", path});
+    ASSERT_EQ(full.status, 0) << full.err;
+    int elements = 0;
+    for (const auto& line : SplitLines(full.out)) {
+        if (line.find(" : ") != std::string::npos) {
+            EXPECT_NE(line.find(" @0x"), std::string::npos) << line;
+            ++elements;
+        }
+    }
+    EXPECT_GT(elements, 400);
+}
+
+} // namespace

@@ -48,7 +48,7 @@ std::unique_ptr<Decoded> DecodeFull(const std::string& header, const BitWriter& 
     const auto bytes = Unit("00 00 01 " + header, Escape(rbsp));
     std::vector<std::uint8_t> scratch(bytes.size());
     TBitStream4 reader;
-    const TFullDecoding full{sets};
+    const TFullDecoding full{&sets};
     DecodeNalUnit(bytes.data(), static_cast<std::int32_t>(bytes.size()), scratch.data(), reader,
                   d->tree, {}, &d->detail, &full);
     d->tree.Walk([&](const TSyntaxLine& line, int) { d->texts.push_back(line.Text); });

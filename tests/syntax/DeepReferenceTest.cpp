@@ -57,7 +57,7 @@ void CompareStream(const std::string& name, Compared& compared) {
         const std::int32_t n = detail.Read(bytes.data(), kDetailReadSize);
         TGoverningSets sets(finder, span.Offset);
         RecordedBits positions;
-        const TFullDecoding full{sets, &positions};
+        const TFullDecoding full{&sets, &positions};
         TSyntaxTree tree;
         TNalUnitDetail unitDetail;
         EXPECT_TRUE(
@@ -65,6 +65,9 @@ void CompareStream(const std::string& name, Compared& compared) {
         EXPECT_FALSE(unitDetail.EndsEarly);
 
         const std::vector<RefElement> expected = ToDeepTreeTerms(block->second);
+        const std::vector<std::uint8_t> unit(
+            bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(span.Length));
+        const int startCode = span.StartCodeLength;
         std::vector<std::pair<ParsedLine, const TSyntaxLine*>> shown;
         tree.Walk([&](const TSyntaxLine& line, int) {
             if (auto parsed = ParseElementLine(line.Text)) {
@@ -79,13 +82,13 @@ void CompareStream(const std::string& name, Compared& compared) {
             ASSERT_EQ(line.Label, e.Name) << "element " << i;
             EXPECT_EQ(line.Value, e.Text) << e.Name;
             EXPECT_EQ(ShownBits(line), e.Bits) << e.Name;
-            // The three header lines come before the deeper decoding and have no position.
+            // The element's first and last bits, where the unit as stored holds them.
             const auto at = positions.Positions.find(shown[i].second);
-            if (i >= 3) {
-                ASSERT_NE(at, positions.Positions.end()) << e.Name;
-                EXPECT_EQ(at->second.first, e.Position) << e.Name;
-                EXPECT_EQ(at->second.second, e.Bits) << e.Name;
-            }
+            ASSERT_NE(at, positions.Positions.end()) << e.Name;
+            const std::int64_t first = StoredPosition(unit, startCode, e.Position);
+            const std::int64_t last = StoredPosition(unit, startCode, e.Position + e.Bits - 1);
+            EXPECT_EQ(at->second.first, first) << e.Name;
+            EXPECT_EQ(at->second.second, last - first + 1) << e.Name;
             ++compared.Elements;
         }
         ++compared.Units;

@@ -101,17 +101,32 @@ TEST_P(ReferenceStream, EveryParameterSetMatchesTheReference) {
     TBitStream4 reader;
     TSyntaxTree tree;
     const int compared = ForEachParameterSet(GetParam(), [&](const ParameterSetUnit& unit) {
-        ASSERT_TRUE(
-            DecodeNalUnit(unit.Bytes.data(), unit.Read, rbsp.data(), reader, tree, unit.Lookup));
+        const TFullDecoding positions{nullptr, &tree};
+        ASSERT_TRUE(DecodeNalUnit(unit.Bytes.data(), unit.Read, rbsp.data(), reader, tree,
+                                  unit.Lookup, nullptr, &positions));
 
         const Expected expected = ToTreeTerms(unit.Reference);
         const std::vector<ParsedLine> shown = ElementLines(tree);
+        std::vector<const TSyntaxLine*> lines;
+        tree.Walk([&](const TSyntaxLine& line, int) {
+            if (ParseElementLine(line.Text)) {
+                lines.push_back(&line);
+            }
+        });
+        const std::vector<std::uint8_t> stored(
+            unit.Bytes.begin(), unit.Bytes.begin() + static_cast<std::ptrdiff_t>(unit.Length));
+        const int startCode = StartCodeLength(stored.data(), unit.Length);
         const std::size_t common = std::min(shown.size(), expected.Elements.size());
         for (std::size_t i = 0; i < common; ++i) {
             const RefElement& e = expected.Elements[i];
             ASSERT_EQ(shown[i].Label, e.Name) << "element " << i;
             EXPECT_EQ(shown[i].Value, std::to_string(e.Value)) << e.Name;
             EXPECT_EQ(ShownBits(shown[i]), e.Bits) << e.Name;
+            // Where the unit as stored holds the element's first and last bits.
+            const std::int64_t first = StoredPosition(stored, startCode, e.Position);
+            const std::int64_t last = StoredPosition(stored, startCode, e.Position + e.Bits - 1);
+            EXPECT_EQ(lines[i]->FirstBit, first) << e.Name;
+            EXPECT_EQ(lines[i]->Bits, last - first + 1) << e.Name;
         }
         EXPECT_EQ(shown.size(), expected.Elements.size());
 

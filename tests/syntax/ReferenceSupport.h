@@ -194,6 +194,25 @@ inline std::vector<std::string> StreamNames() {
     return names;
 }
 
+// Where a reference position (from the header byte's first bit, emulation-prevention bytes
+// removed) lies in the unit as stored, from its start code's first bit: the stored bytes
+// that survive the removal of the 03 of each 00 00 03, listed, give the answer by index.
+inline std::int64_t StoredPosition(const std::vector<std::uint8_t>& unit, int startCode,
+                                   std::int64_t position) {
+    std::vector<std::int64_t> kept;
+    int zeros = 0;
+    for (std::size_t i = 0; i < unit.size(); ++i) {
+        if (zeros >= 2 && unit[i] == 3) {
+            zeros = 0;
+            continue;
+        }
+        kept.push_back(static_cast<std::int64_t>(i));
+        zeros = unit[i] == 0 ? zeros + 1 : 0;
+    }
+    const auto byte = static_cast<std::size_t>(startCode + position / 8);
+    return byte < kept.size() ? 8 * kept[byte] + position % 8 : -1;
+}
+
 inline std::string Hex2(std::uint8_t b) {
     const char* digits = "0123456789abcdef";
     return {digits[b >> 4], digits[b & 15]};
