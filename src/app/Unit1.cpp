@@ -488,6 +488,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
 bool TForm1::UnloadFile() {
     return Guard("TForm1.UnloadFile", false, [&] {
         FileName.clear();
+        FDetailOffset = -1;
         FParameterSets.reset();
         Stream.reset();
         RefreshCaption();
@@ -809,8 +810,10 @@ void TForm1::UpdatePack(std::int64_t offset) {
             return;
         }
         if (HexView) {
+            HexView->MarkBytes(-1, -1);
             HexView->RefreshFileData(offset);
         }
+        FDetailOffset = offset;
         if (!FParameterSets) {
             FParameterSets = std::make_unique<TParameterSetFinder>(*Stream);
         }
@@ -821,8 +824,21 @@ void TForm1::UpdatePack(std::int64_t offset) {
             throw std::logic_error("no bit reader");
         }
         TGoverningSets sets(*FParameterSets, offset);
-        const TFullDecoding full{&sets};
+        const TFullDecoding full{DecodeSliceHeaders ? &sets : nullptr, Widgets.TreeView1Bits};
         DecodeNalUnit(raw, n, ScanBuffer.data(), *BitStream, Need(Widgets.TreeView1), lookup,
-                      nullptr, DecodeSliceHeaders ? &full : nullptr);
+                      nullptr, &full);
+    });
+}
+
+void TForm1::TreeView1Change(std::int64_t firstBit, std::int64_t bits) {
+    GuardVoid("TForm1.TreeView1Change", [&] {
+        if (!HexView || FDetailOffset < 0) {
+            return;
+        }
+        if (firstBit < 0 || bits <= 0) {
+            HexView->MarkBytes(-1, -1);
+            return;
+        }
+        HexView->MarkBytes(FDetailOffset + firstBit / 8, FDetailOffset + (firstBit + bits - 1) / 8);
     });
 }

@@ -9,6 +9,7 @@
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "syntax/BitStream4.h"
+#include "syntax/SyntaxTree.h"
 #include "toolkit/Toolkit.h"
 
 #include <array>
@@ -53,6 +54,8 @@ struct TForm1Widgets {
     IMonitors* Monitors = nullptr;
     // View > Decode Slice Headers and SEI.
     IMenuCheck* DecodeSliceHeaders1 = nullptr;
+    // Told where the bits of each detail tree line lie (the tree widget itself).
+    ILineBits* TreeView1Bits = nullptr;
 };
 
 class TParameterSetFinder;
@@ -102,6 +105,10 @@ class TForm1 {
 
     // Shows the NAL unit whose start code begins at offset in the tree and the hex view.
     void UpdatePack(std::int64_t offset);
+    // A detail tree line was selected: the bytes that hold its bits (firstBit counts from
+    // the shown unit's first byte) are marked in the hex view. No bits (a negative
+    // firstBit) clears the marks.
+    void TreeView1Change(std::int64_t firstBit, std::int64_t bits);
 
     // Scans the window that begins at Start into Locators and brings the NAL list's row
     // count to the number found.
@@ -194,6 +201,8 @@ class TForm1 {
     // Finds the sequence parameter set that governs a picture parameter set being shown;
     // made for the loaded stream when first needed.
     std::unique_ptr<TParameterSetFinder> FParameterSets;
+    // The offset of the unit the detail shows; -1 for none.
+    std::int64_t FDetailOffset = -1;
     // Bytes the open navigation step has asked to read.
     std::int64_t FStepBytes = 0;
     bool FStepOpen = false;

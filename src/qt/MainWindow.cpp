@@ -62,6 +62,7 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     widgets.Form1 = this;
     widgets.CheckForUpdates1 = FMenuCheck.get();
     widgets.DecodeSliceHeaders1 = FViewCheck.get();
+    widgets.TreeView1Bits = TreeView1;
     widgets.tmUpdate = FTimer.get();
     widgets.Dialogs = services.Dialogs ? services.Dialogs : FQtDialogs.get();
     widgets.Screen = &FScreen;
@@ -180,6 +181,9 @@ void TMainWindow::ConnectHandlers() {
         // is taken back first.
         CheckForUpdates1->setChecked(!checked);
         form->CheckForUpdates1Click();
+    });
+    TreeView1->SetSelectHandler([form](std::int64_t firstBit, std::int64_t bits) {
+        form->TreeView1Change(firstBit, bits);
     });
     connect(DecodeSliceHeaders1, &QAction::triggered, this, [this, form](bool checked) {
         // As with the update check, the handler keeps the flag the mark shows.

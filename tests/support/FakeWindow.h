@@ -33,6 +33,7 @@ struct TFakeWindow {
         TForm1Widgets widgets{&list, &bar1,  &tree,  &hex,     &bar2,
                               &main, &check, &timer, &dialogs, &cursor};
         widgets.DecodeSliceHeaders1 = &viewCheck;
+        widgets.TreeView1Bits = &tree;
         if (without != nullptr) {
             without(widgets);
         }
