@@ -129,6 +129,12 @@ TReportListView::TReportListView(QWidget* parent)
     for (int c = 0; c < kColumnCount; ++c) {
         horizontalHeader()->resizeSection(c, kColumns[static_cast<std::size_t>(c)].Width);
     }
+    // The design width was made for a narrow font; where the font in use is wider, the
+    // Offset column starts wide enough for a whole offset (saved widths still apply).
+    constexpr int kCellMargin = 12;
+    const int offsetWidth =
+        fontMetrics().horizontalAdvance(QStringLiteral("0x0000000000000000")) + kCellMargin;
+    horizontalHeader()->resizeSection(0, std::max(kColumns[0].Width, offsetWidth));
     // The selection stays visible when the list loses the focus.
     QPalette colours = palette();
     colours.setColor(QPalette::Inactive, QPalette::Highlight,
