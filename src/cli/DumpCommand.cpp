@@ -1,5 +1,6 @@
 #include "cli/DumpCommand.h"
 
+#include "cli/JsonTree.h"
 #include "core/DebugOutput.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
@@ -23,9 +24,10 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE";
+    "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
+    "       quillet-dump [--debug] --json FILE";
 
-enum class TDumpMode { Listing, At, Trees };
+enum class TDumpMode { Listing, At, Trees, Json };
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
@@ -82,6 +84,12 @@ std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
         pathIndex = 2;
     } else if (args.size() == 2 && args[0] == "--trees") {
         parsed.Mode = TDumpMode::Trees;
+        pathIndex = 1;
+    } else if (args.size() == 2 && args[0] == "--json" && !parsed.Full && !parsed.Bits) {
+        // The export always holds the deeper trees with their bits.
+        parsed.Mode = TDumpMode::Json;
+        parsed.Full = true;
+        parsed.Bits = true;
         pathIndex = 1;
     } else if (args.size() != 1 || parsed.Full || parsed.Bits) {
         return std::nullopt; // the listing has no trees to deepen
@@ -230,6 +238,9 @@ class TTreeDumper {
         }
     }
 
+    const TSyntaxTree& Tree() const { return FTree; }
+    const TNalUnitDetail& Detail() const { return FDetail; }
+
   private:
     FileStream& FStream;
     std::int64_t FFileSize;
@@ -257,6 +268,42 @@ void PrintTrees(FileStream& stream, FileStream& detail, const TDumpArgs& args, s
     }
 }
 
+// The listing and every unit's deeper tree with its bits as one JSON document, written unit
+// by unit so that memory stays the same whatever the file's size.
+void PrintJson(FileStream& stream, FileStream& detail, const TDumpArgs& args, std::ostream& out) {
+    TNalUnitReader reader(stream);
+    TTreeDumper dumper(detail, reader.FileSize(), args);
+    Write(out, "{\"file\":" + JsonString(args.Path) + ",\"units\":[");
+    TNalUnitSpan span;
+    std::string unit;
+    for (bool first = true; reader.Next(span); first = false) {
+        if (!dumper.Decode(span.Offset, span.Length)) {
+            throw EFileChanged();
+        }
+        unit.assign(first ? "\n{" : ",\n{");
+        unit += "\"offset\":" + std::to_string(span.Offset);
+        unit += ",\"length\":" + std::to_string(span.Length);
+        unit += ",\"start_code\":" +
+                JsonString(NalStartCodeText(span.StartCodeLength == 4, span.Header));
+        unit +=
+            ",\"type\":" + JsonString(span.HasHeader ? NalTypeText(span.Header) : kNoHeaderText);
+        if (dumper.Detail().EndsEarly) {
+            unit += ",\"ends_early_after_bits\":" + std::to_string(dumper.Detail().PayloadBits);
+        }
+        unit += ",\"tree\":[";
+        const auto& roots = dumper.Tree().Roots();
+        for (std::size_t i = 0; i < roots.size(); ++i) {
+            if (i > 0) {
+                unit += ',';
+            }
+            AppendJsonLine(*roots[i], span.Offset, unit);
+        }
+        unit += "]}";
+        Write(out, unit);
+    }
+    Write(out, "\n]}\n");
+}
+
 // The work of one run after its file has been accepted; the exit status.
 int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostream& err) {
     switch (args.Mode) {
@@ -280,6 +327,15 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
             return 1;
         }
         PrintTrees(stream, detail, args, out, err);
+        break;
+    }
+    case TDumpMode::Json: {
+        FileStream detail;
+        if (!detail.Open(args.Path)) {
+            err << detail.OpenError() << '\n';
+            return 1;
+        }
+        PrintJson(stream, detail, args, out);
         break;
     }
     }
