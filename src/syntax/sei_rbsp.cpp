@@ -216,13 +216,16 @@ void UserDataUnregistered(TFieldLines& lines, const std::uint8_t* data, std::int
         while (shown > 0 && user[shown - 1] == 0) {
             --shown;
         }
-        text = "\"" +
-               std::string(reinterpret_cast<const char*>(user), static_cast<std::size_t>(shown)) +
-               "\"";
+        text.assign(1, '"');
+        text.append(reinterpret_cast<const char*>(user), static_cast<std::size_t>(shown));
+        text.append(1, '"');
     } else {
         constexpr std::int32_t kHexShown = 32;
         for (std::int32_t i = 0; i < std::min(n, kHexShown); ++i) {
-            text += (i > 0 ? " " : "") + HexByte(user[i]);
+            if (i > 0) {
+                text += ' ';
+            }
+            text += HexByte(user[i]);
         }
         if (n > kHexShown) {
             text += " ...";

@@ -48,19 +48,31 @@ bool ModificationList(TFieldLines& lines, const char* flagName) {
     return false;
 }
 
+// "name_lN" with the given subscripts.
+std::string WeightLabel(const char* name, int list, std::uint32_t i, int j = -1) {
+    std::string label = name;
+    label.append("_l").append(std::to_string(list)).append("[").append(std::to_string(i));
+    label.append("]");
+    if (j >= 0) {
+        label.append("[").append(std::to_string(j)).append("]");
+    }
+    return label;
+}
+
 void WeightList(TFieldLines& lines, int list, std::uint32_t entries, bool chroma) {
-    const std::string l = "_l" + std::to_string(list);
     for (std::uint32_t i = 0; i < entries && !lines.Failed(); ++i) {
-        const std::string index = "[" + std::to_string(i) + "]";
-        if (lines.Flag("luma_weight" + l + "_flag" + index) != 0) {
-            lines.Se("luma_weight" + l + index);
-            lines.Se("luma_offset" + l + index);
+        std::string flag = WeightLabel("luma_weight", list, i);
+        flag.insert(flag.find('['), "_flag");
+        if (lines.Flag(flag) != 0) {
+            lines.Se(WeightLabel("luma_weight", list, i));
+            lines.Se(WeightLabel("luma_offset", list, i));
         }
-        if (chroma && lines.Flag("chroma_weight" + l + "_flag" + index) != 0) {
+        flag = WeightLabel("chroma_weight", list, i);
+        flag.insert(flag.find('['), "_flag");
+        if (chroma && lines.Flag(flag) != 0) {
             for (int j = 0; j < 2; ++j) {
-                const std::string jIndex = index + "[" + std::to_string(j) + "]";
-                lines.Se("chroma_weight" + l + jIndex);
-                lines.Se("chroma_offset" + l + jIndex);
+                lines.Se(WeightLabel("chroma_weight", list, i, j));
+                lines.Se(WeightLabel("chroma_offset", list, i, j));
             }
         }
     }
