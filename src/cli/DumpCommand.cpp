@@ -319,23 +319,19 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         dumper.Print(args.Offset, 0, out, err);
         break;
     }
-    case TDumpMode::Trees: {
+    case TDumpMode::Trees:
+    case TDumpMode::Json: {
         // The listing walks the file with its own reads; the trees read at each offset.
         FileStream detail;
         if (!detail.Open(args.Path)) {
             err << detail.OpenError() << '\n';
             return 1;
         }
-        PrintTrees(stream, detail, args, out, err);
-        break;
-    }
-    case TDumpMode::Json: {
-        FileStream detail;
-        if (!detail.Open(args.Path)) {
-            err << detail.OpenError() << '\n';
-            return 1;
+        if (args.Mode == TDumpMode::Trees) {
+            PrintTrees(stream, detail, args, out, err);
+        } else {
+            PrintJson(stream, detail, args, out);
         }
-        PrintJson(stream, detail, args, out);
         break;
     }
     }

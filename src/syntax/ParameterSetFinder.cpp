@@ -101,8 +101,8 @@ TParameterSetFinder::TParameterSetFinder(FileStream& stream) : FStream(stream) {
 
 void TParameterSetFinder::Forget() {
     FEntries = {};
-    FSpsOffset.reset();
-    FPpsOffset.reset();
+    FSps.Offset.reset();
+    FPps.Offset.reset();
 }
 
 std::optional<std::int64_t> TParameterSetFinder::Find(std::uint32_t type, TParameterSetId id,
@@ -206,41 +206,39 @@ bool TParameterSetFinder::ReadPayload(std::int64_t offset, std::uint32_t type) {
            FPayloadSize > 0;
 }
 
-const TSeqParameterSet* TParameterSetFinder::FindSps(TParameterSetId id, std::int64_t before) {
-    const std::optional<std::int64_t> at = Find(kSeqParameterSetType, id, before);
+template <class Set, class Parse>
+const Set* TParameterSetFinder::FindParsed(std::uint32_t type, TParameterSetId id,
+                                           std::int64_t before, TParsed<Set>& parsed, Parse parse) {
+    const std::optional<std::int64_t> at = Find(type, id, before);
     if (!at) {
         return nullptr;
     }
-    if (FSpsOffset != at) {
-        FSpsOffset.reset();
-        if (!ReadPayload(*at, kSeqParameterSetType)) {
+    if (parsed.Offset != at) {
+        parsed.Offset.reset();
+        if (!ReadPayload(*at, type)) {
             return nullptr;
         }
         TBitStream4 reader;
         reader.SetData(FPayload.data(), FPayloadSize);
+        parsed.Record = Set{};
         // A set cut short still governs with the elements it holds.
-        Parse_seq_parameter_set_rbsp(reader, FSps);
-        FSpsOffset = at;
+        parse(reader, parsed.Record);
+        parsed.Offset = at;
     }
-    return &FSps;
+    return &parsed.Record;
+}
+
+const TSeqParameterSet* TParameterSetFinder::FindSps(TParameterSetId id, std::int64_t before) {
+    return FindParsed(kSeqParameterSetType, id, before, FSps,
+                      [](TBitStream4& reader, TSeqParameterSet& sps) {
+                          Parse_seq_parameter_set_rbsp(reader, sps);
+                      });
 }
 
 const TPicParameterSet* TParameterSetFinder::FindPps(std::uint32_t id, std::int64_t before) {
-    const std::optional<std::int64_t> at = Find(kPicParameterSetType, id, before);
-    if (!at) {
-        return nullptr;
-    }
-    if (FPpsOffset != at) {
-        FPpsOffset.reset();
-        if (!ReadPayload(*at, kPicParameterSetType)) {
-            return nullptr;
-        }
-        TBitStream4 reader;
-        reader.SetData(FPayload.data(), FPayloadSize);
-        FPps = TPicParameterSet{};
-        // A slice needs none of the elements that depend on the sequence parameter set.
-        Parse_pic_parameter_set_rbsp(reader, FPps);
-        FPpsOffset = at;
-    }
-    return &FPps;
+    // A slice needs none of the elements that depend on the sequence parameter set.
+    return FindParsed(kPicParameterSetType, id, before, FPps,
+                      [](TBitStream4& reader, TPicParameterSet& pps) {
+                          Parse_pic_parameter_set_rbsp(reader, pps);
+                      });
 }

@@ -81,6 +81,14 @@ class TParameterSetFinder {
     // The payload (emulation prevention removed) of the unit at offset, into FPayload;
     // false when it holds no payload.
     bool ReadPayload(std::int64_t offset, std::uint32_t type);
+    // The last set of one kind parsed, and where it began.
+    template <class Set> struct TParsed {
+        std::optional<std::int64_t> Offset;
+        Set Record{};
+    };
+    template <class Set, class Parse>
+    const Set* FindParsed(std::uint32_t type, TParameterSetId id, std::int64_t before,
+                          TParsed<Set>& parsed, Parse parse);
 
     FileStream& FStream;
     std::vector<std::uint8_t> FBuffer;
@@ -91,10 +99,8 @@ class TParameterSetFinder {
     std::vector<std::uint8_t> FUnit;
     std::vector<std::uint8_t> FPayload;
     std::int32_t FPayloadSize = 0;
-    std::optional<std::int64_t> FSpsOffset;
-    TSeqParameterSet FSps{};
-    std::optional<std::int64_t> FPpsOffset;
-    TPicParameterSet FPps{};
+    TParsed<TSeqParameterSet> FSps;
+    TParsed<TPicParameterSet> FPps;
 };
 
 // The sets that govern the unit at one offset, through a finder.
