@@ -1,15 +1,50 @@
 // Any bytes at a NAL unit's offset: the detail decoding must neither crash nor read
-// outside what it was given. The first byte picks the governing SPS's chroma format.
+// outside what it was given. The first byte picks the governing SPS's chroma format. The
+// deeper decoding runs as well, with parameter sets parsed from the same bytes, so that
+// slices and SEI messages meet every kind of set too.
 
 #include "core/DebugOutput.h"
 #include "syntax/BitStream4.h"
 #include "syntax/ParameterSetFinder.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/nal_unit.h"
+#include "syntax/pic_parameter_set_rbsp.h"
+#include "syntax/seq_parameter_set_rbsp.h"
 
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+namespace {
+
+// Sets parsed from the fuzz input; none when its first bit says so.
+class InputSets final : public IGoverningSets {
+  public:
+    InputSets(const std::uint8_t* data, std::int32_t n) : FPresent(n > 0 && (data[0] & 0x80) != 0) {
+        TBitStream4 reader;
+        if (reader.SetData(data, n) == kStatusOk) {
+            Parse_seq_parameter_set_rbsp(reader, FSps);
+            reader.SetData(data, n);
+            Parse_pic_parameter_set_rbsp(reader, FPps);
+        }
+    }
+    const TPicParameterSet* Pps(std::uint32_t) override { return FPresent ? &FPps : nullptr; }
+    const TSeqParameterSet* Sps(std::optional<std::uint32_t>) override {
+        return FPresent ? &FSps : nullptr;
+    }
+
+  private:
+    bool FPresent;
+    TSeqParameterSet FSps{};
+    TPicParameterSet FPps{};
+};
+
+class NoBits final : public ILineBits {
+  public:
+    void LineBits(TTreeLine, std::int64_t, std::int64_t) override {}
+};
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = (SetDebugSink([](std::string_view) {}), true);
@@ -25,6 +60,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TSyntaxTree tree;
     DecodeNalUnit(bytes.data(), static_cast<std::int32_t>(bytes.size()), rbsp.get(), reader, tree,
                   [chroma](std::uint32_t) { return std::optional<std::uint32_t>(chroma); });
+    InputSets sets(data, static_cast<std::int32_t>(size));
+    NoBits bits;
+    const TFullDecoding full{&sets, &bits};
+    DecodeNalUnit(bytes.data(), static_cast<std::int32_t>(bytes.size()), rbsp.get(), reader, tree,
+                  {}, nullptr, &full);
     std::int32_t found = 0;
     const auto n = static_cast<std::int32_t>(bytes.size());
     FindLastParameterSet(bytes.data(), n, 0, n, kSeqParameterSetType, 0, found);

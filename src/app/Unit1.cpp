@@ -324,6 +324,7 @@ constexpr const char* kAboutText = "Quillet\r"
 void TForm1::FormShow() {
     GuardVoid("TForm1.FormShow", [&] {
         CheckForUpdates = true;
+        DecodeSliceHeaders = false;
         RefreshCaption();
         LoadRegistrySettings();
         BitStream = std::make_unique<TBitStream4>();
@@ -334,6 +335,9 @@ void TForm1::FormShow() {
         list.SetAcceptDrops(true);
         RefreshCaption();
         Need(Widgets.CheckForUpdates1).SetChecked(CheckForUpdates);
+        if (Widgets.DecodeSliceHeaders1) {
+            Widgets.DecodeSliceHeaders1->SetChecked(DecodeSliceHeaders);
+        }
         if (CheckForUpdates) {
             Need(Widgets.tmUpdate).SetEnabled(true);
         }
@@ -484,6 +488,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
 bool TForm1::UnloadFile() {
     return Guard("TForm1.UnloadFile", false, [&] {
         FileName.clear();
+        FDetailOffset = -1;
         FParameterSets.reset();
         Stream.reset();
         RefreshCaption();
@@ -805,8 +810,10 @@ void TForm1::UpdatePack(std::int64_t offset) {
             return;
         }
         if (HexView) {
+            HexView->MarkBytes(-1, -1);
             HexView->RefreshFileData(offset);
         }
+        FDetailOffset = offset;
         if (!FParameterSets) {
             FParameterSets = std::make_unique<TParameterSetFinder>(*Stream);
         }
@@ -816,6 +823,22 @@ void TForm1::UpdatePack(std::int64_t offset) {
         if (!BitStream) {
             throw std::logic_error("no bit reader");
         }
-        DecodeNalUnit(raw, n, ScanBuffer.data(), *BitStream, Need(Widgets.TreeView1), lookup);
+        TGoverningSets sets(*FParameterSets, offset);
+        const TFullDecoding full{DecodeSliceHeaders ? &sets : nullptr, Widgets.TreeView1Bits};
+        DecodeNalUnit(raw, n, ScanBuffer.data(), *BitStream, Need(Widgets.TreeView1), lookup,
+                      nullptr, &full);
+    });
+}
+
+void TForm1::TreeView1Change(std::int64_t firstBit, std::int64_t bits) {
+    GuardVoid("TForm1.TreeView1Change", [&] {
+        if (!HexView || FDetailOffset < 0) {
+            return;
+        }
+        if (firstBit < 0 || bits <= 0) {
+            HexView->MarkBytes(-1, -1);
+            return;
+        }
+        HexView->MarkBytes(FDetailOffset + firstBit / 8, FDetailOffset + (firstBit + bits - 1) / 8);
     });
 }

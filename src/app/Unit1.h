@@ -9,6 +9,7 @@
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "syntax/BitStream4.h"
+#include "syntax/SyntaxTree.h"
 #include "toolkit/Toolkit.h"
 
 #include <array>
@@ -51,6 +52,10 @@ struct TForm1Widgets {
     IBrowser* Browser = nullptr;
     // The screens, to bring back a window whose stored place is on none of them.
     IMonitors* Monitors = nullptr;
+    // View > Decode Slice Headers and SEI.
+    IMenuCheck* DecodeSliceHeaders1 = nullptr;
+    // Told where the bits of each detail tree line lie (the tree widget itself).
+    ILineBits* TreeView1Bits = nullptr;
 };
 
 class TParameterSetFinder;
@@ -76,6 +81,9 @@ class TForm1 {
     void Exit1Click();
     void About1Click();
     void CheckForUpdates1Click();
+    // Turns the deeper decoding of slices and SEI messages on or off and shows the
+    // selected unit again.
+    void DecodeSliceHeaders1Click();
     void tmUpdateTimer();
 
     // Loading.
@@ -97,6 +105,10 @@ class TForm1 {
 
     // Shows the NAL unit whose start code begins at offset in the tree and the hex view.
     void UpdatePack(std::int64_t offset);
+    // A detail tree line was selected: the bytes that hold its bits (firstBit counts from
+    // the shown unit's first byte) are marked in the hex view. No bits (a negative
+    // firstBit) clears the marks.
+    void TreeView1Change(std::int64_t firstBit, std::int64_t bits);
 
     // Scans the window that begins at Start into Locators and brings the NAL list's row
     // count to the number found.
@@ -134,6 +146,8 @@ class TForm1 {
 
     // The update-check flag: whether the program looks for a newer version after start.
     bool CheckForUpdates = true;
+    // Whether the detail tree decodes slice headers and SEI messages; off unless asked.
+    bool DecodeSliceHeaders = false;
     // Created when the window is shown, released when it closes.
     std::unique_ptr<TBitStream4> BitStream;
     // The hex view of the loaded file; absent before the first file was loaded.
@@ -187,6 +201,8 @@ class TForm1 {
     // Finds the sequence parameter set that governs a picture parameter set being shown;
     // made for the loaded stream when first needed.
     std::unique_ptr<TParameterSetFinder> FParameterSets;
+    // The offset of the unit the detail shows; -1 for none.
+    std::int64_t FDetailOffset = -1;
     // Bytes the open navigation step has asked to read.
     std::int64_t FStepBytes = 0;
     bool FStepOpen = false;

@@ -70,7 +70,8 @@ struct TStoredValue {
 };
 
 // In the order of writing, and of reading and applying: the state after the bounds, so
-// that a maximised window keeps its normal bounds; the flag last.
+// that a maximised window keeps its normal bounds; the update flag, then the decoding
+// flag added after it, so that settings written before it still read the same.
 const TStoredValue kStoredValues[] = {
     {"FormTop", BoundsPart<&TScreenRect::Top>, SetBoundsPart<&TScreenRect::Top>},
     {"FormLeft", BoundsPart<&TScreenRect::Left>, SetBoundsPart<&TScreenRect::Left>},
@@ -86,6 +87,9 @@ const TStoredValue kStoredValues[] = {
      [](TForm1& f, std::int32_t v) { Window(f).SetState(ToWindowState(v)); }},
     {"CheckForUpdates", [](const TForm1& f) { return std::int32_t{f.CheckForUpdates ? 1 : 0}; },
      [](TForm1& f, std::int32_t v) { f.CheckForUpdates = v != 0; }},
+    {"DecodeSliceHeaders",
+     [](const TForm1& f) { return std::int32_t{f.DecodeSliceHeaders ? 1 : 0}; },
+     [](TForm1& f, std::int32_t v) { f.DecodeSliceHeaders = v != 0; }},
 };
 
 } // namespace
@@ -137,6 +141,18 @@ void TForm1::CheckForUpdates1Click() {
     if (Widgets.CheckForUpdates1) {
         Widgets.CheckForUpdates1->SetChecked(CheckForUpdates);
     }
+}
+
+void TForm1::DecodeSliceHeaders1Click() {
+    GuardVoid("TForm1.DecodeSliceHeaders1Click", [&] {
+        DecodeSliceHeaders = !DecodeSliceHeaders;
+        if (Widgets.DecodeSliceHeaders1) {
+            Widgets.DecodeSliceHeaders1->SetChecked(DecodeSliceHeaders);
+        }
+        if (Stream && Widgets.ListView1) {
+            ShowSelectedRow();
+        }
+    });
 }
 
 void TForm1::tmUpdateTimer() {

@@ -1,5 +1,6 @@
 #include "cli/DumpCommand.h"
 
+#include "cli/JsonTree.h"
 #include "core/DebugOutput.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
@@ -9,8 +10,10 @@
 #include "syntax/nal_unit.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -21,16 +24,30 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: quillet-dump [--debug] [--at OFFSET | --trees] FILE";
+constexpr const char* kUsage =
+    "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
+    "       quillet-dump [--debug] --json FILE";
 
-enum class TDumpMode { Listing, At, Trees };
+enum class TDumpMode { Listing, At, Trees, Json };
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
     std::int64_t Offset = 0;
     std::string Path;
     bool Debug = false;
+    bool Full = false; // slice headers and SEI messages in the trees
+    bool Bits = false; // where each element line's bits lie in the file
 };
+
+// Takes a flag out of args; true when it was there.
+bool TakeFlag(std::vector<std::string>& args, const char* flag) {
+    const auto found = std::find(args.begin(), args.end(), flag);
+    if (found == args.end()) {
+        return false;
+    }
+    args.erase(found);
+    return true;
+}
 
 // A non-negative offset in decimal or, after 0x, hexadecimal; nothing else.
 std::optional<std::int64_t> ParseOffset(const std::string& text) {
@@ -54,11 +71,9 @@ std::optional<std::int64_t> ParseOffset(const std::string& text) {
 
 std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
     TDumpArgs parsed;
-    const auto debug = std::find(args.begin(), args.end(), "--debug");
-    if (debug != args.end()) {
-        parsed.Debug = true;
-        args.erase(debug);
-    }
+    parsed.Debug = TakeFlag(args, "--debug");
+    parsed.Full = TakeFlag(args, "--full");
+    parsed.Bits = TakeFlag(args, "--bits");
     std::size_t pathIndex = 0;
     if (args.size() == 3 && args[0] == "--at") {
         const auto offset = ParseOffset(args[1]);
@@ -71,8 +86,14 @@ std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
     } else if (args.size() == 2 && args[0] == "--trees") {
         parsed.Mode = TDumpMode::Trees;
         pathIndex = 1;
-    } else if (args.size() != 1) {
-        return std::nullopt;
+    } else if (args.size() == 2 && args[0] == "--json" && !parsed.Full && !parsed.Bits) {
+        // The export always holds the deeper trees with their bits.
+        parsed.Mode = TDumpMode::Json;
+        parsed.Full = true;
+        parsed.Bits = true;
+        pathIndex = 1;
+    } else if (args.size() != 1 || parsed.Full || parsed.Bits) {
+        return std::nullopt; // the listing has no trees to deepen
     }
     parsed.Path = args[pathIndex];
     if (parsed.Path.empty() || parsed.Path[0] == '-') {
@@ -126,6 +147,16 @@ void Flush(std::ostream& out) {
     CheckOutput(out);
 }
 
+// " @0x1D.3": the file byte (hexadecimal) and the bit in it (0 the most significant) of a
+// line's first bit, which counts from the unit's offset.
+std::string BitPositionText(std::int64_t unitOffset, std::int64_t firstBit) {
+    std::array<char, 40> text{};
+    std::snprintf(text.data(), text.size(), " @0x%llX.%d",
+                  static_cast<unsigned long long>(unitOffset + firstBit / 8),
+                  static_cast<int>(firstBit % 8));
+    return text.data();
+}
+
 // One line per NAL unit: Offset, Len, Start Code, NAL Type. A unit that is its start code
 // alone shows the Start Code text the window shows (00 in place of the header byte) and
 // kNoHeaderText as its type. Written into a caller's buffer of kListingLineMaxSize, since a
@@ -173,9 +204,10 @@ void PrintListing(FileStream& stream, std::ostream& out) {
 // file that no longer holds those bytes ends the run with EFileChanged.
 class TTreeDumper {
   public:
-    TTreeDumper(FileStream& stream, std::int64_t fileSize)
-        : FStream(stream), FFileSize(fileSize), FRead(new std::uint8_t[kDetailReadSize + 1]),
-          FRbsp(new std::uint8_t[kDetailReadSize]), FParameterSets(stream) {}
+    TTreeDumper(FileStream& stream, std::int64_t fileSize, const TDumpArgs& args)
+        : FStream(stream), FFileSize(fileSize), FFull(args.Full), FBits(args.Bits),
+          FRead(new std::uint8_t[kDetailReadSize + 1]), FRbsp(new std::uint8_t[kDetailReadSize]),
+          FParameterSets(stream) {}
 
     // False when the listing shows no NAL unit at offset. A caller that knows the unit's
     // length passes it, so that a walk over the whole file does not read 2 MiB per unit;
@@ -201,7 +233,9 @@ class TTreeDumper {
             return FParameterSets.GoverningChromaFormat(id, offset);
         };
         FTree.ClearLines();
-        return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail);
+        TGoverningSets sets(FParameterSets, offset);
+        const TFullDecoding full{FFull ? &sets : nullptr, FBits ? &FTree : nullptr};
+        return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail, &full);
     }
 
     // Every line of the last unit decoded, whatever its expanded state, two spaces per
@@ -211,6 +245,9 @@ class TTreeDumper {
         FTree.Walk([&](const TSyntaxLine& line, int depth) {
             text.assign(static_cast<std::size_t>(indent + 2 * depth), ' ');
             text += line.Text;
+            if (FBits && line.FirstBit >= 0) {
+                text += BitPositionText(offset, line.FirstBit);
+            }
             text += '\n';
             Write(out, text);
         });
@@ -220,9 +257,14 @@ class TTreeDumper {
         }
     }
 
+    const TSyntaxTree& Tree() const { return FTree; }
+    const TNalUnitDetail& Detail() const { return FDetail; }
+
   private:
     FileStream& FStream;
     std::int64_t FFileSize;
+    bool FFull;
+    bool FBits;
     std::unique_ptr<std::uint8_t[]> FRead; // the byte before the unit, then the unit
     std::unique_ptr<std::uint8_t[]> FRbsp;
     TParameterSetFinder FParameterSets;
@@ -231,9 +273,10 @@ class TTreeDumper {
     TNalUnitDetail FDetail;
 };
 
-void PrintTrees(FileStream& stream, FileStream& detail, std::ostream& out, std::ostream& err) {
+void PrintTrees(FileStream& stream, FileStream& detail, const TDumpArgs& args, std::ostream& out,
+                std::ostream& err) {
     TNalUnitReader reader(stream);
-    TTreeDumper dumper(detail, reader.FileSize());
+    TTreeDumper dumper(detail, reader.FileSize(), args);
     TNalUnitSpan span;
     char line[kListingLineMaxSize];
     while (reader.Next(span)) {
@@ -245,6 +288,42 @@ void PrintTrees(FileStream& stream, FileStream& detail, std::ostream& out, std::
     }
 }
 
+// The listing and every unit's deeper tree with its bits as one JSON document, written unit
+// by unit so that memory stays the same whatever the file's size.
+void PrintJson(FileStream& stream, FileStream& detail, const TDumpArgs& args, std::ostream& out) {
+    TNalUnitReader reader(stream);
+    TTreeDumper dumper(detail, reader.FileSize(), args);
+    Write(out, "{\"file\":" + JsonString(args.Path) + ",\"units\":[");
+    TNalUnitSpan span;
+    std::string unit;
+    for (bool first = true; reader.Next(span); first = false) {
+        if (!dumper.Decode(span.Offset, span.Length)) {
+            throw EFileChanged();
+        }
+        unit.assign(first ? "\n{" : ",\n{");
+        unit += "\"offset\":" + std::to_string(span.Offset);
+        unit += ",\"length\":" + std::to_string(span.Length);
+        unit += ",\"start_code\":" +
+                JsonString(NalStartCodeText(span.StartCodeLength == 4, span.Header));
+        unit +=
+            ",\"type\":" + JsonString(span.HasHeader ? NalTypeText(span.Header) : kNoHeaderText);
+        if (dumper.Detail().EndsEarly) {
+            unit += ",\"ends_early_after_bits\":" + std::to_string(dumper.Detail().PayloadBits);
+        }
+        unit += ",\"tree\":[";
+        const auto& roots = dumper.Tree().Roots();
+        for (std::size_t i = 0; i < roots.size(); ++i) {
+            if (i > 0) {
+                unit += ',';
+            }
+            AppendJsonLine(*roots[i], span.Offset, unit);
+        }
+        unit += "]}";
+        Write(out, unit);
+    }
+    Write(out, "\n]}\n");
+}
+
 // The work of one run after its file has been accepted; the exit status.
 int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostream& err) {
     switch (args.Mode) {
@@ -252,7 +331,7 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         PrintListing(stream, out);
         break;
     case TDumpMode::At: {
-        TTreeDumper dumper(stream, stream.Size());
+        TTreeDumper dumper(stream, stream.Size(), args);
         if (!dumper.Decode(args.Offset)) {
             err << "No NAL unit begins at offset " << args.Offset << '\n';
             return 2;
@@ -260,14 +339,19 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         dumper.Print(args.Offset, 0, out, err);
         break;
     }
-    case TDumpMode::Trees: {
+    case TDumpMode::Trees:
+    case TDumpMode::Json: {
         // The listing walks the file with its own reads; the trees read at each offset.
         FileStream detail;
         if (!detail.Open(args.Path)) {
             err << detail.OpenError() << '\n';
             return 1;
         }
-        PrintTrees(stream, detail, out, err);
+        if (args.Mode == TDumpMode::Trees) {
+            PrintTrees(stream, detail, args, out, err);
+        } else {
+            PrintJson(stream, detail, args, out);
+        }
         break;
     }
     }

@@ -149,6 +149,9 @@ TStatus THexView::OpenFile(const std::string& path) {
 TStatus THexView::CloseFile() {
     return Guard("THexView.CloseFile", kStatusFail, [&] {
         FFileStream.reset();
+        FMarkFirst = -1;
+        FMarkLast = -1;
+        FShownLines = 0;
         if (FListBox) {
             FListBox->Clear();
         }
@@ -194,6 +197,9 @@ void THexView::RefreshFileData(std::int64_t offset) {
             FListBox->Append("0x" + OffsetToHexStr(lineStart) + "   " + FLineTexts[e]);
         }
         FCurrentPos = offset;
+        FShownStart = start;
+        FShownLines = static_cast<std::int32_t>(shown);
+        ApplyMarks();
 
         // During a drag the thumb stays where the user holds it.
         if (!FDragGuard && FScrollBar) {
@@ -201,6 +207,44 @@ void THexView::RefreshFileData(std::int64_t offset) {
             FScrollBar->SetPosition(ScrollPositionFor(offset));
         }
     });
+}
+
+void THexView::MarkBytes(std::int64_t first, std::int64_t last) {
+    GuardVoid("THexView.MarkBytes", [&] {
+        FMarkFirst = first;
+        FMarkLast = first < 0 ? -1 : std::max(first, last);
+        if (!FFileStream || !FListBox) {
+            return;
+        }
+        const std::int64_t shownEnd =
+            FShownStart + static_cast<std::int64_t>(FShownLines) * kHexBytesPerLine;
+        if (first >= 0 && (first < FShownStart || first >= shownEnd)) {
+            RefreshFileData(first); // marks them too
+        } else {
+            ApplyMarks();
+        }
+    });
+}
+
+void THexView::ApplyMarks() {
+    // A line: "0x", 16 offset digits and three blanks, then "XX " per byte padded to the
+    // digits' width, then one character per byte.
+    constexpr int kDigitsAt = 2 + 16 + 3;
+    constexpr int kTextAt = kDigitsAt + kHexColumnWidth;
+    std::vector<TLineMark> marks;
+    for (std::int32_t line = 0; FMarkFirst >= 0 && line < FShownLines; ++line) {
+        const std::int64_t lineStart = FShownStart + std::int64_t{line} * kHexBytesPerLine;
+        const std::int64_t from = std::max(FMarkFirst, lineStart) - lineStart;
+        const std::int64_t to = std::min(FMarkLast, lineStart + kHexBytesPerLine - 1) - lineStart;
+        if (from > to) {
+            continue;
+        }
+        const auto a = static_cast<int>(from);
+        const auto b = static_cast<int>(to);
+        marks.push_back({line, kDigitsAt + 3 * a, kDigitsAt + 3 * b + 1});
+        marks.push_back({line, kTextAt + a, kTextAt + b});
+    }
+    FListBox->SetMarks(marks);
 }
 
 int THexView::ScrollPositionFor(std::int64_t offset) const {

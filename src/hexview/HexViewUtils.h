@@ -37,6 +37,11 @@ class THexView {
     // one again, an offset at or past the end is ignored.
     void RefreshFileData(std::int64_t offset);
 
+    // Marks bytes first to last (file offsets, inclusive) in the digits and the text
+    // column, and shows them from their first line when the first is out of view; the
+    // marks stay on those bytes while the view moves. A negative first clears them.
+    void MarkBytes(std::int64_t first, std::int64_t last);
+
     // The list's key-down handler, called before the list's own key handling.
     void FListBoxKeyDown(int key);
     // The scroll bar's scroll handler.
@@ -70,7 +75,14 @@ class THexView {
     int ScrollPositionFor(std::int64_t offset) const;
     int BarPosition() const noexcept;
 
+    // Tells the list which characters of the lines shown hold the marked bytes.
+    void ApplyMarks();
+
     ILineList* FListBox = nullptr;
+    std::int64_t FMarkFirst = -1;
+    std::int64_t FMarkLast = -1;
+    std::int64_t FShownStart = 0; // the first line's offset
+    std::int32_t FShownLines = 0;
     IScrollBar* FScrollBar = nullptr;
     std::unique_ptr<FileStream> FFileStream;
     std::int64_t FCurrentPos = 0;

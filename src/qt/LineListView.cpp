@@ -4,7 +4,10 @@
 #include "qt/Fonts.h"
 #include "qt/KeyDownFilter.h"
 
+#include <QApplication>
 #include <QByteArray>
+#include <QPainter>
+#include <QPoint>
 #include <QStyledItemDelegate>
 
 #include <utility>
@@ -12,14 +15,51 @@
 namespace {
 
 constexpr int kBytesRole = Qt::UserRole;
+// The marked character ranges of a line, as a list of QPoint(first, last).
+constexpr int kMarksRole = Qt::UserRole + 1;
 
 // Every line exactly one font line high, so the lines that fit are the inner height
-// divided by LineHeight.
+// divided by LineHeight. Marked characters get a background of their own, drawn under
+// the text; the font has a fixed pitch, so a character's place follows from its index.
 class TLineDelegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         return {QStyledItemDelegate::sizeHint(option, index).width(), option.fontMetrics.height()};
+    }
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QVariantList marks = index.data(kMarksRole).toList();
+        if (marks.isEmpty()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem opt(option);
+        initStyleOption(&opt, index);
+        const QWidget* widget = opt.widget;
+        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
+        const QString text = opt.text;
+        opt.text.clear();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+        const QFontMetrics metrics(opt.font);
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const int left = textRect.left() + margin;
+        for (const QVariant& mark : marks) {
+            const QPoint range = mark.toPoint();
+            const int x0 = left + metrics.horizontalAdvance(text.left(range.x()));
+            const int x1 = left + metrics.horizontalAdvance(text.left(range.y() + 1));
+            painter->fillRect(QRect(x0, opt.rect.top(), x1 - x0, opt.rect.height()),
+                              opt.palette.color(QPalette::Highlight).lighter(160));
+        }
+        painter->save();
+        painter->setFont(opt.font);
+        painter->setPen(opt.palette.color((opt.state & QStyle::State_Selected) != 0
+                                              ? QPalette::HighlightedText
+                                              : QPalette::Text));
+        painter->drawText(textRect.adjusted(margin, 0, -margin, 0),
+                          Qt::AlignLeft | Qt::AlignVCenter, text);
+        painter->restore();
     }
 };
 
@@ -48,6 +88,19 @@ void TLineListView::Append(const std::string& text) {
     auto* item = new QListWidgetItem;
     SetItemText(item, text);
     addItem(item);
+}
+
+void TLineListView::SetMarks(const std::vector<TLineMark>& marks) {
+    for (int i = 0; i < count(); ++i) {
+        item(i)->setData(kMarksRole, QVariant());
+    }
+    for (const TLineMark& mark : marks) {
+        if (QListWidgetItem* line = item(mark.Line)) {
+            QVariantList ranges = line->data(kMarksRole).toList();
+            ranges.append(QPoint(mark.FirstChar, mark.LastChar));
+            line->setData(kMarksRole, ranges);
+        }
+    }
 }
 
 int TLineListView::Count() const {

@@ -26,6 +26,7 @@ class TLineListView : public QListWidget, public ILineList {
     void SetFont(const std::string& family, int pointSize) override;
     void SetFocus() override;
     void SetKeyDownHandler(KeyDownHandler handler) override;
+    void SetMarks(const std::vector<TLineMark>& marks) override;
 
   private:
     TKeyDownFilter* FKeyDownFilter;

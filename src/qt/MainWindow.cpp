@@ -52,6 +52,7 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     FQtDialogs = std::make_unique<TQtDialogs>(this);
     FTimer = std::make_unique<TQtTimer>(tmUpdate);
     FMenuCheck = std::make_unique<TQtMenuCheck>(CheckForUpdates1);
+    FViewCheck = std::make_unique<TQtMenuCheck>(DecodeSliceHeaders1);
     TForm1Widgets widgets;
     widgets.ListView1 = ListView1;
     widgets.ScrollBar1 = ScrollBar1;
@@ -60,6 +61,8 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     widgets.ScrollBar2 = ScrollBar2;
     widgets.Form1 = this;
     widgets.CheckForUpdates1 = FMenuCheck.get();
+    widgets.DecodeSliceHeaders1 = FViewCheck.get();
+    widgets.TreeView1Bits = TreeView1;
     widgets.tmUpdate = FTimer.get();
     widgets.Dialogs = services.Dialogs ? services.Dialogs : FQtDialogs.get();
     widgets.Screen = &FScreen;
@@ -141,6 +144,10 @@ void TMainWindow::BuildMenu() {
     Exit1 = File1->addAction(QStringLiteral("E&xit"));
     Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
+    View1 = menuBar()->addMenu(QStringLiteral("&View"));
+    DecodeSliceHeaders1 = View1->addAction(QStringLiteral("Decode Slice Headers and SEI"));
+    DecodeSliceHeaders1->setCheckable(true);
+
     Help1 = menuBar()->addMenu(QStringLiteral("Help"));
     CheckForUpdates1 = Help1->addAction(QStringLiteral("Check For Updates"));
     CheckForUpdates1->setCheckable(true);
@@ -174,6 +181,14 @@ void TMainWindow::ConnectHandlers() {
         // is taken back first.
         CheckForUpdates1->setChecked(!checked);
         form->CheckForUpdates1Click();
+    });
+    TreeView1->SetSelectHandler([form](std::int64_t firstBit, std::int64_t bits) {
+        form->TreeView1Change(firstBit, bits);
+    });
+    connect(DecodeSliceHeaders1, &QAction::triggered, this, [this, form](bool checked) {
+        // As with the update check, the handler keeps the flag the mark shows.
+        DecodeSliceHeaders1->setChecked(!checked);
+        form->DecodeSliceHeaders1Click();
     });
     connect(tmUpdate, &QTimer::timeout, this, [form] { form->tmUpdateTimer(); });
 }

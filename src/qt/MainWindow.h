@@ -73,6 +73,8 @@ class TMainWindow : public QMainWindow, public IMainWindow {
     QAction* Exit1 = nullptr;
     QMenu* Help1 = nullptr;
     QAction* CheckForUpdates1 = nullptr;
+    QMenu* View1 = nullptr;
+    QAction* DecodeSliceHeaders1 = nullptr;
     QAction* About1 = nullptr;
     QTimer* tmUpdate = nullptr;
 
@@ -94,5 +96,6 @@ class TMainWindow : public QMainWindow, public IMainWindow {
     TQtCursor FScreen;
     std::unique_ptr<TQtTimer> FTimer;
     std::unique_ptr<TQtMenuCheck> FMenuCheck;
+    std::unique_ptr<TQtMenuCheck> FViewCheck;
     std::unique_ptr<TForm1> FForm;
 };

@@ -4,6 +4,8 @@
 
 #include <QHeaderView>
 
+#include <algorithm>
+
 namespace {
 
 // A line handle is the item itself.
@@ -17,6 +19,24 @@ TTreeLine LineOf(QTreeWidgetItem* item) {
 
 QTreeWidgetItem* NewItem(const std::string& text) {
     return new QTreeWidgetItem(QStringList{QString::fromStdString(text)});
+}
+
+constexpr int kFirstBitRole = Qt::UserRole;
+constexpr int kLastBitRole = Qt::UserRole + 1;
+
+// The bits from the first one of the line (or of any line below it) to the last one.
+void Span(const QTreeWidgetItem* item, std::int64_t& first, std::int64_t& last) {
+    const QVariant own = item->data(0, kFirstBitRole);
+    if (own.isValid()) {
+        const std::int64_t a = own.toLongLong();
+        const std::int64_t b = item->data(0, kLastBitRole).toLongLong();
+        first = first < 0 ? a : std::min(first, a);
+        last = std::max(last, b);
+        return;
+    }
+    for (int i = 0; i < item->childCount(); ++i) {
+        Span(item->child(i), first, last);
+    }
 }
 
 } // namespace
@@ -34,6 +54,24 @@ TTreeLinesView::TTreeLinesView(QWidget* parent) : QTreeWidget(parent) {
     setTextElideMode(Qt::ElideNone);
     header()->setStretchLastSection(false);
     header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (!FSelect) {
+            return;
+        }
+        std::int64_t first = -1;
+        std::int64_t last = -1;
+        if (item != nullptr) {
+            Span(item, first, last);
+        }
+        FSelect(first, first < 0 ? 0 : last - first + 1);
+    });
+}
+
+void TTreeLinesView::LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) {
+    if (line != nullptr && bits > 0) {
+        ItemOf(line)->setData(0, kFirstBitRole, QVariant::fromValue<qlonglong>(firstBit));
+        ItemOf(line)->setData(0, kLastBitRole, QVariant::fromValue<qlonglong>(firstBit + bits - 1));
+    }
 }
 
 void TTreeLinesView::ClearLines() {

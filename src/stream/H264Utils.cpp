@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <memory>
 
 std::int64_t FindStartCode(const std::uint8_t* data, std::int64_t available, std::int64_t from,
@@ -168,6 +169,40 @@ bool Remove_emulation_prevention_three_bytes(const std::uint8_t* Source, std::in
         }
         return true;
     });
+}
+
+std::int32_t StoredIndexOfRbspByte(const std::uint8_t* Source, std::int32_t Length,
+                                   std::int32_t rbspIndex) {
+    if (rbspIndex < 0) {
+        return 0;
+    }
+    // The removal's own walk, counting instead of copying.
+    std::int32_t written = 0;
+    std::int32_t at = 0;
+    while (at < Length) {
+        if (Length - at >= 3 && Source[at] == 0 && Source[at + 1] == 0 && Source[at + 2] == 3) {
+            if (rbspIndex - written < 2) {
+                return at + (rbspIndex - written);
+            }
+            written += 2;
+            at += 3;
+        } else {
+            if (rbspIndex == written) {
+                return at;
+            }
+            ++written;
+            ++at;
+        }
+    }
+    return Length;
+}
+
+std::int64_t StoredBitOfRbspBit(const std::uint8_t* Source, std::int32_t Length,
+                                std::int64_t rbspBit) {
+    const auto index = static_cast<std::int32_t>(
+        std::min<std::int64_t>(rbspBit / 8, std::numeric_limits<std::int32_t>::max()));
+    return 8 * static_cast<std::int64_t>(StoredIndexOfRbspByte(Source, Length, index)) +
+           rbspBit % 8;
 }
 
 char* WriteNalOffsetText(char* out, std::int64_t offset) {

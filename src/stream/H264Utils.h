@@ -81,6 +81,15 @@ std::string PadRight(std::string_view text, std::size_t width);
 bool Remove_emulation_prevention_three_bytes(const std::uint8_t* Source, std::int32_t Length,
                                              std::uint8_t* Destination, std::int32_t& Written);
 
+// Where byte rbspIndex of what Remove_emulation_prevention_three_bytes writes from Source
+// lies in Source: each emulation-prevention byte removed before it moves it one further.
+// Length when the removal writes fewer bytes.
+std::int32_t StoredIndexOfRbspByte(const std::uint8_t* Source, std::int32_t Length,
+                                   std::int32_t rbspIndex);
+// The same for one bit, counted from Source's first bit.
+std::int64_t StoredBitOfRbspBit(const std::uint8_t* Source, std::int32_t Length,
+                                std::int64_t rbspBit);
+
 // The NAL list's texts of one NAL unit: "0x" and 16 upper-case hexadecimal digits; the
 // start code and header byte ("0x00000001" or "0x000001", then two digits); the type name.
 std::string NalOffsetText(std::int64_t offset);

@@ -3,6 +3,14 @@
 #include "core/Guard.h"
 
 #include <cstdint>
+#include <vector>
+
+// Where one tree line's bits lie in the payload the reader is bound to: the first bit and
+// the width; a First of -1 for a structure line, which has no bits of its own.
+struct TBitSpan {
+    std::int64_t First = -1;
+    std::int64_t Bits = 0;
+};
 
 // Reads the payload of one NAL unit (emulation-prevention bytes already removed) bit by
 // bit, most significant bit of each byte first. The reader keeps a pointer into the
@@ -49,6 +57,14 @@ class TBitStream4 {
         }
     }
     std::int32_t Marked() const { return FMarked; }
+    // With a log, every marked line also leaves its bits there (TElementReader), in the
+    // order of the marks. The caller owns and empties it.
+    void SetSpanLog(std::vector<TBitSpan>* log) { FSpanLog = log; }
+    void LogSpan(const TBitSpan& span) {
+        if (FError == 0 && FSpanLog != nullptr) {
+            FSpanLog->push_back(span);
+        }
+    }
 
   private:
     void Refuse() { FError = -1; }
@@ -62,4 +78,5 @@ class TBitStream4 {
     std::int64_t FBitsLeft = 0;
     const std::uint8_t* FData = nullptr;
     std::int32_t FMarked = 0;
+    std::vector<TBitSpan>* FSpanLog = nullptr;
 };

@@ -15,22 +15,44 @@ class TElementReader {
   public:
     explicit TElementReader(TBitStream4& reader) : FReader(reader) {}
 
-    std::uint32_t Bit() { return Line(FReader.ReadBit()); }
-    std::uint32_t Bits(int n) { return Line(FReader.ReadBits(n)); }
-    std::uint32_t Bits32() { return Line(FReader.ReadBits32()); }
-    std::uint32_t Ue() { return Line(FReader.ReadUE()); }
-    std::int32_t Se() { return Line(FReader.ReadSE()); }
+    std::uint32_t Bit() {
+        const std::int64_t start = Start();
+        return Line(start, FReader.ReadBit());
+    }
+    std::uint32_t Bits(int n) {
+        const std::int64_t start = Start();
+        return Line(start, FReader.ReadBits(n));
+    }
+    std::uint32_t Bits32() {
+        const std::int64_t start = Start();
+        return Line(start, FReader.ReadBits32());
+    }
+    std::uint32_t Ue() {
+        const std::int64_t start = Start();
+        return Line(start, FReader.ReadUE());
+    }
+    std::int32_t Se() {
+        const std::int64_t start = Start();
+        return Line(start, FReader.ReadSE());
+    }
     // A scaling list that the tree shows as one structure line.
     void ScalingListLine(std::int32_t sizeOfScalingList) {
+        const std::int64_t start = Start();
         Skip_scaling_list(FReader, sizeOfScalingList);
-        Line(0);
+        Line(start, 0);
     }
     // A structure line that the tree shows before the next element: it is kept only when
     // that element is read in full.
     void StructureLine() { ++FPending; }
 
   private:
-    template <class T> T Line(T value) {
+    std::int64_t Start() const { return FReader.BitsRead(); }
+    // After the read of the line's element, which began at start.
+    template <class T> T Line(std::int64_t start, T value) {
+        for (std::int32_t i = 0; i < FPending; ++i) {
+            FReader.LogSpan(TBitSpan{});
+        }
+        FReader.LogSpan(TBitSpan{start, FReader.BitsRead() - start});
         FReader.Mark(1 + FPending);
         FPending = 0;
         return value;

@@ -6,6 +6,7 @@
 #include "syntax/seq_parameter_set_rbsp.h"
 
 #include <algorithm>
+#include <string>
 
 namespace {
 
@@ -67,13 +68,13 @@ std::optional<THead> HeadAt(const std::uint8_t* block, std::int64_t n, std::int6
 } // namespace
 
 bool FindLastParameterSet(const std::uint8_t* block, std::int32_t n, std::int64_t firstBegin,
-                          std::int64_t lastBegin, std::uint32_t type, std::uint32_t id,
+                          std::int64_t lastBegin, std::uint32_t type, TParameterSetId id,
                           std::int32_t& index) {
     bool found = false;
     std::int64_t at = FindStartCode(block, n, 0, std::min<std::int64_t>(lastBegin, n));
     while (at >= 0) {
         const std::optional<THead> head = HeadAt(block, n, at, type);
-        if (at >= firstBegin && head && head->Id == id) {
+        if (at >= firstBegin && head && (!id || head->Id == *id)) {
             index = static_cast<std::int32_t>(at);
             found = true;
         }
@@ -91,13 +92,20 @@ std::optional<std::uint32_t> SpsChromaFormat(const std::uint8_t* data, std::int3
     return head->ChromaFormat;
 }
 
+std::string NotFoundLine(const char* idName, std::uint32_t id) {
+    return std::string(idName) + " " + std::to_string(id) + " not found within " +
+           std::to_string(kParameterSetSearchBound / 1048576) + " MiB before this unit";
+}
+
 TParameterSetFinder::TParameterSetFinder(FileStream& stream) : FStream(stream) {}
 
 void TParameterSetFinder::Forget() {
     FEntries = {};
+    FSps.Offset.reset();
+    FPps.Offset.reset();
 }
 
-std::optional<std::int64_t> TParameterSetFinder::Find(std::uint32_t type, std::uint32_t id,
+std::optional<std::int64_t> TParameterSetFinder::Find(std::uint32_t type, TParameterSetId id,
                                                       std::int64_t before) {
     const std::int64_t bound = std::max<std::int64_t>(before - kParameterSetSearchBound, 0);
     for (TEntry& e : FEntries) {
@@ -123,7 +131,7 @@ std::optional<std::int64_t> TParameterSetFinder::Find(std::uint32_t type, std::u
     return found;
 }
 
-std::optional<std::int64_t> TParameterSetFinder::SearchBack(std::uint32_t type, std::uint32_t id,
+std::optional<std::int64_t> TParameterSetFinder::SearchBack(std::uint32_t type, TParameterSetId id,
                                                             std::int64_t floor,
                                                             std::int64_t before) {
     std::int64_t top = before; // start codes beginning below top are still to search
@@ -150,7 +158,7 @@ std::optional<std::int64_t> TParameterSetFinder::SearchBack(std::uint32_t type, 
     return std::nullopt;
 }
 
-void TParameterSetFinder::Remember(std::uint32_t type, std::uint32_t id, std::int64_t offset,
+void TParameterSetFinder::Remember(std::uint32_t type, TParameterSetId id, std::int64_t offset,
                                    std::int64_t validUpTo) {
     for (TEntry& e : FEntries) {
         if (e.Used && e.Type == type && e.Id == id) {
@@ -174,4 +182,63 @@ TParameterSetFinder::GoverningChromaFormat(std::uint32_t seq_parameter_set_id,
     FStream.Seek(*sps);
     const std::int32_t n = FStream.Read(bytes.data(), kTail);
     return SpsChromaFormat(bytes.data(), n);
+}
+
+bool TParameterSetFinder::ReadPayload(std::int64_t offset, std::uint32_t type) {
+    // Parameter sets are small; what lies past this is not theirs to need.
+    constexpr std::int32_t kLargestSet = 65536;
+    FUnit.resize(kLargestSet);
+    FPayload.resize(kLargestSet);
+    FStream.Seek(offset);
+    const std::int32_t n = FStream.Read(FUnit.data(), kLargestSet);
+    std::int32_t length = 0;
+    if (n <= 0 || !GetNalUnitLength(FUnit.data(), n, length)) {
+        return false;
+    }
+    const int startCode = StartCodeLength(FUnit.data(), length);
+    if (startCode == 0 || length <= startCode + 1 ||
+        NalUnitType(FUnit[static_cast<std::size_t>(startCode)]) != type) {
+        return false;
+    }
+    return Remove_emulation_prevention_three_bytes(FUnit.data() + startCode + 1,
+                                                   length - startCode - 1, FPayload.data(),
+                                                   FPayloadSize) &&
+           FPayloadSize > 0;
+}
+
+template <class Set, class Parse>
+const Set* TParameterSetFinder::FindParsed(std::uint32_t type, TParameterSetId id,
+                                           std::int64_t before, TParsed<Set>& parsed, Parse parse) {
+    const std::optional<std::int64_t> at = Find(type, id, before);
+    if (!at) {
+        return nullptr;
+    }
+    if (parsed.Offset != at) {
+        parsed.Offset.reset();
+        if (!ReadPayload(*at, type)) {
+            return nullptr;
+        }
+        TBitStream4 reader;
+        reader.SetData(FPayload.data(), FPayloadSize);
+        parsed.Record = Set{};
+        // A set cut short still governs with the elements it holds.
+        parse(reader, parsed.Record);
+        parsed.Offset = at;
+    }
+    return &parsed.Record;
+}
+
+const TSeqParameterSet* TParameterSetFinder::FindSps(TParameterSetId id, std::int64_t before) {
+    return FindParsed(kSeqParameterSetType, id, before, FSps,
+                      [](TBitStream4& reader, TSeqParameterSet& sps) {
+                          Parse_seq_parameter_set_rbsp(reader, sps);
+                      });
+}
+
+const TPicParameterSet* TParameterSetFinder::FindPps(std::uint32_t id, std::int64_t before) {
+    // A slice needs none of the elements that depend on the sequence parameter set.
+    return FindParsed(kPicParameterSetType, id, before, FPps,
+                      [](TBitStream4& reader, TPicParameterSet& pps) {
+                          Parse_pic_parameter_set_rbsp(reader, pps);
+                      });
 }

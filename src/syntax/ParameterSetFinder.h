@@ -4,9 +4,12 @@
 // the unit's own place: no index of the whole file is ever built, so a stream browsed
 // from the middle of a huge file works as well as one read from its start.
 
+#include "syntax/GoverningSets.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 class FileStream;
@@ -17,12 +20,19 @@ inline constexpr std::int64_t kParameterSetSearchBound = 16777216; // 16 MiB
 inline constexpr std::uint32_t kSeqParameterSetType = 7;
 inline constexpr std::uint32_t kPicParameterSetType = 8;
 
+// Which parameter set is looked for: its nal_unit_type (7 or 8) and its id; any id when
+// none is given (the sequence parameter set nearest before an SEI message).
+using TParameterSetId = std::optional<std::uint32_t>;
+
+// "seq_parameter_set_id 0 not found within 16 MiB before this unit".
+std::string NotFoundLine(const char* idName, std::uint32_t id);
+
 // Within a block of bytes, the last NAL unit of nal_unit_type type (7 or 8) whose id
 // (seq_parameter_set_id or pic_parameter_set_id) is id and whose start code begins from
 // firstBegin to lastBegin. Sets index to its start code. Bytes outside that range serve
 // only to tell a start code's first byte and a unit's head.
 bool FindLastParameterSet(const std::uint8_t* block, std::int32_t n, std::int64_t firstBegin,
-                          std::int64_t lastBegin, std::uint32_t type, std::uint32_t id,
+                          std::int64_t lastBegin, std::uint32_t type, TParameterSetId id,
                           std::int32_t& index);
 
 // The chroma_format_idc of the sequence parameter set whose start code begins at data
@@ -38,7 +48,12 @@ class TParameterSetFinder {
     // that grow from 64 KiB and stops at the first match, and it remembers the last few
     // sets found, so that walking down a stream does not read the same bytes again. Moves
     // the stream's position; throws on a read failure.
-    std::optional<std::int64_t> Find(std::uint32_t type, std::uint32_t id, std::int64_t before);
+    std::optional<std::int64_t> Find(std::uint32_t type, TParameterSetId id, std::int64_t before);
+
+    // The set Find answers, parsed. The answer stays valid until the next call; null when
+    // none is found or its bytes cannot be read.
+    const TSeqParameterSet* FindSps(TParameterSetId id, std::int64_t before);
+    const TPicParameterSet* FindPps(std::uint32_t id, std::int64_t before);
 
     // The chroma_format_idc of the sequence parameter set with the given id that governs a
     // picture parameter set beginning at ppsOffset.
@@ -54,18 +69,51 @@ class TParameterSetFinder {
     struct TEntry {
         bool Used = false;
         std::uint32_t Type = 0;
-        std::uint32_t Id = 0;
+        TParameterSetId Id;
         std::int64_t Offset = 0;
         std::int64_t ValidUpTo = 0;
     };
     // Searches start codes beginning in [floor, before) from the top down.
-    std::optional<std::int64_t> SearchBack(std::uint32_t type, std::uint32_t id, std::int64_t floor,
-                                           std::int64_t before);
-    void Remember(std::uint32_t type, std::uint32_t id, std::int64_t offset,
+    std::optional<std::int64_t> SearchBack(std::uint32_t type, TParameterSetId id,
+                                           std::int64_t floor, std::int64_t before);
+    void Remember(std::uint32_t type, TParameterSetId id, std::int64_t offset,
                   std::int64_t validUpTo);
+    // The payload (emulation prevention removed) of the unit at offset, into FPayload;
+    // false when it holds no payload.
+    bool ReadPayload(std::int64_t offset, std::uint32_t type);
+    // The last set of one kind parsed, and where it began.
+    template <class Set> struct TParsed {
+        std::optional<std::int64_t> Offset;
+        Set Record{};
+    };
+    template <class Set, class Parse>
+    const Set* FindParsed(std::uint32_t type, TParameterSetId id, std::int64_t before,
+                          TParsed<Set>& parsed, Parse parse);
 
     FileStream& FStream;
     std::vector<std::uint8_t> FBuffer;
     std::array<TEntry, 8> FEntries{};
     std::size_t FNextEntry = 0;
+    // The last set of each kind parsed, by offset, so that the slices of a picture do not
+    // read and parse it again.
+    std::vector<std::uint8_t> FUnit;
+    std::vector<std::uint8_t> FPayload;
+    std::int32_t FPayloadSize = 0;
+    TParsed<TSeqParameterSet> FSps;
+    TParsed<TPicParameterSet> FPps;
+};
+
+// The sets that govern the unit at one offset, through a finder.
+class TGoverningSets final : public IGoverningSets {
+  public:
+    TGoverningSets(TParameterSetFinder& finder, std::int64_t unitOffset)
+        : FFinder(finder), FOffset(unitOffset) {}
+    const TPicParameterSet* Pps(std::uint32_t id) override { return FFinder.FindPps(id, FOffset); }
+    const TSeqParameterSet* Sps(std::optional<std::uint32_t> id) override {
+        return FFinder.FindSps(id, FOffset);
+    }
+
+  private:
+    TParameterSetFinder& FFinder;
+    std::int64_t FOffset;
 };

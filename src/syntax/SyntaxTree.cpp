@@ -54,6 +54,13 @@ void TSyntaxTree::ExpandLine(TTreeLine line) {
     }
 }
 
+void TSyntaxTree::LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) {
+    if (TSyntaxLine* node = Node(line)) {
+        node->FirstBit = firstBit;
+        node->Bits = bits;
+    }
+}
+
 void TSyntaxTree::Walk(const std::function<void(const TSyntaxLine&, int)>& visit) const {
     for (const auto& root : FRoots) {
         WalkLine(*root, 0, visit);

@@ -10,18 +10,30 @@
 #include <string_view>
 #include <vector>
 
+// Where the bits of tree lines lie: told the first bit and the width of each line that
+// shows read data.
+class ILineBits {
+  public:
+    virtual ~ILineBits() = default;
+    virtual void LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) = 0;
+};
+
 // One line of the in-memory syntax tree.
 struct TSyntaxLine {
     std::string Text;
     bool Expanded = false;
+    // Its bits, when told: the first one (-1 when none was told) and how many.
+    std::int64_t FirstBit = -1;
+    std::int64_t Bits = 0;
     TSyntaxLine* Parent = nullptr;
     std::vector<std::unique_ptr<TSyntaxLine>> Children;
 };
 
 // The syntax tree held in memory: what the command line prints and what the tests
 // inspect. The window's tree widget realises the same four operations.
-class TSyntaxTree : public ITreeLines {
+class TSyntaxTree : public ITreeLines, public ILineBits {
   public:
+    void LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) override;
     void ClearLines() override;
     TTreeLine AddRootLine(const std::string& text) override;
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override;

@@ -3,16 +3,23 @@
 #include "stream/H264Utils.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/pic_parameter_set_rbsp.h"
+#include "syntax/sei_rbsp.h"
 #include "syntax/seq_parameter_set_rbsp.h"
+#include "syntax/slice_header.h"
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <vector>
 
 namespace {
 
 constexpr std::uint32_t kSeqParameterSet = 7;
 constexpr std::uint32_t kPicParameterSet = 8;
 constexpr std::uint32_t kAccessUnitDelimiter = 9;
+constexpr std::uint32_t kNonIdrSlice = 1;
+constexpr std::uint32_t kIdrSlice = 5;
+constexpr std::uint32_t kSei = 6;
 
 // The structure line shown under "NAL" for each nal_unit_type; null for none. Parameter
 // sets add their own.
@@ -83,32 +90,103 @@ class TLinesReadInFull final : public ITreeLines {
     std::int32_t FLeft;
 };
 
+// Tells each line of a parameter set's tree, as it is added, where its bits lie: the
+// parse logged one span per line in the same order. Positions count from the header
+// byte's first bit.
+class TSpanLines final : public ITreeLines {
+  public:
+    TSpanLines(ITreeLines& tree, TTreeLine nal, const std::vector<TBitSpan>& log, ILineBits& bits)
+        : FTree(tree), FNal(nal), FLog(log), FBits(bits) {}
+
+    void ClearLines() override { FTree.ClearLines(); }
+    TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
+    TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
+        const TTreeLine line = FTree.AddChildLine(parent, text);
+        if (line != nullptr && parent != FNal && FNext < FLog.size()) {
+            const TBitSpan span = FLog[FNext++];
+            if (span.First >= 0) {
+                FBits.LineBits(line, 8 + span.First, span.Bits);
+            }
+        }
+        return line;
+    }
+    void ExpandLine(TTreeLine line) override { FTree.ExpandLine(line); }
+
+  private:
+    ITreeLines& FTree;
+    TTreeLine FNal;
+    const std::vector<TBitSpan>& FLog;
+    ILineBits& FBits;
+    std::size_t FNext = 0;
+};
+
+// Maps positions in the unit without emulation-prevention bytes (from the header byte's
+// first bit) to the unit as stored (from its start code's first bit).
+class TStoredBits final : public ILineBits {
+  public:
+    TStoredBits(const std::uint8_t* unit, std::int32_t length, std::int32_t startCode,
+                ILineBits& out)
+        : FUnit(unit), FLength(length), FStartCode(startCode), FOut(out) {}
+    void LineBits(TTreeLine line, std::int64_t rbspBit, std::int64_t bits) override {
+        const std::int64_t from = 8 * static_cast<std::int64_t>(FStartCode) + rbspBit;
+        const std::int64_t first = StoredBitOfRbspBit(FUnit, FLength, from);
+        const std::int64_t last =
+            bits > 0 ? StoredBitOfRbspBit(FUnit, FLength, from + bits - 1) : first - 1;
+        FOut.LineBits(line, first, last - first + 1);
+    }
+
+  private:
+    const std::uint8_t* FUnit;
+    std::int32_t FLength;
+    std::int32_t FStartCode;
+    ILineBits& FOut;
+};
+
+// Where a parameter set's parse logs the bits of its lines, when they are asked for.
+struct TParameterSetSpans {
+    ILineBits* Bits = nullptr;
+    std::vector<TBitSpan> Log;
+
+    void Begin(TBitStream4& reader) {
+        Log.clear();
+        reader.SetSpanLog(Bits != nullptr ? &Log : nullptr);
+    }
+};
+
 // Runs a parameter set's tree routine (show) after its parse. A payload that held every
 // element gets the whole tree; one that ran out gets the lines read in full, and false.
 template <class Show>
-bool ShowParsed(const TBitStream4& reader, ITreeLines& tree, TTreeLine nal, Show show) {
-    if (reader.Error() == 0) {
-        show(tree);
-        return true;
-    }
+bool ShowParsed(TBitStream4& reader, ITreeLines& tree, TTreeLine nal,
+                const TParameterSetSpans& spans, Show show) {
+    reader.SetSpanLog(nullptr);
+    const bool complete = reader.Error() == 0;
     TLinesReadInFull readInFull(tree, nal, reader.Marked());
-    show(readInFull);
-    return false;
+    ITreeLines& shown = complete ? tree : readInFull;
+    if (spans.Bits != nullptr) {
+        TSpanLines withSpans(shown, nal, spans.Log, *spans.Bits);
+        show(withSpans);
+    } else {
+        show(shown);
+    }
+    return complete;
 }
 
 bool DecodeSeqParameterSet(const std::uint8_t* payload, std::int32_t size, TBitStream4& reader,
-                           ITreeLines& tree, TTreeLine nal) {
+                           ITreeLines& tree, TTreeLine nal, TParameterSetSpans& spans) {
     reader.SetData(payload, size);
+    spans.Begin(reader);
     TSeqParameterSet sps{};
     Parse_seq_parameter_set_rbsp(reader, sps);
-    return ShowParsed(reader, tree, nal, [&](ITreeLines& lines) {
+    return ShowParsed(reader, tree, nal, spans, [&](ITreeLines& lines) {
         Update_TreeView_seq_parameter_set_rbsp(lines, nal, sps);
     });
 }
 
 bool DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitStream4& reader,
-                           ITreeLines& tree, TTreeLine nal, const TChromaFormatLookup& lookup) {
+                           ITreeLines& tree, TTreeLine nal, const TChromaFormatLookup& lookup,
+                           TParameterSetSpans& spans) {
     reader.SetData(payload, size);
+    spans.Begin(reader);
     TPicParameterSet pps{};
     Parse_pic_parameter_set_rbsp(reader, pps);
     std::uint32_t chroma_format_idc = 1;
@@ -120,16 +198,30 @@ bool DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitS
             chroma_format_idc = *found;
             pps = TPicParameterSet{};
             reader.SetData(payload, size);
+            spans.Begin(reader);
             Parse_pic_parameter_set_rbsp(reader, pps, chroma_format_idc);
         }
     }
-    return ShowParsed(reader, tree, nal, [&](ITreeLines& lines) {
+    return ShowParsed(reader, tree, nal, spans, [&](ITreeLines& lines) {
         Update_TreeView_pic_parameter_set_rbsp(lines, nal, pps, chroma_format_idc);
     });
 }
 
-// The head of a sequence parameter set, up to chroma_format_idc, without the messages
-// of the full parse. payload starts after the header byte.
+// The slice header's lines under structure; false when the payload ended before its last
+// element.
+bool DecodeSliceHeader(const std::uint8_t* payload, std::int32_t size, std::uint8_t header,
+                       TBitStream4& reader, TFieldContext& context, TTreeLine structure,
+                       IGoverningSets& sets) {
+    if (reader.SetData(payload, size) != kStatusOk) {
+        return false;
+    }
+    TFieldLines lines(context, reader, structure, 8);
+    TSliceHeader slice;
+    slice.nal_unit_type = NalUnitType(header);
+    slice.nal_ref_idc = NalRefIdc(header);
+    Decode_slice_header(lines, slice, sets);
+    return reader.Error() == 0;
+}
 
 } // namespace
 
@@ -139,7 +231,7 @@ std::string EndsEarlyLine(std::int64_t payloadBits) {
 
 bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
                    TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup,
-                   TNalUnitDetail* detail) {
+                   TNalUnitDetail* detail, const TFullDecoding* full) {
     if (detail != nullptr) {
         *detail = TNalUnitDetail{};
     }
@@ -166,22 +258,35 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
     const std::uint8_t* payload = rbsp + startCode + 1;
     const std::int32_t payloadSize = written - startCode - 1;
 
+    std::optional<TStoredBits> stored;
+    if (full != nullptr && full->Bits != nullptr) {
+        stored.emplace(data, length, startCode, *full->Bits);
+    }
+    ILineBits* const bits = stored ? &*stored : nullptr;
+    const auto at = [bits](TTreeLine line, std::int64_t rbspBit, std::int64_t width) {
+        if (bits != nullptr && line != nullptr) {
+            bits->LineBits(line, rbspBit, width);
+        }
+    };
+
     tree.ClearLines();
     const TTreeLine nal = tree.AddRootLine("NAL");
     TElementLines headerLines(tree, nal, kNalHeaderLabelWidth);
-    headerLines.Unsigned("forbidden_zero_bit", ForbiddenZeroBit(header), 1);
-    headerLines.Unsigned("nal_ref_idc", NalRefIdc(header), 2);
-    headerLines.Unsigned("nal_unit_type", NalUnitType(header), 5);
+    at(headerLines.Unsigned("forbidden_zero_bit", ForbiddenZeroBit(header), 1), 0, 1);
+    at(headerLines.Unsigned("nal_ref_idc", NalRefIdc(header), 2), 1, 2);
+    at(headerLines.Unsigned("nal_unit_type", NalUnitType(header), 5), 3, 5);
 
     const std::uint32_t type = NalUnitType(header);
     TTreeLine structure = nullptr;
     if (type == kSeqParameterSet || type == kPicParameterSet) {
         // An empty payload cannot be bound to the reader: it shows no structure at all.
         bool complete = false;
+        TParameterSetSpans spans{bits, {}};
         if (payloadSize > 0) {
-            complete = type == kSeqParameterSet
-                           ? DecodeSeqParameterSet(payload, payloadSize, reader, tree, nal)
-                           : DecodePicParameterSet(payload, payloadSize, reader, tree, nal, lookup);
+            complete =
+                type == kSeqParameterSet
+                    ? DecodeSeqParameterSet(payload, payloadSize, reader, tree, nal, spans)
+                    : DecodePicParameterSet(payload, payloadSize, reader, tree, nal, lookup, spans);
         }
         if (!complete) {
             const std::int64_t payloadBits = 8 * static_cast<std::int64_t>(payloadSize);
@@ -194,8 +299,23 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
         structure = tree.AddChildLine(nal, kStructureLines[type]);
         // A delimiter cut off after its header byte shows no primary_pic_type.
         if (type == kAccessUnitDelimiter && payloadSize > 0) {
-            TElementLines(tree, structure, kNalHeaderLabelWidth)
-                .Unsigned("primary_pic_type", static_cast<std::uint32_t>(payload[0] >> 5), 3);
+            at(TElementLines(tree, structure, kNalHeaderLabelWidth)
+                   .Unsigned("primary_pic_type", static_cast<std::uint32_t>(payload[0] >> 5), 3),
+               8, 3);
+        }
+        if (full != nullptr && full->Sets != nullptr) {
+            TFieldContext context{tree, bits};
+            if (type == kSei) {
+                Decode_sei_rbsp(context, structure, payload, payloadSize, *full->Sets);
+            } else if ((type == kNonIdrSlice || type == kIdrSlice) &&
+                       !DecodeSliceHeader(payload, payloadSize, header, reader, context, structure,
+                                          *full->Sets)) {
+                const std::int64_t payloadBits = 8 * static_cast<std::int64_t>(payloadSize);
+                tree.AddChildLine(nal, EndsEarlyLine(payloadBits));
+                if (detail != nullptr) {
+                    *detail = TNalUnitDetail{true, payloadBits};
+                }
+            }
         }
     }
     tree.ExpandLine(nal);

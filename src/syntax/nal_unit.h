@@ -1,6 +1,8 @@
 #pragma once
 
 #include "syntax/BitStream4.h"
+#include "syntax/FieldLines.h"
+#include "syntax/GoverningSets.h"
 #include "toolkit/Toolkit.h"
 
 #include <cstdint>
@@ -26,6 +28,15 @@ struct TNalUnitDetail {
     std::int64_t PayloadBits = 0; // after the header byte, emulation prevention removed
 };
 
+// What the detail adds when asked: with Sets, slice headers and SEI messages get their
+// element lines, their parameter sets found through Sets; with Bits, every element line's
+// place is told to Bits as its first bit and width in the unit as stored, counted from the
+// first bit of its start code (emulation-prevention bytes included).
+struct TFullDecoding {
+    IGoverningSets* Sets = nullptr;
+    ILineBits* Bits = nullptr;
+};
+
 // "NAL unit ends early: data ends after N bits".
 std::string EndsEarlyLine(std::int64_t payloadBits);
 
@@ -35,7 +46,8 @@ std::string EndsEarlyLine(std::int64_t payloadBits);
 // measured within them. rbsp is caller-owned scratch of at least n bytes that receives the
 // unit without emulation-prevention bytes (reader stays bound into it afterwards). lookup
 // is asked only for a picture parameter set whose scaling list flags depend on it, and
-// may be empty. detail, when given, receives what the tree tells besides its lines.
+// may be empty. detail, when given, receives what the tree tells besides its lines. full,
+// when given, adds the deeper decoding; without it the slice and SEI lines are leaves.
 //
 // A start code with no header byte of its own (it ends the bytes, or the next start code
 // follows at once) shows "NAL" with the one line kNoHeaderText. Returns false when there
@@ -44,4 +56,4 @@ std::string EndsEarlyLine(std::int64_t payloadBits);
 // routines report themselves pass to the caller.
 bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
                    TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup,
-                   TNalUnitDetail* detail = nullptr);
+                   TNalUnitDetail* detail = nullptr, const TFullDecoding* full = nullptr);

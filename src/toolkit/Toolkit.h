@@ -92,6 +92,14 @@ class IReportList {
     virtual void SetAcceptDrops(bool accept) = 0;
 };
 
+// Characters FirstChar to LastChar (inclusive) of line Line, drawn marked.
+struct TLineMark {
+    int Line = 0;
+    int FirstChar = 0;
+    int LastChar = 0;
+    bool operator==(const TLineMark&) const = default;
+};
+
 // ListBox1: a list of text lines (the hex view's list).
 class ILineList {
   public:
@@ -112,6 +120,9 @@ class ILineList {
     // Delivered before the list's own key handling, which runs afterwards as usual.
     // An empty handler detaches the previous one.
     virtual void SetKeyDownHandler(KeyDownHandler handler) = 0;
+    // Marks exactly these characters; an empty list clears every mark. A list that
+    // cannot mark ignores it.
+    virtual void SetMarks(const std::vector<TLineMark>& marks) { (void)marks; }
 };
 
 // ScrollBar1, ScrollBar2. Every position given is clamped to the range.

@@ -26,9 +26,18 @@ TEST(DumpListing, ArgumentsAndRejectedFiles) {
         std::string err;
     };
     const Case cases[] = {
-        {{}, 2, "usage: quillet-dump [--debug] [--at OFFSET | --trees] FILE\n"},
-        {{"a.264", "b.264"}, 2, "usage: quillet-dump [--debug] [--at OFFSET | --trees] FILE\n"},
-        {{"--bogus"}, 2, "usage: quillet-dump [--debug] [--at OFFSET | --trees] FILE\n"},
+        {{},
+         2,
+         "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
+         "       quillet-dump [--debug] --json FILE\n"},
+        {{"a.264", "b.264"},
+         2,
+         "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
+         "       quillet-dump [--debug] --json FILE\n"},
+        {{"--bogus"},
+         2,
+         "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
+         "       quillet-dump [--debug] --json FILE\n"},
         {{text}, 1, "Not valid H.264 video elementary stream\n"},
     };
     for (const auto& c : cases) {

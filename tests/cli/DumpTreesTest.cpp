@@ -48,7 +48,10 @@ TEST(DumpTrees, BadArguments) {
     for (const auto& args : cases) {
         const auto r = Dump(args);
         EXPECT_EQ(r.status, 2) << args[1];
-        EXPECT_EQ(r.err, "usage: quillet-dump [--debug] [--at OFFSET | --trees] FILE\n") << args[1];
+        EXPECT_EQ(r.err,
+                  "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
+                  "       quillet-dump [--debug] --json FILE\n")
+            << args[1];
         EXPECT_TRUE(r.out.empty());
     }
 }

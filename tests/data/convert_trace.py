@@ -26,7 +26,7 @@ NAL = re.compile(r"^nal_unit_type: (\d+)\(.*\), nal_ref_idc: (\d+)$")
 ELEMENT = re.compile(r"^(\d+)\s+(\S+)\s+([01]+)\s+=\s+(-?\d+)$")
 
 # NAL unit types whose syntax elements go into the .ref.
-DUMPED = {7: "sps", 8: "pps"}
+DUMPED = {1: "slice", 5: "slice", 6: "sei", 7: "sps", 8: "pps"}
 
 
 def parse_log(lines):

@@ -128,6 +128,13 @@ stream hrd_cbr_filler  128x96 5 yuv420p null -- --profile main --nal-hrd cbr \
 stream weighted_fade   $QCIF $N yuv420p fade=in:0:8 -- --profile main \
     --bframes 2 --weightp 2 --weightb
 
+# Intra refresh: one IDR, then a recovery point SEI at every refresh. Encoded through
+# ffmpeg's libx264 (the same encoder library), for machines without the x264 tool.
+ffmpeg -nostdin -hide_banner -loglevel error -f lavfi -i "testsrc2=size=${QCIF}:rate=25" \
+    -frames:v $N -pix_fmt yuv420p -c:v libx264 -threads 1 \
+    -x264-params "intra-refresh=1:keyint=4:bframes=0:threads=1" -f h264 -y "$here/intra_refresh.264"
+reference intra_refresh
+
 # Picture order count type 1 (the encoder only writes types 0 and 2).
 craft poc_type1 poc-type1 "$here/baseline_cavlc.264"
 

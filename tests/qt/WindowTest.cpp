@@ -13,9 +13,11 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QMenuBar>
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -288,6 +290,85 @@ TEST(QtWindow, ASessionNeverWritesTheStreamFile) {
     }
     EXPECT_EQ(ReadAll(path), bytes);
     EXPECT_EQ(std::filesystem::last_write_time(path), written);
+}
+
+} // namespace
+
+namespace {
+
+TEST(QtWindow, ViewMenuDecodesSliceHeadersOfTheSelectedUnit) {
+    ShownWindow w(kTenRowsHigh);
+    const auto menus = w.window.menuBar()->actions();
+    ASSERT_EQ(menus.size(), 3);
+    EXPECT_EQ(menus[0]->text(), "&File");
+    EXPECT_EQ(menus[1]->text(), "&View");
+    EXPECT_EQ(menus[2]->text(), "Help");
+    QAction* item = w.window.DecodeSliceHeaders1;
+    ASSERT_EQ(menus[1]->menu()->actions(), QList<QAction*>{item});
+    EXPECT_EQ(item->text(), "Decode Slice Headers and SEI");
+    EXPECT_TRUE(item->isCheckable());
+    EXPECT_FALSE(item->isChecked());
+
+    w.dialogs.ChosenFile = TestDataPath("intra_refresh.264");
+    w.window.Open1->trigger();
+    w.ClickRow(3); // the IDR slice
+    const auto structureChildren = [&] {
+        const QTreeWidgetItem* nal = w.window.TreeView1->topLevelItem(0);
+        return nal != nullptr && nal->childCount() > 3 ? nal->child(3)->childCount() : -1;
+    };
+    EXPECT_EQ(structureChildren(), 0);
+    item->trigger();
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_TRUE(w.window.Form().DecodeSliceHeaders);
+    EXPECT_EQ(structureChildren(), 1); // slice_header( )
+    EXPECT_EQ(w.window.TreeView1->topLevelItem(0)->child(3)->child(0)->text(0), "slice_header( )");
+    item->trigger();
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_EQ(structureChildren(), 0);
+}
+
+// Selecting lines of the real tree marks the real hex list: an element its bytes, a
+// structure line every byte of the lines below it.
+TEST(QtWindow, ASelectedTreeLineMarksItsBytesInTheHexList) {
+    ShownWindow w(kTenRowsHigh);
+    w.dialogs.ChosenFile = TestDataPath("aud_sei.264");
+    w.window.Open1->trigger();
+    w.ClickRow(1); // the SPS at 6, 28 bytes
+    QTreeWidget& tree = *w.window.TreeView1;
+    const auto marks = [&] {
+        std::vector<std::pair<int, QPoint>> all;
+        for (int i = 0; i < w.window.ListBox1->count(); ++i) {
+            for (const QVariant& m : w.window.ListBox1->item(i)->data(Qt::UserRole + 1).toList()) {
+                all.emplace_back(i, m.toPoint());
+            }
+        }
+        return all;
+    };
+    const auto find = [&](const QString& prefix) {
+        const auto items = tree.findItems(prefix, Qt::MatchStartsWith | Qt::MatchRecursive);
+        return items.isEmpty() ? nullptr : items.front();
+    };
+    QTreeWidgetItem* timeScale = find("time_scale ");
+    ASSERT_NE(timeScale, nullptr);
+    tree.setCurrentItem(timeScale);
+    using Marks = std::vector<std::pair<int, QPoint>>;
+    EXPECT_EQ(marks(), (Marks{{1, QPoint(48, 61)}, {1, QPoint(80, 84)}}));
+
+    // The structure: from profile_idc at 0xB to the last VUI element, which ends in 0x20
+    // (0x21 holds only the stop bit).
+    QTreeWidgetItem* sps = find("seq_parameter_set_rbsp( )");
+    ASSERT_NE(sps, nullptr);
+    tree.setCurrentItem(sps);
+    EXPECT_EQ(marks(), (Marks{{0, QPoint(21 + 3 * 11, 21 + 3 * 15 + 1)},
+                              {0, QPoint(71 + 11, 71 + 15)},
+                              {1, QPoint(21, 21 + 3 * 15 + 1)},
+                              {1, QPoint(71, 71 + 15)},
+                              {2, QPoint(21, 22)},
+                              {2, QPoint(71, 71)}}));
+    w.window.ListBox1->grab(); // the marks are drawn without complaint
+
+    tree.setCurrentItem(tree.topLevelItem(0)); // "NAL": the header byte and the rest
+    EXPECT_EQ(marks().front(), (std::pair<int, QPoint>{0, QPoint(21 + 3 * 10, 21 + 3 * 15 + 1)}));
 }
 
 } // namespace

@@ -24,6 +24,7 @@ struct TLayout {
     int Panel2 = 700;
     TWindowState State = TWindowState::Normal;
     bool Flag = true;
+    bool Decode = false; // View > Decode Slice Headers and SEI
     bool operator==(const TLayout&) const = default;
 };
 
@@ -34,7 +35,7 @@ std::ostream& operator<<(std::ostream& out, const TLayout& l) {
         out << " " << c;
     }
     return out << " panel " << l.Panel2 << " state " << static_cast<int>(l.State) << " flag "
-               << l.Flag;
+               << l.Flag << " decode " << l.Decode;
 }
 
 // The values a layout is stored as.
@@ -51,6 +52,7 @@ Stored AsStored(const TLayout& l) {
         {"Panel2Width", std::to_string(l.Panel2)},
         {"WindowState", std::to_string(static_cast<int>(l.State))},
         {"CheckForUpdates", l.Flag ? "1" : "0"},
+        {"DecodeSliceHeaders", l.Decode ? "1" : "0"},
     };
 }
 
@@ -75,6 +77,7 @@ struct SettingsRig {
     FakeScrollBar bar;
     FakeMainWindow window;
     FakeMenuCheck mark;
+    FakeMenuCheck viewMark;
     FakeTimer timer;
     FakeMonitors monitors;
     TQtSettingsStore registry;
@@ -95,6 +98,7 @@ struct SettingsRig {
         w.ScrollBar1 = &bar;
         w.Form1 = &window;
         w.CheckForUpdates1 = &mark;
+        w.DecodeSliceHeaders1 = &viewMark;
         w.tmUpdate = &timer;
         w.Registry = &registry;
         w.Monitors = &monitors;
@@ -105,7 +109,8 @@ struct SettingsRig {
                 list.Widths,
                 window.Panel2,
                 window.WindowState,
-                form.CheckForUpdates};
+                form.CheckForUpdates,
+                form.DecodeSliceHeaders};
     }
 };
 
@@ -125,7 +130,7 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
          "LenColWidth=2\nStartCodeColWidth=3\nNALColWidth=4\nPanel2Width=300\nWindowState=1\n"
          "CheckForUpdates=1\n",
          [](TLayout& l) {
-             l = {{20, 10, 800, 500}, {1, 2, 3, 4}, 300, TWindowState::Minimized, true};
+             l = {{20, 10, 800, 500}, {1, 2, 3, 4}, 300, TWindowState::Minimized, true, false};
          }},
         {"text where a number belongs",
          "[General]\nFormLeft=200\nFormWidth=wide\nNALColWidth=99\nCheckForUpdates=0\n",
@@ -152,6 +157,13 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
          }},
         {"menu toggled while running", std::nullopt, [](TLayout& l) { l.Flag = false; },
          [](TForm1& form) { form.CheckForUpdates1Click(); }},
+        {"decoding on", "[General]\nDecodeSliceHeaders=1\n", [](TLayout& l) { l.Decode = true; }},
+        {"decoding stored as 0 with the rest",
+         "[General]\nCheckForUpdates=0\nDecodeSliceHeaders=0\n",
+         [](TLayout& l) { l.Flag = false; }},
+        {"decoding turned on while running", "[General]\nCheckForUpdates=1\n",
+         [](TLayout& l) { l.Decode = true; },
+         [](TForm1& form) { form.DecodeSliceHeaders1Click(); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,6 +179,7 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
         c.expect(expected);
         EXPECT_EQ(rig.Shown(form), expected);
         EXPECT_EQ(rig.mark.Mark, expected.Flag);
+        EXPECT_EQ(rig.viewMark.Mark, expected.Decode);
         // The timer follows the flag as loaded; the menu item leaves it alone.
         EXPECT_EQ(rig.timer.On, c.ini.has_value() ? expected.Flag : true);
         form.FormClose();
@@ -191,6 +204,24 @@ TEST(WindowSettings, AFailedWriteEndsTheSavingAndKeepsWhatWasWritten) {
               (Lines{"FormTop", "FormLeft", "FormHeight", "FormWidth", "OffsetColWidth",
                      "LenColWidth", "StartCodeColWidth", "NALColWidth"}));
     EXPECT_EQ(debug.Lines(), Lines{"kvo: Error in TForm1.SaveRegistrySettings call..."});
+}
+
+TEST(WindowSettings, TheDecodingFlagIsWrittenAfterTheElevenValues) {
+    FakeSettingsStore registry;
+    FakeReportList list;
+    FakeMainWindow window;
+    TForm1Widgets w;
+    w.ListView1 = &list;
+    w.Form1 = &window;
+    w.Registry = &registry;
+    TForm1 form(w);
+    form.DecodeSliceHeaders = true;
+    form.SaveRegistrySettings();
+    EXPECT_EQ(registry.Writes,
+              (Lines{"FormTop", "FormLeft", "FormHeight", "FormWidth", "OffsetColWidth",
+                     "LenColWidth", "StartCodeColWidth", "NALColWidth", "Panel2Width",
+                     "WindowState", "CheckForUpdates", "DecodeSliceHeaders"}));
+    EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["DecodeSliceHeaders"], 1);
 }
 
 TEST(WindowSettings, AValueThatCannotBeAppliedIsSkippedSilently) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 struct LengthCase {
@@ -173,6 +175,73 @@ TEST(RemoveEmulationPrevention, DropsThe03AfterTwoZeros) {
         out.resize(static_cast<std::size_t>(written));
         EXPECT_EQ(out, Hex(c.out)) << c.in;
     }
+}
+
+// Hand-made units: a 24-bit element of value 0 placed at every bit phase, ending just
+// before or across an emulation-prevention byte. For each bit of the unescaped bytes, the
+// stored position must hold the same bit and never an inserted 03, and the element's
+// stored span grows by 8 bits exactly when a 03 lies inside it.
+TEST(StoredBitOfRbspBit, MapsEveryBitPastTheRemovedBytes) {
+    struct Escaped {
+        std::vector<std::uint8_t> Bytes;
+        std::vector<std::size_t> Inserted; // indices of the 03 bytes in Bytes
+    };
+    const auto escape = [](const std::vector<std::uint8_t>& rbsp) {
+        Escaped e;
+        int zeros = 0;
+        for (const std::uint8_t b : rbsp) {
+            if (zeros == 2 && b <= 3) {
+                e.Inserted.push_back(e.Bytes.size());
+                e.Bytes.push_back(3);
+                zeros = 0;
+            }
+            e.Bytes.push_back(b);
+            zeros = b == 0 ? zeros + 1 : 0;
+        }
+        return e;
+    };
+    const auto bitOf = [](const std::vector<std::uint8_t>& bytes, std::int64_t bit) {
+        return (bytes[static_cast<std::size_t>(bit / 8)] >> (7 - bit % 8)) & 1;
+    };
+    int straddling = 0;
+    for (int phase = 0; phase < 8; ++phase) {
+        for (const char* tail :
+             {"00 00 00 01", "00 00 01 80", "00 00 02 00 00 03 FF", "00 00 00 00 00 00 81"}) {
+            // A header byte, FF, phase one bits, the element's zero bits, then the tail.
+            std::vector<std::uint8_t> rbsp = {0x65, 0xFF, 0, 0};
+            rbsp[2] = static_cast<std::uint8_t>((0xFFu << (8 - phase)) & 0xFFu);
+            const auto rest = Hex(tail);
+            rbsp.insert(rbsp.end(), rest.begin(), rest.end());
+            const Escaped stored = escape(rbsp);
+            const auto n = static_cast<std::int32_t>(stored.Bytes.size());
+            SCOPED_TRACE(std::string(tail) + " phase " + std::to_string(phase));
+            std::int64_t previous = -1;
+            for (std::int64_t bit = 0; bit < 8 * static_cast<std::int64_t>(rbsp.size()); ++bit) {
+                const std::int64_t at = StoredBitOfRbspBit(stored.Bytes.data(), n, bit);
+                ASSERT_GT(at, previous) << bit;
+                ASSERT_EQ(bitOf(stored.Bytes, at), bitOf(rbsp, bit)) << bit;
+                for (const std::size_t inserted : stored.Inserted) {
+                    ASSERT_NE(static_cast<std::size_t>(at / 8), inserted) << bit;
+                }
+                previous = at;
+            }
+            // The element: 24 bits from 16 + phase.
+            const std::int64_t first = StoredBitOfRbspBit(stored.Bytes.data(), n, 16 + phase);
+            const std::int64_t last = StoredBitOfRbspBit(stored.Bytes.data(), n, 16 + phase + 23);
+            const bool holds03 =
+                std::any_of(stored.Inserted.begin(), stored.Inserted.end(), [&](std::size_t i) {
+                    return 8 * static_cast<std::int64_t>(i) > first &&
+                           8 * static_cast<std::int64_t>(i) < last;
+                });
+            EXPECT_EQ(last - first + 1, holds03 ? 32 : 24);
+            straddling += holds03 ? 1 : 0;
+        }
+    }
+    EXPECT_GE(straddling, 7 * 4);
+    // Past the end, and before the start.
+    const auto unit = Hex("00 00 03 01");
+    EXPECT_EQ(StoredIndexOfRbspByte(unit.data(), 4, 3), 4);
+    EXPECT_EQ(StoredIndexOfRbspByte(unit.data(), 4, -1), 0);
 }
 
 } // namespace

@@ -18,6 +18,7 @@ struct TFakeWindow {
     FakeLineList hex;
     FakeMainWindow main;
     FakeMenuCheck check;
+    FakeMenuCheck viewCheck; // View > Decode Slice Headers and SEI
     FakeTimer timer;
     FakeDialogs dialogs;
     FakeCursor cursor;
@@ -31,6 +32,8 @@ struct TFakeWindow {
         hex.SetVisibleLines(hexLines);
         TForm1Widgets widgets{&list, &bar1,  &tree,  &hex,     &bar2,
                               &main, &check, &timer, &dialogs, &cursor};
+        widgets.DecodeSliceHeaders1 = &viewCheck;
+        widgets.TreeView1Bits = &tree;
         if (without != nullptr) {
             without(widgets);
         }

@@ -97,6 +97,7 @@ class FakeReportList : public IReportList {
 class FakeLineList : public ILineList {
   public:
     std::vector<std::string> Lines;
+    std::vector<TLineMark> Marks; // the last marks set
     int Selected = -1;
     int Inner = 0;      // inner height in pixels
     int ItemHeight = 1; // height of one line in pixels
@@ -168,6 +169,7 @@ class FakeLineList : public ILineList {
     }
     void SetFocus() override { ++FocusCount; }
     void SetKeyDownHandler(KeyDownHandler handler) override { OnKeyDown = std::move(handler); }
+    void SetMarks(const std::vector<TLineMark>& marks) override { Marks = marks; }
 };
 
 class FakeScrollBar : public IScrollBar {

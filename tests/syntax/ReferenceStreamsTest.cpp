@@ -6,6 +6,7 @@
 #include "stream/NalUnitReader.h"
 #include "support/TestSupport.h"
 #include "syntax/ParameterSetFinder.h"
+#include "syntax/ReferenceSupport.h"
 #include "syntax/SyntaxTestSupport.h"
 #include "syntax/nal_unit.h"
 
@@ -20,146 +21,7 @@
 
 namespace {
 
-struct RefElement {
-    std::string Name;
-    std::int64_t Value = 0;
-    int Bits = 0;
-    std::int64_t Position = 0;
-};
-
-struct RefStream {
-    std::vector<int> NalTypes;                            // by NAL index
-    std::map<int, std::vector<RefElement>> ParameterSets; // by NAL index
-};
-
-RefStream LoadRef(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    RefStream ref;
-    std::string line;
-    std::vector<RefElement>* block = nullptr;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string first;
-        fields >> first;
-        if (first == "packet") {
-            continue;
-        }
-        if (first == "nal") {
-            int index = 0;
-            int type = 0;
-            fields >> index >> type;
-            if (index != static_cast<int>(ref.NalTypes.size())) {
-                throw std::runtime_error("NAL indices out of order in " + path);
-            }
-            ref.NalTypes.push_back(type);
-        } else if (first == "sps" || first == "pps") {
-            int index = 0;
-            fields >> index;
-            block = &ref.ParameterSets[index];
-        } else if (first == "end") {
-            block = nullptr;
-        } else if (block != nullptr) {
-            RefElement e;
-            e.Name = first;
-            fields >> e.Value >> e.Bits >> e.Position;
-            block->push_back(e);
-        }
-    }
-    return ref;
-}
-
-// ffmpeg names a few elements after the current edition of the standard.
-const std::map<std::string, std::string> kRenamed = {
-    {"separate_colour_plane_flag", "residual_colour_transform_flag"},
-    {"max_num_ref_frames", "num_ref_frames"},
-    {"gaps_in_frame_num_allowed_flag", "gaps_in_frame_num_value_allowed_flag"},
-    {"max_num_reorder_frames", "num_reorder_frames"},
-    {"bottom_field_pic_order_in_frame_present_flag", "pic_order_present_flag"},
-    {"num_ref_idx_l0_default_active_minus1", "num_ref_idx_l0_active_minus1"},
-    {"num_ref_idx_l1_default_active_minus1", "num_ref_idx_l1_active_minus1"},
-};
-
-struct Expected {
-    std::vector<RefElement> Elements; // what the tree must show, in order
-    std::int64_t ScalingListBits = 0; // bits of scaling_list( ) content, not shown
-};
-
-// The reference in our terms: constraint_set4/5_flag and reserved_zero_2bits make our
-// reserved_zero_4bits; the scaling list deltas and the trailing bits are not shown.
-Expected ToTreeTerms(const std::vector<RefElement>& elements) {
-    Expected expected;
-    for (std::size_t i = 0; i < elements.size(); ++i) {
-        RefElement e = elements[i];
-        if (e.Name == "rbsp_stop_one_bit" || e.Name == "rbsp_alignment_zero_bit") {
-            continue;
-        }
-        if (e.Name.rfind("delta_scale[", 0) == 0) {
-            expected.ScalingListBits += e.Bits;
-            continue;
-        }
-        if (e.Name == "constraint_set4_flag") {
-            if (i + 2 >= elements.size() || elements[i + 1].Name != "constraint_set5_flag" ||
-                elements[i + 2].Name != "reserved_zero_2bits") {
-                throw std::runtime_error("unexpected constraint flags in the reference");
-            }
-            e.Name = "reserved_zero_4bits";
-            e.Value = (e.Value << 3) | (elements[i + 1].Value << 2) | elements[i + 2].Value;
-            e.Bits = 4;
-            i += 2;
-        }
-        const auto renamed = kRenamed.find(e.Name);
-        if (renamed != kRenamed.end()) {
-            e.Name = renamed->second;
-        }
-        expected.Elements.push_back(e);
-    }
-    return expected;
-}
-
-// Elements written as se(v); every other "(v bits)" line is ue(v).
-bool IsSignedElement(const std::string& label) {
-    static const std::set<std::string> kSigned = {
-        "offset_for_non_ref_pic", "offset_for_top_to_bottom_field",
-        "pic_init_qp_minus26",    "pic_init_qs_minus26",
-        "chroma_qp_index_offset", "second_chroma_qp_index_offset"};
-    return kSigned.count(label) != 0 || label.rfind("offset_for_ref_frame[", 0) == 0;
-}
-
-// Length of the Exp-Golomb code of an unsigned value.
-int UeCodeLength(std::uint64_t value) {
-    int z = 0;
-    while (((value + 1) >> (z + 1)) != 0) {
-        ++z;
-    }
-    return 2 * z + 1;
-}
-
-// The bits a tree line stands for: its fixed width, or the length of the code that gives
-// its value.
-int ShownBits(const ParsedLine& line) {
-    if (line.Annotation != "v bits") {
-        return std::stoi(line.Annotation);
-    }
-    const std::int64_t v = std::stoll(line.Value);
-    if (IsSignedElement(line.Label)) {
-        return UeCodeLength(static_cast<std::uint64_t>(v > 0 ? 2 * v - 1 : -2 * v));
-    }
-    return UeCodeLength(static_cast<std::uint64_t>(v));
-}
-
-// Element lines of the tree in display order (structure lines left out).
-std::vector<ParsedLine> ElementLines(const TSyntaxTree& tree) {
-    std::vector<ParsedLine> lines;
-    tree.Walk([&](const TSyntaxLine& line, int) {
-        if (auto parsed = ParseElementLine(line.Text)) {
-            lines.push_back(*parsed);
-        }
-    });
-    return lines;
-}
+using namespace reference;
 
 // Position of the rbsp_stop_one_bit counted from the first bit of the header byte, found
 // in the unit's bytes with the emulation-prevention bytes removed: the last 1 bit.
@@ -177,17 +39,6 @@ std::int64_t StopBitPosition(const std::uint8_t* unit, std::int32_t length) {
         --bit;
     }
     return 8 * static_cast<std::int64_t>(last - startCode) + bit;
-}
-
-std::vector<std::string> StreamNames() {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(TestDataPath(""))) {
-        if (entry.path().extension() == ".ref") {
-            names.push_back(entry.path().stem().string());
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // One parameter set of a test stream as the window reads it: the bytes read at its offset,
@@ -250,17 +101,32 @@ TEST_P(ReferenceStream, EveryParameterSetMatchesTheReference) {
     TBitStream4 reader;
     TSyntaxTree tree;
     const int compared = ForEachParameterSet(GetParam(), [&](const ParameterSetUnit& unit) {
-        ASSERT_TRUE(
-            DecodeNalUnit(unit.Bytes.data(), unit.Read, rbsp.data(), reader, tree, unit.Lookup));
+        const TFullDecoding positions{nullptr, &tree};
+        ASSERT_TRUE(DecodeNalUnit(unit.Bytes.data(), unit.Read, rbsp.data(), reader, tree,
+                                  unit.Lookup, nullptr, &positions));
 
         const Expected expected = ToTreeTerms(unit.Reference);
         const std::vector<ParsedLine> shown = ElementLines(tree);
+        std::vector<const TSyntaxLine*> lines;
+        tree.Walk([&](const TSyntaxLine& line, int) {
+            if (ParseElementLine(line.Text)) {
+                lines.push_back(&line);
+            }
+        });
+        const std::vector<std::uint8_t> stored(
+            unit.Bytes.begin(), unit.Bytes.begin() + static_cast<std::ptrdiff_t>(unit.Length));
+        const int startCode = StartCodeLength(stored.data(), unit.Length);
         const std::size_t common = std::min(shown.size(), expected.Elements.size());
         for (std::size_t i = 0; i < common; ++i) {
             const RefElement& e = expected.Elements[i];
             ASSERT_EQ(shown[i].Label, e.Name) << "element " << i;
             EXPECT_EQ(shown[i].Value, std::to_string(e.Value)) << e.Name;
             EXPECT_EQ(ShownBits(shown[i]), e.Bits) << e.Name;
+            // Where the unit as stored holds the element's first and last bits.
+            const std::int64_t first = StoredPosition(stored, startCode, e.Position);
+            const std::int64_t last = StoredPosition(stored, startCode, e.Position + e.Bits - 1);
+            EXPECT_EQ(lines[i]->FirstBit, first) << e.Name;
+            EXPECT_EQ(lines[i]->Bits, last - first + 1) << e.Name;
         }
         EXPECT_EQ(shown.size(), expected.Elements.size());
 

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "syntax/BitStream4.h"
+#include "syntax/SyntaxTree.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+// What the lines of one NAL unit's deeper structures share: the tree, and the sink for
+// bit positions (may be null), told positions from the header byte's first bit in the
+// unit without emulation-prevention bytes.
+struct TFieldContext {
+    ITreeLines& Tree;
+    ILineBits* Bits = nullptr;
+};
+
+// Reads elements and shows them at once, one line each, for the slice header and SEI
+// structures. Reading and showing in one pass means the two can never disagree about
+// which elements exist. A read that does not fit in the payload shows nothing, and
+// nothing is shown after it: the tree stops at the last element read in full.
+//
+// A structure line is added only when its first line is, so that a structure whose first
+// element was cut off leaves no empty line behind.
+class TFieldLines {
+  public:
+    // Lines under parent; base is the RBSP bit position of the reader's first bit.
+    TFieldLines(TFieldContext& context, TBitStream4& reader, TTreeLine parent, std::int64_t base);
+
+    std::uint32_t U(std::string_view label, int bits);
+    std::uint32_t Flag(std::string_view label) { return U(label, 1); }
+    std::uint32_t Ue(std::string_view label);
+    std::int32_t Se(std::string_view label);
+    // i(n): n bits, two's complement.
+    std::int32_t I(std::string_view label, int bits);
+    // A line for a value read by the caller from the bits that end at the reader's current
+    // position: value as text, bits wide. Nothing once a read has failed.
+    void Shown(std::string_view label, std::string_view value, std::int64_t bits);
+    // A line without a value (a note), shown only while every read so far succeeded.
+    void Note(const std::string& text);
+
+    // The lines of a sub-structure: its line "text" appears with its first line.
+    TFieldLines Structure(std::string text) { return Structure(std::move(text), FReader, FBase); }
+    // The same for a sub-structure read from its own bytes, base their first bit's position.
+    TFieldLines Structure(std::string text, TBitStream4& reader, std::int64_t base);
+
+    bool Failed() const { return FReader.Error() != 0; }
+    TBitStream4& Reader() { return FReader; }
+
+  private:
+    TTreeLine Line();
+    void Add(std::string_view label, std::string_view value, int annotationBits, std::int64_t bits);
+
+    TFieldContext& FContext;
+    TBitStream4& FReader;
+    TFieldLines* FOuter = nullptr; // for a structure not shown yet
+    std::string FText;
+    TTreeLine FLine = nullptr;
+    std::int64_t FBase = 0;
+};

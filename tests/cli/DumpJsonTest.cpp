@@ -1,0 +1,87 @@
+// quillet-dump --json: one JSON document (read back with Qt's parser) holding the listing
+// and, for every unit, the deeper tree with each line's bits in the file.
+
+#include "cli/DumpTestSupport.h"
+#include "cli/JsonTree.h"
+#include "stream/H264Utils.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Every line of a JSON tree in display order, as "--trees --full" prints it (two spaces
+// per level after indent).
+void Flatten(const QJsonArray& lines, int indent, std::vector<std::string>& out) {
+    for (const auto& value : lines) {
+        const QJsonObject line = value.toObject();
+        out.push_back(std::string(static_cast<std::size_t>(indent), ' ') +
+                      line["text"].toString().toStdString());
+        Flatten(line["children"].toArray(), indent + 2, out);
+    }
+}
+
+TEST(DumpJson, HoldsTheListingAndEveryDeeperTree) {
+    for (const char* name : {"aud_sei", "mixed_start_codes", "intra_refresh"}) {
+        SCOPED_TRACE(name);
+        const std::string path = TestDataPath(std::string(name) + ".264");
+        const auto r = Dump({"--json", path});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+        EXPECT_EQ(doc["file"].toString().toStdString(), path);
+
+        // The units and their trees are what --trees --full prints, line for line.
+        std::vector<std::string> fromJson;
+        for (const auto& value : doc["units"].toArray()) {
+            const QJsonObject unit = value.toObject();
+            fromJson.push_back(NalOffsetText(static_cast<std::int64_t>(unit["offset"].toDouble())) +
+                               "\t" + std::to_string(unit["length"].toInteger()) + "\t" +
+                               unit["start_code"].toString().toStdString() + "\t" +
+                               unit["type"].toString().toStdString());
+            Flatten(unit["tree"].toArray(), 2, fromJson);
+        }
+        EXPECT_EQ(fromJson, SplitLines(Dump({"--trees", "--full", path}).out));
+    }
+}
+
+TEST(DumpJson, ElementLinesCarryNameValueAndFileBits) {
+    const auto r = Dump({"--json", TestDataPath("aud_sei.264")});
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.out));
+    // The SPS at 6 (second unit): time_scale at byte 0x19, bit 2, past the 00 00 03 at
+    // 0x16.
+    const QJsonObject sps = doc["units"].toArray()[1].toObject();
+    const QJsonArray vui =
+        sps["tree"][0]["children"][3]["children"].toArray().last()["children"].toArray();
+    QJsonObject timeScale;
+    for (const auto& line : vui) {
+        if (line.toObject()["name"].toString() == "time_scale") {
+            timeScale = line.toObject();
+        }
+    }
+    EXPECT_EQ(timeScale["value"].toString(), "50");
+    EXPECT_EQ(timeScale["first_bit"].toInteger(), 8 * 0x19 + 2);
+    EXPECT_EQ(timeScale["bits"].toInteger(), 32);
+    // A structure line has a text only.
+    EXPECT_EQ(sps["tree"][0]["children"][3].toObject().keys(), (QStringList{"children", "text"}));
+}
+
+TEST(DumpJson, StringsAreEscaped) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "\"plain\""},
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+        {std::string("\x01\n", 2), "\"\\u0001\\u000a\""},
+        {"\xE9t\xE9", "\"\\u00e9t\\u00e9\""},
+    };
+    for (const auto& [text, json] : cases) {
+        EXPECT_EQ(JsonString(text), json);
+    }
+    EXPECT_EQ(Dump({"--json", "--full", TestDataPath("aud_sei.264")}).status, 2);
+}
+
+} // namespace
