@@ -56,6 +56,8 @@ struct TForm1Widgets {
     IMenuCheck* DecodeSliceHeaders1 = nullptr;
     // Told where the bits of each detail tree line lie (the tree widget itself).
     ILineBits* TreeView1Bits = nullptr;
+    // The status bar: file size, the page's place, the selected unit, navigation notes.
+    IStatusBar* StatusBar = nullptr;
 };
 
 class TParameterSetFinder;

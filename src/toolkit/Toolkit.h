@@ -282,6 +282,22 @@ class IBrowser {
     virtual void OpenUrl(const std::string& url) = 0;
 };
 
+// The fields of the status bar under the window, left to right.
+enum class TStatusField {
+    File,      // the file's size
+    Page,      // where the page lies in the file
+    Selection, // the selected unit's offset and length
+    Note,      // what the last navigation step has to say (nothing found, the thumb's place)
+};
+
+// The window's status bar: one text a field, each readable by a screen reader.
+class IStatusBar {
+  public:
+    virtual ~IStatusBar() = default;
+    virtual void SetText(TStatusField field, const std::string& text) = 0;
+    virtual std::string Text(TStatusField field) const = 0;
+};
+
 // A rectangle in screen pixels.
 struct TScreenRect {
     int Left = 0;
