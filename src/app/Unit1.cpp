@@ -250,7 +250,10 @@ void TForm1::ShowSelectedRow() {
     }
     const std::string caption = list.SelectedCaption();
     if (caption.empty()) {
+        // A row with no unit: the tree and the hex view show nothing of another one.
         Need(Widgets.TreeView1).ClearLines();
+        ClearHexLines();
+        FDetailOffset = -1;
         return;
     }
     if (caption.size() <= 2 || caption.compare(0, 2, "0x") != 0) {

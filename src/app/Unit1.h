@@ -202,6 +202,8 @@ class TForm1 {
     // After a bar or wheel step: the first row after a forward move, the last after a
     // backward one, shown in the tree and the hex view; both empty without rows.
     void SelectAfterStep(bool forward);
+    // After a step that moved nothing: the selected row, shown unless it is already.
+    void ShowSelectedRowAgain();
     void NoteNothingFound(std::int64_t from, std::int64_t to, std::int64_t searched,
                           bool forward);
     // The status bar's texts for the file, the page and the selection.
