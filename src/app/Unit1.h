@@ -14,8 +14,8 @@
 #include "toolkit/Toolkit.h"
 
 #include <array>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -204,8 +204,7 @@ class TForm1 {
     void SelectAfterStep(bool forward);
     // After a step that moved nothing: the selected row, shown unless it is already.
     void ShowSelectedRowAgain();
-    void NoteNothingFound(std::int64_t from, std::int64_t to, std::int64_t searched,
-                          bool forward);
+    void NoteNothingFound(std::int64_t from, std::int64_t to, std::int64_t searched, bool forward);
     // The status bar's texts for the file, the page and the selection.
     void RefreshStatus();
     bool SearchLegacy(const char* routine, std::int64_t& Found, std::int64_t Position,

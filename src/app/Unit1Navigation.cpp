@@ -49,8 +49,8 @@ std::string Grouped(std::int64_t value) {
 
 std::string Percent(std::int64_t offset, std::int64_t size) {
     char text[16];
-    const double share = size > 0 ? 100.0 * static_cast<double>(offset) / static_cast<double>(size)
-                                  : 0.0;
+    const double share =
+        size > 0 ? 100.0 * static_cast<double>(offset) / static_cast<double>(size) : 0.0;
     std::snprintf(text, sizeof text, "%.1f %%", share);
     return text;
 }
@@ -436,9 +436,10 @@ void TForm1::RecordPosition() {
 void TForm1::NoteNothingFound(std::int64_t from, std::int64_t to, std::int64_t searched,
                               bool forward) {
     // searched < 0: the search ran into the file's end.
-    NavigationNote = "No NAL unit starts between " + Hex(from) + " and " + Hex(to) + " (" +
-                     (searched < 0 ? std::string("the file's end") : "searched " + MiBText(searched)) +
-                     "); " + (forward ? "Page Down" : "Page Up") + " searches on";
+    NavigationNote =
+        "No NAL unit starts between " + Hex(from) + " and " + Hex(to) + " (" +
+        (searched < 0 ? std::string("the file's end") : "searched " + MiBText(searched)) + "); " +
+        (forward ? "Page Down" : "Page Up") + " searches on";
 }
 
 // --- Handlers ---------------------------------------------------------------------------
@@ -633,9 +634,8 @@ void TForm1::ListView1MouseWheel(int notches) {
         const int steps = 3 * std::min(std::abs(notches), 100);
         bool any = false;
         for (int i = 0; i < steps; ++i) {
-            const bool moved = RunStep([this, forward] {
-                return forward ? StepForward(false) : StepBack(false);
-            });
+            const bool moved =
+                RunStep([this, forward] { return forward ? StepForward(false) : StepBack(false); });
             DebugOutput(forward ? "one down" : "one up");
             if (!moved) {
                 break; // the file's edge, or nothing found within the bound
@@ -657,11 +657,7 @@ void TForm1::ListBox1MouseWheel(int notches) {
         if (!HexView || notches == 0) {
             return;
         }
-        const int lines = 3 * std::min(std::abs(notches), 100);
-        int position = 0;
-        for (int i = 0; i < lines; ++i) {
-            position = notches > 0 ? HexView->GoOneLineUp() : HexView->GoOneLineDown();
-        }
+        const int position = HexView->ScrollLines(-3 * std::clamp(notches, -1000, 1000));
         if (Widgets.ScrollBar2) {
             Widgets.ScrollBar2->SetPosition(position);
         }
@@ -851,8 +847,8 @@ void TForm1::RefreshStatus() {
     if (selected >= 0 && selected < LocatorCount) {
         const TNalUnitLocator& unit = Locators[static_cast<std::size_t>(selected)];
         const bool cut = LastLenOpen && selected == LocatorCount - 1;
-        selection = "Unit at " + Hex(unit.Offset) + ", " + Grouped(unit.Len) +
-                    (cut ? "+" : "") + " bytes";
+        selection =
+            "Unit at " + Hex(unit.Offset) + ", " + Grouped(unit.Len) + (cut ? "+" : "") + " bytes";
     }
     status->SetText(TStatusField::Selection, selection);
     status->SetText(TStatusField::Note, NavigationNote);

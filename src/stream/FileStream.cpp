@@ -149,14 +149,14 @@ std::int64_t FileStream::DataEndBefore(std::int64_t position) const {
             FILE_ALLOCATED_RANGE_BUFFER ranges[64];
             DWORD count = 0;
             bool more = false;
-            if (!AllocatedRanges(static_cast<HANDLE>(FHandle), at, position - at, ranges, 64,
-                                 count, more)) {
+            if (!AllocatedRanges(static_cast<HANDLE>(FHandle), at, position - at, ranges, 64, count,
+                                 more)) {
                 return position;
             }
             if (count > 0) {
                 const FILE_ALLOCATED_RANGE_BUFFER& last = ranges[count - 1];
                 end = std::min(position, static_cast<std::int64_t>(last.FileOffset.QuadPart +
-                                                                    last.Length.QuadPart));
+                                                                   last.Length.QuadPart));
                 at = end;
             }
             if (!more || count == 0 || at >= position) {

@@ -64,7 +64,8 @@ class StreamWriter {
         Units.push_back({FSize, size});
         Write({0, 0, 1, 0x41, 0x9A});
         const std::vector<std::uint8_t> block(1 << 20, 0);
-        for (std::int64_t left = size - 6; left > 0; left -= static_cast<std::int64_t>(block.size())) {
+        for (std::int64_t left = size - 6; left > 0;
+             left -= static_cast<std::int64_t>(block.size())) {
             Write(std::vector<std::uint8_t>(block.begin(),
                                             block.begin() + std::min<std::int64_t>(left, 1 << 20)));
         }
@@ -313,13 +314,12 @@ void WriteGop(StreamWriter& w, std::int64_t idrSize, int slices, std::mt19937& r
 std::string WriteSparse(const std::string& path, const std::vector<std::int64_t>& at,
                         std::int64_t size) {
     const std::vector<std::uint8_t> copy = ReadAll(TestDataPath("main_cabac.264"));
-    {
-        std::ofstream out(path, std::ios::binary);
-    }
+    { std::ofstream out(path, std::ios::binary); }
     std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
     for (std::int64_t offset : at) {
         out.seekp(offset);
-        out.write(reinterpret_cast<const char*>(copy.data()), static_cast<std::streamsize>(copy.size()));
+        out.write(reinterpret_cast<const char*>(copy.data()),
+                  static_cast<std::streamsize>(copy.size()));
     }
     out.close();
     std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
@@ -378,15 +378,18 @@ TEST(NavigationOracle, EveryStepListsTheUnitsTheUserAskedFor) {
          },
          {},
          0},
-        {"two units", [](StreamWriter& w) {
+        {"two units",
+         [](StreamWriter& w) {
              w.Raw(RealParameterSets()[0]);
              w.Slice(40 * MiB, 0x65);
          },
          {},
          0},
 #if defined(__linux__)
-        {"sparse copies with holes between", nullptr,
-         {0, 2 * GiB, 4 * GiB + 7, 5 * GiB, 16 * GiB, 20 * GiB - 40000}, 20 * GiB},
+        {"sparse copies with holes between",
+         nullptr,
+         {0, 2 * GiB, 4 * GiB + 7, 5 * GiB, 16 * GiB, 20 * GiB - 40000},
+         20 * GiB},
 #endif
     };
     TempDir dir;
@@ -403,12 +406,11 @@ TEST(NavigationOracle, EveryStepListsTheUnitsTheUserAskedFor) {
         }
         const std::vector<TOracleUnit> units = OracleUnitsOfFile(path);
         std::vector<std::string> faults;
-        TNavigationOracle oracle(units, static_cast<std::int64_t>(std::filesystem::file_size(path)),
-                                 [&](const std::string& what) {
-                                     if (faults.size() < 10) {
-                                         faults.push_back(what);
-                                     }
-                                 });
+        TNavigationOracle oracle(units, [&](const std::string& what) {
+            if (faults.size() < 10) {
+                faults.push_back(what);
+            }
+        });
         // QUILLET_ORACLE_STEPS and QUILLET_ORACLE_SEED make a longer or another run.
         const char* stepsText = std::getenv("QUILLET_ORACLE_STEPS");
         const char* seedText = std::getenv("QUILLET_ORACLE_SEED");
@@ -418,7 +420,8 @@ TEST(NavigationOracle, EveryStepListsTheUnitsTheUserAskedFor) {
         Window w(3 + static_cast<int>(random() % 18));
         ASSERT_TRUE(w.form->LoadFile(path)) << file.name;
         for (int step = 0; step < steps && faults.empty(); ++step) {
-            oracle.Step(w, static_cast<TUserStep>(random() % 14), static_cast<std::uint32_t>(random()));
+            oracle.Step(w, static_cast<TUserStep>(random() % 14),
+                        static_cast<std::uint32_t>(random()));
         }
         for (const std::string& fault : faults) {
             ADD_FAILURE() << file.name << ": " << fault;

@@ -55,7 +55,8 @@ inline std::vector<TOracleUnit> OracleUnitsOfFile(const std::string& path) {
         if (hole < 0) {
             hole = size;
         }
-        const std::int64_t want = std::min<std::int64_t>(hole - at, static_cast<std::int64_t>(block.size()));
+        const std::int64_t want =
+            std::min<std::int64_t>(hole - at, static_cast<std::int64_t>(block.size()));
         const ssize_t got = ::pread(fd, block.data(), static_cast<std::size_t>(want), at);
         if (got <= 0) {
             break;
@@ -95,36 +96,35 @@ inline std::vector<TOracleUnit> OracleUnitsOfFile(const std::string& path) {
 }
 
 enum class TUserStep {
-    Up,        // Up with the top row selected
-    Down,      // Down with the last row selected
+    Up,   // Up with the top row selected
+    Down, // Down with the last row selected
     PageUp,
     PageDown,
     Home,
     End,
-    BarUp,     // the bar's arrows and its page areas
+    BarUp, // the bar's arrows and its page areas
     BarDown,
     BarPageUp,
     BarPageDown,
-    Thumb,     // the thumb dragged to a position
-    WheelUp,   // one notch of the wheel over the list
+    Thumb,   // the thumb dragged to a position
+    WheelUp, // one notch of the wheel over the list
     WheelDown,
-    Resize,    // the list grows or shrinks
+    Resize, // the list grows or shrinks
 };
 
 inline const char* UserStepName(TUserStep step) {
-    static const char* const names[] = {"Up",          "Down",  "Page Up",    "Page Down", "Home",
-                                        "End",         "bar up", "bar down",  "bar page up",
-                                        "bar page down", "thumb", "wheel up", "wheel down",
-                                        "resize"};
+    static const char* const names[] = {"Up",          "Down",          "Page Up", "Page Down",
+                                        "Home",        "End",           "bar up",  "bar down",
+                                        "bar page up", "bar page down", "thumb",   "wheel up",
+                                        "wheel down",  "resize"};
     return names[static_cast<int>(step)];
 }
 
 class TNavigationOracle {
   public:
     // fail receives what broke; the checks go on, so a test reports every fault at once.
-    TNavigationOracle(std::vector<TOracleUnit> units, std::int64_t size,
-                      std::function<void(const std::string&)> fail)
-        : FUnits(std::move(units)), FSize(size), FFail(std::move(fail)) {}
+    TNavigationOracle(std::vector<TOracleUnit> units, std::function<void(const std::string&)> fail)
+        : FUnits(std::move(units)), FFail(std::move(fail)) {}
 
     // Takes one step as the user would, with arg choosing a thumb position or a list
     // height, and checks the page it leads to.
@@ -159,11 +159,12 @@ class TNavigationOracle {
         case TUserStep::BarDown:
         case TUserStep::BarPageUp:
         case TUserStep::BarPageDown: {
-            const int by = step == TUserStep::BarUp     ? -1
-                           : step == TUserStep::BarDown ? 1
+            const int by = step == TUserStep::BarUp       ? -1
+                           : step == TUserStep::BarDown   ? 1
                            : step == TUserStep::BarPageUp ? -10
                                                           : 10;
-            const int to = std::clamp(w.bar1.Pos + by, w.bar1.Min, std::max(w.bar1.Min, w.bar1.Max));
+            const int to =
+                std::clamp(w.bar1.Pos + by, w.bar1.Min, std::max(w.bar1.Min, w.bar1.Max));
             if (to - w.form->LastScrollPosition != by) {
                 // At the bar's end the press moves it less: the thumb case lists from there.
                 step = TUserStep::Thumb;
@@ -176,7 +177,8 @@ class TNavigationOracle {
             const int position =
                 static_cast<int>(static_cast<std::int64_t>(w.bar1.Max) * (arg % 1001) / 1000);
             // A press that lands one or ten positions off is a step, not a thumb move.
-            const std::int64_t off = static_cast<std::int64_t>(w.form->LastScrollPosition) - position;
+            const std::int64_t off =
+                static_cast<std::int64_t>(w.form->LastScrollPosition) - position;
             if (off == 1 || off == -1 || off == 10 || off == -10) {
                 return;
             }
@@ -207,14 +209,12 @@ class TNavigationOracle {
         std::int64_t Position = 0;
     };
 
-    void Fail(const std::string& what) {
-        FFail(FWhat + ": " + what + " (after " + FHistory + ")");
-    }
+    void Fail(const std::string& what) { FFail(FWhat + ": " + what + " (after " + FHistory + ")"); }
 
     int IndexOf(std::int64_t offset) const {
-        const auto it = std::lower_bound(
-            FUnits.begin(), FUnits.end(), offset,
-            [](const TOracleUnit& u, std::int64_t o) { return u.Offset < o; });
+        const auto it =
+            std::lower_bound(FUnits.begin(), FUnits.end(), offset,
+                             [](const TOracleUnit& u, std::int64_t o) { return u.Offset < o; });
         return it != FUnits.end() && it->Offset == offset ? static_cast<int>(it - FUnits.begin())
                                                           : -1;
     }
@@ -345,8 +345,7 @@ class TNavigationOracle {
         case TUserStep::Down:
         case TUserStep::BarDown:
             // A page whose last unit's end is not yet found does not know it ends the file.
-            if (b.Rows > 0 &&
-                (!EndsFile(b) || b.Open || (b.Rows == b.Capacity && b.Rows >= 2))) {
+            if (b.Rows > 0 && (!EndsFile(b) || b.Open || (b.Rows == b.Capacity && b.Rows >= 2))) {
                 Expect(a.First == b.First + 1 || (unchanged && (noted || (b.Open && EndsFile(b)))),
                        "one step down does not move by one unit");
             } else if (b.Rows > 0) {
@@ -380,9 +379,8 @@ class TNavigationOracle {
                 const auto after = std::lower_bound(
                     FUnits.begin(), FUnits.end(), thumbAt,
                     [](const TOracleUnit& u, std::int64_t o) { return u.Offset < o; });
-                const int expected = after != FUnits.end()
-                                         ? static_cast<int>(after - FUnits.begin())
-                                         : units - 1;
+                const int expected =
+                    after != FUnits.end() ? static_cast<int>(after - FUnits.begin()) : units - 1;
                 Expect(a.First == expected, "the thumb does not list the first unit after it");
             }
             break;
@@ -405,7 +403,6 @@ class TNavigationOracle {
     }
 
     std::vector<TOracleUnit> FUnits;
-    std::int64_t FSize;
     std::function<void(const std::string&)> FFail;
     std::string FWhat;
     std::string FHistory; // the steps before, the latest first
