@@ -90,8 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(w->form->FileName.empty() && w->list.Count == 0, "a rejected file leaves nothing");
         return 0;
     }
-    // Right after loading, the new hex view shows the file from its first byte, even when
-    // row 0 begins later; the selection rule holds from the first action on.
     CheckPage(*w, file);
     TNavigationOracle oracle(OracleUnitsOfFile(path), [](const std::string& what) {
         std::fprintf(stderr, "broken: %s\n", what.c_str());

@@ -152,6 +152,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
     const bool loaded = Guard("TForm1.LoadFile", false, [&] {
         ClearHexLines();
         Need(Widgets.TreeView1).ClearLines();
+        FDetailOffset = -1;
         FileName = fileName;
         FParameterSets.reset(); // it reads the stream that goes now
         Stream.reset();
@@ -193,6 +194,11 @@ bool TForm1::LoadFile(const std::string& fileName) {
         HexView = std::make_unique<THexView>();
         HexView->Init(Widgets.ListBox1, Widgets.ScrollBar2);
         HexView->OpenFile(fileName);
+        // The views agree from the start: the hex view shows the selected row, as after
+        // any other step, not the file's first byte before it.
+        if (FDetailOffset > 0) {
+            HexView->RefreshFileData(FDetailOffset);
+        }
         list.Invalidate();
         NavigationNote.clear();
         RefreshStatus();

@@ -165,10 +165,25 @@ class TNavigationOracle {
                                                           : 10;
             const int to =
                 std::clamp(w.bar1.Pos + by, w.bar1.Min, std::max(w.bar1.Min, w.bar1.Max));
-            if (to - w.form->LastScrollPosition != by) {
-                // At the bar's end the press moves it less: the thumb case lists from there.
+            // At the bar's end the press moves it less: what it then does follows from how
+            // far it moved.
+            switch (to - w.form->LastScrollPosition) {
+            case -1:
+                step = TUserStep::BarUp;
+                break;
+            case 1:
+                step = TUserStep::BarDown;
+                break;
+            case -10:
+                step = TUserStep::BarPageUp;
+                break;
+            case 10:
+                step = TUserStep::BarPageDown;
+                break;
+            default:
                 step = TUserStep::Thumb;
                 thumbAt = static_cast<std::int64_t>(to) * w.form->ScrollUnit;
+                break;
             }
             w.bar1.PressTo(w.bar1.Pos + by);
             break;
