@@ -415,6 +415,19 @@ TEST(Form1Navigation, RowsWithoutAHeaderByte) {
 
 // Files beyond 2^31 x 100 bytes: the bar's unit grows so that its maximum stays a 32-bit
 // position, and the thumb and End still reach the last units.
+// While the thumb is dragged the status bar says where the page would start; letting it go
+// lists from there and the note gives way to the page.
+TEST(Form1Navigation, TheDraggedThumbSaysWhereThePageWouldStart) {
+    Window w;
+    ASSERT_TRUE(w.form->LoadFile(TestDataPath("aud_sei.264")));
+    w.bar1.Scroll(ScrollCode::ThumbDragged, 54);
+    EXPECT_EQ(w.form->NavigationNote,
+              "Thumb at 0x0000000000001518 (49.8 %): the page starts at the first unit from there");
+    w.bar1.PressTo(54);
+    EXPECT_EQ(w.form->NavigationNote, "");
+    EXPECT_GE(w.Rows().front().Offset, 5400);
+}
+
 TEST(Form1Navigation, SparseFilesBeyondTheBarsRange) {
     const std::vector<std::uint8_t> head =
         Hex("00 00 00 01 67 42 00 1E AB CD 00 00 01 68 CE 38 80");
