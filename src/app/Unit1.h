@@ -32,7 +32,6 @@ inline constexpr std::int64_t kScrollBytesPerUnit = 100;
 inline constexpr std::int32_t kNavigationReadBound = 67108864; // 64 MiB
 
 inline constexpr const char* kProductName = "Quillet";
-inline constexpr const char* kNotValidStreamMessage = "Not valid H.264 video elementary stream";
 
 // The widgets and services the window logic works on; each may be absent in a test that
 // does not need it.
