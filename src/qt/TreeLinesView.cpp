@@ -49,7 +49,7 @@ TTreeLinesView::TTreeLinesView(QWidget* parent) : QTreeWidget(parent) {
     setIndentation(19);
     setUniformRowHeights(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setFont(PreferredFont(QStringLiteral("Courier New"), 8, FixedFont(8)));
+    setFont(FixedFont(QStringLiteral("Courier New"), 8));
     // Long element lines scroll sideways instead of being cut short.
     setTextElideMode(Qt::ElideNone);
     header()->setStretchLastSection(false);
