@@ -2,7 +2,6 @@
 // restart, the open dialog's folder and filter, and what Copy puts on the clipboard.
 
 #include "app/Unit1.h"
-#include "app/WindowPlacement.h"
 #include "support/FakeWindow.h"
 #include "support/TestSupport.h"
 
@@ -176,22 +175,6 @@ TEST(Copy, TheListTheOffsetTheTreeBranchAndTheHexLine) {
     w.form->TreeView1Copy();
     w.form->ListBox1Copy();
     EXPECT_TRUE(w.clipboard.Texts.empty());
-}
-
-TEST(FirstRun, TheWindowTakesTheScreenUpToItsLargestSize) {
-    struct Case {
-        TScreenRect area;
-        TScreenRect bounds;
-    };
-    const Case cases[] = {
-        {{0, 0, 1920, 1040}, {260, 70, 1400, 900}},
-        {{0, 0, 1280, 720}, {0, 0, 1280, 720}},
-        {{1920, 30, 1366, 738}, {1920, 30, 1366, 738}},
-        {{0, 0, 2560, 1400}, {580, 250, 1400, 900}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(FirstRunBounds(c.area), c.bounds);
-    }
 }
 
 } // namespace
