@@ -135,7 +135,9 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
     };
     const Case cases[] = {
         {"first run: as large as the screen allows, up to 1400 x 900", std::nullopt,
-         [](TLayout& l) { l.Bounds = {260, 70, 1400, 900}; }},
+         [](TLayout& l) {
+             l.Bounds = {260, 70, 1400, 900};
+         }},
         {"the hex pane's height", "[General]\nHexPaneHeight=333\n",
          [](TLayout& l) { l.HexPane = 333; }},
         {"only the flag, off", "[General]\nCheckForUpdates=0\n",
@@ -237,11 +239,12 @@ TEST(WindowSettings, NewValuesAreWrittenAfterTheElevenValues) {
     form.DecodeSliceHeaders = true;
     form.SaveRegistrySettings();
     EXPECT_EQ(registry.Writes,
-              (Lines{"FormTop", "FormLeft", "FormHeight", "FormWidth", "OffsetColWidth",
-                     "LenColWidth", "StartCodeColWidth", "NALColWidth", "Panel2Width",
-                     "WindowState", "CheckForUpdates", "DecodeSliceHeaders", "HexPaneHeight",
-                     "OpenFolder", "RecentFile1", "RecentFile2", "RecentFile3", "RecentFile4",
-                     "RecentFile5", "RecentFile6", "RecentFile7", "RecentFile8"}));
+              (Lines{"FormTop",        "FormLeft",    "FormHeight",        "FormWidth",
+                     "OffsetColWidth", "LenColWidth", "StartCodeColWidth", "NALColWidth",
+                     "Panel2Width",    "WindowState", "CheckForUpdates",   "DecodeSliceHeaders",
+                     "HexPaneHeight",  "OpenFolder",  "RecentFile1",       "RecentFile2",
+                     "RecentFile3",    "RecentFile4", "RecentFile5",       "RecentFile6",
+                     "RecentFile7",    "RecentFile8"}));
     EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["DecodeSliceHeaders"], 1);
 }
 
