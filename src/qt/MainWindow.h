@@ -17,6 +17,7 @@ class TFocusFrame;
 class TLineListView;
 class TReportListView;
 class TScrollBar;
+class TStatusBar;
 class TTreeLinesView;
 
 // Form1: the main window. It builds the window's components, hands them to the window
@@ -77,6 +78,7 @@ class TMainWindow : public QMainWindow, public IMainWindow, public IRecentFilesM
     QLabel* lbPacket = nullptr;
     TLineListView* ListBox1 = nullptr;
     TScrollBar* ScrollBar2 = nullptr;
+    TStatusBar* StatusBar1 = nullptr;
     QMenu* File1 = nullptr;
     QAction* Open1 = nullptr;
     QAction* Close1 = nullptr;
@@ -103,6 +105,7 @@ class TMainWindow : public QMainWindow, public IMainWindow, public IRecentFilesM
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void BuildPanes();

@@ -1,5 +1,7 @@
 #include "qt/TreeLinesView.h"
 
+#include <QScrollBar>
+
 #include "qt/Fonts.h"
 
 #include <QHeaderView>
@@ -100,6 +102,9 @@ std::vector<TBranchLine> TTreeLinesView::SelectedBranch() const {
 
 void TTreeLinesView::ClearLines() {
     clear();
+    // Another unit's tree starts at its first line, wherever the last one was scrolled to.
+    scrollToTop();
+    horizontalScrollBar()->setValue(0);
 }
 
 TTreeLine TTreeLinesView::AddRootLine(const std::string& text) {
