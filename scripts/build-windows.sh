@@ -3,32 +3,13 @@
 # with MinGW-w64: quillet.exe, quillet-dump.exe and, unless QUILLET_BUILD_TESTS=OFF is
 # given in QUILLET_WINDOWS_CMAKE_ARGS, the tests; then packs the two programs with the
 # README into quillet-<version>-win32.zip. Installs the Debian packages it needs when any
-# is missing, Wine and a virtual display among them, which the tests run under.
+# is missing (scripts/install-deps.sh windows), Wine and a virtual display among them,
+# which the tests run under.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QUILLET_WINDOWS_BUILD_DIR:-$root/build-windows}"
 
-packages=(cmake make g++-mingw-w64-i686 mingw-w64-tools libgtest-dev wine wine32:i386 xvfb
-          xauth zip)
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "The Windows build needs these Debian packages: ${missing[*]}" >&2
-        echo "Install them with: sudo dpkg --add-architecture i386 && sudo apt-get update" \
-             "&& sudo apt-get install ${missing[*]}" >&2
-        exit 1
-    fi
-    echo "Installing ${missing[*]} ..." >&2
-    export DEBIAN_FRONTEND=noninteractive
-    dpkg --add-architecture i386
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+"$root/scripts/install-deps.sh" windows
 
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_WERROR=ON -DQUILLET_WITH_QT=OFF \

@@ -113,3 +113,13 @@ void ResizeSparse(const std::string& path, std::int64_t size) {
     std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
 #endif
 }
+
+std::vector<std::int64_t> ListedUnitOffsets(const std::string& stream) {
+    std::ifstream in(TestDataPath(stream + ".nals"));
+    std::vector<std::int64_t> offsets;
+    std::string line;
+    while (std::getline(in, line)) {
+        offsets.push_back(std::stoll(line));
+    }
+    return offsets;
+}
