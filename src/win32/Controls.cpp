@@ -183,6 +183,15 @@ TWin32ReportList::TWin32ReportList(HWND parent, int id)
     }
 }
 
+void TWin32ReportList::FitOffsetColumn() {
+    // The design width was made for a narrow font; where the font in use is wider, the
+    // Offset column starts wide enough for a whole offset (saved widths still apply).
+    constexpr int kCellMargin = 14;
+    const auto text = SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0,
+                                   reinterpret_cast<LPARAM>(L"0x0000000000000000"));
+    SetColumnWidth(0, std::max(kColumns[0].Width, static_cast<int>(text) + kCellMargin));
+}
+
 bool TWin32ReportList::OnNotify(NMHDR* header, LRESULT& result) {
     switch (header->code) {
     case LVN_GETDISPINFOW: {
@@ -766,7 +775,7 @@ void TWin32TreeLines::ExpandLine(TTreeLine line) {
 // ---------------------------------------------------------------------------------------
 
 TWin32StatusBar::TWin32StatusBar(HWND parent, int id)
-    : TChildControl(parent, STATUSCLASSNAMEW, SBARS_SIZEGRIP, 0, id, "Status bar") {}
+    : TChildControl(parent, STATUSCLASSNAMEW, SBARS_SIZEGRIP, 0, id, "") {}
 
 int TWin32StatusBar::Fit(int clientWidth) {
     SendMessageW(Handle(), WM_SIZE, 0, 0);

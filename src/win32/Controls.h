@@ -90,6 +90,8 @@ class TWin32ReportList : public TChildControl, public IReportList {
     void SetWheelHandler(WheelHandler handler) { FOnWheel = std::move(handler); }
     // WM_NOTIFY from the list; true when handled, with the result in result.
     bool OnNotify(NMHDR* header, LRESULT& result);
+    // Widens the Offset column to a whole offset in the list's present font.
+    void FitOffsetColumn();
 
     // IReportList
     void SetRowCount(int count) override;
@@ -234,7 +236,7 @@ class TWin32TreeLines : public TChildControl, public ITreeLines, public ILineBit
     HFONT FFont;
 };
 
-// The status bar under the window, one part a field.
+// The status bar under the window, one part a field; a screen reader reads its parts.
 class TWin32StatusBar : public TChildControl, public IStatusBar {
   public:
     TWin32StatusBar(HWND parent, int id);

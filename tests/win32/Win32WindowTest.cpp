@@ -201,7 +201,7 @@ TEST(Win32Window, CompositionAndStartup) {
         {f.ListBox1->Handle(), {"ListBox", "Hex view"}},
         {f.ScrollBar1->Handle(), {"ScrollBar", "Window scroll bar"}},
         {f.ScrollBar2->Handle(), {"ScrollBar", "Hex scroll bar"}},
-        {f.StatusBar->Handle(), {"msctls_statusbar32", "Status bar"}},
+        {f.StatusBar->Handle(), {"msctls_statusbar32", ""}},
         {f.lbPacket, {"Static", "Hex View"}},
     };
     for (const auto& [control, names] : controls) {
@@ -217,7 +217,9 @@ TEST(Win32Window, CompositionAndStartup) {
     EXPECT_FALSE(GetWindowLongW(f.TreeView1->Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
     EXPECT_FALSE(GetWindowLongW(f.Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
     const char* columns[] = {"Offset", "Len", "Start Code", "NAL Type"};
-    const int widths[] = {120, 70, 170, 250};
+    // The Offset column is at least as wide as a whole offset in the list's font.
+    const auto offsetWidth = static_cast<int>(SendMessageW(f.ListView1->Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(L"0x0000000000000000")));
+    const int widths[] = {std::max(120, offsetWidth + 14), 70, 170, 250};
     for (int c = 0; c < 4; ++c) {
         wchar_t caption[32] = {};
         LVCOLUMNW column{};
@@ -420,6 +422,7 @@ TEST(Win32Window, SettingsInTheRegistry) {
         ShownWindow w(&registry, 0);
         w.window->SetBounds(150, 120, 900, 700);
         w.window->SetPanel2Width(520);
+        w.window->ListView1->SetColumnWidth(0, 130);
         w.window->ListView1->SetColumnWidth(1, 90);
         SendMessageW(w.window->Handle(), WM_COMMAND, kIdCheckForUpdates, 0);
         SendMessageW(w.window->Handle(), WM_CLOSE, 0, 0);
@@ -428,7 +431,7 @@ TEST(Win32Window, SettingsInTheRegistry) {
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Marvane\\Quillet", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
     const std::pair<const wchar_t*, DWORD> expected[] = {
         {L"FormTop", 120}, {L"FormLeft", 150}, {L"FormHeight", 700}, {L"FormWidth", 900},
-        {L"OffsetColWidth", 120}, {L"LenColWidth", 90}, {L"StartCodeColWidth", 170},
+        {L"OffsetColWidth", 130}, {L"LenColWidth", 90}, {L"StartCodeColWidth", 170},
         {L"NALColWidth", 250}, {L"Panel2Width", 520}, {L"WindowState", 0}, {L"CheckForUpdates", 0},
     };
     for (const auto& [name, value] : expected) {
