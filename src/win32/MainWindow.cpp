@@ -185,6 +185,24 @@ void TWin32Window::Show(int showCommand) {
     UpdateWindow(FHandle);
 }
 
+bool TWin32Window::PreTranslate(MSG& message) {
+    if (FHandle == nullptr) {
+        return false;
+    }
+    if (TranslateAcceleratorW(FHandle, FAccelerators, &message)) {
+        return true;
+    }
+    if (message.message == WM_KEYDOWN && message.wParam == VK_TAB &&
+        IsChild(FHandle, message.hwnd)) {
+        const bool back = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+        if (const HWND next = GetNextDlgTabItem(FHandle, message.hwnd, back ? TRUE : FALSE)) {
+            ::SetFocus(next);
+        }
+        return true;
+    }
+    return false;
+}
+
 void TWin32Window::OpenDropped(const std::vector<std::string>& paths) {
     TPathDrop drop(paths);
     TMessage message{kWmDropFiles, &drop};

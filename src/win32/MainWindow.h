@@ -46,7 +46,10 @@ class TWin32Window : public IMainWindow {
     TWin32Window& operator=(const TWin32Window&) = delete;
 
     HWND Handle() const { return FHandle; }
-    HACCEL Accelerators() const { return FAccelerators; }
+    // What the message loop asks of every message before it dispatches it: the menu's
+    // shortcuts, and Tab and Shift+Tab from one control to the next. True when the
+    // message was handled here.
+    bool PreTranslate(MSG& message);
     TForm1& Form() { return *FForm; }
     // Runs the startup steps, then shows the window in the state they left it in; a normal
     // state takes showCommand (the one WinMain was given).

@@ -67,8 +67,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
     }
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (window.Handle() != nullptr &&
-            TranslateAcceleratorW(window.Handle(), window.Accelerators(), &message)) {
+        if (window.PreTranslate(message)) {
             continue;
         }
         TranslateMessage(&message);

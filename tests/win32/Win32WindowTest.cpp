@@ -471,6 +471,37 @@ TEST(Win32Window, SettingsInTheRegistry) {
     RegCloseKey(key);
 }
 
+// The keys the message loop takes before the controls: the menu's shortcuts and Tab.
+TEST(Win32Window, ShortcutsAndTab) {
+    ShownWindow w;
+    const auto press = [&](HWND target, int key, bool control, bool shift = false) {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = control ? 0x80 : 0;
+        keys[VK_SHIFT] = shift ? 0x80 : 0;
+        SetKeyboardState(keys);
+        MSG message{target, WM_KEYDOWN, static_cast<WPARAM>(key), 1, 0, {}};
+        const bool taken = w.window->PreTranslate(message);
+        keys[VK_CONTROL] = keys[VK_SHIFT] = 0;
+        SetKeyboardState(keys);
+        Pump();
+        return taken;
+    };
+    EXPECT_FALSE(press(w.List(), 'O', false));
+    EXPECT_EQ(w.dialogs.OpenCount, 0);
+    EXPECT_TRUE(press(w.List(), 'O', true));
+    EXPECT_EQ(w.dialogs.OpenCount, 1);
+    const HWND order[] = {w.window->TreeView1->Handle(), w.window->ListBox1->Handle(), w.List()};
+    for (const HWND next : order) {
+        EXPECT_TRUE(press(GetFocus(), VK_TAB, false));
+        EXPECT_EQ(GetFocus(), next);
+    }
+    EXPECT_TRUE(press(GetFocus(), VK_TAB, false, true));
+    EXPECT_EQ(GetFocus(), w.window->ListBox1->Handle());
+    EXPECT_TRUE(press(GetFocus(), 'Q', true));
+    EXPECT_EQ(w.window->Handle(), nullptr);
+}
+
 TEST(Win32Window, ExitClosesTheWindowAndSavesTheSettings) {
     const TRedirectedUserKey redirected;
     TRegistrySettingsStore registry;
