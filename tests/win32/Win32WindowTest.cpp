@@ -152,19 +152,25 @@ struct ShownWindow {
     }
 };
 
-// Every hex line holds the file's bytes at its offset, and the first one the line of the
-// selected unit.
-void ExpectHexOfFile(const ShownWindow& w, const std::vector<std::uint8_t>& file,
-                     const std::string& step) {
+// Every hex line holds the file's bytes at its offset, and the first one is the line at
+// firstLine.
+void ExpectHexLinesOfFile(const ShownWindow& w, const std::vector<std::uint8_t>& file,
+                          std::int64_t firstLine, const std::string& step) {
     const std::vector<std::string> lines = w.HexLines();
     ASSERT_FALSE(lines.empty()) << step;
-    EXPECT_EQ(std::stoll(lines[0].substr(2, 16), nullptr, 16), w.SelectedOffset() / 16 * 16) << step;
+    EXPECT_EQ(std::stoll(lines[0].substr(2, 16), nullptr, 16), firstLine) << step;
     for (const std::string& line : lines) {
         const auto offset = static_cast<std::size_t>(std::stoll(line.substr(2, 16), nullptr, 16));
         for (std::size_t i = 0; i < 16 && offset + i < file.size(); ++i) {
             ASSERT_EQ(std::stoul(line.substr(21 + 3 * i, 2), nullptr, 16), file[offset + i]) << step << ": " << line;
         }
     }
+}
+
+// The same, from the line of the selected unit.
+void ExpectHexOfFile(const ShownWindow& w, const std::vector<std::uint8_t>& file,
+                     const std::string& step) {
+    ExpectHexLinesOfFile(w, file, w.SelectedOffset() / 16 * 16, step);
 }
 
 TEST(Win32Window, CompositionAndStartup) {
@@ -411,6 +417,44 @@ TEST(Win32Window, TreeLinesMarkTheirBytesInTheHexView) {
     TreeView_SelectItem(tree, nullptr);
     Pump();
     EXPECT_TRUE(w.window->ListBox1->MarksOf(0).empty());
+}
+
+// The hex view's own bar: its arrows, the page area and the wheel move the selected line
+// and, at the edge of the lines shown, the lines through the file.
+TEST(Win32Window, TheHexViewsScrollBar) {
+    const std::string path = TestDataPath("aud_sei.264");
+    const std::vector<std::uint8_t> file = ReadAll(path);
+    ShownWindow w;
+    w.window->OpenDropped({path});
+    const int lines = static_cast<int>(w.HexLines().size());
+    ASSERT_GT(lines, 2);
+    const HWND bar = w.window->ScrollBar2->Handle();
+    RECT r{};
+    GetClientRect(bar, &r);
+    const int arrow = GetSystemMetrics(SM_CYVSCROLL);
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::int64_t first; // the first line's offset afterwards
+        int selected;       // the selected line afterwards
+    };
+    const Step steps[] = {
+        {"down arrow", [&] { ShownWindow::Press(bar, {r.right / 2, r.bottom - arrow / 2}); }, 0, 0},
+        {"below the thumb", [&] { ShownWindow::Press(bar, {r.right / 2, r.bottom - arrow - 2}); }, 0,
+         lines - 1},
+        {"wheel towards the user",
+         [&] {
+             SendMessageW(bar, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA)), 0);
+             Pump();
+         },
+         16, lines - 1},
+        {"up arrow", [&] { ShownWindow::Press(bar, {r.right / 2, arrow / 2}); }, 16, lines - 2},
+    };
+    for (const Step& s : steps) {
+        s.act();
+        ExpectHexLinesOfFile(w, file, s.first, s.what);
+        EXPECT_EQ(SendMessageW(w.window->ListBox1->Handle(), LB_GETCURSEL, 0, 0), s.selected) << s.what;
+    }
 }
 
 // The window's settings go to HKEY_CURRENT_USER\Software\Marvane\Quillet as REG_DWORD
