@@ -12,7 +12,7 @@ build="${QUILLET_WINDOWS_BUILD_DIR:-$root/build-windows}"
 "$root/scripts/install-deps.sh" windows
 
 # Optimised as the Linux build is, without its debugging information: the packed programs
-# are stripped anyway, and the information would double the stage's build time.
+# are stripped anyway, and the information slows the build and swells the tree many times.
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
     -DQUILLET_WERROR=ON -DQUILLET_WITH_QT=OFF \
