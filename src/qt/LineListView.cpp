@@ -150,3 +150,9 @@ void TLineListView::SetFocus() {
 void TLineListView::SetKeyDownHandler(KeyDownHandler handler) {
     FKeyDownFilter->SetHandler(std::move(handler));
 }
+
+void TLineListView::wheelEvent(QWheelEvent* event) {
+    if (!FWheel.Deliver(event, FOnWheel)) {
+        QListWidget::wheelEvent(event);
+    }
+}

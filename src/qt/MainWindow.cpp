@@ -5,11 +5,13 @@
 #include "qt/LineListView.h"
 #include "qt/ReportListView.h"
 #include "qt/ScrollBar.h"
+#include "qt/StatusBar.h"
 #include "qt/TreeLinesView.h"
 
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
+#include <QResizeEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -46,6 +48,8 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     setFont(PreferredFont(QStringLiteral("MS Sans Serif"), 8, QApplication::font()));
     BuildPanes();
     BuildMenu();
+    StatusBar1 = new TStatusBar(this);
+    setStatusBar(StatusBar1);
     tmUpdate = new QTimer(this);
     tmUpdate->setInterval(kUpdateInterval);
 
@@ -70,11 +74,13 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     widgets.Http = services.Http;
     widgets.Browser = services.Browser;
     widgets.Monitors = services.Monitors;
+    widgets.StatusBar = StatusBar1;
     FForm = std::make_unique<TForm1>(widgets);
     ConnectHandlers();
 
     move(kDesignLeft, kDesignTop);
-    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    resize(kClientWidth,
+           kClientHeight + menuBar()->sizeHint().height() + StatusBar1->sizeHint().height());
 }
 
 TMainWindow::~TMainWindow() {
@@ -171,6 +177,10 @@ void TMainWindow::ConnectHandlers() {
             FForm->FormResize();
         }
     });
+    // The wheel over the list or its bar moves the page; over the hex view, its lines.
+    ListView1->SetWheelHandler([form](int notches) { form->ListView1MouseWheel(notches); });
+    ScrollBar1->SetWheelHandler([form](int notches) { form->ListView1MouseWheel(notches); });
+    ListBox1->SetWheelHandler([form](int notches) { form->ListBox1MouseWheel(notches); });
 
     connect(Open1, &QAction::triggered, this, [form] { form->Open1Click(); });
     connect(Close1, &QAction::triggered, this, [form] { form->Close1Click(); });
@@ -212,6 +222,14 @@ void TMainWindow::showEvent(QShowEvent* event) {
     FShown = true;
     ApplyPanel2Width();
     FForm->FormShow();
+}
+
+// Any change of size, the width's too, reaches the logic, as on Windows.
+void TMainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (FShown && !FClosed) {
+        FForm->FormResize();
+    }
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {

@@ -16,6 +16,7 @@ class QTimer;
 class TLineListView;
 class TReportListView;
 class TScrollBar;
+class TStatusBar;
 class TTreeLinesView;
 
 // Form1: the main window. It builds the window's components, hands them to the window
@@ -67,6 +68,7 @@ class TMainWindow : public QMainWindow, public IMainWindow {
     QLabel* lbPacket = nullptr;
     TLineListView* ListBox1 = nullptr;
     TScrollBar* ScrollBar2 = nullptr;
+    TStatusBar* StatusBar1 = nullptr;
     QMenu* File1 = nullptr;
     QAction* Open1 = nullptr;
     QAction* Close1 = nullptr;
@@ -81,6 +83,7 @@ class TMainWindow : public QMainWindow, public IMainWindow {
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void BuildPanes();

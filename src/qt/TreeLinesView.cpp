@@ -1,5 +1,7 @@
 #include "qt/TreeLinesView.h"
 
+#include <QScrollBar>
+
 #include "qt/Fonts.h"
 
 #include <QHeaderView>
@@ -76,6 +78,9 @@ void TTreeLinesView::LineBits(TTreeLine line, std::int64_t firstBit, std::int64_
 
 void TTreeLinesView::ClearLines() {
     clear();
+    // Another unit's tree starts at its first line, wherever the last one was scrolled to.
+    scrollToTop();
+    horizontalScrollBar()->setValue(0);
 }
 
 TTreeLine TTreeLinesView::AddRootLine(const std::string& text) {

@@ -10,6 +10,7 @@
 #include "core/WideText.h"
 
 #include <windows.h>
+#include <winioctl.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -96,6 +97,83 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
     return total;
 }
 
+namespace {
+
+// The allocated ranges of [from, from + length), as many as fit; false when the file
+// system cannot tell (a file that is not sparse, another file system).
+bool AllocatedRanges(HANDLE file, std::int64_t from, std::int64_t length,
+                     FILE_ALLOCATED_RANGE_BUFFER* ranges, DWORD capacity, DWORD& count,
+                     bool& more) {
+    FILE_ALLOCATED_RANGE_BUFFER query;
+    query.FileOffset.QuadPart = from;
+    query.Length.QuadPart = length;
+    DWORD bytes = 0;
+    const BOOL ok = DeviceIoControl(file, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query,
+                                    ranges, capacity * sizeof *ranges, &bytes, nullptr);
+    more = !ok && GetLastError() == ERROR_MORE_DATA;
+    if (!ok && !more) {
+        return false;
+    }
+    count = bytes / sizeof *ranges;
+    return true;
+}
+
+} // namespace
+
+std::int64_t FileStream::NextDataOffset(std::int64_t from) const {
+    const std::int64_t size = Size();
+    if (from >= size) {
+        return size;
+    }
+    FILE_ALLOCATED_RANGE_BUFFER range[1];
+    DWORD count = 0;
+    bool more = false;
+    if (!AllocatedRanges(static_cast<HANDLE>(FHandle), from, size - from, range, 1, count, more)) {
+        return from;
+    }
+    if (count == 0) {
+        return size;
+    }
+    return std::max(from, static_cast<std::int64_t>(range[0].FileOffset.QuadPart));
+}
+
+std::int64_t FileStream::DataEndBefore(std::int64_t position) const {
+    position = std::min(position, Size());
+    if (position <= 0) {
+        return 0;
+    }
+    // Ever wider spans before position, until one holds data; its last range ends the data.
+    for (std::int64_t span = 1 << 20;; span *= 2) {
+        const std::int64_t from = std::max<std::int64_t>(position - span, 0);
+        std::int64_t at = from;
+        std::int64_t end = -1;
+        for (;;) {
+            FILE_ALLOCATED_RANGE_BUFFER ranges[64];
+            DWORD count = 0;
+            bool more = false;
+            if (!AllocatedRanges(static_cast<HANDLE>(FHandle), at, position - at, ranges, 64, count,
+                                 more)) {
+                return position;
+            }
+            if (count > 0) {
+                const FILE_ALLOCATED_RANGE_BUFFER& last = ranges[count - 1];
+                end = std::min(position, static_cast<std::int64_t>(last.FileOffset.QuadPart +
+                                                                   last.Length.QuadPart));
+                at = end;
+            }
+            if (!more || count == 0 || at >= position) {
+                break;
+            }
+        }
+        if (end >= 0) {
+            return end;
+        }
+        if (from == 0) {
+            return 0;
+        }
+    }
+}
+
 bool FileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -172,6 +250,53 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
     }
     FPosition += total;
     return total;
+}
+
+std::int64_t FileStream::NextDataOffset(std::int64_t from) const {
+    const std::int64_t size = Size();
+    if (from >= size) {
+        return size;
+    }
+    const off_t data = ::lseek(FFd, static_cast<off_t>(from), SEEK_DATA);
+    if (data >= 0) {
+        return std::min<std::int64_t>(data, size);
+    }
+    // ENXIO: nothing but a hole from here to the end; anything else: no answer, so read.
+    return errno == ENXIO ? size : from;
+}
+
+std::int64_t FileStream::DataEndBefore(std::int64_t position) const {
+    position = std::min(position, Size());
+    if (position <= 0) {
+        return 0;
+    }
+    if (NextDataOffset(position - 1) == position - 1) {
+        return position;
+    }
+    // The byte before position lies in a hole: look ever further back for data, then walk
+    // the data and the holes of that span forward to the last data before position.
+    for (std::int64_t span = 1 << 20;; span *= 2) {
+        const std::int64_t from = std::max<std::int64_t>(position - span, 0);
+        std::int64_t data = NextDataOffset(from);
+        if (data < position) {
+            std::int64_t end = position;
+            while (data < position) {
+                const off_t hole = ::lseek(FFd, static_cast<off_t>(data), SEEK_HOLE);
+                if (hole < 0) {
+                    return position;
+                }
+                end = std::min<std::int64_t>(hole, position);
+                if (end >= position) {
+                    break;
+                }
+                data = NextDataOffset(end);
+            }
+            return end;
+        }
+        if (from == 0) {
+            return 0;
+        }
+    }
 }
 
 bool FileExists(const std::string& path) {

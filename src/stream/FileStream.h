@@ -31,6 +31,15 @@ class FileStream {
     // std::logic_error when the stream is closed or count is negative.
     std::int32_t Read(void* buffer, std::int32_t count);
 
+    // Holes of a sparse file read as zeros, and no start code can begin in one; searches
+    // pass over them unread. The first offset at or after from that the file system holds
+    // data for (from itself where it does not tell), or Size() when no data follows.
+    std::int64_t NextDataOffset(std::int64_t from) const;
+    // The end of the data that lies before position: position when the byte before it is
+    // data (or the file system does not tell), the end of the last data before the hole it
+    // falls in otherwise, 0 when only a hole lies before it.
+    std::int64_t DataEndBefore(std::int64_t position) const;
+
   private:
 #ifdef _WIN32
     void* FHandle = nullptr;
