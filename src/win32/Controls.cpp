@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 
 namespace {
 
@@ -94,6 +95,19 @@ TTreeLine LineOf(HTREEITEM item) {
 } // namespace
 
 // ---------------------------------------------------------------------------------------
+
+bool TWheelNotches::Deliver(WPARAM wParam, const TWheelHandler& handler) {
+    if (!handler) {
+        return false;
+    }
+    FDelta += GET_WHEEL_DELTA_WPARAM(wParam);
+    const int notches = FDelta / WHEEL_DELTA;
+    FDelta -= notches * WHEEL_DELTA;
+    if (notches != 0) {
+        handler(notches);
+    }
+    return true;
+}
 
 TChildControl::TChildControl(HWND parent, const wchar_t* className, DWORD style, DWORD exStyle,
                              int id, const std::string& name)
@@ -247,16 +261,7 @@ LRESULT TWin32ReportList::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
         return r;
     }
     case WM_MOUSEWHEEL:
-        if (FOnWheel) {
-            FWheelDelta += GET_WHEEL_DELTA_WPARAM(wParam);
-            const int notches = FWheelDelta / WHEEL_DELTA;
-            FWheelDelta -= notches * WHEEL_DELTA;
-            if (notches != 0) {
-                FOnWheel(notches * WHEEL_DELTA);
-            }
-            return 0;
-        }
-        return DefaultProc(message, wParam, lParam);
+        return FWheel.Deliver(wParam, FOnWheel) ? 0 : DefaultProc(message, wParam, lParam);
     case WM_DROPFILES: {
         TShellDrop drop(reinterpret_cast<HDROP>(wParam));
         TMessage dropped{kWmDropFiles, &drop};
@@ -433,6 +438,9 @@ std::vector<std::pair<int, int>> TWin32LineList::MarksOf(int line) const {
 LRESULT TWin32LineList::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_KEYDOWN && FOnKeyDown) {
         FOnKeyDown(static_cast<int>(wParam));
+    }
+    if (message == WM_MOUSEWHEEL && FWheel.Deliver(wParam, FOnWheel)) {
+        return 0;
     }
     return DefaultProc(message, wParam, lParam);
 }
@@ -621,20 +629,6 @@ void TWin32ScrollBar::OnScroll(int request) {
     }
 }
 
-void TWin32ScrollBar::OnWheel(int delta) {
-    if (!FOnScroll) {
-        return;
-    }
-    FWheelDelta += delta;
-    while (FWheelDelta >= WHEEL_DELTA) {
-        FWheelDelta -= WHEEL_DELTA;
-        OnScroll(SB_LINEUP);
-    }
-    while (FWheelDelta <= -WHEEL_DELTA) {
-        FWheelDelta += WHEEL_DELTA;
-        OnScroll(SB_LINEDOWN);
-    }
-}
 
 LRESULT TWin32ScrollBar::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -649,9 +643,16 @@ LRESULT TWin32ScrollBar::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return r;
     }
-    case WM_MOUSEWHEEL:
-        OnWheel(GET_WHEEL_DELTA_WPARAM(wParam));
+    case WM_MOUSEWHEEL: {
+        // Without a wheel handler each notch steps the bar like its arrows.
+        const TWheelHandler steps = [this](int notches) {
+            for (int i = 0; i < std::abs(notches); ++i) {
+                OnScroll(notches > 0 ? SB_LINEUP : SB_LINEDOWN);
+            }
+        };
+        FWheel.Deliver(wParam, FOnWheel ? FOnWheel : steps);
         return 0;
+    }
     default:
         return DefaultProc(message, wParam, lParam);
     }

@@ -17,6 +17,20 @@
 #include <string>
 #include <vector>
 
+using TWheelHandler = std::function<void(int notches)>;
+
+// Whole notches from WM_MOUSEWHEEL's deltas: a fine-grained wheel or touchpad adds up to
+// notches over several messages.
+class TWheelNotches {
+  public:
+    // Hands the message's whole notches to handler; false without a handler, so that the
+    // control's own wheel handling applies.
+    bool Deliver(WPARAM wParam, const TWheelHandler& handler);
+
+  private:
+    int FDelta = 0;
+};
+
 // A control created as a child of the main window, named for screen readers by its window
 // text, and destroyed with its parent.
 class TChildControl {
@@ -73,7 +87,6 @@ class TPathDrop : public IDroppedFiles {
 class TWin32ReportList : public TChildControl, public IReportList {
   public:
     using DataHandler = std::function<void(int index, TReportRow& row)>;
-    using WheelHandler = std::function<void(int delta)>;
 
     TWin32ReportList(HWND parent, int id);
     void SetDataHandler(DataHandler handler) { FOnData = std::move(handler); }
@@ -85,9 +98,9 @@ class TWin32ReportList : public TChildControl, public IReportList {
     void SetMouseDownHandler(NotifyHandler handler) { FOnMouseDown = std::move(handler); }
     // Whenever the rows that fit change.
     void SetPageHeightHandler(NotifyHandler handler) { FOnPageHeight = std::move(handler); }
-    // A turn of the wheel over the list, in WHEEL_DELTA units (positive: away from the
-    // user); without a handler the list keeps its own behaviour.
-    void SetWheelHandler(WheelHandler handler) { FOnWheel = std::move(handler); }
+    // Whole notches of the wheel over the list (away from the user positive); without a
+    // handler the list keeps its own behaviour.
+    void SetWheelHandler(TWheelHandler handler) { FOnWheel = std::move(handler); }
     // WM_NOTIFY from the list; true when handled, with the result in result.
     bool OnNotify(NMHDR* header, LRESULT& result);
     // Widens the Offset column to a whole offset in the list's present font.
@@ -118,10 +131,10 @@ class TWin32ReportList : public TChildControl, public IReportList {
     KeyDownHandler FOnKeyUp;
     NotifyHandler FOnMouseDown;
     NotifyHandler FOnPageHeight;
-    WheelHandler FOnWheel;
+    TWheelNotches FWheel;
+    TWheelHandler FOnWheel;
     TWindowProc FWindowProc;
     int FRowsPerPage = -1;
-    int FWheelDelta = 0;
 };
 
 // ListBox1: an owner-drawn list box of hex lines, which marks the characters it is told
@@ -149,6 +162,8 @@ class TWin32LineList : public TChildControl, public ILineList {
     void SetFocus() override;
     void SetKeyDownHandler(KeyDownHandler handler) override { FOnKeyDown = std::move(handler); }
     void SetMarks(const std::vector<TLineMark>& marks) override;
+    // Whole notches of the wheel over the lines, in place of the list's own scrolling.
+    void SetWheelHandler(TWheelHandler handler) { FOnWheel = std::move(handler); }
 
   protected:
     LRESULT Subclass(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -157,6 +172,8 @@ class TWin32LineList : public TChildControl, public ILineList {
     std::vector<std::string> FLines;
     std::vector<TLineMark> FMarks;
     KeyDownHandler FOnKeyDown;
+    TWheelNotches FWheel;
+    TWheelHandler FOnWheel;
     HFONT FFont = nullptr;
 };
 
@@ -168,8 +185,8 @@ class TWin32ScrollBar : public TChildControl, public IScrollBar {
     TWin32ScrollBar(HWND parent, int id, const std::string& name);
     // WM_VSCROLL from the bar, with its request code.
     void OnScroll(int request);
-    // A turn of the wheel over the bar steps like its arrows.
-    void OnWheel(int delta);
+    // Whole notches of the wheel over the bar, in place of stepping it like its arrows.
+    void SetWheelHandler(TWheelHandler handler) { FOnWheel = std::move(handler); }
 
     // IScrollBar
     int Position() const override;
@@ -197,7 +214,8 @@ class TWin32ScrollBar : public TChildControl, public IScrollBar {
 
     int FSmallChange = 1;
     int FLargeChange = 1;
-    int FWheelDelta = 0;
+    TWheelNotches FWheel;
+    TWheelHandler FOnWheel;
     ScrollHandler FOnScroll;
     NotifyHandler FOnMouseDown;
 };

@@ -163,6 +163,10 @@ void TWin32Window::ConnectHandlers() {
             FForm->FormResize();
         }
     });
+    // The wheel over the list or its bar moves the page; over the hex view, its lines.
+    ListView1->SetWheelHandler([this](int notches) { FForm->ListView1MouseWheel(notches); });
+    ScrollBar1->SetWheelHandler([this](int notches) { FForm->ListView1MouseWheel(notches); });
+    ListBox1->SetWheelHandler([this](int notches) { FForm->ListBox1MouseWheel(notches); });
     TreeView1->SetSelectHandler([this](std::int64_t firstBit, std::int64_t bits) {
         if (FForm) {
             FForm->TreeView1Change(firstBit, bits);
@@ -191,6 +195,16 @@ bool TWin32Window::PreTranslate(MSG& message) {
     }
     if (TranslateAcceleratorW(FHandle, FAccelerators, &message)) {
         return true;
+    }
+    // The wheel turns what lies under the pointer, as it does on present Windows, not
+    // what has the keys.
+    if (message.message == WM_MOUSEWHEEL) {
+        const POINT at{GET_X_LPARAM(message.lParam), GET_Y_LPARAM(message.lParam)};
+        const HWND under = WindowFromPoint(at);
+        if (under != nullptr && IsChild(FHandle, under)) {
+            message.hwnd = under;
+        }
+        return false;
     }
     if (message.message == WM_KEYDOWN && message.wParam == VK_TAB &&
         IsChild(FHandle, message.hwnd)) {

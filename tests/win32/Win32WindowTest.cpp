@@ -328,24 +328,29 @@ TEST(Win32Window, ClicksAndTheWindowScrollBar) {
         std::function<POINT()> at;
         std::size_t first;
         const char* trace;
+        bool forward; // the first row is selected after a forward step, the last after a back one
     };
     const auto below = [&] { return POINT{r.right / 2, (thumb().second + r.bottom - arrow) / 2}; };
     // A page step up needs the bar ten steps from its top: two pages down first.
     const Press presses[] = {
-        {"down arrow", [&] { return POINT{r.right / 2, r.bottom - arrow / 2}; }, 1, "one down"},
-        {"below the thumb", below, 1 + rows, "page down"},
-        {"below the thumb again", below, 1 + 2 * rows, "page down"},
-        {"up arrow", [&] { return POINT{r.right / 2, arrow / 2}; }, 2 * rows, "one up"},
+        {"down arrow", [&] { return POINT{r.right / 2, r.bottom - arrow / 2}; }, 1, "one down", true},
+        {"below the thumb", below, 1 + rows, "page down", true},
+        {"below the thumb again", below, 1 + 2 * rows, "page down", true},
+        {"up arrow", [&] { return POINT{r.right / 2, arrow / 2}; }, 2 * rows, "one up", false},
         {"above the thumb", [&] { return POINT{r.right / 2, (arrow + thumb().first) / 2}; }, rows,
-         "page up"},
+         "page up", false},
     };
     for (const Press& p : presses) {
         debug.Clear();
         ShownWindow::Press(bar, p.at());
         EXPECT_EQ(w.Rows(), Slice(all, p.first, rows)) << p.what;
-        EXPECT_EQ(debug.Lines(), std::vector<std::string>{p.trace}) << p.what;
-        // The bar's steps leave no row selected.
-        EXPECT_EQ(w.Selected(), -1) << p.what;
+        // The trace line first; the shown unit may add its own lines.
+        ASSERT_FALSE(debug.Lines().empty()) << p.what;
+        EXPECT_EQ(debug.Lines().front(), p.trace) << p.what;
+        const int row = p.forward ? 0 : static_cast<int>(rows) - 1;
+        EXPECT_EQ(w.Selected(), row) << p.what;
+        EXPECT_EQ(w.Tree(), Dump({"--at", std::to_string(all[p.first + static_cast<std::size_t>(row)]), path}))
+            << p.what;
     }
     // The thumb dragged near the bar's end lists from the first start code at or after
     // its place, or the last one before it.
@@ -417,6 +422,48 @@ TEST(Win32Window, TreeLinesMarkTheirBytesInTheHexView) {
     TreeView_SelectItem(tree, nullptr);
     Pump();
     EXPECT_TRUE(w.window->ListBox1->MarksOf(0).empty());
+}
+
+// The wheel moves the page by three units over the list and its bar, the hex view by three
+// lines; it turns what lies under the pointer. The status bar's parts say what is shown.
+TEST(Win32Window, TheWheelAndTheStatusBar) {
+    const std::string path = TestDataPath("aud_sei.264");
+    const std::vector<std::int64_t> all = ListedUnitOffsets("aud_sei");
+    ShownWindow w;
+    w.window->OpenDropped({path});
+    const auto rows = static_cast<std::size_t>(SendMessageW(w.List(), LVM_GETCOUNTPERPAGE, 0, 0));
+    const auto turn = [](HWND control, int notches) {
+        SendMessageW(control, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(notches * WHEEL_DELTA)), 0);
+        Pump();
+    };
+    turn(w.List(), -1);
+    EXPECT_EQ(w.Rows(), Slice(all, 3, rows));
+    turn(w.window->ScrollBar1->Handle(), 1);
+    EXPECT_EQ(w.Rows(), Slice(all, 0, rows));
+    const auto firstHexLine = [&] { return std::stoll(w.HexLines().at(0).substr(2, 16), nullptr, 16); };
+    const std::int64_t before = firstHexLine();
+    turn(w.window->ListBox1->Handle(), -1);
+    EXPECT_EQ(firstHexLine(), before + 3 * 16);
+
+    RECT hex{};
+    GetWindowRect(w.window->ListBox1->Handle(), &hex);
+    MSG wheel{w.List(), WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA)),
+              MAKELPARAM((hex.left + hex.right) / 2, (hex.top + hex.bottom) / 2), 0, {}};
+    EXPECT_FALSE(w.window->PreTranslate(wheel));
+    EXPECT_EQ(wheel.hwnd, w.window->ListBox1->Handle());
+
+    const HWND status = w.window->StatusBar->Handle();
+    const auto part = [&](int i) {
+        wchar_t text[256] = {};
+        SendMessageW(status, SB_GETTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        return Narrow(text);
+    };
+    EXPECT_EQ(SendMessageW(status, SB_GETPARTS, 0, 0), 4);
+    EXPECT_NE(part(0).find(" bytes"), std::string::npos) << part(0);
+    EXPECT_EQ(part(1).rfind("Page ", 0), 0u) << part(1);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(part(i), w.window->StatusBar->Text(static_cast<TStatusField>(i)));
+    }
 }
 
 // The hex view's own bar: its arrows, the page area and the wheel move the selected line
