@@ -47,6 +47,8 @@ else
     exit 1
 fi
 echo "== the Windows window under Wine on the same stream"
+# The window needs a Wine server that sees the display: the one the listing left ends first.
+wineserver -w
 xvfb-run -a -s "-screen 0 1280x1024x24" \
     wine "$windows/tests/win32/win32_window_figures.exe" "$work/big.264" 20
 wineserver -k >/dev/null 2>&1 || true

@@ -12,14 +12,16 @@ start=$(date +%s)
 export WINEPREFIX="$build/wine" WINEARCH=win32 WINEDEBUG=-all
 # No .NET or HTML engine: nothing here needs them, and Wine would offer to fetch them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1
-fi
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 jobs="$(nproc 2>/dev/null || echo 2)"
 status=0
-xvfb-run -a -s "-screen 0 1280x1024x24" \
-    ctest --test-dir "$build" --output-on-failure -j "$jobs" || status=$?
+wineserver -k >/dev/null 2>&1 || true
+# Everything Wine starts, its prefix's first start included, sees the virtual display: a
+# Wine server started without one would leave the tests' windows without a driver.
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    set -e
+    [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+    wine reg add "HKCU\Software\Wine\X11 Driver" /v Managed /d N /f >/dev/null 2>&1
+    ctest --test-dir "$1" --output-on-failure -j "$2"' _ "$build" "$jobs" || status=$?
 wineserver -k >/dev/null 2>&1 || true
 echo "Windows stage: $(($(date +%s) - start)) s" >&2
 exit "$status"
