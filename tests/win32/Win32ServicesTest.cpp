@@ -163,14 +163,18 @@ TEST(Programs, CarryTheVersionOfTheProject) {
     }
 }
 
-TEST(Programs, QuilletDumpWritesLineFeedsAsOnLinux) {
-    const std::string path = TestDataPath("aud_sei.264");
+// Line feeds as on Linux, and a file name in any script on the command line.
+TEST(Programs, QuilletDumpWritesWhatLinuxWrites) {
+    TempDir dir;
+    const std::filesystem::path unicode = dir.Path() / std::filesystem::path(Widen("поток-ροή-流.264"));
+    std::filesystem::copy_file(std::filesystem::path(Widen(TestDataPath("aud_sei.264"))), unicode);
+    const std::string path = Narrow(unicode.wstring());
     std::ostringstream expected;
     std::ostringstream err;
     ASSERT_EQ(RunDump({"--at", "6", path}, expected, err), 0);
     const std::filesystem::path dump = ProgramPath("quillet-dump.exe");
     const std::string output =
-        OutputOf(L"\"" + dump.wstring() + L"\" --at 6 \"" + Widen(path) + L"\"");
+        OutputOf(L"\"" + dump.wstring() + L"\" --at 6 \"" + unicode.wstring() + L"\"");
     EXPECT_EQ(output.find('\r'), std::string::npos);
     EXPECT_EQ(output, expected.str());
 }
