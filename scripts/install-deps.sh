@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quillet builds with, when any is missing; clang builds the
-# sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0); MinGW-w64,
-# 32-bit Wine and a virtual display build and test the Windows program (not needed with
-# QUILLET_WINDOWS_TESTS=0). With the argument "windows" only the Windows build's packages.
-# Needs root for apt-get; run as another user it only says what to install.
+# sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0). The
+# validators, dpkg-dev, file and groff check the installed tree and build the Debian
+# package (scripts/check-install.sh, scripts/package.sh). MinGW-w64, 32-bit Wine and a
+# virtual display build and test the Windows program (not needed with
+# QUILLET_WINDOWS_TESTS=0); with the argument "windows" only those are installed. Needs
+# root for apt-get; run as another user it only says what to install.
 set -euo pipefail
 
 windows_packages=(cmake make g++-mingw-w64-i686 mingw-w64-tools libgtest-dev wine wine32:i386
@@ -12,7 +14,8 @@ if [ "${1:-}" = windows ]; then
     packages=("${windows_packages[@]}")
 else
     packages=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-              fonts-dejavu-core libgtest-dev libgmock-dev)
+              fonts-dejavu-core libgtest-dev libgmock-dev
+              desktop-file-utils appstream libxml2-utils shared-mime-info dpkg-dev file groff-base)
     if [ "${QUILLET_SANITIZE_TESTS:-1}" != 0 ]; then
         packages+=(clang libclang-rt-dev)
     fi

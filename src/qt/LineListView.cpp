@@ -140,7 +140,7 @@ int TLineListView::LineHeight() const {
 }
 
 void TLineListView::SetFont(const std::string& family, int pointSize) {
-    setFont(PreferredFont(QString::fromStdString(family), pointSize, FixedFont(pointSize)));
+    setFont(FixedFont(QString::fromStdString(family), pointSize));
 }
 
 void TLineListView::SetFocus() {

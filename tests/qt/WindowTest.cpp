@@ -97,9 +97,11 @@ TEST(QtWindow, CompositionAndStartup) {
         {f.centralWidget()->width(), 958},
         {f.centralWidget()->height(), 653},
         {f.Panel2Width(), 700},
-        {f.Panel3->x() - f.Panel2->geometry().right(), 4},
+        // The splitter's handle is wider than the design's 3 pixels, to be easy to hit.
+        {f.Panel3->x() - f.Panel2->geometry().right(), 8},
         {f.Panel1->height(), 210},
-        {f.ListBox1->height(), 192},
+        // The hex list inside its focus frame.
+        {f.ListBox1->height(), 192 - 4},
         {f.ScrollBar1->width(), 16},
         {f.ListView1->ColumnWidth(3), 250},
     };
@@ -283,12 +285,15 @@ TEST(QtWindow, DropsOpenOnlyOnTheList) {
     EXPECT_EQ(w.Caption(), "Quillet");
     EXPECT_TRUE(DropFiles(w.window.ListView1, {stream}));
     EXPECT_EQ(w.Caption(), "Quillet(" + TestDataPath("slices4.264") + ")");
-    // Not a stream: dropped, it unloads silently.
+    // Not a stream: dropped, it is named with the reason and the stream stays.
+    const int rows = w.List().RowCount();
     EXPECT_TRUE(
         DropFiles(w.window.ListView1, {QString::fromStdString(TestDataPath("slices4.nals"))}));
-    EXPECT_EQ(w.Caption(), "Quillet");
-    EXPECT_EQ(w.List().RowCount(), 0);
-    EXPECT_TRUE(w.dialogs.Messages.empty());
+    EXPECT_EQ(w.Caption(), "Quillet(" + TestDataPath("slices4.264") + ")");
+    EXPECT_EQ(w.List().RowCount(), rows);
+    ASSERT_EQ(w.dialogs.Warnings.size(), 1u);
+    EXPECT_EQ(w.dialogs.Warnings[0].second,
+              NotValidStreamText(TestDataPath("slices4.nals"), "no start codes in the file"));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -297,8 +302,9 @@ TEST(QtWindow, MenuShortcutsOpenAndClose) {
     w.dialogs.ChosenFile = TestDataPath("slices4.nals");
     QTest::keyClick(&w.List(), Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(w.dialogs.OpenCount, 1);
-    EXPECT_EQ(w.dialogs.Messages,
-              std::vector<std::string>{"Not valid H.264 video elementary stream"});
+    ASSERT_EQ(w.dialogs.Warnings.size(), 1u);
+    EXPECT_EQ(w.dialogs.Warnings[0].second.rfind("Not valid H.264 video elementary stream\n", 0),
+              0u);
     w.dialogs.ChosenFile = TestDataPath("slices4.264");
     QTest::keyClick(&w.List(), Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(w.Caption(), "Quillet(" + TestDataPath("slices4.264") + ")");
@@ -352,10 +358,10 @@ TEST(QtWindow, ViewMenuDecodesSliceHeadersOfTheSelectedUnit) {
     ASSERT_EQ(menus.size(), 3);
     EXPECT_EQ(menus[0]->text(), "&File");
     EXPECT_EQ(menus[1]->text(), "&View");
-    EXPECT_EQ(menus[2]->text(), "Help");
+    EXPECT_EQ(menus[2]->text(), "&Help");
     QAction* item = w.window.DecodeSliceHeaders1;
     ASSERT_EQ(menus[1]->menu()->actions(), QList<QAction*>{item});
-    EXPECT_EQ(item->text(), "Decode Slice Headers and SEI");
+    EXPECT_EQ(item->text(), "&Decode Slice Headers and SEI");
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());
 
