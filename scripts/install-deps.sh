@@ -2,15 +2,26 @@
 # Installs the Debian packages Quillet builds with, when any is missing; clang builds the
 # sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0). The
 # validators, dpkg-dev, file and groff check the installed tree and build the Debian
-# package (scripts/check-install.sh, scripts/package.sh). Needs
+# package (scripts/check-install.sh, scripts/package.sh). MinGW-w64, 32-bit Wine and a
+# virtual display build and test the Windows program (not needed with
+# QUILLET_WINDOWS_TESTS=0); with the argument "windows" only those are installed. Needs
 # root for apt-get; run as another user it only says what to install.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-          fonts-dejavu-core libgtest-dev libgmock-dev
-          desktop-file-utils appstream libxml2-utils shared-mime-info dpkg-dev file groff-base)
-if [ "${QUILLET_SANITIZE_TESTS:-1}" != 0 ]; then
-    packages+=(clang libclang-rt-dev)
+windows_packages=(cmake make g++-mingw-w64-i686 mingw-w64-tools libgtest-dev wine wine32:i386
+                  xvfb xauth zip)
+if [ "${1:-}" = windows ]; then
+    packages=("${windows_packages[@]}")
+else
+    packages=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
+              fonts-dejavu-core libgtest-dev libgmock-dev
+              desktop-file-utils appstream libxml2-utils shared-mime-info dpkg-dev file groff-base)
+    if [ "${QUILLET_SANITIZE_TESTS:-1}" != 0 ]; then
+        packages+=(clang libclang-rt-dev)
+    fi
+    if [ "${QUILLET_WINDOWS_TESTS:-1}" != 0 ]; then
+        packages+=("${windows_packages[@]}")
+    fi
 fi
 if [ "${QUILLET_WITH_BENCH:-0}" = 1 ]; then
     packages+=(libbenchmark-dev)
@@ -31,5 +42,9 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "Installing ${missing[*]} ..." >&2
 export DEBIAN_FRONTEND=noninteractive
+# 32-bit Wine comes from the i386 architecture.
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+    dpkg --add-architecture i386
+fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test; checks the installed tree, the desktop files and
-# the Debian package (scripts/check-install.sh); then, unless QUILLET_SANITIZE_TESTS=0, does
-# it all again under the sanitizers and runs the fuzz targets briefly
-# (scripts/test-sanitized.sh).
+# the Debian package (scripts/check-install.sh); then, unless QUILLET_WINDOWS_TESTS=0,
+# cross-builds the 32-bit Windows program and runs its tests under Wine
+# (scripts/test-windows.sh); then, unless QUILLET_SANITIZE_TESTS=0, does it all again under
+# the sanitizers and runs the fuzz targets briefly (scripts/test-sanitized.sh).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QUILLET_BUILD_DIR:-$root/build}"
@@ -10,6 +11,9 @@ build="${QUILLET_BUILD_DIR:-$root/build}"
 export QT_QPA_PLATFORM=offscreen
 (cd "$build" && ctest --output-on-failure -j "$(nproc 2>/dev/null || echo 2)")
 "$root/scripts/check-install.sh"
+if [ "${QUILLET_WINDOWS_TESTS:-1}" != 0 ]; then
+    "$root/scripts/test-windows.sh"
+fi
 if [ "${QUILLET_SANITIZE_TESTS:-1}" != 0 ]; then
     "$root/scripts/test-sanitized.sh"
 fi

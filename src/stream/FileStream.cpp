@@ -7,6 +7,8 @@
 #include <system_error>
 
 #ifdef _WIN32
+#include "core/WideText.h"
+
 #include <windows.h>
 #include <winioctl.h>
 #else
@@ -44,7 +46,7 @@ bool FileStream::Open(const std::string& path) {
     Close();
     FOpenError.clear();
     FOpenReason.clear();
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+    HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -188,7 +190,7 @@ std::int64_t FileStream::DataEndBefore(std::int64_t position) const {
 }
 
 bool FileExists(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

@@ -3,6 +3,8 @@
 #include <stdexcept>
 
 #if defined(_WIN32)
+#include "core/WideText.h"
+
 #include <windows.h>
 #elif defined(__APPLE__)
 #include <mach-o/dyld.h>
@@ -13,15 +15,15 @@
 
 std::string ExecutablePath() {
 #if defined(_WIN32)
-    std::string path(MAX_PATH, '\0');
+    std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (n == 0) {
-            throw std::runtime_error("GetModuleFileNameA failed");
+            throw std::runtime_error("GetModuleFileNameW failed");
         }
         if (n < path.size()) {
             path.resize(n);
-            return path;
+            return Narrow(path);
         }
         path.resize(path.size() * 2);
     }

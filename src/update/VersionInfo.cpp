@@ -1,22 +1,31 @@
 #include "update/VersionInfo.h"
 
 #include <cstring>
+#include <utility>
 
 #ifdef _WIN32
+#include "core/WideText.h"
+
 #include <windows.h>
 #endif
 
 namespace {
 
+bool QueryBlockValue(std::vector<std::uint8_t>& data, const char* subBlock,
+                     const std::uint8_t*& value, std::uint32_t& length) {
+    return QueryVersionValue(data, subBlock, value, length);
+}
+
 #ifdef _WIN32
 std::vector<std::uint8_t> ReadVersionData(const std::string& fileName) {
+    const std::wstring name = Widen(fileName);
     DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeA(fileName.c_str(), &handle);
+    const DWORD size = GetFileVersionInfoSizeW(name.c_str(), &handle);
     if (size == 0) {
         return {};
     }
     std::vector<std::uint8_t> data(size);
-    if (!GetFileVersionInfoA(fileName.c_str(), 0, size, data.data())) {
+    if (!GetFileVersionInfoW(name.c_str(), 0, size, data.data())) {
         return {};
     }
     return data;
@@ -26,7 +35,7 @@ bool QueryValue(std::vector<std::uint8_t>& data, const char* subBlock, const std
                 std::uint32_t& length) {
     LPVOID found = nullptr;
     UINT foundLength = 0;
-    if (!VerQueryValueA(data.data(), subBlock, &found, &foundLength)) {
+    if (!VerQueryValueW(data.data(), Widen(subBlock).c_str(), &found, &foundLength)) {
         return false;
     }
     value = static_cast<const std::uint8_t*>(found);
@@ -40,10 +49,7 @@ std::vector<std::uint8_t> ReadVersionData(const std::string& fileName) {
     return ReadVersionBlock(fileName);
 }
 
-bool QueryValue(std::vector<std::uint8_t>& data, const char* subBlock, const std::uint8_t*& value,
-                std::uint32_t& length) {
-    return QueryVersionValue(data, subBlock, value, length);
-}
+constexpr auto QueryValue = QueryBlockValue;
 #endif
 
 struct TFlagName {
@@ -59,18 +65,27 @@ constexpr TFlagName kFlagNames[] = {
 
 TVersionInfo::TVersionInfo(const std::string& fileName) {
     FVersionData = ReadVersionData(fileName);
+    Parse(QueryValue);
+}
+
+TVersionInfo::TVersionInfo(TVersionBlockBytes block) {
+    FVersionData = std::move(block.Bytes);
+    Parse(QueryBlockValue);
+}
+
+void TVersionInfo::Parse(TQuery query) {
     if (FVersionData.empty()) {
         throw ENoVersion("No version information");
     }
     FVersionDataSize = static_cast<std::uint32_t>(FVersionData.size());
     std::uint32_t fixedLength = 0;
-    if (!QueryValue(FVersionData, "\\", FFixedInfo, fixedLength)) {
+    if (!query(FVersionData, "\\", FFixedInfo, fixedLength)) {
         throw EVersion("Error geting fixed version info");
     }
     if (fixedLength < kFixedFileInfoSize) {
         throw EVersion("Bad fixed version info size");
     }
-    if (!QueryValue(FVersionData, "\\VarFileInfo\\Translation", FTranslation, FTranslationLength)) {
+    if (!query(FVersionData, "\\VarFileInfo\\Translation", FTranslation, FTranslationLength)) {
         throw EVersion("Bad translation in version info");
     }
     const std::uint32_t flags = FixedFileInfo().dwFileFlags;

@@ -40,7 +40,7 @@ TEST(ChangingFile, EveryStepStaysSafeAndShowsWhatTheFileHolds) {
     const auto truncateTo = [](std::uintmax_t size) {
         return [size](const std::string& path) { std::filesystem::resize_file(path, size); };
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"truncated below the window", truncateTo(3000)},
         {"truncated inside the window", truncateTo(9000)},
         {"emptied", truncateTo(0)},
@@ -50,15 +50,17 @@ TEST(ChangingFile, EveryStepStaysSafeAndShowsWhatTheFileHolds) {
                  .write(reinterpret_cast<const char*>(other.data()),
                         static_cast<std::streamsize>(other.size()));
          }},
-        {"replaced by another file",
-         [&](const std::string& path) {
-             const std::string next = path + ".new";
-             std::ofstream(next, std::ios::binary)
-                 .write(reinterpret_cast<const char*>(other.data()),
-                        static_cast<std::streamsize>(other.size()));
-             std::filesystem::rename(next, path);
-         }},
     };
+#ifndef _WIN32
+    // Windows refuses to put another file in the place of one that is open.
+    cases.push_back({"replaced by another file", [&](const std::string& path) {
+                         const std::string next = path + ".new";
+                         std::ofstream(next, std::ios::binary)
+                             .write(reinterpret_cast<const char*>(other.data()),
+                                    static_cast<std::streamsize>(other.size()));
+                         std::filesystem::rename(next, path);
+                     }});
+#endif
     const int steps[] = {Key::Up, Key::Down, Key::PageUp, Key::PageDown, Key::End, Key::Home};
     for (const auto& c : cases) {
         TempDir dir;

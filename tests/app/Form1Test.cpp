@@ -445,6 +445,13 @@ TEST(Form1Navigation, TheDraggedThumbSaysWhereThePageWouldStart) {
     EXPECT_GE(w.Rows().front().Offset, 5400);
 }
 
+// Whether the file system tells where a sparse file's holes lie; Wine's does not, and a
+// hole is then read like any other bytes.
+bool ReportsHoles(const std::string& path, std::int64_t inHole) {
+    FileStream stream;
+    return stream.Open(path) && stream.NextDataOffset(inHole) != inHole;
+}
+
 TEST(Form1Navigation, SparseFilesBeyondTheBarsRange) {
     const std::vector<std::uint8_t> head =
         Hex("00 00 00 01 67 42 00 1E AB CD 00 00 01 68 CE 38 80");
@@ -463,13 +470,17 @@ TEST(Form1Navigation, SparseFilesBeyondTheBarsRange) {
         TempDir dir;
         const std::string path = dir.Write("huge.264", head);
         const std::int64_t tailAt = c.size - 150;
+        // Sparse first: Windows would otherwise fill the gap before the tail with zeros.
+        ResizeSparse(path, c.size);
         {
             std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
             f.seekp(tailAt);
             f.write(reinterpret_cast<const char*>(tail.data()),
                     static_cast<std::streamsize>(tail.size()));
         }
-        std::filesystem::resize_file(path, static_cast<std::uintmax_t>(c.size));
+        if (!ReportsHoles(path, std::int64_t{1} << 20)) {
+            GTEST_SKIP() << "the file system does not report the holes of a sparse file";
+        }
         Window w(4);
         ASSERT_TRUE(w.form->LoadFile(path)) << c.size;
         EXPECT_EQ(w.form->ScrollUnit, c.unit) << c.size;

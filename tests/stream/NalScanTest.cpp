@@ -9,12 +9,18 @@ namespace {
 
 // Plain byte-by-byte models of the rules, written straight from their definitions, to
 // check the kernels' faster searches against.
+// The byte at a 64-bit index (size_t is 32 bits wide on 32-bit Windows).
+std::uint8_t At(const std::vector<std::uint8_t>& b, std::int64_t i) {
+    return b[static_cast<std::size_t>(i)];
+}
+
 int ModelStartCodeAt(const std::vector<std::uint8_t>& b, std::int64_t p) {
     const auto n = static_cast<std::int64_t>(b.size());
-    if (p + 4 <= n && b[p] == 0 && b[p + 1] == 0 && b[p + 2] == 0 && b[p + 3] == 1) {
+    if (p + 4 <= n && At(b, p) == 0 && At(b, p + 1) == 0 && At(b, p + 2) == 0 &&
+        At(b, p + 3) == 1) {
         return 4;
     }
-    if (p + 3 <= n && b[p] == 0 && b[p + 1] == 0 && b[p + 2] == 1) {
+    if (p + 3 <= n && At(b, p) == 0 && At(b, p + 1) == 0 && At(b, p + 2) == 1) {
         return 3;
     }
     return 0;
@@ -44,7 +50,7 @@ std::vector<TNalUnitLocator> ModelScan(const std::vector<std::uint8_t>& b, std::
             TNalUnitLocator loc{};
             loc.Offset = cursor;
             loc.Len = ModelLength(b, cursor);
-            loc.NalHeader = cursor + sc < static_cast<std::int64_t>(b.size()) ? b[cursor + sc] : 0;
+            loc.NalHeader = cursor + sc < static_cast<std::int64_t>(b.size()) ? At(b, cursor + sc) : 0;
             loc.StartCodeWord = sc == 4 ? 1u : 0x100u | loc.NalHeader;
             out.push_back(loc);
             cursor += loc.Len;
@@ -67,7 +73,7 @@ bool ModelBackward(const std::vector<std::uint8_t>& b, std::int32_t count, std::
         if (sc == 0) {
             continue;
         }
-        if (sc == 3 && k > 0 && b[k - 1] == 0) {
+        if (sc == 3 && k > 0 && At(b, k - 1) == 0) {
             --k;
         }
         found = true;

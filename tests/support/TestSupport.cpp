@@ -5,6 +5,14 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <system_error>
+
+#ifdef _WIN32
+#include "core/WideText.h"
+
+#include <windows.h>
+#include <winioctl.h>
+#endif
 
 DebugCapture::DebugCapture() {
     FPrevious = SetDebugSink([this](std::string_view line) { FLines.emplace_back(line); });
@@ -81,4 +89,37 @@ std::vector<std::uint8_t> Hex(const std::string& text) {
         throw std::invalid_argument("odd number of hex digits");
     }
     return bytes;
+}
+
+void ResizeSparse(const std::string& path, std::int64_t size) {
+#ifdef _WIN32
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), path);
+    }
+    DWORD returned = 0;
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    const bool done =
+        DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr) &&
+        SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!done) {
+        throw std::system_error(static_cast<int>(error), std::system_category(), path);
+    }
+#else
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+#endif
+}
+
+std::vector<std::int64_t> ListedUnitOffsets(const std::string& stream) {
+    std::ifstream in(TestDataPath(stream + ".nals"));
+    std::vector<std::int64_t> offsets;
+    std::string line;
+    while (std::getline(in, line)) {
+        offsets.push_back(std::stoll(line));
+    }
+    return offsets;
 }

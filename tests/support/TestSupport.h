@@ -40,6 +40,13 @@ class TempDir {
     std::filesystem::path FPath;
 };
 
+// Sets the size of an existing file; what it grows by is a hole that takes no disk. Windows
+// leaves holes only in a file marked sparse, so there the file is marked first.
+void ResizeSparse(const std::string& path, std::int64_t size);
+
+// Offsets of every NAL unit of a test stream, from its independent listing (NAME.nals).
+std::vector<std::int64_t> ListedUnitOffsets(const std::string& stream);
+
 // Path of a file in tests/data.
 std::string TestDataPath(const std::string& name);
 // Whole content of a file.

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The Windows program's figures under Wine beside the Linux build's, in the same run: the
+# listing of a stream of just over 2 GiB (the sample repeated) by quillet-dump.exe and by
+# quillet-dump, whose outputs must be the same bytes; then the Windows window's first page
+# and Page Down on the same stream. Usage: bench/windows-figures.sh [linux-build-dir
+# [windows-build-dir]]; builds what is missing first.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+linux="${1:-$root/build}"
+windows="${2:-$root/build-windows}"
+QUILLET_BUILD_DIR="$linux" "$root/scripts/build.sh" quillet-dump >/dev/null 2>&1
+QUILLET_WINDOWS_BUILD_DIR="$windows" "$root/scripts/build-windows.sh" quillet-dump \
+    win32_window_figures >/dev/null 2>&1
+export WINEPREFIX="$windows/wine" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+sample="$root/samples/sample.264"
+size=$(stat -c %s "$sample")
+copies=$(( (2147483648 + size - 1) / size ))
+for _ in $(seq 100); do cat "$sample"; done > "$work/hundred.264"
+{
+    for _ in $(seq $((copies / 100))); do cat "$work/hundred.264"; done
+    for _ in $(seq $((copies % 100))); do cat "$sample"; done
+} > "$work/big.264"
+echo "stream: $(stat -c %s "$work/big.264") bytes ($copies copies of the sample)"
+
+run() {
+    local what=$1
+    shift
+    local start end
+    start=$(date +%s.%N)
+    "$@" > "$work/$what.txt"
+    end=$(date +%s.%N)
+    printf '%-34s %6.2f s  %s units\n' "$what" "$(echo "$end - $start" | bc)" \
+        "$(wc -l < "$work/$what.txt")"
+}
+cat "$work/big.264" > /dev/null # the page cache holds it for both
+run "quillet-dump (Linux)" "$linux/src/cli/quillet-dump" "$work/big.264"
+run "quillet-dump.exe (Wine)" wine "$windows/quillet-dump.exe" "$work/big.264"
+if cmp -s "$work/quillet-dump (Linux).txt" "$work/quillet-dump.exe (Wine).txt"; then
+    echo "the two listings are the same bytes"
+else
+    echo "the listings differ" >&2
+    exit 1
+fi
+echo "== the Windows window under Wine on the same stream"
+# The window needs a Wine server that sees the display: the one the listing left ends first.
+wineserver -w
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+    wine "$windows/tests/win32/win32_window_figures.exe" "$work/big.264" 20
+wineserver -k >/dev/null 2>&1 || true

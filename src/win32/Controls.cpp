@@ -1,0 +1,896 @@
+#include "win32/Controls.h"
+
+#include "core/WideText.h"
+
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+namespace {
+
+struct TColumn {
+    const wchar_t* Caption;
+    int Width;
+};
+constexpr std::array<TColumn, 4> kColumns = {{
+    {L"Offset", 120},
+    {L"Len", 70},
+    {L"Start Code", 170},
+    {L"NAL Type", 250},
+}};
+constexpr int kColumnCount = static_cast<int>(kColumns.size());
+
+// The hex lines are bytes; Windows-1252 is how the window shows bytes 0x80 to 0x9F.
+constexpr UINT kHexCodePage = 1252;
+
+std::wstring HexText(const std::string& bytes) {
+    if (bytes.empty()) {
+        return {};
+    }
+    const int n = MultiByteToWideChar(kHexCodePage, 0, bytes.data(),
+                                      static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(kHexCodePage, 0, bytes.data(), static_cast<int>(bytes.size()),
+                        text.data(), n);
+    return text;
+}
+
+// Copies text into a buffer the control lent, cut to its size.
+void CopyOut(const std::wstring& text, wchar_t* buffer, int capacity) {
+    if (buffer == nullptr || capacity <= 0) {
+        return;
+    }
+    const std::size_t n = std::min(text.size(), static_cast<std::size_t>(capacity - 1));
+    std::copy_n(text.data(), n, buffer);
+    buffer[n] = L'\0';
+}
+
+HFONT MakeFont(const wchar_t* family, int pixelHeight, BYTE pitch) {
+    return CreateFontW(-pixelHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       static_cast<BYTE>(pitch | FF_DONTCARE), family);
+}
+
+int PointsToPixels(int points) {
+    const HDC screen = GetDC(nullptr);
+    const int pixels = MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+ScrollCode CodeOf(int request) {
+    switch (request) {
+    case SB_LINEUP:
+        return ScrollCode::LineUp;
+    case SB_LINEDOWN:
+        return ScrollCode::LineDown;
+    case SB_PAGEUP:
+        return ScrollCode::PageUp;
+    case SB_PAGEDOWN:
+        return ScrollCode::PageDown;
+    case SB_THUMBPOSITION:
+        return ScrollCode::ThumbReleased;
+    case SB_THUMBTRACK:
+        return ScrollCode::ThumbDragged;
+    case SB_TOP:
+        return ScrollCode::Top;
+    case SB_BOTTOM:
+        return ScrollCode::Bottom;
+    default:
+        return ScrollCode::EndScroll;
+    }
+}
+
+HTREEITEM ItemOf(TTreeLine line) {
+    return reinterpret_cast<HTREEITEM>(line);
+}
+
+TTreeLine LineOf(HTREEITEM item) {
+    return reinterpret_cast<TTreeLine>(item);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+
+bool TWheelNotches::Deliver(WPARAM wParam, const TWheelHandler& handler) {
+    if (!handler) {
+        return false;
+    }
+    FDelta += GET_WHEEL_DELTA_WPARAM(wParam);
+    const int notches = FDelta / WHEEL_DELTA;
+    FDelta -= notches * WHEEL_DELTA;
+    if (notches != 0) {
+        handler(notches);
+    }
+    return true;
+}
+
+TChildControl::TChildControl(HWND parent, const wchar_t* className, DWORD style, DWORD exStyle,
+                             int id, const std::string& name)
+    : FHandle(CreateWindowExW(exStyle, className, Widen(name).c_str(),
+                              WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                              GetModuleHandleW(nullptr), nullptr)) {
+    SetWindowSubclass(FHandle, SubclassProc, 0, reinterpret_cast<DWORD_PTR>(this));
+}
+
+TChildControl::~TChildControl() {
+    if (IsWindow(FHandle)) {
+        RemoveWindowSubclass(FHandle, SubclassProc, 0);
+    }
+}
+
+void TChildControl::Place(int left, int top, int width, int height) const {
+    MoveWindow(FHandle, left, top, std::max(width, 0), std::max(height, 0), TRUE);
+}
+
+LRESULT TChildControl::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefaultProc(message, wParam, lParam);
+}
+
+LRESULT TChildControl::DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefSubclassProc(FHandle, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TChildControl::SubclassProc(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam, UINT_PTR, DWORD_PTR self) {
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(window, SubclassProc, 0);
+        return DefSubclassProc(window, message, wParam, lParam);
+    }
+    return reinterpret_cast<TChildControl*>(self)->Subclass(message, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------------------
+
+int TShellDrop::Count() {
+    return FDrop ? static_cast<int>(DragQueryFileW(FDrop, 0xFFFFFFFF, nullptr, 0)) : 0;
+}
+
+std::string TShellDrop::Path(int index) {
+    if (!FDrop || index < 0) {
+        return {};
+    }
+    const auto i = static_cast<UINT>(index);
+    const UINT length = DragQueryFileW(FDrop, i, nullptr, 0);
+    std::wstring path(length + 1, L'\0');
+    const UINT got = DragQueryFileW(FDrop, i, path.data(), length + 1);
+    path.resize(got);
+    return Narrow(path);
+}
+
+void TShellDrop::Finish() {
+    if (FDrop) {
+        DragFinish(FDrop);
+        FDrop = nullptr;
+    }
+}
+
+std::string TPathDrop::Path(int index) {
+    if (FFinished || index < 0 || index >= static_cast<int>(FPaths.size())) {
+        return {};
+    }
+    return FPaths[static_cast<std::size_t>(index)];
+}
+
+// ---------------------------------------------------------------------------------------
+
+TWin32ReportList::TWin32ReportList(HWND parent, int id)
+    : TChildControl(parent, WC_LISTVIEWW,
+                    WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL |
+                        LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
+                    0, id, "NAL list"),
+      FWindowProc([](TMessage&) {}) {
+    ListView_SetExtendedListViewStyle(Handle(), LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    for (int c = 0; c < kColumnCount; ++c) {
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        column.pszText = const_cast<wchar_t*>(kColumns[static_cast<std::size_t>(c)].Caption);
+        column.cx = kColumns[static_cast<std::size_t>(c)].Width;
+        column.iSubItem = c;
+        SendMessageW(Handle(), LVM_INSERTCOLUMNW, static_cast<WPARAM>(c),
+                     reinterpret_cast<LPARAM>(&column));
+    }
+}
+
+void TWin32ReportList::FitOffsetColumn() {
+    // The design width was made for a narrow font; where the font in use is wider, the
+    // Offset column starts wide enough for a whole offset (saved widths still apply).
+    constexpr int kCellMargin = 14;
+    const auto text = SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0,
+                                   reinterpret_cast<LPARAM>(L"0x0000000000000000"));
+    SetColumnWidth(0, std::max(kColumns[0].Width, static_cast<int>(text) + kCellMargin));
+}
+
+bool TWin32ReportList::OnNotify(NMHDR* header, LRESULT& result) {
+    switch (header->code) {
+    case LVN_GETDISPINFOW: {
+        LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(header)->item;
+        if ((item.mask & LVIF_TEXT) != 0) {
+            TReportRow row;
+            if (FOnData) {
+                FOnData(item.iItem, row);
+            }
+            const int column = item.iSubItem;
+            const std::string& text =
+                column == 0 ? row.Caption
+                            : (column < kColumnCount ? row.SubItems[column - 1] : row.Caption);
+            CopyOut(Widen(column < kColumnCount ? text : std::string()), item.pszText,
+                    item.cchTextMax);
+        }
+        result = 0;
+        return true;
+    }
+    case LVN_ODFINDITEMW:
+        // Typing a row's first letters finds nothing: the rows are offsets.
+        result = -1;
+        return true;
+    default:
+        return false;
+    }
+}
+
+LRESULT TWin32ReportList::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_KEYDOWN:
+        if (FOnKeyDown) {
+            FOnKeyDown(static_cast<int>(wParam));
+        }
+        return DefaultProc(message, wParam, lParam);
+    case WM_KEYUP: {
+        const LRESULT r = DefaultProc(message, wParam, lParam);
+        if (FOnKeyUp) {
+            FOnKeyUp(static_cast<int>(wParam));
+        }
+        return r;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+        // The list's own routine moves the selection (and waits to tell a click from a
+        // drag) before the handler hears of the press.
+        const LRESULT r = DefaultProc(message, wParam, lParam);
+        if (FOnMouseDown) {
+            FOnMouseDown();
+        }
+        return r;
+    }
+    case WM_MOUSEWHEEL:
+        return FWheel.Deliver(wParam, FOnWheel) ? 0 : DefaultProc(message, wParam, lParam);
+    case WM_DROPFILES: {
+        TShellDrop drop(reinterpret_cast<HDROP>(wParam));
+        TMessage dropped{kWmDropFiles, &drop};
+        // The routine in force now: the window's wrapper once it stands in front.
+        const TWindowProc proc = FWindowProc;
+        proc(dropped);
+        return 0;
+    }
+    case WM_SIZE: {
+        const LRESULT r = DefaultProc(message, wParam, lParam);
+        const int rows = RowsPerPage();
+        if (rows != FRowsPerPage) {
+            FRowsPerPage = rows;
+            if (FOnPageHeight) {
+                FOnPageHeight();
+            }
+        }
+        return r;
+    }
+    default:
+        return DefaultProc(message, wParam, lParam);
+    }
+}
+
+void TWin32ReportList::SetRowCount(int count) {
+    count = std::max(count, 0);
+    // A row that goes takes its selection along.
+    if (SelectedIndex() >= count) {
+        ClearSelection();
+    }
+    SendMessageW(Handle(), LVM_SETITEMCOUNT, static_cast<WPARAM>(count),
+                 LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+    InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+int TWin32ReportList::RowCount() const {
+    return static_cast<int>(SendMessageW(Handle(), LVM_GETITEMCOUNT, 0, 0));
+}
+
+int TWin32ReportList::RowsPerPage() const {
+    return static_cast<int>(SendMessageW(Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
+}
+
+int TWin32ReportList::SelectedIndex() const {
+    return static_cast<int>(
+        SendMessageW(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+std::string TWin32ReportList::SelectedCaption() const {
+    const int index = SelectedIndex();
+    if (index < 0) {
+        return {};
+    }
+    std::array<wchar_t, 64> buffer{};
+    LVITEMW item{};
+    item.iSubItem = 0;
+    item.pszText = buffer.data();
+    item.cchTextMax = static_cast<int>(buffer.size());
+    SendMessageW(Handle(), LVM_GETITEMTEXTW, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(&item));
+    return Narrow(buffer.data());
+}
+
+void TWin32ReportList::Select(int index) {
+    if (index < 0 || index >= RowCount()) {
+        ClearSelection();
+        return;
+    }
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(&item));
+}
+
+void TWin32ReportList::ClearSelection() {
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED;
+    item.state = 0;
+    SendMessageW(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                 reinterpret_cast<LPARAM>(&item));
+}
+
+void TWin32ReportList::SetFocus() {
+    ::SetFocus(Handle());
+}
+
+void TWin32ReportList::Invalidate() {
+    InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+int TWin32ReportList::ColumnWidth(int column) const {
+    if (column < 0 || column >= kColumnCount) {
+        return 0;
+    }
+    return static_cast<int>(
+        SendMessageW(Handle(), LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+}
+
+void TWin32ReportList::SetColumnWidth(int column, int width) {
+    if (column >= 0 && column < kColumnCount) {
+        SendMessageW(Handle(), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column),
+                     MAKELPARAM(std::max(width, 0), 0));
+    }
+}
+
+void TWin32ReportList::SetWindowProc(TWindowProc proc) {
+    FWindowProc = proc ? std::move(proc) : TWindowProc([](TMessage&) {});
+}
+
+void TWin32ReportList::SetAcceptDrops(bool accept) {
+    DragAcceptFiles(Handle(), accept ? TRUE : FALSE);
+}
+
+// ---------------------------------------------------------------------------------------
+
+TWin32LineList::TWin32LineList(HWND parent, int id)
+    : TChildControl(parent, L"LISTBOX",
+                    WS_TABSTOP | WS_BORDER | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOTIFY |
+                        LBS_NOINTEGRALHEIGHT,
+                    0, id, "Hex view") {}
+
+TWin32LineList::~TWin32LineList() {
+    if (FFont) {
+        DeleteObject(FFont);
+    }
+}
+
+void TWin32LineList::Draw(const DRAWITEMSTRUCT& item) const {
+    if (item.itemID == static_cast<UINT>(-1) || item.itemID >= FLines.size()) {
+        return;
+    }
+    const HDC dc = item.hDC;
+    const RECT& r = item.rcItem;
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    FillRect(dc, &r, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    const std::wstring text = HexText(FLines[item.itemID]);
+    constexpr int kMargin = 2;
+    // Marked characters get a background of their own under the text; the font has a
+    // fixed pitch, but the prefix is measured anyway.
+    const auto xAt = [&](int chars) {
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), std::clamp(chars, 0, static_cast<int>(text.size())),
+                              &size);
+        return r.left + kMargin + size.cx;
+    };
+    const HBRUSH markBrush = CreateSolidBrush(RGB(0xFF, 0xE0, 0x80));
+    for (const auto& [first, last] : MarksOf(static_cast<int>(item.itemID))) {
+        const RECT mark{xAt(first), r.top, xAt(last + 1), r.bottom};
+        FillRect(dc, &mark, markBrush);
+    }
+    DeleteObject(markBrush);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    RECT textRect = r;
+    textRect.left += kMargin;
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textRect,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_EXPANDTABS);
+    if ((item.itemState & ODS_FOCUS) != 0) {
+        DrawFocusRect(dc, &r);
+    }
+}
+
+std::vector<std::pair<int, int>> TWin32LineList::MarksOf(int line) const {
+    std::vector<std::pair<int, int>> ranges;
+    for (const TLineMark& mark : FMarks) {
+        if (mark.Line == line) {
+            ranges.emplace_back(mark.FirstChar, mark.LastChar);
+        }
+    }
+    return ranges;
+}
+
+LRESULT TWin32LineList::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_KEYDOWN && FOnKeyDown) {
+        FOnKeyDown(static_cast<int>(wParam));
+    }
+    if (message == WM_MOUSEWHEEL && FWheel.Deliver(wParam, FOnWheel)) {
+        return 0;
+    }
+    return DefaultProc(message, wParam, lParam);
+}
+
+void TWin32LineList::Clear() {
+    FLines.clear();
+    FMarks.clear();
+    SendMessageW(Handle(), LB_RESETCONTENT, 0, 0);
+}
+
+void TWin32LineList::Append(const std::string& text) {
+    FLines.push_back(text);
+    SendMessageW(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(HexText(text).c_str()));
+}
+
+int TWin32LineList::Count() const {
+    return static_cast<int>(FLines.size());
+}
+
+std::string TWin32LineList::Line(int index) const {
+    if (index < 0 || index >= Count()) {
+        return {};
+    }
+    return FLines[static_cast<std::size_t>(index)];
+}
+
+void TWin32LineList::SetLine(int index, const std::string& text) {
+    if (index < 0 || index >= Count()) {
+        return;
+    }
+    FLines[static_cast<std::size_t>(index)] = text;
+    const int selected = SelectedIndex();
+    SendMessageW(Handle(), WM_SETREDRAW, FALSE, 0);
+    SendMessageW(Handle(), LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+    SendMessageW(Handle(), LB_INSERTSTRING, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(HexText(text).c_str()));
+    if (selected == index) {
+        SendMessageW(Handle(), LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    }
+    SendMessageW(Handle(), WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+int TWin32LineList::SelectedIndex() const {
+    return static_cast<int>(SendMessageW(Handle(), LB_GETCURSEL, 0, 0));
+}
+
+void TWin32LineList::SetSelectedIndex(int index) {
+    SendMessageW(Handle(), LB_SETCURSEL, static_cast<WPARAM>(index >= 0 && index < Count() ? index : -1),
+                 0);
+}
+
+int TWin32LineList::InnerHeight() const {
+    RECT r{};
+    GetClientRect(Handle(), &r);
+    return r.bottom - r.top;
+}
+
+int TWin32LineList::LineHeight() const {
+    return static_cast<int>(SendMessageW(Handle(), LB_GETITEMHEIGHT, 0, 0));
+}
+
+void TWin32LineList::SetFont(const std::string& family, int pointSize) {
+    const HFONT font = MakeFont(Widen(family).c_str(), PointsToPixels(pointSize), FIXED_PITCH);
+    SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (FFont) {
+        DeleteObject(FFont);
+    }
+    FFont = font;
+    // Every line exactly one font line high, so the lines that fit are the inner height
+    // divided by LineHeight.
+    const HDC dc = GetDC(Handle());
+    const HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(Handle(), dc);
+    SendMessageW(Handle(), LB_SETITEMHEIGHT, 0, MAKELPARAM(metrics.tmHeight, 0));
+}
+
+void TWin32LineList::SetFocus() {
+    ::SetFocus(Handle());
+}
+
+void TWin32LineList::SetMarks(const std::vector<TLineMark>& marks) {
+    FMarks = marks;
+    InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+// ---------------------------------------------------------------------------------------
+
+TWin32ScrollBar::TWin32ScrollBar(HWND parent, int id, const std::string& name)
+    : TChildControl(parent, L"SCROLLBAR", SBS_VERT, 0, id, name) {
+    SetRange(0, 100);
+    SetPosition(0);
+}
+
+SCROLLINFO TWin32ScrollBar::Info(UINT mask) const {
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = mask;
+    GetScrollInfo(Handle(), SB_CTL, &info);
+    return info;
+}
+
+void TWin32ScrollBar::SetRange(int minimum, int maximum) {
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_RANGE | SIF_PAGE;
+    info.nMin = minimum;
+    info.nMax = std::max(minimum, maximum);
+    info.nPage = 0;
+    SetScrollInfo(Handle(), SB_CTL, &info, TRUE);
+}
+
+int TWin32ScrollBar::Position() const {
+    return Info(SIF_POS).nPos;
+}
+
+void TWin32ScrollBar::SetPosition(int position) {
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_POS;
+    info.nPos = std::clamp(position, Minimum(), Maximum());
+    SetScrollInfo(Handle(), SB_CTL, &info, TRUE);
+}
+
+int TWin32ScrollBar::Minimum() const {
+    return Info(SIF_RANGE).nMin;
+}
+
+void TWin32ScrollBar::SetMinimum(int minimum) {
+    SetRange(minimum, Maximum());
+}
+
+int TWin32ScrollBar::Maximum() const {
+    return Info(SIF_RANGE).nMax;
+}
+
+void TWin32ScrollBar::SetMaximum(int maximum) {
+    SetRange(Minimum(), maximum);
+}
+
+void TWin32ScrollBar::Step(ScrollCode code, int position) {
+    int wanted = std::clamp(position, Minimum(), Maximum());
+    if (FOnScroll) {
+        const ScrollHandler handler = FOnScroll;
+        handler(code, wanted);
+    }
+    SetPosition(wanted);
+}
+
+void TWin32ScrollBar::OnScroll(int request) {
+    const SCROLLINFO info = Info(SIF_ALL);
+    const auto step = [&](int by) {
+        return static_cast<int>(std::clamp<std::int64_t>(std::int64_t{info.nPos} + by, info.nMin,
+                                                         info.nMax));
+    };
+    switch (request) {
+    case SB_LINEUP:
+        Step(ScrollCode::LineUp, step(-FSmallChange));
+        break;
+    case SB_LINEDOWN:
+        Step(ScrollCode::LineDown, step(FSmallChange));
+        break;
+    case SB_PAGEUP:
+        Step(ScrollCode::PageUp, step(-FLargeChange));
+        break;
+    case SB_PAGEDOWN:
+        Step(ScrollCode::PageDown, step(FLargeChange));
+        break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION:
+        // The 32-bit place of the thumb; the message itself carries only 16 bits.
+        Step(CodeOf(request), info.nTrackPos);
+        break;
+    case SB_TOP:
+        Step(ScrollCode::Top, info.nMin);
+        break;
+    case SB_BOTTOM:
+        Step(ScrollCode::Bottom, info.nMax);
+        break;
+    default:
+        Step(ScrollCode::EndScroll, info.nPos);
+        break;
+    }
+}
+
+
+LRESULT TWin32ScrollBar::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+        // The control tracks the press in a loop of its own and returns once the button
+        // is up: the handler then sees where the press left the bar.
+        const LRESULT r = DefaultProc(message, wParam, lParam);
+        if (FOnMouseDown) {
+            const NotifyHandler handler = FOnMouseDown;
+            handler();
+        }
+        return r;
+    }
+    case WM_MOUSEWHEEL: {
+        // Without a wheel handler each notch steps the bar like its arrows.
+        const TWheelHandler steps = [this](int notches) {
+            for (int i = 0; i < std::abs(notches); ++i) {
+                OnScroll(notches > 0 ? SB_LINEUP : SB_LINEDOWN);
+            }
+        };
+        FWheel.Deliver(wParam, FOnWheel ? FOnWheel : steps);
+        return 0;
+    }
+    default:
+        return DefaultProc(message, wParam, lParam);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+
+TWin32TreeLines::TWin32TreeLines(HWND parent, int id)
+    : TChildControl(parent, WC_TREEVIEWW,
+                    WS_TABSTOP | WS_BORDER | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT |
+                        TVS_SHOWSELALWAYS | TVS_DISABLEDRAGDROP,
+                    0, id, "Detail tree"),
+      FFont(MakeFont(L"Courier New", 11, FIXED_PITCH)) {
+    SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(FFont), TRUE);
+    SendMessageW(Handle(), TVM_SETINDENT, 19, 0);
+}
+
+TWin32TreeLines::~TWin32TreeLines() {
+    DeleteObject(FFont);
+}
+
+bool TWin32TreeLines::OnNotify(NMHDR* header, LRESULT& result) {
+    if (header->code != TVN_SELCHANGEDW) {
+        return false;
+    }
+    result = 0;
+    if (FOnSelect) {
+        const HTREEITEM item = reinterpret_cast<NMTREEVIEWW*>(header)->itemNew.hItem;
+        std::int64_t first = -1;
+        std::int64_t last = -1;
+        if (item != nullptr) {
+            Span(item, first, last);
+        }
+        FOnSelect(first, first < 0 ? 0 : last - first + 1);
+    }
+    return true;
+}
+
+// The bits from the first one of the line (or of any line below it) to the last one.
+void TWin32TreeLines::Span(HTREEITEM item, std::int64_t& first, std::int64_t& last) const {
+    TVITEMW data{};
+    data.mask = TVIF_PARAM | TVIF_HANDLE;
+    data.hItem = item;
+    SendMessageW(Handle(), TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+    const auto index = static_cast<std::size_t>(data.lParam);
+    if (index > 0 && index <= FBits.size()) {
+        const TBits& bits = FBits[index - 1];
+        first = first < 0 ? bits.First : std::min(first, bits.First);
+        last = std::max(last, bits.Last);
+        return;
+    }
+    for (auto* child = TreeView_GetChild(Handle(), item); child != nullptr;
+         child = TreeView_GetNextSibling(Handle(), child)) {
+        Span(child, first, last);
+    }
+}
+
+std::string TWin32TreeLines::Text(TTreeLine line) const {
+    std::array<wchar_t, 1024> buffer{};
+    TVITEMW data{};
+    data.mask = TVIF_TEXT | TVIF_HANDLE;
+    data.hItem = ItemOf(line);
+    data.pszText = buffer.data();
+    data.cchTextMax = static_cast<int>(buffer.size());
+    SendMessageW(Handle(), TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+    return Narrow(buffer.data());
+}
+
+void TWin32TreeLines::LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) {
+    if (line == nullptr || bits <= 0) {
+        return;
+    }
+    FBits.push_back({firstBit, firstBit + bits - 1});
+    TVITEMW data{};
+    data.mask = TVIF_PARAM | TVIF_HANDLE;
+    data.hItem = ItemOf(line);
+    data.lParam = static_cast<LPARAM>(FBits.size());
+    SendMessageW(Handle(), TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+}
+
+void TWin32TreeLines::ClearLines() {
+    SendMessageW(Handle(), TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    FBits.clear();
+}
+
+TTreeLine TWin32TreeLines::Insert(HTREEITEM parent, HTREEITEM after, const std::string& text) {
+    const std::wstring wide = Widen(text);
+    TVINSERTSTRUCTW insert{};
+    insert.hParent = parent;
+    insert.hInsertAfter = after;
+    insert.item.mask = TVIF_TEXT | TVIF_PARAM;
+    insert.item.pszText = const_cast<wchar_t*>(wide.c_str());
+    insert.item.lParam = 0;
+    return LineOf(reinterpret_cast<HTREEITEM>(
+        SendMessageW(Handle(), TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert))));
+}
+
+TTreeLine TWin32TreeLines::AddRootLine(const std::string& text) {
+    return Insert(TVI_ROOT, TVI_FIRST, text);
+}
+
+TTreeLine TWin32TreeLines::AddChildLine(TTreeLine parent, const std::string& text) {
+    return Insert(parent ? ItemOf(parent) : TVI_ROOT, TVI_LAST, text);
+}
+
+void TWin32TreeLines::ExpandLine(TTreeLine line) {
+    if (line == nullptr) {
+        return;
+    }
+    // A line may be expanded before its children arrive: the state is set as well, so
+    // that they show once they do.
+    SendMessageW(Handle(), TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(ItemOf(line)));
+    TVITEMW data{};
+    data.mask = TVIF_STATE | TVIF_HANDLE;
+    data.hItem = ItemOf(line);
+    data.state = TVIS_EXPANDED;
+    data.stateMask = TVIS_EXPANDED;
+    SendMessageW(Handle(), TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+}
+
+// ---------------------------------------------------------------------------------------
+
+TWin32StatusBar::TWin32StatusBar(HWND parent, int id)
+    : TChildControl(parent, STATUSCLASSNAMEW, SBARS_SIZEGRIP, 0, id, "") {}
+
+int TWin32StatusBar::Fit(int clientWidth) {
+    SendMessageW(Handle(), WM_SIZE, 0, 0);
+    // File size, page and selection get room for their longest texts; the note takes the
+    // rest.
+    const std::array<int, 4> widths = {150, 300, 260, -1};
+    std::array<int, 4> edges{};
+    int right = 0;
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        right += widths[i];
+        edges[i] = widths[i] < 0 || right > clientWidth ? -1 : right;
+    }
+    SendMessageW(Handle(), SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+    RECT r{};
+    GetWindowRect(Handle(), &r);
+    return r.bottom - r.top;
+}
+
+void TWin32StatusBar::SetText(TStatusField field, const std::string& text) {
+    const auto part = static_cast<std::size_t>(field);
+    if (part >= FTexts.size()) {
+        return;
+    }
+    FTexts[part] = text;
+    SendMessageW(Handle(), SB_SETTEXTW, part, reinterpret_cast<LPARAM>(Widen(text).c_str()));
+}
+
+std::string TWin32StatusBar::Text(TStatusField field) const {
+    const auto part = static_cast<std::size_t>(field);
+    if (part >= FTexts.size()) {
+        return {};
+    }
+    const auto length = LOWORD(SendMessageW(Handle(), SB_GETTEXTLENGTHW, part, 0));
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    SendMessageW(Handle(), SB_GETTEXTW, part, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(length);
+    return Narrow(text);
+}
+
+// ---------------------------------------------------------------------------------------
+
+void TWin32Timer::SetEnabled(bool enabled) {
+    if (enabled) {
+        SetTimer(FWindow, FId, FInterval, nullptr);
+    } else {
+        KillTimer(FWindow, FId);
+    }
+    FEnabled = enabled;
+}
+
+bool TWin32MenuCheck::Checked() const {
+    return (GetMenuState(FMenu, FId, MF_BYCOMMAND) & MF_CHECKED) != 0;
+}
+
+void TWin32MenuCheck::SetChecked(bool checked) {
+    CheckMenuItem(FMenu, FId, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+}
+
+// ---------------------------------------------------------------------------------------
+
+std::wstring ApplicationTitle() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::size_t slash = path.find_last_of(L"\\/");
+    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of(L'.');
+    return dot == std::wstring::npos ? name : name.substr(0, dot);
+}
+
+std::optional<std::string> TWin32Dialogs::OpenFileName() {
+    std::wstring file(32768, L'\0');
+    static constexpr wchar_t kFilter[] = L"H264 ES Files (*.264)\0*.264\0All Files (*.*)\0*.*\0";
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = FOwner;
+    dialog.lpstrFilter = kFilter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+    if (!GetOpenFileNameW(&dialog)) {
+        return std::nullopt;
+    }
+    file.resize(wcslen(file.c_str()));
+    return Narrow(file);
+}
+
+void TWin32Dialogs::ShowMessage(const std::string& text) {
+    MessageBoxW(FOwner, Widen(text).c_str(), ApplicationTitle().c_str(), MB_OK);
+}
+
+void TWin32Dialogs::ShowInformation(const std::string& title, const std::string& text) {
+    MessageBoxW(FOwner, Widen(text).c_str(), Widen(title).c_str(), MB_OK | MB_ICONINFORMATION);
+}
+
+bool TWin32Dialogs::Confirm(const std::string& title, const std::string& text) {
+    return MessageBoxW(FOwner, Widen(text).c_str(), Widen(title).c_str(),
+                       MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void TWin32Cursor::SetBusy() {
+    ++FDepth;
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+}
+
+void TWin32Cursor::SetDefault() {
+    if (FDepth > 0 && --FDepth == 0) {
+        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    }
+}

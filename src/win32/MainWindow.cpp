@@ -1,0 +1,526 @@
+#include "win32/MainWindow.h"
+
+#include "core/WideText.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"QuilletMainWindow";
+
+// Design sizes, in pixels.
+constexpr int kDesignLeft = 111;
+constexpr int kDesignTop = 77;
+constexpr int kClientWidth = 958;
+constexpr int kClientHeight = 653;
+constexpr int kScrollBarWidth = 16;
+constexpr int kHexPaneHeight = 210;
+constexpr int kHexListTop = 16;
+constexpr int kHexListHeight = 192;
+constexpr int kHexLineHeight = 13;
+constexpr int kLabelLeft = 4;
+constexpr int kLabelTop = 2;
+constexpr int kLabelHeight = 14;
+constexpr int kMinPaneWidth = 40;
+constexpr UINT_PTR kUpdateTimerId = 1;
+constexpr UINT kUpdateInterval = 10000; // ms
+constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+
+void RegisterWindowClass(WNDPROC procedure) {
+    static const bool registered = [procedure] {
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = procedure;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        windowClass.lpszClassName = kWindowClass;
+        return RegisterClassExW(&windowClass) != 0;
+    }();
+    (void)registered;
+}
+
+void AppendItem(HMENU menu, UINT id, const wchar_t* caption) {
+    AppendMenuW(menu, MF_STRING, id, caption);
+}
+
+} // namespace
+
+TWin32Window::TWin32Window(const TWin32WindowServices& services) {
+    RegisterWindowClass(WindowProcedure);
+    CreateWindowExW(0, kWindowClass, L"Quillet", kStyle, kDesignLeft, kDesignTop, kClientWidth,
+                    kClientHeight, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    FFont = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                        DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+    BuildMenu();
+    BuildControls();
+
+    FDialogs = std::make_unique<TWin32Dialogs>(FHandle);
+    FTimer = std::make_unique<TWin32Timer>(FHandle, kUpdateTimerId, kUpdateInterval);
+    FMenuCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdCheckForUpdates);
+    FViewCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdDecodeSliceHeaders);
+    TForm1Widgets widgets;
+    widgets.ListView1 = ListView1.get();
+    widgets.ScrollBar1 = ScrollBar1.get();
+    widgets.TreeView1 = TreeView1.get();
+    widgets.ListBox1 = ListBox1.get();
+    widgets.ScrollBar2 = ScrollBar2.get();
+    widgets.Form1 = this;
+    widgets.CheckForUpdates1 = FMenuCheck.get();
+    widgets.DecodeSliceHeaders1 = FViewCheck.get();
+    widgets.TreeView1Bits = TreeView1.get();
+    widgets.tmUpdate = FTimer.get();
+    widgets.Dialogs = services.Dialogs ? services.Dialogs : FDialogs.get();
+    widgets.Screen = &FScreen;
+    widgets.Registry = services.Registry;
+    widgets.Http = services.Http;
+    widgets.Browser = services.Browser;
+    widgets.Monitors = services.Monitors;
+    widgets.StatusBar = StatusBar.get();
+    FForm = std::make_unique<TForm1>(widgets);
+    ConnectHandlers();
+
+    // The design client area, with the status bar below it.
+    RECT frame{0, 0, kClientWidth, kClientHeight + StatusBar->Fit(kClientWidth)};
+    AdjustWindowRectEx(&frame, kStyle, TRUE, 0);
+    SetWindowPos(FHandle, nullptr, kDesignLeft, kDesignTop, frame.right - frame.left,
+                 frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    Layout();
+}
+
+TWin32Window::~TWin32Window() {
+    // The logic goes first: the hex view detaches from controls that must still exist.
+    FForm.reset();
+    if (FHandle) {
+        DestroyWindow(FHandle);
+    }
+    if (FAccelerators) {
+        DestroyAcceleratorTable(FAccelerators);
+    }
+    DeleteObject(FFont);
+}
+
+void TWin32Window::BuildMenu() {
+    MainMenu1 = CreateMenu();
+    HMENU file = CreatePopupMenu();
+    AppendItem(file, kIdOpen, L"&Open\tCtrl+O");
+    AppendItem(file, kIdClose, L"&Close");
+    AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
+    AppendItem(file, kIdExit, L"E&xit\tCtrl+Q");
+    HMENU view = CreatePopupMenu();
+    AppendItem(view, kIdDecodeSliceHeaders, L"Decode Slice Headers and SEI");
+    HMENU help = CreatePopupMenu();
+    AppendItem(help, kIdCheckForUpdates, L"Check For Updates");
+    AppendItem(help, kIdAbout, L"About");
+    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(view), L"&View");
+    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"Help");
+    SetMenu(FHandle, MainMenu1);
+
+    std::array<ACCEL, 2> keys = {{
+        {FCONTROL | FVIRTKEY, 'O', kIdOpen},
+        {FCONTROL | FVIRTKEY, 'Q', kIdExit},
+    }};
+    FAccelerators = CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
+}
+
+void TWin32Window::BuildControls() {
+    ListView1 = std::make_unique<TWin32ReportList>(FHandle, kIdListView1);
+    ScrollBar1 = std::make_unique<TWin32ScrollBar>(FHandle, kIdScrollBar1, "Window scroll bar");
+    TreeView1 = std::make_unique<TWin32TreeLines>(FHandle, kIdTreeView1);
+    lbPacket = CreateWindowExW(0, L"STATIC", L"Hex View", WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0,
+                               0, 0, FHandle,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdLabel)),
+                               GetModuleHandleW(nullptr), nullptr);
+    ListBox1 = std::make_unique<TWin32LineList>(FHandle, kIdListBox1);
+    ScrollBar2 = std::make_unique<TWin32ScrollBar>(FHandle, kIdScrollBar2, "Hex scroll bar");
+    StatusBar = std::make_unique<TWin32StatusBar>(FHandle, kIdStatusBar);
+    for (const HWND control : {ListView1->Handle(), lbPacket, ListBox1->Handle(), StatusBar->Handle()}) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+    }
+    ListView1->FitOffsetColumn();
+    FFocus = ListView1->Handle();
+}
+
+void TWin32Window::ConnectHandlers() {
+    ListView1->SetDataHandler([this](int index, TReportRow& row) {
+        // Once closed, the logic has released the table.
+        if (FForm && !FClosed) {
+            FForm->ListView1Data(index, row);
+        }
+    });
+    ListView1->SetKeyDownHandler([this](int key) { FForm->ListView1KeyDown(key); });
+    ListView1->SetKeyUpHandler([this](int key) { FForm->ListView1KeyUp(key); });
+    ListView1->SetMouseDownHandler([this] { FForm->ListView1MouseDown(); });
+    // A taller or shorter list holds another number of rows: scan again.
+    ListView1->SetPageHeightHandler([this] {
+        if (FForm && FShown && !FClosed) {
+            FForm->FormResize();
+        }
+    });
+    // The wheel over the list or its bar moves the page; over the hex view, its lines.
+    ListView1->SetWheelHandler([this](int notches) { FForm->ListView1MouseWheel(notches); });
+    ScrollBar1->SetWheelHandler([this](int notches) { FForm->ListView1MouseWheel(notches); });
+    ListBox1->SetWheelHandler([this](int notches) { FForm->ListBox1MouseWheel(notches); });
+    TreeView1->SetSelectHandler([this](std::int64_t firstBit, std::int64_t bits) {
+        if (FForm) {
+            FForm->TreeView1Change(firstBit, bits);
+        }
+    });
+}
+
+void TWin32Window::Show(int showCommand) {
+    // Set first, so that a resize by the startup steps reaches FormResize.
+    FShown = true;
+    Layout();
+    FForm->FormShow();
+    int command = showCommand;
+    if (FPendingState == TWindowState::Maximized) {
+        command = SW_SHOWMAXIMIZED;
+    } else if (FPendingState == TWindowState::Minimized) {
+        command = SW_SHOWMINIMIZED;
+    }
+    ShowWindow(FHandle, command);
+    UpdateWindow(FHandle);
+}
+
+bool TWin32Window::PreTranslate(MSG& message) {
+    if (FHandle == nullptr) {
+        return false;
+    }
+    if (TranslateAcceleratorW(FHandle, FAccelerators, &message)) {
+        return true;
+    }
+    // The wheel turns what lies under the pointer, as it does on present Windows, not
+    // what has the keys.
+    if (message.message == WM_MOUSEWHEEL) {
+        const POINT at{GET_X_LPARAM(message.lParam), GET_Y_LPARAM(message.lParam)};
+        const HWND under = WindowFromPoint(at);
+        if (under != nullptr && IsChild(FHandle, under)) {
+            message.hwnd = under;
+        }
+        return false;
+    }
+    if (message.message == WM_KEYDOWN && message.wParam == VK_TAB &&
+        IsChild(FHandle, message.hwnd)) {
+        const bool back = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+        if (const HWND next = GetNextDlgTabItem(FHandle, message.hwnd, back ? TRUE : FALSE)) {
+            ::SetFocus(next);
+        }
+        return true;
+    }
+    return false;
+}
+
+void TWin32Window::OpenDropped(const std::vector<std::string>& paths) {
+    TPathDrop drop(paths);
+    TMessage message{kWmDropFiles, &drop};
+    FForm->WMDROPFILES(message);
+}
+
+void TWin32Window::Layout() {
+    if (!FHandle || !ListView1) {
+        return;
+    }
+    RECT client{};
+    GetClientRect(FHandle, &client);
+    const int width = client.right;
+    const int statusHeight = StatusBar->Fit(width);
+    FPanesHeight = std::max<int>(client.bottom - statusHeight - kHexPaneHeight, 0);
+    const int panel2 = std::clamp(FPanel2Width, 0, std::max(width - kSplitterWidth, 0));
+    const int hexTop = FPanesHeight;
+    // Every control moves at once, so that each repaints only once.
+    ListView1->Place(0, 0, panel2 - kScrollBarWidth, FPanesHeight);
+    ScrollBar1->Place(panel2 - kScrollBarWidth, 0, kScrollBarWidth, FPanesHeight);
+    TreeView1->Place(panel2 + kSplitterWidth, 0, width - panel2 - kSplitterWidth, FPanesHeight);
+    MoveWindow(lbPacket, kLabelLeft, hexTop + kLabelTop, 200, kLabelHeight, TRUE);
+    ListBox1->Place(kLabelLeft, hexTop + kHexListTop, width - kLabelLeft - kScrollBarWidth,
+                    kHexListHeight);
+    ScrollBar2->Place(width - kScrollBarWidth, hexTop + kHexListTop, kScrollBarWidth,
+                      kHexListHeight);
+}
+
+bool TWin32Window::OverSplitter(int x, int y) const {
+    const int panel2 = std::max(FPanel2Width, 0);
+    return y < FPanesHeight && x >= panel2 && x < panel2 + kSplitterWidth;
+}
+
+void TWin32Window::OnCommand(int id) {
+    switch (id) {
+    case kIdOpen:
+        FForm->Open1Click();
+        break;
+    case kIdClose:
+        FForm->Close1Click();
+        break;
+    case kIdExit:
+        FForm->Exit1Click();
+        break;
+    case kIdDecodeSliceHeaders:
+        FForm->DecodeSliceHeaders1Click();
+        break;
+    case kIdCheckForUpdates:
+        FForm->CheckForUpdates1Click();
+        break;
+    case kIdAbout:
+        FForm->About1Click();
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT CALLBACK TWin32Window::WindowProcedure(HWND window, UINT message, WPARAM wParam,
+                                               LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<TWin32Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->FHandle = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<TWin32Window*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        self->FHandle = nullptr;
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    return self->Handle(message, wParam, lParam);
+}
+
+LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    // Until the logic exists and once it is gone, the window only does what any does.
+    if (!FForm) {
+        return DefWindowProcW(FHandle, message, wParam, lParam);
+    }
+    switch (message) {
+    case WM_NOTIFY: {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        LRESULT result = 0;
+        if (header->hwndFrom == ListView1->Handle() && ListView1->OnNotify(header, result)) {
+            return result;
+        }
+        if (header->hwndFrom == TreeView1->Handle() && TreeView1->OnNotify(header, result)) {
+            return result;
+        }
+        break;
+    }
+    case WM_VSCROLL: {
+        const auto bar = reinterpret_cast<HWND>(lParam);
+        for (TWin32ScrollBar* scrollBar : {ScrollBar1.get(), ScrollBar2.get()}) {
+            if (bar == scrollBar->Handle()) {
+                scrollBar->OnScroll(LOWORD(wParam));
+                return 0;
+            }
+        }
+        break;
+    }
+    case WM_MEASUREITEM: {
+        auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+        if (item->CtlID == kIdListBox1) {
+            item->itemHeight = kHexLineHeight;
+            return TRUE;
+        }
+        break;
+    }
+    case WM_DRAWITEM: {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item->CtlID == kIdListBox1) {
+            ListBox1->Draw(*item);
+            return TRUE;
+        }
+        break;
+    }
+    case WM_COMMAND:
+        // Menus and accelerators; the controls' own notifications are not needed.
+        if (lParam == 0) {
+            OnCommand(LOWORD(wParam));
+            return 0;
+        }
+        break;
+    case WM_TIMER:
+        if (wParam == kUpdateTimerId) {
+            FForm->tmUpdateTimer();
+            return 0;
+        }
+        break;
+    case WM_SIZE:
+        Layout();
+        return 0;
+    case WM_GETMINMAXINFO: {
+        auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+        limits->ptMinTrackSize = {320, 400};
+        return 0;
+    }
+    case WM_SETCURSOR:
+        if (FScreen.Busy()) {
+            SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+            return TRUE;
+        }
+        if (reinterpret_cast<HWND>(wParam) == FHandle && LOWORD(lParam) == HTCLIENT) {
+            POINT p{};
+            GetCursorPos(&p);
+            ScreenToClient(FHandle, &p);
+            if (OverSplitter(p.x, p.y)) {
+                SetCursor(LoadCursorW(nullptr, IDC_SIZEWE));
+                return TRUE;
+            }
+        }
+        break;
+    case WM_LBUTTONDOWN:
+        if (OverSplitter(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam))) {
+            FSplitterDrag = true;
+            SetCapture(FHandle);
+            return 0;
+        }
+        break;
+    case WM_MOUSEMOVE:
+        if (FSplitterDrag) {
+            RECT client{};
+            GetClientRect(FHandle, &client);
+            const int most = std::max<int>(client.right - kSplitterWidth - kMinPaneWidth, kMinPaneWidth);
+            FPanel2Width = std::clamp(static_cast<int>(GET_X_LPARAM(lParam)), kMinPaneWidth, most);
+            Layout();
+            return 0;
+        }
+        break;
+    case WM_LBUTTONUP:
+        if (FSplitterDrag) {
+            ReleaseCapture();
+            return 0;
+        }
+        break;
+    case WM_CAPTURECHANGED:
+        FSplitterDrag = false;
+        break;
+    case WM_ACTIVATE:
+        // The control that had the keys gets them back when the window is active again.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = GetFocus();
+            if (focus != nullptr && IsChild(FHandle, focus)) {
+                FFocus = focus;
+            }
+            return 0;
+        }
+        break;
+    case WM_SETFOCUS:
+        ::SetFocus(FFocus != nullptr && IsWindow(FFocus) ? FFocus : ListView1->Handle());
+        return 0;
+    case WM_CLOSE:
+        if (FShown && !FClosed) {
+            FClosed = true;
+            FForm->FormClose();
+        }
+        DestroyWindow(FHandle);
+        return 0;
+    case WM_DESTROY:
+        if (FQuitOnDestroy) {
+            PostQuitMessage(0);
+        }
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(FHandle, message, wParam, lParam);
+}
+
+std::string TWin32Window::Caption() const {
+    const int length = GetWindowTextLengthW(FHandle);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int got = GetWindowTextW(FHandle, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(std::max(got, 0)));
+    return Narrow(text);
+}
+
+void TWin32Window::SetCaption(const std::string& caption) {
+    SetWindowTextW(FHandle, Widen(caption).c_str());
+}
+
+// The bounds the window returns to from a maximised or minimised state, as a Windows user
+// expects a program to remember them; otherwise where the window is now.
+RECT TWin32Window::NormalRect() const {
+    RECT r{};
+    if (IsIconic(FHandle) || IsZoomed(FHandle)) {
+        WINDOWPLACEMENT placement{};
+        placement.length = sizeof placement;
+        GetWindowPlacement(FHandle, &placement);
+        return placement.rcNormalPosition;
+    }
+    GetWindowRect(FHandle, &r);
+    return r;
+}
+
+int TWin32Window::Left() const {
+    return NormalRect().left;
+}
+
+int TWin32Window::Top() const {
+    return NormalRect().top;
+}
+
+int TWin32Window::Width() const {
+    const RECT r = NormalRect();
+    return r.right - r.left;
+}
+
+int TWin32Window::Height() const {
+    const RECT r = NormalRect();
+    return r.bottom - r.top;
+}
+
+void TWin32Window::SetBounds(int left, int top, int width, int height) {
+    if (IsIconic(FHandle) || IsZoomed(FHandle)) {
+        WINDOWPLACEMENT placement{};
+        placement.length = sizeof placement;
+        GetWindowPlacement(FHandle, &placement);
+        placement.rcNormalPosition = {left, top, left + width, top + height};
+        SetWindowPlacement(FHandle, &placement);
+        return;
+    }
+    SetWindowPos(FHandle, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+TWindowState TWin32Window::State() const {
+    if (!IsWindowVisible(FHandle)) {
+        return FPendingState;
+    }
+    if (IsIconic(FHandle)) {
+        return TWindowState::Minimized;
+    }
+    return IsZoomed(FHandle) ? TWindowState::Maximized : TWindowState::Normal;
+}
+
+// Before the window is shown the state waits for Show, which shows the window in it.
+void TWin32Window::SetState(TWindowState state) {
+    FPendingState = state;
+    if (!IsWindowVisible(FHandle)) {
+        return;
+    }
+    switch (state) {
+    case TWindowState::Minimized:
+        ShowWindow(FHandle, SW_MINIMIZE);
+        break;
+    case TWindowState::Maximized:
+        ShowWindow(FHandle, SW_MAXIMIZE);
+        break;
+    case TWindowState::Normal:
+        ShowWindow(FHandle, SW_RESTORE);
+        break;
+    }
+}
+
+void TWin32Window::SetPanel2Width(int width) {
+    FPanel2Width = width;
+    Layout();
+}
+
+void TWin32Window::Close() {
+    // Posted: the menu command that asks for it is still running.
+    PostMessageW(FHandle, WM_CLOSE, 0, 0);
+}

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "app/Unit1.h"
+#include "win32/Controls.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// The services the window uses beyond its widgets. The program passes the real ones; a
+// service left out is absent (no settings are read or kept, no update check is made),
+// except the dialogs, which default to the Win32 ones.
+struct TWin32WindowServices {
+    IDialogs* Dialogs = nullptr;
+    ISettingsStore* Registry = nullptr;
+    IHttpClient* Http = nullptr;
+    IBrowser* Browser = nullptr;
+    IMonitors* Monitors = nullptr;
+};
+
+// Menu commands and control identifiers.
+enum : int {
+    kIdOpen = 101,
+    kIdClose,
+    kIdExit,
+    kIdDecodeSliceHeaders,
+    kIdCheckForUpdates,
+    kIdAbout,
+    kIdListView1 = 201,
+    kIdScrollBar1,
+    kIdTreeView1,
+    kIdListBox1,
+    kIdScrollBar2,
+    kIdLabel,
+    kIdStatusBar,
+};
+
+// Form1: the main window with plain Win32 controls. It builds the window's components,
+// hands them to the window logic TForm1 and forwards their notifications to its
+// handlers, in the order the logic expects them.
+class TWin32Window : public IMainWindow {
+  public:
+    explicit TWin32Window(const TWin32WindowServices& services = {});
+    ~TWin32Window() override;
+    TWin32Window(const TWin32Window&) = delete;
+    TWin32Window& operator=(const TWin32Window&) = delete;
+
+    HWND Handle() const { return FHandle; }
+    // What the message loop asks of every message before it dispatches it: the menu's
+    // shortcuts, and Tab and Shift+Tab from one control to the next. True when the
+    // message was handled here.
+    bool PreTranslate(MSG& message);
+    TForm1& Form() { return *FForm; }
+    // Runs the startup steps, then shows the window in the state they left it in; a normal
+    // state takes showCommand (the one WinMain was given).
+    void Show(int showCommand = SW_SHOWNORMAL);
+    // Opens files as if they had been dropped on the NAL list; the command line uses it.
+    void OpenDropped(const std::vector<std::string>& paths);
+    // Ends the message loop once the window is gone (the program's window does).
+    void SetQuitOnDestroy(bool quit) { FQuitOnDestroy = quit; }
+    // The width of the gap between the two upper panes, which drags like a splitter.
+    static constexpr int kSplitterWidth = 3;
+
+    // IMainWindow
+    std::string Caption() const override;
+    void SetCaption(const std::string& caption) override;
+    int Left() const override;
+    int Top() const override;
+    int Width() const override;
+    int Height() const override;
+    void SetBounds(int left, int top, int width, int height) override;
+    TWindowState State() const override;
+    void SetState(TWindowState state) override;
+    int Panel2Width() const override { return FPanel2Width; }
+    void SetPanel2Width(int width) override;
+    void Close() override;
+
+    // The components, named as the logic names them.
+    std::unique_ptr<TWin32ReportList> ListView1;
+    std::unique_ptr<TWin32ScrollBar> ScrollBar1;
+    std::unique_ptr<TWin32TreeLines> TreeView1;
+    std::unique_ptr<TWin32LineList> ListBox1;
+    std::unique_ptr<TWin32ScrollBar> ScrollBar2;
+    std::unique_ptr<TWin32StatusBar> StatusBar;
+    HWND lbPacket = nullptr;
+    HMENU MainMenu1 = nullptr;
+
+  private:
+    static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void BuildMenu();
+    void BuildControls();
+    void ConnectHandlers();
+    void Layout();
+    void OnCommand(int id);
+    bool OverSplitter(int x, int y) const;
+    RECT NormalRect() const;
+
+    HWND FHandle = nullptr;
+    HACCEL FAccelerators = nullptr;
+    HFONT FFont = nullptr;
+    int FPanel2Width = 700;
+    int FPanesHeight = 0;
+    bool FShown = false;
+    bool FClosed = false;
+    bool FQuitOnDestroy = false;
+    bool FSplitterDrag = false;
+    TWindowState FPendingState = TWindowState::Normal;
+    HWND FFocus = nullptr;
+    // Declared before the logic, which uses them until it is gone.
+    std::unique_ptr<TWin32Dialogs> FDialogs;
+    TWin32Cursor FScreen;
+    std::unique_ptr<TWin32Timer> FTimer;
+    std::unique_ptr<TWin32MenuCheck> FMenuCheck;
+    std::unique_ptr<TWin32MenuCheck> FViewCheck;
+    std::unique_ptr<TForm1> FForm;
+};
