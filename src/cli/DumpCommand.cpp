@@ -1,5 +1,7 @@
 #include "cli/DumpCommand.h"
 
+#include "cli/DumpModes.h"
+#include "cli/DumpOutput.h"
 #include "cli/JsonTree.h"
 #include "core/DebugOutput.h"
 #include "stream/FileStream.h"
@@ -26,9 +28,10 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
-    "       quillet-dump [--debug] --json FILE";
+    "       quillet-dump [--debug] --json FILE\n"
+    "       quillet-dump [--debug] [--info] [--find KIND] FILE";
 
-enum class TDumpMode { Listing, At, Trees, Json };
+enum class TDumpMode { Listing, At, Trees, Json, Find };
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
@@ -37,6 +40,8 @@ struct TDumpArgs {
     bool Debug = false;
     bool Full = false; // slice headers and SEI messages in the trees
     bool Bits = false; // where each element line's bits lie in the file
+    bool Info = false; // the listing's fifth field, the unit's summary
+    TFindKind Kind;    // with --find
 };
 
 // Takes a flag out of args; true when it was there.
@@ -74,6 +79,7 @@ std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
     parsed.Debug = TakeFlag(args, "--debug");
     parsed.Full = TakeFlag(args, "--full");
     parsed.Bits = TakeFlag(args, "--bits");
+    parsed.Info = TakeFlag(args, "--info");
     std::size_t pathIndex = 0;
     if (args.size() == 3 && args[0] == "--at") {
         const auto offset = ParseOffset(args[1]);
@@ -92,8 +98,19 @@ std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
         parsed.Full = true;
         parsed.Bits = true;
         pathIndex = 1;
+    } else if (args.size() == 3 && args[0] == "--find" && !parsed.Full && !parsed.Bits) {
+        const auto kind = ParseFindKind(args[1]);
+        if (!kind) {
+            return std::nullopt;
+        }
+        parsed.Mode = TDumpMode::Find;
+        parsed.Kind = *kind;
+        pathIndex = 2;
     } else if (args.size() != 1 || parsed.Full || parsed.Bits) {
         return std::nullopt; // the listing has no trees to deepen
+    }
+    if (parsed.Info && parsed.Mode != TDumpMode::Listing && parsed.Mode != TDumpMode::Find) {
+        return std::nullopt; // a field of the listing's lines
     }
     parsed.Path = args[pathIndex];
     if (parsed.Path.empty() || parsed.Path[0] == '-') {
@@ -121,32 +138,6 @@ class TDebugLines {
     DebugSink FPrevious;
 };
 
-// Output that fails (a full device, a closed descriptor) ends the run at once: nothing
-// written after it would arrive either.
-class EOutput : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
-void CheckOutput(const std::ostream& out) {
-    if (!out) {
-        const int error = errno;
-        throw EOutput(error != 0 ? std::strerror(error) : "the output stream failed");
-    }
-}
-
-void Write(std::ostream& out, std::string_view text) {
-    errno = 0; // so that a failure below reports its own reason
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    CheckOutput(out);
-}
-
-void Flush(std::ostream& out) {
-    errno = 0;
-    out.flush();
-    CheckOutput(out);
-}
-
 // " @0x1D.3": the file byte (hexadecimal) and the bit in it (0 the most significant) of a
 // line's first bit, which counts from the unit's offset.
 std::string BitPositionText(std::int64_t unitOffset, std::int64_t firstBit) {
@@ -155,26 +146,6 @@ std::string BitPositionText(std::int64_t unitOffset, std::int64_t firstBit) {
                   static_cast<unsigned long long>(unitOffset + firstBit / 8),
                   static_cast<int>(firstBit % 8));
     return text.data();
-}
-
-// One line per NAL unit: Offset, Len, Start Code, NAL Type. A unit that is its start code
-// alone shows the Start Code text the window shows (00 in place of the header byte) and
-// kNoHeaderText as its type. Written into a caller's buffer of kListingLineMaxSize, since a
-// listing has millions of lines and a string each would cost more than the scan.
-constexpr std::size_t kListingLineMaxSize =
-    kNalOffsetTextMaxSize + 20 + kNalStartCodeTextMaxSize + kNalTypeNameMaxSize + 4;
-
-std::string_view ListingLine(const TNalUnitSpan& span, char* line) {
-    char* out = WriteNalOffsetText(line, span.Offset);
-    *out++ = '\t';
-    out = std::to_chars(out, out + 20, span.Length).ptr;
-    *out++ = '\t';
-    out = WriteNalStartCodeText(out, span.StartCodeLength == 4, span.Header);
-    *out++ = '\t';
-    const std::string_view type = span.HasHeader ? NalTypeName(span.Header) : kNoHeaderText;
-    out = std::copy(type.begin(), type.end(), out);
-    *out++ = '\n';
-    return {line, static_cast<std::size_t>(out - line)};
 }
 
 // Lines collect in a buffer that goes out when it is full and whenever the walk has moved
@@ -326,9 +297,24 @@ void PrintJson(FileStream& stream, FileStream& detail, const TDumpArgs& args, st
 
 // The work of one run after its file has been accepted; the exit status.
 int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostream& err) {
+    // The listing walks the file with its own reads; the trees and the summaries read at
+    // each unit's offset through a second handle.
+    FileStream detail;
+    const bool perUnit = args.Info || args.Mode == TDumpMode::Trees || args.Mode == TDumpMode::Json;
+    if (perUnit && !detail.Open(args.Path)) {
+        err << detail.OpenError() << '\n';
+        return 1;
+    }
     switch (args.Mode) {
     case TDumpMode::Listing:
-        PrintListing(stream, out);
+        if (args.Info) {
+            PrintInfoListing(stream, detail, out);
+        } else {
+            PrintListing(stream, out);
+        }
+        break;
+    case TDumpMode::Find:
+        PrintFindListing(stream, args.Info ? &detail : nullptr, args.Kind, out);
         break;
     case TDumpMode::At: {
         TTreeDumper dumper(stream, stream.Size(), args);
@@ -341,12 +327,6 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
     }
     case TDumpMode::Trees:
     case TDumpMode::Json: {
-        // The listing walks the file with its own reads; the trees read at each offset.
-        FileStream detail;
-        if (!detail.Open(args.Path)) {
-            err << detail.OpenError() << '\n';
-            return 1;
-        }
         if (args.Mode == TDumpMode::Trees) {
             PrintTrees(stream, detail, args, out, err);
         } else {

@@ -57,6 +57,15 @@ bool FileStream::IsOpen() const {
     return FHandle != nullptr;
 }
 
+// The Windows build reads holes like data.
+std::int64_t FileStream::NextData(std::int64_t position) const {
+    return position;
+}
+
+std::int64_t FileStream::PreviousDataEnd(std::int64_t position) const {
+    return position;
+}
+
 std::int64_t FileStream::Size() const {
     if (!FHandle) {
         throw std::logic_error("stream is closed");
@@ -175,6 +184,66 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+namespace {
+
+// lseek with SEEK_DATA or SEEK_HOLE; -1 when there is no such offset (ENXIO: no data
+// after it) or when the system cannot tell.
+std::int64_t SeekSparse(int fd, std::int64_t position, int whence, bool& unsupported) {
+    const off_t found = ::lseek(fd, static_cast<off_t>(position), whence);
+    if (found < 0 && errno != ENXIO) {
+        unsupported = true;
+    }
+    return found;
+}
+
+} // namespace
+
+std::int64_t FileStream::NextData(std::int64_t position) const {
+    const std::int64_t size = Size();
+    if (position >= size) {
+        return size;
+    }
+    bool unsupported = false;
+    const std::int64_t data = SeekSparse(FFd, position, SEEK_DATA, unsupported);
+    if (unsupported) {
+        return position;
+    }
+    return data < 0 ? size : data;
+}
+
+std::int64_t FileStream::PreviousDataEnd(std::int64_t position) const {
+    bool unsupported = false;
+    // Looks back in steps that double, so that a short hole costs a few calls and the
+    // hole of a huge file no more than a few dozen.
+    for (std::int64_t step = 1 << 20;; step *= 2) {
+        const std::int64_t from = std::max<std::int64_t>(0, position - step);
+        std::int64_t data = SeekSparse(FFd, from, SEEK_DATA, unsupported);
+        if (unsupported) {
+            return position;
+        }
+        if (data >= 0 && data < position) {
+            // The last stretch of data before position: region by region from the first.
+            for (;;) {
+                const std::int64_t hole = SeekSparse(FFd, data, SEEK_HOLE, unsupported);
+                if (unsupported || hole < 0 || hole >= position) {
+                    return position;
+                }
+                const std::int64_t next = SeekSparse(FFd, hole, SEEK_DATA, unsupported);
+                if (unsupported) {
+                    return position;
+                }
+                if (next < 0 || next >= position) {
+                    return hole;
+                }
+                data = next;
+            }
+        }
+        if (from == 0) {
+            return 0;
+        }
+    }
 }
 
 #endif

@@ -31,6 +31,14 @@ class FileStream {
     // std::logic_error when the stream is closed or count is negative.
     std::int32_t Read(void* buffer, std::int32_t count);
 
+    // Holes of a sparse file read as zeros, which hold no start code; walks over a whole
+    // file pass them without reading. The first offset at or after position that may hold
+    // data (the file's size when none does), and the end of the data that lies before
+    // position (position itself when it is not in a hole, 0 when only a hole lies before
+    // it). Where the system cannot tell, every offset may hold data.
+    std::int64_t NextData(std::int64_t position) const;
+    std::int64_t PreviousDataEnd(std::int64_t position) const;
+
   private:
 #ifdef _WIN32
     void* FHandle = nullptr;

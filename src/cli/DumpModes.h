@@ -1,0 +1,18 @@
+#pragma once
+
+// The modes of quillet-dump that add to the listing, each in its own file.
+
+#include "syntax/UnitSearch.h"
+
+#include <ostream>
+
+class FileStream;
+
+// The listing with a fifth tab-separated field: the unit's summary (the window's Info
+// column). The listing walks stream; the summaries read detail, the same file.
+void PrintInfoListing(FileStream& stream, FileStream& detail, std::ostream& out);
+
+// The listing lines of the units of kind only, written as the walk finds them; with
+// detail, each with its summary as a fifth field.
+void PrintFindListing(FileStream& stream, FileStream* detail, const TFindKind& kind,
+                      std::ostream& out);
