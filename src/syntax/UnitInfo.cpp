@@ -248,7 +248,8 @@ void TUnitInfo::Sei(const std::uint8_t* payload, std::int32_t size) {
         FText += name != nullptr ? name : "payloadType " + std::to_string(type);
         return true;
     });
-    if (end == TSeiWalkEnd::EndsEarly || (size <= 0 && !FCut)) {
+    // An SEI unit holds one message at least.
+    if (end == TSeiWalkEnd::EndsEarly || FText.empty()) {
         EndsEarly();
     }
 }

@@ -187,14 +187,16 @@ bool MatchesFindKind(const TFindKind& kind, const std::uint8_t* unit, std::int32
     return false;
 }
 
-TUnitSearch::TUnitSearch(FileStream& stream)
-    : FStream(stream), FFileSize(stream.Size()),
-      FBuffer(std::make_unique<std::uint8_t[]>(3 + kBlockSize + kSearchLookAhead)),
+TUnitSearch::TUnitSearch(FileStream& stream, std::int32_t blockSize, std::int32_t lookAhead)
+    : FStream(stream), FBlockSize(std::max(blockSize, 1)),
+      FLookAhead(std::clamp(lookAhead, 32, kSearchLookAhead)), FFileSize(stream.Size()),
+      FBuffer(std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(3 + FBlockSize) +
+                                               static_cast<std::size_t>(FLookAhead))),
       FScratch(std::make_unique<std::uint8_t[]>(kSearchLookAhead)) {}
 
 std::int32_t TUnitSearch::ReadBlock(std::int64_t lo, std::int64_t hi) {
     FBufferStart = std::max<std::int64_t>(0, lo - 3);
-    const std::int64_t end = std::min(FFileSize, hi + 1 + kSearchLookAhead);
+    const std::int64_t end = std::min(FFileSize, hi + 1 + FLookAhead);
     const auto count = static_cast<std::int32_t>(std::max<std::int64_t>(0, end - FBufferStart));
     FBufferLength = ReadWithinSize(FStream, FBufferStart, FBuffer.get(), count, FFileSize);
     return static_cast<std::int32_t>(lo - FBufferStart);
@@ -251,7 +253,7 @@ void TUnitSearch::Forward(const TFindKind& kind, std::int64_t from,
         if (pos >= FFileSize) {
             break;
         }
-        const std::int64_t hi = std::min(FFileSize - 1, pos + kBlockSize - 1);
+        const std::int64_t hi = std::min(FFileSize - 1, pos + FBlockSize - 1);
         const std::int32_t first = ReadBlock(pos, hi);
         const auto last = static_cast<std::int32_t>(hi - FBufferStart);
         for (std::int32_t at = NextStart(first, last); at >= 0;) {
@@ -312,7 +314,7 @@ std::optional<std::int64_t> TUnitSearch::Previous(const TFindKind& kind, std::in
         if (hi < 0) {
             break;
         }
-        const std::int64_t lo = std::max<std::int64_t>(0, hi - kBlockSize + 1);
+        const std::int64_t lo = std::max<std::int64_t>(0, hi - FBlockSize + 1);
         const std::int32_t first = ReadBlock(lo, hi);
         const auto last = static_cast<std::int32_t>(hi - FBufferStart);
         std::optional<std::int64_t> found;

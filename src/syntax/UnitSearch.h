@@ -63,9 +63,11 @@ class TUnitSearch {
   public:
     static constexpr std::int32_t kBlockSize = 4 << 20;
 
-    // Reads stream, whose size is taken now; a file cut meanwhile ends a walk with
-    // EFileChanged.
-    explicit TUnitSearch(FileStream& stream);
+    // Reads stream, whose size is taken now, in blocks of blockSize with lookAhead bytes
+    // after each for the units that begin near its end (at most kSearchLookAhead); a file
+    // cut meanwhile ends a walk with EFileChanged.
+    explicit TUnitSearch(FileStream& stream, std::int32_t blockSize = kBlockSize,
+                         std::int32_t lookAhead = kSearchLookAhead);
 
     // Tells visit each unit of kind whose start code begins at or after from, in file
     // order, with its length as the listing gives it; visit returns false to stop. Ends at
@@ -95,6 +97,8 @@ class TUnitSearch {
     bool Matches(const TFindKind& kind, std::int32_t index);
 
     FileStream& FStream;
+    std::int32_t FBlockSize;
+    std::int32_t FLookAhead;
     std::int64_t FFileSize;
     std::unique_ptr<std::uint8_t[]> FBuffer;
     std::unique_ptr<std::uint8_t[]> FScratch;
