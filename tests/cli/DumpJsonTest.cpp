@@ -56,8 +56,12 @@ TEST(DumpJson, ElementLinesCarryNameValueAndFileBits) {
     // The SPS at 6 (second unit): time_scale at byte 0x19, bit 2, past the 00 00 03 at
     // 0x16.
     const QJsonObject sps = doc["units"].toArray()[1].toObject();
-    const QJsonArray vui =
-        sps["tree"][0]["children"][3]["children"].toArray().last()["children"].toArray();
+    QJsonArray vui;
+    for (const auto& line : sps["tree"][0]["children"][3]["children"].toArray()) {
+        if (line.toObject()["text"].toString() == "vui_parameters ( )") {
+            vui = line.toObject()["children"].toArray();
+        }
+    }
     QJsonObject timeScale;
     for (const auto& line : vui) {
         if (line.toObject()["name"].toString() == "time_scale") {
@@ -67,6 +71,11 @@ TEST(DumpJson, ElementLinesCarryNameValueAndFileBits) {
     EXPECT_EQ(timeScale["value"].toString(), "50");
     EXPECT_EQ(timeScale["first_bit"].toInteger(), 8 * 0x19 + 2);
     EXPECT_EQ(timeScale["bits"].toInteger(), 32);
+    // An enumerated element tells its meaning apart from its value.
+    const QJsonObject profile = sps["tree"][0]["children"][3]["children"][0].toObject();
+    EXPECT_EQ(profile["name"].toString(), "profile_idc");
+    EXPECT_EQ(profile["value"].toString(), "100");
+    EXPECT_EQ(profile["meaning"].toString(), "High");
     // A structure line has a text only.
     EXPECT_EQ(sps["tree"][0]["children"][3].toObject().keys(), (QStringList{"children", "text"}));
 }
