@@ -1,5 +1,7 @@
 #include "app/Unit1.h"
 
+#include "app/FindWorker.h"
+
 #include "core/Guard.h"
 #include "stream/NalScan.h"
 #include "syntax/ParameterSetFinder.h"
@@ -84,6 +86,7 @@ void TForm1::RefreshPosition(std::int64_t Start) {
         }
     };
     GuardVoid("TForm1.RefreshPosition", [&] {
+        ForgetInfo(); // the texts were those of the rows before
         try {
             ScanWindow(Start);
         } catch (...) {
@@ -288,6 +291,18 @@ bool TForm1::SearchBackStep(std::int64_t& found, std::int32_t count, std::int64_
     return any;
 }
 
+bool TForm1::FindUnitHolding(std::int64_t offset, std::int64_t& found) {
+    // Each way has a step's bound of its own.
+    {
+        const TStepScope step(*this);
+        if (SearchBackStep(found, 1, offset, kPreviousSearchSize)) {
+            return true;
+        }
+    }
+    const TStepScope step(*this);
+    return SearchNextStep(found, offset);
+}
+
 bool TForm1::SearchPreviousPackPositionFromPos(std::int64_t& Found, std::int64_t Position) {
     const TStepScope step(*this);
     return SearchBackward("TForm1.SearchPreviousPackPositionFromPos", Found, 1, Position,
@@ -325,8 +340,10 @@ void TForm1::FormShow() {
     GuardVoid("TForm1.FormShow", [&] {
         CheckForUpdates = true;
         DecodeSliceHeaders = false;
+        ShowInfoColumn = true;
         RefreshCaption();
         LoadRegistrySettings();
+        ApplyInfoColumn();
         BitStream = std::make_unique<TBitStream4>();
         Need(Widgets.ScrollBar1).SetMouseDownHandler([this] { MyScrollMouseDown(); });
         IReportList& list = Need(Widgets.ListView1);
@@ -349,6 +366,7 @@ void TForm1::FormClose() {
         IReportList& list = Need(Widgets.ListView1);
         list.SetWindowProc(SavedListWindowProc);
         list.SetAcceptDrops(false);
+        EndFind();
         FParameterSets.reset();
         Stream.reset();
         TableLock.reset();
@@ -434,6 +452,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
         ClearHexLines();
         Need(Widgets.TreeView1).ClearLines();
         FileName = fileName;
+        EndFind(); // it searched the file that goes now
         FParameterSets.reset(); // it reads the stream that goes now
         Stream.reset();
         LoadFailure.clear();
@@ -489,6 +508,7 @@ bool TForm1::UnloadFile() {
     return Guard("TForm1.UnloadFile", false, [&] {
         FileName.clear();
         FDetailOffset = -1;
+        EndFind();
         FParameterSets.reset();
         Stream.reset();
         RefreshCaption();
@@ -531,6 +551,9 @@ void TForm1::ListView1Data(int index, TReportRow& row) {
         const bool cut = LastLenOpen && index == LocatorCount - 1;
         row.SubItems[2] = locator.Len <= startCode && !cut ? std::string(kNoHeaderText)
                                                            : NalTypeText(locator.NalHeader);
+        if (ShowInfoColumn) {
+            row.SubItems[3] = InfoText(index);
+        }
     });
 }
 

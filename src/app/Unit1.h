@@ -10,12 +10,15 @@
 #include "stream/H264Utils.h"
 #include "syntax/BitStream4.h"
 #include "syntax/SyntaxTree.h"
+#include "syntax/UnitInfo.h"
+#include "syntax/UnitSearch.h"
 #include "toolkit/Toolkit.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,11 @@ inline constexpr std::int32_t kNavigationReadBound = 67108864; // 64 MiB
 
 inline constexpr const char* kProductName = "Quillet";
 inline constexpr const char* kNotValidStreamMessage = "Not valid H.264 video elementary stream";
+
+// The NAL list's fifth column, the unit's summary.
+inline constexpr int kInfoColumn = 4;
+// How often a running search is looked at, in milliseconds.
+inline constexpr int kFindPollInterval = 100;
 
 // The widgets and services the window logic works on; each may be absent in a test that
 // does not need it.
@@ -58,9 +66,15 @@ struct TForm1Widgets {
     ILineBits* TreeView1Bits = nullptr;
     // The status bar: file size, the page's place, the selected unit, navigation notes.
     IStatusBar* StatusBar = nullptr;
+    // View > Unit Summary Column.
+    IMenuCheck* UnitSummaryColumn1 = nullptr;
+    // The progress of a search, with its Cancel button, and the timer that looks at it.
+    IProgressBar* FindProgress = nullptr;
+    ITimer* tmFind = nullptr;
 };
 
 class TParameterSetFinder;
+class TFindWorker;
 
 class TForm1 {
   public:
@@ -86,7 +100,25 @@ class TForm1 {
     // Turns the deeper decoding of slices and SEI messages on or off and shows the
     // selected unit again.
     void DecodeSliceHeaders1Click();
+    // Shows or hides the Info column.
+    void UnitSummaryColumn1Click();
     void tmUpdateTimer();
+
+    // Go > Go to Offset: asks for an offset and shows the unit that holds it.
+    void GoToOffset1Click();
+    // The page starts at the unit that holds offset (the last start code at or before it
+    // within a step's bound, else the first after it), that unit is selected and the hex
+    // view shows offset's line. False, with a message, for an offset past the file's end.
+    bool GoToOffset(std::int64_t offset);
+
+    // Go > Find: asks for a kind of unit and finds the next one. Find Next and Find
+    // Previous go on from the selected row with the last kind asked for.
+    void Find1Click();
+    void FindNext1Click();
+    void FindPrevious1Click();
+    void CancelFind();
+    void tmFindTimer();
+    bool Finding() const { return FFind != nullptr; }
 
     // Loading.
     bool LoadFile(const std::string& fileName);
@@ -150,6 +182,10 @@ class TForm1 {
     bool CheckForUpdates = true;
     // Whether the detail tree decodes slice headers and SEI messages; off unless asked.
     bool DecodeSliceHeaders = false;
+    // Whether the NAL list shows its Info column; on unless the user hid it.
+    bool ShowInfoColumn = true;
+    // The kind the last Find asked for.
+    std::optional<TFindKind> FindKind;
     // Created when the window is shown, released when it closes.
     std::unique_ptr<TBitStream4> BitStream;
     // The hex view of the loaded file; absent before the first file was loaded.
@@ -199,6 +235,18 @@ class TForm1 {
     void ClearDetail();
     void ClearHexLines();
     std::int64_t FileSize() const;
+    // The Info text of locator index, read when first asked for on this page.
+    const std::string& InfoText(std::int32_t index);
+    void ForgetInfo();
+    void ApplyInfoColumn();
+    // The unit that holds offset: the last start code at or before it within one step's
+    // bound, else the first after it.
+    bool FindUnitHolding(std::int64_t offset, std::int64_t& found);
+    // Lists the page that starts at the unit at offset, selects it and shows it.
+    void ShowUnitAt(std::int64_t offset);
+    void FindFrom(bool forward);
+    void SetNote(const std::string& text);
+    void EndFind();
 
     // Finds the sequence parameter set that governs a picture parameter set being shown;
     // made for the loaded stream when first needed.
@@ -208,4 +256,12 @@ class TForm1 {
     // Bytes the open navigation step has asked to read.
     std::int64_t FStepBytes = 0;
     bool FStepOpen = false;
+
+    // The Info texts of the page, each read when its row is first drawn.
+    TUnitInfo FUnitInfo;
+    std::array<std::string, kMaxLocators> FInfoTexts;
+    std::array<bool, kMaxLocators> FInfoKnown{};
+    // The search under way, if any, and the unit it went on from.
+    std::unique_ptr<TFindWorker> FFind;
+    std::int64_t FFindReference = 0;
 };

@@ -90,6 +90,9 @@ const TStoredValue kStoredValues[] = {
     {"DecodeSliceHeaders",
      [](const TForm1& f) { return std::int32_t{f.DecodeSliceHeaders ? 1 : 0}; },
      [](TForm1& f, std::int32_t v) { f.DecodeSliceHeaders = v != 0; }},
+    {"UnitSummaryColumn", [](const TForm1& f) { return std::int32_t{f.ShowInfoColumn ? 1 : 0}; },
+     [](TForm1& f, std::int32_t v) { f.ShowInfoColumn = v != 0; }},
+    {"InfoColWidth", ColumnWidth<kInfoColumn>, SetColumnWidth<kInfoColumn>},
 };
 
 } // namespace

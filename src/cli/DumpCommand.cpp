@@ -56,22 +56,7 @@ bool TakeFlag(std::vector<std::string>& args, const char* flag) {
 
 // A non-negative offset in decimal or, after 0x, hexadecimal; nothing else.
 std::optional<std::int64_t> ParseOffset(const std::string& text) {
-    int base = 10;
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        first += 2;
-    }
-    if (first == last || *first == '-' || *first == '+') {
-        return std::nullopt;
-    }
-    std::int64_t value = 0;
-    const auto [end, ec] = std::from_chars(first, last, value, base);
-    if (ec != std::errc() || end != last) {
-        return std::nullopt;
-    }
-    return value;
+    return ParseOffsetText(text);
 }
 
 std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <limits>
 #include <memory>
 
@@ -239,4 +240,23 @@ std::string NalStartCodeText(bool fourByteStartCode, std::uint8_t header) {
 
 std::string NalTypeText(std::uint8_t header) {
     return std::string(NalTypeName(header));
+}
+
+std::optional<std::int64_t> ParseOffsetText(std::string_view text) {
+    int base = 10;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        first += 2;
+    }
+    if (first == last || *first == '-' || *first == '+') {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    const auto [end, ec] = std::from_chars(first, last, value, base);
+    if (ec != std::errc() || end != last) {
+        return std::nullopt;
+    }
+    return value;
 }

@@ -40,10 +40,11 @@ enum class ScrollCode {
 // Handler of a scroll notification; it may change the position the bar takes.
 using ScrollHandler = std::function<void(ScrollCode code, int& position)>;
 
-// The four texts of one row of the virtual report list: the caption and three sub-items.
+// The texts of one row of the virtual report list: the caption and four sub-items (Len,
+// Start Code, NAL Type, Info).
 struct TReportRow {
     std::string Caption;
-    std::string SubItems[3];
+    std::string SubItems[4];
 };
 
 // The window message of a drop of files from the shell (WM_DROPFILES).
@@ -82,8 +83,10 @@ class IReportList {
     virtual void ClearSelection() = 0;
     virtual void SetFocus() = 0;
     virtual void Invalidate() = 0;
+    // A hidden column keeps its width: ColumnWidth answers the width it shows again with.
     virtual int ColumnWidth(int column) const = 0;
     virtual void SetColumnWidth(int column, int width) = 0;
+    virtual void SetColumnVisible(int column, bool visible) = 0;
     // The routine every message of the list passes through; a wrapper put in front of it
     // hands the messages on to the one it replaced.
     virtual TWindowProc WindowProc() const = 0;
@@ -208,6 +211,27 @@ class IDialogs {
     virtual void ShowInformation(const std::string& title, const std::string& text) = 0;
     // A Yes/No question; true for Yes.
     virtual bool Confirm(const std::string& title, const std::string& text) = 0;
+    // A line of text to type; no value when the user cancels.
+    virtual std::optional<std::string> AskText(const std::string& title, const std::string& label,
+                                               const std::string& text) = 0;
+    // One of items, or a text typed in its place; no value when the user cancels.
+    virtual std::optional<std::string> ChooseItem(const std::string& title,
+                                                  const std::string& label,
+                                                  const std::vector<std::string>& items,
+                                                  int current) = 0;
+};
+
+// Shows how far a long task has come, with a Cancel button that Esc also presses.
+class IProgressBar {
+  public:
+    virtual ~IProgressBar() = default;
+    // Shown with a caption (what runs) and the progress, in thousandths, with its text.
+    virtual void Show(const std::string& caption) = 0;
+    virtual void SetProgress(int permille, const std::string& text) = 0;
+    virtual void Hide() = 0;
+    virtual bool Visible() const = 0;
+    // Called when the user cancels. An empty handler detaches.
+    virtual void SetCancelHandler(NotifyHandler handler) = 0;
 };
 
 // The screen cursor, for the whole application.

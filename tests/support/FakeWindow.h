@@ -20,6 +20,10 @@ struct TFakeWindow {
     FakeMenuCheck check;
     FakeMenuCheck viewCheck; // View > Decode Slice Headers and SEI
     FakeTimer timer;
+    FakeMenuCheck summaryCheck; // View > Unit Summary Column
+    FakeProgressBar progress;   // a search's progress
+    FakeTimer findTimer;
+    FakeStatusBar status;
     FakeDialogs dialogs;
     FakeCursor cursor;
     std::unique_ptr<TForm1> form;
@@ -34,6 +38,10 @@ struct TFakeWindow {
                               &main, &check, &timer, &dialogs, &cursor};
         widgets.DecodeSliceHeaders1 = &viewCheck;
         widgets.TreeView1Bits = &tree;
+        widgets.UnitSummaryColumn1 = &summaryCheck;
+        widgets.FindProgress = &progress;
+        widgets.tmFind = &findTimer;
+        widgets.StatusBar = &status;
         if (without != nullptr) {
             without(widgets);
         }
