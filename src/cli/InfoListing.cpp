@@ -5,18 +5,33 @@
 #include "syntax/ParameterSetFinder.h"
 #include "syntax/UnitInfo.h"
 
+#include <algorithm>
+
 namespace {
 
-// The listing line of span with "\t" and its summary before the line's end.
-void InfoLine(const TNalUnitSpan& span, TUnitInfo& info, TParameterSetFinder& finder,
-              FileStream& detail, std::int64_t fileSize, TLineBuffer& lines) {
+// The listing line of span with "\t" and its summary before the line's end. The unit's
+// bytes come from the walk's block when it holds them (most units: no read of their own).
+void InfoLine(const TNalUnitSpan& span, const TNalUnitReader* walk, TUnitInfo& info,
+              TParameterSetFinder& finder, FileStream& detail, std::int64_t fileSize,
+              TLineBuffer& lines) {
     char* room = lines.Room(kListingLineMaxSize);
     const std::string_view line = ListingLine(span, room);
     lines.Commit(line.size() - 1); // without its newline
     lines.Append("\t");
     if (span.HasHeader) {
         TGoverningSets sets(finder, span.Offset);
-        lines.Append(info.Read(detail, span.Offset, span.Length, fileSize, &sets));
+        const auto wanted =
+            static_cast<std::int32_t>(std::min<std::int64_t>(span.Length, kInfoReadSize));
+        const std::uint8_t* held = nullptr;
+        const std::int32_t n = walk != nullptr ? walk->Held(span.Offset, wanted, held) : 0;
+        const std::string* text = nullptr;
+        if (n == wanted) {
+            text = &info.Describe(held, n, span.Length > n, &sets);
+        }
+        if (text == nullptr || info.WantsMore()) {
+            text = &info.Read(detail, span.Offset, span.Length, fileSize, &sets);
+        }
+        lines.Append(*text);
     }
     lines.Append("\n");
 }
@@ -35,7 +50,7 @@ void PrintInfoListing(FileStream& stream, FileStream& detail, std::ostream& out)
             lines.Drain();
             block = reader.BlockStart();
         }
-        InfoLine(span, info, finder, detail, reader.FileSize(), lines);
+        InfoLine(span, &reader, info, finder, detail, reader.FileSize(), lines);
     }
     lines.Drain();
 }
@@ -55,7 +70,7 @@ void PrintFindListing(FileStream& stream, FileStream* detail, const TFindKind& k
         [&](const TNalUnitSpan& span) {
             waiting = true;
             if (detail != nullptr) {
-                InfoLine(span, info, *finder, *detail, search.FileSize(), lines);
+                InfoLine(span, nullptr, info, *finder, *detail, search.FileSize(), lines);
             } else {
                 char* room = lines.Room(kListingLineMaxSize);
                 lines.Commit(ListingLine(span, room).size());

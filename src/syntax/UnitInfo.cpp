@@ -115,17 +115,29 @@ const std::string& TUnitInfo::Describe(const std::uint8_t* data, std::int32_t n,
         return FText; // the start code alone
     }
     const std::uint8_t header = data[startCode];
-    std::int32_t written = 0;
     const std::int32_t payloadStored = length - startCode - 1;
-    if (payloadStored > 0) {
-        Remove_emulation_prevention_three_bytes(data + startCode + 1, payloadStored, FRbsp.get(),
-                                                written);
+    const std::uint32_t type = NalUnitType(header);
+    // A slice's header lies in its first bytes: the rest need not lose its emulation
+    // prevention unless the header goes on past them.
+    constexpr std::int32_t kSliceHead = 64;
+    const bool slice = type == kNonIdrSlice || type == kIdrSlice;
+    const std::int32_t first = slice ? std::min(payloadStored, kSliceHead) : payloadStored;
+    std::int32_t written = 0;
+    if (first > 0) {
+        Remove_emulation_prevention_three_bytes(data + startCode + 1, first, FRbsp.get(), written);
     }
     const std::uint8_t* payload = FRbsp.get();
-    switch (NalUnitType(header)) {
+    switch (type) {
     case kNonIdrSlice:
     case kIdrSlice:
         Slice(header, payload, written, sets);
+        if (FReader.Error() != 0 && first < payloadStored) {
+            FText.clear();
+            FWantsMore = false;
+            Remove_emulation_prevention_three_bytes(data + startCode + 1, payloadStored,
+                                                    FRbsp.get(), written);
+            Slice(header, payload, written, sets);
+        }
         break;
     case kSps:
         SequenceParameterSet(payload, written);

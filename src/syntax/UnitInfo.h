@@ -40,6 +40,9 @@ class TUnitInfo {
     const std::string& Read(FileStream& stream, std::int64_t offset, std::int64_t length,
                             std::int64_t fileSize, IGoverningSets* sets);
 
+    // The last Describe ran out of the bytes of a unit that goes on: Read would read more.
+    bool WantsMore() const { return FWantsMore; }
+
   private:
     void Slice(std::uint8_t header, const std::uint8_t* payload, std::int32_t size,
                IGoverningSets* sets);
