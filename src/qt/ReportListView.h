@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QTableView>
 
+#include <array>
 #include <functional>
 #include <string>
 
@@ -67,6 +68,7 @@ class TReportListView : public QTableView, public IReportList {
     void Invalidate() override;
     int ColumnWidth(int column) const override;
     void SetColumnWidth(int column, int width) override;
+    void SetColumnVisible(int column, bool visible) override;
     TWindowProc WindowProc() const override;
     void SetWindowProc(TWindowProc proc) override;
     void SetAcceptDrops(bool accept) override;
@@ -93,4 +95,6 @@ class TReportListView : public QTableView, public IReportList {
     NotifyHandler FOnMouseDown;
     NotifyHandler FOnPageHeight;
     TWindowProc FWindowProc;
+    // The widths hidden columns come back with.
+    std::array<int, 8> FHiddenWidths{};
 };
