@@ -18,7 +18,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     SilenceDebugOutput();
     static const TFuzzFile file("unit_info");
-    if (size < 2 || size > 65536) {
+    if (size < 2 || size > 16384) {
         return 0;
     }
     // Exact-size copies, so that a read past the end is caught.
@@ -46,10 +46,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         info.Describe(unit.data(), n / 2, true, &sets);
     }
 
-    const std::int32_t block = 1 + data[0] % 97;
+    // Blocks small enough to cut units and start codes anywhere, few enough to run fast.
+    const std::int32_t block = 7 + data[0] % 97 + static_cast<std::int32_t>(bytes.size() / 64);
     TUnitSearch search(searched, block, 32 + data[0]);
     std::vector<std::tuple<std::int64_t, std::int64_t, int>> found;
+    std::uint32_t types = 0;
+    for (const auto& unit : listed) {
+        types |= 1u << (std::get<2>(unit) & 31);
+    }
     for (std::uint32_t type = 0; type < 32; ++type) {
+        if ((types & (1u << type)) == 0 && type != 31) {
+            continue; // a type absent from the listing is looked for once, as 31 or among them
+        }
         search.Forward({TFindKind::TWhat::NalUnitType, type}, 0, [&](const TNalUnitSpan& s) {
             found.emplace_back(s.Offset, s.Length, s.Header);
             return true;
