@@ -3,6 +3,7 @@
 
 #include "app/FindWorker.h"
 #include "app/Unit1.h"
+#include "app/Need.h"
 #include "core/Guard.h"
 #include "syntax/ParameterSetFinder.h"
 
@@ -57,30 +58,34 @@ int Permille(const TFindWorker& find) {
 // --- The Info column ---------------------------------------------------------------------
 
 void TForm1::ForgetInfo() {
-    FInfoKnown.fill(false);
+    for (TInfoEntry& entry : FInfo) {
+        entry.Known = false;
+    }
 }
 
 const std::string& TForm1::InfoText(std::int32_t index) {
-    auto& text = FInfoTexts[static_cast<std::size_t>(index)];
-    if (FInfoKnown[static_cast<std::size_t>(index)]) {
-        return text;
-    }
-    FInfoKnown[static_cast<std::size_t>(index)] = true;
-    text.clear();
-    if (!Stream) {
-        return text;
-    }
+    TInfoEntry& entry = FInfo[static_cast<std::size_t>(index)];
     const TNalUnitLocator& locator = Locators[static_cast<std::size_t>(index)];
-    const std::int64_t size = Stream->Size();
     // The last row's unit may go on past what the step read.
     const bool open = LastLenOpen && index == LocatorCount - 1;
+    const std::int64_t size = Stream ? Stream->Size() : 0;
     const std::int64_t length = open ? size - locator.Offset : locator.Len;
+    if (entry.Known && entry.Offset == locator.Offset && entry.Len == length) {
+        return entry.Text;
+    }
+    entry.Known = true;
+    entry.Offset = locator.Offset;
+    entry.Len = length;
+    entry.Text.clear();
+    if (!Stream) {
+        return entry.Text;
+    }
     if (!FParameterSets) {
         FParameterSets = std::make_unique<TParameterSetFinder>(*Stream);
     }
     TGoverningSets sets(*FParameterSets, locator.Offset);
-    text = FUnitInfo.Read(*Stream, locator.Offset, length, size, &sets);
-    return text;
+    entry.Text = FUnitInfo.Read(*Stream, locator.Offset, length, size, &sets);
+    return entry.Text;
 }
 
 void TForm1::ApplyInfoColumn() {
@@ -103,19 +108,32 @@ void TForm1::UnitSummaryColumn1Click() {
 // --- Go to offset --------------------------------------------------------------------------
 
 void TForm1::SetNote(const std::string& text) {
-    if (Widgets.StatusBar) {
-        Widgets.StatusBar->SetText(TStatusField::Note, text);
+    NavigationNote = text;
+    RefreshStatus();
+}
+
+bool TForm1::FindUnitHolding(std::int64_t offset, std::int64_t& found) {
+    // Each way has a step's bound of its own.
+    TStartCodeFinder back = NewFinder();
+    if (back.Previous(offset, 1, &found) == 1) {
+        return true;
     }
+    TStartCodeFinder forward = NewFinder();
+    return forward.Next(offset, found);
 }
 
 void TForm1::ShowUnitAt(std::int64_t offset) {
-    MoveWindow(offset);
-    IReportList& list = *Widgets.ListView1;
+    RunStep([&] {
+        TStartCodeFinder finder = NewFinder();
+        SetRows(finder, &offset, 1, -1);
+        finder.SetBudget(kNavigationReadBound);
+        FillPage(finder, 1);
+        return true;
+    });
+    IReportList& list = Need(Widgets.ListView1);
     list.Invalidate();
-    if (LocatorCount > 0) {
-        list.Select(0);
-        UpdatePack(Locators[0].Offset);
-    }
+    SelectAfterStep(true);
+    RefreshStatus();
 }
 
 void TForm1::GoToOffset1Click() {
@@ -154,7 +172,8 @@ bool TForm1::GoToOffset(std::int64_t offset) {
         const TBusyCursor busy(Widgets.Screen);
         std::int64_t found = 0;
         if (!FindUnitHolding(offset, found)) {
-            SetNote("No NAL unit near " + NalOffsetText(offset));
+            SetNote("No NAL unit begins within " + std::to_string(kNavigationReadBound >> 20) +
+                    " MiB of " + NalOffsetText(offset));
             return false;
         }
         ShowUnitAt(found);

@@ -8,6 +8,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <winioctl.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -57,15 +58,6 @@ bool FileStream::IsOpen() const {
     return FHandle != nullptr;
 }
 
-// The Windows build reads holes like data.
-std::int64_t FileStream::NextData(std::int64_t position) const {
-    return position;
-}
-
-std::int64_t FileStream::PreviousDataEnd(std::int64_t position) const {
-    return position;
-}
-
 std::int64_t FileStream::Size() const {
     if (!FHandle) {
         throw std::logic_error("stream is closed");
@@ -101,6 +93,83 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
     }
     FPosition += total;
     return total;
+}
+
+namespace {
+
+// The allocated ranges of [from, from + length), as many as fit; false when the file
+// system cannot tell (a file that is not sparse, another file system).
+bool AllocatedRanges(HANDLE file, std::int64_t from, std::int64_t length,
+                     FILE_ALLOCATED_RANGE_BUFFER* ranges, DWORD capacity, DWORD& count,
+                     bool& more) {
+    FILE_ALLOCATED_RANGE_BUFFER query;
+    query.FileOffset.QuadPart = from;
+    query.Length.QuadPart = length;
+    DWORD bytes = 0;
+    const BOOL ok = DeviceIoControl(file, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query,
+                                    ranges, capacity * sizeof *ranges, &bytes, nullptr);
+    more = !ok && GetLastError() == ERROR_MORE_DATA;
+    if (!ok && !more) {
+        return false;
+    }
+    count = bytes / sizeof *ranges;
+    return true;
+}
+
+} // namespace
+
+std::int64_t FileStream::NextDataOffset(std::int64_t from) const {
+    const std::int64_t size = Size();
+    if (from >= size) {
+        return size;
+    }
+    FILE_ALLOCATED_RANGE_BUFFER range[1];
+    DWORD count = 0;
+    bool more = false;
+    if (!AllocatedRanges(static_cast<HANDLE>(FHandle), from, size - from, range, 1, count, more)) {
+        return from;
+    }
+    if (count == 0) {
+        return size;
+    }
+    return std::max(from, static_cast<std::int64_t>(range[0].FileOffset.QuadPart));
+}
+
+std::int64_t FileStream::DataEndBefore(std::int64_t position) const {
+    position = std::min(position, Size());
+    if (position <= 0) {
+        return 0;
+    }
+    // Ever wider spans before position, until one holds data; its last range ends the data.
+    for (std::int64_t span = 1 << 20;; span *= 2) {
+        const std::int64_t from = std::max<std::int64_t>(position - span, 0);
+        std::int64_t at = from;
+        std::int64_t end = -1;
+        for (;;) {
+            FILE_ALLOCATED_RANGE_BUFFER ranges[64];
+            DWORD count = 0;
+            bool more = false;
+            if (!AllocatedRanges(static_cast<HANDLE>(FHandle), at, position - at, ranges, 64,
+                                 count, more)) {
+                return position;
+            }
+            if (count > 0) {
+                const FILE_ALLOCATED_RANGE_BUFFER& last = ranges[count - 1];
+                end = std::min(position, static_cast<std::int64_t>(last.FileOffset.QuadPart +
+                                                                    last.Length.QuadPart));
+                at = end;
+            }
+            if (!more || count == 0 || at >= position) {
+                break;
+            }
+        }
+        if (end >= 0) {
+            return end;
+        }
+        if (from == 0) {
+            return 0;
+        }
+    }
 }
 
 bool FileExists(const std::string& path) {
@@ -181,69 +250,56 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
     return total;
 }
 
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-namespace {
-
-// lseek with SEEK_DATA or SEEK_HOLE; -1 when there is no such offset (ENXIO: no data
-// after it) or when the system cannot tell.
-std::int64_t SeekSparse(int fd, std::int64_t position, int whence, bool& unsupported) {
-    const off_t found = ::lseek(fd, static_cast<off_t>(position), whence);
-    if (found < 0 && errno != ENXIO) {
-        unsupported = true;
-    }
-    return found;
-}
-
-} // namespace
-
-std::int64_t FileStream::NextData(std::int64_t position) const {
+std::int64_t FileStream::NextDataOffset(std::int64_t from) const {
     const std::int64_t size = Size();
-    if (position >= size) {
+    if (from >= size) {
         return size;
     }
-    bool unsupported = false;
-    const std::int64_t data = SeekSparse(FFd, position, SEEK_DATA, unsupported);
-    if (unsupported) {
-        return position;
+    const off_t data = ::lseek(FFd, static_cast<off_t>(from), SEEK_DATA);
+    if (data >= 0) {
+        return std::min<std::int64_t>(data, size);
     }
-    return data < 0 ? size : data;
+    // ENXIO: nothing but a hole from here to the end; anything else: no answer, so read.
+    return errno == ENXIO ? size : from;
 }
 
-std::int64_t FileStream::PreviousDataEnd(std::int64_t position) const {
-    bool unsupported = false;
-    // Looks back in steps that double, so that a short hole costs a few calls and the
-    // hole of a huge file no more than a few dozen.
-    for (std::int64_t step = 1 << 20;; step *= 2) {
-        const std::int64_t from = std::max<std::int64_t>(0, position - step);
-        std::int64_t data = SeekSparse(FFd, from, SEEK_DATA, unsupported);
-        if (unsupported) {
-            return position;
-        }
-        if (data >= 0 && data < position) {
-            // The last stretch of data before position: region by region from the first.
-            for (;;) {
-                const std::int64_t hole = SeekSparse(FFd, data, SEEK_HOLE, unsupported);
-                if (unsupported || hole < 0 || hole >= position) {
+std::int64_t FileStream::DataEndBefore(std::int64_t position) const {
+    position = std::min(position, Size());
+    if (position <= 0) {
+        return 0;
+    }
+    if (NextDataOffset(position - 1) == position - 1) {
+        return position;
+    }
+    // The byte before position lies in a hole: look ever further back for data, then walk
+    // the data and the holes of that span forward to the last data before position.
+    for (std::int64_t span = 1 << 20;; span *= 2) {
+        const std::int64_t from = std::max<std::int64_t>(position - span, 0);
+        std::int64_t data = NextDataOffset(from);
+        if (data < position) {
+            std::int64_t end = position;
+            while (data < position) {
+                const off_t hole = ::lseek(FFd, static_cast<off_t>(data), SEEK_HOLE);
+                if (hole < 0) {
                     return position;
                 }
-                const std::int64_t next = SeekSparse(FFd, hole, SEEK_DATA, unsupported);
-                if (unsupported) {
-                    return position;
+                end = std::min<std::int64_t>(hole, position);
+                if (end >= position) {
+                    break;
                 }
-                if (next < 0 || next >= position) {
-                    return hole;
-                }
-                data = next;
+                data = NextDataOffset(end);
             }
+            return end;
         }
         if (from == 0) {
             return 0;
         }
     }
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 #endif

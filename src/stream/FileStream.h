@@ -31,13 +31,14 @@ class FileStream {
     // std::logic_error when the stream is closed or count is negative.
     std::int32_t Read(void* buffer, std::int32_t count);
 
-    // Holes of a sparse file read as zeros, which hold no start code; walks over a whole
-    // file pass them without reading. The first offset at or after position that may hold
-    // data (the file's size when none does), and the end of the data that lies before
-    // position (position itself when it is not in a hole, 0 when only a hole lies before
-    // it). Where the system cannot tell, every offset may hold data.
-    std::int64_t NextData(std::int64_t position) const;
-    std::int64_t PreviousDataEnd(std::int64_t position) const;
+    // Holes of a sparse file read as zeros, and no start code can begin in one; searches
+    // pass over them unread. The first offset at or after from that the file system holds
+    // data for (from itself where it does not tell), or Size() when no data follows.
+    std::int64_t NextDataOffset(std::int64_t from) const;
+    // The end of the data that lies before position: position when the byte before it is
+    // data (or the file system does not tell), the end of the last data before the hole it
+    // falls in otherwise, 0 when only a hole lies before it.
+    std::int64_t DataEndBefore(std::int64_t position) const;
 
   private:
 #ifdef _WIN32

@@ -11,7 +11,7 @@ class FileStream;
 // Where one NAL unit lies in the stream file.
 struct TNalUnitLocator {
     std::int64_t Offset;         // first byte of the start code
-    std::int32_t Len;            // start code included, up to the next start code
+    std::int64_t Len;            // start code included, up to the next start code
     std::uint32_t StartCodeWord; // the four bytes at Offset, big-endian: 1 for 00 00 00 01
     std::uint8_t NalHeader;      // the byte after the start code
 };

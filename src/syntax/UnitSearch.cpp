@@ -249,7 +249,7 @@ void TUnitSearch::Forward(const TFindKind& kind, std::int64_t from,
             return;
         }
         // Zeros hold no start code; the four bytes before data may begin one.
-        pos = std::max(pos, FStream.NextData(pos) - 4);
+        pos = std::max(pos, FStream.NextDataOffset(pos) - 4);
         if (pos >= FFileSize) {
             break;
         }
@@ -310,7 +310,7 @@ std::optional<std::int64_t> TUnitSearch::Previous(const TFindKind& kind, std::in
             return std::nullopt;
         }
         // A start code needs its 01 byte in data: none begins after the data ends.
-        hi = std::min(hi, FStream.PreviousDataEnd(hi + 4) - 1);
+        hi = std::min(hi, FStream.DataEndBefore(hi + 4) - 1);
         if (hi < 0) {
             break;
         }

@@ -22,7 +22,7 @@ constexpr std::int64_t MiB = 1 << 20;
 
 struct Unit {
     std::int64_t Offset;
-    std::int32_t Len;
+    std::int64_t Len;
     bool operator==(const Unit&) const = default;
 };
 
@@ -48,7 +48,7 @@ struct Window : TFakeWindow {
         for (int i = 0; i < list.Count; ++i) {
             const TReportRow row = Row(i);
             rows.push_back(
-                {std::stoll(row.Caption.substr(2), nullptr, 16), std::stoi(row.SubItems[0])});
+                {std::stoll(row.Caption.substr(2), nullptr, 16), std::stoll(row.SubItems[0])});
         }
         return rows;
     }
@@ -293,14 +293,15 @@ TEST(Form1Navigation, KeysAndBarMoveThroughTheWholeFile) {
          7,
          6,
          {}},
-        {"bar down arrow", {{BarBy, 1}}, 1, 8, -1, {"one down"}},
-        {"bar page area below the thumb", {{BarBy, 10}}, 8, 8, -1, {"page down"}},
-        {"bar up arrow", {{K, PageDown}, {BarBy, -1}}, 7, 8, -1, {"one up"}},
-        {"bar page area above the thumb", {{K, End}, {BarBy, -10}}, 22, 8, -1, {"page up"}},
-        {"thumb to the middle", {{Bar, 50}}, 19, 8, -1, {}},
-        {"thumb to the end", {{Bar, 107}}, 37, 1, -1, {}},
-        {"press on the thumb without moving it", {{K, PageDown}, {BarBy, 0}}, 8, 8, -1, {}},
-        {"bar down arrow at the end", {{K, End}, {K, Down}, {BarBy, 1}}, 31, 7, -1, {}},
+        {"bar down arrow", {{BarBy, 1}}, 1, 8, 0, {"one down"}},
+        {"bar page area below the thumb", {{BarBy, 10}}, 8, 8, 0, {"page down"}},
+        {"bar up arrow", {{K, PageDown}, {BarBy, -1}}, 7, 8, 7, {"one up"}},
+        {"bar page area above the thumb", {{K, End}, {BarBy, -10}}, 22, 8, 7, {"page up"}},
+        {"thumb to the middle", {{Bar, 50}}, 19, 8, 0, {}},
+        {"thumb to the end", {{Bar, 107}}, 37, 1, 0, {}},
+        {"press on the thumb without moving it", {{K, PageDown}, {BarBy, 0}}, 8, 8, 0, {}},
+        // A press that cannot move keeps the row the user had.
+        {"bar down arrow at the end", {{K, End}, {K, Down}, {BarBy, 1}}, 31, 7, 0, {}},
     };
     for (const auto& c : cases) {
         Window w;
@@ -448,8 +449,13 @@ TEST(Form1Navigation, SparseFilesBeyondTheBarsRange) {
         EXPECT_EQ(w.Rows().back(), (Unit{tailAt + 6, 144})) << c.size;
         w.list.PressKey(Key::Home);
         w.list.PressKey(Key::End);
-        EXPECT_EQ(w.Rows(), (std::vector<Unit>{{tailAt, 6}, {tailAt + 6, 144}})) << c.size;
-        EXPECT_EQ(w.bar1.Pos, w.bar1.Max) << c.size;
+        // The hole between is passed unread: End lists the file's last four units, the one
+        // before the hole with its whole length.
+        EXPECT_EQ(w.Rows(), (std::vector<Unit>{{0, 10}, {10, tailAt - 10}, {tailAt, 6},
+                                               {tailAt + 6, 144}}))
+            << c.size;
+        EXPECT_EQ(w.bar1.Pos, 0) << c.size; // where the page begins
+        EXPECT_EQ(w.form->LastScrollPosition, 0) << c.size;
         EXPECT_EQ(w.form->HexView->CurrentPos(), tailAt + 6) << c.size;
     }
 }

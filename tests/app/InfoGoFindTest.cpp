@@ -143,25 +143,31 @@ TEST(GoToOffset, TheUnitThatHoldsTheOffsetStartsThePageSelected) {
     EXPECT_EQ(FirstRow(w), middle.Offset);
 }
 
-// A file of two copies of a stream with a hole of 200 MiB between them: an offset deep in
-// the hole lies in the first copy's last unit, which began too far back for one step.
+// Two copies of a stream with 80 MiB of bytes that hold no start code between them (a
+// hole would be passed unread): an offset 75 MiB into them lies in the first copy's last
+// unit, which began too far back for one step.
 TEST(GoToOffset, InAUnitThatBeganBeyondTheStepsBoundTheNextUnitStartsThePage) {
     DebugCapture quiet;
     TempDir dir;
     const std::vector<std::uint8_t> stream = ReadAll(TestDataPath("main_cabac.264"));
-    const std::string path = dir.Path().string() + "/holes.264";
-    const std::int64_t second = 200 << 20;
+    const auto size = static_cast<std::int64_t>(stream.size());
+    const std::string path = dir.Path().string() + "/long-unit.264";
+    constexpr std::int64_t kFiller = 80 << 20;
     {
         std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
-        out.seekp(second);
-        out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+        out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(size));
+        const std::vector<char> filler(1 << 20, 0x5A);
+        for (std::int64_t i = 0; i < kFiller; i += 1 << 20) {
+            out.write(filler.data(), static_cast<std::streamsize>(filler.size()));
+        }
+        out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(size));
     }
     TFakeWindow w(8);
     ASSERT_TRUE(w.form->LoadFile(path));
-    ASSERT_TRUE(w.form->GoToOffset(150 << 20));
-    EXPECT_EQ(FirstRow(w), second);
-    ASSERT_TRUE(w.form->GoToOffset(20 << 20)); // 20 MiB: within the bound
+    ASSERT_TRUE(w.form->GoToOffset(size + (75 << 20)));
+    EXPECT_EQ(FirstRow(w), size + kFiller);
+    EXPECT_EQ(w.form->HexView->CurrentPos(), size + (75 << 20));
+    ASSERT_TRUE(w.form->GoToOffset(size + (20 << 20))); // within the bound
     EXPECT_EQ(FirstRow(w), Units("main_cabac").back().Offset);
 }
 
