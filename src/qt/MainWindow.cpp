@@ -1,10 +1,12 @@
 #include "qt/MainWindow.h"
 
 #include "qt/DroppedFiles.h"
+#include "qt/FindProgress.h"
 #include "qt/Fonts.h"
 #include "qt/LineListView.h"
 #include "qt/ReportListView.h"
 #include "qt/ScrollBar.h"
+#include "qt/StatusBar.h"
 #include "qt/TreeLinesView.h"
 
 #include <QApplication>
@@ -48,11 +50,15 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     BuildMenu();
     tmUpdate = new QTimer(this);
     tmUpdate->setInterval(kUpdateInterval);
+    tmFind = new QTimer(this);
+    tmFind->setInterval(kFindPollInterval);
 
     FQtDialogs = std::make_unique<TQtDialogs>(this);
     FTimer = std::make_unique<TQtTimer>(tmUpdate);
     FMenuCheck = std::make_unique<TQtMenuCheck>(CheckForUpdates1);
     FViewCheck = std::make_unique<TQtMenuCheck>(DecodeSliceHeaders1);
+    FInfoCheck = std::make_unique<TQtMenuCheck>(UnitSummaryColumn1);
+    FFindTimer = std::make_unique<TQtTimer>(tmFind);
     TForm1Widgets widgets;
     widgets.ListView1 = ListView1;
     widgets.ScrollBar1 = ScrollBar1;
@@ -64,6 +70,10 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     widgets.DecodeSliceHeaders1 = FViewCheck.get();
     widgets.TreeView1Bits = TreeView1;
     widgets.tmUpdate = FTimer.get();
+    widgets.UnitSummaryColumn1 = FInfoCheck.get();
+    widgets.tmFind = FFindTimer.get();
+    widgets.FindProgress = FindProgress;
+    widgets.StatusBar = StatusBar1;
     widgets.Dialogs = services.Dialogs ? services.Dialogs : FQtDialogs.get();
     widgets.Screen = &FScreen;
     widgets.Registry = services.Registry;
@@ -74,7 +84,8 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     ConnectHandlers();
 
     move(kDesignLeft, kDesignTop);
-    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() +
+                             StatusBar1->sizeHint().height());
 }
 
 TMainWindow::~TMainWindow() {
@@ -130,9 +141,14 @@ void TMainWindow::BuildPanes() {
     hexPane->addWidget(lbPacket);
     hexPane->addLayout(hexRow);
 
+    FindProgress = new TFindProgress(client);
+
     column->addWidget(Splitter1, 1);
+    column->addWidget(FindProgress);
     column->addWidget(Panel1);
     setCentralWidget(client);
+    StatusBar1 = new TStatusBarView(this);
+    setStatusBar(StatusBar1);
 }
 
 void TMainWindow::BuildMenu() {
@@ -147,6 +163,19 @@ void TMainWindow::BuildMenu() {
     View1 = menuBar()->addMenu(QStringLiteral("&View"));
     DecodeSliceHeaders1 = View1->addAction(QStringLiteral("Decode Slice Headers and SEI"));
     DecodeSliceHeaders1->setCheckable(true);
+    UnitSummaryColumn1 = View1->addAction(QStringLiteral("Unit Summary Column"));
+    UnitSummaryColumn1->setCheckable(true);
+
+    Go1 = menuBar()->addMenu(QStringLiteral("&Go"));
+    GoToOffset1 = Go1->addAction(QStringLiteral("Go to Offset\u2026"));
+    GoToOffset1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    Go1->addSeparator();
+    Find1 = Go1->addAction(QStringLiteral("Find\u2026"));
+    Find1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    FindNext1 = Go1->addAction(QStringLiteral("Find Next"));
+    FindNext1->setShortcut(QKeySequence(Qt::Key_F3));
+    FindPrevious1 = Go1->addAction(QStringLiteral("Find Previous"));
+    FindPrevious1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
 
     Help1 = menuBar()->addMenu(QStringLiteral("Help"));
     CheckForUpdates1 = Help1->addAction(QStringLiteral("Check For Updates"));
@@ -190,7 +219,16 @@ void TMainWindow::ConnectHandlers() {
         DecodeSliceHeaders1->setChecked(!checked);
         form->DecodeSliceHeaders1Click();
     });
+    connect(UnitSummaryColumn1, &QAction::triggered, this, [this, form](bool checked) {
+        UnitSummaryColumn1->setChecked(!checked);
+        form->UnitSummaryColumn1Click();
+    });
+    connect(GoToOffset1, &QAction::triggered, this, [form] { form->GoToOffset1Click(); });
+    connect(Find1, &QAction::triggered, this, [form] { form->Find1Click(); });
+    connect(FindNext1, &QAction::triggered, this, [form] { form->FindNext1Click(); });
+    connect(FindPrevious1, &QAction::triggered, this, [form] { form->FindPrevious1Click(); });
     connect(tmUpdate, &QTimer::timeout, this, [form] { form->tmUpdateTimer(); });
+    connect(tmFind, &QTimer::timeout, this, [form] { form->tmFindTimer(); });
 }
 
 void TMainWindow::OpenDropped(const QStringList& paths) {

@@ -13,7 +13,9 @@ class QLabel;
 class QMenu;
 class QSplitter;
 class QTimer;
+class TFindProgress;
 class TLineListView;
+class TStatusBarView;
 class TReportListView;
 class TScrollBar;
 class TTreeLinesView;
@@ -75,8 +77,17 @@ class TMainWindow : public QMainWindow, public IMainWindow {
     QAction* CheckForUpdates1 = nullptr;
     QMenu* View1 = nullptr;
     QAction* DecodeSliceHeaders1 = nullptr;
+    QAction* UnitSummaryColumn1 = nullptr;
+    QMenu* Go1 = nullptr;
+    QAction* GoToOffset1 = nullptr;
+    QAction* Find1 = nullptr;
+    QAction* FindNext1 = nullptr;
+    QAction* FindPrevious1 = nullptr;
     QAction* About1 = nullptr;
     QTimer* tmUpdate = nullptr;
+    QTimer* tmFind = nullptr;
+    TFindProgress* FindProgress = nullptr;
+    TStatusBarView* StatusBar1 = nullptr;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -97,5 +108,7 @@ class TMainWindow : public QMainWindow, public IMainWindow {
     std::unique_ptr<TQtTimer> FTimer;
     std::unique_ptr<TQtMenuCheck> FMenuCheck;
     std::unique_ptr<TQtMenuCheck> FViewCheck;
+    std::unique_ptr<TQtMenuCheck> FInfoCheck;
+    std::unique_ptr<TQtTimer> FFindTimer;
     std::unique_ptr<TForm1> FForm;
 };

@@ -27,7 +27,7 @@ constexpr std::array<TColumn, 5> kColumns = {{
     {"Len", 70},
     {"Start Code", 170},
     {"NAL Type", 250},
-    {"Info", 300},
+    {"Info", 250},
 }};
 constexpr int kColumnCount = static_cast<int>(kColumns.size());
 
@@ -252,6 +252,9 @@ void TReportListView::SetColumnVisible(int column, bool visible) {
         FHiddenWidths[static_cast<std::size_t>(column)] = columnWidth(column);
         setColumnHidden(column, true);
     }
+    // The horizontal bar comes or goes now, not at the next layout: the rows a page holds
+    // depend on it.
+    updateGeometries();
 }
 
 TWindowProc TReportListView::WindowProc() const {

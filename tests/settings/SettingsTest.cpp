@@ -20,7 +20,7 @@ using Stored = std::map<std::string, std::string>;
 // What the window shows of the settings.
 struct TLayout {
     TScreenRect Bounds{111, 77, 958, 653};
-    std::vector<int> Columns{120, 70, 170, 250, 300};
+    std::vector<int> Columns{120, 70, 170, 250, 250};
     int Panel2 = 700;
     TWindowState State = TWindowState::Normal;
     bool Flag = true;
@@ -89,7 +89,7 @@ struct SettingsRig {
     SettingsRig() {
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                            QString::fromStdString(config.Path().string()));
-        list.Widths = {120, 70, 170, 250, 300};
+        list.Widths = {120, 70, 170, 250, 250};
         monitors.Areas = {{0, 0, 1920, 1040}};
     }
     void Store(const std::string& iniText) const {
@@ -136,7 +136,7 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
          "LenColWidth=2\nStartCodeColWidth=3\nNALColWidth=4\nPanel2Width=300\nWindowState=1\n"
          "CheckForUpdates=1\n",
          [](TLayout& l) {
-             l = {{20, 10, 800, 500}, {1, 2, 3, 4, 300}, 300, TWindowState::Minimized, true, false};
+             l = {{20, 10, 800, 500}, {1, 2, 3, 4, 250}, 300, TWindowState::Minimized, true, false};
          }},
         {"text where a number belongs",
          "[General]\nFormLeft=200\nFormWidth=wide\nNALColWidth=99\nCheckForUpdates=0\n",
