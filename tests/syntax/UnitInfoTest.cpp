@@ -286,6 +286,45 @@ TEST(Meanings, EnumeratedValuesAsTheStandardNamesThem) {
     }
 }
 
+// Which values each table of the standard names (the rest are reserved or, for profiles and
+// levels, unknown): every one of them has a meaning, and no other value has one.
+TEST(Meanings, EveryValueTheStandardNamesAndNoOther) {
+    const auto range = [](std::uint32_t first, std::uint32_t last) {
+        std::vector<std::uint32_t> values;
+        for (std::uint32_t v = first; v <= last; ++v) {
+            values.push_back(v);
+        }
+        return values;
+    };
+    const auto join = [](std::vector<std::uint32_t> a, const std::vector<std::uint32_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::pair<const char*, std::vector<std::uint32_t>> named[] = {
+        {"profile_idc", {44, 66, 77, 83, 86, 88, 100, 110, 118, 122, 128, 134, 135, 138, 139, 144, 244}},
+        {"level_idc", {9, 10, 11, 12, 13, 20, 21, 22, 30, 31, 32, 40, 41, 42, 50, 51, 52, 60, 61, 62}},
+        {"slice_type", range(0, 9)},
+        {"primary_pic_type", range(0, 7)},
+        {"nal_unit_type", join(join(range(0, 13), range(19, 21)), range(24, 31))},
+        {"chroma_format_idc", range(0, 3)},
+        {"aspect_ratio_idc", join(range(0, 16), {255})},
+        {"video_format", range(0, 5)},
+        {"colour_primaries", {1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 22}},
+        {"transfer_characteristics", join({1, 2}, range(4, 18))},
+        {"matrix_coefficients", join({0, 1, 2}, range(4, 14))},
+    };
+    for (const auto& [label, values] : named) {
+        std::vector<std::uint32_t> shown;
+        for (std::uint32_t v = 0; v < 1024; ++v) {
+            const std::string meaning = ElementMeaning(label, v, {});
+            if (!meaning.empty() && meaning != "Reserved") {
+                shown.push_back(v);
+            }
+        }
+        EXPECT_EQ(shown, values) << label;
+    }
+}
+
 // The deeper tree of a sequence parameter set: meanings in brackets after the widths, and
 // the size and rate line after its elements.
 TEST(Meanings, TheDeeperTreeShowsThemAndTheSequenceSummary) {
