@@ -18,20 +18,24 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr const char* kUsage =
     "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
     "       quillet-dump [--debug] --json FILE\n"
-    "       quillet-dump [--debug] [--info] [--find KIND] FILE";
+    "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
+    "       quillet-dump [--debug] --summary FILE";
 
-enum class TDumpMode { Listing, At, Trees, Json, Find };
+enum class TDumpMode { Listing, At, Trees, Json, Find, Summary };
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
@@ -82,6 +86,9 @@ std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
         parsed.Mode = TDumpMode::Json;
         parsed.Full = true;
         parsed.Bits = true;
+        pathIndex = 1;
+    } else if (args.size() == 2 && args[0] == "--summary" && !parsed.Full && !parsed.Bits) {
+        parsed.Mode = TDumpMode::Summary;
         pathIndex = 1;
     } else if (args.size() == 3 && args[0] == "--find" && !parsed.Full && !parsed.Bits) {
         const auto kind = ParseFindKind(args[1]);
@@ -285,7 +292,8 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
     // The listing walks the file with its own reads; the trees and the summaries read at
     // each unit's offset through a second handle.
     FileStream detail;
-    const bool perUnit = args.Info || args.Mode == TDumpMode::Trees || args.Mode == TDumpMode::Json;
+    const bool perUnit = args.Info || args.Mode == TDumpMode::Trees ||
+                         args.Mode == TDumpMode::Json || args.Mode == TDumpMode::Summary;
     if (perUnit && !detail.Open(args.Path)) {
         err << detail.OpenError() << '\n';
         return 1;
@@ -300,6 +308,11 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         break;
     case TDumpMode::Find:
         PrintFindListing(stream, args.Info ? &detail : nullptr, args.Kind, out);
+        break;
+    case TDumpMode::Summary:
+        // A progress line only for a person watching a terminal.
+        PrintSummary(stream, detail, args.Path, out,
+                     &err == &std::cerr && isatty(STDERR_FILENO) != 0 ? &err : nullptr);
         break;
     case TDumpMode::At: {
         TTreeDumper dumper(stream, stream.Size(), args);

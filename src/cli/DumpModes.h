@@ -5,6 +5,7 @@
 #include "syntax/UnitSearch.h"
 
 #include <ostream>
+#include <string>
 
 class FileStream;
 
@@ -16,3 +17,8 @@ void PrintInfoListing(FileStream& stream, FileStream& detail, std::ostream& out)
 // detail, each with its summary as a fifth field.
 void PrintFindListing(FileStream& stream, FileStream* detail, const TFindKind& kind,
                       std::ostream& out);
+
+// The whole stream's figures as one JSON document (the keys in the README). With progress,
+// a line there says how far the walk has come.
+void PrintSummary(FileStream& stream, FileStream& detail, const std::string& path,
+                  std::ostream& out, std::ostream* progress);

@@ -103,6 +103,9 @@ std::int64_t TNalUnitReader::FindFrom(std::int64_t pos) {
             return -1;
         }
         pos = FBufferStart + FBufferLength - 3;
+        // A block without a start code may be the edge of a hole of a sparse file: its
+        // zeros hold none, so the walk goes on four bytes before the data after it.
+        pos = std::max(pos, FStream.NextDataOffset(pos) - 4);
         Fill(pos);
     }
 }

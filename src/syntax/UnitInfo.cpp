@@ -159,7 +159,8 @@ const std::string& TUnitInfo::Describe(const std::uint8_t* data, std::int32_t n,
 
 const std::string& TUnitInfo::Read(FileStream& stream, std::int64_t offset, std::int64_t length,
                                    std::int64_t fileSize, IGoverningSets* sets) {
-    for (const std::int32_t bound : {kInfoReadSize, kInfoSeiReadSize}) {
+    // Most units need only their first bytes; the rest are read when a summary needs them.
+    for (const std::int32_t bound : {kInfoFirstReadSize, kInfoReadSize, kInfoSeiReadSize}) {
         const auto count = static_cast<std::int32_t>(std::min<std::int64_t>(length, bound));
         const std::int32_t n = ReadWithinSize(stream, offset, FBytes.get(), count, fileSize);
         Describe(FBytes.get(), n, length > n, sets);

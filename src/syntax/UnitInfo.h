@@ -17,6 +17,7 @@ class FileStream;
 
 // Bytes of a unit read for its summary: enough for any slice header or parameter set, and
 // more for an SEI unit whose messages go on past the first read.
+inline constexpr std::int32_t kInfoFirstReadSize = 256;
 inline constexpr std::int32_t kInfoReadSize = 4096;
 inline constexpr std::int32_t kInfoSeiReadSize = 65536;
 

@@ -51,7 +51,8 @@ TEST(DumpTrees, BadArguments) {
         EXPECT_EQ(r.err,
                   "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
                   "       quillet-dump [--debug] --json FILE\n"
-         "       quillet-dump [--debug] [--info] [--find KIND] FILE\n")
+                  "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
+                  "       quillet-dump [--debug] --summary FILE\n")
             << args[1];
         EXPECT_TRUE(r.out.empty());
     }
