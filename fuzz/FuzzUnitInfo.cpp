@@ -1,12 +1,14 @@
 // Any bytes as a file: the summary of every unit, cut at every length the walk gives it,
-// and the find walk forward and backward at a block size the input picks. Neither may
-// crash or read outside what it was given; the walk must find exactly the units the
-// listing lists, with the listing's lengths.
+// the find walk forward and backward at a block size the input picks, and the whole-stream
+// summary. None may crash or read outside what it was given; the find walk must find
+// exactly the units the listing lists, with the listing's lengths, and the access units of
+// the stream summary must cover the file from its first picture's unit to its end.
 
 #include "FuzzSets.h"
 #include "FuzzSupport.h"
 #include "stream/FileStream.h"
 #include "stream/NalUnitReader.h"
+#include "syntax/StreamSummary.h"
 #include "syntax/UnitInfo.h"
 #include "syntax/UnitSearch.h"
 
@@ -71,6 +73,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto previous = search.Previous(parsed, static_cast<std::int64_t>(bytes.size()) - 1 - data[0]);
         FuzzCheck(!next || *next >= data[0], "a forward find goes forward");
         FuzzCheck(!previous || *previous < static_cast<std::int64_t>(bytes.size()), "within the file");
+    }
+    TStreamSummary summary;
+    FileStream detail;
+    if (detail.Open(file.Path())) {
+        FileStream summed;
+        if (summed.Open(file.Path())) {
+            WalkStreamSummary(summed, detail, summary);
+            std::int64_t bytes = 0;
+            std::int64_t pictures = 0;
+            for (const TSummaryBucket& bucket : summary.Buckets) {
+                bytes += bucket.Bytes;
+                pictures += bucket.Pictures;
+            }
+            FuzzCheck(pictures == summary.Pictures, "every picture in a bucket");
+            FuzzCheck(pictures == 0 || bytes == summary.Size - summary.FirstStartCode,
+                      "the access units cover the file from its first start code");
+        }
     }
     return 0;
 }

@@ -50,7 +50,7 @@ class TNotingSets final : public IGoverningSets {
         if (pps == nullptr) {
             Missing = "(PPS " + std::to_string(id) + " not found)";
         } else {
-            QpInit = 26 + pps->pic_init_qp_minus26;
+            QpInit = 26 + std::int64_t{pps->pic_init_qp_minus26}; // any value a stream holds
         }
         return pps;
     }
