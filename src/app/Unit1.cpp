@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/FindWorker.h"
+#include "app/SummaryWorker.h"
 #include "app/Need.h"
 #include "core/Guard.h"
 #include "stream/NalScan.h"
@@ -76,6 +77,7 @@ void TForm1::FormClose() {
         list.SetWindowProc(SavedListWindowProc);
         list.SetAcceptDrops(false);
         EndFind();
+        EndSummary();
         FParameterSets.reset();
         Stream.reset();
         TableLock.reset();
@@ -158,6 +160,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
         Need(Widgets.TreeView1).ClearLines();
         FileName = fileName;
         EndFind(); // it searched the file that goes now
+        EndSummary();
         ForgetInfo();
         FParameterSets.reset(); // it reads the stream that goes now
         Stream.reset();
@@ -199,6 +202,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
         HexView = std::make_unique<THexView>();
         HexView->Init(Widgets.ListBox1, Widgets.ScrollBar2);
         HexView->OpenFile(fileName);
+        StartSummary(); // when its pane shows
         list.Invalidate();
         NavigationNote.clear();
         RefreshStatus();
@@ -217,6 +221,7 @@ bool TForm1::UnloadFile() {
         FileName.clear();
         FDetailOffset = -1;
         EndFind();
+        EndSummary();
         FParameterSets.reset();
         Stream.reset();
         RefreshCaption();

@@ -73,10 +73,15 @@ struct TForm1Widgets {
     // The progress of a search, with its Cancel button, and the timer that looks at it.
     IProgressBar* FindProgress = nullptr;
     ITimer* tmFind = nullptr;
+    // View > Stream Summary, its pane, and the timer that looks at the walk.
+    IMenuCheck* StreamSummary1 = nullptr;
+    ISummaryView* SummaryPane = nullptr;
+    ITimer* tmSummary = nullptr;
 };
 
 class TParameterSetFinder;
 class TFindWorker;
+class TSummaryWorker;
 
 class TForm1 {
   public:
@@ -121,6 +126,15 @@ class TForm1 {
     void CancelFind();
     void tmFindTimer();
     bool Finding() const { return FFind != nullptr; }
+
+    // View > Stream Summary: shows the pane and walks the loaded file in the background,
+    // or hides it and ends the walk.
+    void StreamSummary1Click();
+    void CancelSummary();
+    void tmSummaryTimer();
+    // A click on the plot: the page goes to that offset.
+    void SummaryPlotClick(std::int64_t offset);
+    bool Summarising() const { return FSummary != nullptr; }
 
     // Loading.
     bool LoadFile(const std::string& fileName);
@@ -268,6 +282,10 @@ class TForm1 {
     void FindFrom(bool forward);
     void SetNote(const std::string& text);
     void EndFind();
+    void StartSummary();
+    void EndSummary();
+    // The pane's mark of the current page.
+    void RefreshSummaryPage();
 
     // Finds the sequence parameter set that governs a picture parameter set being shown;
     // made for the loaded stream when first needed.
@@ -301,4 +319,6 @@ class TForm1 {
     // The search under way, if any, and the unit it went on from.
     std::unique_ptr<TFindWorker> FFind;
     std::int64_t FFindReference = 0;
+    // The stream summary's walk, while it runs.
+    std::unique_ptr<TSummaryWorker> FSummary;
 };

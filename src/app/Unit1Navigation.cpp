@@ -834,4 +834,5 @@ void TForm1::RefreshStatus() {
     }
     status->SetText(TStatusField::Selection, selection);
     status->SetText(TStatusField::Note, NavigationNote);
+    RefreshSummaryPage();
 }

@@ -41,15 +41,20 @@ class TStreamSummaryWalk::TWalk {
                                TSummaryBucket{});
     }
 
-    bool Run(TSearchControl* control) {
+    bool Run(TSearchControl* control, const std::function<void(const TStreamSummary&)>& blockDone) {
         TNalUnitSpan span;
         std::int64_t block = -1;
         while (FReader.Next(span)) {
-            if (control != nullptr && FReader.BlockStart() != block) {
+            if (FReader.BlockStart() != block) {
                 block = FReader.BlockStart();
-                control->Reached.store(block);
-                if (control->Cancel.load()) {
-                    return false;
+                if (blockDone) {
+                    blockDone(FSummary);
+                }
+                if (control != nullptr) {
+                    control->Reached.store(block);
+                    if (control->Cancel.load()) {
+                        return false;
+                    }
                 }
             }
             Unit(span);
@@ -126,6 +131,7 @@ class TStreamSummaryWalk::TWalk {
         FPendingStart = -1;
         FAccessUnitStart = start;
         FAccessUnitType = sliceType % 5;
+        FAccessUnitIdr = type == kIdrSlice;
         ++FSummary.Pictures;
         ++FSummary.BySliceType[FAccessUnitType];
         if (type == kIdrSlice) {
@@ -159,6 +165,7 @@ class TStreamSummaryWalk::TWalk {
         bucket.I += FAccessUnitType == 2 ? 1 : 0;
         bucket.P += FAccessUnitType == 0 ? 1 : 0;
         bucket.B += FAccessUnitType == 1 ? 1 : 0;
+        bucket.Idr += FAccessUnitIdr ? 1 : 0;
         FAccessUnitStart = -1;
     }
 
@@ -205,6 +212,7 @@ class TStreamSummaryWalk::TWalk {
     // The access unit being gathered (-1: none yet), and the slice type of its picture.
     std::int64_t FAccessUnitStart = -1;
     std::uint32_t FAccessUnitType = 0;
+    bool FAccessUnitIdr = false;
     // The first unit since the last picture's slices that begins the next access unit.
     std::int64_t FPendingStart = -1;
     std::int64_t FLastIdrPicture = -1;
@@ -216,12 +224,13 @@ TStreamSummaryWalk::TStreamSummaryWalk(FileStream& stream, FileStream& detail,
 
 TStreamSummaryWalk::~TStreamSummaryWalk() = default;
 
-bool TStreamSummaryWalk::Run(TSearchControl* control) {
-    return FWalk->Run(control);
+bool TStreamSummaryWalk::Run(TSearchControl* control,
+                             const std::function<void(const TStreamSummary&)>& blockDone) {
+    return FWalk->Run(control, blockDone);
 }
 
 bool WalkStreamSummary(FileStream& stream, FileStream& detail, TStreamSummary& summary,
                        TSearchControl* control) {
     TStreamSummaryWalk walk(stream, detail, summary);
-    return walk.Run(control);
+    return walk.Run(control, {});
 }

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,7 @@ struct TSummaryBucket {
     std::int64_t I = 0;
     std::int64_t P = 0;
     std::int64_t B = 0;
+    std::int64_t Idr = 0;
 };
 
 // One distinct sequence parameter set (its bytes differ from every other kept).
@@ -77,7 +79,9 @@ class TStreamSummaryWalk {
     ~TStreamSummaryWalk();
     TStreamSummaryWalk(const TStreamSummaryWalk&) = delete;
     TStreamSummaryWalk& operator=(const TStreamSummaryWalk&) = delete;
-    bool Run(TSearchControl* control = nullptr);
+    // blockDone, when given, is called after each block of the walk with the figures so far.
+    bool Run(TSearchControl* control = nullptr,
+             const std::function<void(const TStreamSummary&)>& blockDone = {});
 
   private:
     class TWalk;

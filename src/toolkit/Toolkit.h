@@ -338,3 +338,41 @@ class IMonitors {
     // Each screen's area available to windows (without task bars), the primary first.
     virtual std::vector<TScreenRect> WorkAreas() const = 0;
 };
+
+// One bar of the stream summary's plot: the access units that begin in one stretch of the
+// file.
+struct TSummaryBar {
+    std::int64_t FirstOffset = 0;
+    std::int64_t Pictures = 0;
+    std::int64_t Largest = 0; // the largest access unit's bytes
+    std::int64_t I = 0;
+    std::int64_t P = 0;
+    std::int64_t B = 0;
+    std::int64_t Idr = 0;
+};
+
+// Picture sizes over the file, and where the current page lies in it.
+struct TSummaryPlot {
+    std::int64_t FileSize = 0;
+    std::int64_t BucketWidth = 1;
+    std::vector<TSummaryBar> Bars;
+    std::int64_t PageFirst = -1; // -1: no page
+    std::int64_t PageEnd = -1;
+};
+
+// The Stream Summary pane: the figures as text lines, the plot, the walk's progress with a
+// Cancel button, and clicks on the plot (as file offsets).
+class ISummaryView {
+  public:
+    virtual ~ISummaryView() = default;
+    virtual void SetPaneVisible(bool visible) = 0;
+    virtual bool PaneVisible() const = 0;
+    virtual void SetFigures(const std::vector<std::string>& lines) = 0;
+    virtual void SetPlot(const TSummaryPlot& plot) = 0;
+    virtual void SetPage(std::int64_t first, std::int64_t end) = 0;
+    // running: the walk goes on (the bar and its Cancel button show).
+    virtual void SetProgress(bool running, int permille, const std::string& text) = 0;
+    // Empty handlers detach.
+    virtual void SetCancelHandler(NotifyHandler handler) = 0;
+    virtual void SetClickHandler(std::function<void(std::int64_t offset)> handler) = 0;
+};

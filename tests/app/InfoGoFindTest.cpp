@@ -282,3 +282,59 @@ TEST(Find, ACancelledSearchLeavesThePageAndSaysWhereItStopped) {
 }
 
 } // namespace
+
+namespace {
+
+void WaitForSummary(TFakeWindow& w) {
+    for (int i = 0; i < 20000 && w.form->Summarising(); ++i) {
+        ASSERT_TRUE(w.summaryTimer.On);
+        w.form->tmSummaryTimer();
+        if (w.form->Summarising()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ASSERT_FALSE(w.form->Summarising());
+    EXPECT_FALSE(w.summaryTimer.On);
+    EXPECT_FALSE(w.summary.Running);
+}
+
+// View > Stream Summary: the figures, the plot, the page's place, a click on the plot, a
+// cancelled walk, and a walk that a new file starts again.
+TEST(StreamSummaryPane, FiguresPlotAndClicks) {
+    DebugCapture quiet;
+    TFakeWindow w(8);
+    ASSERT_TRUE(w.form->LoadFile(TestDataPath("aud_sei.264")));
+    w.form->StreamSummary1Click();
+    EXPECT_TRUE(w.summary.Shown);
+    EXPECT_TRUE(w.summaryMark.Mark);
+    EXPECT_TRUE(w.summary.Running);
+    WaitForSummary(w);
+    ASSERT_GE(w.summary.Figures.size(), 3u);
+    EXPECT_EQ(w.summary.Figures[0], "Pictures: 8 (I 2, P 2, B 4, IDR 1)");
+    EXPECT_EQ(w.summary.Figures[1], "GOP: no second IDR picture");
+    EXPECT_EQ(w.summary.Figures[2], "SPS 0: High  1.1  176x144  25 fps  (2 times)");
+    ASSERT_EQ(w.summary.Plot.Bars.size(), 8u);
+    EXPECT_EQ(w.summary.Plot.Bars[0].Idr, 1);
+    EXPECT_EQ(w.summary.PageFirst, 0);
+
+    // A click on the fifth picture's bar lists the page from its access unit's first unit.
+    const std::int64_t fifth = w.summary.Plot.Bars[4].FirstOffset;
+    w.summary.OnClick(fifth);
+    EXPECT_EQ(FirstRow(w), fifth);
+    EXPECT_EQ(w.summary.PageFirst, fifth);
+
+    // A new file walks again; a cancelled walk says how far its figures go.
+    ASSERT_TRUE(w.form->LoadFile(TestDataPath("main_cabac.264")));
+    EXPECT_TRUE(w.form->Summarising());
+    w.summary.OnCancel();
+    WaitForSummary(w);
+    EXPECT_EQ(w.summary.Figures.back().rfind("Cancelled at 0x", 0), 0u) << w.summary.Figures.back();
+
+    w.form->StreamSummary1Click();
+    EXPECT_FALSE(w.summary.Shown);
+    EXPECT_FALSE(w.summaryMark.Mark);
+    ASSERT_TRUE(w.form->LoadFile(TestDataPath("aud_sei.264")));
+    EXPECT_FALSE(w.form->Summarising()) << "no walk while the pane is hidden";
+}
+
+} // namespace

@@ -24,6 +24,9 @@ struct TFakeWindow {
     FakeProgressBar progress;   // a search's progress
     FakeTimer findTimer;
     FakeStatusBar status;
+    FakeMenuCheck summaryMark; // View > Stream Summary
+    FakeSummaryView summary;
+    FakeTimer summaryTimer;
     FakeDialogs dialogs;
     FakeCursor cursor;
     std::unique_ptr<TForm1> form;
@@ -42,6 +45,9 @@ struct TFakeWindow {
         widgets.FindProgress = &progress;
         widgets.tmFind = &findTimer;
         widgets.StatusBar = &status;
+        widgets.StreamSummary1 = &summaryMark;
+        widgets.SummaryPane = &summary;
+        widgets.tmSummary = &summaryTimer;
         if (without != nullptr) {
             without(widgets);
         }

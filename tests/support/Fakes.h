@@ -321,6 +321,35 @@ class FakeStatusBar : public IStatusBar {
     }
 };
 
+class FakeSummaryView : public ISummaryView {
+  public:
+    bool Shown = false;
+    std::vector<std::string> Figures;
+    TSummaryPlot Plot;
+    std::int64_t PageFirst = -1;
+    std::int64_t PageEnd = -1;
+    bool Running = false;
+    int Permille = 0;
+    NotifyHandler OnCancel;
+    std::function<void(std::int64_t)> OnClick;
+    void SetPaneVisible(bool visible) override { Shown = visible; }
+    bool PaneVisible() const override { return Shown; }
+    void SetFigures(const std::vector<std::string>& lines) override { Figures = lines; }
+    void SetPlot(const TSummaryPlot& plot) override { Plot = plot; }
+    void SetPage(std::int64_t first, std::int64_t end) override {
+        PageFirst = first;
+        PageEnd = end;
+    }
+    void SetProgress(bool running, int permille, const std::string&) override {
+        Running = running;
+        Permille = permille;
+    }
+    void SetCancelHandler(NotifyHandler handler) override { OnCancel = std::move(handler); }
+    void SetClickHandler(std::function<void(std::int64_t)> handler) override {
+        OnClick = std::move(handler);
+    }
+};
+
 class FakeProgressBar : public IProgressBar {
   public:
     bool Shown = false;
