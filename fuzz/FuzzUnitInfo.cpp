@@ -80,14 +80,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FileStream summed;
         if (summed.Open(file.Path())) {
             WalkStreamSummary(summed, detail, summary);
-            std::int64_t bytes = 0;
+            std::int64_t covered = 0;
             std::int64_t pictures = 0;
             for (const TSummaryBucket& bucket : summary.Buckets) {
-                bytes += bucket.Bytes;
+                covered += bucket.Bytes;
                 pictures += bucket.Pictures;
             }
             FuzzCheck(pictures == summary.Pictures, "every picture in a bucket");
-            FuzzCheck(pictures == 0 || bytes == summary.Size - summary.FirstStartCode,
+            FuzzCheck(pictures == 0 || covered == summary.Size - summary.FirstStartCode,
                       "the access units cover the file from its first start code");
         }
     }
