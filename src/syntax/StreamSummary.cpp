@@ -17,6 +17,9 @@ constexpr std::uint32_t kIdrSlice = 5;
 constexpr std::uint32_t kSps = 7;
 // Bytes of a unit's head looked at: a slice's first two elements, a whole SPS.
 constexpr std::int32_t kHeadBytes = 4096;
+// first_mb_in_slice and slice_type: two ue(v) of at most 32 bits each, with room for the
+// emulation-prevention bytes among them.
+constexpr std::int32_t kSliceHeadBytes = 24;
 
 // Units that, after a picture's last slice, begin the next access unit (SEI, parameter
 // sets, delimiter, and the types the standard reserves for that place).
@@ -67,10 +70,10 @@ class TStreamSummaryWalk::TWalk {
     }
 
   private:
-    // The unit's first bytes (up to kHeadBytes, within the unit), from the walk's block
-    // when it holds them.
-    std::int32_t Head(const TNalUnitSpan& span, const std::uint8_t*& data) {
-        const auto wanted = static_cast<std::int32_t>(std::min<std::int64_t>(span.Length, kHeadBytes));
+    // The unit's first bytes (up to limit, within the unit), from the walk's block when it
+    // holds them.
+    std::int32_t Head(const TNalUnitSpan& span, std::int32_t limit, const std::uint8_t*& data) {
+        const auto wanted = static_cast<std::int32_t>(std::min<std::int64_t>(span.Length, limit));
         if (FReader.Held(span.Offset, wanted, data) == wanted) {
             return wanted;
         }
@@ -78,10 +81,11 @@ class TStreamSummaryWalk::TWalk {
         return ReadWithinSize(FDetail, span.Offset, FHead.get(), wanted, FSummary.Size);
     }
 
-    // The payload after the header byte without emulation prevention, into FRbsp.
-    std::int32_t Payload(const TNalUnitSpan& span) {
+    // The payload after the header byte without emulation prevention (of the first limit
+    // bytes of the unit), into FRbsp.
+    std::int32_t Payload(const TNalUnitSpan& span, std::int32_t limit = kHeadBytes) {
         const std::uint8_t* data = nullptr;
-        const std::int32_t n = Head(span, data);
+        const std::int32_t n = Head(span, limit, data);
         const std::int32_t skip = span.StartCodeLength + 1;
         std::int32_t written = 0;
         if (n > skip) {
@@ -111,7 +115,7 @@ class TStreamSummaryWalk::TWalk {
     }
 
     void Slice(const TNalUnitSpan& span, std::uint32_t type) {
-        const std::int32_t n = Payload(span);
+        const std::int32_t n = Payload(span, kSliceHeadBytes);
         TBitStream4 reader;
         if (n <= 0 || reader.SetData(FRbsp.get(), n) != kStatusOk) {
             return;
