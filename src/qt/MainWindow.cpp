@@ -7,6 +7,7 @@
 #include "qt/ReportListView.h"
 #include "qt/ScrollBar.h"
 #include "qt/StatusBar.h"
+#include "qt/SummaryPane.h"
 #include "qt/TreeLinesView.h"
 
 #include <QApplication>
@@ -52,6 +53,8 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     tmUpdate->setInterval(kUpdateInterval);
     tmFind = new QTimer(this);
     tmFind->setInterval(kFindPollInterval);
+    tmSummary = new QTimer(this);
+    tmSummary->setInterval(kFindPollInterval);
 
     FQtDialogs = std::make_unique<TQtDialogs>(this);
     FTimer = std::make_unique<TQtTimer>(tmUpdate);
@@ -59,6 +62,8 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     FViewCheck = std::make_unique<TQtMenuCheck>(DecodeSliceHeaders1);
     FInfoCheck = std::make_unique<TQtMenuCheck>(UnitSummaryColumn1);
     FFindTimer = std::make_unique<TQtTimer>(tmFind);
+    FSummaryCheck = std::make_unique<TQtMenuCheck>(StreamSummary1);
+    FSummaryTimer = std::make_unique<TQtTimer>(tmSummary);
     TForm1Widgets widgets;
     widgets.ListView1 = ListView1;
     widgets.ScrollBar1 = ScrollBar1;
@@ -74,6 +79,9 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     widgets.tmFind = FFindTimer.get();
     widgets.FindProgress = FindProgress;
     widgets.StatusBar = StatusBar1;
+    widgets.StreamSummary1 = FSummaryCheck.get();
+    widgets.SummaryPane = SummaryPane;
+    widgets.tmSummary = FSummaryTimer.get();
     widgets.Dialogs = services.Dialogs ? services.Dialogs : FQtDialogs.get();
     widgets.Screen = &FScreen;
     widgets.Registry = services.Registry;
@@ -84,8 +92,8 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     ConnectHandlers();
 
     move(kDesignLeft, kDesignTop);
-    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() +
-                             StatusBar1->sizeHint().height());
+    resize(kClientWidth,
+           kClientHeight + menuBar()->sizeHint().height() + StatusBar1->sizeHint().height());
 }
 
 TMainWindow::~TMainWindow() {
@@ -149,6 +157,9 @@ void TMainWindow::BuildPanes() {
     setCentralWidget(client);
     StatusBar1 = new TStatusBarView(this);
     setStatusBar(StatusBar1);
+    SummaryPane = new TSummaryPane(this);
+    addDockWidget(Qt::BottomDockWidgetArea, SummaryPane);
+    SummaryPane->hide();
 }
 
 void TMainWindow::BuildMenu() {
@@ -165,6 +176,8 @@ void TMainWindow::BuildMenu() {
     DecodeSliceHeaders1->setCheckable(true);
     UnitSummaryColumn1 = View1->addAction(QStringLiteral("Unit Summary Column"));
     UnitSummaryColumn1->setCheckable(true);
+    StreamSummary1 = View1->addAction(QStringLiteral("Stream Summary"));
+    StreamSummary1->setCheckable(true);
 
     Go1 = menuBar()->addMenu(QStringLiteral("&Go"));
     GoToOffset1 = Go1->addAction(QStringLiteral("Go to Offset\u2026"));
@@ -223,6 +236,11 @@ void TMainWindow::ConnectHandlers() {
         UnitSummaryColumn1->setChecked(!checked);
         form->UnitSummaryColumn1Click();
     });
+    connect(StreamSummary1, &QAction::triggered, this, [this, form](bool checked) {
+        StreamSummary1->setChecked(!checked);
+        form->StreamSummary1Click();
+    });
+    connect(tmSummary, &QTimer::timeout, this, [form] { form->tmSummaryTimer(); });
     connect(GoToOffset1, &QAction::triggered, this, [form] { form->GoToOffset1Click(); });
     connect(Find1, &QAction::triggered, this, [form] { form->Find1Click(); });
     connect(FindNext1, &QAction::triggered, this, [form] { form->FindNext1Click(); });

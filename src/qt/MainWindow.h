@@ -16,6 +16,7 @@ class QTimer;
 class TFindProgress;
 class TLineListView;
 class TStatusBarView;
+class TSummaryPane;
 class TReportListView;
 class TScrollBar;
 class TTreeLinesView;
@@ -78,6 +79,7 @@ class TMainWindow : public QMainWindow, public IMainWindow {
     QMenu* View1 = nullptr;
     QAction* DecodeSliceHeaders1 = nullptr;
     QAction* UnitSummaryColumn1 = nullptr;
+    QAction* StreamSummary1 = nullptr;
     QMenu* Go1 = nullptr;
     QAction* GoToOffset1 = nullptr;
     QAction* Find1 = nullptr;
@@ -86,6 +88,8 @@ class TMainWindow : public QMainWindow, public IMainWindow {
     QAction* About1 = nullptr;
     QTimer* tmUpdate = nullptr;
     QTimer* tmFind = nullptr;
+    QTimer* tmSummary = nullptr;
+    TSummaryPane* SummaryPane = nullptr;
     TFindProgress* FindProgress = nullptr;
     TStatusBarView* StatusBar1 = nullptr;
 
@@ -110,5 +114,7 @@ class TMainWindow : public QMainWindow, public IMainWindow {
     std::unique_ptr<TQtMenuCheck> FViewCheck;
     std::unique_ptr<TQtMenuCheck> FInfoCheck;
     std::unique_ptr<TQtTimer> FFindTimer;
+    std::unique_ptr<TQtMenuCheck> FSummaryCheck;
+    std::unique_ptr<TQtTimer> FSummaryTimer;
     std::unique_ptr<TForm1> FForm;
 };

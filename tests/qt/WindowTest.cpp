@@ -9,12 +9,14 @@
 #include "qt/ReportListView.h"
 #include "qt/ScrollBar.h"
 #include "qt/StatusBar.h"
+#include "qt/SummaryPane.h"
 #include "qt/TreeLinesView.h"
 #include "support/Fakes.h"
 #include "support/TestSupport.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
@@ -314,7 +316,7 @@ TEST(QtWindow, ViewMenuDecodesSliceHeadersOfTheSelectedUnit) {
     EXPECT_EQ(menus[3]->text(), "Help");
     QAction* item = w.window.DecodeSliceHeaders1;
     ASSERT_EQ(menus[1]->menu()->actions(),
-              (QList<QAction*>{item, w.window.UnitSummaryColumn1}));
+              (QList<QAction*>{item, w.window.UnitSummaryColumn1, w.window.StreamSummary1}));
     EXPECT_EQ(item->text(), "Decode Slice Headers and SEI");
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());
@@ -450,6 +452,40 @@ TEST(QtWindow, TheSearchBarCancelsByButtonAndEsc) {
     EXPECT_EQ(cancels, 2);
     bar.Hide();
     EXPECT_FALSE(bar.Visible());
+}
+
+} // namespace
+
+namespace {
+
+// View > Stream Summary on the real window: the pane named "Summary" shows the figures and
+// the plot once the walk is done; a click on the plot lists the page from there.
+TEST(QtWindow, TheStreamSummaryPane) {
+    ShownWindow w(kTenRowsHigh);
+    w.dialogs.ChosenFile = TestDataPath("aud_sei.264");
+    w.window.Open1->trigger();
+    TSummaryPane& pane = *w.window.SummaryPane;
+    EXPECT_FALSE(pane.isVisible());
+    w.window.StreamSummary1->trigger();
+    EXPECT_TRUE(w.window.StreamSummary1->isChecked());
+    EXPECT_TRUE(pane.isVisible());
+    EXPECT_EQ(AccessibleTexts(&pane).value(0).toStdString(), "Summary");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.window.Form().Summarising(); }, 10000));
+    EXPECT_TRUE(pane.Figures->text().startsWith("Pictures: 8 (I 2, P 2, B 4, IDR 1)"));
+    EXPECT_FALSE(pane.Bar->isVisible());
+    const TSummaryPlot& plot = pane.PlotView->Plot();
+    ASSERT_EQ(plot.Bars.size(), 8u);
+    EXPECT_EQ(plot.PageFirst, 0);
+    // A click at the middle of the plot: the page starts at the unit that holds that offset.
+    const QPoint middle(pane.PlotView->width() / 2, pane.PlotView->height() / 2);
+    const std::int64_t offset = pane.PlotView->OffsetAt(middle.x());
+    QTest::mouseClick(pane.PlotView, Qt::LeftButton, Qt::NoModifier, middle);
+    const std::vector<std::int64_t> units = UnitOffsets("aud_sei");
+    const auto holding = std::upper_bound(units.begin(), units.end(), offset) - 1;
+    EXPECT_EQ(w.Rows().front(), *holding);
+    EXPECT_EQ(pane.PlotView->Plot().PageFirst, *holding);
+    w.window.StreamSummary1->trigger();
+    EXPECT_FALSE(pane.isVisible());
 }
 
 } // namespace
