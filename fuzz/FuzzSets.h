@@ -32,4 +32,3 @@ class InputSets final : public IGoverningSets {
     TSeqParameterSet FSps{};
     TPicParameterSet FPps{};
 };
-

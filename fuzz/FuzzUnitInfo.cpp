@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (span.HasHeader) {
             listed.emplace_back(span.Offset, span.Length, span.Header);
         }
-        const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(span.Length, kInfoSeiReadSize));
+        const auto n =
+            static_cast<std::int32_t>(std::min<std::int64_t>(span.Length, kInfoSeiReadSize));
         const std::vector<std::uint8_t> unit(bytes.begin() + span.Offset,
                                              bytes.begin() + span.Offset + n);
         info.Describe(unit.data(), n, (data[0] & 1) != 0, &sets);
@@ -70,9 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const char* kind : {"idr", "i", "p", "b", "sei:5", "sei"}) {
         const TFindKind parsed = *ParseFindKind(kind);
         const auto next = search.Next(parsed, data[0]);
-        const auto previous = search.Previous(parsed, static_cast<std::int64_t>(bytes.size()) - 1 - data[0]);
+        const auto previous =
+            search.Previous(parsed, static_cast<std::int64_t>(bytes.size()) - 1 - data[0]);
         FuzzCheck(!next || *next >= data[0], "a forward find goes forward");
-        FuzzCheck(!previous || *previous < static_cast<std::int64_t>(bytes.size()), "within the file");
+        FuzzCheck(!previous || *previous < static_cast<std::int64_t>(bytes.size()),
+                  "within the file");
     }
     TStreamSummary summary;
     FileStream detail;

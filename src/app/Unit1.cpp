@@ -1,8 +1,8 @@
 #include "app/Unit1.h"
 
 #include "app/FindWorker.h"
-#include "app/SummaryWorker.h"
 #include "app/Need.h"
+#include "app/SummaryWorker.h"
 #include "core/Guard.h"
 #include "stream/NalScan.h"
 #include "syntax/ParameterSetFinder.h"

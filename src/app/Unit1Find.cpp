@@ -2,8 +2,8 @@
 // the next unit of a kind with a search that runs off the user-interface thread.
 
 #include "app/FindWorker.h"
-#include "app/Unit1.h"
 #include "app/Need.h"
+#include "app/Unit1.h"
 #include "core/Guard.h"
 #include "syntax/ParameterSetFinder.h"
 
@@ -20,9 +20,14 @@ constexpr const char* kFindLabel = "Unit to find (or type a nal_unit_type, or se
 
 // The kinds offered by Find, each its argument first, as quillet-dump --find takes it.
 std::vector<std::string> FindItems() {
-    std::vector<std::string> items = {"idr  IDR picture",  "i  I picture", "p  P picture",
-                                      "b  B picture",      "sps  SPS",     "pps  PPS",
-                                      "sei  SEI",          "sei:0  SEI with buffering_period",
+    std::vector<std::string> items = {"idr  IDR picture",
+                                      "i  I picture",
+                                      "p  P picture",
+                                      "b  B picture",
+                                      "sps  SPS",
+                                      "pps  PPS",
+                                      "sei  SEI",
+                                      "sei:0  SEI with buffering_period",
                                       "sei:1  SEI with pic_timing",
                                       "sei:5  SEI with user_data_unregistered",
                                       "sei:6  SEI with recovery_point"};
@@ -141,14 +146,16 @@ void TForm1::GoToOffset1Click() {
         if (!Stream || !Widgets.Dialogs) {
             return;
         }
-        const std::optional<std::string> text = Widgets.Dialogs->AskText(kGoToTitle, kGoToLabel, "");
+        const std::optional<std::string> text =
+            Widgets.Dialogs->AskText(kGoToTitle, kGoToLabel, "");
         if (!text) {
             return;
         }
         const std::optional<std::int64_t> offset = ParseOffsetText(*text);
         if (!offset) {
-            Widgets.Dialogs->ShowMessage("Not an offset: \"" + *text +
-                                         "\". Type a decimal number, or 0x and hexadecimal digits.");
+            Widgets.Dialogs->ShowMessage(
+                "Not an offset: \"" + *text +
+                "\". Type a decimal number, or 0x and hexadecimal digits.");
             return;
         }
         GoToOffset(*offset);
@@ -289,7 +296,8 @@ void TForm1::tmFindTimer() {
         }
         if (!FFind->Done()) {
             if (Widgets.FindProgress) {
-                Widgets.FindProgress->SetProgress(Permille(*FFind), NalOffsetText(FFind->Reached()));
+                Widgets.FindProgress->SetProgress(Permille(*FFind),
+                                                  NalOffsetText(FFind->Reached()));
             }
             return;
         }

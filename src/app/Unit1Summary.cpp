@@ -80,8 +80,9 @@ void TForm1::tmSummaryTimer() {
         const std::int64_t size = std::max<std::int64_t>(FSummary->FileSize(), 1);
         if (!done) {
             const std::int64_t reached = FSummary->Reached();
-            pane->SetProgress(true, static_cast<int>(std::clamp<std::int64_t>(reached * 1000 / size, 0, 1000)),
-                              NalOffsetText(reached));
+            pane->SetProgress(
+                true, static_cast<int>(std::clamp<std::int64_t>(reached * 1000 / size, 0, 1000)),
+                NalOffsetText(reached));
         } else if (!FSummary->Failure().empty()) {
             lines.push_back("Error reading " + FileName + ": " + FSummary->Failure());
         } else if (FSummary->Cancelled()) {
@@ -112,7 +113,8 @@ void TForm1::RefreshSummaryPage() {
 void TForm1::SummaryPlotClick(std::int64_t offset) {
     GuardVoid("TForm1.SummaryPlotClick", [&] {
         if (Stream) {
-            GoToOffset(std::clamp<std::int64_t>(offset, 0, std::max<std::int64_t>(Stream->Size() - 1, 0)));
+            GoToOffset(
+                std::clamp<std::int64_t>(offset, 0, std::max<std::int64_t>(Stream->Size() - 1, 0)));
         }
     });
 }

@@ -23,8 +23,8 @@ std::string SummaryJson(const std::string& path, const TStreamSummary& s) {
     bool first = true;
     for (std::size_t type = 0; type < s.UnitsByType.size(); ++type) {
         if (s.UnitsByType[type] > 0) {
-            json += (first ? "\"" : ",\"") + std::to_string(type) + "\":" +
-                    std::to_string(s.UnitsByType[type]);
+            json += (first ? "\"" : ",\"") + std::to_string(type) +
+                    "\":" + std::to_string(s.UnitsByType[type]);
             first = false;
         }
     }

@@ -51,13 +51,27 @@ constexpr std::array<std::string_view, 8> kPrimaryPicTypes = {
 constexpr std::array<std::string_view, 4> kChromaFormats = {"4:0:0", "4:2:0", "4:2:2", "4:4:4"};
 
 constexpr std::array<TNamed, 18> kAspectRatios = {{
-    {0, "Unspecified"}, {1, "1:1"},    {2, "12:11"},  {3, "10:11"},   {4, "16:11"},
-    {5, "40:33"},       {6, "24:11"},  {7, "20:11"},  {8, "32:11"},   {9, "80:33"},
-    {10, "18:11"},      {11, "15:11"}, {12, "64:33"}, {13, "160:99"}, {14, "4:3"},
-    {15, "3:2"},        {16, "2:1"},   {255, "Extended_SAR"},
+    {0, "Unspecified"},
+    {1, "1:1"},
+    {2, "12:11"},
+    {3, "10:11"},
+    {4, "16:11"},
+    {5, "40:33"},
+    {6, "24:11"},
+    {7, "20:11"},
+    {8, "32:11"},
+    {9, "80:33"},
+    {10, "18:11"},
+    {11, "15:11"},
+    {12, "64:33"},
+    {13, "160:99"},
+    {14, "4:3"},
+    {15, "3:2"},
+    {16, "2:1"},
+    {255, "Extended_SAR"},
 }};
 
-constexpr std::array<std::string_view, 6> kVideoFormats = {"Component", "PAL",  "NTSC",
+constexpr std::array<std::string_view, 6> kVideoFormats = {"Component", "PAL", "NTSC",
                                                            "SECAM",     "MAC", "Unspecified"};
 
 constexpr std::array<TNamed, 12> kColourPrimaries = {{
@@ -139,9 +153,9 @@ bool IsNamedLevel(std::uint32_t level_idc) {
 
 std::string LevelText(std::uint32_t profile_idc, std::uint32_t constraint_set3_flag,
                       std::uint32_t level_idc) {
-    const bool oneB = level_idc == 9 ||
-                      (level_idc == 11 && constraint_set3_flag != 0 &&
-                       (profile_idc == 66 || profile_idc == 77 || profile_idc == 88));
+    const bool oneB =
+        level_idc == 9 || (level_idc == 11 && constraint_set3_flag != 0 &&
+                           (profile_idc == 66 || profile_idc == 77 || profile_idc == 88));
     if (oneB) {
         return "1b";
     }
@@ -162,9 +176,9 @@ std::string ElementMeaning(std::string_view label, std::uint32_t value,
         return std::string(ProfileName(value));
     }
     if (label == "level_idc") {
-        return IsNamedLevel(value) ? LevelText(context.profile_idc, context.constraint_set3_flag,
-                                               value)
-                                   : std::string();
+        return IsNamedLevel(value)
+                   ? LevelText(context.profile_idc, context.constraint_set3_flag, value)
+                   : std::string();
     }
     if (label == "slice_type") {
         return value <= 9 ? std::string(SliceTypeLetter(value)) : std::string();
@@ -221,8 +235,8 @@ TPictureSize CroppedSize(const TSeqParameterSet& sps) {
 
 std::string FrameRateText(const TSeqParameterSet& sps) {
     const TVuiParameters& vui = sps.vui_parameters;
-    if (!SpsPresence::Vui(sps) || vui.timing_info_present_flag == 0 ||
-        vui.num_units_in_tick == 0 || vui.time_scale == 0) {
+    if (!SpsPresence::Vui(sps) || vui.timing_info_present_flag == 0 || vui.num_units_in_tick == 0 ||
+        vui.time_scale == 0) {
         return {};
     }
     const double rate = static_cast<double>(vui.time_scale) / (2.0 * vui.num_units_in_tick);

@@ -37,8 +37,8 @@ class TStreamSummaryWalk::TWalk {
           FRbsp(std::make_unique<std::uint8_t[]>(kHeadBytes)) {
         summary = TStreamSummary{};
         summary.Size = FReader.FileSize();
-        summary.BucketWidth = std::max<std::int64_t>(
-            1, (summary.Size + kSummaryBuckets - 1) / kSummaryBuckets);
+        summary.BucketWidth =
+            std::max<std::int64_t>(1, (summary.Size + kSummaryBuckets - 1) / kSummaryBuckets);
         summary.Buckets.assign(static_cast<std::size_t>(std::min<std::int64_t>(
                                    kSummaryBuckets, summary.Size / summary.BucketWidth + 1)),
                                TSummaryBucket{});

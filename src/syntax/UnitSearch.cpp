@@ -42,7 +42,8 @@ bool FirstSliceOfType(const std::uint8_t* payload, std::int32_t stored, std::uin
     }
     const std::uint32_t firstMb = reader.ReadUE();
     const std::uint32_t sliceType = reader.ReadUE();
-    return reader.Error() == 0 && firstMb == 0 && (type < 0 || sliceType % 5 == static_cast<std::uint32_t>(type));
+    return reader.Error() == 0 && firstMb == 0 &&
+           (type < 0 || sliceType % 5 == static_cast<std::uint32_t>(type));
 }
 
 bool SeiHolds(const std::uint8_t* unit, std::int32_t n, int startCode, std::uint8_t* scratch,

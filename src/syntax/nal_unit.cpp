@@ -9,8 +9,8 @@
 #include "syntax/slice_header.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <array>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 

@@ -131,7 +131,8 @@ TEST(GoToOffset, TheUnitThatHoldsTheOffsetStartsThePageSelected) {
     // Through the dialog, in the forms --at takes.
     w.dialogs.TypedText = "0x" + [&] {
         char text[20];
-        std::snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(middle.Offset + 1));
+        std::snprintf(text, sizeof text, "%llX",
+                      static_cast<unsigned long long>(middle.Offset + 1));
         return std::string(text);
     }();
     w.form->GoToOffset1Click();
@@ -236,7 +237,8 @@ TEST(Find, ASearchCrossesTheHolesOfA300GBFile) {
         std::ofstream out(path, std::ios::binary);
         for (const std::int64_t base : {std::int64_t{0}, middle, tail}) {
             out.seekp(base);
-            out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(size));
+            out.write(reinterpret_cast<const char*>(stream.data()),
+                      static_cast<std::streamsize>(size));
         }
     }
     std::vector<std::int64_t> idr;
@@ -271,7 +273,8 @@ TEST(Find, ACancelledSearchLeavesThePageAndSaysWhereItStopped) {
     w.progress.PressCancel();
     WaitForFind(w);
     EXPECT_EQ(FirstRow(w), before);
-    EXPECT_EQ(w.status.Text(TStatusField::Note).rfind("Search for SEI with payloadType 200 cancelled at 0x", 0),
+    EXPECT_EQ(w.status.Text(TStatusField::Note)
+                  .rfind("Search for SEI with payloadType 200 cancelled at 0x", 0),
               0u)
         << w.status.Text(TStatusField::Note);
     // Closing the file while a search runs ends it.

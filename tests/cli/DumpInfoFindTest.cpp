@@ -63,7 +63,9 @@ TEST(DumpFind, TheListingLinesOfTheUnitsOfAKind) {
             {"sps", [](const auto& f) { return f[3] == "Sequence parameter set"; }},
             {"6", [](const auto& f) { return f[3] == "SEI"; }},
             {"sei:5",
-             [](const auto& f) { return f[4].find("user_data_unregistered") != std::string::npos; }},
+             [](const auto& f) {
+                 return f[4].find("user_data_unregistered") != std::string::npos;
+             }},
         };
         for (const Kind& kind : kinds) {
             std::vector<std::string> expected;

@@ -232,11 +232,11 @@ TEST(WindowSettings, TheDecodingAndInfoValuesAreWrittenAfterTheElevenValues) {
     TForm1 form(w);
     form.DecodeSliceHeaders = true;
     form.SaveRegistrySettings();
-    EXPECT_EQ(registry.Writes,
-              (Lines{"FormTop", "FormLeft", "FormHeight", "FormWidth", "OffsetColWidth",
-                     "LenColWidth", "StartCodeColWidth", "NALColWidth", "Panel2Width",
-                     "WindowState", "CheckForUpdates", "DecodeSliceHeaders", "UnitSummaryColumn",
-                     "InfoColWidth"}));
+    EXPECT_EQ(
+        registry.Writes,
+        (Lines{"FormTop", "FormLeft", "FormHeight", "FormWidth", "OffsetColWidth", "LenColWidth",
+               "StartCodeColWidth", "NALColWidth", "Panel2Width", "WindowState", "CheckForUpdates",
+               "DecodeSliceHeaders", "UnitSummaryColumn", "InfoColWidth"}));
     EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["DecodeSliceHeaders"], 1);
 }
 

@@ -4,9 +4,9 @@
 // the independent listing. Then the edges: a 300 GB sparse file, a cancelled walk, a file
 // that grows during the walk, files without pictures.
 
+#include "syntax/StreamSummary.h"
 #include "stream/FileStream.h"
 #include "syntax/ReferenceSupport.h"
-#include "syntax/StreamSummary.h"
 
 #include <gtest/gtest.h>
 
@@ -83,7 +83,8 @@ TEST_P(StreamSummaryReference, PicturesGopsAndAccessUnitSizesMatchTheReference) 
     EXPECT_EQ(s.Pictures, pictures);
     EXPECT_EQ(s.BySliceType, byType);
     EXPECT_EQ(s.Idr, static_cast<std::int64_t>(idrPictures.size()));
-    EXPECT_EQ(s.GopCount, std::max<std::int64_t>(0, static_cast<std::int64_t>(idrPictures.size()) - 1));
+    EXPECT_EQ(s.GopCount,
+              std::max<std::int64_t>(0, static_cast<std::int64_t>(idrPictures.size()) - 1));
     for (std::size_t i = 1; i < idrPictures.size(); ++i) {
         const std::int64_t gop = idrPictures[i] - idrPictures[i - 1];
         EXPECT_LE(s.GopMin, gop);
@@ -109,7 +110,8 @@ TEST_P(StreamSummaryReference, PicturesGopsAndAccessUnitSizesMatchTheReference) 
     std::int64_t total = 0;
     for (std::size_t i = 0; i < s.Buckets.size(); ++i) {
         const auto found = expected.find(i);
-        const auto want = found != expected.end() ? found->second : std::pair<std::int64_t, std::int64_t>{};
+        const auto want =
+            found != expected.end() ? found->second : std::pair<std::int64_t, std::int64_t>{};
         EXPECT_EQ(s.Buckets[i].Pictures, want.first) << "bucket " << i;
         EXPECT_EQ(s.Buckets[i].Bytes, want.second) << "bucket " << i;
         total += s.Buckets[i].Bytes;
@@ -145,7 +147,8 @@ TEST(StreamSummary, BucketsOfA300GBSparseFile) {
         std::ofstream out(path, std::ios::binary);
         for (const std::int64_t base : {std::int64_t{0}, middle, kSize - size}) {
             out.seekp(base);
-            out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(size));
+            out.write(reinterpret_cast<const char*>(stream.data()),
+                      static_cast<std::streamsize>(size));
         }
     }
     const TStreamSummary alone = Summarise(TestDataPath("main_cabac.264"));
@@ -164,8 +167,9 @@ TEST(StreamSummary, BucketsOfA300GBSparseFile) {
         }
     }
     EXPECT_EQ(total, kSize);
-    EXPECT_EQ(used, (std::vector<std::size_t>{0, static_cast<std::size_t>(middle / s.BucketWidth),
-                                              static_cast<std::size_t>((kSize - size) / s.BucketWidth)}));
+    EXPECT_EQ(used,
+              (std::vector<std::size_t>{0, static_cast<std::size_t>(middle / s.BucketWidth),
+                                        static_cast<std::size_t>((kSize - size) / s.BucketWidth)}));
     // Each copy's last picture runs through the hole after it.
     EXPECT_GT(largest, middle - size);
     ASSERT_EQ(s.Sps.size(), 1u);

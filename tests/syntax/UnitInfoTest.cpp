@@ -3,12 +3,12 @@
 // facts, the SPS size worked out here from its cropping fields; every SEI unit's message
 // names. And what a summary shows when the unit's bytes end early.
 
+#include "syntax/UnitInfo.h"
 #include "stream/FileStream.h"
 #include "stream/NalUnitReader.h"
 #include "syntax/Meanings.h"
 #include "syntax/ParameterSetFinder.h"
 #include "syntax/ReferenceSupport.h"
-#include "syntax/UnitInfo.h"
 #include "syntax/nal_unit.h"
 
 #include <gtest/gtest.h>
@@ -39,14 +39,10 @@ const std::map<std::int64_t, std::string> kProfileNames = {
     {66, "Baseline"}, {77, "Main"},        {100, "High"},
     {110, "High 10"}, {122, "High 4:2:2"}, {244, "High 4:4:4 Predictive"}};
 const std::map<std::int64_t, std::string> kSeiNames = {
-    {0, "buffering_period"},
-    {1, "pic_timing"},
-    {5, "user_data_unregistered"},
-    {6, "recovery_point"},
-    {45, "frame_packing_arrangement"},
-    {137, "mastering_display_colour_volume"},
-    {144, "content_light_level_info"},
-    {147, "alternative_transfer_characteristics"}};
+    {0, "buffering_period"},           {1, "pic_timing"},
+    {5, "user_data_unregistered"},     {6, "recovery_point"},
+    {45, "frame_packing_arrangement"}, {137, "mastering_display_colour_volume"},
+    {144, "content_light_level_info"}, {147, "alternative_transfer_characteristics"}};
 
 std::string ExpectedSps(const std::map<std::string, std::int64_t>& v) {
     const std::int64_t chroma = Get(v, "chroma_format_idc", 1);
@@ -55,16 +51,16 @@ std::string ExpectedSps(const std::map<std::string, std::int64_t>& v) {
     const std::int64_t cropX = arrayType == 0 ? 1 : (arrayType == 3 ? 1 : 2);
     const std::int64_t frameMbsOnly = Get(v, "frame_mbs_only_flag");
     const std::int64_t cropY = (arrayType == 1 ? 2 : 1) * (2 - frameMbsOnly);
-    const std::int64_t width = 16 * (Get(v, "pic_width_in_mbs_minus1") + 1) -
-                               cropX * (Get(v, "frame_crop_left_offset") +
-                                        Get(v, "frame_crop_right_offset"));
-    const std::int64_t height = 16 * (2 - frameMbsOnly) * (Get(v, "pic_height_in_map_units_minus1") + 1) -
-                                cropY * (Get(v, "frame_crop_top_offset") +
-                                         Get(v, "frame_crop_bottom_offset"));
+    const std::int64_t width =
+        16 * (Get(v, "pic_width_in_mbs_minus1") + 1) -
+        cropX * (Get(v, "frame_crop_left_offset") + Get(v, "frame_crop_right_offset"));
+    const std::int64_t height =
+        16 * (2 - frameMbsOnly) * (Get(v, "pic_height_in_map_units_minus1") + 1) -
+        cropY * (Get(v, "frame_crop_top_offset") + Get(v, "frame_crop_bottom_offset"));
     const std::int64_t level = Get(v, "level_idc");
-    std::string text = kProfileNames.at(Get(v, "profile_idc")) + "  " +
-                       std::to_string(level / 10) + "." + std::to_string(level % 10) + "  " +
-                       std::to_string(width) + "x" + std::to_string(height);
+    std::string text = kProfileNames.at(Get(v, "profile_idc")) + "  " + std::to_string(level / 10) +
+                       "." + std::to_string(level % 10) + "  " + std::to_string(width) + "x" +
+                       std::to_string(height);
     return frameMbsOnly == 0 ? text + "  interlaced" : text;
 }
 
@@ -105,15 +101,17 @@ void CompareStream(const std::string& name, Counted& counted) {
     for (int index = 0; units.Next(span); ++index) {
         SCOPED_TRACE(name + " NAL " + std::to_string(index));
         TGoverningSets sets(finder, span.Offset);
-        const std::string shown = info.Read(detail, span.Offset, span.Length, units.FileSize(), &sets);
+        const std::string shown =
+            info.Read(detail, span.Offset, span.Length, units.FileSize(), &sets);
         if (const auto ps = ref.ParameterSets.find(index); ps != ref.ParameterSets.end()) {
             const auto v = Values(ps->second);
             if (ref.NalTypes[static_cast<std::size_t>(index)] == 7) {
                 EXPECT_EQ(shown, ExpectedSps(v));
             } else {
                 qpInitByPps[Get(v, "pic_parameter_set_id")] = 26 + Get(v, "pic_init_qp_minus26");
-                EXPECT_EQ(shown, "PPS " + std::to_string(Get(v, "pic_parameter_set_id")) + "  SPS " +
-                                     std::to_string(Get(v, "seq_parameter_set_id")) + "  " +
+                EXPECT_EQ(shown, "PPS " + std::to_string(Get(v, "pic_parameter_set_id")) +
+                                     "  SPS " + std::to_string(Get(v, "seq_parameter_set_id")) +
+                                     "  " +
                                      (Get(v, "entropy_coding_mode_flag") != 0 ? "CABAC" : "CAVLC"));
             }
             ++counted.ParameterSets;
@@ -124,7 +122,8 @@ void CompareStream(const std::string& name, Counted& counted) {
             if (v.count("pic_order_cnt_lsb") != 0) {
                 expected += "  POC " + std::to_string(Get(v, "pic_order_cnt_lsb"));
             }
-            const std::int64_t qp = qpInitByPps.at(Get(v, "pic_parameter_set_id")) + Get(v, "slice_qp_delta");
+            const std::int64_t qp =
+                qpInitByPps.at(Get(v, "pic_parameter_set_id")) + Get(v, "slice_qp_delta");
             expected += "  QP " + std::to_string(qp);
             EXPECT_EQ(shown, expected);
             ++counted.Slices;
@@ -169,7 +168,8 @@ std::vector<std::string> Parts(const std::string& text) {
 // leading parts of it followed by "(ends early)" (an SEI's names may stop within a part).
 TEST(UnitInfo, AUnitCutAnywhereShowsWhatWasReadAndEndsEarly) {
     DebugCapture quiet;
-    for (const char* name : {"main_cabac", "aud_sei", "interlaced_mbaff", "vui_full", "hrd_nal_vbr"}) {
+    for (const char* name :
+         {"main_cabac", "aud_sei", "interlaced_mbaff", "vui_full", "hrd_nal_vbr"}) {
         const std::string path = TestDataPath(std::string(name) + ".264");
         const std::vector<std::uint8_t> bytes = ReadAll(path);
         FileStream listing;
@@ -183,7 +183,8 @@ TEST(UnitInfo, AUnitCutAnywhereShowsWhatWasReadAndEndsEarly) {
         for (int index = 0; units.Next(span) && index < 24; ++index) {
             TGoverningSets sets(finder, span.Offset);
             const std::uint8_t* unit = bytes.data() + span.Offset;
-            const auto length = static_cast<std::int32_t>(std::min<std::int64_t>(span.Length, 2048));
+            const auto length =
+                static_cast<std::int32_t>(std::min<std::int64_t>(span.Length, 2048));
             const std::string whole = info.Describe(unit, length, false, &sets);
             for (std::int32_t n = span.StartCodeLength + 1; n < length; ++n) {
                 const std::string cut = info.Describe(unit, n, false, &sets);
@@ -230,8 +231,9 @@ TEST(UnitInfo, SummariesOfUnitsAlone) {
     TUnitInfo info;
     for (const Case& c : cases) {
         const std::vector<std::uint8_t> bytes = Hex(c.Bytes);
-        EXPECT_EQ(info.Describe(bytes.data(), static_cast<std::int32_t>(bytes.size()), c.Cut, nullptr),
-                  c.Expected)
+        EXPECT_EQ(
+            info.Describe(bytes.data(), static_cast<std::int32_t>(bytes.size()), c.Cut, nullptr),
+            c.Expected)
             << c.Bytes;
     }
 }
@@ -301,8 +303,10 @@ TEST(Meanings, EveryValueTheStandardNamesAndNoOther) {
         return a;
     };
     const std::pair<const char*, std::vector<std::uint32_t>> named[] = {
-        {"profile_idc", {44, 66, 77, 83, 86, 88, 100, 110, 118, 122, 128, 134, 135, 138, 139, 144, 244}},
-        {"level_idc", {9, 10, 11, 12, 13, 20, 21, 22, 30, 31, 32, 40, 41, 42, 50, 51, 52, 60, 61, 62}},
+        {"profile_idc",
+         {44, 66, 77, 83, 86, 88, 100, 110, 118, 122, 128, 134, 135, 138, 139, 144, 244}},
+        {"level_idc",
+         {9, 10, 11, 12, 13, 20, 21, 22, 30, 31, 32, 40, 41, 42, 50, 51, 52, 60, 61, 62}},
         {"slice_type", range(0, 9)},
         {"primary_pic_type", range(0, 7)},
         {"nal_unit_type", join(join(range(0, 13), range(19, 21)), range(24, 31))},
@@ -330,7 +334,8 @@ TEST(Meanings, EveryValueTheStandardNamesAndNoOther) {
 TEST(Meanings, TheDeeperTreeShowsThemAndTheSequenceSummary) {
     DebugCapture quiet;
     for (const auto& [name, summary] :
-         {std::pair<const char*, const char*>{"main_cabac", "cropped size 176x144, frame rate 25 fps"},
+         {std::pair<const char*, const char*>{"main_cabac",
+                                              "cropped size 176x144, frame rate 25 fps"},
           {"crop_170x100", "cropped size 164x98, frame rate 25 fps"},
           {"interlaced_mbaff", "cropped size 176x120, frame rate 25 fps"}}) {
         const std::vector<std::uint8_t> bytes = ReadAll(TestDataPath(std::string(name) + ".264"));

@@ -3,10 +3,10 @@
 // blocks small enough to cut units and start codes anywhere; the start-code rule against
 // the listing's walk on random bytes; a 300 GB sparse file; a cancelled search.
 
+#include "syntax/UnitSearch.h"
 #include "stream/FileStream.h"
 #include "stream/NalUnitReader.h"
 #include "syntax/ReferenceSupport.h"
-#include "syntax/UnitSearch.h"
 
 #include <gtest/gtest.h>
 
@@ -54,18 +54,35 @@ std::vector<Listed> Expected(const std::string& name, const TFindKind& kind) {
     for (std::size_t i = 0; i < units.size(); ++i) {
         const Listed& u = units[i];
         const auto slice = ref.Slices.find(static_cast<int>(i));
-        const bool first = slice != ref.Slices.end() && RefValue(slice->second, "first_mb_in_slice") == 0;
+        const bool first =
+            slice != ref.Slices.end() && RefValue(slice->second, "first_mb_in_slice") == 0;
         const std::int64_t sliceType = first ? RefValue(slice->second, "slice_type") % 5 : -1;
         bool take = false;
         switch (kind.What) {
-        case W::NalUnitType: take = u.Type == static_cast<int>(kind.Value); break;
-        case W::Idr: take = u.Type == 5 && first; break;
-        case W::IPicture: take = sliceType == 2; break;
-        case W::PPicture: take = sliceType == 0; break;
-        case W::BPicture: take = sliceType == 1; break;
-        case W::Sps: take = u.Type == 7; break;
-        case W::Pps: take = u.Type == 8; break;
-        case W::Sei: take = u.Type == 6; break;
+        case W::NalUnitType:
+            take = u.Type == static_cast<int>(kind.Value);
+            break;
+        case W::Idr:
+            take = u.Type == 5 && first;
+            break;
+        case W::IPicture:
+            take = sliceType == 2;
+            break;
+        case W::PPicture:
+            take = sliceType == 0;
+            break;
+        case W::BPicture:
+            take = sliceType == 1;
+            break;
+        case W::Sps:
+            take = u.Type == 7;
+            break;
+        case W::Pps:
+            take = u.Type == 8;
+            break;
+        case W::Sei:
+            take = u.Type == 6;
+            break;
         case W::SeiPayload: {
             const auto sei = ref.Seis.find(static_cast<int>(i));
             if (sei != ref.Seis.end()) {
@@ -96,12 +113,18 @@ std::vector<Listed> Expected(const std::string& name, const TFindKind& kind) {
 TEST(UnitSearch, KindsReadAsTheyAreWritten) {
     using W = TFindKind::TWhat;
     const std::pair<const char*, std::optional<TFindKind>> cases[] = {
-        {"idr", TFindKind{W::Idr, 0}},          {"IDR", TFindKind{W::Idr, 0}},
-        {"i", TFindKind{W::IPicture, 0}},       {"b", TFindKind{W::BPicture, 0}},
-        {"sei:137", TFindKind{W::SeiPayload, 137}}, {"31", TFindKind{W::NalUnitType, 31}},
-        {"32", std::nullopt},                   {"sei:", std::nullopt},
-        {"-1", std::nullopt},                   {"x", std::nullopt},
-        {"", std::nullopt},                     {"sei:1x", std::nullopt},
+        {"idr", TFindKind{W::Idr, 0}},
+        {"IDR", TFindKind{W::Idr, 0}},
+        {"i", TFindKind{W::IPicture, 0}},
+        {"b", TFindKind{W::BPicture, 0}},
+        {"sei:137", TFindKind{W::SeiPayload, 137}},
+        {"31", TFindKind{W::NalUnitType, 31}},
+        {"32", std::nullopt},
+        {"sei:", std::nullopt},
+        {"-1", std::nullopt},
+        {"x", std::nullopt},
+        {"", std::nullopt},
+        {"sei:1x", std::nullopt},
     };
     for (const auto& [text, kind] : cases) {
         EXPECT_EQ(ParseFindKind(text), kind) << text;
@@ -118,9 +141,8 @@ TEST_P(UnitSearchReference, EveryKindForwardAndBackwardMatchesTheListingAndRefer
     const std::string name = GetParam();
     FileStream stream;
     ASSERT_TRUE(stream.Open(TestDataPath(name + ".264")));
-    const std::vector<std::string> kinds = {"idr", "i",     "p",     "b",     "sps",  "pps",
-                                            "sei", "9",     "1",     "12",    "sei:5", "sei:1",
-                                            "sei:6", "sei:137"};
+    const std::vector<std::string> kinds = {"idr", "i", "p",  "b",     "sps",   "pps",   "sei",
+                                            "9",   "1", "12", "sei:5", "sei:1", "sei:6", "sei:137"};
     for (const std::int32_t block : {7, 1000, TUnitSearch::kBlockSize}) {
         for (const std::string& text : kinds) {
             const TFindKind kind = *ParseFindKind(text);
@@ -194,10 +216,11 @@ TEST(UnitSearch, FindsWhatTheListingListsOnRandomBytes) {
             TUnitSearch search(searched, block, 32);
             std::vector<std::tuple<std::int64_t, std::int64_t, int>> found;
             for (std::uint32_t type = 0; type < 32; ++type) {
-                search.Forward({TFindKind::TWhat::NalUnitType, type}, 0, [&](const TNalUnitSpan& s) {
-                    found.emplace_back(s.Offset, s.Length, s.Header);
-                    return true;
-                });
+                search.Forward({TFindKind::TWhat::NalUnitType, type}, 0,
+                               [&](const TNalUnitSpan& s) {
+                                   found.emplace_back(s.Offset, s.Length, s.Header);
+                                   return true;
+                               });
             }
             std::sort(found.begin(), found.end());
             ASSERT_EQ(found, listed) << "round " << round << " block " << block;
@@ -219,7 +242,8 @@ TEST(UnitSearch, CrossesTheHolesOfAHugeSparseFile) {
         std::ofstream out(path, std::ios::binary);
         for (const std::int64_t base : {std::int64_t{0}, middle, tail}) {
             out.seekp(base);
-            out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(size));
+            out.write(reinterpret_cast<const char*>(stream.data()),
+                      static_cast<std::streamsize>(size));
         }
     }
     ASSERT_EQ(static_cast<std::int64_t>(std::filesystem::file_size(path)), kSize);
@@ -230,8 +254,10 @@ TEST(UnitSearch, CrossesTheHolesOfAHugeSparseFile) {
     TUnitSearch search(file);
     TSearchControl control;
     EXPECT_EQ(search.Next(*ParseFindKind("idr"), size, &control), middle + idrs.front().Offset);
-    EXPECT_EQ(search.Next(*ParseFindKind("idr"), middle + size, &control), tail + idrs.front().Offset);
-    EXPECT_EQ(search.Previous(*ParseFindKind("idr"), tail - 1, &control), middle + idrs.back().Offset);
+    EXPECT_EQ(search.Next(*ParseFindKind("idr"), middle + size, &control),
+              tail + idrs.front().Offset);
+    EXPECT_EQ(search.Previous(*ParseFindKind("idr"), tail - 1, &control),
+              middle + idrs.back().Offset);
     EXPECT_EQ(search.Previous(*ParseFindKind("idr"), middle - 1, &control), idrs.back().Offset);
     // The last unit's length runs through the hole up to the next copy.
     std::vector<std::int64_t> spsLengths;
