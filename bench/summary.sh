@@ -2,7 +2,10 @@
 # quillet-dump --summary against the plain listing on a stream of about 2 GiB (the sample
 # repeated) and on a sparse stream of 20 GiB (a copy of the sample at every GiB), time and
 # peak memory; and against ffprobe -show_frames on a tenth of the 2 GiB stream (its rate
-# given per GiB, since a whole run takes many minutes). Usage: bench/summary.sh [build-dir]
+# given per GiB, since a whole run takes many minutes; FFPROBE=0 leaves it out); then the
+# longest hold of the window's user-interface thread while the walk runs beside it
+# (quillet_summary_bench of BENCH_BUILD, default build-bench, when built).
+# Usage: bench/summary.sh [build-dir]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
@@ -38,6 +41,12 @@ run "--summary, 2 GiB" "$big" "$dump" --summary
 run "listing, 20 GiB sparse" "$sparse" "$dump"
 run "--summary, 20 GiB sparse" "$sparse" "$dump" --summary
 run "--summary, a tenth" "$part" "$dump" --summary
-if command -v ffprobe > /dev/null; then
+if [ "${FFPROBE:-1}" != 0 ] && command -v ffprobe > /dev/null; then
     run "ffprobe -show_frames, a tenth" "$part" ffprobe -v error -show_frames -of csv
+fi
+poll="${BENCH_BUILD:-$root/build-bench}/bench/quillet_summary_bench"
+if [ -x "$poll" ]; then
+    for f in "$big" "$sparse"; do
+        echo "window, $(basename "$f"): $("$poll" "$f" | head -1)"
+    done
 fi
