@@ -151,7 +151,12 @@ void TForm1::GoToOffset1Click() {
         if (!text) {
             return;
         }
-        const std::optional<std::int64_t> offset = ParseOffsetText(*text);
+        // Blanks around the number, as a paste brings them, are no part of it.
+        const std::size_t first = text->find_first_not_of(" \t");
+        const std::size_t last = text->find_last_not_of(" \t");
+        const std::string typed =
+            first == std::string::npos ? std::string() : text->substr(first, last - first + 1);
+        const std::optional<std::int64_t> offset = ParseOffsetText(typed);
         if (!offset) {
             Widgets.Dialogs->ShowMessage(
                 "Not an offset: \"" + *text +

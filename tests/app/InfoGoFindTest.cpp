@@ -129,13 +129,13 @@ TEST(GoToOffset, TheUnitThatHoldsTheOffsetStartsThePageSelected) {
         EXPECT_EQ(FirstRow(w), before);
     }
     // Through the dialog, in the forms --at takes.
-    w.dialogs.TypedText = "0x" + [&] {
+    w.dialogs.TypedText = " 0x" + [&] {
         char text[20];
         std::snprintf(text, sizeof text, "%llX",
                       static_cast<unsigned long long>(middle.Offset + 1));
         return std::string(text);
-    }();
-    w.form->GoToOffset1Click();
+    }() + " ";
+    w.form->GoToOffset1Click(); // blanks around it, as a paste brings them
     EXPECT_EQ(FirstRow(w), middle.Offset);
     w.dialogs.TypedText = "12 bytes";
     const std::size_t messages = w.dialogs.Messages.size();
