@@ -157,17 +157,21 @@ bool Remove_emulation_prevention_three_bytes(const std::uint8_t* Source, std::in
     return Guard("Remove_emulation_prevention_three_bytes", false, [&] {
         const std::uint8_t* src = Source;
         std::int32_t left = Length;
+        // Counted in a local: the bytes written could alias Written, which would keep the
+        // count in memory through the whole loop.
+        std::int32_t written = 0;
         while (left > 0) {
             if (left >= 3 && src[0] == 0 && src[1] == 0 && src[2] == 3) {
-                Destination[Written++] = 0;
-                Destination[Written++] = 0;
+                Destination[written++] = 0;
+                Destination[written++] = 0;
                 src += 3;
                 left -= 3;
             } else {
-                Destination[Written++] = *src++;
+                Destination[written++] = *src++;
                 --left;
             }
         }
+        Written = written;
         return true;
     });
 }
