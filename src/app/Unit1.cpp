@@ -97,20 +97,25 @@ void TForm1::RefreshCaption() {
 
 void TForm1::Open1Click() {
     GuardVoid("TForm1.Open1Click", [&] {
-        const std::optional<std::string> path = Need(Widgets.Dialogs).OpenFileName();
+        TOpenFileRequest request;
+        request.Folder = FileName.empty() ? OpenFolder : FolderOf(FileName);
+        request.FilterName = kStreamFilterName;
+        request.Patterns = kStreamFilePatterns;
+        const std::optional<std::string> path = Need(Widgets.Dialogs).OpenFileNameFor(request);
         if (!path || !FileExists(*path)) {
             return;
         }
-        bool loaded = false;
+        OpenFolder = FolderOf(*path);
+        std::string reason;
+        bool opened = false;
         {
             const TBusyCursor busy(Widgets.Screen);
-            loaded = LoadFile(*path);
+            opened = OpenStreamFile(*path, false, reason);
         }
         // The normal cursor is back before the message, so the box is not answered under
-        // an hourglass. A file that could not be opened says why.
-        if (!loaded) {
-            Widgets.Dialogs->ShowMessage(LoadFailure.empty() ? kNotValidStreamMessage
-                                                             : LoadFailure);
+        // an hourglass.
+        if (!opened) {
+            ShowRefusals({{*path, reason}});
         }
     });
 }
@@ -129,26 +134,25 @@ void TForm1::About1Click() {
 
 void TForm1::WMDROPFILES(TMessage& message) {
     GuardVoid("TForm1.WMDROPFILES", [&] {
-        const TBusyCursor busy(Widgets.Screen);
-        IDroppedFiles& drop = Need(message.Drop);
-        // The drop is released on every way out, so the shell's handle never leaks.
-        struct Finisher {
-            IDroppedFiles& Drop;
-            ~Finisher() {
-                try {
-                    Drop.Finish();
-                } catch (...) {
+        std::vector<std::string> paths;
+        {
+            IDroppedFiles& drop = Need(message.Drop);
+            // The drop is released on every way out, so the shell's handle never leaks.
+            struct Finisher {
+                IDroppedFiles& Drop;
+                ~Finisher() {
+                    try {
+                        Drop.Finish();
+                    } catch (...) {
+                    }
                 }
-            }
-        } finisher{drop};
-        const int count = drop.Count();
-        for (int i = 0; i < count; ++i) {
-            const std::string path = drop.Path(i);
-            if (FileExists(path)) {
-                UnloadFile();
-                LoadFile(path);
+            } finisher{drop};
+            const int count = drop.Count();
+            for (int i = 0; i < count; ++i) {
+                paths.push_back(drop.Path(i));
             }
         }
+        OpenFiles(paths, true);
     });
 }
 
@@ -158,6 +162,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
     const bool loaded = Guard("TForm1.LoadFile", false, [&] {
         ClearHexLines();
         Need(Widgets.TreeView1).ClearLines();
+        FDetailOffset = -1;
         FileName = fileName;
         EndFind(); // it searched the file that goes now
         EndSummary();
@@ -167,12 +172,12 @@ bool TForm1::LoadFile(const std::string& fileName) {
         LoadFailure.clear();
         auto stream = std::make_unique<FileStream>();
         if (!stream->Open(fileName)) {
-            LoadFailure = stream->OpenError();
-            throw std::runtime_error(LoadFailure);
+            LoadFailure = stream->OpenReason();
+            throw std::runtime_error(stream->OpenError());
         }
         Stream = std::move(stream);
         SetBarPosition(0);
-        if (!IsH264VideoES(*Stream)) {
+        if (!IsH264VideoES(*Stream, &LoadFailure)) {
             UnloadFile();
             return false;
         }
@@ -202,6 +207,11 @@ bool TForm1::LoadFile(const std::string& fileName) {
         HexView = std::make_unique<THexView>();
         HexView->Init(Widgets.ListBox1, Widgets.ScrollBar2);
         HexView->OpenFile(fileName);
+        // The views agree from the start: the hex view shows the selected row, as after
+        // any other step, not the file's first byte before it.
+        if (FDetailOffset > 0) {
+            HexView->RefreshFileData(FDetailOffset);
+        }
         StartSummary(); // when its pane shows
         list.Invalidate();
         NavigationNote.clear();
@@ -262,7 +272,10 @@ void TForm1::ShowSelectedRow() {
     }
     const std::string caption = list.SelectedCaption();
     if (caption.empty()) {
+        // A row with no unit: the tree and the hex view show nothing of another one.
         Need(Widgets.TreeView1).ClearLines();
+        ClearHexLines();
+        FDetailOffset = -1;
         return;
     }
     if (caption.size() <= 2 || caption.compare(0, 2, "0x") != 0) {

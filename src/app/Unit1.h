@@ -16,8 +16,8 @@
 #include "toolkit/Toolkit.h"
 
 #include <array>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -37,7 +37,6 @@ inline constexpr std::int64_t kScrollBytesPerUnit = 100;
 inline constexpr std::int32_t kNavigationReadBound = 67108864; // 64 MiB
 
 inline constexpr const char* kProductName = "Quillet";
-inline constexpr const char* kNotValidStreamMessage = "Not valid H.264 video elementary stream";
 
 // The NAL list's fifth column, the unit's summary.
 inline constexpr int kInfoColumn = 4;
@@ -77,11 +76,24 @@ struct TForm1Widgets {
     IMenuCheck* StreamSummary1 = nullptr;
     ISummaryView* SummaryPane = nullptr;
     ITimer* tmSummary = nullptr;
+    // Where Copy puts its text, the tree's selection it copies, and File's recent files.
+    IClipboard* Clipboard = nullptr;
+    ITreeSelection* TreeView1Selection = nullptr;
+    IRecentFilesMenu* RecentFiles1 = nullptr;
 };
+
+// How many files File keeps as recent.
+inline constexpr std::size_t kRecentFileCount = 8;
+// The open dialog's first filter.
+inline constexpr const char* kStreamFilterName = "H264 ES Files";
+inline constexpr const char* kStreamFilePatterns = "*.264 *.h264 *.h26l *.avc *.jsv *.jvt";
 
 class TParameterSetFinder;
 class TFindWorker;
 class TSummaryWorker;
+
+// The folder part of a path, without its last separator; empty when there is none.
+std::string FolderOf(const std::string& path);
 
 class TForm1 {
   public:
@@ -140,10 +152,29 @@ class TForm1 {
     bool LoadFile(const std::string& fileName);
     bool UnloadFile();
     void WMDROPFILES(TMessage& message);
+    // Files named on the command line, opened in turn as dropped ones are; those refused
+    // (missing ones too) are reported.
+    void OpenCommandLine(const std::vector<std::string>& paths);
+    // File > the recent file at index (0 the most recent).
+    void RecentFileClick(int index);
+    // The hex pane's height changed: the hex view shows as many lines as now fit.
+    void HexPaneResize();
+
+    // Copy: the texts of the selected NAL list row (as quillet-dump lists it), of the
+    // selected tree line and the lines below it (as quillet-dump --at prints them), of the
+    // selected hex line; and the selected unit's offset. Nothing is put on the clipboard
+    // when nothing is selected.
+    void ListView1Copy();
+    void TreeView1Copy();
+    void ListBox1Copy();
+    void CopyOffset1Click();
+    std::string ListView1CopyText(const std::vector<int>& rows);
 
     // The window settings, read at startup and written at shutdown.
     void LoadRegistrySettings();
     void SaveRegistrySettings();
+    // Shows RecentFiles in the File menu.
+    void ShowRecentFiles();
 
     // The NAL list and its scroll bar.
     void ListView1Data(int index, TReportRow& row);
@@ -201,8 +232,12 @@ class TForm1 {
     // where the thumb would land); empty when all went as asked.
     std::string NavigationNote;
 
-    // Why the last LoadFile could not open its file; empty when it could.
+    // Why the last LoadFile refused its file, in a few words; empty when it took it.
     std::string LoadFailure;
+    // The recent files, most recent first, at most kRecentFileCount.
+    std::vector<std::string> RecentFiles;
+    // The folder the open dialog last chose a file in.
+    std::string OpenFolder;
 
     // The update-check flag: whether the program looks for a newer version after start.
     bool CheckForUpdates = true;
@@ -222,6 +257,19 @@ class TForm1 {
     TForm1Widgets Widgets;
 
   private:
+    // Whether path holds a stream, by the check LoadFile makes, without touching the
+    // loaded file; reason says why not.
+    static bool StreamFileAccepted(const std::string& path, std::string& reason);
+    // Makes path the loaded file when it is a stream (after UnloadFile, with unloadFirst)
+    // and puts it first among the recent files; otherwise keeps the loaded file and says
+    // why in reason.
+    bool OpenStreamFile(const std::string& path, bool unloadFirst, std::string& reason);
+    // Opens each path in turn as a drop does, then names those refused in one warning.
+    // skipMissing: a path with no file is passed over silently.
+    void OpenFiles(const std::vector<std::string>& paths, bool skipMissing);
+    void ShowRefusals(const std::vector<std::pair<std::string, std::string>>& refusals);
+    void RememberRecentFile(const std::string& path);
+    void CopyText(const std::string& text);
     std::int32_t RowsPerPage() const;
     std::int32_t PageCapacity() const;
     // The page: finds the first unit at or after Start and fills the page from it.
@@ -252,8 +300,9 @@ class TForm1 {
     // After a bar or wheel step: the first row after a forward move, the last after a
     // backward one, shown in the tree and the hex view; both empty without rows.
     void SelectAfterStep(bool forward);
-    void NoteNothingFound(std::int64_t from, std::int64_t to, std::int64_t searched,
-                          bool forward);
+    // After a step that moved nothing: the selected row, shown unless it is already.
+    void ShowSelectedRowAgain();
+    void NoteNothingFound(std::int64_t from, std::int64_t to, std::int64_t searched, bool forward);
     // The status bar's texts for the file, the page and the selection.
     void RefreshStatus();
     bool SearchLegacy(const char* routine, std::int64_t& Found, std::int64_t Position,

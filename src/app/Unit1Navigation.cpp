@@ -49,8 +49,8 @@ std::string Grouped(std::int64_t value) {
 
 std::string Percent(std::int64_t offset, std::int64_t size) {
     char text[16];
-    const double share = size > 0 ? 100.0 * static_cast<double>(offset) / static_cast<double>(size)
-                                  : 0.0;
+    const double share =
+        size > 0 ? 100.0 * static_cast<double>(offset) / static_cast<double>(size) : 0.0;
     std::snprintf(text, sizeof text, "%.1f %%", share);
     return text;
 }
@@ -115,6 +115,8 @@ void TForm1::ScanWindow(std::int64_t Start) {
         SetEmptyPage(Start, finder.Reached());
         if (finder.Exhausted()) {
             NoteNothingFound(Start, finder.Reached(), finder.Spent(), true);
+        } else if (RowCapacity > 0) {
+            NoteNothingFound(Start, finder.Reached(), -1, false);
         }
         return;
     }
@@ -397,6 +399,7 @@ bool TForm1::RunStep(const std::function<bool()>& step) {
         return false;
     }
     std::lock_guard lock(*TableLock);
+    const std::string note = std::move(NavigationNote);
     NavigationNote.clear();
     RowCapacity = RowsPerPage();
     bool moved = false;
@@ -413,6 +416,8 @@ bool TForm1::RunStep(const std::function<bool()>& step) {
     }
     if (moved) {
         RecordPosition();
+    } else if (NavigationNote.empty() && LocatorCount == 0) {
+        NavigationNote = note; // still nothing listed, for the same reason
     }
     return moved;
 }
@@ -430,9 +435,11 @@ void TForm1::RecordPosition() {
 
 void TForm1::NoteNothingFound(std::int64_t from, std::int64_t to, std::int64_t searched,
                               bool forward) {
-    NavigationNote = "No NAL unit starts between " + Hex(from) + " and " + Hex(to) +
-                     " (searched " + MiBText(searched) + "); " +
-                     (forward ? "Page Down" : "Page Up") + " searches on";
+    // searched < 0: the search ran into the file's end.
+    NavigationNote =
+        "No NAL unit starts between " + Hex(from) + " and " + Hex(to) + " (" +
+        (searched < 0 ? std::string("the file's end") : "searched " + MiBText(searched)) + "); " +
+        (forward ? "Page Down" : "Page Up") + " searches on";
 }
 
 // --- Handlers ---------------------------------------------------------------------------
@@ -538,6 +545,12 @@ void TForm1::ListView1KeyUp(int /*key*/) {
         if (list.SelectedIndex() < 0 && LocatorCount > 0 && list.RowCount() > 0) {
             list.Select(FLastStepForward ? 0 : std::min(LocatorCount, list.RowCount()) - 1);
         }
+        if (list.SelectedIndex() < 0 && Stream) {
+            // No row: the tree and the hex view show nothing either.
+            ClearHexLines();
+            Need(Widgets.TreeView1).ClearLines();
+            FDetailOffset = -1;
+        }
         ShowSelectedRow();
         RefreshStatus();
     });
@@ -606,6 +619,8 @@ void TForm1::MyScrollMouseDown() {
         // A press that moved nothing keeps the row the user had.
         if (moved || list.SelectedIndex() < 0) {
             SelectAfterStep(forward);
+        } else {
+            ShowSelectedRowAgain();
         }
         list.Invalidate();
         RefreshStatus();
@@ -622,9 +637,8 @@ void TForm1::ListView1MouseWheel(int notches) {
         const int steps = 3 * std::min(std::abs(notches), 100);
         bool any = false;
         for (int i = 0; i < steps; ++i) {
-            const bool moved = RunStep([this, forward] {
-                return forward ? StepForward(false) : StepBack(false);
-            });
+            const bool moved =
+                RunStep([this, forward] { return forward ? StepForward(false) : StepBack(false); });
             DebugOutput(forward ? "one down" : "one up");
             if (!moved) {
                 break; // the file's edge, or nothing found within the bound
@@ -634,6 +648,8 @@ void TForm1::ListView1MouseWheel(int notches) {
         if (any) {
             SelectAfterStep(forward);
             Need(Widgets.ListView1).Invalidate();
+        } else {
+            ShowSelectedRowAgain();
         }
         RefreshStatus();
     });
@@ -644,11 +660,7 @@ void TForm1::ListBox1MouseWheel(int notches) {
         if (!HexView || notches == 0) {
             return;
         }
-        const int lines = 3 * std::min(std::abs(notches), 100);
-        int position = 0;
-        for (int i = 0; i < lines; ++i) {
-            position = notches > 0 ? HexView->GoOneLineUp() : HexView->GoOneLineDown();
-        }
+        const int position = HexView->ScrollLines(-3 * std::clamp(notches, -1000, 1000));
         if (Widgets.ScrollBar2) {
             Widgets.ScrollBar2->SetPosition(position);
         }
@@ -666,6 +678,15 @@ void TForm1::ScrollBar1Tracking(int position) {
                          "): the page starts at the first unit from there";
         RefreshStatus();
     });
+}
+
+void TForm1::ShowSelectedRowAgain() {
+    const int selected = Need(Widgets.ListView1).SelectedIndex();
+    if (selected < 0 || selected >= LocatorCount) {
+        SelectAfterStep(true);
+    } else if (Locators[static_cast<std::size_t>(selected)].Offset != FDetailOffset) {
+        ShowSelectedRow();
+    }
 }
 
 void TForm1::SelectAfterStep(bool forward) {
@@ -829,8 +850,8 @@ void TForm1::RefreshStatus() {
     if (selected >= 0 && selected < LocatorCount) {
         const TNalUnitLocator& unit = Locators[static_cast<std::size_t>(selected)];
         const bool cut = LastLenOpen && selected == LocatorCount - 1;
-        selection = "Unit at " + Hex(unit.Offset) + ", " + Grouped(unit.Len) +
-                    (cut ? "+" : "") + " bytes";
+        selection =
+            "Unit at " + Hex(unit.Offset) + ", " + Grouped(unit.Len) + (cut ? "+" : "") + " bytes";
     }
     status->SetText(TStatusField::Selection, selection);
     status->SetText(TStatusField::Note, NavigationNote);

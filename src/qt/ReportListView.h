@@ -1,5 +1,6 @@
 #pragma once
 
+#include "qt/WheelNotches.h"
 #include "toolkit/Toolkit.h"
 
 #include <QAbstractTableModel>
@@ -43,6 +44,8 @@ class TReportListModel : public QAbstractTableModel {
 class TReportListView : public QTableView, public IReportList {
     Q_OBJECT
   public:
+    // Takes the wheel's notches instead of scrolling the view.
+    void SetWheelHandler(TWheelNotches::Handler handler) { FOnWheel = std::move(handler); }
     explicit TReportListView(QWidget* parent = nullptr);
 
     void SetDataHandler(TReportListModel::DataHandler handler);
@@ -97,4 +100,11 @@ class TReportListView : public QTableView, public IReportList {
     TWindowProc FWindowProc;
     // The widths hidden columns come back with.
     std::array<int, 8> FHiddenWidths{};
+
+  protected:
+    void wheelEvent(QWheelEvent* event) override;
+
+  private:
+    TWheelNotches::Handler FOnWheel;
+    TWheelNotches FWheel;
 };

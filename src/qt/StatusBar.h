@@ -4,18 +4,19 @@
 
 #include <QStatusBar>
 
-#include <array>
-
 class QLabel;
 
-// The status bar under the window: one label a field, each named for screen readers.
-class TStatusBarView : public QStatusBar, public IStatusBar {
+// The status bar: the file's size, where the page lies, the selected unit and the last
+// navigation step's note, each a label a screen reader reads by its name.
+class TStatusBar : public QStatusBar, public IStatusBar {
     Q_OBJECT
   public:
-    explicit TStatusBarView(QWidget* parent = nullptr);
+    explicit TStatusBar(QWidget* parent = nullptr);
+
     void SetText(TStatusField field, const std::string& text) override;
     std::string Text(TStatusField field) const override;
 
   private:
-    std::array<QLabel*, 4> FFields{};
+    QLabel* Label(TStatusField field) const;
+    QLabel* FLabels[4] = {};
 };

@@ -19,8 +19,23 @@ FileStream::~FileStream() {
     Close();
 }
 
+namespace {
+constexpr const char* kNotRegularFile =
+    "not a regular file: Quillet needs a file it can read at any offset";
+} // namespace
+
 std::string NotRegularFileText(const std::string& path) {
-    return path + " is not a regular file: Quillet needs a file it can read at any offset";
+    return path + " is " + kNotRegularFile;
+}
+
+void FileStream::Refuse(const std::string& path, const std::string& systemReason) {
+    if (systemReason.empty()) {
+        FOpenError = NotRegularFileText(path);
+        FOpenReason = kNotRegularFile;
+    } else {
+        FOpenError = "Cannot open " + path + ": " + systemReason;
+        FOpenReason = "cannot be read: " + systemReason;
+    }
 }
 
 #ifdef _WIN32
@@ -28,17 +43,17 @@ std::string NotRegularFileText(const std::string& path) {
 bool FileStream::Open(const std::string& path) {
     Close();
     FOpenError.clear();
+    FOpenReason.clear();
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        FOpenError = "Cannot open " + path + ": " +
-                     std::system_category().message(static_cast<int>(GetLastError()));
+        Refuse(path, std::system_category().message(static_cast<int>(GetLastError())));
         return false;
     }
     if (GetFileType(h) != FILE_TYPE_DISK) {
         CloseHandle(h);
-        FOpenError = NotRegularFileText(path);
+        Refuse(path, {});
         return false;
     }
     FHandle = h;
@@ -149,14 +164,14 @@ std::int64_t FileStream::DataEndBefore(std::int64_t position) const {
             FILE_ALLOCATED_RANGE_BUFFER ranges[64];
             DWORD count = 0;
             bool more = false;
-            if (!AllocatedRanges(static_cast<HANDLE>(FHandle), at, position - at, ranges, 64,
-                                 count, more)) {
+            if (!AllocatedRanges(static_cast<HANDLE>(FHandle), at, position - at, ranges, 64, count,
+                                 more)) {
                 return position;
             }
             if (count > 0) {
                 const FILE_ALLOCATED_RANGE_BUFFER& last = ranges[count - 1];
                 end = std::min(position, static_cast<std::int64_t>(last.FileOffset.QuadPart +
-                                                                    last.Length.QuadPart));
+                                                                   last.Length.QuadPart));
                 at = end;
             }
             if (!more || count == 0 || at >= position) {
@@ -182,10 +197,11 @@ bool FileExists(const std::string& path) {
 bool FileStream::Open(const std::string& path) {
     Close();
     FOpenError.clear();
+    FOpenReason.clear();
     // Without blocking: opening a pipe with no writer would otherwise wait for one.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        FOpenError = "Cannot open " + path + ": " + std::strerror(errno);
+        Refuse(path, std::strerror(errno));
         return false;
     }
     struct stat st {};
@@ -193,8 +209,7 @@ bool FileStream::Open(const std::string& path) {
         const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
         const bool special = st.st_mode != 0 && !S_ISDIR(st.st_mode);
         ::close(fd);
-        FOpenError = special ? NotRegularFileText(path)
-                             : "Cannot open " + path + ": " + std::strerror(error);
+        Refuse(path, special ? std::string() : std::string(std::strerror(error)));
         errno = special ? ESPIPE : error;
         return false;
     }

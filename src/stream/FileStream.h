@@ -18,6 +18,8 @@ class FileStream {
     // at any offset, and a pipe cannot be read that way.
     bool Open(const std::string& path);
     const std::string& OpenError() const { return FOpenError; }
+    // The same reason without the path, in a few words ("cannot be read: ...").
+    const std::string& OpenReason() const { return FOpenReason; }
     void Close();
     bool IsOpen() const;
 
@@ -46,8 +48,12 @@ class FileStream {
 #else
     int FFd = -1;
 #endif
+    // An empty systemReason: the path names something other than a regular file.
+    void Refuse(const std::string& path, const std::string& systemReason);
+
     std::int64_t FPosition = 0;
     std::string FOpenError;
+    std::string FOpenReason;
 };
 
 // A file no longer holds what its size or an earlier read promised: it was cut or

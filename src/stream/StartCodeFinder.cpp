@@ -77,8 +77,8 @@ std::int32_t LastStartCodesIn(const std::uint8_t* buffer, std::int64_t n, std::i
     return met;
 }
 
-TStartCodeFinder::TStartCodeFinder(FileStream& stream, std::uint8_t* buffer,
-                                   std::int32_t capacity, std::int64_t size)
+TStartCodeFinder::TStartCodeFinder(FileStream& stream, std::uint8_t* buffer, std::int32_t capacity,
+                                   std::int64_t size)
     : FStream(stream), FBuffer(buffer), FCapacity(capacity), FBlockSize(capacity), FSize(size) {}
 
 void TStartCodeFinder::SetBudget(std::int64_t bytes) {
@@ -192,9 +192,9 @@ std::int32_t TStartCodeFinder::Previous(std::int64_t at, std::int32_t count, std
                 continue; // the file was cut: look again below its new end
             }
         }
-        const std::int32_t more = LastStartCodesIn(FBuffer, FBlockLength, FBlockStart,
-                                                   lo - FBlockStart, pos - FBlockStart,
-                                                   count - met, found + met);
+        const std::int32_t more =
+            LastStartCodesIn(FBuffer, FBlockLength, FBlockStart, lo - FBlockStart,
+                             pos - FBlockStart, count - met, found + met);
         for (std::int32_t i = met; i < met + more; ++i) {
             found[i] += FBlockStart;
         }

@@ -25,6 +25,7 @@ struct TLayout {
     TWindowState State = TWindowState::Normal;
     bool Flag = true;
     bool Decode = false; // View > Decode Slice Headers and SEI
+    int HexPane = 210;
     bool Info = true;    // View > Unit Summary Column
     bool operator==(const TLayout&) const = default;
 };
@@ -36,7 +37,7 @@ std::ostream& operator<<(std::ostream& out, const TLayout& l) {
         out << " " << c;
     }
     return out << " panel " << l.Panel2 << " state " << static_cast<int>(l.State) << " flag "
-               << l.Flag << " decode " << l.Decode << " info " << l.Info;
+               << l.Flag << " decode " << l.Decode << " hex " << l.HexPane << " info " << l.Info;
 }
 
 // The values a layout is stored as.
@@ -54,6 +55,16 @@ Stored AsStored(const TLayout& l) {
         {"WindowState", std::to_string(static_cast<int>(l.State))},
         {"CheckForUpdates", l.Flag ? "1" : "0"},
         {"DecodeSliceHeaders", l.Decode ? "1" : "0"},
+        {"HexPaneHeight", std::to_string(l.HexPane)},
+        {"OpenFolder", ""},
+        {"RecentFile1", ""},
+        {"RecentFile2", ""},
+        {"RecentFile3", ""},
+        {"RecentFile4", ""},
+        {"RecentFile5", ""},
+        {"RecentFile6", ""},
+        {"RecentFile7", ""},
+        {"RecentFile8", ""},
         {"UnitSummaryColumn", l.Info ? "1" : "0"},
         {"InfoColWidth", std::to_string(l.Columns[4])},
     };
@@ -116,6 +127,7 @@ struct SettingsRig {
                 window.WindowState,
                 form.CheckForUpdates,
                 form.DecodeSliceHeaders,
+                window.HexPane,
                 form.ShowInfoColumn};
     }
 };
@@ -128,7 +140,12 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
         std::function<void(TForm1&)> whileRunning = [](TForm1&) {};
     };
     const Case cases[] = {
-        {"first run", std::nullopt, [](TLayout&) {}},
+        {"first run: as large as the screen allows, up to 1400 x 900", std::nullopt,
+         [](TLayout& l) {
+             l.Bounds = {260, 70, 1400, 900};
+         }},
+        {"the hex pane's height", "[General]\nHexPaneHeight=333\n",
+         [](TLayout& l) { l.HexPane = 333; }},
         {"only the flag, off", "[General]\nCheckForUpdates=0\n",
          [](TLayout& l) { l.Flag = false; }},
         {"every value",
@@ -136,7 +153,7 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
          "LenColWidth=2\nStartCodeColWidth=3\nNALColWidth=4\nPanel2Width=300\nWindowState=1\n"
          "CheckForUpdates=1\n",
          [](TLayout& l) {
-             l = {{20, 10, 800, 500}, {1, 2, 3, 4, 250}, 300, TWindowState::Minimized, true, false};
+             l = {{20, 10, 800, 500}, {1, 2, 3, 4, 250}, 300, TWindowState::Minimized, true, false, 210};
          }},
         {"text where a number belongs",
          "[General]\nFormLeft=200\nFormWidth=wide\nNALColWidth=99\nCheckForUpdates=0\n",
@@ -161,7 +178,11 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
          [](TLayout& l) {
              l.Bounds = {0, 0, 1920, 1040};
          }},
-        {"menu toggled while running", std::nullopt, [](TLayout& l) { l.Flag = false; },
+        {"menu toggled while running", std::nullopt,
+         [](TLayout& l) {
+             l.Bounds = {260, 70, 1400, 900};
+             l.Flag = false;
+         },
          [](TForm1& form) { form.CheckForUpdates1Click(); }},
         {"decoding on", "[General]\nDecodeSliceHeaders=1\n", [](TLayout& l) { l.Decode = true; }},
         {"decoding stored as 0 with the rest",
@@ -175,7 +196,8 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
              l.Info = false;
              l.Columns[4] = 420;
          }},
-        {"Info column hidden while running", std::nullopt, [](TLayout& l) { l.Info = false; },
+        {"Info column hidden while running", "[General]\nCheckForUpdates=1\n",
+         [](TLayout& l) { l.Info = false; },
          [](TForm1& form) { form.UnitSummaryColumn1Click(); }},
     };
     for (const auto& c : cases) {
@@ -221,7 +243,7 @@ TEST(WindowSettings, AFailedWriteEndsTheSavingAndKeepsWhatWasWritten) {
     EXPECT_EQ(debug.Lines(), Lines{"kvo: Error in TForm1.SaveRegistrySettings call..."});
 }
 
-TEST(WindowSettings, TheDecodingAndInfoValuesAreWrittenAfterTheElevenValues) {
+TEST(WindowSettings, NewValuesAreWrittenAfterTheElevenValues) {
     FakeSettingsStore registry;
     FakeReportList list;
     FakeMainWindow window;
@@ -232,11 +254,13 @@ TEST(WindowSettings, TheDecodingAndInfoValuesAreWrittenAfterTheElevenValues) {
     TForm1 form(w);
     form.DecodeSliceHeaders = true;
     form.SaveRegistrySettings();
-    EXPECT_EQ(
-        registry.Writes,
-        (Lines{"FormTop", "FormLeft", "FormHeight", "FormWidth", "OffsetColWidth", "LenColWidth",
-               "StartCodeColWidth", "NALColWidth", "Panel2Width", "WindowState", "CheckForUpdates",
-               "DecodeSliceHeaders", "UnitSummaryColumn", "InfoColWidth"}));
+    EXPECT_EQ(registry.Writes,
+              (Lines{"FormTop",        "FormLeft",    "FormHeight",        "FormWidth",
+                     "OffsetColWidth", "LenColWidth", "StartCodeColWidth", "NALColWidth",
+                     "Panel2Width",    "WindowState", "CheckForUpdates",   "DecodeSliceHeaders",
+                     "HexPaneHeight",  "OpenFolder",  "RecentFile1",       "RecentFile2",
+                     "RecentFile3",    "RecentFile4", "RecentFile5",       "RecentFile6",
+                     "RecentFile7",    "RecentFile8", "UnitSummaryColumn", "InfoColWidth"}));
     EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["DecodeSliceHeaders"], 1);
 }
 
@@ -279,6 +303,26 @@ TEST(WindowSettings, TheStoreRefusesAnythingButA32BitInteger) {
     }
     EXPECT_FALSE(rig.registry.OpenKey("Software\\Marvane\\Other", false));
     EXPECT_FALSE(rig.registry.OpenKey("Marvane\\Quillet", true));
+}
+
+TEST(WindowSettings, PathsComeBackByteForByte) {
+    SettingsRig rig;
+    const std::string paths[] = {"/home/user/clip one.264", "/tmp/\xC3\xA9t\xC3\xA9.264",
+                                 "/tmp/latin1-\xE9.264", "C:\\x;y=z\\[*].264"};
+    {
+        const auto key = rig.registry.OpenKey("Software\\Marvane\\Quillet", true);
+        ASSERT_TRUE(key);
+        for (std::size_t i = 0; i < std::size(paths); ++i) {
+            key->WriteString("P" + std::to_string(i), paths[i]);
+        }
+    }
+    const auto key = rig.registry.OpenKey("Software\\Marvane\\Quillet", false);
+    ASSERT_TRUE(key);
+    for (std::size_t i = 0; i < std::size(paths); ++i) {
+        EXPECT_EQ(key->ReadString("P" + std::to_string(i)), paths[i]);
+    }
+    EXPECT_EQ(key->ReadString("missing"), std::nullopt);
+    EXPECT_EQ(ReadIni(rig.iniFile)["P0"], "/home/user/clip one.264") << "readable in the file";
 }
 
 TEST(WindowPlacement, BringsAWindowOffEveryScreenOntoThePrimary) {

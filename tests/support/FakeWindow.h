@@ -29,6 +29,9 @@ struct TFakeWindow {
     FakeTimer summaryTimer;
     FakeDialogs dialogs;
     FakeCursor cursor;
+    FakeClipboard clipboard;
+    FakeTreeSelection treeSelection;
+    FakeRecentFilesMenu recent;
     std::unique_ptr<TForm1> form;
 
     // rows: the list's rows per page; hexLines: the hex list's; without may take widgets
@@ -48,6 +51,9 @@ struct TFakeWindow {
         widgets.StreamSummary1 = &summaryMark;
         widgets.SummaryPane = &summary;
         widgets.tmSummary = &summaryTimer;
+        widgets.Clipboard = &clipboard;
+        widgets.TreeView1Selection = &treeSelection;
+        widgets.RecentFiles1 = &recent;
         if (without != nullptr) {
             without(widgets);
         }
