@@ -90,25 +90,17 @@ int main(int argc, char** argv) {
     const double end = Measure(path, repeats, [](Window& w) { w.list.PressKey(Key::End); });
     const auto toMiddle = [](Window& w) { w.bar1.PressTo(w.bar1.Max / 2); };
     const double thumb = Measure(path, repeats, toMiddle);
-    const double afterThumb =
-        Measure(path, repeats, [](Window& w) { w.list.PressKey(Key::PageDown); }, false, toMiddle);
+    const double afterThumb = Measure(
+        path, repeats, [](Window& w) { w.list.PressKey(Key::PageDown); }, false, toMiddle);
     const double select = Measure(path, repeats, [](Window& w) {
         w.list.Selected = w.list.Count - 1;
         w.form->ListView1MouseDown();
     });
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("load+first page+tree %.3f ms
-page down %.3f ms
-page down+rows %.3f ms
-"
-                "end %.3f ms
-thumb drag %.3f ms
-page down after it %.3f ms
-"
-                "select a unit %.3f ms
-peak RSS %ld KiB
-",
+    std::printf("load+first page+tree %.3f ms\npage down %.3f ms\npage down+rows %.3f ms\n"
+                "end %.3f ms\nthumb drag %.3f ms\npage down after it %.3f ms\n"
+                "select a unit %.3f ms\npeak RSS %ld KiB\n",
                 load, pageDown, pageDownRows, end, thumb, afterThumb, select, usage.ru_maxrss);
     return 0;
 }

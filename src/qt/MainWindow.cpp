@@ -14,11 +14,11 @@
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
-#include <QResizeEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
+#include <QResizeEvent>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QTimer>

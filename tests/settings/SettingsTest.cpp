@@ -26,7 +26,7 @@ struct TLayout {
     bool Flag = true;
     bool Decode = false; // View > Decode Slice Headers and SEI
     int HexPane = 210;
-    bool Info = true;    // View > Unit Summary Column
+    bool Info = true; // View > Unit Summary Column
     bool operator==(const TLayout&) const = default;
 };
 
@@ -153,7 +153,13 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
          "LenColWidth=2\nStartCodeColWidth=3\nNALColWidth=4\nPanel2Width=300\nWindowState=1\n"
          "CheckForUpdates=1\n",
          [](TLayout& l) {
-             l = {{20, 10, 800, 500}, {1, 2, 3, 4, 250}, 300, TWindowState::Minimized, true, false, 210};
+             l = {{20, 10, 800, 500},
+                  {1, 2, 3, 4, 250},
+                  300,
+                  TWindowState::Minimized,
+                  true,
+                  false,
+                  210};
          }},
         {"text where a number belongs",
          "[General]\nFormLeft=200\nFormWidth=wide\nNALColWidth=99\nCheckForUpdates=0\n",
@@ -197,8 +203,7 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
              l.Columns[4] = 420;
          }},
         {"Info column hidden while running", "[General]\nCheckForUpdates=1\n",
-         [](TLayout& l) { l.Info = false; },
-         [](TForm1& form) { form.UnitSummaryColumn1Click(); }},
+         [](TLayout& l) { l.Info = false; }, [](TForm1& form) { form.UnitSummaryColumn1Click(); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
