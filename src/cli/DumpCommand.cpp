@@ -1,6 +1,7 @@
 #include "cli/DumpCommand.h"
 
 #include "cli/JsonTree.h"
+#include "cli/PictureCommand.h"
 #include "core/DebugOutput.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
@@ -361,6 +362,14 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
 } // namespace
 
 int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (!args.empty() && args[0] == "--picture") {
+        const auto offset = args.size() == 4 ? ParseOffset(args[1]) : std::nullopt;
+        if (!offset) {
+            err << kPictureUsage << '\n';
+            return 2;
+        }
+        return RunPictureDump(*offset, args[2], args[3], out, err);
+    }
     const std::optional<TDumpArgs> parsed = ParseArgs(args);
     if (!parsed) {
         err << kUsage << '\n';
