@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Quillet builds with, when any is missing; clang builds the
+# Installs the Debian packages Quillet builds with, when any is missing (libavcodec and
+# libswscale for the picture pane and quillet-dump --picture); clang builds the
 # sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0). Needs
 # root for apt-get; run as another user it only says what to install.
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-          fonts-dejavu-core libgtest-dev libgmock-dev)
+          fonts-dejavu-core libgtest-dev libgmock-dev libavcodec-dev libswscale-dev)
 if [ "${QUILLET_SANITIZE_TESTS:-1}" != 0 ]; then
     packages+=(clang libclang-rt-dev)
 fi

@@ -3,6 +3,7 @@
 #include "decode/AccessUnitDecoder.h"
 #include "decode/PictureWorker.h"
 #include "decode/Y4mWriter.h"
+#include "core/DebugOutput.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 
@@ -52,6 +53,12 @@ bool WritePicture(const TPicture& picture, const std::string& outPath, std::ostr
 
 int RunPictureDump(std::int64_t offset, const std::string& outPath, const std::string& path,
                    std::ostream& out, std::ostream& err) {
+    // The parameter sets' debugger lines (the High profile warning) are no news here, and a
+    // run that succeeds leaves standard error empty.
+    struct TQuiet {
+        DebugSink Previous = SetDebugSink([](std::string_view) {});
+        ~TQuiet() { SetDebugSink(std::move(Previous)); }
+    } quiet;
     FileStream stream;
     if (!stream.Open(path)) {
         err << stream.OpenError() << '\n';
