@@ -1,5 +1,7 @@
 #include "app/Unit1.h"
 
+#include "app/PictureView.h"
+
 #include "core/Guard.h"
 #include "stream/NalScan.h"
 #include "syntax/ParameterSetFinder.h"
@@ -325,6 +327,7 @@ void TForm1::FormShow() {
     GuardVoid("TForm1.FormShow", [&] {
         CheckForUpdates = true;
         DecodeSliceHeaders = false;
+        ShowPicture = false;
         RefreshCaption();
         LoadRegistrySettings();
         BitStream = std::make_unique<TBitStream4>();
@@ -338,6 +341,7 @@ void TForm1::FormShow() {
         if (Widgets.DecodeSliceHeaders1) {
             Widgets.DecodeSliceHeaders1->SetChecked(DecodeSliceHeaders);
         }
+        ApplyPictureSetting();
         if (CheckForUpdates) {
             Need(Widgets.tmUpdate).SetEnabled(true);
         }
@@ -349,6 +353,7 @@ void TForm1::FormClose() {
         IReportList& list = Need(Widgets.ListView1);
         list.SetWindowProc(SavedListWindowProc);
         list.SetAcceptDrops(false);
+        FPictureView.reset();
         FParameterSets.reset();
         Stream.reset();
         TableLock.reset();
@@ -434,6 +439,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
         ClearHexLines();
         Need(Widgets.TreeView1).ClearLines();
         FileName = fileName;
+        ShowPictureOf(-1);
         FParameterSets.reset(); // it reads the stream that goes now
         Stream.reset();
         LoadFailure.clear();
@@ -489,6 +495,7 @@ bool TForm1::UnloadFile() {
     return Guard("TForm1.UnloadFile", false, [&] {
         FileName.clear();
         FDetailOffset = -1;
+        ShowPictureOf(-1);
         FParameterSets.reset();
         Stream.reset();
         RefreshCaption();
@@ -827,6 +834,7 @@ void TForm1::UpdatePack(std::int64_t offset) {
         const TFullDecoding full{DecodeSliceHeaders ? &sets : nullptr, Widgets.TreeView1Bits};
         DecodeNalUnit(raw, n, ScanBuffer.data(), *BitStream, Need(Widgets.TreeView1), lookup,
                       nullptr, &full);
+        ShowPictureOf(offset);
     });
 }
 

@@ -10,6 +10,7 @@
 #include "stream/H264Utils.h"
 #include "syntax/BitStream4.h"
 #include "syntax/SyntaxTree.h"
+#include "toolkit/PicturePane.h"
 #include "toolkit/Toolkit.h"
 
 #include <array>
@@ -58,9 +59,14 @@ struct TForm1Widgets {
     ILineBits* TreeView1Bits = nullptr;
     // The status bar: file size, the page's place, the selected unit, navigation notes.
     IStatusBar* StatusBar = nullptr;
+    // View > Picture, the picture pane, and the way back to this thread for its results.
+    IMenuCheck* Picture1 = nullptr;
+    IPicturePane* PicturePane = nullptr;
+    IUiThread* UiThread = nullptr;
 };
 
 class TParameterSetFinder;
+class TPictureView;
 
 class TForm1 {
   public:
@@ -86,6 +92,8 @@ class TForm1 {
     // Turns the deeper decoding of slices and SEI messages on or off and shows the
     // selected unit again.
     void DecodeSliceHeaders1Click();
+    // Shows or hides the picture pane (Unit1Picture.cpp).
+    void Picture1Click();
     void tmUpdateTimer();
 
     // Loading.
@@ -150,6 +158,8 @@ class TForm1 {
     bool CheckForUpdates = true;
     // Whether the detail tree decodes slice headers and SEI messages; off unless asked.
     bool DecodeSliceHeaders = false;
+    // Whether the picture pane is shown; off unless asked.
+    bool ShowPicture = false;
     // Created when the window is shown, released when it closes.
     std::unique_ptr<TBitStream4> BitStream;
     // The hex view of the loaded file; absent before the first file was loaded.
@@ -199,6 +209,13 @@ class TForm1 {
     void ClearDetail();
     void ClearHexLines();
     std::int64_t FileSize() const;
+
+    // The picture pane's logic, made when first needed; the selected unit's picture goes
+    // there (offset -1: the file is gone), and the pane follows ShowPicture.
+    TPictureView* PictureView();
+    void ShowPictureOf(std::int64_t offset);
+    void ApplyPictureSetting();
+    std::unique_ptr<TPictureView> FPictureView;
 
     // Finds the sequence parameter set that governs a picture parameter set being shown;
     // made for the loaded stream when first needed.

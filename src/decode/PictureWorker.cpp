@@ -28,6 +28,13 @@ void TPictureWorker::Request(const std::string& path, std::int64_t offset) {
 }
 
 void TPictureWorker::Cancel() {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FPending.reset();
+    FResult.reset();
+    FCancel = true;
+}
+
+void TPictureWorker::Forget() {
     {
         const std::lock_guard<std::mutex> lock(FLock);
         FPending.reset();

@@ -38,8 +38,10 @@ class TPictureWorker {
     // The picture of the unit at offset of the file at path; what was asked before and is
     // not done yet is given up.
     void Request(const std::string& path, std::int64_t offset);
-    // Gives up what is under way, and lets go of the file.
+    // Gives up what is under way.
     void Cancel();
+    // Gives up what is under way, and lets go of the file.
+    void Forget();
     // The result of the latest request, once; none while it is under way.
     std::optional<TPictureResult> Take();
 

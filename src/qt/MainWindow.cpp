@@ -3,6 +3,7 @@
 #include "qt/DroppedFiles.h"
 #include "qt/Fonts.h"
 #include "qt/LineListView.h"
+#include "qt/PicturePane.h"
 #include "qt/ReportListView.h"
 #include "qt/ScrollBar.h"
 #include "qt/TreeLinesView.h"
@@ -53,6 +54,7 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     FTimer = std::make_unique<TQtTimer>(tmUpdate);
     FMenuCheck = std::make_unique<TQtMenuCheck>(CheckForUpdates1);
     FViewCheck = std::make_unique<TQtMenuCheck>(DecodeSliceHeaders1);
+    FPictureCheck = std::make_unique<TQtMenuCheck>(Picture1);
     TForm1Widgets widgets;
     widgets.ListView1 = ListView1;
     widgets.ScrollBar1 = ScrollBar1;
@@ -62,6 +64,9 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     widgets.Form1 = this;
     widgets.CheckForUpdates1 = FMenuCheck.get();
     widgets.DecodeSliceHeaders1 = FViewCheck.get();
+    widgets.Picture1 = FPictureCheck.get();
+    widgets.PicturePane = PicturePane;
+    widgets.UiThread = PicturePane;
     widgets.TreeView1Bits = TreeView1;
     widgets.tmUpdate = FTimer.get();
     widgets.Dialogs = services.Dialogs ? services.Dialogs : FQtDialogs.get();
@@ -104,7 +109,10 @@ void TMainWindow::BuildPanes() {
     auto* treeBox = BareLayout(new QVBoxLayout(Panel3));
     TreeView1 = new TTreeLinesView(Panel3);
     TreeView1->setAccessibleName(QStringLiteral("Detail tree"));
-    treeBox->addWidget(TreeView1);
+    treeBox->addWidget(TreeView1, 1);
+    PicturePane = new TQtPicturePane(Panel3);
+    PicturePane->hide();
+    treeBox->addWidget(PicturePane, 1);
 
     Splitter1->addWidget(Panel2);
     Splitter1->addWidget(Panel3);
@@ -147,6 +155,8 @@ void TMainWindow::BuildMenu() {
     View1 = menuBar()->addMenu(QStringLiteral("&View"));
     DecodeSliceHeaders1 = View1->addAction(QStringLiteral("Decode Slice Headers and SEI"));
     DecodeSliceHeaders1->setCheckable(true);
+    Picture1 = View1->addAction(QStringLiteral("Picture"));
+    Picture1->setCheckable(true);
 
     Help1 = menuBar()->addMenu(QStringLiteral("Help"));
     CheckForUpdates1 = Help1->addAction(QStringLiteral("Check For Updates"));
@@ -189,6 +199,10 @@ void TMainWindow::ConnectHandlers() {
         // As with the update check, the handler keeps the flag the mark shows.
         DecodeSliceHeaders1->setChecked(!checked);
         form->DecodeSliceHeaders1Click();
+    });
+    connect(Picture1, &QAction::triggered, this, [this, form](bool checked) {
+        Picture1->setChecked(!checked);
+        form->Picture1Click();
     });
     connect(tmUpdate, &QTimer::timeout, this, [form] { form->tmUpdateTimer(); });
 }

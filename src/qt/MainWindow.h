@@ -14,6 +14,7 @@ class QMenu;
 class QSplitter;
 class QTimer;
 class TLineListView;
+class TQtPicturePane;
 class TReportListView;
 class TScrollBar;
 class TTreeLinesView;
@@ -75,6 +76,8 @@ class TMainWindow : public QMainWindow, public IMainWindow {
     QAction* CheckForUpdates1 = nullptr;
     QMenu* View1 = nullptr;
     QAction* DecodeSliceHeaders1 = nullptr;
+    QAction* Picture1 = nullptr;
+    TQtPicturePane* PicturePane = nullptr;
     QAction* About1 = nullptr;
     QTimer* tmUpdate = nullptr;
 
@@ -97,5 +100,6 @@ class TMainWindow : public QMainWindow, public IMainWindow {
     std::unique_ptr<TQtTimer> FTimer;
     std::unique_ptr<TQtMenuCheck> FMenuCheck;
     std::unique_ptr<TQtMenuCheck> FViewCheck;
+    std::unique_ptr<TQtMenuCheck> FPictureCheck;
     std::unique_ptr<TForm1> FForm;
 };

@@ -206,7 +206,7 @@ TEST(WindowSettings, AFailedWriteEndsTheSavingAndKeepsWhatWasWritten) {
     EXPECT_EQ(debug.Lines(), Lines{"kvo: Error in TForm1.SaveRegistrySettings call..."});
 }
 
-TEST(WindowSettings, TheDecodingFlagIsWrittenAfterTheElevenValues) {
+TEST(WindowSettings, TheDecodingFlagAndThePictureAreWrittenAfterTheElevenValues) {
     FakeSettingsStore registry;
     FakeReportList list;
     FakeMainWindow window;
@@ -220,8 +220,9 @@ TEST(WindowSettings, TheDecodingFlagIsWrittenAfterTheElevenValues) {
     EXPECT_EQ(registry.Writes,
               (Lines{"FormTop", "FormLeft", "FormHeight", "FormWidth", "OffsetColWidth",
                      "LenColWidth", "StartCodeColWidth", "NALColWidth", "Panel2Width",
-                     "WindowState", "CheckForUpdates", "DecodeSliceHeaders"}));
+                     "WindowState", "CheckForUpdates", "DecodeSliceHeaders", "ShowPicture"}));
     EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["DecodeSliceHeaders"], 1);
+    EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["ShowPicture"], 0);
 }
 
 TEST(WindowSettings, AValueThatCannotBeAppliedIsSkippedSilently) {

@@ -1,0 +1,75 @@
+#include "app/PictureView.h"
+
+#include "decode/PictureWorker.h"
+#include "stream/H264Utils.h"
+
+TPictureView::TPictureView(IPicturePane& pane, IUiThread& ui, int decoderThreads)
+    : FPane(pane), FUi(ui) {
+    std::weak_ptr<int> alive = FAlive;
+    FWorker = std::make_unique<TPictureWorker>(
+        [this, alive] {
+            FUi.Post([this, alive] {
+                if (alive.lock()) {
+                    Deliver();
+                }
+            });
+        },
+        decoderThreads);
+}
+
+TPictureView::~TPictureView() {
+    FAlive.reset();
+    FWorker.reset();
+}
+
+void TPictureView::SetShown(bool shown) {
+    FShown = shown;
+    FPane.SetVisible(shown);
+    if (!shown) {
+        FWorker->Cancel();
+    } else if (FOffset >= 0) {
+        Ask();
+    }
+}
+
+void TPictureView::Select(const std::string& path, std::int64_t offset) {
+    FPath = path;
+    FOffset = offset;
+    if (FShown) {
+        Ask();
+    }
+}
+
+void TPictureView::Forget() {
+    FPath.clear();
+    FOffset = -1;
+    FWorker->Forget();
+    FPane.ClearImage();
+    FPane.SetLine("");
+}
+
+void TPictureView::Ask() {
+    if (!DecoderBuilt()) {
+        FPane.SetLine(kBuiltWithoutDecoder);
+        return;
+    }
+    // The picture shown stays until the new one replaces it; the line says what is coming.
+    FPane.SetLine("Decoding the picture of the unit at " + NalOffsetText(FOffset) + " ...");
+    FWorker->Request(FPath, FOffset);
+}
+
+void TPictureView::Deliver() {
+    std::optional<TPictureResult> result = FWorker->Take();
+    if (!result || !FShown || result->Path != FPath || result->Offset != FOffset) {
+        return;
+    }
+    if (result->Rgb.empty()) {
+        FPane.ClearImage();
+    } else {
+        const TPicture& picture = result->Answer.Decoded.Picture;
+        FPane.ShowImage(TRgbImage{picture.Width, picture.Height, picture.SarNum, picture.SarDen,
+                                  std::make_shared<const std::vector<std::uint32_t>>(
+                                      std::move(result->Rgb))});
+    }
+    FPane.SetLine(result->Line);
+}
