@@ -304,7 +304,7 @@ TEST(QtWindow, ViewMenuDecodesSliceHeadersOfTheSelectedUnit) {
     EXPECT_EQ(menus[1]->text(), "&View");
     EXPECT_EQ(menus[2]->text(), "Help");
     QAction* item = w.window.DecodeSliceHeaders1;
-    ASSERT_EQ(menus[1]->menu()->actions(), QList<QAction*>{item});
+    ASSERT_EQ(menus[1]->menu()->actions(), (QList<QAction*>{item, w.window.Picture1}));
     EXPECT_EQ(item->text(), "Decode Slice Headers and SEI");
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());

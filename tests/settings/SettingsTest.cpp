@@ -25,6 +25,7 @@ struct TLayout {
     TWindowState State = TWindowState::Normal;
     bool Flag = true;
     bool Decode = false; // View > Decode Slice Headers and SEI
+    bool Picture = false; // View > Picture
     bool operator==(const TLayout&) const = default;
 };
 
@@ -35,7 +36,7 @@ std::ostream& operator<<(std::ostream& out, const TLayout& l) {
         out << " " << c;
     }
     return out << " panel " << l.Panel2 << " state " << static_cast<int>(l.State) << " flag "
-               << l.Flag << " decode " << l.Decode;
+               << l.Flag << " decode " << l.Decode << " picture " << l.Picture;
 }
 
 // The values a layout is stored as.
@@ -53,6 +54,7 @@ Stored AsStored(const TLayout& l) {
         {"WindowState", std::to_string(static_cast<int>(l.State))},
         {"CheckForUpdates", l.Flag ? "1" : "0"},
         {"DecodeSliceHeaders", l.Decode ? "1" : "0"},
+        {"ShowPicture", l.Picture ? "1" : "0"},
     };
 }
 
@@ -110,7 +112,8 @@ struct SettingsRig {
                 window.Panel2,
                 window.WindowState,
                 form.CheckForUpdates,
-                form.DecodeSliceHeaders};
+                form.DecodeSliceHeaders,
+                form.ShowPicture};
     }
 };
 
@@ -164,6 +167,9 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
         {"decoding turned on while running", "[General]\nCheckForUpdates=1\n",
          [](TLayout& l) { l.Decode = true; },
          [](TForm1& form) { form.DecodeSliceHeaders1Click(); }},
+        {"picture on", "[General]\nShowPicture=1\n", [](TLayout& l) { l.Picture = true; }},
+        {"picture turned on while running", std::nullopt, [](TLayout& l) { l.Picture = true; },
+         [](TForm1& form) { form.Picture1Click(); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
