@@ -237,6 +237,7 @@ void TAccessUnitDecoder::BeginWalk(std::int64_t walkStart) {
 
 TPictureAnswer TAccessUnitDecoder::WalkTo(std::int64_t offset, const std::atomic<bool>* cancel) {
     TPictureAnswer answer;
+    FRequested = offset;
     for (;;) {
         if (Answer(offset, answer)) {
             return answer;
@@ -416,18 +417,21 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::DrainAll() {
     return TStep::Continue;
 }
 
+// Pictures of groups that lie wholly before the one asked for are not copied: a later
+// selection there begins afresh anyway, unless the picture is still kept.
 void TAccessUnitDecoder::Collect() {
-    TPicture picture;
     std::int64_t tag = 0;
-    while (FDecoder.Receive(picture, tag)) {
+    const auto place = [this](std::int64_t first) -> TPicture* {
         const auto group = std::lower_bound(
-            FDone.begin(), FDone.end(), tag,
-            [](const TUnitGroup& g, std::int64_t first) { return g.First < first; });
-        if (group == FDone.end() || group->First != tag) {
-            continue; // from before a restart
+            FDone.begin(), FDone.end(), first,
+            [](const TUnitGroup& g, std::int64_t at) { return g.First < at; });
+        if (group == FDone.end() || group->First != first) {
+            return nullptr; // from before a restart
         }
         group->Out = true;
-        FPictures[tag] = std::move(picture);
+        return group->End <= FRequested ? nullptr : &FPictures[first];
+    };
+    while (FDecoder.Receive(place, tag)) {
         while (FPictures.size() > kKeptPictures) {
             auto oldest = FPictures.begin();
             if (oldest->first == FWaitFor) {

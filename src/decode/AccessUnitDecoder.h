@@ -155,4 +155,5 @@ class TAccessUnitDecoder {
     TWalkUnit FUnit;
     std::vector<std::uint8_t> FUnitBytes;
     std::int64_t FWaitFor = -1; // the group whose picture the walk waits for
+    std::int64_t FRequested = -1; // the offset asked for
 };

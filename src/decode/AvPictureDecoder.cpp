@@ -137,12 +137,14 @@ class TAvPictureDecoder final : public IPictureDecoder {
 
     bool Drain(std::string& error) override { return SendPacket(nullptr, error); }
 
-    bool Receive(TPicture& picture, std::int64_t& tag) override {
+    bool Receive(const std::function<TPicture*(std::int64_t tag)>& place,
+                 std::int64_t& tag) override {
         while (!FPending.empty()) {
             TFramePtr frame = std::move(FPending.front());
             FPending.pop_front();
-            if (CopyPlanes(*frame, picture)) {
-                tag = frame->pts;
+            tag = frame->pts;
+            TPicture* picture = place(tag);
+            if (picture == nullptr || CopyPlanes(*frame, *picture)) {
                 return true;
             }
         }

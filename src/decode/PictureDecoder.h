@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,8 +52,10 @@ class IPictureDecoder {
                       std::string& error) = 0;
     // No more units follow: the pictures held back come out. Only Reset comes after it.
     virtual bool Drain(std::string& error) = 0;
-    // The next picture out, with its tag; false when none is ready.
-    virtual bool Receive(TPicture& picture, std::int64_t& tag) = 0;
+    // The next picture out: its tag, and the picture copied to where place(tag) says, or
+    // dropped uncopied when it says nowhere (null). False when none is ready.
+    virtual bool Receive(const std::function<TPicture*(std::int64_t tag)>& place,
+                         std::int64_t& tag) = 0;
 };
 
 // True when the program was built with a decoder.
