@@ -27,9 +27,10 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
-    "       quillet-dump [--debug] --json FILE";
+    "       quillet-dump [--debug] --json FILE\n"
+    "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE";
 
-enum class TDumpMode { Listing, At, Trees, Json };
+enum class TDumpMode { Listing, At, Trees, Json, Picture };
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
@@ -38,6 +39,7 @@ struct TDumpArgs {
     bool Debug = false;
     bool Full = false; // slice headers and SEI messages in the trees
     bool Bits = false; // where each element line's bits lie in the file
+    std::string Output; // --picture: the YUV4MPEG2 file to write
 };
 
 // Takes a flag out of args; true when it was there.
@@ -84,6 +86,15 @@ std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
         parsed.Mode = TDumpMode::At;
         parsed.Offset = *offset;
         pathIndex = 2;
+    } else if (args.size() == 4 && args[0] == "--picture" && !parsed.Full && !parsed.Bits) {
+        const auto offset = ParseOffset(args[1]);
+        if (!offset) {
+            return std::nullopt;
+        }
+        parsed.Mode = TDumpMode::Picture;
+        parsed.Offset = *offset;
+        parsed.Output = args[2];
+        pathIndex = 3;
     } else if (args.size() == 2 && args[0] == "--trees") {
         parsed.Mode = TDumpMode::Trees;
         pathIndex = 1;
@@ -340,6 +351,8 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         dumper.Print(args.Offset, 0, out, err);
         break;
     }
+    case TDumpMode::Picture:
+        return DumpPicture(stream, args.Offset, args.Output, out, err);
     case TDumpMode::Trees:
     case TDumpMode::Json: {
         // The listing walks the file with its own reads; the trees read at each offset.
@@ -362,14 +375,6 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
 } // namespace
 
 int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (!args.empty() && args[0] == "--picture") {
-        const auto offset = args.size() == 4 ? ParseOffset(args[1]) : std::nullopt;
-        if (!offset) {
-            err << kPictureUsage << '\n';
-            return 2;
-        }
-        return RunPictureDump(*offset, args[2], args[3], out, err);
-    }
     const std::optional<TDumpArgs> parsed = ParseArgs(args);
     if (!parsed) {
         err << kUsage << '\n';

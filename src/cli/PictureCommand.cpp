@@ -3,7 +3,6 @@
 #include "decode/AccessUnitDecoder.h"
 #include "decode/PictureWorker.h"
 #include "decode/Y4mWriter.h"
-#include "core/DebugOutput.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 
@@ -51,47 +50,27 @@ bool WritePicture(const TPicture& picture, const std::string& outPath, std::ostr
 
 } // namespace
 
-int RunPictureDump(std::int64_t offset, const std::string& outPath, const std::string& path,
-                   std::ostream& out, std::ostream& err) {
-    // The parameter sets' debugger lines (the High profile warning) are no news here, and a
-    // run that succeeds leaves standard error empty.
-    struct TQuiet {
-        DebugSink Previous = SetDebugSink([](std::string_view) {});
-        ~TQuiet() { SetDebugSink(std::move(Previous)); }
-    } quiet;
-    FileStream stream;
-    if (!stream.Open(path)) {
-        err << stream.OpenError() << '\n';
+int DumpPicture(FileStream& stream, std::int64_t offset, const std::string& outPath,
+                std::ostream& out, std::ostream& err) {
+    const std::int64_t size = stream.Size();
+    if (!ListedUnitAt(stream, size, offset)) {
+        err << "No NAL unit begins at offset " << offset << '\n';
+        return 2;
+    }
+    const std::unique_ptr<IPictureDecoder> decoder = CreatePictureDecoder();
+    if (!decoder) {
+        err << "quillet-dump was " << kBuiltWithoutDecoder << '\n';
         return 1;
     }
-    if (!IsH264VideoES(stream)) {
-        err << "Not valid H.264 video elementary stream\n";
+    TAccessUnitDecoder units(stream, size, *decoder);
+    const TPictureAnswer answer = units.Decode(offset);
+    if (answer.Outcome != TPictureOutcome::Done) {
+        err << answer.Message << '\n';
         return 1;
     }
-    try {
-        const std::int64_t size = stream.Size();
-        if (!ListedUnitAt(stream, size, offset)) {
-            err << "No NAL unit begins at offset " << offset << '\n';
-            return 2;
-        }
-        const std::unique_ptr<IPictureDecoder> decoder = CreatePictureDecoder();
-        if (!decoder) {
-            err << "quillet-dump was " << kBuiltWithoutDecoder << '\n';
-            return 1;
-        }
-        TAccessUnitDecoder units(stream, size, *decoder);
-        const TPictureAnswer answer = units.Decode(offset);
-        if (answer.Outcome != TPictureOutcome::Done) {
-            err << answer.Message << '\n';
-            return 1;
-        }
-        if (Y4mColourTag(answer.Decoded.Picture).empty()) {
-            err << "YUV4MPEG2 has no colour tag for this picture's sampling\n";
-            return 1;
-        }
-        return WritePicture(answer.Decoded.Picture, outPath, out, err) ? 0 : 1;
-    } catch (const std::exception& e) {
-        err << "Error reading " << path << ": " << e.what() << '\n';
+    if (Y4mColourTag(answer.Decoded.Picture).empty()) {
+        err << "YUV4MPEG2 has no colour tag for this picture's sampling\n";
+        return 1;
     }
-    return 1;
+    return WritePicture(answer.Decoded.Picture, outPath, out, err) ? 0 : 1;
 }

@@ -73,34 +73,33 @@ TAccessUnitDecoder::TAccessUnitDecoder(FileStream& stream, std::int64_t fileSize
 TAccessUnitDecoder::~TAccessUnitDecoder() = default;
 
 TPictureAnswer TAccessUnitDecoder::Decode(std::int64_t offset, const std::atomic<bool>* cancel) {
-    if (FValid && offset >= FWalkStart && offset - FStartOffset <= kPictureSearchBound) {
-        TPictureAnswer answer;
-        if (Answer(offset, answer)) {
-            return answer;
-        }
-        const TUnitGroup* group = GroupHolding(offset);
-        if (group && !group->HasPicture) {
-            answer.Message = NoPictureMessage();
-            return answer;
-        }
-        const bool ahead = group ? !group->Out
-                                 : (FOpenUsed ? offset >= FOpen.First
-                                              : FWalk.Position() >= 0 && offset >= FWalk.Position());
-        if (ahead && !FDrained) {
-            return WalkTo(offset, cancel);
-        }
+    if (CanAnswer(offset)) {
+        return WalkTo(offset, cancel);
     }
     ++FColdStarts;
     FValid = false;
     std::int64_t walkStart = 0;
-    std::int64_t anchor = 0;
-    if (!FindStart(offset, walkStart, anchor)) {
+    if (!FindStart(offset, walkStart)) {
         TPictureAnswer answer;
         answer.Message = NoStartMessage();
         return answer;
     }
     BeginWalk(walkStart);
     return WalkTo(offset, cancel);
+}
+
+// The walk in hand answers for offset when the picture is kept, its access unit has none, or
+// the walk has yet to reach it or to give it out; otherwise decoding begins afresh.
+bool TAccessUnitDecoder::CanAnswer(std::int64_t offset) const {
+    if (!FValid || offset < FWalkStart || offset - FStartOffset > kPictureSearchBound) {
+        return false;
+    }
+    if (const TUnitGroup* group = GroupHolding(offset)) {
+        return !group->HasPicture || FPictures.count(group->First) != 0 ||
+               (!group->Out && !FDrained);
+    }
+    return !FDrained && (FOpenUsed ? offset >= FOpen.First
+                                   : FWalk.Position() >= 0 && offset >= FWalk.Position());
 }
 
 bool TAccessUnitDecoder::IsStartUnit(std::uint8_t header, const std::uint8_t* afterHeader,
@@ -125,9 +124,7 @@ bool TAccessUnitDecoder::IsStartUnit(std::uint8_t header, const std::uint8_t* af
 // A unit that comes before its picture (an SEI, a parameter set, a delimiter) belongs to
 // the picture after it, which may be itself the start: that is looked for first. Otherwise
 // the start is the nearest one back from the unit.
-bool TAccessUnitDecoder::FindStart(std::int64_t offset, std::int64_t& walkStart,
-                                   std::int64_t& anchor) {
-    anchor = offset;
+bool TAccessUnitDecoder::FindStart(std::int64_t offset, std::int64_t& walkStart) {
     const std::vector<std::uint8_t> head = ReadUnitAt(FStream, FFileSize, offset, 5);
     if (head.empty()) {
         return false;

@@ -101,7 +101,8 @@ class TAccessUnitDecoder {
     };
     enum class TStep { Continue, Failed, Cancelled };
 
-    bool FindStart(std::int64_t offset, std::int64_t& walkStart, std::int64_t& anchor);
+    bool CanAnswer(std::int64_t offset) const;
+    bool FindStart(std::int64_t offset, std::int64_t& walkStart);
     std::optional<std::int64_t> SearchStartBack(std::int64_t anchor);
     bool IsStartUnit(std::uint8_t header, const std::uint8_t* afterHeader, std::size_t size);
     void BeginWalk(std::int64_t walkStart);

@@ -29,15 +29,18 @@ TEST(DumpListing, ArgumentsAndRejectedFiles) {
         {{},
          2,
          "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
-         "       quillet-dump [--debug] --json FILE\n"},
+         "       quillet-dump [--debug] --json FILE\n"
+         "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"},
         {{"a.264", "b.264"},
          2,
          "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
-         "       quillet-dump [--debug] --json FILE\n"},
+         "       quillet-dump [--debug] --json FILE\n"
+         "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"},
         {{"--bogus"},
          2,
          "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
-         "       quillet-dump [--debug] --json FILE\n"},
+         "       quillet-dump [--debug] --json FILE\n"
+         "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"},
         {{text}, 1, "Not valid H.264 video elementary stream\n"},
     };
     for (const auto& c : cases) {

@@ -50,7 +50,8 @@ TEST(DumpTrees, BadArguments) {
         EXPECT_EQ(r.status, 2) << args[1];
         EXPECT_EQ(r.err,
                   "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
-                  "       quillet-dump [--debug] --json FILE\n")
+                  "       quillet-dump [--debug] --json FILE\n"
+                  "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n")
             << args[1];
         EXPECT_TRUE(r.out.empty());
     }
