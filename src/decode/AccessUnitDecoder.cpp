@@ -190,11 +190,18 @@ std::optional<std::int64_t> TAccessUnitDecoder::SearchStartBack(std::int64_t anc
                     start = IsStartUnit(header, block.data() + headerAt + 1,
                                         static_cast<std::size_t>(n - headerAt - 1));
                 } else if (type == kSeiType && from + at < anchor) {
-                    const std::vector<std::uint8_t> unit =
-                        ReadUnitAt(FStream, FFileSize, from + at, kSetBytes);
-                    start = unit.size() > static_cast<std::size_t>(startCode) + 1 &&
-                            IsStartUnit(header, unit.data() + startCode + 1,
-                                        unit.size() - static_cast<std::size_t>(startCode) - 1);
+                    // Whole in the block, or read on its own.
+                    const std::int64_t end = FindStartCode(block.data(), n, headerAt, n - 3);
+                    if (end >= 0) {
+                        start = IsStartUnit(header, block.data() + headerAt + 1,
+                                            static_cast<std::size_t>(end - headerAt - 1));
+                    } else {
+                        const std::vector<std::uint8_t> unit =
+                            ReadUnitAt(FStream, FFileSize, from + at, kSetBytes);
+                        const auto skip = static_cast<std::size_t>(startCode) + 1;
+                        start = unit.size() > skip &&
+                                IsStartUnit(header, unit.data() + skip, unit.size() - skip);
+                    }
                 }
                 if (start) {
                     best = from + at;
