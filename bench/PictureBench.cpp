@@ -2,7 +2,7 @@
 // an IDR picture to its picture being there, cold and when stepping forward, and the peak
 // memory. The decoding is the window's (TAccessUnitDecoder, libavcodec with its own choice
 // of threads), without the window. bench/picture.sh runs it beside ffmpeg.
-// Usage: quillet_picture_bench FILE [REPEATS]
+// Usage: quillet_picture_bench FILE [REPEATS [THREADS]]   (THREADS 0: the decoder's choice)
 //   prints: pictures in the first run, cold ms (median), step ms (median and longest of the
 //   steps through the middle of the run), peak RSS KiB.
 
@@ -42,11 +42,12 @@ double Ms(std::chrono::steady_clock::time_point since) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: quillet_picture_bench FILE [REPEATS]\n");
+        std::fprintf(stderr, "usage: quillet_picture_bench FILE [REPEATS [THREADS]]\n");
         return 2;
     }
     const std::string path = argv[1];
     const int repeats = argc > 2 ? std::atoi(argv[2]) : 3;
+    const int threads = argc > 3 ? std::atoi(argv[3]) : 0;
     // The slices of the first run: every slice unit before the second IDR picture.
     FileStream stream;
     if (!stream.Open(path)) {
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
     std::int32_t pictures = 0;
     std::vector<double> cold;
     for (int i = 0; i < repeats; ++i) {
-        auto decoder = CreatePictureDecoder();
+        auto decoder = CreatePictureDecoder(threads);
         TAccessUnitDecoder units(stream, size, *decoder);
         const auto begin = std::chrono::steady_clock::now();
         const TPictureAnswer answer = units.Decode(last);
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
     // Steps through the middle of the run, one decoder, after a cold start there.
     std::vector<double> steps;
     {
-        auto decoder = CreatePictureDecoder();
+        auto decoder = CreatePictureDecoder(threads);
         TAccessUnitDecoder units(stream, size, *decoder);
         const std::size_t from = slices.size() / 2;
         units.Decode(slices[from]);

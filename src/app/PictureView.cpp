@@ -1,5 +1,6 @@
 #include "app/PictureView.h"
 
+#include "core/Guard.h"
 #include "decode/PictureWorker.h"
 #include "stream/H264Utils.h"
 
@@ -58,18 +59,29 @@ void TPictureView::Ask() {
     FWorker->Request(FPath, FOffset);
 }
 
+// Runs from the toolkit's event loop, which must never see an exception.
 void TPictureView::Deliver() {
-    std::optional<TPictureResult> result = FWorker->Take();
-    if (!result || !FShown || result->Path != FPath || result->Offset != FOffset) {
-        return;
-    }
-    if (result->Rgb.empty()) {
-        FPane.ClearImage();
-    } else {
-        const TPicture& picture = result->Answer.Decoded.Picture;
-        FPane.ShowImage(TRgbImage{picture.Width, picture.Height, picture.SarNum, picture.SarDen,
-                                  std::make_shared<const std::vector<std::uint32_t>>(
-                                      std::move(result->Rgb))});
-    }
-    FPane.SetLine(result->Line);
+    GuardVoid("TPictureView.Deliver", [&] {
+        std::optional<TPictureResult> result = FWorker->Take();
+        if (!result) {
+            // Still on its way: how far it got.
+            if (const std::optional<std::string> progress = FWorker->TakeProgress(); progress && FShown) {
+                FPane.SetLine(*progress);
+            }
+            return;
+        }
+        if (!FShown || result->Path != FPath || result->Offset != FOffset) {
+            return;
+        }
+        if (result->Rgb.empty()) {
+            FPane.ClearImage();
+        } else {
+            const TPicture& picture = result->Answer.Decoded.Picture;
+            FPane.ShowImage(TRgbImage{picture.Width, picture.Height, picture.SarNum,
+                                      picture.SarDen,
+                                      std::make_shared<const std::vector<std::uint32_t>>(
+                                          std::move(result->Rgb))});
+        }
+        FPane.SetLine(result->Line);
+    });
 }

@@ -34,11 +34,21 @@ std::string Plural(std::int64_t n, const char* what) {
     return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
 }
 
+// "IDR at 0x..." or "recovery point at 0x...".
+std::string StartText(std::int64_t startOffset, bool startIsIdr) {
+    return std::string(startIsIdr ? "IDR" : "recovery point") + " at " + NalOffsetText(startOffset);
+}
+
 } // namespace
 
 std::string NoStartMessage() {
     return "No IDR picture or recovery point within " +
            std::to_string(kPictureSearchBound / 1048576) + " MiB before this picture";
+}
+
+std::string ProgressLine(std::int64_t startOffset, bool startIsIdr, std::int32_t pictures) {
+    return "Decoding from the " + StartText(startOffset, startIsIdr) + ": " +
+           Plural(pictures, "picture") + " so far";
 }
 
 std::string NoPictureMessage() {
@@ -55,8 +65,8 @@ std::string PictureLine(const TDecodedPicture& decoded) {
                        std::to_string(decoded.Picture.Height) + ", slices " + f.SliceTypes +
                        ", frame_num " + std::to_string(f.FrameNum) + ", POC " +
                        std::to_string(f.Poc) + ", decoded from the " +
-                       (f.StartIsIdr ? "IDR" : "recovery point") + " at " +
-                       NalOffsetText(f.StartOffset) + " (" + Plural(f.Pictures, "picture") + ")";
+                       StartText(f.StartOffset, f.StartIsIdr) + " (" +
+                       Plural(f.Pictures, "picture") + ")";
     if (!f.StartIsIdr) {
         line += ", references were missing";
     } else if (decoded.Picture.Corrupt) {
@@ -407,6 +417,9 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::Send(TUnitGroup& group) {
         return TStep::Failed;
     }
     ++FUnitsSent;
+    if (FProgress) {
+        FProgress(FStartOffset, FStartIsIdr, FPictureCount);
+    }
     return TStep::Continue;
 }
 

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -54,6 +55,9 @@ std::string NoStartMessage();
 std::string NoPictureMessage();
 std::string DecoderErrorMessage(const std::string& reason);
 
+// The line while a picture is on its way: where decoding began and how far it got.
+std::string ProgressLine(std::int64_t startOffset, bool startIsIdr, std::int32_t pictures);
+
 // The line under a picture: size, slice types, frame_num, POC and where decoding began.
 std::string PictureLine(const TDecodedPicture& decoded);
 
@@ -70,6 +74,12 @@ class TAccessUnitDecoder {
     // cancel, when given, is looked at between units; a cancelled decoding keeps what it
     // did for the next. Throws on a read failure.
     TPictureAnswer Decode(std::int64_t offset, const std::atomic<bool>* cancel = nullptr);
+
+    // Told after each access unit given to the decoder: where decoding began and how many
+    // pictures it has given since, for a note on the way.
+    using TProgress = std::function<void(std::int64_t startOffset, bool startIsIdr,
+                                         std::int32_t pictures)>;
+    void SetProgress(TProgress progress) { FProgress = std::move(progress); }
 
     // Access units given to the decoder since construction, and how many decodings began
     // afresh at a starting point: what the tests and the benchmark look at.
@@ -157,4 +167,5 @@ class TAccessUnitDecoder {
     std::vector<std::uint8_t> FUnitBytes;
     std::int64_t FWaitFor = -1; // the group whose picture the walk waits for
     std::int64_t FRequested = -1; // the offset asked for
+    TProgress FProgress;
 };

@@ -52,6 +52,13 @@ std::optional<TPictureResult> TPictureWorker::Take() {
     return result;
 }
 
+std::optional<std::string> TPictureWorker::TakeProgress() {
+    const std::lock_guard<std::mutex> lock(FLock);
+    std::optional<std::string> line = std::move(FProgressLine);
+    FProgressLine.reset();
+    return line;
+}
+
 std::int64_t TPictureWorker::UnitsSent() const {
     return FUnitsSent.load();
 }
@@ -76,9 +83,17 @@ void TPictureWorker::Run() {
             }
             request = std::move(*FPending);
             FPending.reset();
+            FProgressLine.reset();
             FCancel = false;
+            FLastProgress = std::chrono::steady_clock::now();
         }
-        TPictureResult result = Work(request);
+        TPictureResult result;
+        try {
+            result = Work(request);
+        } catch (...) { // out of memory, say: the thread must go on
+            FUnits.reset();
+            result = TPictureResult{request.Path, request.Offset, {}, {}, "The picture could not be decoded"};
+        }
         if (result.Answer.Outcome == TPictureOutcome::Cancelled) {
             continue;
         }
@@ -122,6 +137,25 @@ TPictureResult TPictureWorker::Work(const TRequest& request) {
             FPath = request.Path;
             FFileSize = FStream->Size();
             FUnits = std::make_unique<TAccessUnitDecoder>(*FStream, FFileSize, *FDecoder);
+            // A note now and then while a long run of pictures is decoded.
+            FUnits->SetProgress([this](std::int64_t start, bool idr, std::int32_t pictures) {
+                constexpr auto kEvery = std::chrono::milliseconds(250);
+                const auto now = std::chrono::steady_clock::now();
+                if (now - FLastProgress < kEvery) {
+                    return;
+                }
+                FLastProgress = now;
+                {
+                    const std::lock_guard<std::mutex> lock(FLock);
+                    if (FPending || FCancel) {
+                        return;
+                    }
+                    FProgressLine = ProgressLine(start, idr, pictures);
+                }
+                if (FNotify) {
+                    FNotify();
+                }
+            });
             FSentBefore = FUnitsSent.load();
         }
         result.Answer = FUnits->Decode(request.Offset, &FCancel);

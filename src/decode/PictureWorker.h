@@ -7,6 +7,7 @@
 #include "decode/AccessUnitDecoder.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,9 @@ class TPictureWorker {
     void Forget();
     // The result of the latest request, once; none while it is under way.
     std::optional<TPictureResult> Take();
+    // While the latest request is under way, a line on how far it got (ProgressLine), once
+    // each time notify said so.
+    std::optional<std::string> TakeProgress();
 
     // Statistics of the decoding in use, for the tests and the benchmark.
     std::int64_t UnitsSent() const;
@@ -62,6 +66,8 @@ class TPictureWorker {
     std::condition_variable FWake;
     std::optional<TRequest> FPending;
     std::optional<TPictureResult> FResult;
+    std::optional<std::string> FProgressLine;
+    std::chrono::steady_clock::time_point FLastProgress;
     bool FForget = false;
     bool FQuit = false;
     std::atomic<bool> FCancel{false};
