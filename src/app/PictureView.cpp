@@ -56,7 +56,7 @@ void TPictureView::Ask() {
     }
     // The picture shown stays until the new one replaces it; the line says what is coming.
     FPane.SetLine("Decoding the picture of the unit at " + NalOffsetText(FOffset) + " ...");
-    FWorker->Request(FPath, FOffset);
+    FWorker->Request(FPath, FOffset, FPane.ImageWidth(), FPane.ImageHeight());
 }
 
 // Runs from the toolkit's event loop, which must never see an exception.
@@ -73,14 +73,13 @@ void TPictureView::Deliver() {
         if (!FShown || result->Path != FPath || result->Offset != FOffset) {
             return;
         }
-        if (result->Rgb.empty()) {
+        TRgbPixels& rgb = result->Rgb;
+        if (rgb.Pixels.empty()) {
             FPane.ClearImage();
         } else {
-            const TPicture& picture = result->Answer.Decoded.Picture;
-            FPane.ShowImage(TRgbImage{picture.Width, picture.Height, picture.SarNum,
-                                      picture.SarDen,
+            FPane.ShowImage(TRgbImage{rgb.Width, rgb.Height,
                                       std::make_shared<const std::vector<std::uint32_t>>(
-                                          std::move(result->Rgb))});
+                                          std::move(rgb.Pixels))});
         }
         FPane.SetLine(result->Line);
     });

@@ -219,14 +219,18 @@ std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads) {
     return std::make_unique<TAvPictureDecoder>(threads);
 }
 
-bool PictureToRgb32(const TPicture& picture, std::vector<std::uint32_t>& pixels) {
+bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& rgb) {
     const AVPixelFormat format = FormatOf(picture);
     if (format == AV_PIX_FMT_NONE || picture.Width <= 0 || picture.Height <= 0) {
         return false;
     }
-    SwsContext* context =
-        sws_getContext(picture.Width, picture.Height, format, picture.Width, picture.Height,
-                       AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    int outWidth = 0;
+    int outHeight = 0;
+    FitPicture(picture, width, height, outWidth, outHeight);
+    // Area averaging when it shrinks, so that a large picture shown small keeps its detail.
+    SwsContext* context = sws_getContext(picture.Width, picture.Height, format, outWidth,
+                                         outHeight, AV_PIX_FMT_RGB32, SWS_AREA, nullptr, nullptr,
+                                         nullptr);
     if (context == nullptr) {
         return false;
     }
@@ -235,17 +239,19 @@ bool PictureToRgb32(const TPicture& picture, std::vector<std::uint32_t>& pixels)
         sws_setColorspaceDetails(context, matrix, picture.FullRange ? 1 : 0,
                                  sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
     }
-    pixels.resize(static_cast<std::size_t>(picture.Width) * static_cast<std::size_t>(picture.Height));
+    rgb.Width = outWidth;
+    rgb.Height = outHeight;
+    rgb.Pixels.resize(static_cast<std::size_t>(outWidth) * static_cast<std::size_t>(outHeight));
     const std::uint8_t* source[4] = {};
     int sourceStride[4] = {};
     for (int plane = 0; plane < picture.PlaneCount(); ++plane) {
         source[plane] = picture.Planes[static_cast<std::size_t>(plane)].data();
         sourceStride[plane] = picture.PlaneWidth(plane) * picture.BytesPerSample();
     }
-    std::uint8_t* target[4] = {reinterpret_cast<std::uint8_t*>(pixels.data())};
-    int targetStride[4] = {picture.Width * 4};
+    std::uint8_t* target[4] = {reinterpret_cast<std::uint8_t*>(rgb.Pixels.data())};
+    int targetStride[4] = {outWidth * 4};
     const int rows = sws_scale(context, source, sourceStride, 0, picture.Height, target,
                                targetStride);
     sws_freeContext(context);
-    return rows == picture.Height;
+    return rows == outHeight;
 }

@@ -10,6 +10,6 @@ std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int) {
     return nullptr;
 }
 
-bool PictureToRgb32(const TPicture&, std::vector<std::uint32_t>&) {
+bool PictureToRgb32(const TPicture&, int, int, TRgbPixels&) {
     return false;
 }

@@ -64,6 +64,19 @@ bool DecoderBuilt();
 // A new decoder; null when built without one. threads: 0 lets the decoder choose.
 std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads = 0);
 
-// The picture as 32-bit pixels 0xFFRRGGBB, row after row, for showing it; false when it
-// cannot be converted (or there is no decoder).
-bool PictureToRgb32(const TPicture& picture, std::vector<std::uint32_t>& pixels);
+// A picture to show: Width x Height square pixels 0xFFRRGGBB, row after row.
+struct TRgbPixels {
+    int Width = 0;
+    int Height = 0;
+    std::vector<std::uint32_t> Pixels;
+};
+
+// The size a picture is shown at within width x height, its samples' shape applied (a
+// picture of 720x576 with samples of 16:11 is as wide as 1047x576), never larger than that
+// shape at full size; the full size with the shape applied when width or height is 0.
+void FitPicture(const TPicture& picture, int width, int height, int& fitWidth, int& fitHeight);
+
+// The picture converted for showing it, scaled to FitPicture's size, so that the window
+// draws it without scaling a full-size picture itself; false when it cannot be converted
+// (or there is no decoder).
+bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& rgb);

@@ -17,10 +17,11 @@ TPictureWorker::~TPictureWorker() {
     FThread.join();
 }
 
-void TPictureWorker::Request(const std::string& path, std::int64_t offset) {
+void TPictureWorker::Request(const std::string& path, std::int64_t offset, int width,
+                             int height) {
     {
         const std::lock_guard<std::mutex> lock(FLock);
-        FPending = TRequest{path, offset};
+        FPending = TRequest{path, offset, width, height};
         FResult.reset();
         FCancel = true;
     }
@@ -166,8 +167,9 @@ TPictureResult TPictureWorker::Work(const TRequest& request) {
         result.Answer.Message = "Error reading " + request.Path + ": " + e.what();
     }
     if (result.Answer.Outcome == TPictureOutcome::Done) {
-        if (!PictureToRgb32(result.Answer.Decoded.Picture, result.Rgb)) {
-            result.Rgb.clear();
+        if (!PictureToRgb32(result.Answer.Decoded.Picture, request.Width, request.Height,
+                            result.Rgb)) {
+            result.Rgb = TRgbPixels{};
         }
         result.Line = PictureLine(result.Answer.Decoded);
     } else if (result.Line.empty()) {

@@ -21,8 +21,9 @@ struct TPictureResult {
     std::string Path;
     std::int64_t Offset = 0;
     TPictureAnswer Answer;
-    // The picture as 0xFFRRGGBB pixels, for the window; empty when the answer has none.
-    std::vector<std::uint32_t> Rgb;
+    // The picture for the window, fitted into the area asked for; no pixels when the answer
+    // has no picture.
+    TRgbPixels Rgb;
     // The line under the picture: its facts, or why there is none.
     std::string Line;
 };
@@ -36,9 +37,9 @@ class TPictureWorker {
     TPictureWorker(const TPictureWorker&) = delete;
     TPictureWorker& operator=(const TPictureWorker&) = delete;
 
-    // The picture of the unit at offset of the file at path; what was asked before and is
-    // not done yet is given up.
-    void Request(const std::string& path, std::int64_t offset);
+    // The picture of the unit at offset of the file at path, to be shown within width x
+    // height (0 x 0: at full size); what was asked before and is not done yet is given up.
+    void Request(const std::string& path, std::int64_t offset, int width = 0, int height = 0);
     // Gives up what is under way.
     void Cancel();
     // Gives up what is under way, and lets go of the file.
@@ -56,6 +57,8 @@ class TPictureWorker {
     struct TRequest {
         std::string Path;
         std::int64_t Offset = 0;
+        int Width = 0;
+        int Height = 0;
     };
     void Run();
     TPictureResult Work(const TRequest& request);

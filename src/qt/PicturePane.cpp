@@ -22,14 +22,10 @@ QRect TPictureCanvas::Placement() const {
     if (FImage.isNull()) {
         return {};
     }
-    // Non-square samples: the picture is shown as wide as its samples' shape makes it.
-    double width = FImage.width();
-    if (FSource.SarNum > 0 && FSource.SarDen > 0) {
-        width = width * FSource.SarNum / FSource.SarDen;
+    QSize whole = FImage.size();
+    if (whole.width() > width() || whole.height() > height()) {
+        whole.scale(size(), Qt::KeepAspectRatio);
     }
-    QSizeF shown(width, FImage.height());
-    shown.scale(size(), Qt::KeepAspectRatio);
-    const QSize whole = shown.toSize();
     return {(this->width() - whole.width()) / 2, (height() - whole.height()) / 2, whole.width(),
             whole.height()};
 }
@@ -62,6 +58,8 @@ TQtPicturePane::TQtPicturePane(QWidget* parent) : QWidget(parent) {
     LineLabel = new QLabel(this);
     LineLabel->setAccessibleName(QStringLiteral("Picture facts"));
     LineLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A new line must not lay the window out again: that would repaint all of it.
+    LineLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     column->addWidget(Canvas, 1);
     column->addWidget(LineLabel);
 }
@@ -72,6 +70,14 @@ void TQtPicturePane::SetVisible(bool visible) {
 
 bool TQtPicturePane::Visible() const {
     return !isHidden();
+}
+
+int TQtPicturePane::ImageWidth() const {
+    return Canvas->width();
+}
+
+int TQtPicturePane::ImageHeight() const {
+    return Canvas->height();
 }
 
 void TQtPicturePane::ShowImage(const TRgbImage& image) {

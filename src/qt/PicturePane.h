@@ -8,7 +8,8 @@
 class QLabel;
 
 // The picture scaled to fit its area with its shape kept, drawn from a copy scaled once
-// for each new picture or size.
+// for each new picture or size. The picture comes already fitted to the area it was asked
+// for, so that only a resize since scales it here.
 class TPictureCanvas : public QWidget {
   public:
     explicit TPictureCanvas(QWidget* parent);
@@ -36,6 +37,8 @@ class TQtPicturePane : public QWidget, public IPicturePane, public IUiThread {
 
     void SetVisible(bool visible) override;
     bool Visible() const override;
+    int ImageWidth() const override;
+    int ImageHeight() const override;
     void ShowImage(const TRgbImage& image) override;
     void ClearImage() override;
     bool HasImage() const override;

@@ -9,13 +9,10 @@
 #include <string>
 #include <vector>
 
-// A picture to show: Width x Height pixels 0xFFRRGGBB, row after row, and the shape of one
-// pixel (SarNum:SarDen; 0:0 when square or not known).
+// A picture to show: Width x Height square pixels 0xFFRRGGBB, row after row.
 struct TRgbImage {
     int Width = 0;
     int Height = 0;
-    int SarNum = 0;
-    int SarDen = 0;
     std::shared_ptr<const std::vector<std::uint32_t>> Pixels;
 };
 
@@ -25,6 +22,9 @@ class IPicturePane {
     virtual ~IPicturePane() = default;
     virtual void SetVisible(bool visible) = 0;
     virtual bool Visible() const = 0;
+    // The area a picture is shown in, in pixels; 0 x 0 when it has no size yet.
+    virtual int ImageWidth() const = 0;
+    virtual int ImageHeight() const = 0;
     virtual void ShowImage(const TRgbImage& image) = 0;
     virtual void ClearImage() = 0;
     virtual bool HasImage() const = 0;

@@ -39,7 +39,7 @@ TEST(PictureWorker, ANewSelectionCancelsTheOneUnderWay) {
     // Many requests in a row, as keys held down give them: only the last one is answered.
     const std::int64_t selections[] = {0x1D77, 0x1B92, 0x195C, 0x1586, 0x13BD, 0xD3F};
     for (const std::int64_t offset : selections) {
-        worker.Request(path, offset);
+        worker.Request(path, offset, 88, 500);
     }
     std::optional<TPictureResult> result;
     for (int n = 1; !result || result->Offset != 0xD3F; ++n) {
@@ -54,7 +54,8 @@ TEST(PictureWorker, ANewSelectionCancelsTheOneUnderWay) {
     const auto p = *std::find_if(expected.begin(), expected.end(),
                                  [](const ExpectedPicture& e) { return e.Pos == 0xD3F; });
     EXPECT_EQ(PlanesChecksum(result->Answer.Decoded.Picture), p.Checksum);
-    EXPECT_EQ(result->Rgb.size(), 176u * 144u);
+    EXPECT_EQ(result->Rgb.Width, 88); // fitted into the area asked for
+    EXPECT_EQ(result->Rgb.Pixels.size(), 88u * 72u);
     EXPECT_EQ(result->Line, PictureLine(result->Answer.Decoded));
     EXPECT_FALSE(worker.Take());
 }
@@ -69,7 +70,36 @@ TEST(PictureWorker, AFileThatCannotBeReadIsSaidInTheLine) {
     ASSERT_TRUE(result);
     EXPECT_EQ(result->Answer.Outcome, TPictureOutcome::Failed);
     EXPECT_FALSE(result->Line.empty());
-    EXPECT_TRUE(result->Rgb.empty());
+    EXPECT_TRUE(result->Rgb.Pixels.empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST(PictureFit, APictureIsShownWithinItsAreaWithItsSamplesShape) {
+    struct Case {
+        int Width, Height, SarNum, SarDen, AreaWidth, AreaHeight, FitWidth, FitHeight;
+    } cases[] = {
+        {176, 144, 0, 0, 0, 0, 176, 144},      // no area yet: full size
+        {176, 144, 1, 1, 88, 500, 88, 72},     // narrower area
+        {176, 144, 1, 1, 500, 72, 88, 72},     // lower area
+        {176, 144, 1, 1, 1000, 1000, 176, 144}, // never larger than the picture
+        {720, 576, 16, 11, 0, 0, 1047, 576},   // PAL 4:3 samples are wide
+        {1920, 1080, 1, 1, 640, 480, 640, 360},
+    };
+    for (const Case& c : cases) {
+        TPicture picture;
+        picture.Width = c.Width;
+        picture.Height = c.Height;
+        picture.SarNum = c.SarNum;
+        picture.SarDen = c.SarDen;
+        int width = 0;
+        int height = 0;
+        FitPicture(picture, c.AreaWidth, c.AreaHeight, width, height);
+        EXPECT_EQ(width, c.FitWidth) << c.Width << "x" << c.Height << " in " << c.AreaWidth;
+        EXPECT_EQ(height, c.FitHeight) << c.Width << "x" << c.Height << " in " << c.AreaWidth;
+    }
 }
 
 } // namespace

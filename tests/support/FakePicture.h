@@ -19,7 +19,12 @@ class FakePicturePane : public IPicturePane {
     TRgbImage Image;
     std::vector<std::string> Lines; // every line set, in order
 
+    // The area a picture is shown in; 0 x 0 asks for it at full size.
+    int Width = 0;
+    int Height = 0;
     void SetVisible(bool visible) override { Shown = visible; }
+    int ImageWidth() const override { return Width; }
+    int ImageHeight() const override { return Height; }
     bool Visible() const override { return Shown; }
     void ShowImage(const TRgbImage& image) override { Image = image; }
     void ClearImage() override { Image = TRgbImage{}; }
