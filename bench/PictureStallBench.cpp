@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
     while (settle.elapsed() < 500) {
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     }
+    app.Longest = 0;
     QLabel& line = *window.PicturePane->LineLabel;
 
     QElapsedTimer clock;

@@ -90,5 +90,6 @@ awk -v c="$cold" -v s="$step" -v sm="$step_max" -v p="$peak" -v f="$ff_run" -v o
     printf "cold against ffmpeg              %8.2f x (process start included), %.2f x (start-up left out)\n", c / f, (c - 0) / (decode > 0 ? decode : 1)
     printf "step forward, median / longest   %8.2f / %.1f ms   one picture of ffmpeg: %.1f ms\n", s, sm, per
 }'
-echo "== the window (offscreen), longest event-loop stall"
+echo "== the window (offscreen), longest event-loop stall: with the pane, then hidden"
 "$build/bench/quillet_picture_stall_bench" "$stream" 2>/dev/null
+"$build/bench/quillet_picture_stall_bench" "$stream" off 2>/dev/null

@@ -78,18 +78,28 @@ std::string PictureLine(const TDecodedPicture& decoded) {
 TAccessUnitDecoder::TAccessUnitDecoder(FileStream& stream, std::int64_t fileSize,
                                        IPictureDecoder& decoder)
     : FStream(stream), FFileSize(fileSize), FDecoder(decoder),
-      FFinder(std::make_unique<TParameterSetFinder>(stream)), FWalk(stream, fileSize) {}
+      FFinder(std::make_unique<TParameterSetFinder>(stream)), FWalk(stream, fileSize),
+      FProbe(stream, fileSize, 65536) {}
 
 TAccessUnitDecoder::~TAccessUnitDecoder() = default;
 
 TPictureAnswer TAccessUnitDecoder::Decode(std::int64_t offset, const std::atomic<bool>* cancel) {
+    std::int64_t walkStart = 0;
     if (CanAnswer(offset)) {
+        // Unless a start lies between the walk and the selection: decoding begins there
+        // afresh, as it would for a selection in a decoder of its own, and the pictures
+        // before it are not decoded for nothing.
+        const std::int64_t frontier = FWalk.Position();
+        if (frontier < 0 || offset < frontier || !FindStart(offset, frontier, walkStart)) {
+            return WalkTo(offset, cancel);
+        }
+        ++FColdStarts;
+        BeginWalk(walkStart);
         return WalkTo(offset, cancel);
     }
     ++FColdStarts;
     FValid = false;
-    std::int64_t walkStart = 0;
-    if (!FindStart(offset, walkStart)) {
+    if (!FindStart(offset, std::max<std::int64_t>(offset - kPictureSearchBound, 0), walkStart)) {
         TPictureAnswer answer;
         answer.Message = NoStartMessage();
         return answer;
@@ -133,8 +143,9 @@ bool TAccessUnitDecoder::IsStartUnit(std::uint8_t header, const std::uint8_t* af
 
 // A unit that comes before its picture (an SEI, a parameter set, a delimiter) belongs to
 // the picture after it, which may be itself the start: that is looked for first. Otherwise
-// the start is the nearest one back from the unit.
-bool TAccessUnitDecoder::FindStart(std::int64_t offset, std::int64_t& walkStart) {
+// the start is the nearest one back from the unit, not below floor.
+bool TAccessUnitDecoder::FindStart(std::int64_t offset, std::int64_t floor,
+                                   std::int64_t& walkStart) {
     const std::vector<std::uint8_t> head = ReadUnitAt(FStream, FFileSize, offset, 5);
     if (head.empty()) {
         return false;
@@ -143,18 +154,16 @@ bool TAccessUnitDecoder::FindStart(std::int64_t offset, std::int64_t& walkStart)
     const bool hasHeader = static_cast<int>(head.size()) > startCode;
     if (hasHeader && RoleOf(NalUnitType(head[static_cast<std::size_t>(startCode)])) ==
                          TUnitRole::BeforePicture) {
-        FWalk.Start(offset);
-        while (FWalk.Next(FUnit, WantsOf, nullptr, 0) &&
-               FUnit.Offset - offset <= kPictureSearchBound) {
-            if (!FUnit.HasHeader) {
+        TWalkUnit unit;
+        FProbe.Start(offset);
+        while (FProbe.Next(unit, WantsOf, nullptr, 0) &&
+               unit.Offset - offset <= kPictureSearchBound) {
+            if (!unit.HasHeader) {
                 continue;
             }
-            const TUnitRole role = RoleOf(NalUnitType(FUnit.Header));
+            const TUnitRole role = RoleOf(NalUnitType(unit.Header));
             if (role == TUnitRole::Slice || role == TUnitRole::BeforePicture) {
-                if (NalUnitType(FUnit.Header) == kSeiType && FUnit.Head.size() >= kSetBytes) {
-                    FUnit.Head = ReadUnitAt(FStream, FFileSize, FUnit.Offset, kSetBytes);
-                }
-                if (IsStartUnit(FUnit.Header, FUnit.Head.data(), FUnit.Head.size())) {
+                if (IsStartUnit(unit.Header, unit.Head.data(), unit.Head.size())) {
                     walkStart = offset;
                     return true;
                 }
@@ -164,7 +173,7 @@ bool TAccessUnitDecoder::FindStart(std::int64_t offset, std::int64_t& walkStart)
             }
         }
     }
-    const std::optional<std::int64_t> start = SearchStartBack(offset);
+    const std::optional<std::int64_t> start = SearchStartBack(offset, floor);
     if (!start) {
         return false;
     }
@@ -174,8 +183,8 @@ bool TAccessUnitDecoder::FindStart(std::int64_t offset, std::int64_t& walkStart)
 
 // Reads back from anchor in growing blocks, each a little past its top so that a unit
 // beginning just below it brings its head along, and takes the nearest start found.
-std::optional<std::int64_t> TAccessUnitDecoder::SearchStartBack(std::int64_t anchor) {
-    const std::int64_t floor = std::max<std::int64_t>(anchor - kPictureSearchBound, 0);
+std::optional<std::int64_t> TAccessUnitDecoder::SearchStartBack(std::int64_t anchor,
+                                                                std::int64_t floor) {
     std::int64_t top = anchor + 1; // start codes beginning below top are still to search
     std::int32_t size = kFirstSearchBlock;
     std::vector<std::uint8_t> block;

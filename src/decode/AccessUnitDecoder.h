@@ -112,8 +112,8 @@ class TAccessUnitDecoder {
     enum class TStep { Continue, Failed, Cancelled };
 
     bool CanAnswer(std::int64_t offset) const;
-    bool FindStart(std::int64_t offset, std::int64_t& walkStart);
-    std::optional<std::int64_t> SearchStartBack(std::int64_t anchor);
+    bool FindStart(std::int64_t offset, std::int64_t floor, std::int64_t& walkStart);
+    std::optional<std::int64_t> SearchStartBack(std::int64_t anchor, std::int64_t floor);
     bool IsStartUnit(std::uint8_t header, const std::uint8_t* afterHeader, std::size_t size);
     void BeginWalk(std::int64_t walkStart);
     // Walks on until the group holding offset has been sent and its picture came out, or
@@ -140,6 +140,7 @@ class TAccessUnitDecoder {
     IPictureDecoder& FDecoder;
     std::unique_ptr<TParameterSetFinder> FFinder;
     TUnitWalk FWalk;
+    TUnitWalk FProbe; // looks ahead from a selection without moving the walk
 
     // The walk: valid while the decoder holds what the groups below were decoded into.
     bool FValid = false;

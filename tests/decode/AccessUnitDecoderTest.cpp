@@ -250,3 +250,23 @@ TEST(PictureCancel, ACancelledDecodingGoesOnWhereItStoppedWhenAskedAgain) {
 }
 
 } // namespace
+
+namespace {
+
+// Selecting a picture past a later start than the walk's decodes from that start, not on
+// through the pictures before it.
+TEST(PictureReuse, AStartBetweenTheWalkAndTheSelectionBeginsAfresh) {
+    for (const char* name : {"aud_sei", "intra_refresh"}) {
+        const std::string path = TestDataPath(std::string(name) + ".264");
+        const std::vector<std::int64_t> units = UnitOffsets(path);
+        Opened opened(path);
+        ASSERT_EQ(opened.Units->Decode(0).Outcome, TPictureOutcome::Done) << name;
+        const std::int64_t sentBefore = opened.Units->UnitsSent();
+        const TPictureAnswer last = opened.Units->Decode(units.back());
+        ASSERT_EQ(last.Outcome, TPictureOutcome::Done) << name << ": " << last.Message;
+        EXPECT_FALSE(last.Decoded.Facts.StartIsIdr) << name;
+        EXPECT_EQ(opened.Units->UnitsSent() - sentBefore, last.Decoded.Facts.Pictures) << name;
+    }
+}
+
+} // namespace
