@@ -270,3 +270,35 @@ TEST(PictureReuse, AStartBetweenTheWalkAndTheSelectionBeginsAfresh) {
 }
 
 } // namespace
+
+namespace {
+
+// The file ends in the middle of the run of pictures: the pictures it still holds whole are
+// the same as in the whole file, the last of them given out by draining the decoder.
+TEST(PictureCut, AFileCutInTheMiddleOfAGopDecodesWhatItHolds) {
+    const std::vector<std::uint8_t> bytes = ReadAll(TestDataPath("main_cabac.264"));
+    const std::vector<ExpectedPicture> expected = ReadPictures("main_cabac.pictures");
+    std::vector<std::int64_t> starts;
+    for (const auto& e : expected) {
+        starts.push_back(e.Pos);
+    }
+    std::sort(starts.begin(), starts.end());
+    TempDir dir;
+    for (std::size_t cut = 2; cut < starts.size(); ++cut) {
+        const std::string path = dir.Write(
+            "cut.264", Slice(bytes, 0, static_cast<std::size_t>(starts[cut])));
+        const std::vector<Selection> selections =
+            Selections(UnitOffsets(path), std::vector<std::int64_t>(starts.begin(), starts.begin() + static_cast<std::ptrdiff_t>(cut)));
+        for (std::size_t i = 0; i < cut; ++i) {
+            Opened opened(path);
+            const auto e = *std::find_if(expected.begin(), expected.end(), [&](const ExpectedPicture& x) {
+                return x.Pos == starts[i];
+            });
+            ExpectPicture(opened.Units->Decode(selections[i].Last), e,
+                          "cut before access unit " + std::to_string(cut) + ", picture " +
+                              std::to_string(i));
+        }
+    }
+}
+
+} // namespace
