@@ -66,9 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int count = 0;
     for (std::int64_t at = FindStartCode(data, static_cast<std::int64_t>(size), 0,
                                          static_cast<std::int64_t>(size) - 3);
-         at >= 0 && count < 8;
-         at = FindStartCode(data, static_cast<std::int64_t>(size), at + 3,
-                            static_cast<std::int64_t>(size) - 3)) {
+         at >= 0 && count < 8; at = FindStartCode(data, static_cast<std::int64_t>(size), at + 3,
+                                                  static_cast<std::int64_t>(size) - 3)) {
         offsets[count++] = at;
     }
     if (count > 0) {
@@ -79,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (answer.Outcome == TPictureOutcome::Done) {
             const TPictureFacts& f = answer.Decoded.Facts;
             FuzzCheck(f.Pictures >= 1, "a picture counts itself");
-            FuzzCheck(f.AccessUnitOffset <= offsets[i], "the access unit begins at or before the unit");
+            FuzzCheck(f.AccessUnitOffset <= offsets[i],
+                      "the access unit begins at or before the unit");
             FuzzCheck(!PictureLine(answer.Decoded).empty(), "a picture has its line");
         } else {
             FuzzCheck(!answer.Message.empty(), "a failure says why");

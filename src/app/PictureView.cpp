@@ -65,7 +65,8 @@ void TPictureView::Deliver() {
         std::optional<TPictureResult> result = FWorker->Take();
         if (!result) {
             // Still on its way: how far it got.
-            if (const std::optional<std::string> progress = FWorker->TakeProgress(); progress && FShown) {
+            if (const std::optional<std::string> progress = FWorker->TakeProgress();
+                progress && FShown) {
                 FPane.SetLine(*progress);
             }
             return;
@@ -77,9 +78,9 @@ void TPictureView::Deliver() {
         if (rgb.Pixels.empty()) {
             FPane.ClearImage();
         } else {
-            FPane.ShowImage(TRgbImage{rgb.Width, rgb.Height,
-                                      std::make_shared<const std::vector<std::uint32_t>>(
-                                          std::move(rgb.Pixels))});
+            FPane.ShowImage(TRgbImage{
+                rgb.Width, rgb.Height,
+                std::make_shared<const std::vector<std::uint32_t>>(std::move(rgb.Pixels))});
         }
         FPane.SetLine(result->Line);
     });

@@ -61,12 +61,11 @@ std::string DecoderErrorMessage(const std::string& reason) {
 
 std::string PictureLine(const TDecodedPicture& decoded) {
     const TPictureFacts& f = decoded.Facts;
-    std::string line = std::to_string(decoded.Picture.Width) + "x" +
-                       std::to_string(decoded.Picture.Height) + ", slices " + f.SliceTypes +
-                       ", frame_num " + std::to_string(f.FrameNum) + ", POC " +
-                       std::to_string(f.Poc) + ", decoded from the " +
-                       StartText(f.StartOffset, f.StartIsIdr) + " (" +
-                       Plural(f.Pictures, "picture") + ")";
+    std::string line =
+        std::to_string(decoded.Picture.Width) + "x" + std::to_string(decoded.Picture.Height) +
+        ", slices " + f.SliceTypes + ", frame_num " + std::to_string(f.FrameNum) + ", POC " +
+        std::to_string(f.Poc) + ", decoded from the " + StartText(f.StartOffset, f.StartIsIdr) +
+        " (" + Plural(f.Pictures, "picture") + ")";
     if (!f.StartIsIdr) {
         line += ", references were missing";
     } else if (decoded.Picture.Corrupt) {
@@ -271,8 +270,8 @@ TPictureAnswer TAccessUnitDecoder::WalkTo(std::int64_t offset, const std::atomic
             return answer;
         }
         if (FDrained) {
-            answer.Message = group ? DecoderErrorMessage("the picture did not come out")
-                                   : NoPictureMessage();
+            answer.Message =
+                group ? DecoderErrorMessage("the picture did not come out") : NoPictureMessage();
             FValid = false;
             return answer;
         }
@@ -338,9 +337,9 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
         FOpen.First = FUnit.Offset;
         FOpenUsed = true;
     }
-    FOpen.Overflow = FOpen.Overflow || FUnit.Overflow ||
-                     FOpen.Bytes.size() + FUnitBytes.size() >
-                         static_cast<std::size_t>(kPictureSearchBound);
+    FOpen.Overflow =
+        FOpen.Overflow || FUnit.Overflow ||
+        FOpen.Bytes.size() + FUnitBytes.size() > static_cast<std::size_t>(kPictureSearchBound);
     if (!FOpen.Overflow) {
         FOpen.Bytes.insert(FOpen.Bytes.end(), FUnitBytes.begin(), FUnitBytes.end());
     }
@@ -367,7 +366,8 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
         std::size_t from = 0;
         bool known = false;
         while (from <= FOpen.SliceTypes.size() && !known) {
-            const std::size_t end = std::min(FOpen.SliceTypes.find('/', from), FOpen.SliceTypes.size());
+            const std::size_t end =
+                std::min(FOpen.SliceTypes.find('/', from), FOpen.SliceTypes.size());
             known = FOpen.SliceTypes.compare(from, end - from, name) == 0;
             from = end + 1;
         }
@@ -448,9 +448,9 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::DrainAll() {
 void TAccessUnitDecoder::Collect() {
     std::int64_t tag = 0;
     const auto place = [this](std::int64_t first) -> TPicture* {
-        const auto group = std::lower_bound(
-            FDone.begin(), FDone.end(), first,
-            [](const TUnitGroup& g, std::int64_t at) { return g.First < at; });
+        const auto group =
+            std::lower_bound(FDone.begin(), FDone.end(), first,
+                             [](const TUnitGroup& g, std::int64_t at) { return g.First < at; });
         if (group == FDone.end() || group->First != first) {
             return nullptr; // from before a restart
         }
@@ -541,8 +541,7 @@ const TSeqParameterSet* TAccessUnitDecoder::SpsFor(std::uint32_t id) {
     return set ? set->Sps.get() : nullptr;
 }
 
-const TPicParameterSet* TAccessUnitDecoder::PpsFor(std::uint32_t id,
-                                                   const TSeqParameterSet*& sps) {
+const TPicParameterSet* TAccessUnitDecoder::PpsFor(std::uint32_t id, const TSeqParameterSet*& sps) {
     const TPicParameterSet* pps = nullptr;
     const auto known = FPpsById.find(id);
     if (known != FPpsById.end()) {
@@ -558,9 +557,9 @@ const TPicParameterSet* TAccessUnitDecoder::PpsFor(std::uint32_t id,
 }
 
 const TAccessUnitDecoder::TUnitGroup* TAccessUnitDecoder::GroupHolding(std::int64_t offset) const {
-    const auto after = std::upper_bound(
-        FDone.begin(), FDone.end(), offset,
-        [](std::int64_t at, const TUnitGroup& g) { return at < g.First; });
+    const auto after =
+        std::upper_bound(FDone.begin(), FDone.end(), offset,
+                         [](std::int64_t at, const TUnitGroup& g) { return at < g.First; });
     if (after == FDone.begin()) {
         return nullptr;
     }

@@ -77,8 +77,8 @@ class TAccessUnitDecoder {
 
     // Told after each access unit given to the decoder: where decoding began and how many
     // pictures it has given since, for a note on the way.
-    using TProgress = std::function<void(std::int64_t startOffset, bool startIsIdr,
-                                         std::int32_t pictures)>;
+    using TProgress =
+        std::function<void(std::int64_t startOffset, bool startIsIdr, std::int32_t pictures)>;
     void SetProgress(TProgress progress) { FProgress = std::move(progress); }
 
     // Access units given to the decoder since construction, and how many decodings began
@@ -166,7 +166,7 @@ class TAccessUnitDecoder {
     std::int64_t FColdStarts = 0;
     TWalkUnit FUnit;
     std::vector<std::uint8_t> FUnitBytes;
-    std::int64_t FWaitFor = -1; // the group whose picture the walk waits for
+    std::int64_t FWaitFor = -1;   // the group whose picture the walk waits for
     std::int64_t FRequested = -1; // the offset asked for
     TProgress FProgress;
 };

@@ -189,9 +189,8 @@ std::int32_t TPictureOrder::Next(const TSliceHead& head, const TSeqParameterSet&
     } else {
         std::int64_t frameNumOffset = 0;
         if (!idr) {
-            frameNumOffset = FPrevFrameNum > head.frame_num
-                                 ? FPrevFrameNumOffset + MaxFrameNum(sps)
-                                 : FPrevFrameNumOffset;
+            frameNumOffset = FPrevFrameNum > head.frame_num ? FPrevFrameNumOffset + MaxFrameNum(sps)
+                                                            : FPrevFrameNumOffset;
         }
         if (sps.pic_order_cnt_type == 1) {
             const std::int32_t cycle = SpsPresence::OffsetForRefFrameHeld(sps);
@@ -220,7 +219,8 @@ std::int32_t TPictureOrder::Next(const TSliceHead& head, const TSeqParameterSet&
                 bottom = top + sps.offset_for_top_to_bottom_field + head.delta_pic_order_cnt[1];
             } else {
                 top = expected + head.delta_pic_order_cnt[0];
-                bottom = expected + sps.offset_for_top_to_bottom_field + head.delta_pic_order_cnt[0];
+                bottom =
+                    expected + sps.offset_for_top_to_bottom_field + head.delta_pic_order_cnt[0];
             }
         } else {
             std::int64_t count = 0;

@@ -37,10 +37,10 @@ struct TSliceHead {
 
 // What a slice unit is, before its header is read with its parameter sets.
 enum class TUnitRole {
-    Slice,        // nal_unit_type 1, 2 or 5: a slice with a header
-    SlicePart,    // nal_unit_type 3 or 4: the rest of a partitioned slice
+    Slice,         // nal_unit_type 1, 2 or 5: a slice with a header
+    SlicePart,     // nal_unit_type 3 or 4: the rest of a partitioned slice
     BeforePicture, // 6 to 9, 13 to 18: opens the next access unit when a picture came before
-    AfterPicture, // every other type: belongs to the access unit it follows
+    AfterPicture,  // every other type: belongs to the access unit it follows
 };
 TUnitRole RoleOf(std::uint32_t nal_unit_type);
 

@@ -41,7 +41,8 @@ struct TPacketFree {
 bool Describe(const AVFrame& frame, TPicture& picture) {
     const auto format = static_cast<AVPixelFormat>(frame.format);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    if (desc == nullptr || ((desc->flags & AV_PIX_FMT_FLAG_PLANAR) == 0 && desc->nb_components > 1) ||
+    if (desc == nullptr ||
+        ((desc->flags & AV_PIX_FMT_FLAG_PLANAR) == 0 && desc->nb_components > 1) ||
         (desc->flags & AV_PIX_FMT_FLAG_BE) != 0 || (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0) {
         return false;
     }
@@ -197,8 +198,9 @@ AVPixelFormat FormatOf(const TPicture& picture) {
     } else if (picture.Rgb) {
         name = "gbrp";
     } else {
-        name = picture.ChromaFormat == 1 ? "yuv420p" : picture.ChromaFormat == 2 ? "yuv422p"
-                                                                                : "yuv444p";
+        name = picture.ChromaFormat == 1   ? "yuv420p"
+               : picture.ChromaFormat == 2 ? "yuv422p"
+                                           : "yuv444p";
     }
     if (picture.BitDepth > 8) {
         name += std::to_string(picture.BitDepth) + "le";
@@ -228,9 +230,8 @@ bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& 
     int outHeight = 0;
     FitPicture(picture, width, height, outWidth, outHeight);
     // Area averaging when it shrinks, so that a large picture shown small keeps its detail.
-    SwsContext* context = sws_getContext(picture.Width, picture.Height, format, outWidth,
-                                         outHeight, AV_PIX_FMT_RGB32, SWS_AREA, nullptr, nullptr,
-                                         nullptr);
+    SwsContext* context = sws_getContext(picture.Width, picture.Height, format, outWidth, outHeight,
+                                         AV_PIX_FMT_RGB32, SWS_AREA, nullptr, nullptr, nullptr);
     if (context == nullptr) {
         return false;
     }
@@ -250,8 +251,8 @@ bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& 
     }
     std::uint8_t* target[4] = {reinterpret_cast<std::uint8_t*>(rgb.Pixels.data())};
     int targetStride[4] = {outWidth * 4};
-    const int rows = sws_scale(context, source, sourceStride, 0, picture.Height, target,
-                               targetStride);
+    const int rows =
+        sws_scale(context, source, sourceStride, 0, picture.Height, target, targetStride);
     sws_freeContext(context);
     return rows == outHeight;
 }

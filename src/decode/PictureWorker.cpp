@@ -17,8 +17,7 @@ TPictureWorker::~TPictureWorker() {
     FThread.join();
 }
 
-void TPictureWorker::Request(const std::string& path, std::int64_t offset, int width,
-                             int height) {
+void TPictureWorker::Request(const std::string& path, std::int64_t offset, int width, int height) {
     {
         const std::lock_guard<std::mutex> lock(FLock);
         FPending = TRequest{path, offset, width, height};
@@ -93,7 +92,8 @@ void TPictureWorker::Run() {
             result = Work(request);
         } catch (...) { // out of memory, say: the thread must go on
             FUnits.reset();
-            result = TPictureResult{request.Path, request.Offset, {}, {}, "The picture could not be decoded"};
+            result = TPictureResult{
+                request.Path, request.Offset, {}, {}, "The picture could not be decoded"};
         }
         if (result.Answer.Outcome == TPictureOutcome::Cancelled) {
             continue;

@@ -103,8 +103,8 @@ bool TUnitWalk::Next(TWalkUnit& unit, TUnitWants (*wants)(std::uint8_t header),
     return true;
 }
 
-std::vector<std::uint8_t> ReadUnitAt(FileStream& stream, std::int64_t fileSize,
-                                     std::int64_t offset, std::int32_t maxBytes) {
+std::vector<std::uint8_t> ReadUnitAt(FileStream& stream, std::int64_t fileSize, std::int64_t offset,
+                                     std::int32_t maxBytes) {
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(maxBytes));
     const std::int32_t got = ReadWithinSize(stream, offset, bytes.data(), maxBytes, fileSize);
     std::int32_t length = 0;

@@ -61,8 +61,8 @@ class TUnitWalk {
 
 // Reads the unit whose start code begins at offset: at most maxBytes of it, start code
 // included, cut at the next start code. Empty when no start code begins there.
-std::vector<std::uint8_t> ReadUnitAt(FileStream& stream, std::int64_t fileSize,
-                                     std::int64_t offset, std::int32_t maxBytes);
+std::vector<std::uint8_t> ReadUnitAt(FileStream& stream, std::int64_t fileSize, std::int64_t offset,
+                                     std::int32_t maxBytes);
 
 // The payload of a unit without emulation prevention: bytes after the header byte.
 std::vector<std::uint8_t> UnitPayload(const std::uint8_t* afterHeader, std::size_t size);

@@ -11,8 +11,8 @@ TPictureCanvas::TPictureCanvas(QWidget* parent) : QWidget(parent) {
 
 void TPictureCanvas::SetImage(const TRgbImage& image) {
     FSource = image;
-    FImage = image.Pixels ? QImage(reinterpret_cast<const uchar*>(image.Pixels->data()), image.Width,
-                                   image.Height, image.Width * 4, QImage::Format_RGB32)
+    FImage = image.Pixels ? QImage(reinterpret_cast<const uchar*>(image.Pixels->data()),
+                                   image.Width, image.Height, image.Width * 4, QImage::Format_RGB32)
                           : QImage();
     FScaled = QImage();
     update();

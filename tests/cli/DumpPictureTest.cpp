@@ -1,9 +1,9 @@
 // quillet-dump --picture: the YUV4MPEG2 file of a picture in the stream's own sampling,
 // its samples those of ffmpeg's decode, and the statuses when there is none to write.
 
+#include "../decode/PictureTestSupport.h"
 #include "DumpTestSupport.h"
 #include "decode/PictureDecoder.h"
-#include "../decode/PictureTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -25,11 +25,13 @@ TEST(DumpPicture, WritesOneFrameInTheStreamsOwnSampling) {
     const std::string out = (dir.Path() / "out.y4m").string();
     for (const Case& c : cases) {
         // The last picture in the file order, decoded from the IDR picture at 0.
-        const std::vector<ExpectedPicture> expected = ReadPictures(std::string(c.Stream) + ".pictures");
+        const std::vector<ExpectedPicture> expected =
+            ReadPictures(std::string(c.Stream) + ".pictures");
         const ExpectedPicture& last = *std::max_element(
             expected.begin(), expected.end(),
             [](const ExpectedPicture& a, const ExpectedPicture& b) { return a.Pos < b.Pos; });
-        const std::vector<std::int64_t> units = UnitOffsets(TestDataPath(std::string(c.Stream) + ".264"));
+        const std::vector<std::int64_t> units =
+            UnitOffsets(TestDataPath(std::string(c.Stream) + ".264"));
         const std::int64_t select = *std::lower_bound(units.begin(), units.end(), last.Pos);
         const DumpResult r = Dump({"--picture", std::to_string(select), out,
                                    TestDataPath(std::string(c.Stream) + ".264")});
@@ -41,7 +43,10 @@ TEST(DumpPicture, WritesOneFrameInTheStreamsOwnSampling) {
         ASSERT_NE(frame, std::string::npos);
         const std::string header = text.substr(0, frame);
         const auto x = last.Size.find('x');
-        EXPECT_EQ(header.rfind("YUV4MPEG2 W" + last.Size.substr(0, x) + " H" + last.Size.substr(x + 1) + " ", 0), 0u)
+        EXPECT_EQ(header.rfind("YUV4MPEG2 W" + last.Size.substr(0, x) + " H" +
+                                   last.Size.substr(x + 1) + " ",
+                               0),
+                  0u)
             << header;
         EXPECT_TRUE(header.ends_with(std::string(" ") + c.Colour)) << header;
         std::uint32_t a = 0;
@@ -66,7 +71,8 @@ TEST(DumpPicture, SaysWhyThereIsNoPicture) {
         int Status;
         std::string Err;
     } cases[] = {
-        {{"--picture", "0", out, cut}, 1,
+        {{"--picture", "0", out, cut},
+         1,
          DecoderBuilt() ? "No IDR picture or recovery point within 64 MiB before this picture\n"
                         : "quillet-dump was built without a decoder\n"},
         {{"--picture", "1", out, cut}, 2, "No NAL unit begins at offset 1\n"},

@@ -57,10 +57,12 @@ void ExpectPicture(const TPictureAnswer& answer, const ExpectedPicture& expected
 }
 
 const char* const kStreams[] = {
-    "aud_sei", "baseline_cavlc", "cqm_jvt", "cqm_jvt_444", "crop_170x100", "high10",
-    "high422", "high_8x8", "hrd_cbr_filler", "hrd_nal_vbr", "hrd_nal_vcl", "interlaced_mbaff",
-    "intra_refresh", "lossless444", "main_cabac", "mixed_start_codes", "poc_type1", "slices4",
-    "sps_scaling", "sps_scaling_444", "vui_full", "weighted_fade"};
+    "aud_sei",        "baseline_cavlc", "cqm_jvt",     "cqm_jvt_444",
+    "crop_170x100",   "high10",         "high422",     "high_8x8",
+    "hrd_cbr_filler", "hrd_nal_vbr",    "hrd_nal_vcl", "interlaced_mbaff",
+    "intra_refresh",  "lossless444",    "main_cabac",  "mixed_start_codes",
+    "poc_type1",      "slices4",        "sps_scaling", "sps_scaling_444",
+    "vui_full",       "weighted_fade"};
 
 class ReferencePictures : public testing::TestWithParam<const char*> {};
 
@@ -100,8 +102,8 @@ TEST_P(ReferencePictures, EveryPictureMatchesFfmpegColdAndSteppingForward) {
     std::vector<TPictureFacts> facts(sorted.size());
     for (std::size_t i = 0; i < selections.size(); ++i) {
         const ExpectedPicture e = expectedAt(sorted[i]);
-        const std::string where = name + " picture " + std::to_string(i) + " at " +
-                                  std::to_string(e.Pos);
+        const std::string where =
+            name + " picture " + std::to_string(i) + " at " + std::to_string(e.Pos);
         Opened cold(path);
         const TPictureAnswer first = cold.Units->Decode(selections[i].First);
         ExpectPicture(first, e, where + " (first unit, cold)");
@@ -158,8 +160,7 @@ TEST_P(RecoveryPoint, PicturesAfterARecoveryPointMatchFfmpegsDecodeOfTheCutStrea
         EXPECT_EQ(answer.Decoded.Facts.Pictures, static_cast<std::int32_t>(i) + 1) << where;
         EXPECT_NE(PictureLine(answer.Decoded).find("decoded from the recovery point at 0x"),
                   std::string::npos);
-        EXPECT_NE(PictureLine(answer.Decoded).find(", references were missing"),
-                  std::string::npos);
+        EXPECT_NE(PictureLine(answer.Decoded).find(", references were missing"), std::string::npos);
     }
 }
 
@@ -224,7 +225,8 @@ TEST(PictureBound, TheStartIsLookedForNoFurtherBackThan64MiB) {
                       static_cast<std::streamsize>(unit.size()));
         }
         Opened opened(path);
-        const TPictureAnswer answer = opened.Units->Decode(static_cast<std::int64_t>(kIdr) + distance);
+        const TPictureAnswer answer =
+            opened.Units->Decode(static_cast<std::int64_t>(kIdr) + distance);
         if (distance <= kPictureSearchBound) {
             ExpectPicture(answer, p, "at the bound");
             EXPECT_EQ(answer.Decoded.Facts.StartOffset, static_cast<std::int64_t>(kIdr));
@@ -285,15 +287,17 @@ TEST(PictureCut, AFileCutInTheMiddleOfAGopDecodesWhatItHolds) {
     std::sort(starts.begin(), starts.end());
     TempDir dir;
     for (std::size_t cut = 2; cut < starts.size(); ++cut) {
-        const std::string path = dir.Write(
-            "cut.264", Slice(bytes, 0, static_cast<std::size_t>(starts[cut])));
+        const std::string path =
+            dir.Write("cut.264", Slice(bytes, 0, static_cast<std::size_t>(starts[cut])));
         const std::vector<Selection> selections =
-            Selections(UnitOffsets(path), std::vector<std::int64_t>(starts.begin(), starts.begin() + static_cast<std::ptrdiff_t>(cut)));
+            Selections(UnitOffsets(path),
+                       std::vector<std::int64_t>(
+                           starts.begin(), starts.begin() + static_cast<std::ptrdiff_t>(cut)));
         for (std::size_t i = 0; i < cut; ++i) {
             Opened opened(path);
-            const auto e = *std::find_if(expected.begin(), expected.end(), [&](const ExpectedPicture& x) {
-                return x.Pos == starts[i];
-            });
+            const auto e =
+                *std::find_if(expected.begin(), expected.end(),
+                              [&](const ExpectedPicture& x) { return x.Pos == starts[i]; });
             ExpectPicture(opened.Units->Decode(selections[i].Last), e,
                           "cut before access unit " + std::to_string(cut) + ", picture " +
                               std::to_string(i));

@@ -24,7 +24,8 @@ struct ExpectedPicture {
 
 // The lines of NAME.pictures (or NAME.rp.pictures); from: the "from" line's offset, 0 when
 // there is none.
-inline std::vector<ExpectedPicture> ReadPictures(const std::string& file, std::int64_t* from = nullptr) {
+inline std::vector<ExpectedPicture> ReadPictures(const std::string& file,
+                                                 std::int64_t* from = nullptr) {
     std::ifstream in(TestDataPath(file));
     std::vector<ExpectedPicture> pictures;
     std::string first;
@@ -60,8 +61,10 @@ inline std::string FormatName(const TPicture& picture) {
         return picture.BitDepth > 8 ? "gray" + std::to_string(picture.BitDepth) + "le" : "gray";
     }
     static const char* const kChroma[] = {"", "420", "422", "444"};
-    std::string name = picture.Rgb ? "gbrp" : std::string(picture.FullRange && picture.BitDepth == 8 ? "yuvj" : "yuv") +
-                                                   kChroma[picture.ChromaFormat] + "p";
+    std::string name =
+        picture.Rgb ? "gbrp"
+                    : std::string(picture.FullRange && picture.BitDepth == 8 ? "yuvj" : "yuv") +
+                          kChroma[picture.ChromaFormat] + "p";
     if (picture.BitDepth > 8) {
         name += std::to_string(picture.BitDepth) + "le";
     }

@@ -1,8 +1,8 @@
 // The worker off the window's thread: a new request gives up the one under way, and only
 // the latest request's result is ever handed out.
 
-#include "PictureTestSupport.h"
 #include "decode/PictureWorker.h"
+#include "PictureTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -81,11 +81,11 @@ TEST(PictureFit, APictureIsShownWithinItsAreaWithItsSamplesShape) {
     struct Case {
         int Width, Height, SarNum, SarDen, AreaWidth, AreaHeight, FitWidth, FitHeight;
     } cases[] = {
-        {176, 144, 0, 0, 0, 0, 176, 144},      // no area yet: full size
-        {176, 144, 1, 1, 88, 500, 88, 72},     // narrower area
-        {176, 144, 1, 1, 500, 72, 88, 72},     // lower area
+        {176, 144, 0, 0, 0, 0, 176, 144},       // no area yet: full size
+        {176, 144, 1, 1, 88, 500, 88, 72},      // narrower area
+        {176, 144, 1, 1, 500, 72, 88, 72},      // lower area
         {176, 144, 1, 1, 1000, 1000, 176, 144}, // never larger than the picture
-        {720, 576, 16, 11, 0, 0, 1047, 576},   // PAL 4:3 samples are wide
+        {720, 576, 16, 11, 0, 0, 1047, 576},    // PAL 4:3 samples are wide
         {1920, 1080, 1, 1, 640, 480, 640, 360},
     };
     for (const Case& c : cases) {

@@ -2,9 +2,9 @@
 // tree with its accessible name, and a clicked row's picture drawn with its shape kept and
 // its line under it, while the window goes on taking input.
 
+#include "qt/PicturePane.h"
 #include "decode/PictureDecoder.h"
 #include "qt/MainWindow.h"
-#include "qt/PicturePane.h"
 #include "qt/ReportListView.h"
 #include "support/Fakes.h"
 #include "support/TestSupport.h"
