@@ -108,8 +108,14 @@ int main(int argc, char** argv) {
             steps.push_back(Ms(begin));
         }
     }
-    std::printf("pictures %d cold_ms %.1f step_ms %.2f step_max_ms %.2f peak_kib %ld\n", pictures,
-                Median(cold), Median(steps), *std::max_element(steps.begin(), steps.end()),
-                PeakKiB());
+    double total = 0;
+    for (const double step : steps) {
+        total += step;
+    }
+    std::printf("pictures %d cold_ms %.1f step_ms %.2f step_max_ms %.2f peak_kib %ld "
+                "step_mean_ms %.2f\n",
+                pictures, Median(cold), Median(steps),
+                *std::max_element(steps.begin(), steps.end()), PeakKiB(),
+                total / static_cast<double>(steps.size()));
     return 0;
 }

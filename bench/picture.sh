@@ -79,16 +79,17 @@ cold=$(awk '{ print $4 }' "$tmp/q" | median)
 step=$(awk '{ print $6 }' "$tmp/q" | median)
 step_max=$(awk '{ print $8 }' "$tmp/q" | sort -n | tail -1)
 peak=$(awk '{ print $10 }' "$tmp/q" | sort -n | tail -1)
+step_mean=$(awk '{ print $12 }' "$tmp/q" | median)
 ff_run=$(median <"$tmp/f")
 ff_one=$(median <"$tmp/o")
 ff_peak=$( { /usr/bin/time -f "%M" ffmpeg -nostdin -hide_banner -loglevel error -i "$tmp/run1.264" -f null - ; } 2>&1 | tail -1)
-awk -v c="$cold" -v s="$step" -v sm="$step_max" -v p="$peak" -v f="$ff_run" -v o="$ff_one" -v fp="$ff_peak" 'BEGIN {
+awk -v c="$cold" -v s="$step" -v sm="$step_max" -v sa="$step_mean" -v p="$peak" -v f="$ff_run" -v o="$ff_one" -v fp="$ff_peak" 'BEGIN {
     decode = f - o; per = decode / 249
     printf "1080p, 250 pictures from the IDR picture, median of '"$runs"' turns\n"
     printf "select the last picture, cold    %8.0f ms   peak %d KiB\n", c, p
     printf "ffmpeg, the same 250 pictures    %8.0f ms   peak %d KiB   (%.0f ms of it start-up and the IDR picture)\n", f, fp, o
     printf "cold against ffmpeg              %8.2f x (process start included), %.2f x (start-up left out)\n", c / f, (c - 0) / (decode > 0 ? decode : 1)
-    printf "step forward, median / longest   %8.2f / %.1f ms   one picture of ffmpeg: %.1f ms\n", s, sm, per
+    printf "step forward, median / mean / longest   %.2f / %.1f / %.1f ms   one picture of ffmpeg: %.1f ms\n", s, sa, sm, per
 }'
 echo "== the window (offscreen), longest event-loop stall: with the pane, then hidden"
 "$build/bench/quillet_picture_stall_bench" "$stream" 2>/dev/null
