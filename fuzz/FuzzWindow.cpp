@@ -1,13 +1,15 @@
 // The window as a user drives it: an arbitrary file, then an arbitrary run of keys, bar
-// presses, thumb drags, resizes and row selections applied to the window logic over the
-// recording fakes. After every step the page must be one page at most, its rows ascending
-// start codes of the file, and the tree and the hex view those of the selected row.
+// presses, thumb drags, wheel notches, resizes and row selections applied to the window
+// logic over the recording fakes. After every step the page must be consecutive units of
+// the file as a plain byte walk finds them, moved where the step asked, and the tree and
+// the hex view those of the selected row.
 //
 // Input: one byte n (actions, at most 32), 2 n bytes of actions, then the file's bytes.
 
 #include "app/Unit1.h"
 #include "core/DebugOutput.h"
 #include "support/FakeWindow.h"
+#include "support/NavigationOracle.h"
 
 #include <unistd.h>
 
@@ -88,42 +90,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(w->form->FileName.empty() && w->list.Count == 0, "a rejected file leaves nothing");
         return 0;
     }
-    // Right after loading, the new hex view shows the file from its first byte, even when
-    // row 0 begins later; the selection rule holds from the first action on.
     CheckPage(*w, file);
-    static const int keys[] = {Key::Up, Key::Down, Key::PageUp, Key::PageDown, Key::Home, Key::End};
+    TNavigationOracle oracle(OracleUnitsOfFile(path), [](const std::string& what) {
+        std::fprintf(stderr, "broken: %s\n", what.c_str());
+        std::abort();
+    });
     for (std::size_t i = 0; i < actions; ++i) {
         const std::uint8_t kind = data[1 + 2 * i];
         const std::uint8_t arg = data[2 + 2 * i];
-        switch (kind % 5) {
-        case 0:
-            w->list.PressKey(keys[arg % 6]);
-            break;
-        case 1: {
-            static const int steps[] = {-10, -1, 0, 1, 10};
-            w->bar1.PressTo(w->bar1.Pos + steps[arg % 5]);
-            break;
-        }
-        case 2:
-            w->bar1.PressTo(static_cast<int>(static_cast<std::int64_t>(w->bar1.Max) * arg / 255));
-            break;
-        case 3:
-            w->list.Rows = arg % 12;
-            w->form->FormResize();
-            break;
-        default:
+        if (kind % 16 == 15) {
             if (w->list.Count > 0) {
                 w->list.Selected = arg % w->list.Count;
                 w->form->ListView1MouseDown();
             }
-            break;
+            CheckSelection(*w);
+        } else {
+            oracle.Step(*w, static_cast<TUserStep>(kind % 14), static_cast<std::uint32_t>(arg) * 4);
         }
         CheckPage(*w, file);
-        // The selection display rule runs after keys and clicks; a resize or a bar press
-        // leaves the tree and the hex view as they were.
-        if (kind % 5 == 0 || kind % 5 == 4) {
-            CheckSelection(*w);
-        }
         Check(!w->cursor.Busy, "cursor restored");
     }
     return 0;

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quillet builds with, when any is missing (libavcodec and
 # libswscale for the picture pane and quillet-dump --picture); clang builds the
-# sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0). Needs
+# sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0). The
+# validators, dpkg-dev, file and groff check the installed tree and build the Debian
+# package (scripts/check-install.sh, scripts/package.sh). Needs
 # root for apt-get; run as another user it only says what to install.
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-          fonts-dejavu-core libgtest-dev libgmock-dev libavcodec-dev libswscale-dev)
+          fonts-dejavu-core libgtest-dev libgmock-dev libavcodec-dev libswscale-dev
+          desktop-file-utils appstream libxml2-utils shared-mime-info dpkg-dev file groff-base)
 if [ "${QUILLET_SANITIZE_TESTS:-1}" != 0 ]; then
     packages+=(clang libclang-rt-dev)
 fi

@@ -8,6 +8,7 @@
 #include "hexview/HexViewUtils.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
+#include "stream/StartCodeFinder.h"
 #include "syntax/BitStream4.h"
 #include "syntax/SyntaxTree.h"
 #include "toolkit/PicturePane.h"
@@ -15,6 +16,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,7 +35,6 @@ inline constexpr std::int64_t kScrollBytesPerUnit = 100;
 inline constexpr std::int32_t kNavigationReadBound = 67108864; // 64 MiB
 
 inline constexpr const char* kProductName = "Quillet";
-inline constexpr const char* kNotValidStreamMessage = "Not valid H.264 video elementary stream";
 
 // The widgets and services the window logic works on; each may be absent in a test that
 // does not need it.
@@ -59,14 +60,27 @@ struct TForm1Widgets {
     ILineBits* TreeView1Bits = nullptr;
     // The status bar: file size, the page's place, the selected unit, navigation notes.
     IStatusBar* StatusBar = nullptr;
+    // Where Copy puts its text, the tree's selection it copies, and File's recent files.
+    IClipboard* Clipboard = nullptr;
+    ITreeSelection* TreeView1Selection = nullptr;
+    IRecentFilesMenu* RecentFiles1 = nullptr;
     // View > Picture, the picture pane, and the way back to this thread for its results.
     IMenuCheck* Picture1 = nullptr;
     IPicturePane* PicturePane = nullptr;
     IUiThread* UiThread = nullptr;
 };
 
+// How many files File keeps as recent.
+inline constexpr std::size_t kRecentFileCount = 8;
+// The open dialog's first filter.
+inline constexpr const char* kStreamFilterName = "H264 ES Files";
+inline constexpr const char* kStreamFilePatterns = "*.264 *.h264 *.h26l *.avc *.jsv *.jvt";
+
 class TParameterSetFinder;
 class TPictureView;
+
+// The folder part of a path, without its last separator; empty when there is none.
+std::string FolderOf(const std::string& path);
 
 class TForm1 {
   public:
@@ -100,10 +114,29 @@ class TForm1 {
     bool LoadFile(const std::string& fileName);
     bool UnloadFile();
     void WMDROPFILES(TMessage& message);
+    // Files named on the command line, opened in turn as dropped ones are; those refused
+    // (missing ones too) are reported.
+    void OpenCommandLine(const std::vector<std::string>& paths);
+    // File > the recent file at index (0 the most recent).
+    void RecentFileClick(int index);
+    // The hex pane's height changed: the hex view shows as many lines as now fit.
+    void HexPaneResize();
+
+    // Copy: the texts of the selected NAL list row (as quillet-dump lists it), of the
+    // selected tree line and the lines below it (as quillet-dump --at prints them), of the
+    // selected hex line; and the selected unit's offset. Nothing is put on the clipboard
+    // when nothing is selected.
+    void ListView1Copy();
+    void TreeView1Copy();
+    void ListBox1Copy();
+    void CopyOffset1Click();
+    std::string ListView1CopyText(const std::vector<int>& rows);
 
     // The window settings, read at startup and written at shutdown.
     void LoadRegistrySettings();
     void SaveRegistrySettings();
+    // Shows RecentFiles in the File menu.
+    void ShowRecentFiles();
 
     // The NAL list and its scroll bar.
     void ListView1Data(int index, TReportRow& row);
@@ -112,6 +145,13 @@ class TForm1 {
     void ListView1MouseDown();
     void MyScrollMouseDown();
     void ListView1WindowProc(TMessage& message);
+    // The mouse wheel over the NAL list or its bar: notches away from the user (up) are
+    // positive. Each notch moves the page by three units, as three presses of an arrow.
+    void ListView1MouseWheel(int notches);
+    // The mouse wheel over the hex view: three lines a notch.
+    void ListBox1MouseWheel(int notches);
+    // The window bar's thumb is being dragged: says where the page would start.
+    void ScrollBar1Tracking(int position);
 
     // Shows the NAL unit whose start code begins at offset in the tree and the hex view.
     void UpdatePack(std::int64_t offset);
@@ -148,11 +188,18 @@ class TForm1 {
 
     // The page's last unit goes on past what was read: its Len is a lower bound.
     bool LastLenOpen = false;
-    // The scan of the page went on to the end of the file.
+    // The page's last unit ends the file: nothing follows it.
     bool PageReachesEnd = false;
+    // What the last navigation step has to tell the user (nothing found within the bound,
+    // where the thumb would land); empty when all went as asked.
+    std::string NavigationNote;
 
-    // Why the last LoadFile could not open its file; empty when it could.
+    // Why the last LoadFile refused its file, in a few words; empty when it took it.
     std::string LoadFailure;
+    // The recent files, most recent first, at most kRecentFileCount.
+    std::vector<std::string> RecentFiles;
+    // The folder the open dialog last chose a file in.
+    std::string OpenFolder;
 
     // The update-check flag: whether the program looks for a newer version after start.
     bool CheckForUpdates = true;
@@ -170,40 +217,63 @@ class TForm1 {
     TForm1Widgets Widgets;
 
   private:
-    class TStepScope;
+    // Whether path holds a stream, by the check LoadFile makes, without touching the
+    // loaded file; reason says why not.
+    static bool StreamFileAccepted(const std::string& path, std::string& reason);
+    // Makes path the loaded file when it is a stream (after UnloadFile, with unloadFirst)
+    // and puts it first among the recent files; otherwise keeps the loaded file and says
+    // why in reason.
+    bool OpenStreamFile(const std::string& path, bool unloadFirst, std::string& reason);
+    // Opens each path in turn as a drop does, then names those refused in one warning.
+    // skipMissing: a path with no file is passed over silently.
+    void OpenFiles(const std::vector<std::string>& paths, bool skipMissing);
+    void ShowRefusals(const std::vector<std::pair<std::string, std::string>>& refusals);
+    void RememberRecentFile(const std::string& path);
+    void CopyText(const std::string& text);
     std::int32_t RowsPerPage() const;
+    std::int32_t PageCapacity() const;
+    // The page: finds the first unit at or after Start and fills the page from it.
     void ScanWindow(std::int64_t Start);
-    // Appends the units of the n bytes read into ScanBuffer from base, at most capacity.
-    void ScanBlock(std::int64_t base, std::int32_t n, std::int32_t capacity);
-    // The first start code at or after from, read window by window within the step's
-    // bound; readEnd is where the bytes read ended when none was found.
-    bool FindNextStartCode(std::int64_t from, std::int64_t fileSize, std::int64_t& found,
-                           std::int64_t& readEnd);
-    bool StepBudgetLeft() const;
-    std::int32_t StepReadSize(std::int32_t window) const;
-    bool SearchForward(std::int64_t& Found, std::int64_t Position, std::int32_t blockSize);
-    // The searches of key and bar steps: the first window as always, then further windows
-    // while the step's bound allows, past units larger than a window.
-    bool SearchNextStep(std::int64_t& found, std::int64_t p);
-    bool SearchBackStep(std::int64_t& found, std::int32_t count, std::int64_t p,
-                        std::int32_t window);
-    // Reads up to count bytes at position into the start of ScanBuffer.
-    std::int32_t ReadBlock(std::int64_t position, std::int32_t count);
-    bool SearchBackward(const char* routine, std::int64_t& Found, std::int32_t Count,
-                        std::int64_t Position, std::int32_t blockSize, std::int32_t* met = nullptr);
+    // Measures the page's last unit and adds the units after it until the page is full,
+    // the file ends or the step's bound is spent. Of the rows, the first keep stay even
+    // when the bound runs out before their end is found (the last one then shows its
+    // length so far); a later one goes, to lead the next page.
+    void FillPage(TStartCodeFinder& finder, std::int32_t keep);
+    // A page with no rows: no start code begins in [from, to).
+    void SetEmptyPage(std::int64_t from, std::int64_t to);
+    // Puts the units at offsets (ascending) on the page, each measured up to the next;
+    // the last one's end is end, or unknown when end is negative.
+    void SetRows(TStartCodeFinder& finder, const std::int64_t* offsets, std::int32_t count,
+                 std::int64_t end);
+    TStartCodeFinder NewFinder(std::int32_t blockSize = 0);
+    // The steps of the keys, the bar and the wheel; true when the page moved.
+    bool StepForward(bool page);
+    // Searches on for the end of the page's open last row within a fresh bound; false,
+    // with the row's length so far and a note, when it is not found.
+    bool SearchPastLastRow(TStartCodeFinder& finder, std::int64_t& next);
+    bool StepBack(bool page);
+    bool StepHome();
+    bool StepEnd();
+    bool StepToThumb(std::int64_t at);
+    // Runs a step on the table and records where the page now lies.
+    bool RunStep(const std::function<bool()>& step);
+    // After a bar or wheel step: the first row after a forward move, the last after a
+    // backward one, shown in the tree and the hex view; both empty without rows.
+    void SelectAfterStep(bool forward);
+    // After a step that moved nothing: the selected row, shown unless it is already.
+    void ShowSelectedRowAgain();
+    void NoteNothingFound(std::int64_t from, std::int64_t to, std::int64_t searched, bool forward);
+    // The status bar's texts for the file, the page and the selection.
+    void RefreshStatus();
+    bool SearchLegacy(const char* routine, std::int64_t& Found, std::int64_t Position,
+                      std::int32_t count, std::int32_t blockSize);
 
-    // Navigation: scan at p and put the bar where p lies.
-    void MoveWindow(std::int64_t p);
+    // Records where the page lies (WindowPosition) and puts the bar there.
+    void RecordPosition();
     void SetBarPosition(std::int32_t position);
     // Brings a page that reaches past the file's present end back into the file.
     void FollowShrunkFile();
     std::int32_t ScrollPositionOf(std::int64_t offset) const;
-    // The offsets navigation steps from: the first row's start code - 4 (not below 0),
-    // first + 4, last + 4; 0 with an empty page.
-    std::int64_t BeforeFirstRow() const;
-    std::int64_t AfterFirstRow() const;
-    std::int64_t AfterLastRow() const;
-    bool PageIsFull() const;
     // The selection display rule.
     void ShowSelectedRow();
     void ClearDetail();
@@ -222,7 +292,17 @@ class TForm1 {
     std::unique_ptr<TParameterSetFinder> FParameterSets;
     // The offset of the unit the detail shows; -1 for none.
     std::int64_t FDetailOffset = -1;
-    // Bytes the open navigation step has asked to read.
-    std::int64_t FStepBytes = 0;
-    bool FStepOpen = false;
+    // The page's last unit has been measured (exactly, or as far as the bound allowed,
+    // which FLastSearchedTo then tells).
+    bool FLastMeasured = true;
+    std::int64_t FLastSearchedTo = 0;
+    // An empty page: no start code begins in [FEmptyFrom, FEmptyTo).
+    std::int64_t FEmptyFrom = 0;
+    std::int64_t FEmptyTo = 0;
+    // How far back a backward step from the page's first row searched in vain; the next
+    // one searches on from there. -1 when none did.
+    std::int64_t FBackReached = -1;
+    // The direction of the last page move by a key, for the row to select when the list
+    // chose none.
+    bool FLastStepForward = true;
 };

@@ -4,6 +4,7 @@
 #include "core/Guard.h"
 #include "update/NewVerCheck.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 // The window settings and the update check.
@@ -91,9 +92,40 @@ const TStoredValue kStoredValues[] = {
     {"DecodeSliceHeaders",
      [](const TForm1& f) { return std::int32_t{f.DecodeSliceHeaders ? 1 : 0}; },
      [](TForm1& f, std::int32_t v) { f.DecodeSliceHeaders = v != 0; }},
+    {"HexPaneHeight", [](const TForm1& f) { return Window(f).HexPaneHeight(); },
+     [](TForm1& f, std::int32_t v) { Window(f).SetHexPaneHeight(v); }},
     {"ShowPicture", [](const TForm1& f) { return std::int32_t{f.ShowPicture ? 1 : 0}; },
      [](TForm1& f, std::int32_t v) { f.ShowPicture = v != 0; }},
 };
+
+// The text values, after the numbers: the open dialog's folder, then the recent files,
+// most recent first. Every name is written, empty when unused, so that no stale file
+// of an earlier, longer list comes back.
+std::string RecentFileName(std::size_t index) {
+    return "RecentFile" + std::to_string(index + 1);
+}
+
+void LoadTexts(TForm1& form, ISettingsKey& key) {
+    if (const auto folder = key.ReadString("OpenFolder")) {
+        form.OpenFolder = *folder;
+    }
+    form.RecentFiles.clear();
+    for (std::size_t i = 0; i < kRecentFileCount; ++i) {
+        const auto path = key.ReadString(RecentFileName(i));
+        if (path && !path->empty() &&
+            std::find(form.RecentFiles.begin(), form.RecentFiles.end(), *path) ==
+                form.RecentFiles.end()) {
+            form.RecentFiles.push_back(*path);
+        }
+    }
+}
+
+void SaveTexts(const TForm1& form, ISettingsKey& key) {
+    key.WriteString("OpenFolder", form.OpenFolder);
+    for (std::size_t i = 0; i < kRecentFileCount; ++i) {
+        key.WriteString(RecentFileName(i), i < form.RecentFiles.size() ? form.RecentFiles[i] : "");
+    }
+}
 
 } // namespace
 
@@ -103,6 +135,14 @@ void TForm1::LoadRegistrySettings() {
         const auto key =
             Widgets.Registry ? Widgets.Registry->OpenKey(kSettingsKey, false) : nullptr;
         if (!key) {
+            // A first run: a window as large as the screen allows, up to what shows every
+            // column and the tree's values.
+            if (Widgets.Registry && Widgets.Monitors && Widgets.Form1) {
+                const std::vector<TScreenRect> areas = Widgets.Monitors->WorkAreas();
+                if (!areas.empty()) {
+                    SetBounds(*this, FirstRunBounds(areas.front()));
+                }
+            }
             return;
         }
         for (const auto& stored : kStoredValues) {
@@ -115,6 +155,11 @@ void TForm1::LoadRegistrySettings() {
             } catch (...) {
             }
         }
+        try {
+            LoadTexts(*this, *key);
+        } catch (...) {
+        }
+        ShowRecentFiles();
         // A window stored on a screen that is gone comes back where it can be reached.
         if (Widgets.Monitors && Widgets.Form1) {
             const TScreenRect bounds = Bounds(*this);
@@ -136,6 +181,7 @@ void TForm1::SaveRegistrySettings() {
         for (const auto& stored : kStoredValues) {
             key->WriteDword(stored.Name, stored.Source(*this));
         }
+        SaveTexts(*this, *key);
     });
 }
 

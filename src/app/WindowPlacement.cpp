@@ -37,3 +37,12 @@ TScreenRect PlaceOnScreen(const TScreenRect& window, const std::vector<TScreenRe
     placed.Top = Clamp(window.Top, placed.Height, primary.Top, primary.Height);
     return placed;
 }
+
+TScreenRect FirstRunBounds(const TScreenRect& workArea) {
+    TScreenRect r;
+    r.Width = std::clamp(workArea.Width, 1, kFirstRunWidth);
+    r.Height = std::clamp(workArea.Height, 1, kFirstRunHeight);
+    r.Left = workArea.Left + (std::max(workArea.Width, 1) - r.Width) / 2;
+    r.Top = workArea.Top + (std::max(workArea.Height, 1) - r.Height) / 2;
+    return r;
+}

@@ -25,32 +25,48 @@
 
 namespace {
 
+// The project's one version number, given by the build.
+constexpr const char* kVersionText = "quillet-dump " QUILLET_VERSION;
+
 constexpr const char* kUsage =
     "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
     "       quillet-dump [--debug] --json FILE\n"
-    "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE";
+    "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
+    "       quillet-dump --help | --version";
+
+constexpr const char* kAbout =
+    "Lists the NAL units of an H.264 Annex B elementary stream, one line each: the\n"
+    "offset, the length, the start code with the header byte and the NAL unit type,\n"
+    "separated by tabs. The file is read in blocks with fixed memory, whatever its\n"
+    "size, and never written.";
+
+constexpr const char* kExitStatus =
+    "Exit status: 0 done; 1 the file cannot be opened or read, is not an H.264\n"
+    "elementary stream, changes while it is read, the output cannot be written, or\n"
+    "the picture cannot be decoded; 2 bad arguments, or an OFFSET at which no NAL unit\n"
+    "begins.";
 
 enum class TDumpMode { Listing, At, Trees, Json, Picture };
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
+    const char* ModeOption = nullptr; // the option that chose the mode
     std::int64_t Offset = 0;
     std::string Path;
     bool Debug = false;
     bool Full = false; // slice headers and SEI messages in the trees
     bool Bits = false; // where each element line's bits lie in the file
     std::string Output; // --picture: the YUV4MPEG2 file to write
+    // Answered whatever else is given.
+    bool Help = false;
+    bool Version = false;
 };
 
-// Takes a flag out of args; true when it was there.
-bool TakeFlag(std::vector<std::string>& args, const char* flag) {
-    const auto found = std::find(args.begin(), args.end(), flag);
-    if (found == args.end()) {
-        return false;
-    }
-    args.erase(found);
-    return true;
-}
+// A refusal of the arguments: what was wrong, in a few words.
+class EArguments : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
 
 // A non-negative offset in decimal or, after 0x, hexadecimal; nothing else.
 std::optional<std::int64_t> ParseOffset(const std::string& text) {
@@ -72,46 +88,170 @@ std::optional<std::int64_t> ParseOffset(const std::string& text) {
     return value;
 }
 
-std::optional<TDumpArgs> ParseArgs(std::vector<std::string> args) {
+void SetMode(TDumpArgs& args, TDumpMode mode, const char* option) {
+    if (args.ModeOption != nullptr) {
+        throw EArguments(std::string(args.ModeOption) + " and " + option + " cannot go together");
+    }
+    args.Mode = mode;
+    args.ModeOption = option;
+}
+
+// One option: its name (and a short one), the name of its value (none for a flag), what
+// --help says of it, and what it does to the arguments. A new mode is one more line here
+// and one more case in Dump.
+struct TOption {
+    const char* Name;
+    const char* Short;
+    const char* Value;
+    const char* Help;
+    void (*Apply)(TDumpArgs& args, const TOption& option, const std::string& value);
+};
+
+template <TDumpMode Mode>
+void ChooseMode(TDumpArgs& args, const TOption& option, const std::string&) {
+    SetMode(args, Mode, option.Name);
+}
+
+const TOption kOptions[] = {
+    {"--at", nullptr, "OFFSET",
+     "the detail tree of the NAL unit whose start code begins at\n"
+     "OFFSET (decimal, or hexadecimal after 0x), as listed",
+     [](TDumpArgs& a, const TOption& o, const std::string& value) {
+         const auto offset = ParseOffset(value);
+         if (!offset) {
+             throw EArguments("OFFSET " + value + " is not an offset");
+         }
+         SetMode(a, TDumpMode::At, o.Name);
+         a.Offset = *offset;
+     }},
+    {"--trees", nullptr, nullptr, "every NAL unit's line followed by its detail tree",
+     ChooseMode<TDumpMode::Trees>},
+    {"--picture", nullptr, "OFFSET",
+     "with OUT.y4m before FILE: write the decoded picture of the\n"
+     "access unit of the NAL unit at OFFSET as YUV4MPEG2",
+     [](TDumpArgs& a, const TOption& o, const std::string& value) {
+         const auto offset = ParseOffset(value);
+         if (!offset) {
+             throw EArguments("OFFSET " + value + " is not an offset");
+         }
+         SetMode(a, TDumpMode::Picture, o.Name);
+         a.Offset = *offset;
+     }},
+    {"--full", nullptr, nullptr,
+     "with --at or --trees: also decode slice headers and SEI\nmessages",
+     [](TDumpArgs& a, const TOption&, const std::string&) { a.Full = true; }},
+    {"--bits", nullptr, nullptr,
+     "with --at or --trees: end each element line with the file\n"
+     "byte and the bit of its first bit, as \" @0x1D.3\"",
+     [](TDumpArgs& a, const TOption&, const std::string&) { a.Bits = true; }},
+    {"--json", nullptr, nullptr,
+     "the listing and every unit's full tree with its bits, as\none JSON document",
+     ChooseMode<TDumpMode::Json>},
+    {"--debug", nullptr, nullptr, "also write the viewer's debugger lines to standard error",
+     [](TDumpArgs& a, const TOption&, const std::string&) { a.Debug = true; }},
+    {"--help", "-h", nullptr, "print this help and exit",
+     [](TDumpArgs& a, const TOption&, const std::string&) { a.Help = true; }},
+    {"--version", nullptr, nullptr, "print the version and exit",
+     [](TDumpArgs& a, const TOption&, const std::string&) { a.Version = true; }},
+};
+
+const TOption* FindOption(const std::string& name) {
+    for (const TOption& option : kOptions) {
+        if (name == option.Name || (option.Short != nullptr && name == option.Short)) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+TDumpArgs ParseArgs(const std::vector<std::string>& args) {
     TDumpArgs parsed;
-    parsed.Debug = TakeFlag(args, "--debug");
-    parsed.Full = TakeFlag(args, "--full");
-    parsed.Bits = TakeFlag(args, "--bits");
-    std::size_t pathIndex = 0;
-    if (args.size() == 3 && args[0] == "--at") {
-        const auto offset = ParseOffset(args[1]);
-        if (!offset) {
-            return std::nullopt;
+    std::vector<std::string> files;
+    bool optionsEnd = false; // after "--" every argument is a file
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
+            files.push_back(arg);
+            continue;
         }
-        parsed.Mode = TDumpMode::At;
-        parsed.Offset = *offset;
-        pathIndex = 2;
-    } else if (args.size() == 4 && args[0] == "--picture" && !parsed.Full && !parsed.Bits) {
-        const auto offset = ParseOffset(args[1]);
-        if (!offset) {
-            return std::nullopt;
+        if (arg == "--") {
+            optionsEnd = true;
+            continue;
         }
-        parsed.Mode = TDumpMode::Picture;
-        parsed.Offset = *offset;
-        parsed.Output = args[2];
-        pathIndex = 3;
-    } else if (args.size() == 2 && args[0] == "--trees") {
-        parsed.Mode = TDumpMode::Trees;
-        pathIndex = 1;
-    } else if (args.size() == 2 && args[0] == "--json" && !parsed.Full && !parsed.Bits) {
+        const TOption* option = FindOption(arg);
+        if (option == nullptr) {
+            throw EArguments("unknown option " + arg);
+        }
+        std::string value;
+        if (option->Value != nullptr) {
+            if (i + 1 >= args.size()) {
+                throw EArguments(arg + " needs " + option->Value);
+            }
+            value = args[++i];
+        }
+        option->Apply(parsed, *option, value);
+    }
+    if (parsed.Help || parsed.Version) {
+        return parsed;
+    }
+    if (parsed.Mode == TDumpMode::Json) {
+        if (parsed.Full || parsed.Bits) {
+            throw EArguments(std::string("--json always holds what ") +
+                             (parsed.Full ? "--full" : "--bits") + " adds");
+        }
         // The export always holds the deeper trees with their bits.
-        parsed.Mode = TDumpMode::Json;
         parsed.Full = true;
         parsed.Bits = true;
-        pathIndex = 1;
-    } else if (args.size() != 1 || parsed.Full || parsed.Bits) {
-        return std::nullopt; // the listing has no trees to deepen
+    } else if ((parsed.Mode == TDumpMode::Listing || parsed.Mode == TDumpMode::Picture) &&
+               (parsed.Full || parsed.Bits)) {
+        throw EArguments(std::string(parsed.Full ? "--full" : "--bits") +
+                         " needs --at or --trees"); // the listing has no trees to deepen
     }
-    parsed.Path = args[pathIndex];
-    if (parsed.Path.empty() || parsed.Path[0] == '-') {
-        return std::nullopt;
+    if (parsed.Mode == TDumpMode::Picture) {
+        if (files.size() != 2) {
+            throw EArguments("--picture needs OUT.y4m and FILE");
+        }
+        parsed.Output = files.front(); // the first of the two is where the picture goes
+        files.erase(files.begin());
+    }
+    if (files.empty()) {
+        throw EArguments("no FILE given");
+    }
+    if (files.size() > 1) {
+        throw EArguments("one FILE at a time: " + files[1] + " is one too many");
+    }
+    parsed.Path = files.front();
+    if (parsed.Path.empty()) {
+        throw EArguments("FILE is empty");
     }
     return parsed;
+}
+
+std::string HelpText() {
+    static constexpr std::size_t kColumn = 18; // where the help of each option begins
+    std::string text = std::string(kUsage) + "\n\n" + kAbout + "\n\nOptions:\n";
+    const auto entry = [&text](std::string name, const std::string& help) {
+        name.insert(0, "  ");
+        name.resize(std::max(name.size() + 1, kColumn), ' ');
+        text += name;
+        for (const char c : help) {
+            text += c;
+            if (c == '\n') {
+                text.append(kColumn, ' ');
+            }
+        }
+        text += '\n';
+    };
+    for (const TOption& option : kOptions) {
+        std::string name = option.Short != nullptr ? std::string(option.Short) + ", " : "";
+        name += option.Name;
+        if (option.Value != nullptr) {
+            name = name + " " + option.Value;
+        }
+        entry(name, option.Help);
+    }
+    entry("--", "what follows is FILE, even when it begins with -");
+    return text + "\n" + kExitStatus + "\n";
 }
 
 // Debugger lines (the SPS warnings, the error lines of guarded routines) go to standard
@@ -375,10 +515,22 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
 } // namespace
 
 int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const std::optional<TDumpArgs> parsed = ParseArgs(args);
-    if (!parsed) {
-        err << kUsage << '\n';
+    std::optional<TDumpArgs> parsed;
+    try {
+        parsed = ParseArgs(args);
+    } catch (const EArguments& e) {
+        err << e.what() << '\n' << kUsage << '\n';
         return 2;
+    }
+    if (parsed->Help || parsed->Version) {
+        try {
+            Write(out, parsed->Help ? HelpText() : std::string(kVersionText) + '\n');
+            Flush(out);
+            return 0;
+        } catch (const EOutput& e) {
+            err << "cannot write output: " << e.what() << '\n';
+            return 1;
+        }
     }
     const TDebugLines debugLines(parsed->Debug ? &err : nullptr);
     const std::string& path = parsed->Path;
@@ -387,8 +539,9 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         err << stream.OpenError() << '\n';
         return 1;
     }
-    if (!IsH264VideoES(stream)) {
-        err << "Not valid H.264 video elementary stream\n";
+    std::string reason;
+    if (!IsH264VideoES(stream, &reason)) {
+        err << NotValidStreamText(path, reason) << '\n';
         return 1;
     }
     try {

@@ -10,7 +10,9 @@
 //   quillet-dump --at OFFSET FILE  the detail tree of the NAL unit whose start code begins
 //                                  at OFFSET (decimal, or hexadecimal after 0x)
 //   quillet-dump --trees FILE      every NAL unit's listing line followed by its tree
-//   --debug (anywhere before FILE) the debugger lines go to err (otherwise nowhere)
+//   --debug                        the debugger lines go to err (otherwise nowhere)
+//   --help, -h, --version          the usage or the version on out, status 0
+// A refusal of the arguments writes what was wrong, then the usage, to err.
 // Tree lines are indented by two spaces per level ("NAL" has none; under --trees every
 // tree line gets two more). args are the command's arguments without the program name.
 // Returns the exit status: 0 done, 1 the file could not be opened or read, is not an

@@ -1,6 +1,7 @@
 #include "core/DebugOutput.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <utility>
 
@@ -36,10 +37,19 @@ void DebugOutput(std::string_view line) {
 #ifdef _WIN32
     OutputDebugStringA(text.c_str());
 #else
+    // Standard error has no debugger behind it: the lines go there only when asked for.
+    if (!DebugOutputWanted()) {
+        return;
+    }
     text.push_back('\n');
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
 #endif
+}
+
+bool DebugOutputWanted() {
+    const char* value = std::getenv("QUILLET_DEBUG");
+    return value != nullptr && std::string_view(value) == "1";
 }
 
 DebugSink SetDebugSink(DebugSink sink) {

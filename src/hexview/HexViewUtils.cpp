@@ -396,6 +396,24 @@ int THexView::GoOnePageDown() {
     return Move("THexView.GoOnePageDown", TEdgeMove::PageDown);
 }
 
+int THexView::ScrollLines(int lines) {
+    return Guard("THexView.ScrollLines", BarPosition(), [&] {
+        if (!FFileStream || !FListBox) {
+            return BarPosition();
+        }
+        const int selected = FListBox->SelectedIndex();
+        const std::int64_t first = FCurrentPos - FCurrentPos % kHexBytesPerLine;
+        const std::int64_t last = LastByteOffset();
+        FCurrentPos = std::clamp<std::int64_t>(first + std::int64_t{lines} * kHexBytesPerLine, 0,
+                                               last - last % kHexBytesPerLine);
+        RefreshFileData(FCurrentPos);
+        if (selected >= 0) {
+            FListBox->SetSelectedIndex(std::min(selected, FListBox->Count() - 1));
+        }
+        return ScrollPositionFor(FCurrentPos);
+    });
+}
+
 void THexView::CustomScrollEvent(ScrollCode code, int& position) {
     GuardVoid("THexView.CustomScrollEvent", [&] {
         if (!FFileStream || FDragGuard) {

@@ -53,6 +53,9 @@ class THexView {
     int GoOneLineDown();
     int GoOnePageUp();
     int GoOnePageDown();
+    // The wheel: the lines shown move by lines (up when negative), the selected line stays
+    // where it is on the screen. Returns the bar's position for the new first line.
+    int ScrollLines(int lines);
 
     // The offset last shown; it need not be a multiple of 16.
     std::int64_t CurrentPos() const { return FCurrentPos; }

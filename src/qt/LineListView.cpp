@@ -140,7 +140,7 @@ int TLineListView::LineHeight() const {
 }
 
 void TLineListView::SetFont(const std::string& family, int pointSize) {
-    setFont(PreferredFont(QString::fromStdString(family), pointSize, FixedFont(pointSize)));
+    setFont(FixedFont(QString::fromStdString(family), pointSize));
 }
 
 void TLineListView::SetFocus() {
@@ -149,4 +149,10 @@ void TLineListView::SetFocus() {
 
 void TLineListView::SetKeyDownHandler(KeyDownHandler handler) {
     FKeyDownFilter->SetHandler(std::move(handler));
+}
+
+void TLineListView::wheelEvent(QWheelEvent* event) {
+    if (!FWheel.Deliver(event, FOnWheel)) {
+        QListWidget::wheelEvent(event);
+    }
 }

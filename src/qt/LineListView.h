@@ -1,5 +1,6 @@
 #pragma once
 
+#include "qt/WheelNotches.h"
 #include "toolkit/Toolkit.h"
 
 #include <QListWidget>
@@ -11,6 +12,8 @@ class TKeyDownFilter;
 class TLineListView : public QListWidget, public ILineList {
     Q_OBJECT
   public:
+    // Takes the wheel's notches instead of scrolling the view.
+    void SetWheelHandler(TWheelNotches::Handler handler) { FOnWheel = std::move(handler); }
     explicit TLineListView(QWidget* parent = nullptr);
 
     // ILineList
@@ -30,4 +33,11 @@ class TLineListView : public QListWidget, public ILineList {
 
   private:
     TKeyDownFilter* FKeyDownFilter;
+
+  protected:
+    void wheelEvent(QWheelEvent* event) override;
+
+  private:
+    TWheelNotches::Handler FOnWheel;
+    TWheelNotches FWheel;
 };

@@ -1,16 +1,19 @@
 #include "qt/MainWindow.h"
 
 #include "qt/DroppedFiles.h"
+#include "qt/FocusFrame.h"
 #include "qt/Fonts.h"
 #include "qt/LineListView.h"
 #include "qt/PicturePane.h"
 #include "qt/ReportListView.h"
 #include "qt/ScrollBar.h"
+#include "qt/StatusBar.h"
 #include "qt/TreeLinesView.h"
 
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
+#include <QResizeEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -18,6 +21,7 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -29,10 +33,13 @@ constexpr int kDesignTop = 77;
 constexpr int kClientWidth = 958;
 constexpr int kClientHeight = 653;
 constexpr int kScrollBarWidth = 16;
-constexpr int kSplitterWidth = 3;
-constexpr int kHexPaneHeight = 210;
+// Wider than the design's 3 pixels, so that the splitters are easy to take hold of.
+constexpr int kSplitterWidth = 7;
 constexpr int kHexLabelHeight = 14;
-constexpr int kHexListHeight = 192;
+constexpr int kHexListTop = 16;
+constexpr int kHexListBottomMargin = 2;
+// The hex pane never gets so low that its label and a line or two would not fit.
+constexpr int kHexPaneMinimum = 60;
 constexpr int kUpdateInterval = 10000; // ms
 
 QBoxLayout* BareLayout(QBoxLayout* layout) {
@@ -47,6 +54,8 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     setFont(PreferredFont(QStringLiteral("MS Sans Serif"), 8, QApplication::font()));
     BuildPanes();
     BuildMenu();
+    StatusBar1 = new TStatusBar(this);
+    setStatusBar(StatusBar1);
     tmUpdate = new QTimer(this);
     tmUpdate->setInterval(kUpdateInterval);
 
@@ -75,11 +84,17 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     widgets.Http = services.Http;
     widgets.Browser = services.Browser;
     widgets.Monitors = services.Monitors;
+    widgets.Clipboard = &FClipboard;
+    widgets.TreeView1Selection = TreeView1;
+    widgets.RecentFiles1 = this;
+    widgets.StatusBar = StatusBar1;
     FForm = std::make_unique<TForm1>(widgets);
     ConnectHandlers();
+    BuildContextMenus();
 
     move(kDesignLeft, kDesignTop);
-    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    resize(kClientWidth,
+           kClientHeight + menuBar()->sizeHint().height() + StatusBar1->sizeHint().height());
 }
 
 TMainWindow::~TMainWindow() {
@@ -88,28 +103,33 @@ TMainWindow::~TMainWindow() {
 }
 
 void TMainWindow::BuildPanes() {
-    auto* client = new QWidget(this);
-    auto* column = BareLayout(new QVBoxLayout(client));
+    Splitter2 = new QSplitter(Qt::Vertical, this);
+    Splitter2->setHandleWidth(kSplitterWidth);
+    Splitter2->setChildrenCollapsible(false);
 
-    Splitter1 = new QSplitter(Qt::Horizontal, client);
+    Splitter1 = new QSplitter(Qt::Horizontal, Splitter2);
     Splitter1->setHandleWidth(kSplitterWidth);
     Splitter1->setChildrenCollapsible(false);
 
     Panel2 = new QWidget(Splitter1);
     auto* listRow = BareLayout(new QHBoxLayout(Panel2));
-    ListView1 = new TReportListView(Panel2);
+    ListFrame = new TFocusFrame(Panel2);
+    ListView1 = new TReportListView(ListFrame);
     ListView1->setAccessibleName(QStringLiteral("NAL list"));
+    ListFrame->SetView(ListView1);
     ScrollBar1 = new TScrollBar(Panel2);
     ScrollBar1->setFixedWidth(kScrollBarWidth);
     ScrollBar1->setAccessibleName(QStringLiteral("Window scroll bar"));
-    listRow->addWidget(ListView1, 1);
+    listRow->addWidget(ListFrame, 1);
     listRow->addWidget(ScrollBar1);
 
     Panel3 = new QWidget(Splitter1);
     auto* treeBox = BareLayout(new QVBoxLayout(Panel3));
-    TreeView1 = new TTreeLinesView(Panel3);
+    TreeFrame = new TFocusFrame(Panel3);
+    TreeView1 = new TTreeLinesView(TreeFrame);
     TreeView1->setAccessibleName(QStringLiteral("Detail tree"));
-    treeBox->addWidget(TreeView1, 1);
+    TreeFrame->SetView(TreeView1);
+    treeBox->addWidget(TreeFrame, 1);
     PicturePane = new TQtPicturePane(Panel3);
     PicturePane->hide();
     treeBox->addWidget(PicturePane, 1);
@@ -120,27 +140,31 @@ void TMainWindow::BuildPanes() {
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
 
-    Panel1 = new QWidget(client);
-    Panel1->setFixedHeight(kHexPaneHeight);
+    Panel1 = new QWidget(Splitter2);
+    Panel1->setMinimumHeight(kHexPaneMinimum);
     auto* hexPane = BareLayout(new QVBoxLayout(Panel1));
-    hexPane->setContentsMargins(4, 2, 0, kHexPaneHeight - 2 - kHexLabelHeight - kHexListHeight);
+    hexPane->setContentsMargins(4, 2, 0, kHexListBottomMargin);
     lbPacket = new QLabel(QStringLiteral("Hex View"), Panel1);
-    lbPacket->setFixedHeight(kHexLabelHeight);
+    lbPacket->setFixedHeight(kHexListTop - 2);
     auto* hexRow = BareLayout(new QHBoxLayout);
-    ListBox1 = new TLineListView(Panel1);
-    ListBox1->setFixedHeight(kHexListHeight);
+    HexFrame = new TFocusFrame(Panel1);
+    ListBox1 = new TLineListView(HexFrame);
     ListBox1->setAccessibleName(QStringLiteral("Hex view"));
+    HexFrame->SetView(ListBox1);
     ScrollBar2 = new TScrollBar(Panel1);
-    ScrollBar2->setFixedSize(kScrollBarWidth, kHexListHeight);
+    ScrollBar2->setFixedWidth(kScrollBarWidth);
     ScrollBar2->setAccessibleName(QStringLiteral("Hex scroll bar"));
-    hexRow->addWidget(ListBox1, 1);
+    hexRow->addWidget(HexFrame, 1);
     hexRow->addWidget(ScrollBar2);
     hexPane->addWidget(lbPacket);
-    hexPane->addLayout(hexRow);
+    hexPane->addLayout(hexRow, 1);
 
-    column->addWidget(Splitter1, 1);
-    column->addWidget(Panel1);
-    setCentralWidget(client);
+    Splitter2->addWidget(Splitter1);
+    Splitter2->addWidget(Panel1);
+    // The panes above take what the window gains; the hex pane keeps its height.
+    Splitter2->setStretchFactor(0, 1);
+    Splitter2->setStretchFactor(1, 0);
+    setCentralWidget(Splitter2);
 }
 
 void TMainWindow::BuildMenu() {
@@ -148,20 +172,62 @@ void TMainWindow::BuildMenu() {
     Open1 = File1->addAction(QStringLiteral("&Open"));
     Open1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     Close1 = File1->addAction(QStringLiteral("&Close"));
+    RecentSeparator1 = File1->addSeparator();
+    for (std::size_t i = 0; i < kRecentFileCount; ++i) {
+        RecentFile1.append(File1->addAction(QString()));
+    }
+    SetRecentFiles({});
     File1->addSeparator();
     Exit1 = File1->addAction(QStringLiteral("E&xit"));
     Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     View1 = menuBar()->addMenu(QStringLiteral("&View"));
-    DecodeSliceHeaders1 = View1->addAction(QStringLiteral("Decode Slice Headers and SEI"));
+    DecodeSliceHeaders1 = View1->addAction(QStringLiteral("&Decode Slice Headers and SEI"));
+    DecodeSliceHeaders1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     DecodeSliceHeaders1->setCheckable(true);
-    Picture1 = View1->addAction(QStringLiteral("Picture"));
+    Picture1 = View1->addAction(QStringLiteral("&Picture"));
     Picture1->setCheckable(true);
 
-    Help1 = menuBar()->addMenu(QStringLiteral("Help"));
-    CheckForUpdates1 = Help1->addAction(QStringLiteral("Check For Updates"));
+    Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
+    CheckForUpdates1 = Help1->addAction(QStringLiteral("Check For &Updates"));
     CheckForUpdates1->setCheckable(true);
-    About1 = Help1->addAction(QStringLiteral("About"));
+    About1 = Help1->addAction(QStringLiteral("&About"));
+}
+
+void TMainWindow::BuildContextMenus() {
+    TForm1* form = FForm.get();
+    // Copy in a view's context menu, and Ctrl+C while the view has the focus.
+    const auto copyAction = [this](QWidget* view, std::function<void()> handler) {
+        auto* action = new QAction(QStringLiteral("&Copy"), view);
+        action->setShortcut(QKeySequence::Copy);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        connect(action, &QAction::triggered, this, std::move(handler));
+        view->addAction(action);
+        view->setContextMenuPolicy(Qt::ActionsContextMenu);
+        return action;
+    };
+    ListCopy1 = copyAction(ListView1, [form] { form->ListView1Copy(); });
+    CopyOffset1 = new QAction(QStringLiteral("Copy &Offset"), ListView1);
+    connect(CopyOffset1, &QAction::triggered, this, [form] { form->CopyOffset1Click(); });
+    ListView1->addAction(CopyOffset1);
+    TreeCopy1 = copyAction(TreeView1, [form] { form->TreeView1Copy(); });
+    HexCopy1 = copyAction(ListBox1, [form] { form->ListBox1Copy(); });
+}
+
+void TMainWindow::SetRecentFiles(const std::vector<std::string>& paths) {
+    for (int i = 0; i < RecentFile1.size(); ++i) {
+        QAction* item = RecentFile1[i];
+        const bool shown = static_cast<std::size_t>(i) < paths.size();
+        item->setVisible(shown);
+        if (shown) {
+            QString path =
+                QFile::decodeName(QByteArray::fromStdString(paths[static_cast<std::size_t>(i)]));
+            // An ampersand in the path is text, not a mnemonic.
+            path.replace(QLatin1Char('&'), QStringLiteral("&&"));
+            item->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(path));
+        }
+    }
+    RecentSeparator1->setVisible(!paths.empty());
 }
 
 void TMainWindow::ConnectHandlers() {
@@ -181,6 +247,10 @@ void TMainWindow::ConnectHandlers() {
             FForm->FormResize();
         }
     });
+    // The wheel over the list or its bar moves the page; over the hex view, its lines.
+    ListView1->SetWheelHandler([form](int notches) { form->ListView1MouseWheel(notches); });
+    ScrollBar1->SetWheelHandler([form](int notches) { form->ListView1MouseWheel(notches); });
+    ListBox1->SetWheelHandler([form](int notches) { form->ListBox1MouseWheel(notches); });
 
     connect(Open1, &QAction::triggered, this, [form] { form->Open1Click(); });
     connect(Close1, &QAction::triggered, this, [form] { form->Close1Click(); });
@@ -205,16 +275,33 @@ void TMainWindow::ConnectHandlers() {
         form->Picture1Click();
     });
     connect(tmUpdate, &QTimer::timeout, this, [form] { form->tmUpdateTimer(); });
+    for (int i = 0; i < RecentFile1.size(); ++i) {
+        connect(RecentFile1[i], &QAction::triggered, this, [form, i] { form->RecentFileClick(i); });
+    }
+    // A taller or shorter hex pane holds another number of lines.
+    connect(Splitter2, &QSplitter::splitterMoved, this, [form] { form->HexPaneResize(); });
 }
 
-void TMainWindow::OpenDropped(const QStringList& paths) {
+namespace {
+
+std::vector<std::string> AbsolutePaths(const QStringList& paths) {
     std::vector<std::string> files;
     for (const QString& path : paths) {
         files.push_back(QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString());
     }
-    TDroppedFiles drop(std::move(files));
+    return files;
+}
+
+} // namespace
+
+void TMainWindow::OpenDropped(const QStringList& paths) {
+    TDroppedFiles drop(AbsolutePaths(paths));
     TMessage message{kWmDropFiles, &drop};
     FForm->WMDROPFILES(message);
+}
+
+void TMainWindow::OpenCommandLine(const QStringList& paths) {
+    FForm->OpenCommandLine(AbsolutePaths(paths));
 }
 
 void TMainWindow::showEvent(QShowEvent* event) {
@@ -225,7 +312,16 @@ void TMainWindow::showEvent(QShowEvent* event) {
     // Set first, so that a resize by the startup steps reaches FormResize.
     FShown = true;
     ApplyPanel2Width();
+    ApplyHexPaneHeight();
     FForm->FormShow();
+}
+
+// Any change of size, the width's too, reaches the logic, as on Windows.
+void TMainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (FShown && !FClosed) {
+        FForm->FormResize();
+    }
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {
@@ -237,15 +333,24 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
 }
 
 std::string TMainWindow::Caption() const {
-    return windowTitle().toStdString();
+    return FCaption;
 }
 
 void TMainWindow::SetCaption(const std::string& caption) {
-    setWindowTitle(QString::fromStdString(caption));
+    FCaption = caption;
+    // Qt takes "[*]" in a title for the modified-document mark; doubled, it stays text.
+    QString title = QString::fromStdString(caption);
+    title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    setWindowTitle(title);
 }
 
-// Left and Top place the frame; Width and Height are the window's own, menu included and
-// frame excluded, which Qt knows before the window manager has decorated the window.
+// The bounds are the frame's, as on Windows: Left and Top place the frame, Width and
+// Height take it in. Until the window system has decorated the window its frame counts
+// nothing.
+QSize TMainWindow::FrameExtra() const {
+    return frameGeometry().size() - size();
+}
+
 int TMainWindow::Left() const {
     return x();
 }
@@ -255,16 +360,17 @@ int TMainWindow::Top() const {
 }
 
 int TMainWindow::Width() const {
-    return width();
+    return frameGeometry().width();
 }
 
 int TMainWindow::Height() const {
-    return height();
+    return frameGeometry().height();
 }
 
 void TMainWindow::SetBounds(int left, int top, int width, int height) {
+    const QSize extra = FrameExtra();
     move(left, top);
-    resize(width, height);
+    resize(width - extra.width(), height - extra.height());
 }
 
 TWindowState TMainWindow::State() const {
@@ -300,6 +406,26 @@ void TMainWindow::SetPanel2Width(int width) {
 void TMainWindow::ApplyPanel2Width() {
     const int available = Splitter1->width() - Splitter1->handleWidth();
     Splitter1->setSizes({FPanel2Width, std::max(available - FPanel2Width, 0)});
+}
+
+int TMainWindow::HexPaneHeight() const {
+    return FShown ? Splitter2->sizes().value(1) : FHexPaneHeight;
+}
+
+void TMainWindow::SetHexPaneHeight(int height) {
+    FHexPaneHeight = height;
+    if (FShown) {
+        ApplyHexPaneHeight();
+    }
+}
+
+// As with Panel2, the splitter takes the height once it knows its own.
+void TMainWindow::ApplyHexPaneHeight() {
+    const int available = Splitter2->height() - Splitter2->handleWidth();
+    const int height =
+        std::clamp(FHexPaneHeight, kHexPaneMinimum, std::max(available, kHexPaneMinimum));
+    Splitter2->setSizes({std::max(available - height, 0), height});
+    FForm->HexPaneResize();
 }
 
 void TMainWindow::Close() {

@@ -13,10 +13,12 @@ class QLabel;
 class QMenu;
 class QSplitter;
 class QTimer;
+class TFocusFrame;
 class TLineListView;
 class TQtPicturePane;
 class TReportListView;
 class TScrollBar;
+class TStatusBar;
 class TTreeLinesView;
 
 // Form1: the main window. It builds the window's components, hands them to the window
@@ -33,15 +35,17 @@ struct TMainWindowServices {
     IMonitors* Monitors = nullptr;
 };
 
-class TMainWindow : public QMainWindow, public IMainWindow {
+class TMainWindow : public QMainWindow, public IMainWindow, public IRecentFilesMenu {
     Q_OBJECT
   public:
     explicit TMainWindow(const TMainWindowServices& services = {});
     ~TMainWindow() override;
 
     TForm1& Form() { return *FForm; }
-    // Opens files as if they had been dropped on the NAL list; the command line uses it.
+    // Opens files as if they had been dropped on the NAL list.
     void OpenDropped(const QStringList& paths);
+    // Opens the files named on the command line; those refused are reported.
+    void OpenCommandLine(const QStringList& paths);
 
     // IMainWindow
     std::string Caption() const override;
@@ -56,22 +60,42 @@ class TMainWindow : public QMainWindow, public IMainWindow {
     int Panel2Width() const override;
     void SetPanel2Width(int width) override;
     void Close() override;
+    int HexPaneHeight() const override;
+    void SetHexPaneHeight(int height) override;
+
+    // IRecentFilesMenu
+    void SetRecentFiles(const std::vector<std::string>& paths) override;
 
     // The components, named as the logic names them.
     QWidget* Panel1 = nullptr;
     QWidget* Panel2 = nullptr;
     QWidget* Panel3 = nullptr;
     QSplitter* Splitter1 = nullptr;
+    // Between the panes above and the hex pane Panel1 below.
+    QSplitter* Splitter2 = nullptr;
     TReportListView* ListView1 = nullptr;
     TScrollBar* ScrollBar1 = nullptr;
     TTreeLinesView* TreeView1 = nullptr;
     QLabel* lbPacket = nullptr;
     TLineListView* ListBox1 = nullptr;
     TScrollBar* ScrollBar2 = nullptr;
+    TStatusBar* StatusBar1 = nullptr;
     QMenu* File1 = nullptr;
     QAction* Open1 = nullptr;
     QAction* Close1 = nullptr;
     QAction* Exit1 = nullptr;
+    // File's recent files, kRecentFileCount items shown as many as there are files.
+    QList<QAction*> RecentFile1;
+    QAction* RecentSeparator1 = nullptr;
+    // The views' context menus; Copy also answers Ctrl+C in its view.
+    QAction* ListCopy1 = nullptr;
+    QAction* CopyOffset1 = nullptr;
+    QAction* TreeCopy1 = nullptr;
+    QAction* HexCopy1 = nullptr;
+    // The frames that show which view has the keyboard focus.
+    TFocusFrame* ListFrame = nullptr;
+    TFocusFrame* TreeFrame = nullptr;
+    TFocusFrame* HexFrame = nullptr;
     QMenu* Help1 = nullptr;
     QAction* CheckForUpdates1 = nullptr;
     QMenu* View1 = nullptr;
@@ -84,14 +108,22 @@ class TMainWindow : public QMainWindow, public IMainWindow {
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void BuildPanes();
     void BuildMenu();
     void ConnectHandlers();
+    void BuildContextMenus();
     void ApplyPanel2Width();
+    void ApplyHexPaneHeight();
+    // The frame's share of the outer size, once the window system has told it.
+    QSize FrameExtra() const;
 
     int FPanel2Width = 700;
+    int FHexPaneHeight = kDesignHexPaneHeight;
+    // The caption as the logic gave it; the title Qt shows has its "[*]" escaped.
+    std::string FCaption;
     bool FShown = false;
     bool FClosed = false;
     // Declared before the logic, which uses them until it is gone.
@@ -101,5 +133,6 @@ class TMainWindow : public QMainWindow, public IMainWindow {
     std::unique_ptr<TQtMenuCheck> FMenuCheck;
     std::unique_ptr<TQtMenuCheck> FViewCheck;
     std::unique_ptr<TQtMenuCheck> FPictureCheck;
+    TQtClipboard FClipboard;
     std::unique_ptr<TForm1> FForm;
 };

@@ -1,7 +1,10 @@
 #include "qt/QtServices.h"
 
+#include "qt/Cp1252.h"
+
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -23,9 +26,16 @@ QString MessageText(const std::string& text) {
 TQtDialogs::TQtDialogs(QWidget* owner) : FOwner(owner) {}
 
 std::optional<std::string> TQtDialogs::OpenFileName() {
+    return OpenFileNameFor({{}, "H264 ES Files", "*.264"});
+}
+
+std::optional<std::string> TQtDialogs::OpenFileNameFor(const TOpenFileRequest& request) {
     // The first filter is the one selected when the dialog opens.
+    const QString filter = QString::fromStdString(request.FilterName) + QStringLiteral(" (") +
+                           QString::fromStdString(request.Patterns) +
+                           QStringLiteral(");;All Files (*)");
     const QString path = QFileDialog::getOpenFileName(
-        FOwner, QString(), QString(), QStringLiteral("H264 ES Files (*.264);;All Files (*)"));
+        FOwner, QString(), QFile::decodeName(QByteArray::fromStdString(request.Folder)), filter);
     if (path.isEmpty()) {
         return std::nullopt;
     }
@@ -40,6 +50,14 @@ void TQtDialogs::ShowMessage(const std::string& text) {
 
 void TQtDialogs::ShowInformation(const std::string& title, const std::string& text) {
     QMessageBox::information(FOwner, QString::fromStdString(title), MessageText(text));
+}
+
+void TQtDialogs::ShowWarning(const std::string& title, const std::string& text) {
+    QMessageBox::warning(FOwner, QString::fromStdString(title), MessageText(text));
+}
+
+void TQtClipboard::SetText(const std::string& text) {
+    QGuiApplication::clipboard()->setText(Cp1252ToQString(text));
 }
 
 bool TQtDialogs::Confirm(const std::string& title, const std::string& text) {

@@ -11,13 +11,21 @@ class TQtDialogs : public IDialogs {
   public:
     explicit TQtDialogs(QWidget* owner);
     std::optional<std::string> OpenFileName() override;
+    std::optional<std::string> OpenFileNameFor(const TOpenFileRequest& request) override;
     // Titled with the application's title.
     void ShowMessage(const std::string& text) override;
     void ShowInformation(const std::string& title, const std::string& text) override;
+    void ShowWarning(const std::string& title, const std::string& text) override;
     bool Confirm(const std::string& title, const std::string& text) override;
 
   private:
     QWidget* FOwner;
+};
+
+// The application's clipboard; the texts come as the views show them, in Windows-1252.
+class TQtClipboard : public IClipboard {
+  public:
+    void SetText(const std::string& text) override;
 };
 
 // The busy cursor over the whole application. Each SetBusy is undone by one SetDefault;

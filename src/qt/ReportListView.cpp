@@ -328,3 +328,9 @@ void TReportListView::dropEvent(QDropEvent* event) {
     const TWindowProc proc = FWindowProc;
     proc(message);
 }
+
+void TReportListView::wheelEvent(QWheelEvent* event) {
+    if (!FWheel.Deliver(event, FOnWheel)) {
+        QTableView::wheelEvent(event);
+    }
+}

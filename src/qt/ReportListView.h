@@ -1,5 +1,6 @@
 #pragma once
 
+#include "qt/WheelNotches.h"
 #include "toolkit/Toolkit.h"
 
 #include <QAbstractTableModel>
@@ -42,6 +43,8 @@ class TReportListModel : public QAbstractTableModel {
 class TReportListView : public QTableView, public IReportList {
     Q_OBJECT
   public:
+    // Takes the wheel's notches instead of scrolling the view.
+    void SetWheelHandler(TWheelNotches::Handler handler) { FOnWheel = std::move(handler); }
     explicit TReportListView(QWidget* parent = nullptr);
 
     void SetDataHandler(TReportListModel::DataHandler handler);
@@ -93,4 +96,11 @@ class TReportListView : public QTableView, public IReportList {
     NotifyHandler FOnMouseDown;
     NotifyHandler FOnPageHeight;
     TWindowProc FWindowProc;
+
+  protected:
+    void wheelEvent(QWheelEvent* event) override;
+
+  private:
+    TWheelNotches::Handler FOnWheel;
+    TWheelNotches FWheel;
 };

@@ -2,6 +2,7 @@
 // (default 0) clicked, and saves the window's picture as OUT.png. Runs on the offscreen
 // platform unless QT_QPA_PLATFORM says otherwise.
 
+#include "app/WindowPlacement.h"
 #include "qt/MainWindow.h"
 #include "qt/ReportListView.h"
 
@@ -37,6 +38,9 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     TMainWindow window;
+    // The size a first run takes on a common 1920 x 1080 screen.
+    const TScreenRect bounds = FirstRunBounds({0, 0, 1920, 1040});
+    window.resize(bounds.Width, bounds.Height);
     window.show();
     window.OpenDropped({arguments[2]});
     QApplication::processEvents();

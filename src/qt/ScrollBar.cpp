@@ -127,6 +127,9 @@ void TScrollBar::mouseReleaseEvent(QMouseEvent* event) {
 
 // A notch of the wheel steps like the arrows, through the scroll handler.
 void TScrollBar::wheelEvent(QWheelEvent* event) {
+    if (FWheel.Deliver(event, FOnWheel)) {
+        return;
+    }
     event->accept();
     if (!FOnScroll) {
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "qt/WheelNotches.h"
 #include "toolkit/Toolkit.h"
 
 #include <QScrollBar>
@@ -26,6 +27,8 @@ class TScrollBar : public QScrollBar, public IScrollBar {
     void SetLargeChange(int change) override;
     void SetScrollHandler(ScrollHandler handler) override;
     void SetMouseDownHandler(NotifyHandler handler) override;
+    // Takes the wheel's notches instead of stepping the bar.
+    void SetWheelHandler(TWheelNotches::Handler handler) { FOnWheel = std::move(handler); }
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -39,6 +42,8 @@ class TScrollBar : public QScrollBar, public IScrollBar {
     ScrollHandler FOnScroll;
     NotifyHandler FOnMouseDown;
     int FWheelDelta = 0;
+    TWheelNotches::Handler FOnWheel;
+    TWheelNotches FWheel;
     bool FPressed = false;
     bool FNotifying = false;
 };

@@ -1,5 +1,7 @@
 #include "qt/TreeLinesView.h"
 
+#include <QScrollBar>
+
 #include "qt/Fonts.h"
 
 #include <QHeaderView>
@@ -18,7 +20,17 @@ TTreeLine LineOf(QTreeWidgetItem* item) {
 }
 
 QTreeWidgetItem* NewItem(const std::string& text) {
-    return new QTreeWidgetItem(QStringList{QString::fromStdString(text)});
+    const QString line = QString::fromStdString(text);
+    auto* item = new QTreeWidgetItem(QStringList{line});
+    item->setToolTip(0, line);
+    return item;
+}
+
+void AddBranch(const QTreeWidgetItem* item, int depth, std::vector<TBranchLine>& lines) {
+    lines.push_back({depth, item->text(0).toStdString()});
+    for (int i = 0; i < item->childCount(); ++i) {
+        AddBranch(item->child(i), depth + 1, lines);
+    }
 }
 
 constexpr int kFirstBitRole = Qt::UserRole;
@@ -49,7 +61,7 @@ TTreeLinesView::TTreeLinesView(QWidget* parent) : QTreeWidget(parent) {
     setIndentation(19);
     setUniformRowHeights(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setFont(PreferredFont(QStringLiteral("Courier New"), 8, FixedFont(8)));
+    setFont(FixedFont(QStringLiteral("Courier New"), 8));
     // Long element lines scroll sideways instead of being cut short.
     setTextElideMode(Qt::ElideNone);
     header()->setStretchLastSection(false);
@@ -74,8 +86,25 @@ void TTreeLinesView::LineBits(TTreeLine line, std::int64_t firstBit, std::int64_
     }
 }
 
+std::vector<TBranchLine> TTreeLinesView::SelectedBranch() const {
+    std::vector<TBranchLine> lines;
+    const QTreeWidgetItem* item = currentItem();
+    if (item == nullptr || !item->isSelected()) {
+        return lines;
+    }
+    int depth = 0;
+    for (const QTreeWidgetItem* up = item->parent(); up != nullptr; up = up->parent()) {
+        ++depth;
+    }
+    AddBranch(item, depth, lines);
+    return lines;
+}
+
 void TTreeLinesView::ClearLines() {
     clear();
+    // Another unit's tree starts at its first line, wherever the last one was scrolled to.
+    scrollToTop();
+    horizontalScrollBar()->setValue(0);
 }
 
 TTreeLine TTreeLinesView::AddRootLine(const std::string& text) {

@@ -9,8 +9,12 @@
 #include <functional>
 
 // TreeView1: the detail tree, a read-only tree of text lines in a fixed-pitch font. Each
-// line may know where its bits lie; selecting a line reports them.
-class TTreeLinesView : public QTreeWidget, public ITreeLines, public ILineBits {
+// line may know where its bits lie; selecting a line reports them. A line too long for
+// the view shows its whole text as a tooltip.
+class TTreeLinesView : public QTreeWidget,
+                       public ITreeLines,
+                       public ILineBits,
+                       public ITreeSelection {
     Q_OBJECT
   public:
     // A line selected: its first bit and width; a structure line without bits of its own
@@ -22,6 +26,9 @@ class TTreeLinesView : public QTreeWidget, public ITreeLines, public ILineBits {
 
     // ILineBits
     void LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) override;
+
+    // ITreeSelection
+    std::vector<TBranchLine> SelectedBranch() const override;
 
     // ITreeLines
     void ClearLines() override;

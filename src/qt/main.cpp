@@ -20,15 +20,10 @@ int main(int argc, char* argv[]) {
     TMainWindow window(services);
     window.show();
     // Paths on the command line open as files dropped on the list would, so that a file
-    // manager's "Open with" works. One that cannot be opened at all (a pipe, say) is
-    // worth a word, since the user named it.
+    // manager's "Open with" works; one that is refused is reported, since the user named it.
     const QStringList paths = QApplication::arguments().mid(1);
     if (!paths.isEmpty()) {
-        window.OpenDropped(paths);
-        TForm1& form = window.Form();
-        if (form.FileName.empty() && !form.LoadFailure.empty() && form.Widgets.Dialogs) {
-            form.Widgets.Dialogs->ShowMessage(form.LoadFailure);
-        }
+        window.OpenCommandLine(paths);
     }
     return QApplication::exec();
 }

@@ -8,6 +8,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <winioctl.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,8 +19,23 @@ FileStream::~FileStream() {
     Close();
 }
 
+namespace {
+constexpr const char* kNotRegularFile =
+    "not a regular file: Quillet needs a file it can read at any offset";
+} // namespace
+
 std::string NotRegularFileText(const std::string& path) {
-    return path + " is not a regular file: Quillet needs a file it can read at any offset";
+    return path + " is " + kNotRegularFile;
+}
+
+void FileStream::Refuse(const std::string& path, const std::string& systemReason) {
+    if (systemReason.empty()) {
+        FOpenError = NotRegularFileText(path);
+        FOpenReason = kNotRegularFile;
+    } else {
+        FOpenError = "Cannot open " + path + ": " + systemReason;
+        FOpenReason = "cannot be read: " + systemReason;
+    }
 }
 
 #ifdef _WIN32
@@ -27,17 +43,17 @@ std::string NotRegularFileText(const std::string& path) {
 bool FileStream::Open(const std::string& path) {
     Close();
     FOpenError.clear();
+    FOpenReason.clear();
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        FOpenError = "Cannot open " + path + ": " +
-                     std::system_category().message(static_cast<int>(GetLastError()));
+        Refuse(path, std::system_category().message(static_cast<int>(GetLastError())));
         return false;
     }
     if (GetFileType(h) != FILE_TYPE_DISK) {
         CloseHandle(h);
-        FOpenError = NotRegularFileText(path);
+        Refuse(path, {});
         return false;
     }
     FHandle = h;
@@ -94,6 +110,83 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
     return total;
 }
 
+namespace {
+
+// The allocated ranges of [from, from + length), as many as fit; false when the file
+// system cannot tell (a file that is not sparse, another file system).
+bool AllocatedRanges(HANDLE file, std::int64_t from, std::int64_t length,
+                     FILE_ALLOCATED_RANGE_BUFFER* ranges, DWORD capacity, DWORD& count,
+                     bool& more) {
+    FILE_ALLOCATED_RANGE_BUFFER query;
+    query.FileOffset.QuadPart = from;
+    query.Length.QuadPart = length;
+    DWORD bytes = 0;
+    const BOOL ok = DeviceIoControl(file, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query,
+                                    ranges, capacity * sizeof *ranges, &bytes, nullptr);
+    more = !ok && GetLastError() == ERROR_MORE_DATA;
+    if (!ok && !more) {
+        return false;
+    }
+    count = bytes / sizeof *ranges;
+    return true;
+}
+
+} // namespace
+
+std::int64_t FileStream::NextDataOffset(std::int64_t from) const {
+    const std::int64_t size = Size();
+    if (from >= size) {
+        return size;
+    }
+    FILE_ALLOCATED_RANGE_BUFFER range[1];
+    DWORD count = 0;
+    bool more = false;
+    if (!AllocatedRanges(static_cast<HANDLE>(FHandle), from, size - from, range, 1, count, more)) {
+        return from;
+    }
+    if (count == 0) {
+        return size;
+    }
+    return std::max(from, static_cast<std::int64_t>(range[0].FileOffset.QuadPart));
+}
+
+std::int64_t FileStream::DataEndBefore(std::int64_t position) const {
+    position = std::min(position, Size());
+    if (position <= 0) {
+        return 0;
+    }
+    // Ever wider spans before position, until one holds data; its last range ends the data.
+    for (std::int64_t span = 1 << 20;; span *= 2) {
+        const std::int64_t from = std::max<std::int64_t>(position - span, 0);
+        std::int64_t at = from;
+        std::int64_t end = -1;
+        for (;;) {
+            FILE_ALLOCATED_RANGE_BUFFER ranges[64];
+            DWORD count = 0;
+            bool more = false;
+            if (!AllocatedRanges(static_cast<HANDLE>(FHandle), at, position - at, ranges, 64, count,
+                                 more)) {
+                return position;
+            }
+            if (count > 0) {
+                const FILE_ALLOCATED_RANGE_BUFFER& last = ranges[count - 1];
+                end = std::min(position, static_cast<std::int64_t>(last.FileOffset.QuadPart +
+                                                                   last.Length.QuadPart));
+                at = end;
+            }
+            if (!more || count == 0 || at >= position) {
+                break;
+            }
+        }
+        if (end >= 0) {
+            return end;
+        }
+        if (from == 0) {
+            return 0;
+        }
+    }
+}
+
 bool FileExists(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -104,10 +197,11 @@ bool FileExists(const std::string& path) {
 bool FileStream::Open(const std::string& path) {
     Close();
     FOpenError.clear();
+    FOpenReason.clear();
     // Without blocking: opening a pipe with no writer would otherwise wait for one.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        FOpenError = "Cannot open " + path + ": " + std::strerror(errno);
+        Refuse(path, std::strerror(errno));
         return false;
     }
     struct stat st {};
@@ -115,8 +209,7 @@ bool FileStream::Open(const std::string& path) {
         const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
         const bool special = st.st_mode != 0 && !S_ISDIR(st.st_mode);
         ::close(fd);
-        FOpenError = special ? NotRegularFileText(path)
-                             : "Cannot open " + path + ": " + std::strerror(error);
+        Refuse(path, special ? std::string() : std::string(std::strerror(error)));
         errno = special ? ESPIPE : error;
         return false;
     }
@@ -170,6 +263,53 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
     }
     FPosition += total;
     return total;
+}
+
+std::int64_t FileStream::NextDataOffset(std::int64_t from) const {
+    const std::int64_t size = Size();
+    if (from >= size) {
+        return size;
+    }
+    const off_t data = ::lseek(FFd, static_cast<off_t>(from), SEEK_DATA);
+    if (data >= 0) {
+        return std::min<std::int64_t>(data, size);
+    }
+    // ENXIO: nothing but a hole from here to the end; anything else: no answer, so read.
+    return errno == ENXIO ? size : from;
+}
+
+std::int64_t FileStream::DataEndBefore(std::int64_t position) const {
+    position = std::min(position, Size());
+    if (position <= 0) {
+        return 0;
+    }
+    if (NextDataOffset(position - 1) == position - 1) {
+        return position;
+    }
+    // The byte before position lies in a hole: look ever further back for data, then walk
+    // the data and the holes of that span forward to the last data before position.
+    for (std::int64_t span = 1 << 20;; span *= 2) {
+        const std::int64_t from = std::max<std::int64_t>(position - span, 0);
+        std::int64_t data = NextDataOffset(from);
+        if (data < position) {
+            std::int64_t end = position;
+            while (data < position) {
+                const off_t hole = ::lseek(FFd, static_cast<off_t>(data), SEEK_HOLE);
+                if (hole < 0) {
+                    return position;
+                }
+                end = std::min<std::int64_t>(hole, position);
+                if (end >= position) {
+                    break;
+                }
+                data = NextDataOffset(end);
+            }
+            return end;
+        }
+        if (from == 0) {
+            return 0;
+        }
+    }
 }
 
 bool FileExists(const std::string& path) {

@@ -18,6 +18,8 @@ class FileStream {
     // at any offset, and a pipe cannot be read that way.
     bool Open(const std::string& path);
     const std::string& OpenError() const { return FOpenError; }
+    // The same reason without the path, in a few words ("cannot be read: ...").
+    const std::string& OpenReason() const { return FOpenReason; }
     void Close();
     bool IsOpen() const;
 
@@ -31,14 +33,27 @@ class FileStream {
     // std::logic_error when the stream is closed or count is negative.
     std::int32_t Read(void* buffer, std::int32_t count);
 
+    // Holes of a sparse file read as zeros, and no start code can begin in one; searches
+    // pass over them unread. The first offset at or after from that the file system holds
+    // data for (from itself where it does not tell), or Size() when no data follows.
+    std::int64_t NextDataOffset(std::int64_t from) const;
+    // The end of the data that lies before position: position when the byte before it is
+    // data (or the file system does not tell), the end of the last data before the hole it
+    // falls in otherwise, 0 when only a hole lies before it.
+    std::int64_t DataEndBefore(std::int64_t position) const;
+
   private:
 #ifdef _WIN32
     void* FHandle = nullptr;
 #else
     int FFd = -1;
 #endif
+    // An empty systemReason: the path names something other than a regular file.
+    void Refuse(const std::string& path, const std::string& systemReason);
+
     std::int64_t FPosition = 0;
     std::string FOpenError;
+    std::string FOpenReason;
 };
 
 // A file no longer holds what its size or an earlier read promised: it was cut or

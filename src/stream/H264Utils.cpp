@@ -57,39 +57,74 @@ bool GetNalUnitLength(const std::uint8_t* Data, std::int32_t Available, std::int
     return true;
 }
 
-bool IsH264VideoES(FileStream& Stream) {
-    return Guard("IsH264VideoES", false, [&] {
-        auto buffer = std::make_unique<std::uint8_t[]>(kIsH264VideoESBlock);
-        Stream.Seek(0);
-        const std::int32_t read = Stream.Read(buffer.get(), kIsH264VideoESBlock);
-        if (read <= 0) {
-            return false;
+namespace {
+
+// Why the first bytes of a file (read of them, the whole file when fewer than a block) do
+// not begin a stream; empty when they do.
+std::string StreamRejection(const std::uint8_t* buffer, std::int64_t read) {
+    const char* const where = read < kIsH264VideoESBlock ? "in the file" : "in its first 2 MiB";
+    int count = 0;
+    std::int64_t pos = 0;
+    std::int64_t remaining = read;
+    for (;;) {
+        const int sc = StartCodeLength(buffer + pos, remaining);
+        if (sc != 0) {
+            pos += sc;
+            remaining -= sc;
+            // The header byte may lie just past the bytes read; then nothing follows it
+            // within the block and the file is rejected below either way.
+            if (remaining > 0 && (buffer[pos] & 0x80) != 0) {
+                return "the NAL unit header at offset " + NalOffsetText(pos) +
+                       " has its forbidden_zero_bit set";
+            }
+            ++count;
         }
-        int count = 0;
-        std::int64_t pos = 0;
-        std::int64_t remaining = read;
-        for (;;) {
-            const int sc = StartCodeLength(buffer.get() + pos, remaining);
-            if (sc != 0) {
-                pos += sc;
-                remaining -= sc;
-                // The header byte may lie just past the bytes read; then nothing follows it
-                // within the block and the file is rejected below either way.
-                if (remaining > 0 && (buffer[static_cast<std::size_t>(pos)] & 0x80) != 0) {
-                    return false;
-                }
-                ++count;
+        ++pos;
+        --remaining;
+        if (remaining <= 0) {
+            switch (count) {
+            case 0:
+                return std::string("no start codes ") + where;
+            case 1:
+                return std::string("only one start code ") + where;
+            default:
+                return std::string("nothing follows the header of its second NAL unit ") + where;
             }
-            ++pos;
-            --remaining;
-            if (remaining <= 0) {
-                return false;
+        }
+        if (count >= 2) {
+            return {};
+        }
+    }
+}
+
+} // namespace
+
+bool IsH264VideoES(FileStream& Stream, std::string* Reason) {
+    const auto refuse = [Reason](std::string why) {
+        if (Reason != nullptr) {
+            *Reason = std::move(why);
+        }
+        return false;
+    };
+    return Guard("IsH264VideoES", false, [&] {
+        try {
+            auto buffer = std::make_unique<std::uint8_t[]>(kIsH264VideoESBlock);
+            Stream.Seek(0);
+            const std::int32_t read = Stream.Read(buffer.get(), kIsH264VideoESBlock);
+            if (read <= 0) {
+                return refuse("the file is empty");
             }
-            if (count >= 2) {
-                return true;
-            }
+            std::string why = StreamRejection(buffer.get(), read);
+            return why.empty() ? true : refuse(std::move(why));
+        } catch (const std::exception& e) {
+            refuse(std::string("cannot be read: ") + e.what());
+            throw;
         }
     });
+}
+
+std::string NotValidStreamText(const std::string& path, const std::string& reason) {
+    return std::string(kNotValidStreamMessage) + "\n" + path + "\n" + reason;
 }
 
 namespace {

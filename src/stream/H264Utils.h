@@ -10,7 +10,7 @@ class FileStream;
 // Where one NAL unit lies in the stream file.
 struct TNalUnitLocator {
     std::int64_t Offset;         // first byte of the start code
-    std::int32_t Len;            // start code included, up to the next start code
+    std::int64_t Len;            // start code included, up to the next start code
     std::uint32_t StartCodeWord; // the four bytes at Offset, big-endian: 1 for 00 00 00 01
     std::uint8_t NalHeader;      // the byte after the start code
 };
@@ -57,7 +57,15 @@ bool GetNalUnitLength(const std::uint8_t* Data, std::int32_t Available, std::int
 
 // True when the first 2 MiB of the stream hold two start codes whose header bytes have
 // forbidden_zero_bit clear (and no such byte with it set comes first). Moves the position.
-bool IsH264VideoES(FileStream& Stream);
+// When the file is refused and Reason is given, Reason says why in a few words ("the file
+// is empty", "no start codes in its first 2 MiB", "cannot be read: ...").
+bool IsH264VideoES(FileStream& Stream, std::string* Reason = nullptr);
+
+inline constexpr const char* kNotValidStreamMessage = "Not valid H.264 video elementary stream";
+
+// The message for a refused file, the same in the window and on the command line: the
+// fixed first line, then the file's path and the reason, each on a line of its own.
+std::string NotValidStreamText(const std::string& path, const std::string& reason);
 
 // The NAL unit header fields.
 inline std::uint32_t ForbiddenZeroBit(std::uint8_t header) {

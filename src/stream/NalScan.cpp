@@ -40,7 +40,9 @@ std::int32_t ScanNalUnits(const std::uint8_t* buffer, std::int32_t n, std::int64
         TNalUnitLocator& loc = locators[count];
         loc = TNalUnitLocator{};
         loc.Offset = base + cursor;
-        GetNalUnitLength(p, remaining, loc.Len);
+        std::int32_t length = 0;
+        GetNalUnitLength(p, remaining, length);
+        loc.Len = length;
         loc.StartCodeWord = sc == 4 ? 1u : 0x00000100u;
         SetLocatorHeader(loc, remaining > sc ? p[sc] : 0);
         cursor += loc.Len;

@@ -180,6 +180,11 @@ class IMainWindow {
     virtual int Panel2Width() const = 0;
     virtual void SetPanel2Width(int width) = 0;
     virtual void Close() = 0;
+    // The height of the hex pane Panel1, which a splitter above it lets the user drag; a
+    // window without that splitter keeps the design height.
+    virtual int HexPaneHeight() const { return kDesignHexPaneHeight; }
+    virtual void SetHexPaneHeight(int height) { (void)height; }
+    static constexpr int kDesignHexPaneHeight = 210;
 };
 
 // A menu item with a check mark (Help > Check For Updates).
@@ -198,14 +203,32 @@ class ITimer {
     virtual void SetEnabled(bool enabled) = 0;
 };
 
+// What the open-file dialog starts with.
+struct TOpenFileRequest {
+    std::string Folder;     // the folder it shows first; empty: the toolkit's choice
+    std::string FilterName; // the first filter, selected when it opens: its name
+    std::string Patterns;   // and its patterns, blank-separated ("*.264 *.h264"); the second
+                            // filter shows all files
+};
+
 // Modal dialogs and message boxes.
 class IDialogs {
   public:
     virtual ~IDialogs() = default;
     // Runs the open-file dialog; no value when the user cancels.
     virtual std::optional<std::string> OpenFileName() = 0;
+    // The same, starting where the request says. A dialog that cannot be told runs as
+    // OpenFileName does.
+    virtual std::optional<std::string> OpenFileNameFor(const TOpenFileRequest& request) {
+        (void)request;
+        return OpenFileName();
+    }
     virtual void ShowMessage(const std::string& text) = 0;
     virtual void ShowInformation(const std::string& title, const std::string& text) = 0;
+    // A box with the warning icon; one that has none shows the information box.
+    virtual void ShowWarning(const std::string& title, const std::string& text) {
+        ShowInformation(title, text);
+    }
     // A Yes/No question; true for Yes.
     virtual bool Confirm(const std::string& title, const std::string& text) = 0;
 };
@@ -246,6 +269,16 @@ class ISettingsKey {
     virtual std::optional<std::int32_t> ReadDword(const std::string& name) = 0;
     // Throws when the value cannot be written.
     virtual void WriteDword(const std::string& name, std::int32_t value) = 0;
+    // Text values (paths): REG_SZ in the registry. A store that keeps only numbers reads
+    // none and writes nothing.
+    virtual std::optional<std::string> ReadString(const std::string& name) {
+        (void)name;
+        return std::nullopt;
+    }
+    virtual void WriteString(const std::string& name, const std::string& value) {
+        (void)name;
+        (void)value;
+    }
 };
 
 // Per-user settings of 32-bit values (the registry's REG_DWORD values on Windows).
@@ -313,4 +346,36 @@ class IMonitors {
     virtual ~IMonitors() = default;
     // Each screen's area available to windows (without task bars), the primary first.
     virtual std::vector<TScreenRect> WorkAreas() const = 0;
+};
+
+// The system clipboard. Texts are in the views' encoding (Windows-1252, as the hex view
+// shows bytes).
+class IClipboard {
+  public:
+    virtual ~IClipboard() = default;
+    virtual void SetText(const std::string& text) = 0;
+};
+
+// One line of the detail tree as read back: its depth below the top level (0 for "NAL")
+// and its text.
+struct TBranchLine {
+    int Depth = 0;
+    std::string Text;
+    bool operator==(const TBranchLine&) const = default;
+};
+
+// The detail tree's selection, read back for copying.
+class ITreeSelection {
+  public:
+    virtual ~ITreeSelection() = default;
+    // The selected line and every line below it, in the tree's order, expanded or not;
+    // empty when no line is selected.
+    virtual std::vector<TBranchLine> SelectedBranch() const = 0;
+};
+
+// The recent files in the File menu, most recent first; each item opens its file.
+class IRecentFilesMenu {
+  public:
+    virtual ~IRecentFilesMenu() = default;
+    virtual void SetRecentFiles(const std::vector<std::string>& paths) = 0;
 };

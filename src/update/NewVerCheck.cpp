@@ -83,15 +83,17 @@ bool GetMarvaneUpdateInternetFile(IHttpClient& http, const std::string& exeFileN
         }
         text.resize(std::min(text.size(), std::size_t{kVersionFileMaxBytes}));
         text.resize(std::min(text.size(), text.find('\0')));
+        // The program's line is the one whose first field is its name, whole: "quillet" is
+        // also in "quillet-dump".
         std::string line;
+        std::string field;
         do {
             TakeLine(text, line);
             if (line.empty()) {
                 return false;
             }
-        } while (line.find(exeFileName) == std::string::npos);
-        std::string field;
-        TakeField(line, field);
+            TakeField(line, field);
+        } while (field != exeFileName);
         TakeField(line, field);
         std::string part;
         TakeVersionPart(field, part);

@@ -31,7 +31,8 @@ void TakeVersionPart(std::string& text, std::string& part);
 // The file version in the version resource of the file at fileName.
 bool GetMarvaneFileVersion(const std::string& fileName, TVersionQuad& version);
 
-// The version listed for exeFileName in the version file on the maker's web host.
+// The version listed for exeFileName in the version file on the maker's web host: field 2
+// of the first line whose first field is exeFileName, exactly.
 bool GetMarvaneUpdateInternetFile(IHttpClient& http, const std::string& exeFileName,
                                   TVersionQuad& version);
 

@@ -22,7 +22,7 @@ constexpr std::int64_t MiB = 1 << 20;
 
 struct Unit {
     std::int64_t Offset;
-    std::int32_t Len;
+    std::int64_t Len;
     bool operator==(const Unit&) const = default;
 };
 
@@ -48,7 +48,7 @@ struct Window : TFakeWindow {
         for (int i = 0; i < list.Count; ++i) {
             const TReportRow row = Row(i);
             rows.push_back(
-                {std::stoll(row.Caption.substr(2), nullptr, 16), std::stoi(row.SubItems[0])});
+                {std::stoll(row.Caption.substr(2), nullptr, 16), std::stoll(row.SubItems[0])});
         }
         return rows;
     }
@@ -135,8 +135,10 @@ TEST(Form1Shell, OpenDropAndCloseOutcomes) {
         const char* name;
         std::function<void(Window&)> act;
         std::string loaded; // empty: no file loaded
-        std::vector<std::string> messages;
+        std::vector<std::string> warnings;
     };
+    const std::string badReason =
+        "the NAL unit header at offset 0x0000000000000003 has its forbidden_zero_bit set";
     const std::vector<Case> cases = {
         {"open a stream",
          [&](Window& w) {
@@ -153,14 +155,14 @@ TEST(Form1Shell, OpenDropAndCloseOutcomes) {
          },
          "",
          {}},
-        {"open an invalid file after a good one",
+        {"open an invalid file after a good one: the good one stays",
          [&](Window& w) {
              w.form->LoadFile(good);
              w.dialogs.ChosenFile = bad;
              w.form->Open1Click();
          },
-         "",
-         {kNotValidStreamMessage}},
+         good,
+         {NotValidStreamText(bad, badReason)}},
         {"drop three, the second good, the third missing",
          [&](Window& w) {
              FakeDroppedFiles files({other, good, missing});
@@ -169,13 +171,20 @@ TEST(Form1Shell, OpenDropAndCloseOutcomes) {
          },
          good,
          {}},
-        {"drop two, the last invalid",
+        {"drop two, the last invalid: the first stays",
          [&](Window& w) {
              FakeDroppedFiles files({good, bad});
              w.Drop(files);
          },
-         "",
-         {}},
+         good,
+         {NotValidStreamText(bad, badReason)}},
+        {"the command line: a missing file and an invalid one are named together",
+         [&](Window& w) {
+             w.form->OpenCommandLine({missing, good, bad});
+         },
+         good,
+         {NotValidStreamText(missing, "cannot be read: No such file or directory") + "\n\n" + bad +
+          "\n" + badReason}},
 #ifndef _WIN32
         {"open a pipe",
          [&](Window& w) {
@@ -183,8 +192,10 @@ TEST(Form1Shell, OpenDropAndCloseOutcomes) {
              ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
              w.dialogs.ChosenFile = fifo;
              w.form->Open1Click();
-             EXPECT_EQ(w.dialogs.Messages, std::vector<std::string>{NotRegularFileText(fifo)});
-             w.dialogs.Messages.clear();
+             EXPECT_EQ(w.dialogs.Warnings.at(0).second,
+                       NotValidStreamText(fifo, "not a regular file: Quillet needs a file it can "
+                                                "read at any offset"));
+             w.dialogs.Warnings.clear();
          },
          "",
          {}},
@@ -204,7 +215,13 @@ TEST(Form1Shell, OpenDropAndCloseOutcomes) {
         EXPECT_EQ(w.form->FileName, c.loaded) << c.name;
         EXPECT_EQ(w.main.Text, c.loaded.empty() ? "Quillet" : "Quillet(" + c.loaded + ")")
             << c.name;
-        EXPECT_EQ(w.dialogs.Messages, c.messages) << c.name;
+        std::vector<std::string> warnings;
+        for (const auto& [title, text] : w.dialogs.Warnings) {
+            EXPECT_EQ(title, "Quillet");
+            warnings.push_back(text);
+        }
+        EXPECT_EQ(warnings, c.warnings) << c.name;
+        EXPECT_TRUE(w.dialogs.Messages.empty()) << c.name;
         EXPECT_FALSE(w.cursor.Busy) << c.name;
         if (c.loaded.empty()) {
             EXPECT_EQ(w.form->Stream, nullptr) << c.name;
@@ -293,14 +310,15 @@ TEST(Form1Navigation, KeysAndBarMoveThroughTheWholeFile) {
          7,
          6,
          {}},
-        {"bar down arrow", {{BarBy, 1}}, 1, 8, -1, {"one down"}},
-        {"bar page area below the thumb", {{BarBy, 10}}, 8, 8, -1, {"page down"}},
-        {"bar up arrow", {{K, PageDown}, {BarBy, -1}}, 7, 8, -1, {"one up"}},
-        {"bar page area above the thumb", {{K, End}, {BarBy, -10}}, 22, 8, -1, {"page up"}},
-        {"thumb to the middle", {{Bar, 50}}, 19, 8, -1, {}},
-        {"thumb to the end", {{Bar, 107}}, 37, 1, -1, {}},
-        {"press on the thumb without moving it", {{K, PageDown}, {BarBy, 0}}, 8, 8, -1, {}},
-        {"bar down arrow at the end", {{K, End}, {K, Down}, {BarBy, 1}}, 31, 7, -1, {}},
+        {"bar down arrow", {{BarBy, 1}}, 1, 8, 0, {"one down"}},
+        {"bar page area below the thumb", {{BarBy, 10}}, 8, 8, 0, {"page down"}},
+        {"bar up arrow", {{K, PageDown}, {BarBy, -1}}, 7, 8, 7, {"one up"}},
+        {"bar page area above the thumb", {{K, End}, {BarBy, -10}}, 22, 8, 7, {"page up"}},
+        {"thumb to the middle", {{Bar, 50}}, 19, 8, 0, {}},
+        {"thumb to the end", {{Bar, 107}}, 37, 1, 0, {}},
+        {"press on the thumb without moving it", {{K, PageDown}, {BarBy, 0}}, 8, 8, 0, {}},
+        // A press that cannot move keeps the row the user had.
+        {"bar down arrow at the end", {{K, End}, {K, Down}, {BarBy, 1}}, 31, 7, 0, {}},
     };
     for (const auto& c : cases) {
         Window w;
@@ -414,6 +432,19 @@ TEST(Form1Navigation, RowsWithoutAHeaderByte) {
 
 // Files beyond 2^31 x 100 bytes: the bar's unit grows so that its maximum stays a 32-bit
 // position, and the thumb and End still reach the last units.
+// While the thumb is dragged the status bar says where the page would start; letting it go
+// lists from there and the note gives way to the page.
+TEST(Form1Navigation, TheDraggedThumbSaysWhereThePageWouldStart) {
+    Window w;
+    ASSERT_TRUE(w.form->LoadFile(TestDataPath("aud_sei.264")));
+    w.bar1.Scroll(ScrollCode::ThumbDragged, 54);
+    EXPECT_EQ(w.form->NavigationNote,
+              "Thumb at 0x0000000000001518 (49.8 %): the page starts at the first unit from there");
+    w.bar1.PressTo(54);
+    EXPECT_EQ(w.form->NavigationNote, "");
+    EXPECT_GE(w.Rows().front().Offset, 5400);
+}
+
 TEST(Form1Navigation, SparseFilesBeyondTheBarsRange) {
     const std::vector<std::uint8_t> head =
         Hex("00 00 00 01 67 42 00 1E AB CD 00 00 01 68 CE 38 80");
@@ -448,8 +479,13 @@ TEST(Form1Navigation, SparseFilesBeyondTheBarsRange) {
         EXPECT_EQ(w.Rows().back(), (Unit{tailAt + 6, 144})) << c.size;
         w.list.PressKey(Key::Home);
         w.list.PressKey(Key::End);
-        EXPECT_EQ(w.Rows(), (std::vector<Unit>{{tailAt, 6}, {tailAt + 6, 144}})) << c.size;
-        EXPECT_EQ(w.bar1.Pos, w.bar1.Max) << c.size;
+        // The hole between is passed unread: End lists the file's last four units, the one
+        // before the hole with its whole length.
+        EXPECT_EQ(w.Rows(), (std::vector<Unit>{{0, 10}, {10, tailAt - 10}, {tailAt, 6},
+                                               {tailAt + 6, 144}}))
+            << c.size;
+        EXPECT_EQ(w.bar1.Pos, 0) << c.size; // where the page begins
+        EXPECT_EQ(w.form->LastScrollPosition, 0) << c.size;
         EXPECT_EQ(w.form->HexView->CurrentPos(), tailAt + 6) << c.size;
     }
 }

@@ -5,11 +5,15 @@
 
 #include "app/Unit1.h"
 #include "support/FakeWindow.h"
+#include "support/NavigationOracle.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 namespace {
@@ -33,8 +37,12 @@ class StreamWriter {
     }
     // A slice of about size bytes: start code, header, random payload as an encoder would
     // escape it, and a last byte holding the stop bit.
-    void Slice(std::int64_t size, std::uint8_t header) {
+    void Slice(std::int64_t size, std::uint8_t header, bool fourByte = false,
+               bool trailingZeros = false) {
         std::vector<std::uint8_t> unit = {0, 0, 1, header};
+        if (fourByte) {
+            unit.insert(unit.begin(), 0);
+        }
         int zeros = 0;
         while (static_cast<std::int64_t>(unit.size()) < size - 1) {
             const auto b = static_cast<std::uint8_t>(FRandom() & 0xFF);
@@ -46,7 +54,22 @@ class StreamWriter {
             zeros = b == 0 ? zeros + 1 : 0;
         }
         unit.push_back(0x80);
+        if (trailingZeros) {
+            unit.insert(unit.end(), {0, 0});
+        }
         Raw(unit);
+    }
+    // A unit whose payload is a dense run of zeros (no hole): searches must read it.
+    void Zeros(std::int64_t size) {
+        Units.push_back({FSize, size});
+        Write({0, 0, 1, 0x41, 0x9A});
+        const std::vector<std::uint8_t> block(1 << 20, 0);
+        for (std::int64_t left = size - 6; left > 0;
+             left -= static_cast<std::int64_t>(block.size())) {
+            Write(std::vector<std::uint8_t>(block.begin(),
+                                            block.begin() + std::min<std::int64_t>(left, 1 << 20)));
+        }
+        Write({0x80});
     }
     // A slice whose payload is mostly a hole in a sparse file.
     void SparseSlice(std::int64_t size) {
@@ -235,7 +258,7 @@ TEST(LargeUnits, AUnitBeyondTheBound) {
         writer.Raw(set);
     }
     writer.Slice(1000, 0x65);
-    writer.SparseSlice(100 * MiB);
+    writer.Zeros(100 * MiB);
     writer.Slice(1000, 0x41);
     writer.Slice(1000, 0x41);
     const std::string path = writer.Close();
@@ -243,21 +266,22 @@ TEST(LargeUnits, AUnitBeyondTheBound) {
 
     Window w(5);
     ASSERT_TRUE(w.form->LoadFile(path));
-    ASSERT_EQ(w.list.Count, 4);
+    // The long unit runs past the bound: its length so far, and a note.
+    EXPECT_EQ(w.RowIndexes(units), (std::vector<int>{0, 1, 2, 3}));
     const std::string len = w.Row(3).SubItems[0];
     ASSERT_EQ(len.back(), '+');
     EXPECT_LT(std::stoll(len), units[3].Len);
     EXPECT_GE(std::stoll(len), 60 * MiB);
-    EXPECT_EQ(w.RowIndexes(units), (std::vector<int>{0, 1, 2, 3}));
-
-    w.list.PressKey(Key::PageDown); // no start code within the bound after the long unit
-    EXPECT_EQ(w.RowIndexes(units).front(), 0);
-    // Down on the last row: by one unit until the long unit is on top, then no further.
-    for (const int first : {1, 2, 3, 3}) {
-        w.list.Selected = w.list.Count - 1;
-        w.list.PressKey(Key::Down);
-        EXPECT_EQ(w.RowIndexes(units).front(), first);
-    }
+    // The next step searches on from there and passes it.
+    w.list.PressKey(Key::PageDown);
+    EXPECT_EQ(w.RowIndexes(units), (std::vector<int>{4, 5}));
+    // Back over it: the first press spends its bound in the long unit and says so, the
+    // second searches on and reaches the file's start, whose page it lists.
+    w.list.PressKey(Key::PageUp);
+    EXPECT_EQ(w.RowIndexes(units), (std::vector<int>{4, 5}));
+    EXPECT_NE(w.form->NavigationNote.find("Page Up searches on"), std::string::npos);
+    w.list.PressKey(Key::PageUp);
+    EXPECT_EQ(w.RowIndexes(units), (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_LE(w.LargestStep, kNavigationReadBound + 5 * MiB);
 
     w.bar1.PressTo(static_cast<int>((units[4].Offset - 50) / w.form->ScrollUnit));
@@ -265,3 +289,143 @@ TEST(LargeUnits, AUnitBeyondTheBound) {
 }
 
 } // namespace
+
+namespace {
+
+// The files the oracle walks: each a way real files have defeated navigation.
+struct OracleFile {
+    const char* name;
+    std::function<void(StreamWriter&)> write;
+    // Places a copy of a real stream at each of these offsets instead (a sparse file).
+    std::vector<std::int64_t> copiesAt;
+    std::int64_t sparseSize = 0;
+};
+
+void WriteGop(StreamWriter& w, std::int64_t idrSize, int slices, std::mt19937& random) {
+    for (const auto& set : RealParameterSets()) {
+        w.Raw(set);
+    }
+    w.Slice(idrSize, 0x65);
+    for (int i = 0; i < slices; ++i) {
+        w.Slice(2000 + static_cast<std::int64_t>(random() % 40000), 0x41);
+    }
+}
+
+std::string WriteSparse(const std::string& path, const std::vector<std::int64_t>& at,
+                        std::int64_t size) {
+    const std::vector<std::uint8_t> copy = ReadAll(TestDataPath("main_cabac.264"));
+    { std::ofstream out(path, std::ios::binary); }
+    std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+    for (std::int64_t offset : at) {
+        out.seekp(offset);
+        out.write(reinterpret_cast<const char*>(copy.data()),
+                  static_cast<std::streamsize>(copy.size()));
+    }
+    out.close();
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+    return path;
+}
+
+} // namespace
+
+// Random runs of keys, bar presses, thumb drags, wheel notches and resizes, each page
+// checked against the file's units as a plain byte walk finds them.
+TEST(NavigationOracle, EveryStepListsTheUnitsTheUserAskedFor) {
+    constexpr std::int64_t GiB = std::int64_t{1} << 30;
+    const std::vector<OracleFile> files = {
+        {"few huge pictures",
+         [](StreamWriter& w) {
+             for (int i = 0; i < 4; ++i) {
+                 for (const auto& set : RealParameterSets()) {
+                     w.Raw(set);
+                 }
+                 w.Slice(17 * MiB, 0x65);
+             }
+         },
+         {},
+         0},
+        {"huge pictures in GOPs",
+         [](StreamWriter& w) {
+             std::mt19937 random(7);
+             WriteGop(w, 9 * MiB, 20, random);
+             WriteGop(w, 3 * MiB, 20, random);
+         },
+         {},
+         0},
+        {"dense zeros past the bound",
+         [](StreamWriter& w) {
+             std::mt19937 random(8);
+             WriteGop(w, 100000, 5, random);
+             w.Zeros(80 * MiB);
+             WriteGop(w, 100000, 3, random);
+             w.Zeros(70 * MiB);
+         },
+         {},
+         0},
+        {"start codes across every block edge",
+         [](StreamWriter& w) {
+             // Units whose start codes straddle the edges of 64 KiB, 2 MiB and 5 MiB blocks
+             // read from anywhere, three- and four-byte forms, zeros trailing some units.
+             std::mt19937 random(9);
+             for (const auto& set : RealParameterSets()) {
+                 w.Raw(set);
+             }
+             for (int i = 0; i < 60; ++i) {
+                 const std::int64_t sizes[] = {64 * 1024, 2 * MiB, 5 * MiB, 1000};
+                 w.Slice(sizes[random() % 4] + static_cast<std::int64_t>(random() % 9) - 4,
+                         random() % 2 ? 0x41 : 0x65, random() % 3 == 0, random() % 2 == 0);
+             }
+         },
+         {},
+         0},
+        {"two units",
+         [](StreamWriter& w) {
+             w.Raw(RealParameterSets()[0]);
+             w.Slice(40 * MiB, 0x65);
+         },
+         {},
+         0},
+#if defined(__linux__)
+        {"sparse copies with holes between",
+         nullptr,
+         {0, 2 * GiB, 4 * GiB + 7, 5 * GiB, 16 * GiB, 20 * GiB - 40000},
+         20 * GiB},
+#endif
+    };
+    TempDir dir;
+    DebugCapture quiet;
+    for (const OracleFile& file : files) {
+        const std::string path = (dir.Path() / "oracle.264").string();
+        std::filesystem::remove(path);
+        if (file.write) {
+            StreamWriter writer(path);
+            file.write(writer);
+            writer.Close();
+        } else {
+            WriteSparse(path, file.copiesAt, file.sparseSize);
+        }
+        const std::vector<TOracleUnit> units = OracleUnitsOfFile(path);
+        std::vector<std::string> faults;
+        TNavigationOracle oracle(units, [&](const std::string& what) {
+            if (faults.size() < 10) {
+                faults.push_back(what);
+            }
+        });
+        // QUILLET_ORACLE_STEPS and QUILLET_ORACLE_SEED make a longer or another run.
+        const char* stepsText = std::getenv("QUILLET_ORACLE_STEPS");
+        const char* seedText = std::getenv("QUILLET_ORACLE_SEED");
+        const int steps = stepsText ? std::atoi(stepsText) : 90;
+        std::mt19937 random(static_cast<unsigned>(units.size()) +
+                            static_cast<unsigned>(seedText ? std::atoi(seedText) : 0));
+        Window w(3 + static_cast<int>(random() % 18));
+        ASSERT_TRUE(w.form->LoadFile(path)) << file.name;
+        for (int step = 0; step < steps && faults.empty(); ++step) {
+            oracle.Step(w, static_cast<TUserStep>(random() % 14),
+                        static_cast<std::uint32_t>(random()));
+        }
+        for (const std::string& fault : faults) {
+            ADD_FAILURE() << file.name << ": " << fault;
+        }
+        w.form->UnloadFile();
+    }
+}

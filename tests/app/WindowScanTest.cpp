@@ -61,7 +61,8 @@ TEST(RefreshPosition, ListsThePageFromTheWindowStart) {
         {"page of two", 0, 2, {{0, 10}, {10, 6}}},
         {"start inside a unit", 3, 10, {{10, 6}, {16, 6}, {22, 8}}},
         {"start on the trailing zero", 21, 10, {{22, 8}}},
-        {"start on the second zero of 00 00 00 01", 23, 10, {{23, 7}}},
+        // Its tail 00 00 01 is no start code of its own: the unit began one byte before.
+        {"start on the second zero of 00 00 00 01", 23, 10, {}},
         {"past the last start code", 24, 10, {}},
         {"no rows still stores the unit at the start", 10, 0, {{10, 6}}},
         {"no rows and no start code at the start", 11, 0, {}},

@@ -76,20 +76,11 @@ TEST(DumpPicture, SaysWhyThereIsNoPicture) {
          DecoderBuilt() ? "No IDR picture or recovery point within 64 MiB before this picture\n"
                         : "quillet-dump was built without a decoder\n"},
         {{"--picture", "1", out, cut}, 2, "No NAL unit begins at offset 1\n"},
-        {{"--picture", "x", out, cut}, 2, "usage"},
-        {{"--picture", "0", cut}, 2, "usage"},
-        {{"--picture", "0", out, "--full", cut}, 2, "usage"},
     };
     for (const Case& c : cases) {
         const DumpResult r = Dump(c.Args);
         EXPECT_EQ(r.status, c.Status) << c.Args[1];
-        if (c.Err == "usage") {
-            EXPECT_NE(r.err.find("quillet-dump [--debug] --picture OFFSET OUT.y4m FILE"),
-                      std::string::npos)
-                << r.err;
-        } else {
-            EXPECT_EQ(r.err, c.Err) << c.Args[1];
-        }
+        EXPECT_EQ(r.err, c.Err) << c.Args[1];
         EXPECT_EQ(r.out, "");
     }
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
 TEST(Guard, ReturnsTheBodysResultAndWritesNothing) {
@@ -37,3 +38,28 @@ TEST(DebugOutput, SinkReceivesLinesUntilRestored) {
     SetDebugSink(previous);
     EXPECT_EQ(outer, std::vector<std::string>{"page down"});
 }
+
+#ifndef _WIN32
+// Without a sink the lines go to standard error only when QUILLET_DEBUG=1 asks for them.
+TEST(DebugOutput, StandardErrorOnlyWhenAskedFor) {
+    const char* before = std::getenv("QUILLET_DEBUG");
+    const std::string saved = before != nullptr ? before : "";
+    const std::pair<const char*, std::string> cases[] = {
+        {nullptr, ""}, {"0", ""}, {"", ""}, {"yes", ""}, {"1", "page up\n"}};
+    for (const auto& [value, written] : cases) {
+        if (value != nullptr) {
+            ::setenv("QUILLET_DEBUG", value, 1);
+        } else {
+            ::unsetenv("QUILLET_DEBUG");
+        }
+        testing::internal::CaptureStderr();
+        DebugOutput("page up");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), written) << (value ? value : "unset");
+    }
+    if (before != nullptr) {
+        ::setenv("QUILLET_DEBUG", saved.c_str(), 1);
+    } else {
+        ::unsetenv("QUILLET_DEBUG");
+    }
+}
+#endif

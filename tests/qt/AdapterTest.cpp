@@ -9,6 +9,8 @@
 #include "qt/TreeLinesView.h"
 
 #include <QApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QTest>
 
@@ -17,6 +19,31 @@
 #include <vector>
 
 namespace {
+
+// Every character of glyphs takes the same width in font, as the column layouts of the hex
+// lines and the tree's element lines need; each measured apart, fallback fonts included.
+::testing::AssertionResult EqualAdvances(const QFont& font, const QString& glyphs) {
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(glyphs.left(1));
+    for (const QChar c : glyphs) {
+        if (metrics.horizontalAdvance(QString(c)) != width) {
+            return ::testing::AssertionFailure()
+                   << QFontInfo(font).family().toStdString() << ": U+" << std::hex
+                   << static_cast<unsigned>(c.unicode()) << " is " << std::dec
+                   << metrics.horizontalAdvance(QString(c)) << " wide, '"
+                   << glyphs.left(1).toStdString() << "' " << width;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+QString PrintableAscii() {
+    QString text;
+    for (char16_t c = 0x20; c < 0x7F; ++c) {
+        text += QChar(c);
+    }
+    return text;
+}
 
 using Seen = std::vector<std::pair<int, int>>;
 constexpr int kCtrl = 0x11;
@@ -244,7 +271,10 @@ TEST(QtLineList, KeepsTheBytesShowsThemAsWindows1252AndFitsWholeLines) {
     QApplication::processEvents();
     EXPECT_LE(lines.visualItemRect(lines.item(fit - 1)).bottom(), lines.InnerHeight());
     EXPECT_EQ(lines.visualItemRect(lines.item(1)).height(), lines.LineHeight());
-    EXPECT_TRUE(QFontInfo(lines.font()).fixedPitch());
+    // The hex lines' text column shows bytes as Windows-1252.
+    EXPECT_TRUE(EqualAdvances(lines.font(),
+                              PrintableAscii() + QString::fromStdU16String(u"\u20AC\u0160\u2122"
+                                                                           u"\u0178\u00E9\u00FF")));
 
     std::vector<int> seen;
     lines.SetKeyDownHandler([&](int key) { seen.push_back(key * 100 + lines.SelectedIndex()); });
@@ -270,7 +300,7 @@ TEST(QtTreeLines, RootsGoFirstChildrenInOrderCollapsedUntilExpanded) {
               QStringLiteral("rootabfirst"));
     EXPECT_TRUE(top->isExpanded());
     EXPECT_FALSE(top->child(1)->isExpanded());
-    EXPECT_TRUE(QFontInfo(tree.font()).fixedPitch());
+    EXPECT_TRUE(EqualAdvances(tree.font(), PrintableAscii()));
     tree.ClearLines();
     EXPECT_EQ(tree.topLevelItemCount(), 0);
 }

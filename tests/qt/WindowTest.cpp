@@ -7,12 +7,14 @@
 #include "qt/MainWindow.h"
 #include "qt/ReportListView.h"
 #include "qt/ScrollBar.h"
+#include "qt/StatusBar.h"
 #include "qt/TreeLinesView.h"
 #include "support/Fakes.h"
 #include "support/TestSupport.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QLabel>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QTest>
@@ -95,9 +97,11 @@ TEST(QtWindow, CompositionAndStartup) {
         {f.centralWidget()->width(), 958},
         {f.centralWidget()->height(), 653},
         {f.Panel2Width(), 700},
-        {f.Panel3->x() - f.Panel2->geometry().right(), 4},
+        // The splitter's handle is wider than the design's 3 pixels, to be easy to hit.
+        {f.Panel3->x() - f.Panel2->geometry().right(), 8},
         {f.Panel1->height(), 210},
-        {f.ListBox1->height(), 192},
+        // The hex list inside its focus frame.
+        {f.ListBox1->height(), 192 - 4},
         {f.ScrollBar1->width(), 16},
         {f.ListView1->ColumnWidth(3), 250},
     };
@@ -110,7 +114,7 @@ TEST(QtWindow, CompositionAndStartup) {
     const std::pair<QWidget*, const char*> names[] = {
         {f.ListView1, "NAL list"},        {f.TreeView1, "Detail tree"},
         {f.ListBox1, "Hex view"},         {f.ScrollBar1, "Window scroll bar"},
-        {f.ScrollBar2, "Hex scroll bar"},
+        {f.ScrollBar2, "Hex scroll bar"}, {f.StatusBar1, "Status"},
     };
     for (const auto& [widget, name] : names) {
         EXPECT_EQ(AccessibleTexts(widget).value(0).toStdString(), name);
@@ -161,6 +165,52 @@ TEST(QtWindow, KeysMoveThroughAMultiPageStream) {
     EXPECT_TRUE(AccessibleTexts(w.window.ListBox1).contains(w.window.ListBox1->item(0)->text()));
 }
 
+void TurnWheel(QWidget* widget, int notches) {
+    const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
+    QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &event);
+}
+
+// What a screen reader reads in the status bar: each label by its name.
+std::string StatusText(TMainWindow& window, const char* name) {
+    for (QLabel* label : window.StatusBar1->findChildren<QLabel*>()) {
+        if (label->accessibleName() == QLatin1String(name)) {
+            return label->text().toStdString();
+        }
+    }
+    return "(no label " + std::string(name) + ")";
+}
+
+TEST(QtWindow, TheWheelMovesThePageAndTheStatusBarSaysWhere) {
+    const std::vector<std::int64_t> all = UnitOffsets("aud_sei");
+    ShownWindow w(kTenRowsHigh);
+    w.window.OpenDropped({QString::fromStdString(TestDataPath("aud_sei.264"))});
+    const auto rows = static_cast<std::size_t>(w.List().RowsPerPage());
+    ASSERT_EQ(std::filesystem::file_size(TestDataPath("aud_sei.264")), 10835u);
+    EXPECT_EQ(StatusText(w.window, "File size"), "10,835 bytes");
+    // A notch down over the list moves the page by three units, as three arrow presses.
+    TurnWheel(w.List().viewport(), -1);
+    EXPECT_EQ(w.Rows(), Slice(all, 3, rows));
+    EXPECT_EQ(w.SelectedOffset(), all[3]);
+    EXPECT_EQ(w.HexStart(), all[3] / 16 * 16);
+    EXPECT_EQ(StatusText(w.window, "Page").rfind("Page " + NalOffsetText(all[3]) + " to ", 0), 0u)
+        << StatusText(w.window, "Page");
+    EXPECT_EQ(StatusText(w.window, "Selected unit"), "Unit at " + NalOffsetText(all[3]) + ", " +
+                                                         std::to_string(all[4] - all[3]) +
+                                                         " bytes");
+    // Two notches up over its bar: back to the start, where it stops.
+    TurnWheel(w.window.ScrollBar1, 2);
+    EXPECT_EQ(w.Rows(), Slice(all, 0, rows));
+    EXPECT_EQ(w.window.ScrollBar1->Position(), 0);
+    // Over the hex view a notch scrolls three lines.
+    const std::int64_t start = w.HexStart();
+    TurnWheel(w.window.ListBox1->viewport(), -1);
+    EXPECT_EQ(w.HexStart(), start + 48);
+    TurnWheel(w.window.ListBox1->viewport(), 1);
+    EXPECT_EQ(w.HexStart(), start);
+}
+
 TEST(QtWindow, ClicksAndTheWindowScrollBar) {
     const std::vector<std::int64_t> all = UnitOffsets("aud_sei");
     ShownWindow w(kTenRowsHigh);
@@ -174,18 +224,20 @@ TEST(QtWindow, ClicksAndTheWindowScrollBar) {
         const char* what;
         QStyle::SubControl part;
         std::size_t first;
+        bool forward; // the first row is selected after a forward step, the last after a back one
     };
     const Press presses[] = {
-        {"down arrow", QStyle::SC_ScrollBarAddLine, 1},
-        {"page below the thumb", QStyle::SC_ScrollBarAddPage, 1 + rows},
-        {"up arrow", QStyle::SC_ScrollBarSubLine, rows},
+        {"down arrow", QStyle::SC_ScrollBarAddLine, 1, true},
+        {"page below the thumb", QStyle::SC_ScrollBarAddPage, 1 + rows, true},
+        {"up arrow", QStyle::SC_ScrollBarSubLine, rows, false},
     };
     for (const Press& p : presses) {
         const QPoint at = ScrollBarPoint(w.window.ScrollBar1, p.part);
         QTest::mouseClick(w.window.ScrollBar1, Qt::LeftButton, Qt::NoModifier, at);
         EXPECT_EQ(w.Rows(), Slice(all, p.first, rows)) << p.what;
-        EXPECT_EQ(w.List().SelectedIndex(), -1) << p.what;
-        EXPECT_EQ(w.window.ListBox1->Count(), 0) << p.what;
+        const int row = p.forward ? 0 : static_cast<int>(rows) - 1;
+        EXPECT_EQ(w.List().SelectedIndex(), row) << p.what;
+        EXPECT_EQ(w.HexStart(), all[p.first + static_cast<std::size_t>(row)] / 16 * 16) << p.what;
     }
     DragThumb(w.window.ScrollBar1, 0.0);
     EXPECT_EQ(w.Rows(), Slice(all, 0, rows)) << "thumb at the top";
@@ -233,12 +285,15 @@ TEST(QtWindow, DropsOpenOnlyOnTheList) {
     EXPECT_EQ(w.Caption(), "Quillet");
     EXPECT_TRUE(DropFiles(w.window.ListView1, {stream}));
     EXPECT_EQ(w.Caption(), "Quillet(" + TestDataPath("slices4.264") + ")");
-    // Not a stream: dropped, it unloads silently.
+    // Not a stream: dropped, it is named with the reason and the stream stays.
+    const int rows = w.List().RowCount();
     EXPECT_TRUE(
         DropFiles(w.window.ListView1, {QString::fromStdString(TestDataPath("slices4.nals"))}));
-    EXPECT_EQ(w.Caption(), "Quillet");
-    EXPECT_EQ(w.List().RowCount(), 0);
-    EXPECT_TRUE(w.dialogs.Messages.empty());
+    EXPECT_EQ(w.Caption(), "Quillet(" + TestDataPath("slices4.264") + ")");
+    EXPECT_EQ(w.List().RowCount(), rows);
+    ASSERT_EQ(w.dialogs.Warnings.size(), 1u);
+    EXPECT_EQ(w.dialogs.Warnings[0].second,
+              NotValidStreamText(TestDataPath("slices4.nals"), "no start codes in the file"));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -247,8 +302,9 @@ TEST(QtWindow, MenuShortcutsOpenAndClose) {
     w.dialogs.ChosenFile = TestDataPath("slices4.nals");
     QTest::keyClick(&w.List(), Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(w.dialogs.OpenCount, 1);
-    EXPECT_EQ(w.dialogs.Messages,
-              std::vector<std::string>{"Not valid H.264 video elementary stream"});
+    ASSERT_EQ(w.dialogs.Warnings.size(), 1u);
+    EXPECT_EQ(w.dialogs.Warnings[0].second.rfind("Not valid H.264 video elementary stream\n", 0),
+              0u);
     w.dialogs.ChosenFile = TestDataPath("slices4.264");
     QTest::keyClick(&w.List(), Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(w.Caption(), "Quillet(" + TestDataPath("slices4.264") + ")");
@@ -302,10 +358,10 @@ TEST(QtWindow, ViewMenuDecodesSliceHeadersOfTheSelectedUnit) {
     ASSERT_EQ(menus.size(), 3);
     EXPECT_EQ(menus[0]->text(), "&File");
     EXPECT_EQ(menus[1]->text(), "&View");
-    EXPECT_EQ(menus[2]->text(), "Help");
+    EXPECT_EQ(menus[2]->text(), "&Help");
     QAction* item = w.window.DecodeSliceHeaders1;
     ASSERT_EQ(menus[1]->menu()->actions(), (QList<QAction*>{item, w.window.Picture1}));
-    EXPECT_EQ(item->text(), "Decode Slice Headers and SEI");
+    EXPECT_EQ(item->text(), "&Decode Slice Headers and SEI");
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());
 

@@ -25,6 +25,7 @@ struct TLayout {
     TWindowState State = TWindowState::Normal;
     bool Flag = true;
     bool Decode = false; // View > Decode Slice Headers and SEI
+    int HexPane = 210;
     bool Picture = false; // View > Picture
     bool operator==(const TLayout&) const = default;
 };
@@ -36,7 +37,8 @@ std::ostream& operator<<(std::ostream& out, const TLayout& l) {
         out << " " << c;
     }
     return out << " panel " << l.Panel2 << " state " << static_cast<int>(l.State) << " flag "
-               << l.Flag << " decode " << l.Decode << " picture " << l.Picture;
+               << l.Flag << " decode " << l.Decode << " hex " << l.HexPane << " picture "
+               << l.Picture;
 }
 
 // The values a layout is stored as.
@@ -54,7 +56,17 @@ Stored AsStored(const TLayout& l) {
         {"WindowState", std::to_string(static_cast<int>(l.State))},
         {"CheckForUpdates", l.Flag ? "1" : "0"},
         {"DecodeSliceHeaders", l.Decode ? "1" : "0"},
+        {"HexPaneHeight", std::to_string(l.HexPane)},
         {"ShowPicture", l.Picture ? "1" : "0"},
+        {"OpenFolder", ""},
+        {"RecentFile1", ""},
+        {"RecentFile2", ""},
+        {"RecentFile3", ""},
+        {"RecentFile4", ""},
+        {"RecentFile5", ""},
+        {"RecentFile6", ""},
+        {"RecentFile7", ""},
+        {"RecentFile8", ""},
     };
 }
 
@@ -113,6 +125,7 @@ struct SettingsRig {
                 window.WindowState,
                 form.CheckForUpdates,
                 form.DecodeSliceHeaders,
+                window.HexPane,
                 form.ShowPicture};
     }
 };
@@ -125,7 +138,12 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
         std::function<void(TForm1&)> whileRunning = [](TForm1&) {};
     };
     const Case cases[] = {
-        {"first run", std::nullopt, [](TLayout&) {}},
+        {"first run: as large as the screen allows, up to 1400 x 900", std::nullopt,
+         [](TLayout& l) {
+             l.Bounds = {260, 70, 1400, 900};
+         }},
+        {"the hex pane's height", "[General]\nHexPaneHeight=333\n",
+         [](TLayout& l) { l.HexPane = 333; }},
         {"only the flag, off", "[General]\nCheckForUpdates=0\n",
          [](TLayout& l) { l.Flag = false; }},
         {"every value",
@@ -133,7 +151,7 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
          "LenColWidth=2\nStartCodeColWidth=3\nNALColWidth=4\nPanel2Width=300\nWindowState=1\n"
          "CheckForUpdates=1\n",
          [](TLayout& l) {
-             l = {{20, 10, 800, 500}, {1, 2, 3, 4}, 300, TWindowState::Minimized, true, false};
+             l = {{20, 10, 800, 500}, {1, 2, 3, 4}, 300, TWindowState::Minimized, true, false, 210};
          }},
         {"text where a number belongs",
          "[General]\nFormLeft=200\nFormWidth=wide\nNALColWidth=99\nCheckForUpdates=0\n",
@@ -158,7 +176,11 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
          [](TLayout& l) {
              l.Bounds = {0, 0, 1920, 1040};
          }},
-        {"menu toggled while running", std::nullopt, [](TLayout& l) { l.Flag = false; },
+        {"menu toggled while running", std::nullopt,
+         [](TLayout& l) {
+             l.Bounds = {260, 70, 1400, 900};
+             l.Flag = false;
+         },
          [](TForm1& form) { form.CheckForUpdates1Click(); }},
         {"decoding on", "[General]\nDecodeSliceHeaders=1\n", [](TLayout& l) { l.Decode = true; }},
         {"decoding stored as 0 with the rest",
@@ -168,8 +190,8 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
          [](TLayout& l) { l.Decode = true; },
          [](TForm1& form) { form.DecodeSliceHeaders1Click(); }},
         {"picture on", "[General]\nShowPicture=1\n", [](TLayout& l) { l.Picture = true; }},
-        {"picture turned on while running", std::nullopt, [](TLayout& l) { l.Picture = true; },
-         [](TForm1& form) { form.Picture1Click(); }},
+        {"picture turned on while running", "[General]\nCheckForUpdates=1\n",
+         [](TLayout& l) { l.Picture = true; }, [](TForm1& form) { form.Picture1Click(); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -212,7 +234,7 @@ TEST(WindowSettings, AFailedWriteEndsTheSavingAndKeepsWhatWasWritten) {
     EXPECT_EQ(debug.Lines(), Lines{"kvo: Error in TForm1.SaveRegistrySettings call..."});
 }
 
-TEST(WindowSettings, TheDecodingFlagAndThePictureAreWrittenAfterTheElevenValues) {
+TEST(WindowSettings, NewValuesAreWrittenAfterTheElevenValues) {
     FakeSettingsStore registry;
     FakeReportList list;
     FakeMainWindow window;
@@ -224,9 +246,12 @@ TEST(WindowSettings, TheDecodingFlagAndThePictureAreWrittenAfterTheElevenValues)
     form.DecodeSliceHeaders = true;
     form.SaveRegistrySettings();
     EXPECT_EQ(registry.Writes,
-              (Lines{"FormTop", "FormLeft", "FormHeight", "FormWidth", "OffsetColWidth",
-                     "LenColWidth", "StartCodeColWidth", "NALColWidth", "Panel2Width",
-                     "WindowState", "CheckForUpdates", "DecodeSliceHeaders", "ShowPicture"}));
+              (Lines{"FormTop",        "FormLeft",    "FormHeight",        "FormWidth",
+                     "OffsetColWidth", "LenColWidth", "StartCodeColWidth", "NALColWidth",
+                     "Panel2Width",    "WindowState", "CheckForUpdates",   "DecodeSliceHeaders",
+                     "HexPaneHeight",  "ShowPicture", "OpenFolder",        "RecentFile1",
+                     "RecentFile2",    "RecentFile3", "RecentFile4",       "RecentFile5",
+                     "RecentFile6",    "RecentFile7", "RecentFile8"}));
     EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["DecodeSliceHeaders"], 1);
     EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["ShowPicture"], 0);
 }
@@ -270,6 +295,26 @@ TEST(WindowSettings, TheStoreRefusesAnythingButA32BitInteger) {
     }
     EXPECT_FALSE(rig.registry.OpenKey("Software\\Marvane\\Other", false));
     EXPECT_FALSE(rig.registry.OpenKey("Marvane\\Quillet", true));
+}
+
+TEST(WindowSettings, PathsComeBackByteForByte) {
+    SettingsRig rig;
+    const std::string paths[] = {"/home/user/clip one.264", "/tmp/\xC3\xA9t\xC3\xA9.264",
+                                 "/tmp/latin1-\xE9.264", "C:\\x;y=z\\[*].264"};
+    {
+        const auto key = rig.registry.OpenKey("Software\\Marvane\\Quillet", true);
+        ASSERT_TRUE(key);
+        for (std::size_t i = 0; i < std::size(paths); ++i) {
+            key->WriteString("P" + std::to_string(i), paths[i]);
+        }
+    }
+    const auto key = rig.registry.OpenKey("Software\\Marvane\\Quillet", false);
+    ASSERT_TRUE(key);
+    for (std::size_t i = 0; i < std::size(paths); ++i) {
+        EXPECT_EQ(key->ReadString("P" + std::to_string(i)), paths[i]);
+    }
+    EXPECT_EQ(key->ReadString("missing"), std::nullopt);
+    EXPECT_EQ(ReadIni(rig.iniFile)["P0"], "/home/user/clip one.264") << "readable in the file";
 }
 
 TEST(WindowPlacement, BringsAWindowOffEveryScreenOntoThePrimary) {

@@ -23,6 +23,9 @@ struct TFakeWindow {
     FakeTimer timer;
     FakeDialogs dialogs;
     FakeCursor cursor;
+    FakeClipboard clipboard;
+    FakeTreeSelection treeSelection;
+    FakeRecentFilesMenu recent;
     std::unique_ptr<TForm1> form;
 
     // rows: the list's rows per page; hexLines: the hex list's; without may take widgets
@@ -35,6 +38,9 @@ struct TFakeWindow {
                               &main, &check, &timer, &dialogs, &cursor};
         widgets.DecodeSliceHeaders1 = &viewCheck;
         widgets.TreeView1Bits = &tree;
+        widgets.Clipboard = &clipboard;
+        widgets.TreeView1Selection = &treeSelection;
+        widgets.RecentFiles1 = &recent;
         if (without) {
             without(widgets);
         }

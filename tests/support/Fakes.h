@@ -255,6 +255,9 @@ class FakeMainWindow : public IMainWindow {
     int Panel2Width() const override { return Panel2; }
     void SetPanel2Width(int width) override { Panel2 = width; }
     void Close() override { ++CloseCount; }
+    int HexPane = kDesignHexPaneHeight;
+    int HexPaneHeight() const override { return HexPane; }
+    void SetHexPaneHeight(int height) override { HexPane = height; }
 };
 
 class FakeMenuCheck : public IMenuCheck {
@@ -278,10 +281,19 @@ class FakeDialogs : public IDialogs {
     std::vector<std::string> Messages;
     std::vector<std::pair<std::string, std::string>> Informations;
     std::vector<std::pair<std::string, std::string>> Confirmations;
+    std::vector<std::pair<std::string, std::string>> Warnings;
+    TOpenFileRequest LastRequest; // what the open dialog was last asked to start with
     int OpenCount = 0;
     std::optional<std::string> OpenFileName() override {
         ++OpenCount;
         return ChosenFile;
+    }
+    std::optional<std::string> OpenFileNameFor(const TOpenFileRequest& request) override {
+        LastRequest = request;
+        return OpenFileName();
+    }
+    void ShowWarning(const std::string& title, const std::string& text) override {
+        Warnings.emplace_back(title, text);
     }
     void ShowMessage(const std::string& text) override { Messages.push_back(text); }
     void ShowInformation(const std::string& title, const std::string& text) override {
@@ -303,10 +315,11 @@ class FakeDroppedFiles : public IDroppedFiles {
     void Finish() override { ++FinishCount; }
 };
 
-// A settings store in memory: keys by path, each a map of 32-bit values.
+// A settings store in memory: keys by path, each a map of 32-bit values and one of texts.
 class FakeSettingsStore : public ISettingsStore {
   public:
     std::map<std::string, std::map<std::string, std::int32_t>> Keys;
+    std::map<std::string, std::map<std::string, std::string>> Texts;
     // A write of this value name throws, as a failing registry write would.
     std::string FailingWrite;
     std::vector<std::string> Writes;
@@ -320,14 +333,23 @@ class FakeSettingsStore : public ISettingsStore {
         if (!create && Keys.count(path) == 0) {
             return nullptr;
         }
-        return std::make_unique<Key>(*this, Keys[path]);
+        return std::make_unique<Key>(*this, Keys[path], Texts[path]);
     }
 
   private:
     class Key : public ISettingsKey {
       public:
-        Key(FakeSettingsStore& store, std::map<std::string, std::int32_t>& values)
-            : FStore(store), FValues(values) {}
+        Key(FakeSettingsStore& store, std::map<std::string, std::int32_t>& values,
+            std::map<std::string, std::string>& texts)
+            : FStore(store), FValues(values), FTexts(texts) {}
+        std::optional<std::string> ReadString(const std::string& name) override {
+            const auto it = FTexts.find(name);
+            return it == FTexts.end() ? std::nullopt : std::optional<std::string>(it->second);
+        }
+        void WriteString(const std::string& name, const std::string& value) override {
+            FStore.Writes.push_back(name);
+            FTexts[name] = value;
+        }
         std::optional<std::int32_t> ReadDword(const std::string& name) override {
             const auto it = FValues.find(name);
             return it == FValues.end() ? std::nullopt : std::optional<std::int32_t>(it->second);
@@ -343,6 +365,7 @@ class FakeSettingsStore : public ISettingsStore {
       private:
         FakeSettingsStore& FStore;
         std::map<std::string, std::int32_t>& FValues;
+        std::map<std::string, std::string>& FTexts;
     };
 };
 
@@ -356,4 +379,22 @@ class FakeMonitors : public IMonitors {
   public:
     std::vector<TScreenRect> Areas;
     std::vector<TScreenRect> WorkAreas() const override { return Areas; }
+};
+
+class FakeClipboard : public IClipboard {
+  public:
+    std::vector<std::string> Texts; // every text set, the last one last
+    void SetText(const std::string& text) override { Texts.push_back(text); }
+};
+
+class FakeTreeSelection : public ITreeSelection {
+  public:
+    std::vector<TBranchLine> Branch;
+    std::vector<TBranchLine> SelectedBranch() const override { return Branch; }
+};
+
+class FakeRecentFilesMenu : public IRecentFilesMenu {
+  public:
+    std::vector<std::string> Items;
+    void SetRecentFiles(const std::vector<std::string>& paths) override { Items = paths; }
 };

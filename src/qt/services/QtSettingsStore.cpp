@@ -49,6 +49,30 @@ class IniSettingsKey : public ISettingsKey {
         FSettings.setValue(QString::fromStdString(name), value);
     }
 
+    // Paths are kept as their bytes, whatever the file system's encoding; a value typed in
+    // by hand reads as its UTF-8.
+    std::optional<std::string> ReadString(const std::string& name) override {
+        const QVariant value = FSettings.value(QString::fromStdString(name));
+        if (value.typeId() == QMetaType::QByteArray) {
+            return value.toByteArray().toStdString();
+        }
+        if (value.typeId() == QMetaType::QString) {
+            return value.toString().toStdString();
+        }
+        return std::nullopt;
+    }
+
+    void WriteString(const std::string& name, const std::string& value) override {
+        if (!FSettings.isWritable()) {
+            throw std::runtime_error("settings file not writable");
+        }
+        // Readable text where the bytes are UTF-8, as paths mostly are; the bytes otherwise.
+        const QByteArray bytes = QByteArray::fromStdString(value);
+        const QString text = QString::fromUtf8(bytes);
+        FSettings.setValue(QString::fromStdString(name),
+                           text.toUtf8() == bytes ? QVariant(text) : QVariant(bytes));
+    }
+
     // The file is replaced as a whole when the key closes.
     ~IniSettingsKey() override { FSettings.sync(); }
     IniSettingsKey(const IniSettingsKey&) = delete;
