@@ -133,7 +133,6 @@ class TAccessUnitDecoder {
     TSet* FindBefore(std::uint32_t type, std::uint32_t id);
     bool Answer(std::int64_t offset, TPictureAnswer& answer);
     const TUnitGroup* GroupHolding(std::int64_t offset) const;
-    void Invalidate() { FValid = false; }
 
     FileStream& FStream;
     std::int64_t FFileSize;
