@@ -112,31 +112,28 @@ void ChooseMode(TDumpArgs& args, const TOption& option, const std::string&) {
     SetMode(args, Mode, option.Name);
 }
 
+// A mode that works on the unit at the option's OFFSET.
+template <TDumpMode Mode>
+void ChooseModeAt(TDumpArgs& args, const TOption& option, const std::string& value) {
+    const auto offset = ParseOffset(value);
+    if (!offset) {
+        throw EArguments("OFFSET " + value + " is not an offset");
+    }
+    SetMode(args, Mode, option.Name);
+    args.Offset = *offset;
+}
+
 const TOption kOptions[] = {
     {"--at", nullptr, "OFFSET",
      "the detail tree of the NAL unit whose start code begins at\n"
      "OFFSET (decimal, or hexadecimal after 0x), as listed",
-     [](TDumpArgs& a, const TOption& o, const std::string& value) {
-         const auto offset = ParseOffset(value);
-         if (!offset) {
-             throw EArguments("OFFSET " + value + " is not an offset");
-         }
-         SetMode(a, TDumpMode::At, o.Name);
-         a.Offset = *offset;
-     }},
+     ChooseModeAt<TDumpMode::At>},
     {"--trees", nullptr, nullptr, "every NAL unit's line followed by its detail tree",
      ChooseMode<TDumpMode::Trees>},
     {"--picture", nullptr, "OFFSET",
      "with OUT.y4m before FILE: write the decoded picture of the\n"
      "access unit of the NAL unit at OFFSET as YUV4MPEG2",
-     [](TDumpArgs& a, const TOption& o, const std::string& value) {
-         const auto offset = ParseOffset(value);
-         if (!offset) {
-             throw EArguments("OFFSET " + value + " is not an offset");
-         }
-         SetMode(a, TDumpMode::Picture, o.Name);
-         a.Offset = *offset;
-     }},
+     ChooseModeAt<TDumpMode::Picture>},
     {"--full", nullptr, nullptr,
      "with --at or --trees: also decode slice headers and SEI\nmessages",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Full = true; }},
