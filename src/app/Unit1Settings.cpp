@@ -161,7 +161,19 @@ void TForm1::LoadRegistrySettings() {
             if (Widgets.Registry && Widgets.Monitors && Widgets.Form1) {
                 const std::vector<TScreenRect> areas = Widgets.Monitors->WorkAreas();
                 if (!areas.empty()) {
-                    SetBounds(*this, FirstRunBounds(areas.front()));
+                    const TScreenRect bounds = FirstRunBounds(areas.front());
+                    SetBounds(*this, bounds);
+                    // The list pane as wide as its columns, the Info column's too, while the
+                    // tree keeps two fifths of the window for its values.
+                    if (Widgets.ListView1) {
+                        int columns = 0;
+                        for (int i = 0; i <= kInfoColumn; ++i) {
+                            columns += Widgets.ListView1->ColumnWidth(i);
+                        }
+                        constexpr int kBarAndFrame = 24;
+                        Widgets.Form1->SetPanel2Width(std::clamp(
+                            columns + kBarAndFrame, 700, std::max(700, bounds.Width * 3 / 5)));
+                    }
                 }
             }
             return;

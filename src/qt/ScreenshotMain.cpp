@@ -2,7 +2,6 @@
 // (default 0) clicked, and saves the window's picture as OUT.png. Runs on the offscreen
 // platform unless QT_QPA_PLATFORM says otherwise.
 
-#include "app/WindowPlacement.h"
 #include "qt/MainWindow.h"
 #include "qt/ReportListView.h"
 
@@ -25,6 +24,17 @@ void Click(QWidget* widget, QPoint at) {
     QApplication::sendEvent(widget, &release);
 }
 
+// No stored settings and one common screen: the window lays itself out as on a first run.
+class TNoSettings : public ISettingsStore {
+  public:
+    std::unique_ptr<ISettingsKey> OpenKey(const std::string&, bool) override { return nullptr; }
+};
+
+class TOneScreen : public IMonitors {
+  public:
+    std::vector<TScreenRect> WorkAreas() const override { return {{0, 0, 1920, 1040}}; }
+};
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -37,10 +47,12 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "usage: quillet-screenshot OUT.png STREAM [ROW]\n");
         return 2;
     }
-    TMainWindow window;
-    // The size a first run takes on a common 1920 x 1080 screen.
-    const TScreenRect bounds = FirstRunBounds({0, 0, 1920, 1040});
-    window.resize(bounds.Width, bounds.Height);
+    TNoSettings settings;
+    TOneScreen screen;
+    TMainWindowServices services;
+    services.Registry = &settings;
+    services.Monitors = &screen;
+    TMainWindow window(services);
     window.show();
     window.OpenDropped({arguments[2]});
     QApplication::processEvents();

@@ -144,9 +144,11 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
         std::function<void(TForm1&)> whileRunning = [](TForm1&) {};
     };
     const Case cases[] = {
+        // The list pane takes three fifths of it, so that the Info column shows too.
         {"first run: as large as the screen allows, up to 1400 x 900", std::nullopt,
          [](TLayout& l) {
              l.Bounds = {260, 70, 1400, 900};
+             l.Panel2 = 840;
          }},
         {"the hex pane's height", "[General]\nHexPaneHeight=333\n",
          [](TLayout& l) { l.HexPane = 333; }},
@@ -191,6 +193,7 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
         {"menu toggled while running", std::nullopt,
          [](TLayout& l) {
              l.Bounds = {260, 70, 1400, 900};
+             l.Panel2 = 840;
              l.Flag = false;
          },
          [](TForm1& form) { form.CheckForUpdates1Click(); }},
