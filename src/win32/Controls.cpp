@@ -733,6 +733,30 @@ void TWin32TreeLines::LineBits(TTreeLine line, std::int64_t firstBit, std::int64
     SendMessageW(Handle(), TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&data));
 }
 
+void TWin32TreeLines::AddBranch(HTREEITEM item, int depth,
+                                std::vector<TBranchLine>& lines) const {
+    lines.push_back({depth, Text(LineOf(item))});
+    for (auto* child = TreeView_GetChild(Handle(), item); child != nullptr;
+         child = TreeView_GetNextSibling(Handle(), child)) {
+        AddBranch(child, depth + 1, lines);
+    }
+}
+
+std::vector<TBranchLine> TWin32TreeLines::SelectedBranch() const {
+    std::vector<TBranchLine> lines;
+    const HTREEITEM selected = TreeView_GetSelection(Handle());
+    if (selected == nullptr) {
+        return lines;
+    }
+    int depth = 0;
+    for (auto* parent = TreeView_GetParent(Handle(), selected); parent != nullptr;
+         parent = TreeView_GetParent(Handle(), parent)) {
+        ++depth;
+    }
+    AddBranch(selected, depth, lines);
+    return lines;
+}
+
 void TWin32TreeLines::ClearLines() {
     SendMessageW(Handle(), TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
     FBits.clear();
@@ -869,6 +893,68 @@ std::optional<std::string> TWin32Dialogs::OpenFileName() {
     }
     file.resize(wcslen(file.c_str()));
     return Narrow(file);
+}
+
+std::optional<std::string> TWin32Dialogs::OpenFileNameFor(const TOpenFileRequest& request) {
+    if (request.Patterns.empty()) {
+        return OpenFileName();
+    }
+    // "Name (*.a *.b)", "*.a;*.b", then all files; each ends with a zero, the list with two.
+    std::string patterns = request.Patterns;
+    std::replace(patterns.begin(), patterns.end(), ' ', ';');
+    std::wstring filter = Widen(request.FilterName + " (" + request.Patterns + ")");
+    filter.push_back(L'\0');
+    filter += Widen(patterns);
+    filter.push_back(L'\0');
+    filter += L"All Files (*.*)";
+    filter.push_back(L'\0');
+    filter += L"*.*";
+    filter.push_back(L'\0');
+    filter.push_back(L'\0');
+    const std::wstring folder = Widen(request.Folder);
+    std::wstring file(32768, L'\0');
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = FOwner;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
+    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+    if (!GetOpenFileNameW(&dialog)) {
+        return std::nullopt;
+    }
+    file.resize(wcslen(file.c_str()));
+    return Narrow(file);
+}
+
+void TWin32Dialogs::ShowWarning(const std::string& title, const std::string& text) {
+    MessageBoxW(FOwner, Widen(text).c_str(), Widen(title).c_str(), MB_OK | MB_ICONWARNING);
+}
+
+void TWin32Clipboard::SetText(const std::string& text) {
+    // Lines end with CR LF on the Windows clipboard, as every editor there expects.
+    std::wstring wide;
+    for (const wchar_t c : HexText(text)) {
+        if (c == L'\n' && (wide.empty() || wide.back() != L'\r')) {
+            wide.push_back(L'\r');
+        }
+        wide.push_back(c);
+    }
+    if (!OpenClipboard(FOwner)) {
+        return;
+    }
+    EmptyClipboard();
+    const std::size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
+    if (const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+        std::copy_n(wide.c_str(), wide.size() + 1, static_cast<wchar_t*>(GlobalLock(memory)));
+        GlobalUnlock(memory);
+        if (SetClipboardData(CF_UNICODETEXT, memory) == nullptr) {
+            GlobalFree(memory);
+        }
+    }
+    CloseClipboard();
 }
 
 void TWin32Dialogs::ShowMessage(const std::string& text) {

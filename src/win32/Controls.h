@@ -222,7 +222,10 @@ class TWin32ScrollBar : public TChildControl, public IScrollBar {
 
 // TreeView1: SysTreeView32 in a fixed-pitch font. Each line may know where its bits lie;
 // selecting a line reports them.
-class TWin32TreeLines : public TChildControl, public ITreeLines, public ILineBits {
+class TWin32TreeLines : public TChildControl,
+                        public ITreeLines,
+                        public ILineBits,
+                        public ITreeSelection {
   public:
     using SelectHandler = std::function<void(std::int64_t firstBit, std::int64_t bits)>;
 
@@ -235,6 +238,8 @@ class TWin32TreeLines : public TChildControl, public ITreeLines, public ILineBit
 
     // ILineBits
     void LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) override;
+    // ITreeSelection
+    std::vector<TBranchLine> SelectedBranch() const override;
     // ITreeLines
     void ClearLines() override;
     TTreeLine AddRootLine(const std::string& text) override;
@@ -243,6 +248,7 @@ class TWin32TreeLines : public TChildControl, public ITreeLines, public ILineBit
 
   private:
     TTreeLine Insert(HTREEITEM parent, HTREEITEM after, const std::string& text);
+    void AddBranch(HTREEITEM item, int depth, std::vector<TBranchLine>& lines) const;
     void Span(HTREEITEM item, std::int64_t& first, std::int64_t& last) const;
 
     struct TBits {
@@ -300,10 +306,23 @@ class TWin32Dialogs : public IDialogs {
   public:
     explicit TWin32Dialogs(HWND owner) : FOwner(owner) {}
     std::optional<std::string> OpenFileName() override;
+    std::optional<std::string> OpenFileNameFor(const TOpenFileRequest& request) override;
     // Titled with the application's title, the executable's name.
     void ShowMessage(const std::string& text) override;
     void ShowInformation(const std::string& title, const std::string& text) override;
+    void ShowWarning(const std::string& title, const std::string& text) override;
     bool Confirm(const std::string& title, const std::string& text) override;
+
+  private:
+    HWND FOwner;
+};
+
+// The system clipboard; texts come in the views' encoding, Windows-1252, and go on as
+// Unicode text with CR LF line ends.
+class TWin32Clipboard : public IClipboard {
+  public:
+    explicit TWin32Clipboard(HWND owner) : FOwner(owner) {}
+    void SetText(const std::string& text) override;
 
   private:
     HWND FOwner;

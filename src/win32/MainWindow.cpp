@@ -64,6 +64,7 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
     FTimer = std::make_unique<TWin32Timer>(FHandle, kUpdateTimerId, kUpdateInterval);
     FMenuCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdCheckForUpdates);
     FViewCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdDecodeSliceHeaders);
+    FClipboard = std::make_unique<TWin32Clipboard>(FHandle);
     TForm1Widgets widgets;
     widgets.ListView1 = ListView1.get();
     widgets.ScrollBar1 = ScrollBar1.get();
@@ -82,6 +83,9 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
     widgets.Browser = services.Browser;
     widgets.Monitors = services.Monitors;
     widgets.StatusBar = StatusBar.get();
+    widgets.Clipboard = FClipboard.get();
+    widgets.TreeView1Selection = TreeView1.get();
+    widgets.RecentFiles1 = this;
     FForm = std::make_unique<TForm1>(widgets);
     ConnectHandlers();
 
@@ -107,24 +111,25 @@ TWin32Window::~TWin32Window() {
 
 void TWin32Window::BuildMenu() {
     MainMenu1 = CreateMenu();
-    HMENU file = CreatePopupMenu();
-    AppendItem(file, kIdOpen, L"&Open\tCtrl+O");
-    AppendItem(file, kIdClose, L"&Close");
-    AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
-    AppendItem(file, kIdExit, L"E&xit\tCtrl+Q");
+    File1 = CreatePopupMenu();
+    AppendItem(File1, kIdOpen, L"&Open\tCtrl+O");
+    AppendItem(File1, kIdClose, L"&Close");
+    AppendMenuW(File1, MF_SEPARATOR, 0, nullptr);
+    AppendItem(File1, kIdExit, L"E&xit\tCtrl+Q");
     HMENU view = CreatePopupMenu();
-    AppendItem(view, kIdDecodeSliceHeaders, L"Decode Slice Headers and SEI");
+    AppendItem(view, kIdDecodeSliceHeaders, L"&Decode Slice Headers and SEI\tCtrl+D");
     HMENU help = CreatePopupMenu();
-    AppendItem(help, kIdCheckForUpdates, L"Check For Updates");
-    AppendItem(help, kIdAbout, L"About");
-    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+    AppendItem(help, kIdCheckForUpdates, L"Check For &Updates");
+    AppendItem(help, kIdAbout, L"&About");
+    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(File1), L"&File");
     AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(view), L"&View");
-    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"Help");
+    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"&Help");
     SetMenu(FHandle, MainMenu1);
 
-    std::array<ACCEL, 2> keys = {{
+    std::array<ACCEL, 3> keys = {{
         {FCONTROL | FVIRTKEY, 'O', kIdOpen},
         {FCONTROL | FVIRTKEY, 'Q', kIdExit},
+        {FCONTROL | FVIRTKEY, 'D', kIdDecodeSliceHeaders},
     }};
     FAccelerators = CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
 }
@@ -206,6 +211,10 @@ bool TWin32Window::PreTranslate(MSG& message) {
         }
         return false;
     }
+    if (message.message == WM_KEYDOWN && message.wParam == 'C' &&
+        (GetKeyState(VK_CONTROL) & 0x8000) != 0 && CopyFrom(message.hwnd)) {
+        return true;
+    }
     if (message.message == WM_KEYDOWN && message.wParam == VK_TAB &&
         IsChild(FHandle, message.hwnd)) {
         const bool back = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
@@ -215,6 +224,74 @@ bool TWin32Window::PreTranslate(MSG& message) {
         return true;
     }
     return false;
+}
+
+bool TWin32Window::CopyFrom(HWND view) {
+    if (view == ListView1->Handle()) {
+        FForm->ListView1Copy();
+    } else if (view == TreeView1->Handle()) {
+        FForm->TreeView1Copy();
+    } else if (view == ListBox1->Handle()) {
+        FForm->ListBox1Copy();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Copy in each view's context menu; the list's also copies the selected unit's offset.
+void TWin32Window::ShowContextMenu(HWND view, POINT at) {
+    if (view != ListView1->Handle() && view != TreeView1->Handle() &&
+        view != ListBox1->Handle()) {
+        return;
+    }
+    if (at.x == -1 && at.y == -1) {
+        // From the keyboard (the menu key, Shift+F10): at the view's corner.
+        RECT r{};
+        GetWindowRect(view, &r);
+        at = {r.left + 8, r.top + 8};
+    }
+    HMENU menu = CreatePopupMenu();
+    AppendItem(menu, kIdCopy, L"&Copy\tCtrl+C");
+    if (view == ListView1->Handle()) {
+        AppendItem(menu, kIdCopyOffset, L"Copy &Offset");
+    }
+    const auto chosen = static_cast<int>(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON,
+                                                        at.x, at.y, 0, FHandle, nullptr));
+    DestroyMenu(menu);
+    if (chosen == kIdCopy) {
+        CopyFrom(view);
+    } else if (chosen == kIdCopyOffset) {
+        FForm->CopyOffset1Click();
+    }
+}
+
+void TWin32Window::SetRecentFiles(const std::vector<std::string>& paths) {
+    // The items and their separator stand between Close (position 1) and the separator
+    // before Exit.
+    constexpr UINT kFirst = 2;
+    for (std::size_t i = 0; i < FRecentCount; ++i) {
+        DeleteMenu(File1, kFirst, MF_BYPOSITION);
+    }
+    if (FRecentCount > 0) {
+        DeleteMenu(File1, kFirst, MF_BYPOSITION);
+    }
+    FRecentCount = std::min(paths.size(), kRecentFileCount);
+    if (FRecentCount == 0) {
+        return;
+    }
+    InsertMenuW(File1, kFirst, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+    for (std::size_t i = 0; i < FRecentCount; ++i) {
+        std::wstring path = Widen(paths[i]);
+        // An ampersand in the path is text, not a mnemonic.
+        for (std::size_t at = path.find(L'&'); at != std::wstring::npos;
+             at = path.find(L'&', at + 2)) {
+            path.insert(at, 1, L'&');
+        }
+        const std::wstring caption = L"&" + std::to_wstring(i + 1) + L" " + path;
+        InsertMenuW(File1, kFirst + 1 + static_cast<UINT>(i), MF_BYPOSITION | MF_STRING,
+                    kIdRecentFile1 + i, caption.c_str());
+    }
 }
 
 void TWin32Window::OpenDropped(const std::vector<std::string>& paths) {
@@ -271,6 +348,9 @@ void TWin32Window::OnCommand(int id) {
         FForm->About1Click();
         break;
     default:
+        if (id >= kIdRecentFile1 && id < kIdRecentFile1 + static_cast<int>(kRecentFileCount)) {
+            FForm->RecentFileClick(id - kIdRecentFile1);
+        }
         break;
     }
 }
@@ -344,6 +424,9 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
+    case WM_CONTEXTMENU:
+        ShowContextMenu(reinterpret_cast<HWND>(wParam), {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        return 0;
     case WM_TIMER:
         if (wParam == kUpdateTimerId) {
             FForm->tmUpdateTimer();

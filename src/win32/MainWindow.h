@@ -26,6 +26,9 @@ enum : int {
     kIdDecodeSliceHeaders,
     kIdCheckForUpdates,
     kIdAbout,
+    kIdCopy,
+    kIdCopyOffset,
+    kIdRecentFile1 = 151, // and the next ones, one a recent file
     kIdListView1 = 201,
     kIdScrollBar1,
     kIdTreeView1,
@@ -38,7 +41,7 @@ enum : int {
 // Form1: the main window with plain Win32 controls. It builds the window's components,
 // hands them to the window logic TForm1 and forwards their notifications to its
 // handlers, in the order the logic expects them.
-class TWin32Window : public IMainWindow {
+class TWin32Window : public IMainWindow, public IRecentFilesMenu {
   public:
     explicit TWin32Window(const TWin32WindowServices& services = {});
     ~TWin32Window() override;
@@ -54,8 +57,11 @@ class TWin32Window : public IMainWindow {
     // Runs the startup steps, then shows the window in the state they left it in; a normal
     // state takes showCommand (the one WinMain was given).
     void Show(int showCommand = SW_SHOWNORMAL);
-    // Opens files as if they had been dropped on the NAL list; the command line uses it.
+    // Opens files as if they had been dropped on the NAL list.
     void OpenDropped(const std::vector<std::string>& paths);
+    // Copy for the view that has the keys or was clicked: the list, the tree or the hex
+    // view; false for any other window.
+    bool CopyFrom(HWND view);
     // Ends the message loop once the window is gone (the program's window does).
     void SetQuitOnDestroy(bool quit) { FQuitOnDestroy = quit; }
     // The width of the gap between the two upper panes, which drags like a splitter.
@@ -75,6 +81,9 @@ class TWin32Window : public IMainWindow {
     void SetPanel2Width(int width) override;
     void Close() override;
 
+    // IRecentFilesMenu: the File menu's items between Close and Exit.
+    void SetRecentFiles(const std::vector<std::string>& paths) override;
+
     // The components, named as the logic names them.
     std::unique_ptr<TWin32ReportList> ListView1;
     std::unique_ptr<TWin32ScrollBar> ScrollBar1;
@@ -84,6 +93,7 @@ class TWin32Window : public IMainWindow {
     std::unique_ptr<TWin32StatusBar> StatusBar;
     HWND lbPacket = nullptr;
     HMENU MainMenu1 = nullptr;
+    HMENU File1 = nullptr;
 
   private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam,
@@ -94,6 +104,7 @@ class TWin32Window : public IMainWindow {
     void ConnectHandlers();
     void Layout();
     void OnCommand(int id);
+    void ShowContextMenu(HWND view, POINT at);
     bool OverSplitter(int x, int y) const;
     RECT NormalRect() const;
 
@@ -101,6 +112,7 @@ class TWin32Window : public IMainWindow {
     HACCEL FAccelerators = nullptr;
     HFONT FFont = nullptr;
     int FPanel2Width = 700;
+    std::size_t FRecentCount = 0;
     int FPanesHeight = 0;
     bool FShown = false;
     bool FClosed = false;
@@ -114,5 +126,6 @@ class TWin32Window : public IMainWindow {
     std::unique_ptr<TWin32Timer> FTimer;
     std::unique_ptr<TWin32MenuCheck> FMenuCheck;
     std::unique_ptr<TWin32MenuCheck> FViewCheck;
+    std::unique_ptr<TWin32Clipboard> FClipboard;
     std::unique_ptr<TForm1> FForm;
 };

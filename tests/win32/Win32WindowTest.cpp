@@ -238,8 +238,8 @@ TEST(Win32Window, CompositionAndStartup) {
     }
     const std::pair<UINT, const char*> items[] = {
         {kIdOpen, "&Open\tCtrl+O"}, {kIdClose, "&Close"}, {kIdExit, "E&xit\tCtrl+Q"},
-        {kIdDecodeSliceHeaders, "Decode Slice Headers and SEI"},
-        {kIdCheckForUpdates, "Check For Updates"}, {kIdAbout, "About"},
+        {kIdDecodeSliceHeaders, "&Decode Slice Headers and SEI\tCtrl+D"},
+        {kIdCheckForUpdates, "Check For &Updates"}, {kIdAbout, "&About"},
     };
     for (const auto& [id, caption] : items) {
         wchar_t text[64] = {};
@@ -380,11 +380,15 @@ TEST(Win32Window, DropsAndUnicodeNames) {
         const char* what;
         std::vector<std::string> paths;
         std::string loaded; // empty: nothing loaded
+        std::size_t warnings;
     };
+    // A missing file is passed over; one that is no stream is named, and the last stream
+    // stays loaded.
     const Case cases[] = {
-        {"a name in any script", {unicodePath}, unicodePath},
-        {"valid, then missing", {unicodePath, missing}, unicodePath},
-        {"valid, then not a stream", {unicodePath, invalid}, ""},
+        {"a name in any script", {unicodePath}, unicodePath, 0},
+        {"valid, then missing", {unicodePath, missing}, unicodePath, 0},
+        {"valid, then not a stream", {unicodePath, invalid}, unicodePath, 1},
+        {"not a stream", {invalid}, "", 1},
     };
     for (const Case& c : cases) {
         ShownWindow w;
@@ -393,7 +397,7 @@ TEST(Win32Window, DropsAndUnicodeNames) {
         EXPECT_EQ(w.window->Form().FileName, c.loaded) << c.what;
         EXPECT_EQ(WindowText(w.window->Handle()), c.loaded.empty() ? "Quillet" : "Quillet(" + c.loaded + ")") << c.what;
         EXPECT_EQ(w.Rows().empty(), c.loaded.empty()) << c.what;
-        EXPECT_TRUE(w.dialogs.Messages.empty()) << c.what;
+        EXPECT_EQ(w.dialogs.Warnings.size(), c.warnings) << c.what;
     }
     // The open dialog's choice too.
     ShownWindow w;
@@ -591,6 +595,73 @@ TEST(Win32Window, ShortcutsAndTab) {
     EXPECT_EQ(GetFocus(), w.window->ListBox1->Handle());
     EXPECT_TRUE(press(GetFocus(), 'Q', true));
     EXPECT_EQ(w.window->Handle(), nullptr);
+}
+
+std::string ClipboardText() {
+    std::string text;
+    if (OpenClipboard(nullptr)) {
+        if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+            text = Narrow(static_cast<const wchar_t*>(GlobalLock(data)));
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    return text;
+}
+
+std::string WithCrLf(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') {
+            out.push_back('\r');
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+// Ctrl+C in a view copies what quillet-dump prints of it; File lists the recent files, and
+// each opens its file.
+TEST(Win32Window, CopyAndRecentFiles) {
+    const std::string first = TestDataPath("slices4.264");
+    const std::string second = TestDataPath("aud_sei.264");
+    ShownWindow w;
+    for (const std::string& path : {first, second}) {
+        w.dialogs.ChosenFile = path;
+        SendMessageW(w.window->Handle(), WM_COMMAND, kIdOpen, 0);
+        Pump();
+    }
+    const auto copy = [&](HWND view) {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = 0x80;
+        SetKeyboardState(keys);
+        MSG message{view, WM_KEYDOWN, 'C', 1, 0, {}};
+        EXPECT_TRUE(w.window->PreTranslate(message));
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+        return ClipboardText();
+    };
+    std::istringstream listing(Dump({second}));
+    std::string line;
+    std::getline(listing, line);
+    EXPECT_EQ(copy(w.List()), WithCrLf(line + "\n"));
+    const HWND tree = w.window->TreeView1->Handle();
+    TreeView_SelectItem(tree, TreeView_GetRoot(tree));
+    EXPECT_EQ(copy(tree), WithCrLf(Dump({"--at", "0", second})));
+
+    HMENU file = GetSubMenu(w.window->MainMenu1, 0);
+    const auto caption = [&](UINT id) {
+        wchar_t text[512] = {};
+        GetMenuStringW(file, id, text, 512, MF_BYCOMMAND);
+        return Narrow(text);
+    };
+    EXPECT_EQ(caption(kIdRecentFile1), "&1 " + second);
+    EXPECT_EQ(caption(kIdRecentFile1 + 1), "&2 " + first);
+    EXPECT_EQ(GetMenuItemCount(file), 4 + 1 + 2); // Open, Close, the separators, Exit, the files
+    SendMessageW(w.window->Handle(), WM_COMMAND, kIdRecentFile1 + 1, 0);
+    EXPECT_EQ(w.window->Form().FileName, first);
+    EXPECT_EQ(caption(kIdRecentFile1), "&1 " + first);
 }
 
 TEST(Win32Window, ExitClosesTheWindowAndSavesTheSettings) {
