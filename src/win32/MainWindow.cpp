@@ -17,9 +17,10 @@ constexpr int kDesignTop = 77;
 constexpr int kClientWidth = 958;
 constexpr int kClientHeight = 653;
 constexpr int kScrollBarWidth = 16;
-constexpr int kHexPaneHeight = 210;
 constexpr int kHexListTop = 16;
-constexpr int kHexListHeight = 192;
+constexpr int kHexListBottomMargin = 2;
+// The hex pane never gets so low that its label and a line or two would not fit.
+constexpr int kHexPaneMinimum = 60;
 constexpr int kHexLineHeight = 13;
 constexpr int kLabelLeft = 4;
 constexpr int kLabelTop = 2;
@@ -89,8 +90,10 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
     FForm = std::make_unique<TForm1>(widgets);
     ConnectHandlers();
 
-    // The design client area, with the status bar below it.
-    RECT frame{0, 0, kClientWidth, kClientHeight + StatusBar->Fit(kClientWidth)};
+    // The design client area, with the splitter above the hex pane and the status bar
+    // below it.
+    RECT frame{0, 0, kClientWidth,
+               kClientHeight + kSplitterWidth + StatusBar->Fit(kClientWidth)};
     AdjustWindowRectEx(&frame, kStyle, TRUE, 0);
     SetWindowPos(FHandle, nullptr, kDesignLeft, kDesignTop, frame.right - frame.left,
                  frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -308,23 +311,30 @@ void TWin32Window::Layout() {
     GetClientRect(FHandle, &client);
     const int width = client.right;
     const int statusHeight = StatusBar->Fit(width);
-    FPanesHeight = std::max<int>(client.bottom - statusHeight - kHexPaneHeight, 0);
+    const int below = std::max<int>(client.bottom - statusHeight, 0);
+    const int hexPane = std::clamp(FHexPaneHeight, kHexPaneMinimum,
+                                   std::max(below - kSplitterWidth - kHexPaneMinimum, kHexPaneMinimum));
+    FPanesHeight = std::max(below - hexPane - kSplitterWidth, 0);
     const int panel2 = std::clamp(FPanel2Width, 0, std::max(width - kSplitterWidth, 0));
-    const int hexTop = FPanesHeight;
-    // Every control moves at once, so that each repaints only once.
+    const int hexTop = FPanesHeight + kSplitterWidth;
+    const int hexList = std::max(hexPane - kHexListTop - kHexListBottomMargin, 0);
     ListView1->Place(0, 0, panel2 - kScrollBarWidth, FPanesHeight);
     ScrollBar1->Place(panel2 - kScrollBarWidth, 0, kScrollBarWidth, FPanesHeight);
     TreeView1->Place(panel2 + kSplitterWidth, 0, width - panel2 - kSplitterWidth, FPanesHeight);
     MoveWindow(lbPacket, kLabelLeft, hexTop + kLabelTop, 200, kLabelHeight, TRUE);
-    ListBox1->Place(kLabelLeft, hexTop + kHexListTop, width - kLabelLeft - kScrollBarWidth,
-                    kHexListHeight);
-    ScrollBar2->Place(width - kScrollBarWidth, hexTop + kHexListTop, kScrollBarWidth,
-                      kHexListHeight);
+    ListBox1->Place(kLabelLeft, hexTop + kHexListTop, width - kLabelLeft - kScrollBarWidth, hexList);
+    ScrollBar2->Place(width - kScrollBarWidth, hexTop + kHexListTop, kScrollBarWidth, hexList);
 }
 
-bool TWin32Window::OverSplitter(int x, int y) const {
+TWin32Window::TSplitter TWin32Window::SplitterAt(int x, int y) const {
     const int panel2 = std::max(FPanel2Width, 0);
-    return y < FPanesHeight && x >= panel2 && x < panel2 + kSplitterWidth;
+    if (y < FPanesHeight && x >= panel2 && x < panel2 + kSplitterWidth) {
+        return TSplitter::Panes;
+    }
+    if (y >= FPanesHeight && y < FPanesHeight + kSplitterWidth) {
+        return TSplitter::HexPane;
+    }
+    return TSplitter::None;
 }
 
 void TWin32Window::OnCommand(int id) {
@@ -450,37 +460,49 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             POINT p{};
             GetCursorPos(&p);
             ScreenToClient(FHandle, &p);
-            if (OverSplitter(p.x, p.y)) {
-                SetCursor(LoadCursorW(nullptr, IDC_SIZEWE));
+            const TSplitter splitter = SplitterAt(p.x, p.y);
+            if (splitter != TSplitter::None) {
+                SetCursor(LoadCursorW(nullptr, splitter == TSplitter::Panes ? IDC_SIZEWE : IDC_SIZENS));
                 return TRUE;
             }
         }
         break;
     case WM_LBUTTONDOWN:
-        if (OverSplitter(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam))) {
-            FSplitterDrag = true;
+        FSplitterDrag = SplitterAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        FDragOffset = FSplitterDrag == TSplitter::Panes ? GET_X_LPARAM(lParam) - FPanel2Width
+                                                        : GET_Y_LPARAM(lParam) - FPanesHeight;
+        if (FSplitterDrag != TSplitter::None) {
             SetCapture(FHandle);
             return 0;
         }
         break;
     case WM_MOUSEMOVE:
-        if (FSplitterDrag) {
+        if (FSplitterDrag != TSplitter::None) {
             RECT client{};
             GetClientRect(FHandle, &client);
-            const int most = std::max<int>(client.right - kSplitterWidth - kMinPaneWidth, kMinPaneWidth);
-            FPanel2Width = std::clamp(static_cast<int>(GET_X_LPARAM(lParam)), kMinPaneWidth, most);
-            Layout();
+            if (FSplitterDrag == TSplitter::Panes) {
+                const int most =
+                    std::max<int>(client.right - kSplitterWidth - kMinPaneWidth, kMinPaneWidth);
+                FPanel2Width = std::clamp(GET_X_LPARAM(lParam) - FDragOffset, kMinPaneWidth, most);
+                Layout();
+            } else {
+                // The hex pane takes what lies below the pointer, above the status bar.
+                RECT status{};
+                GetWindowRect(StatusBar->Handle(), &status);
+                const int bottom = client.bottom - (status.bottom - status.top);
+                SetHexPaneHeight(bottom - kSplitterWidth - (GET_Y_LPARAM(lParam) - FDragOffset));
+            }
             return 0;
         }
         break;
     case WM_LBUTTONUP:
-        if (FSplitterDrag) {
+        if (FSplitterDrag != TSplitter::None) {
             ReleaseCapture();
             return 0;
         }
         break;
     case WM_CAPTURECHANGED:
-        FSplitterDrag = false;
+        FSplitterDrag = TSplitter::None;
         break;
     case WM_ACTIVATE:
         // The control that had the keys gets them back when the window is active again.
@@ -601,6 +623,21 @@ void TWin32Window::SetState(TWindowState state) {
 void TWin32Window::SetPanel2Width(int width) {
     FPanel2Width = width;
     Layout();
+}
+
+// Kept within what the window holds; the hex view then shows as many lines as fit.
+void TWin32Window::SetHexPaneHeight(int height) {
+    RECT client{};
+    GetClientRect(FHandle, &client);
+    RECT status{};
+    GetWindowRect(StatusBar->Handle(), &status);
+    const int below = std::max<int>(client.bottom - (status.bottom - status.top), 0);
+    FHexPaneHeight = std::clamp(height, kHexPaneMinimum,
+                                std::max(below - kSplitterWidth - kHexPaneMinimum, kHexPaneMinimum));
+    Layout();
+    if (FForm) {
+        FForm->HexPaneResize();
+    }
 }
 
 void TWin32Window::Close() {

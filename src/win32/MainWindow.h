@@ -64,7 +64,8 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     bool CopyFrom(HWND view);
     // Ends the message loop once the window is gone (the program's window does).
     void SetQuitOnDestroy(bool quit) { FQuitOnDestroy = quit; }
-    // The width of the gap between the two upper panes, which drags like a splitter.
+    // The width of the gaps between the two upper panes and above the hex pane, which drag
+    // like splitters.
     static constexpr int kSplitterWidth = 3;
 
     // IMainWindow
@@ -79,6 +80,8 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     void SetState(TWindowState state) override;
     int Panel2Width() const override { return FPanel2Width; }
     void SetPanel2Width(int width) override;
+    int HexPaneHeight() const override { return FHexPaneHeight; }
+    void SetHexPaneHeight(int height) override;
     void Close() override;
 
     // IRecentFilesMenu: the File menu's items between Close and Exit.
@@ -105,19 +108,23 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     void Layout();
     void OnCommand(int id);
     void ShowContextMenu(HWND view, POINT at);
-    bool OverSplitter(int x, int y) const;
+    // Which splitter, if any, lies at a point of the client area.
+    enum class TSplitter { None, Panes, HexPane };
+    TSplitter SplitterAt(int x, int y) const;
     RECT NormalRect() const;
 
     HWND FHandle = nullptr;
     HACCEL FAccelerators = nullptr;
     HFONT FFont = nullptr;
     int FPanel2Width = 700;
+    int FHexPaneHeight = kDesignHexPaneHeight;
     std::size_t FRecentCount = 0;
     int FPanesHeight = 0;
     bool FShown = false;
     bool FClosed = false;
     bool FQuitOnDestroy = false;
-    bool FSplitterDrag = false;
+    TSplitter FSplitterDrag = TSplitter::None;
+    int FDragOffset = 0; // where in the splitter it was taken hold of
     TWindowState FPendingState = TWindowState::Normal;
     HWND FFocus = nullptr;
     // Declared before the logic, which uses them until it is gone.

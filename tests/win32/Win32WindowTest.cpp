@@ -187,16 +187,16 @@ TEST(Win32Window, CompositionAndStartup) {
     const RECT bar2 = RectOf(f.ScrollBar2->Handle(), f.Handle());
     const std::pair<long, long> sizes[] = {
         {client.right, 958},
-        {status.top, 653},
+        {status.top, 653 + TWin32Window::kSplitterWidth},
         {bar1.right, 700},
         {bar1.right - bar1.left, 16},
         {list.right, bar1.left},
         {tree.left - bar1.right, 3},
-        {status.top - bar1.bottom, 210},
+        {status.top - bar1.bottom, 210 + TWin32Window::kSplitterWidth},
         {hex.left, 4},
         {hex.bottom - hex.top, 192},
         {bar2.right, 958},
-        {hex.top - bar1.bottom, 16},
+        {hex.top - bar1.bottom, 16 + TWin32Window::kSplitterWidth},
     };
     for (const auto& [actual, design] : sizes) {
         EXPECT_EQ(actual, design);
@@ -426,6 +426,30 @@ TEST(Win32Window, TreeLinesMarkTheirBytesInTheHexView) {
     TreeView_SelectItem(tree, nullptr);
     Pump();
     EXPECT_TRUE(w.window->ListBox1->MarksOf(0).empty());
+}
+
+// The gap between the upper panes and the one above the hex pane drag like splitters; a
+// taller hex pane shows more lines.
+TEST(Win32Window, TheSplittersDrag) {
+    ShownWindow w(nullptr, 0);
+    w.window->OpenDropped({TestDataPath("aud_sei.264")});
+    const HWND main = w.window->Handle();
+    const auto drag = [&](POINT from, POINT to) {
+        SendMessageW(main, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(from.x, from.y));
+        PostMessageW(main, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(to.x, to.y));
+        PostMessageW(main, WM_LBUTTONUP, 0, MAKELPARAM(to.x, to.y));
+        Pump();
+    };
+    const RECT bar1 = RectOf(w.window->ScrollBar1->Handle(), main);
+    drag({bar1.right + 1, 100}, {601, 100});
+    EXPECT_EQ(w.window->Panel2Width(), 600);
+    EXPECT_EQ(RectOf(w.window->ScrollBar1->Handle(), main).right, 600);
+    const std::size_t lines = w.HexLines().size();
+    drag({300, bar1.bottom + 1}, {300, bar1.bottom + 1 - 100});
+    EXPECT_EQ(w.window->HexPaneHeight(), 310);
+    const RECT hex = RectOf(w.window->ListBox1->Handle(), main);
+    EXPECT_EQ(hex.bottom - hex.top, 310 - 18);
+    EXPECT_GT(w.HexLines().size(), lines);
 }
 
 // The wheel moves the page by three units over the list and its bar, the hex view by three
