@@ -79,10 +79,10 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     widgets.Http = services.Http;
     widgets.Browser = services.Browser;
     widgets.Monitors = services.Monitors;
-    widgets.StatusBar = StatusBar1;
     widgets.Clipboard = &FClipboard;
     widgets.TreeView1Selection = TreeView1;
     widgets.RecentFiles1 = this;
+    widgets.StatusBar = StatusBar1;
     FForm = std::make_unique<TForm1>(widgets);
     ConnectHandlers();
     BuildContextMenus();
