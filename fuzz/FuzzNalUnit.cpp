@@ -3,6 +3,7 @@
 // deeper decoding runs as well, with parameter sets parsed from the same bytes, so that
 // slices and SEI messages meet every kind of set too.
 
+#include "FuzzSets.h"
 #include "core/DebugOutput.h"
 #include "syntax/BitStream4.h"
 #include "syntax/ParameterSetFinder.h"
@@ -16,28 +17,6 @@
 #include <vector>
 
 namespace {
-
-// Sets parsed from the fuzz input; none when its first bit says so.
-class InputSets final : public IGoverningSets {
-  public:
-    InputSets(const std::uint8_t* data, std::int32_t n) : FPresent(n > 0 && (data[0] & 0x80) != 0) {
-        TBitStream4 reader;
-        if (reader.SetData(data, n) == kStatusOk) {
-            Parse_seq_parameter_set_rbsp(reader, FSps);
-            reader.SetData(data, n);
-            Parse_pic_parameter_set_rbsp(reader, FPps);
-        }
-    }
-    const TPicParameterSet* Pps(std::uint32_t) override { return FPresent ? &FPps : nullptr; }
-    const TSeqParameterSet* Sps(std::optional<std::uint32_t>) override {
-        return FPresent ? &FSps : nullptr;
-    }
-
-  private:
-    bool FPresent;
-    TSeqParameterSet FSps{};
-    TPicParameterSet FPps{};
-};
 
 class NoBits final : public ILineBits {
   public:

@@ -1,6 +1,8 @@
 #include "app/Unit1.h"
 
+#include "app/FindWorker.h"
 #include "app/Need.h"
+#include "app/SummaryWorker.h"
 #include "core/Guard.h"
 #include "stream/NalScan.h"
 #include "syntax/ParameterSetFinder.h"
@@ -41,8 +43,10 @@ void TForm1::FormShow() {
     GuardVoid("TForm1.FormShow", [&] {
         CheckForUpdates = true;
         DecodeSliceHeaders = false;
+        ShowInfoColumn = true;
         RefreshCaption();
         LoadRegistrySettings();
+        ApplyInfoColumn();
         BitStream = std::make_unique<TBitStream4>();
         IScrollBar& bar = Need(Widgets.ScrollBar1);
         bar.SetMouseDownHandler([this] { MyScrollMouseDown(); });
@@ -72,6 +76,8 @@ void TForm1::FormClose() {
         IReportList& list = Need(Widgets.ListView1);
         list.SetWindowProc(SavedListWindowProc);
         list.SetAcceptDrops(false);
+        EndFind();
+        EndSummary();
         FParameterSets.reset();
         Stream.reset();
         TableLock.reset();
@@ -158,6 +164,9 @@ bool TForm1::LoadFile(const std::string& fileName) {
         Need(Widgets.TreeView1).ClearLines();
         FDetailOffset = -1;
         FileName = fileName;
+        EndFind(); // it searched the file that goes now
+        EndSummary();
+        ForgetInfo();
         FParameterSets.reset(); // it reads the stream that goes now
         Stream.reset();
         LoadFailure.clear();
@@ -203,6 +212,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
         if (FDetailOffset > 0) {
             HexView->RefreshFileData(FDetailOffset);
         }
+        StartSummary(); // when its pane shows
         list.Invalidate();
         NavigationNote.clear();
         RefreshStatus();
@@ -220,6 +230,8 @@ bool TForm1::UnloadFile() {
     return Guard("TForm1.UnloadFile", false, [&] {
         FileName.clear();
         FDetailOffset = -1;
+        EndFind();
+        EndSummary();
         FParameterSets.reset();
         Stream.reset();
         RefreshCaption();

@@ -11,6 +11,8 @@
 #include "stream/StartCodeFinder.h"
 #include "syntax/BitStream4.h"
 #include "syntax/SyntaxTree.h"
+#include "syntax/UnitInfo.h"
+#include "syntax/UnitSearch.h"
 #include "toolkit/Toolkit.h"
 
 #include <array>
@@ -18,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,11 @@ inline constexpr std::int64_t kScrollBytesPerUnit = 100;
 inline constexpr std::int32_t kNavigationReadBound = 67108864; // 64 MiB
 
 inline constexpr const char* kProductName = "Quillet";
+
+// The NAL list's fifth column, the unit's summary.
+inline constexpr int kInfoColumn = 4;
+// How often a running search is looked at, in milliseconds.
+inline constexpr int kFindPollInterval = 100;
 
 // The widgets and services the window logic works on; each may be absent in a test that
 // does not need it.
@@ -59,6 +67,15 @@ struct TForm1Widgets {
     ILineBits* TreeView1Bits = nullptr;
     // The status bar: file size, the page's place, the selected unit, navigation notes.
     IStatusBar* StatusBar = nullptr;
+    // View > Unit Summary Column.
+    IMenuCheck* UnitSummaryColumn1 = nullptr;
+    // The progress of a search, with its Cancel button, and the timer that looks at it.
+    IProgressBar* FindProgress = nullptr;
+    ITimer* tmFind = nullptr;
+    // View > Stream Summary, its pane, and the timer that looks at the walk.
+    IMenuCheck* StreamSummary1 = nullptr;
+    ISummaryView* SummaryPane = nullptr;
+    ITimer* tmSummary = nullptr;
     // Where Copy puts its text, the tree's selection it copies, and File's recent files.
     IClipboard* Clipboard = nullptr;
     ITreeSelection* TreeView1Selection = nullptr;
@@ -72,6 +89,8 @@ inline constexpr const char* kStreamFilterName = "H264 ES Files";
 inline constexpr const char* kStreamFilePatterns = "*.264 *.h264 *.h26l *.avc *.jsv *.jvt";
 
 class TParameterSetFinder;
+class TFindWorker;
+class TSummaryWorker;
 
 // The folder part of a path, without its last separator; empty when there is none.
 std::string FolderOf(const std::string& path);
@@ -100,7 +119,34 @@ class TForm1 {
     // Turns the deeper decoding of slices and SEI messages on or off and shows the
     // selected unit again.
     void DecodeSliceHeaders1Click();
+    // Shows or hides the Info column.
+    void UnitSummaryColumn1Click();
     void tmUpdateTimer();
+
+    // Go > Go to Offset: asks for an offset and shows the unit that holds it.
+    void GoToOffset1Click();
+    // The page starts at the unit that holds offset (the last start code at or before it
+    // within a step's bound, else the first after it), that unit is selected and the hex
+    // view shows offset's line. False, with a message, for an offset past the file's end.
+    bool GoToOffset(std::int64_t offset);
+
+    // Go > Find: asks for a kind of unit and finds the next one. Find Next and Find
+    // Previous go on from the selected row with the last kind asked for.
+    void Find1Click();
+    void FindNext1Click();
+    void FindPrevious1Click();
+    void CancelFind();
+    void tmFindTimer();
+    bool Finding() const { return FFind != nullptr; }
+
+    // View > Stream Summary: shows the pane and walks the loaded file in the background,
+    // or hides it and ends the walk.
+    void StreamSummary1Click();
+    void CancelSummary();
+    void tmSummaryTimer();
+    // A click on the plot: the page goes to that offset.
+    void SummaryPlotClick(std::int64_t offset);
+    bool Summarising() const { return FSummary != nullptr; }
 
     // Loading.
     bool LoadFile(const std::string& fileName);
@@ -197,6 +243,10 @@ class TForm1 {
     bool CheckForUpdates = true;
     // Whether the detail tree decodes slice headers and SEI messages; off unless asked.
     bool DecodeSliceHeaders = false;
+    // Whether the NAL list shows its Info column; on unless the user hid it.
+    bool ShowInfoColumn = true;
+    // The kind the last Find asked for.
+    std::optional<TFindKind> FindKind;
     // Created when the window is shown, released when it closes.
     std::unique_ptr<TBitStream4> BitStream;
     // The hex view of the loaded file; absent before the first file was loaded.
@@ -269,6 +319,22 @@ class TForm1 {
     void ClearDetail();
     void ClearHexLines();
     std::int64_t FileSize() const;
+    // The Info text of locator index, read when first asked for on this page.
+    const std::string& InfoText(std::int32_t index);
+    void ForgetInfo();
+    void ApplyInfoColumn();
+    // The unit that holds offset: the last start code at or before it within one step's
+    // bound, else the first after it.
+    bool FindUnitHolding(std::int64_t offset, std::int64_t& found);
+    // Lists the page that starts at the unit at offset, selects it and shows it.
+    void ShowUnitAt(std::int64_t offset);
+    void FindFrom(bool forward);
+    void SetNote(const std::string& text);
+    void EndFind();
+    void StartSummary();
+    void EndSummary();
+    // The pane's mark of the current page.
+    void RefreshSummaryPage();
 
     // Finds the sequence parameter set that governs a picture parameter set being shown;
     // made for the loaded stream when first needed.
@@ -288,4 +354,20 @@ class TForm1 {
     // The direction of the last page move by a key, for the row to select when the list
     // chose none.
     bool FLastStepForward = true;
+
+    // The Info texts of the page, each read when its row is first drawn and kept with the
+    // unit it belongs to: a step that keeps rows keeps their texts.
+    struct TInfoEntry {
+        bool Known = false;
+        std::int64_t Offset = 0;
+        std::int64_t Len = 0;
+        std::string Text;
+    };
+    TUnitInfo FUnitInfo;
+    std::array<TInfoEntry, kMaxLocators> FInfo;
+    // The search under way, if any, and the unit it went on from.
+    std::unique_ptr<TFindWorker> FFind;
+    std::int64_t FFindReference = 0;
+    // The stream summary's walk, while it runs.
+    std::unique_ptr<TSummaryWorker> FSummary;
 };

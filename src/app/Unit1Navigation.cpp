@@ -466,6 +466,9 @@ void TForm1::ListView1Data(int index, TReportRow& row) {
         row.SubItems[2] = locator.Len <= StartCodeBytes(locator) && !cut
                               ? std::string(kNoHeaderText)
                               : NalTypeText(locator.NalHeader);
+        if (ShowInfoColumn) {
+            row.SubItems[3] = InfoText(index);
+        }
     });
 }
 
@@ -852,4 +855,5 @@ void TForm1::RefreshStatus() {
     }
     status->SetText(TStatusField::Selection, selection);
     status->SetText(TStatusField::Note, NavigationNote);
+    RefreshSummaryPage();
 }

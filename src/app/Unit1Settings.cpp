@@ -95,6 +95,27 @@ const TStoredValue kStoredValues[] = {
      [](TForm1& f, std::int32_t v) { Window(f).SetHexPaneHeight(v); }},
 };
 
+// The Info column's values, kept after all the others.
+const TStoredValue kInfoColumnValues[] = {
+    {"UnitSummaryColumn", [](const TForm1& f) { return std::int32_t{f.ShowInfoColumn ? 1 : 0}; },
+     [](TForm1& f, std::int32_t v) { f.ShowInfoColumn = v != 0; }},
+    {"InfoColWidth", ColumnWidth<kInfoColumn>, SetColumnWidth<kInfoColumn>},
+};
+
+// Applies each stored value there is; a value that is missing, of another type or refused
+// by its target is skipped, and the others still apply.
+template <std::size_t N>
+void LoadValues(TForm1& form, ISettingsKey& key, const TStoredValue (&values)[N]) {
+    for (const auto& stored : values) {
+        try {
+            if (const auto value = key.ReadDword(stored.Name)) {
+                stored.Target(form, *value);
+            }
+        } catch (...) {
+        }
+    }
+}
+
 // The text values, after the numbers: the open dialog's folder, then the recent files,
 // most recent first. Every name is written, empty when unused, so that no stale file
 // of an earlier, longer list comes back.
@@ -142,20 +163,12 @@ void TForm1::LoadRegistrySettings() {
             }
             return;
         }
-        for (const auto& stored : kStoredValues) {
-            // A value that is missing, of another type or refused by its target is
-            // skipped; the others still apply.
-            try {
-                if (const auto value = key->ReadDword(stored.Name)) {
-                    stored.Target(*this, *value);
-                }
-            } catch (...) {
-            }
-        }
+        LoadValues(*this, *key, kStoredValues);
         try {
             LoadTexts(*this, *key);
         } catch (...) {
         }
+        LoadValues(*this, *key, kInfoColumnValues);
         ShowRecentFiles();
         // A window stored on a screen that is gone comes back where it can be reached.
         if (Widgets.Monitors && Widgets.Form1) {
@@ -179,6 +192,9 @@ void TForm1::SaveRegistrySettings() {
             key->WriteDword(stored.Name, stored.Source(*this));
         }
         SaveTexts(*this, *key);
+        for (const auto& stored : kInfoColumnValues) {
+            key->WriteDword(stored.Name, stored.Source(*this));
+        }
     });
 }
 

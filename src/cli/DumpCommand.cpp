@@ -1,5 +1,7 @@
 #include "cli/DumpCommand.h"
 
+#include "cli/DumpModes.h"
+#include "cli/DumpOutput.h"
 #include "cli/JsonTree.h"
 #include "core/DebugOutput.h"
 #include "stream/FileStream.h"
@@ -16,11 +18,14 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -30,6 +35,8 @@ constexpr const char* kVersionText = "quillet-dump " QUILLET_VERSION;
 constexpr const char* kUsage =
     "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
     "       quillet-dump [--debug] --json FILE\n"
+    "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
+    "       quillet-dump [--debug] --summary FILE\n"
     "       quillet-dump --help | --version";
 
 constexpr const char* kAbout =
@@ -43,7 +50,7 @@ constexpr const char* kExitStatus =
     "elementary stream, changes while it is read, or the output cannot be written;\n"
     "2 bad arguments, or an OFFSET at which no NAL unit begins.";
 
-enum class TDumpMode { Listing, At, Trees, Json };
+enum class TDumpMode { Listing, At, Trees, Json, Find, Summary };
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
@@ -53,6 +60,8 @@ struct TDumpArgs {
     bool Debug = false;
     bool Full = false; // slice headers and SEI messages in the trees
     bool Bits = false; // where each element line's bits lie in the file
+    bool Info = false; // the listing's fifth field, the unit's summary
+    TFindKind Kind;    // with --find
     // Answered whatever else is given.
     bool Help = false;
     bool Version = false;
@@ -66,22 +75,7 @@ class EArguments : public std::runtime_error {
 
 // A non-negative offset in decimal or, after 0x, hexadecimal; nothing else.
 std::optional<std::int64_t> ParseOffset(const std::string& text) {
-    int base = 10;
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        first += 2;
-    }
-    if (first == last || *first == '-' || *first == '+') {
-        return std::nullopt;
-    }
-    std::int64_t value = 0;
-    const auto [end, ec] = std::from_chars(first, last, value, base);
-    if (ec != std::errc() || end != last) {
-        return std::nullopt;
-    }
-    return value;
+    return ParseOffsetText(text);
 }
 
 void SetMode(TDumpArgs& args, TDumpMode mode, const char* option) {
@@ -132,6 +126,22 @@ const TOption kOptions[] = {
     {"--json", nullptr, nullptr,
      "the listing and every unit's full tree with its bits, as\none JSON document",
      ChooseMode<TDumpMode::Json>},
+    {"--info", nullptr, nullptr,
+     "add to each listing line a tab and what the unit is (the\nwindow's Info column)",
+     [](TDumpArgs& a, const TOption&, const std::string&) { a.Info = true; }},
+    {"--find", nullptr, "KIND",
+     "only the listing lines of the units of KIND: a\n"
+     "nal_unit_type, idr, i, p, b, sps, pps, sei or sei:N",
+     [](TDumpArgs& a, const TOption& o, const std::string& value) {
+         const auto kind = ParseFindKind(value);
+         if (!kind) {
+             throw EArguments("KIND " + value + " is not a kind of unit");
+         }
+         SetMode(a, TDumpMode::Find, o.Name);
+         a.Kind = *kind;
+     }},
+    {"--summary", nullptr, nullptr, "the whole stream's figures, as one JSON document",
+     ChooseMode<TDumpMode::Summary>},
     {"--debug", nullptr, nullptr, "also write the viewer's debugger lines to standard error",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Debug = true; }},
     {"--help", "-h", nullptr, "print this help and exit",
@@ -187,9 +197,14 @@ TDumpArgs ParseArgs(const std::vector<std::string>& args) {
         // The export always holds the deeper trees with their bits.
         parsed.Full = true;
         parsed.Bits = true;
-    } else if (parsed.Mode == TDumpMode::Listing && (parsed.Full || parsed.Bits)) {
+    } else if ((parsed.Mode == TDumpMode::Listing || parsed.Mode == TDumpMode::Find ||
+                parsed.Mode == TDumpMode::Summary) &&
+               (parsed.Full || parsed.Bits)) {
         throw EArguments(std::string(parsed.Full ? "--full" : "--bits") +
                          " needs --at or --trees"); // the listing has no trees to deepen
+    }
+    if (parsed.Info && parsed.Mode != TDumpMode::Listing && parsed.Mode != TDumpMode::Find) {
+        throw EArguments("--info goes with the listing or --find"); // a field of its lines
     }
     if (files.empty()) {
         throw EArguments("no FILE given");
@@ -250,32 +265,6 @@ class TDebugLines {
     DebugSink FPrevious;
 };
 
-// Output that fails (a full device, a closed descriptor) ends the run at once: nothing
-// written after it would arrive either.
-class EOutput : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
-void CheckOutput(const std::ostream& out) {
-    if (!out) {
-        const int error = errno;
-        throw EOutput(error != 0 ? std::strerror(error) : "the output stream failed");
-    }
-}
-
-void Write(std::ostream& out, std::string_view text) {
-    errno = 0; // so that a failure below reports its own reason
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    CheckOutput(out);
-}
-
-void Flush(std::ostream& out) {
-    errno = 0;
-    out.flush();
-    CheckOutput(out);
-}
-
 // " @0x1D.3": the file byte (hexadecimal) and the bit in it (0 the most significant) of a
 // line's first bit, which counts from the unit's offset.
 std::string BitPositionText(std::int64_t unitOffset, std::int64_t firstBit) {
@@ -284,26 +273,6 @@ std::string BitPositionText(std::int64_t unitOffset, std::int64_t firstBit) {
                   static_cast<unsigned long long>(unitOffset + firstBit / 8),
                   static_cast<int>(firstBit % 8));
     return text.data();
-}
-
-// One line per NAL unit: Offset, Len, Start Code, NAL Type. A unit that is its start code
-// alone shows the Start Code text the window shows (00 in place of the header byte) and
-// kNoHeaderText as its type. Written into a caller's buffer of kListingLineMaxSize, since a
-// listing has millions of lines and a string each would cost more than the scan.
-constexpr std::size_t kListingLineMaxSize =
-    kNalOffsetTextMaxSize + 20 + kNalStartCodeTextMaxSize + kNalTypeNameMaxSize + 4;
-
-std::string_view ListingLine(const TNalUnitSpan& span, char* line) {
-    char* out = WriteNalOffsetText(line, span.Offset);
-    *out++ = '\t';
-    out = std::to_chars(out, out + 20, span.Length).ptr;
-    *out++ = '\t';
-    out = WriteNalStartCodeText(out, span.StartCodeLength == 4, span.Header);
-    *out++ = '\t';
-    const std::string_view type = span.HasHeader ? NalTypeName(span.Header) : kNoHeaderText;
-    out = std::copy(type.begin(), type.end(), out);
-    *out++ = '\n';
-    return {line, static_cast<std::size_t>(out - line)};
 }
 
 // Lines collect in a buffer that goes out when it is full and whenever the walk has moved
@@ -455,9 +424,30 @@ void PrintJson(FileStream& stream, FileStream& detail, const TDumpArgs& args, st
 
 // The work of one run after its file has been accepted; the exit status.
 int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostream& err) {
+    // The listing walks the file with its own reads; the trees and the summaries read at
+    // each unit's offset through a second handle.
+    FileStream detail;
+    const bool perUnit = args.Info || args.Mode == TDumpMode::Trees ||
+                         args.Mode == TDumpMode::Json || args.Mode == TDumpMode::Summary;
+    if (perUnit && !detail.Open(args.Path)) {
+        err << detail.OpenError() << '\n';
+        return 1;
+    }
     switch (args.Mode) {
     case TDumpMode::Listing:
-        PrintListing(stream, out);
+        if (args.Info) {
+            PrintInfoListing(stream, detail, out);
+        } else {
+            PrintListing(stream, out);
+        }
+        break;
+    case TDumpMode::Find:
+        PrintFindListing(stream, args.Info ? &detail : nullptr, args.Kind, out);
+        break;
+    case TDumpMode::Summary:
+        // A progress line only for a person watching a terminal.
+        PrintSummary(stream, detail, args.Path, out,
+                     &err == &std::cerr && isatty(STDERR_FILENO) != 0 ? &err : nullptr);
         break;
     case TDumpMode::At: {
         TTreeDumper dumper(stream, stream.Size(), args);
@@ -470,12 +460,6 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
     }
     case TDumpMode::Trees:
     case TDumpMode::Json: {
-        // The listing walks the file with its own reads; the trees read at each offset.
-        FileStream detail;
-        if (!detail.Open(args.Path)) {
-            err << detail.OpenError() << '\n';
-            return 1;
-        }
         if (args.Mode == TDumpMode::Trees) {
             PrintTrees(stream, detail, args, out, err);
         } else {

@@ -24,12 +24,22 @@ std::string JsonString(std::string_view text) {
 
 namespace {
 
-// The label and value of an element line ("label<blanks> : value (N bits)"); false for a
-// structure or note line.
-bool SplitElementLine(const std::string& text, std::string_view& name, std::string_view& value) {
+// The label, value and meaning of an element line ("label<blanks> : value (N bits)", with
+// " [meaning]" after it when the value has one); false for a structure or note line.
+bool SplitElementLine(std::string_view text, std::string_view& name, std::string_view& value,
+                      std::string_view& meaning) {
+    meaning = {};
+    if (!text.empty() && text.back() == ']') {
+        const std::size_t bracket = text.rfind(" [");
+        if (bracket != std::string_view::npos) {
+            meaning = text.substr(bracket + 2, text.size() - bracket - 3);
+            text = text.substr(0, bracket);
+        }
+    }
     const std::size_t sep = text.find(" : ");
     const std::size_t open = text.rfind(" (");
-    if (sep == std::string::npos || open == std::string::npos || open < sep || text.back() != ')') {
+    if (sep == std::string_view::npos || open == std::string_view::npos || open < sep ||
+        text.back() != ')') {
         return false;
     }
     const std::string_view all(text);
@@ -46,11 +56,16 @@ void AppendJsonLine(const TSyntaxLine& line, std::int64_t unitOffset, std::strin
     out += JsonString(line.Text);
     std::string_view name;
     std::string_view value;
-    if (SplitElementLine(line.Text, name, value)) {
+    std::string_view meaning;
+    if (SplitElementLine(line.Text, name, value, meaning)) {
         out += ",\"name\":";
         out += JsonString(name);
         out += ",\"value\":";
         out += JsonString(value);
+        if (!meaning.empty()) {
+            out += ",\"meaning\":";
+            out += JsonString(meaning);
+        }
     }
     if (line.FirstBit >= 0) {
         out += ",\"first_bit\":";

@@ -1,22 +1,24 @@
 #include "qt/MainWindow.h"
 
 #include "qt/DroppedFiles.h"
+#include "qt/FindProgress.h"
 #include "qt/FocusFrame.h"
 #include "qt/Fonts.h"
 #include "qt/LineListView.h"
 #include "qt/ReportListView.h"
 #include "qt/ScrollBar.h"
 #include "qt/StatusBar.h"
+#include "qt/SummaryPane.h"
 #include "qt/TreeLinesView.h"
 
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
-#include <QResizeEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
+#include <QResizeEvent>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QTimer>
@@ -55,13 +57,28 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     BuildMenu();
     StatusBar1 = new TStatusBar(this);
     setStatusBar(StatusBar1);
+    // A search's progress shows at the status bar's end while it runs.
+    FindProgress = new TFindProgress(StatusBar1);
+    StatusBar1->addPermanentWidget(FindProgress);
+    FindProgress->hide();
+    SummaryPane = new TSummaryPane(this);
+    addDockWidget(Qt::BottomDockWidgetArea, SummaryPane);
+    SummaryPane->hide();
     tmUpdate = new QTimer(this);
     tmUpdate->setInterval(kUpdateInterval);
+    tmFind = new QTimer(this);
+    tmFind->setInterval(kFindPollInterval);
+    tmSummary = new QTimer(this);
+    tmSummary->setInterval(kFindPollInterval);
 
     FQtDialogs = std::make_unique<TQtDialogs>(this);
     FTimer = std::make_unique<TQtTimer>(tmUpdate);
     FMenuCheck = std::make_unique<TQtMenuCheck>(CheckForUpdates1);
     FViewCheck = std::make_unique<TQtMenuCheck>(DecodeSliceHeaders1);
+    FInfoCheck = std::make_unique<TQtMenuCheck>(UnitSummaryColumn1);
+    FFindTimer = std::make_unique<TQtTimer>(tmFind);
+    FSummaryCheck = std::make_unique<TQtMenuCheck>(StreamSummary1);
+    FSummaryTimer = std::make_unique<TQtTimer>(tmSummary);
     TForm1Widgets widgets;
     widgets.ListView1 = ListView1;
     widgets.ScrollBar1 = ScrollBar1;
@@ -73,6 +90,12 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     widgets.DecodeSliceHeaders1 = FViewCheck.get();
     widgets.TreeView1Bits = TreeView1;
     widgets.tmUpdate = FTimer.get();
+    widgets.UnitSummaryColumn1 = FInfoCheck.get();
+    widgets.tmFind = FFindTimer.get();
+    widgets.FindProgress = FindProgress;
+    widgets.StreamSummary1 = FSummaryCheck.get();
+    widgets.SummaryPane = SummaryPane;
+    widgets.tmSummary = FSummaryTimer.get();
     widgets.Dialogs = services.Dialogs ? services.Dialogs : FQtDialogs.get();
     widgets.Screen = &FScreen;
     widgets.Registry = services.Registry;
@@ -177,6 +200,21 @@ void TMainWindow::BuildMenu() {
     DecodeSliceHeaders1 = View1->addAction(QStringLiteral("&Decode Slice Headers and SEI"));
     DecodeSliceHeaders1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     DecodeSliceHeaders1->setCheckable(true);
+    UnitSummaryColumn1 = View1->addAction(QStringLiteral("&Unit Summary Column"));
+    UnitSummaryColumn1->setCheckable(true);
+    StreamSummary1 = View1->addAction(QStringLiteral("Stream &Summary"));
+    StreamSummary1->setCheckable(true);
+
+    Go1 = menuBar()->addMenu(QStringLiteral("&Go"));
+    GoToOffset1 = Go1->addAction(QStringLiteral("Go to &Offset\u2026"));
+    GoToOffset1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    Go1->addSeparator();
+    Find1 = Go1->addAction(QStringLiteral("&Find\u2026"));
+    Find1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    FindNext1 = Go1->addAction(QStringLiteral("Find &Next"));
+    FindNext1->setShortcut(QKeySequence(Qt::Key_F3));
+    FindPrevious1 = Go1->addAction(QStringLiteral("Find &Previous"));
+    FindPrevious1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
 
     Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
     CheckForUpdates1 = Help1->addAction(QStringLiteral("Check For &Updates"));
@@ -260,7 +298,21 @@ void TMainWindow::ConnectHandlers() {
         DecodeSliceHeaders1->setChecked(!checked);
         form->DecodeSliceHeaders1Click();
     });
+    connect(UnitSummaryColumn1, &QAction::triggered, this, [this, form](bool checked) {
+        UnitSummaryColumn1->setChecked(!checked);
+        form->UnitSummaryColumn1Click();
+    });
+    connect(StreamSummary1, &QAction::triggered, this, [this, form](bool checked) {
+        StreamSummary1->setChecked(!checked);
+        form->StreamSummary1Click();
+    });
+    connect(tmSummary, &QTimer::timeout, this, [form] { form->tmSummaryTimer(); });
+    connect(GoToOffset1, &QAction::triggered, this, [form] { form->GoToOffset1Click(); });
+    connect(Find1, &QAction::triggered, this, [form] { form->Find1Click(); });
+    connect(FindNext1, &QAction::triggered, this, [form] { form->FindNext1Click(); });
+    connect(FindPrevious1, &QAction::triggered, this, [form] { form->FindPrevious1Click(); });
     connect(tmUpdate, &QTimer::timeout, this, [form] { form->tmUpdateTimer(); });
+    connect(tmFind, &QTimer::timeout, this, [form] { form->tmFindTimer(); });
     for (int i = 0; i < RecentFile1.size(); ++i) {
         connect(RecentFile1[i], &QAction::triggered, this, [form, i] { form->RecentFileClick(i); });
     }

@@ -13,8 +13,10 @@ class QLabel;
 class QMenu;
 class QSplitter;
 class QTimer;
+class TFindProgress;
 class TFocusFrame;
 class TLineListView;
+class TSummaryPane;
 class TReportListView;
 class TScrollBar;
 class TStatusBar;
@@ -99,8 +101,19 @@ class TMainWindow : public QMainWindow, public IMainWindow, public IRecentFilesM
     QAction* CheckForUpdates1 = nullptr;
     QMenu* View1 = nullptr;
     QAction* DecodeSliceHeaders1 = nullptr;
+    QAction* UnitSummaryColumn1 = nullptr;
+    QAction* StreamSummary1 = nullptr;
+    QMenu* Go1 = nullptr;
+    QAction* GoToOffset1 = nullptr;
+    QAction* Find1 = nullptr;
+    QAction* FindNext1 = nullptr;
+    QAction* FindPrevious1 = nullptr;
     QAction* About1 = nullptr;
     QTimer* tmUpdate = nullptr;
+    QTimer* tmFind = nullptr;
+    QTimer* tmSummary = nullptr;
+    TSummaryPane* SummaryPane = nullptr;
+    TFindProgress* FindProgress = nullptr;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -129,6 +142,10 @@ class TMainWindow : public QMainWindow, public IMainWindow, public IRecentFilesM
     std::unique_ptr<TQtTimer> FTimer;
     std::unique_ptr<TQtMenuCheck> FMenuCheck;
     std::unique_ptr<TQtMenuCheck> FViewCheck;
+    std::unique_ptr<TQtMenuCheck> FInfoCheck;
+    std::unique_ptr<TQtTimer> FFindTimer;
+    std::unique_ptr<TQtMenuCheck> FSummaryCheck;
+    std::unique_ptr<TQtTimer> FSummaryTimer;
     TQtClipboard FClipboard;
     std::unique_ptr<TForm1> FForm;
 };

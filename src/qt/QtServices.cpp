@@ -7,6 +7,8 @@
 #include <QClipboard>
 #include <QFile>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -63,6 +65,37 @@ void TQtClipboard::SetText(const std::string& text) {
 bool TQtDialogs::Confirm(const std::string& title, const std::string& text) {
     return QMessageBox::question(FOwner, QString::fromStdString(title), MessageText(text),
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::optional<std::string> TQtDialogs::AskText(const std::string& title, const std::string& label,
+                                               const std::string& text) {
+    bool ok = false;
+    const QString typed =
+        QInputDialog::getText(FOwner, QString::fromStdString(title), QString::fromStdString(label),
+                              QLineEdit::Normal, QString::fromStdString(text), &ok);
+    if (!ok) {
+        return std::nullopt;
+    }
+    return typed.toStdString();
+}
+
+std::optional<std::string> TQtDialogs::ChooseItem(const std::string& title,
+                                                  const std::string& label,
+                                                  const std::vector<std::string>& items,
+                                                  int current) {
+    QStringList list;
+    for (const std::string& item : items) {
+        list << QString::fromStdString(item);
+    }
+    bool ok = false;
+    // Editable, so that a kind not in the list can be typed.
+    const QString chosen =
+        QInputDialog::getItem(FOwner, QString::fromStdString(title), QString::fromStdString(label),
+                              list, current, true, &ok);
+    if (!ok) {
+        return std::nullopt;
+    }
+    return chosen.toStdString();
 }
 
 TQtCursor::~TQtCursor() {

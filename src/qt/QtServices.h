@@ -17,6 +17,11 @@ class TQtDialogs : public IDialogs {
     void ShowInformation(const std::string& title, const std::string& text) override;
     void ShowWarning(const std::string& title, const std::string& text) override;
     bool Confirm(const std::string& title, const std::string& text) override;
+    std::optional<std::string> AskText(const std::string& title, const std::string& label,
+                                       const std::string& text) override;
+    std::optional<std::string> ChooseItem(const std::string& title, const std::string& label,
+                                          const std::vector<std::string>& items,
+                                          int current) override;
 
   private:
     QWidget* FOwner;

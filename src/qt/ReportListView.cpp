@@ -22,11 +22,12 @@ struct TColumn {
     const char* Caption;
     int Width;
 };
-constexpr std::array<TColumn, 4> kColumns = {{
+constexpr std::array<TColumn, 5> kColumns = {{
     {"Offset", 120},
     {"Len", 70},
     {"Start Code", 170},
     {"NAL Type", 250},
+    {"Info", 250},
 }};
 constexpr int kColumnCount = static_cast<int>(kColumns.size());
 
@@ -221,13 +222,39 @@ void TReportListView::Invalidate() {
 }
 
 int TReportListView::ColumnWidth(int column) const {
-    return (column >= 0 && column < kColumnCount) ? columnWidth(column) : 0;
+    if (column < 0 || column >= kColumnCount) {
+        return 0;
+    }
+    // A hidden column answers the width it comes back with.
+    return isColumnHidden(column) ? FHiddenWidths[static_cast<std::size_t>(column)]
+                                  : columnWidth(column);
 }
 
 void TReportListView::SetColumnWidth(int column, int width) {
-    if (column >= 0 && column < kColumnCount) {
+    if (column < 0 || column >= kColumnCount) {
+        return;
+    }
+    if (isColumnHidden(column)) {
+        FHiddenWidths[static_cast<std::size_t>(column)] = std::max(width, 0);
+    } else {
         horizontalHeader()->resizeSection(column, std::max(width, 0));
     }
+}
+
+void TReportListView::SetColumnVisible(int column, bool visible) {
+    if (column < 0 || column >= kColumnCount || isColumnHidden(column) == !visible) {
+        return;
+    }
+    if (visible) {
+        setColumnHidden(column, false);
+        horizontalHeader()->resizeSection(column, FHiddenWidths[static_cast<std::size_t>(column)]);
+    } else {
+        FHiddenWidths[static_cast<std::size_t>(column)] = columnWidth(column);
+        setColumnHidden(column, true);
+    }
+    // The horizontal bar comes or goes now, not at the next layout: the rows a page holds
+    // depend on it.
+    updateGeometries();
 }
 
 TWindowProc TReportListView::WindowProc() const {

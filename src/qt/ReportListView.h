@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QTableView>
 
+#include <array>
 #include <functional>
 #include <string>
 
@@ -70,6 +71,7 @@ class TReportListView : public QTableView, public IReportList {
     void Invalidate() override;
     int ColumnWidth(int column) const override;
     void SetColumnWidth(int column, int width) override;
+    void SetColumnVisible(int column, bool visible) override;
     TWindowProc WindowProc() const override;
     void SetWindowProc(TWindowProc proc) override;
     void SetAcceptDrops(bool accept) override;
@@ -96,6 +98,8 @@ class TReportListView : public QTableView, public IReportList {
     NotifyHandler FOnMouseDown;
     NotifyHandler FOnPageHeight;
     TWindowProc FWindowProc;
+    // The widths hidden columns come back with.
+    std::array<int, 8> FHiddenWidths{};
 
   protected:
     void wheelEvent(QWheelEvent* event) override;

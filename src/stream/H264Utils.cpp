@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <limits>
 #include <memory>
 
@@ -191,17 +192,21 @@ bool Remove_emulation_prevention_three_bytes(const std::uint8_t* Source, std::in
     return Guard("Remove_emulation_prevention_three_bytes", false, [&] {
         const std::uint8_t* src = Source;
         std::int32_t left = Length;
+        // Counted in a local: the bytes written could alias Written, which would keep the
+        // count in memory through the whole loop.
+        std::int32_t written = 0;
         while (left > 0) {
             if (left >= 3 && src[0] == 0 && src[1] == 0 && src[2] == 3) {
-                Destination[Written++] = 0;
-                Destination[Written++] = 0;
+                Destination[written++] = 0;
+                Destination[written++] = 0;
                 src += 3;
                 left -= 3;
             } else {
-                Destination[Written++] = *src++;
+                Destination[written++] = *src++;
                 --left;
             }
         }
+        Written = written;
         return true;
     });
 }
@@ -274,4 +279,23 @@ std::string NalStartCodeText(bool fourByteStartCode, std::uint8_t header) {
 
 std::string NalTypeText(std::uint8_t header) {
     return std::string(NalTypeName(header));
+}
+
+std::optional<std::int64_t> ParseOffsetText(std::string_view text) {
+    int base = 10;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        first += 2;
+    }
+    if (first == last || *first == '-' || *first == '+') {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    const auto [end, ec] = std::from_chars(first, last, value, base);
+    if (ec != std::errc() || end != last) {
+        return std::nullopt;
+    }
+    return value;
 }

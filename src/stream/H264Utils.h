@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -116,3 +117,7 @@ std::string_view NalTypeName(std::uint8_t header);
 // The NAL Type text, and the detail tree's only line under "NAL", of a unit that is its
 // start code alone (it ends the file, or the next start code follows at once).
 inline constexpr const char* kNoHeaderText = "(no header)";
+
+// A file offset as the user or a script writes it: decimal, or hexadecimal after 0x (or
+// 0X); nothing else, no sign, no blanks. None for any other text or a value past 2^63 - 1.
+std::optional<std::int64_t> ParseOffsetText(std::string_view text);

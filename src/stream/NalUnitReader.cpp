@@ -2,6 +2,7 @@
 
 #include "stream/H264Utils.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -18,6 +19,16 @@ TNalUnitReader::~TNalUnitReader() {
     if (FAhead.valid()) {
         FAhead.wait();
     }
+}
+
+std::int32_t TNalUnitReader::Held(std::int64_t offset, std::int32_t count,
+                                  const std::uint8_t*& data) const {
+    if (!Holds(offset, 1) || count <= 0) {
+        return 0;
+    }
+    const std::int64_t index = offset - FBufferStart;
+    data = FBuffer.get() + index;
+    return static_cast<std::int32_t>(std::min<std::int64_t>(count, FBufferLength - index));
 }
 
 bool TNalUnitReader::Holds(std::int64_t pos, std::int64_t count) const {
@@ -92,6 +103,9 @@ std::int64_t TNalUnitReader::FindFrom(std::int64_t pos) {
             return -1;
         }
         pos = FBufferStart + FBufferLength - 3;
+        // A block without a start code may be the edge of a hole of a sparse file: its
+        // zeros hold none, so the walk goes on four bytes before the data after it.
+        pos = std::max(pos, FStream.NextDataOffset(pos) - 4);
         Fill(pos);
     }
 }

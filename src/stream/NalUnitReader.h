@@ -42,6 +42,9 @@ class TNalUnitReader {
     std::int64_t FileSize() const { return FFileSize; }
     // Where the block in hand begins; it changes whenever the walk reads.
     std::int64_t BlockStart() const { return FBufferStart; }
+    // The bytes of the block in hand from offset on, at most count of them, through data;
+    // 0 when the block does not hold offset. Valid until the next call of Next.
+    std::int32_t Held(std::int64_t offset, std::int32_t count, const std::uint8_t*& data) const;
 
   private:
     std::int64_t FindFrom(std::int64_t pos);

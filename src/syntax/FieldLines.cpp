@@ -22,9 +22,15 @@ TTreeLine TFieldLines::Line() {
     return FLine;
 }
 
+void TFieldLines::Tell(std::string_view label, std::int64_t value) {
+    if (FContext.Values != nullptr && !Failed()) {
+        FContext.Values->Value(label, value);
+    }
+}
+
 void TFieldLines::Add(std::string_view label, std::string_view value, int annotationBits,
                       std::int64_t bits) {
-    if (Failed()) {
+    if (Failed() || FContext.Values != nullptr) {
         return;
     }
     const TTreeLine parent = Line();
@@ -40,6 +46,7 @@ void TFieldLines::Add(std::string_view label, std::string_view value, int annota
 
 std::uint32_t TFieldLines::U(std::string_view label, int bits) {
     const std::uint32_t value = FReader.ReadBits(bits);
+    Tell(label, value);
     Add(label, std::to_string(value), bits, bits);
     return value;
 }
@@ -47,6 +54,7 @@ std::uint32_t TFieldLines::U(std::string_view label, int bits) {
 std::uint32_t TFieldLines::Ue(std::string_view label) {
     const std::int64_t before = FReader.BitsRead();
     const std::uint32_t value = FReader.ReadUE();
+    Tell(label, value);
     Add(label, std::to_string(value), kVariableBits, FReader.BitsRead() - before);
     return value;
 }
@@ -54,6 +62,7 @@ std::uint32_t TFieldLines::Ue(std::string_view label) {
 std::int32_t TFieldLines::Se(std::string_view label) {
     const std::int64_t before = FReader.BitsRead();
     const std::int32_t value = FReader.ReadSE();
+    Tell(label, value);
     Add(label, std::to_string(value), kVariableBits, FReader.BitsRead() - before);
     return value;
 }
@@ -66,6 +75,7 @@ std::int32_t TFieldLines::I(std::string_view label, int bits) {
     } else if (bits == 32) {
         value = static_cast<std::int32_t>(raw);
     }
+    Tell(label, value);
     Add(label, std::to_string(value), bits, bits);
     return static_cast<std::int32_t>(value);
 }
@@ -75,7 +85,7 @@ void TFieldLines::Shown(std::string_view label, std::string_view value, std::int
 }
 
 void TFieldLines::Note(const std::string& text) {
-    if (Failed()) {
+    if (Failed() || FContext.Values != nullptr) {
         return;
     }
     if (const TTreeLine parent = Line()) {

@@ -8,12 +8,22 @@
 #include <string_view>
 #include <utility>
 
+// Told the value of each element as it is read, in place of the lines: what a summary of
+// the unit needs, without building a tree.
+class IFieldValues {
+  public:
+    virtual ~IFieldValues() = default;
+    virtual void Value(std::string_view label, std::int64_t value) = 0;
+};
+
 // What the lines of one NAL unit's deeper structures share: the tree, and the sink for
 // bit positions (may be null), told positions from the header byte's first bit in the
-// unit without emulation-prevention bytes.
+// unit without emulation-prevention bytes. With Values, no line is made: every element
+// read in full goes to Values instead, and Tree is never touched.
 struct TFieldContext {
     ITreeLines& Tree;
     ILineBits* Bits = nullptr;
+    IFieldValues* Values = nullptr;
 };
 
 // Reads elements and shows them at once, one line each, for the slice header and SEI
@@ -50,6 +60,7 @@ class TFieldLines {
 
   private:
     TTreeLine Line();
+    void Tell(std::string_view label, std::int64_t value);
     void Add(std::string_view label, std::string_view value, int annotationBits, std::int64_t bits);
 
     TFieldContext& FContext;

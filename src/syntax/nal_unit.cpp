@@ -1,6 +1,7 @@
 #include "syntax/nal_unit.h"
 
 #include "stream/H264Utils.h"
+#include "syntax/Meanings.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/pic_parameter_set_rbsp.h"
 #include "syntax/sei_rbsp.h"
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -88,6 +90,55 @@ class TLinesReadInFull final : public ITreeLines {
     ITreeLines& FTree;
     TTreeLine FNal;
     std::int32_t FLeft;
+};
+
+// Ends the lines of enumerated elements with their meaning in square brackets, for the
+// deeper decoding; the lines pass otherwise unchanged. Remembers the SPS structure line so
+// that the summary line can follow its elements.
+class TMeaningLines final : public ITreeLines {
+  public:
+    explicit TMeaningLines(ITreeLines& tree) : FTree(tree) {}
+
+    void ClearLines() override { FTree.ClearLines(); }
+    TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
+    TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
+        const std::string meaning = Meaning(text);
+        const TTreeLine line =
+            FTree.AddChildLine(parent, meaning.empty() ? text : text + " [" + meaning + "]");
+        if (text == "seq_parameter_set_rbsp( )") {
+            SpsLine = line;
+        }
+        return line;
+    }
+    void ExpandLine(TTreeLine line) override { FTree.ExpandLine(line); }
+
+    TTreeLine SpsLine = nullptr;
+
+  private:
+    // The element line's meaning: "label<blanks> : value (N bits)".
+    std::string Meaning(const std::string& text) {
+        const std::size_t separator = text.find(" : ");
+        if (separator == std::string::npos) {
+            return {};
+        }
+        const std::string label = text.substr(0, text.find(' '));
+        const char* digits = text.c_str() + separator + 3;
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(digits, &end, 10);
+        if (end == digits || value > 0xFFFFFFFFul) {
+            return {};
+        }
+        const auto number = static_cast<std::uint32_t>(value);
+        if (label == "profile_idc") {
+            FContext.profile_idc = number;
+        } else if (label == "constraint_set3_flag") {
+            FContext.constraint_set3_flag = number;
+        }
+        return ElementMeaning(label, number, FContext);
+    }
+
+    ITreeLines& FTree;
+    TMeaningContext FContext;
 };
 
 // Tells each line of a parameter set's tree, as it is added, where its bits lie: the
@@ -171,15 +222,21 @@ bool ShowParsed(TBitStream4& reader, ITreeLines& tree, TTreeLine nal,
     return complete;
 }
 
+// With meanings, a set read in full ends with the line of its picture size and rate.
 bool DecodeSeqParameterSet(const std::uint8_t* payload, std::int32_t size, TBitStream4& reader,
-                           ITreeLines& tree, TTreeLine nal, TParameterSetSpans& spans) {
+                           ITreeLines& tree, TTreeLine nal, TParameterSetSpans& spans,
+                           TMeaningLines* meanings) {
     reader.SetData(payload, size);
     spans.Begin(reader);
     TSeqParameterSet sps{};
     Parse_seq_parameter_set_rbsp(reader, sps);
-    return ShowParsed(reader, tree, nal, spans, [&](ITreeLines& lines) {
+    const bool complete = ShowParsed(reader, tree, nal, spans, [&](ITreeLines& lines) {
         Update_TreeView_seq_parameter_set_rbsp(lines, nal, sps);
     });
+    if (complete && meanings != nullptr && meanings->SpsLine != nullptr) {
+        tree.AddChildLine(meanings->SpsLine, SequenceSummaryLine(sps));
+    }
+    return complete;
 }
 
 bool DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitStream4& reader,
@@ -230,8 +287,14 @@ std::string EndsEarlyLine(std::int64_t payloadBits) {
 }
 
 bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
-                   TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup,
+                   TBitStream4& reader, ITreeLines& shownTree, const TChromaFormatLookup& lookup,
                    TNalUnitDetail* detail, const TFullDecoding* full) {
+    // The deeper decoding also tells what enumerated values mean.
+    std::optional<TMeaningLines> meanings;
+    if (full != nullptr && full->Sets != nullptr) {
+        meanings.emplace(shownTree);
+    }
+    ITreeLines& tree = meanings ? static_cast<ITreeLines&>(*meanings) : shownTree;
     if (detail != nullptr) {
         *detail = TNalUnitDetail{};
     }
@@ -285,7 +348,8 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
         if (payloadSize > 0) {
             complete =
                 type == kSeqParameterSet
-                    ? DecodeSeqParameterSet(payload, payloadSize, reader, tree, nal, spans)
+                    ? DecodeSeqParameterSet(payload, payloadSize, reader, tree, nal, spans,
+                                            meanings ? &*meanings : nullptr)
                     : DecodePicParameterSet(payload, payloadSize, reader, tree, nal, lookup, spans);
         }
         if (!complete) {

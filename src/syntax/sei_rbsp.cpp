@@ -268,6 +268,33 @@ const char* SeiPayloadTypeName(std::uint32_t payloadType) {
     return nullptr;
 }
 
+TSeiWalkEnd WalkSeiPayloadTypesWith(const std::uint8_t* payload, std::int32_t size,
+                                    bool (*visit)(void* context, std::uint32_t payloadType),
+                                    void* context) {
+    TBitStream4 message;
+    std::int32_t at = 0;
+    for (;;) {
+        if (at >= size || message.SetData(payload + at, size - at) != kStatusOk ||
+            !message.MoreRbspData()) {
+            return TSeiWalkEnd::Complete;
+        }
+        std::int64_t bits = 0;
+        const std::uint32_t type = ExtendedValue(message, bits);
+        const std::uint32_t payloadSize = ExtendedValue(message, bits);
+        if (message.Error() != 0) {
+            return TSeiWalkEnd::EndsEarly;
+        }
+        if (!visit(context, type)) {
+            return TSeiWalkEnd::Stopped;
+        }
+        const std::int32_t bodyAt = at + message.BytePos();
+        if (payloadSize > static_cast<std::uint32_t>(size - bodyAt)) {
+            return TSeiWalkEnd::EndsEarly;
+        }
+        at = bodyAt + static_cast<std::int32_t>(payloadSize);
+    }
+}
+
 void Decode_sei_rbsp(TFieldContext& context, TTreeLine parent, const std::uint8_t* payload,
                      std::int32_t size, IGoverningSets& sets) {
     TBitStream4 message;

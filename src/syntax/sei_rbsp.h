@@ -9,9 +9,37 @@
 // program does not know.
 const char* SeiPayloadTypeName(std::uint32_t payloadType);
 
+// How a walk over the messages of an SEI payload ended.
+enum class TSeiWalkEnd {
+    Complete,  // after the last message
+    Stopped,   // the visitor asked to stop
+    EndsEarly, // a message's header or body runs past the payload
+};
+
+// Tells visit the payloadType of each sei_message( ) in an SEI payload (the RBSP after the
+// header byte), in order; visit returns false to stop. A message whose body runs past the
+// payload is still told, and the walk ends there.
+template <class Visit>
+TSeiWalkEnd WalkSeiPayloadTypes(const std::uint8_t* payload, std::int32_t size, Visit visit);
+
 // Shows sei_rbsp( ) under parent: one sei_message( ) line per message with its payloadType,
 // payloadSize and the payload's structure, decoded in full for buffering_period,
 // pic_timing, user_data_unregistered and recovery_point. payload is the RBSP after the
 // header byte. A payload that runs past the unit ends the list with a line saying so.
 void Decode_sei_rbsp(TFieldContext& context, TTreeLine parent, const std::uint8_t* payload,
                      std::int32_t size, IGoverningSets& sets);
+
+// The one routine behind the template: visit as a plain callback.
+TSeiWalkEnd WalkSeiPayloadTypesWith(const std::uint8_t* payload, std::int32_t size,
+                                    bool (*visit)(void* context, std::uint32_t payloadType),
+                                    void* context);
+
+template <class Visit>
+TSeiWalkEnd WalkSeiPayloadTypes(const std::uint8_t* payload, std::int32_t size, Visit visit) {
+    return WalkSeiPayloadTypesWith(
+        payload, size,
+        [](void* context, std::uint32_t payloadType) {
+            return (*static_cast<Visit*>(context))(payloadType);
+        },
+        &visit);
+}

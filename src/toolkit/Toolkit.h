@@ -40,10 +40,11 @@ enum class ScrollCode {
 // Handler of a scroll notification; it may change the position the bar takes.
 using ScrollHandler = std::function<void(ScrollCode code, int& position)>;
 
-// The four texts of one row of the virtual report list: the caption and three sub-items.
+// The texts of one row of the virtual report list: the caption and four sub-items (Len,
+// Start Code, NAL Type, Info).
 struct TReportRow {
     std::string Caption;
-    std::string SubItems[3];
+    std::string SubItems[4];
 };
 
 // The window message of a drop of files from the shell (WM_DROPFILES).
@@ -82,8 +83,10 @@ class IReportList {
     virtual void ClearSelection() = 0;
     virtual void SetFocus() = 0;
     virtual void Invalidate() = 0;
+    // A hidden column keeps its width: ColumnWidth answers the width it shows again with.
     virtual int ColumnWidth(int column) const = 0;
     virtual void SetColumnWidth(int column, int width) = 0;
+    virtual void SetColumnVisible(int column, bool visible) = 0;
     // The routine every message of the list passes through; a wrapper put in front of it
     // hands the messages on to the one it replaced.
     virtual TWindowProc WindowProc() const = 0;
@@ -231,6 +234,27 @@ class IDialogs {
     }
     // A Yes/No question; true for Yes.
     virtual bool Confirm(const std::string& title, const std::string& text) = 0;
+    // A line of text to type; no value when the user cancels.
+    virtual std::optional<std::string> AskText(const std::string& title, const std::string& label,
+                                               const std::string& text) = 0;
+    // One of items, or a text typed in its place; no value when the user cancels.
+    virtual std::optional<std::string> ChooseItem(const std::string& title,
+                                                  const std::string& label,
+                                                  const std::vector<std::string>& items,
+                                                  int current) = 0;
+};
+
+// Shows how far a long task has come, with a Cancel button that Esc also presses.
+class IProgressBar {
+  public:
+    virtual ~IProgressBar() = default;
+    // Shown with a caption (what runs) and the progress, in thousandths, with its text.
+    virtual void Show(const std::string& caption) = 0;
+    virtual void SetProgress(int permille, const std::string& text) = 0;
+    virtual void Hide() = 0;
+    virtual bool Visible() const = 0;
+    // Called when the user cancels. An empty handler detaches.
+    virtual void SetCancelHandler(NotifyHandler handler) = 0;
 };
 
 // The screen cursor, for the whole application.
@@ -346,6 +370,44 @@ class IMonitors {
     virtual ~IMonitors() = default;
     // Each screen's area available to windows (without task bars), the primary first.
     virtual std::vector<TScreenRect> WorkAreas() const = 0;
+};
+
+// One bar of the stream summary's plot: the access units that begin in one stretch of the
+// file.
+struct TSummaryBar {
+    std::int64_t FirstOffset = 0;
+    std::int64_t Pictures = 0;
+    std::int64_t Largest = 0; // the largest access unit's bytes
+    std::int64_t I = 0;
+    std::int64_t P = 0;
+    std::int64_t B = 0;
+    std::int64_t Idr = 0;
+};
+
+// Picture sizes over the file, and where the current page lies in it.
+struct TSummaryPlot {
+    std::int64_t FileSize = 0;
+    std::int64_t BucketWidth = 1;
+    std::vector<TSummaryBar> Bars;
+    std::int64_t PageFirst = -1; // -1: no page
+    std::int64_t PageEnd = -1;
+};
+
+// The Stream Summary pane: the figures as text lines, the plot, the walk's progress with a
+// Cancel button, and clicks on the plot (as file offsets).
+class ISummaryView {
+  public:
+    virtual ~ISummaryView() = default;
+    virtual void SetPaneVisible(bool visible) = 0;
+    virtual bool PaneVisible() const = 0;
+    virtual void SetFigures(const std::vector<std::string>& lines) = 0;
+    virtual void SetPlot(const TSummaryPlot& plot) = 0;
+    virtual void SetPage(std::int64_t first, std::int64_t end) = 0;
+    // running: the walk goes on (the bar and its Cancel button show).
+    virtual void SetProgress(bool running, int permille, const std::string& text) = 0;
+    // Empty handlers detach.
+    virtual void SetCancelHandler(NotifyHandler handler) = 0;
+    virtual void SetClickHandler(std::function<void(std::int64_t offset)> handler) = 0;
 };
 
 // The system clipboard. Texts are in the views' encoding (Windows-1252, as the hex view

@@ -12,6 +12,8 @@ namespace {
 const std::string kUsage =
     "usage: quillet-dump [--debug] [--at OFFSET | --trees] [--full] [--bits] FILE\n"
     "       quillet-dump [--debug] --json FILE\n"
+    "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
+    "       quillet-dump [--debug] --summary FILE\n"
     "       quillet-dump --help | --version\n";
 
 // An AUD and a slice.
@@ -49,6 +51,10 @@ TEST(DumpArguments, RefusalsSayWhatWasWrongBeforeTheUsage) {
         {{"--json", "--trees", path}, "--json and --trees cannot go together"},
         {{"--json", "--full", path}, "--json always holds what --full adds"},
         {{"--bits", "--json", path}, "--json always holds what --bits adds"},
+        {{"--find", "x", path}, "KIND x is not a kind of unit"},
+        {{"--find", "idr", "--summary", path}, "--find and --summary cannot go together"},
+        {{"--summary", "--full", path}, "--full needs --at or --trees"},
+        {{"--info", "--at", "0", path}, "--info goes with the listing or --find"},
     };
     for (const Case& c : cases) {
         const auto r = Dump(c.args);

@@ -8,8 +8,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringList>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
 
 namespace {
 
@@ -56,8 +60,12 @@ TEST(DumpJson, ElementLinesCarryNameValueAndFileBits) {
     // The SPS at 6 (second unit): time_scale at byte 0x19, bit 2, past the 00 00 03 at
     // 0x16.
     const QJsonObject sps = doc["units"].toArray()[1].toObject();
-    const QJsonArray vui =
-        sps["tree"][0]["children"][3]["children"].toArray().last()["children"].toArray();
+    QJsonArray vui;
+    for (const auto& line : sps["tree"][0]["children"][3]["children"].toArray()) {
+        if (line.toObject()["text"].toString() == "vui_parameters ( )") {
+            vui = line.toObject()["children"].toArray();
+        }
+    }
     QJsonObject timeScale;
     for (const auto& line : vui) {
         if (line.toObject()["name"].toString() == "time_scale") {
@@ -67,6 +75,11 @@ TEST(DumpJson, ElementLinesCarryNameValueAndFileBits) {
     EXPECT_EQ(timeScale["value"].toString(), "50");
     EXPECT_EQ(timeScale["first_bit"].toInteger(), 8 * 0x19 + 2);
     EXPECT_EQ(timeScale["bits"].toInteger(), 32);
+    // An enumerated element tells its meaning apart from its value.
+    const QJsonObject profile = sps["tree"][0]["children"][3]["children"][0].toObject();
+    EXPECT_EQ(profile["name"].toString(), "profile_idc");
+    EXPECT_EQ(profile["value"].toString(), "100");
+    EXPECT_EQ(profile["meaning"].toString(), "High");
     // A structure line has a text only.
     EXPECT_EQ(sps["tree"][0]["children"][3].toObject().keys(), (QStringList{"children", "text"}));
 }
@@ -82,6 +95,68 @@ TEST(DumpJson, StringsAreEscaped) {
         EXPECT_EQ(JsonString(text), json);
     }
     EXPECT_EQ(Dump({"--json", "--full", TestDataPath("aud_sei.264")}).status, 2);
+}
+
+} // namespace
+
+namespace {
+
+// quillet-dump --summary: one JSON document with the keys scripts rely on, whose figures
+// agree with the listing (units per type) and with each other (buckets, pictures).
+TEST(DumpSummary, TheDocumentsKeysAndFigures) {
+    for (const char* name : {"aud_sei", "mixed_start_codes", "slices4", "intra_refresh"}) {
+        const std::string path = TestDataPath(std::string(name) + ".264");
+        const auto r = Dump({"--summary", path});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out;
+        const QJsonObject top = doc.object();
+        EXPECT_EQ(top.keys(), (QStringList{"buckets", "file", "gop", "pictures", "size", "sps",
+                                           "units_by_type"}));
+        EXPECT_EQ(top["file"].toString().toStdString(), path);
+        const auto size = static_cast<std::int64_t>(std::filesystem::file_size(path));
+        EXPECT_EQ(top["size"].toInteger(), size);
+        // Units per type as the listing counts them.
+        std::map<std::string, std::int64_t> listed;
+        for (const std::string& line : SplitLines(Dump({path}).out)) {
+            // Offset, Len, Start Code (its last two digits the header byte), NAL Type.
+            const std::size_t third = line.find('\t', line.find('\t') + 1) + 1;
+            const std::size_t fourth = line.find('\t', third);
+            if (line.substr(fourth + 1) != "(no header)") {
+                const std::string header = line.substr(fourth - 2, 2);
+                ++listed[std::to_string(std::stoi(header, nullptr, 16) & 31)];
+            }
+        }
+        const QJsonObject units = top["units_by_type"].toObject();
+        EXPECT_EQ(static_cast<std::size_t>(units.size()), listed.size());
+        for (const auto& [type, count] : listed) {
+            EXPECT_EQ(units[QString::fromStdString(type)].toInteger(), count) << type;
+        }
+        const QJsonObject pictures = top["pictures"].toObject();
+        std::int64_t bytes = 0;
+        std::int64_t inBuckets = 0;
+        for (const auto& b : top["buckets"].toArray()) {
+            bytes += b.toObject()["bytes"].toInteger();
+            inBuckets += b.toObject()["pictures"].toInteger();
+        }
+        EXPECT_EQ(bytes, size); // each of these streams begins with a start code
+        EXPECT_EQ(inBuckets, pictures["total"].toInteger());
+        EXPECT_EQ(pictures["total"].toInteger(),
+                  pictures["I"].toInteger() + pictures["P"].toInteger() +
+                      pictures["B"].toInteger() + pictures["SI"].toInteger() +
+                      pictures["SP"].toInteger());
+        EXPECT_FALSE(top["sps"].toArray().isEmpty());
+    }
+    // A stream with IDR pictures far apart: the GOP figures; one with no second IDR: null.
+    const QJsonObject gop =
+        QJsonDocument::fromJson(
+            QByteArray::fromStdString(Dump({"--summary", TestDataPath("aud_sei.264")}).out))
+            .object()["gop"]
+            .toObject();
+    EXPECT_TRUE(gop["min"].isNull());
+    EXPECT_TRUE(gop["mean"].isNull());
 }
 
 } // namespace

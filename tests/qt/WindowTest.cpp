@@ -3,11 +3,13 @@
 // the independent listings of the test streams.
 
 #include "QtTestSupport.h"
+#include "qt/FindProgress.h"
 #include "qt/LineListView.h"
 #include "qt/MainWindow.h"
 #include "qt/ReportListView.h"
 #include "qt/ScrollBar.h"
 #include "qt/StatusBar.h"
+#include "qt/SummaryPane.h"
 #include "qt/TreeLinesView.h"
 #include "support/Fakes.h"
 #include "support/TestSupport.h"
@@ -16,6 +18,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
@@ -260,6 +264,8 @@ TEST(QtWindow, ClicksAndTheWindowScrollBar) {
 
 TEST(QtWindow, ResizingListsAsManyRowsAsFit) {
     ShownWindow w;
+    // Without the Info column the columns fit the list pane: no horizontal bar at first.
+    w.window.UnitSummaryColumn1->trigger();
     w.window.OpenDropped({QString::fromStdString(TestDataPath("aud_sei.264"))});
     const int before = w.List().RowCount();
     // Shorter by the odd pixels and more, so that the rows fill the list exactly.
@@ -355,12 +361,14 @@ namespace {
 TEST(QtWindow, ViewMenuDecodesSliceHeadersOfTheSelectedUnit) {
     ShownWindow w(kTenRowsHigh);
     const auto menus = w.window.menuBar()->actions();
-    ASSERT_EQ(menus.size(), 3);
+    ASSERT_EQ(menus.size(), 4);
     EXPECT_EQ(menus[0]->text(), "&File");
     EXPECT_EQ(menus[1]->text(), "&View");
-    EXPECT_EQ(menus[2]->text(), "&Help");
+    EXPECT_EQ(menus[2]->text(), "&Go");
+    EXPECT_EQ(menus[3]->text(), "&Help");
     QAction* item = w.window.DecodeSliceHeaders1;
-    ASSERT_EQ(menus[1]->menu()->actions(), QList<QAction*>{item});
+    ASSERT_EQ(menus[1]->menu()->actions(),
+              (QList<QAction*>{item, w.window.UnitSummaryColumn1, w.window.StreamSummary1}));
     EXPECT_EQ(item->text(), "&Decode Slice Headers and SEI");
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());
@@ -425,6 +433,111 @@ TEST(QtWindow, ASelectedTreeLineMarksItsBytesInTheHexList) {
 
     tree.setCurrentItem(tree.topLevelItem(0)); // "NAL": the header byte and the rest
     EXPECT_EQ(marks().front(), (std::pair<int, QPoint>{0, QPoint(21 + 3 * 10, 21 + 3 * 15 + 1)}));
+}
+
+} // namespace
+
+namespace {
+
+// The Info column of the real list, View > Unit Summary Column, Go to Offset by Ctrl+G and
+// Find by Ctrl+F and F3, with the status bar's note when nothing more is found.
+TEST(QtWindow, InfoColumnGoToAndFind) {
+    ShownWindow w(kTenRowsHigh);
+    w.dialogs.ChosenFile = TestDataPath("aud_sei.264");
+    w.window.Open1->trigger();
+    TReportListModel& model = *w.List().Model();
+    EXPECT_EQ(model.headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), "Info");
+    EXPECT_EQ(model.Text(0, 4), "primary_pic_type 0 (I)");
+    EXPECT_EQ(model.Text(1, 4), "High  1.1  176x144");
+    EXPECT_TRUE(w.window.UnitSummaryColumn1->isChecked());
+    const int width = w.List().columnWidth(4);
+    w.window.UnitSummaryColumn1->trigger();
+    EXPECT_FALSE(w.window.UnitSummaryColumn1->isChecked());
+    EXPECT_TRUE(w.List().isColumnHidden(4));
+    EXPECT_EQ(w.List().ColumnWidth(4), width);
+    EXPECT_EQ(model.Text(0, 4), "");
+    w.window.UnitSummaryColumn1->trigger();
+    EXPECT_FALSE(w.List().isColumnHidden(4));
+    EXPECT_EQ(w.List().columnWidth(4), width);
+
+    const std::vector<std::int64_t> units = UnitOffsets("aud_sei");
+    w.dialogs.TypedText = std::to_string(units[12] + 2);
+    QTest::keyClick(&w.List(), Qt::Key_G, Qt::ControlModifier);
+    EXPECT_EQ(w.Rows().front(), units[12]);
+    EXPECT_EQ(w.SelectedOffset(), units[12]);
+
+    // From the selected row, the next SPS, then on with F3 until there is none.
+    w.dialogs.ChosenItem = "sps  SPS";
+    QTest::keyClick(&w.List(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.window.Form().Finding(); }, 10000));
+    const std::int64_t first = w.SelectedOffset();
+    EXPECT_GT(first, units[12]);
+    EXPECT_EQ(model.Text(0, 3), "Sequence parameter set");
+    EXPECT_FALSE(w.window.FindProgress->isVisible());
+    for (int i = 0; i < 10 && w.window.StatusBar1->Text(TStatusField::Note).empty(); ++i) {
+        QTest::keyClick(&w.List(), Qt::Key_F3);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !w.window.Form().Finding(); }, 10000));
+    }
+    EXPECT_EQ(w.window.StatusBar1->Text(TStatusField::Note),
+              "No SPS after " + NalOffsetText(w.SelectedOffset()));
+    QTest::keyClick(&w.List(), Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.window.Form().Finding(); }, 10000));
+    EXPECT_LT(w.SelectedOffset(), units.back());
+    EXPECT_EQ(model.Text(0, 3), "Sequence parameter set");
+}
+
+// The progress bar's Cancel button and Esc, while it is shown.
+TEST(QtWindow, TheSearchBarCancelsByButtonAndEsc) {
+    ShownWindow w;
+    int cancels = 0;
+    TFindProgress& bar = *w.window.FindProgress;
+    bar.SetCancelHandler([&] { ++cancels; });
+    QTest::keyClick(&w.List(), Qt::Key_Escape);
+    EXPECT_EQ(cancels, 0) << "no search shown";
+    bar.Show("Searching for IDR picture");
+    bar.SetProgress(500, "0x0000000000001000");
+    EXPECT_TRUE(bar.isVisible());
+    EXPECT_EQ(bar.Bar->value(), 500);
+    EXPECT_EQ(bar.Bar->text(), "0x0000000000001000");
+    QTest::mouseClick(bar.CancelButton, Qt::LeftButton);
+    QTest::keyClick(&w.List(), Qt::Key_Escape);
+    EXPECT_EQ(cancels, 2);
+    bar.Hide();
+    EXPECT_FALSE(bar.Visible());
+}
+
+} // namespace
+
+namespace {
+
+// View > Stream Summary on the real window: the pane named "Summary" shows the figures and
+// the plot once the walk is done; a click on the plot lists the page from there.
+TEST(QtWindow, TheStreamSummaryPane) {
+    ShownWindow w(kTenRowsHigh);
+    w.dialogs.ChosenFile = TestDataPath("aud_sei.264");
+    w.window.Open1->trigger();
+    TSummaryPane& pane = *w.window.SummaryPane;
+    EXPECT_FALSE(pane.isVisible());
+    w.window.StreamSummary1->trigger();
+    EXPECT_TRUE(w.window.StreamSummary1->isChecked());
+    EXPECT_TRUE(pane.isVisible());
+    EXPECT_EQ(AccessibleTexts(&pane).value(0).toStdString(), "Summary");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.window.Form().Summarising(); }, 10000));
+    EXPECT_TRUE(pane.Figures->text().startsWith("Pictures: 8 (I 2, P 2, B 4, IDR 1)"));
+    EXPECT_FALSE(pane.Bar->isVisible());
+    const TSummaryPlot& plot = pane.PlotView->Plot();
+    ASSERT_EQ(plot.Bars.size(), 8u);
+    EXPECT_EQ(plot.PageFirst, 0);
+    // A click at the middle of the plot: the page starts at the unit that holds that offset.
+    const QPoint middle(pane.PlotView->width() / 2, pane.PlotView->height() / 2);
+    const std::int64_t offset = pane.PlotView->OffsetAt(middle.x());
+    QTest::mouseClick(pane.PlotView, Qt::LeftButton, Qt::NoModifier, middle);
+    const std::vector<std::int64_t> units = UnitOffsets("aud_sei");
+    const auto holding = std::upper_bound(units.begin(), units.end(), offset) - 1;
+    EXPECT_EQ(w.Rows().front(), *holding);
+    EXPECT_EQ(pane.PlotView->Plot().PageFirst, *holding);
+    w.window.StreamSummary1->trigger();
+    EXPECT_FALSE(pane.isVisible());
 }
 
 } // namespace

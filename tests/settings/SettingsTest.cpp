@@ -20,12 +20,13 @@ using Stored = std::map<std::string, std::string>;
 // What the window shows of the settings.
 struct TLayout {
     TScreenRect Bounds{111, 77, 958, 653};
-    std::vector<int> Columns{120, 70, 170, 250};
+    std::vector<int> Columns{120, 70, 170, 250, 250};
     int Panel2 = 700;
     TWindowState State = TWindowState::Normal;
     bool Flag = true;
     bool Decode = false; // View > Decode Slice Headers and SEI
     int HexPane = 210;
+    bool Info = true; // View > Unit Summary Column
     bool operator==(const TLayout&) const = default;
 };
 
@@ -36,7 +37,7 @@ std::ostream& operator<<(std::ostream& out, const TLayout& l) {
         out << " " << c;
     }
     return out << " panel " << l.Panel2 << " state " << static_cast<int>(l.State) << " flag "
-               << l.Flag << " decode " << l.Decode << " hex " << l.HexPane;
+               << l.Flag << " decode " << l.Decode << " hex " << l.HexPane << " info " << l.Info;
 }
 
 // The values a layout is stored as.
@@ -64,6 +65,8 @@ Stored AsStored(const TLayout& l) {
         {"RecentFile6", ""},
         {"RecentFile7", ""},
         {"RecentFile8", ""},
+        {"UnitSummaryColumn", l.Info ? "1" : "0"},
+        {"InfoColWidth", std::to_string(l.Columns[4])},
     };
 }
 
@@ -89,6 +92,7 @@ struct SettingsRig {
     FakeMainWindow window;
     FakeMenuCheck mark;
     FakeMenuCheck viewMark;
+    FakeMenuCheck infoMark;
     FakeTimer timer;
     FakeMonitors monitors;
     TQtSettingsStore registry;
@@ -96,7 +100,7 @@ struct SettingsRig {
     SettingsRig() {
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                            QString::fromStdString(config.Path().string()));
-        list.Widths = {120, 70, 170, 250};
+        list.Widths = {120, 70, 170, 250, 250};
         monitors.Areas = {{0, 0, 1920, 1040}};
     }
     void Store(const std::string& iniText) const {
@@ -110,6 +114,7 @@ struct SettingsRig {
         w.Form1 = &window;
         w.CheckForUpdates1 = &mark;
         w.DecodeSliceHeaders1 = &viewMark;
+        w.UnitSummaryColumn1 = &infoMark;
         w.tmUpdate = &timer;
         w.Registry = &registry;
         w.Monitors = &monitors;
@@ -122,7 +127,8 @@ struct SettingsRig {
                 window.WindowState,
                 form.CheckForUpdates,
                 form.DecodeSliceHeaders,
-                window.HexPane};
+                window.HexPane,
+                form.ShowInfoColumn};
     }
 };
 
@@ -147,7 +153,13 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
          "LenColWidth=2\nStartCodeColWidth=3\nNALColWidth=4\nPanel2Width=300\nWindowState=1\n"
          "CheckForUpdates=1\n",
          [](TLayout& l) {
-             l = {{20, 10, 800, 500}, {1, 2, 3, 4}, 300, TWindowState::Minimized, true, false, 210};
+             l = {{20, 10, 800, 500},
+                  {1, 2, 3, 4, 250},
+                  300,
+                  TWindowState::Minimized,
+                  true,
+                  false,
+                  210};
          }},
         {"text where a number belongs",
          "[General]\nFormLeft=200\nFormWidth=wide\nNALColWidth=99\nCheckForUpdates=0\n",
@@ -185,6 +197,13 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
         {"decoding turned on while running", "[General]\nCheckForUpdates=1\n",
          [](TLayout& l) { l.Decode = true; },
          [](TForm1& form) { form.DecodeSliceHeaders1Click(); }},
+        {"Info column hidden, its width kept", "[General]\nUnitSummaryColumn=0\nInfoColWidth=420\n",
+         [](TLayout& l) {
+             l.Info = false;
+             l.Columns[4] = 420;
+         }},
+        {"Info column hidden while running", "[General]\nCheckForUpdates=1\n",
+         [](TLayout& l) { l.Info = false; }, [](TForm1& form) { form.UnitSummaryColumn1Click(); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -201,6 +220,8 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
         EXPECT_EQ(rig.Shown(form), expected);
         EXPECT_EQ(rig.mark.Mark, expected.Flag);
         EXPECT_EQ(rig.viewMark.Mark, expected.Decode);
+        EXPECT_EQ(rig.infoMark.Mark, expected.Info);
+        EXPECT_EQ(rig.list.Visible[kInfoColumn], expected.Info);
         // The timer follows the flag as loaded; the menu item leaves it alone.
         EXPECT_EQ(rig.timer.On, c.ini.has_value() ? expected.Flag : true);
         form.FormClose();
@@ -244,7 +265,7 @@ TEST(WindowSettings, NewValuesAreWrittenAfterTheElevenValues) {
                      "Panel2Width",    "WindowState", "CheckForUpdates",   "DecodeSliceHeaders",
                      "HexPaneHeight",  "OpenFolder",  "RecentFile1",       "RecentFile2",
                      "RecentFile3",    "RecentFile4", "RecentFile5",       "RecentFile6",
-                     "RecentFile7",    "RecentFile8"}));
+                     "RecentFile7",    "RecentFile8", "UnitSummaryColumn", "InfoColWidth"}));
     EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["DecodeSliceHeaders"], 1);
 }
 

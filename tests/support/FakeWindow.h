@@ -20,6 +20,13 @@ struct TFakeWindow {
     FakeMenuCheck check;
     FakeMenuCheck viewCheck; // View > Decode Slice Headers and SEI
     FakeTimer timer;
+    FakeMenuCheck summaryCheck; // View > Unit Summary Column
+    FakeProgressBar progress;   // a search's progress
+    FakeTimer findTimer;
+    FakeStatusBar status;
+    FakeMenuCheck summaryMark; // View > Stream Summary
+    FakeSummaryView summary;
+    FakeTimer summaryTimer;
     FakeDialogs dialogs;
     FakeCursor cursor;
     FakeClipboard clipboard;
@@ -37,6 +44,13 @@ struct TFakeWindow {
                               &main, &check, &timer, &dialogs, &cursor};
         widgets.DecodeSliceHeaders1 = &viewCheck;
         widgets.TreeView1Bits = &tree;
+        widgets.UnitSummaryColumn1 = &summaryCheck;
+        widgets.FindProgress = &progress;
+        widgets.tmFind = &findTimer;
+        widgets.StatusBar = &status;
+        widgets.StreamSummary1 = &summaryMark;
+        widgets.SummaryPane = &summary;
+        widgets.tmSummary = &summaryTimer;
         widgets.Clipboard = &clipboard;
         widgets.TreeView1Selection = &treeSelection;
         widgets.RecentFiles1 = &recent;

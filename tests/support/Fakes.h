@@ -22,7 +22,8 @@ class FakeReportList : public IReportList {
     int InvalidateCount = 0;
     int FocusCount = 0;
     std::vector<int> RowCountHistory;
-    std::vector<int> Widths = std::vector<int>(4, 0);
+    std::vector<int> Widths = std::vector<int>(5, 0);
+    std::vector<bool> Visible = std::vector<bool>(5, true);
     // Answers SelectedCaption; a test sets it as the list's data callback would.
     std::function<std::string(int)> CaptionOf;
 
@@ -45,6 +46,7 @@ class FakeReportList : public IReportList {
     void Invalidate() override { ++InvalidateCount; }
     int ColumnWidth(int column) const override { return Widths.at(column); }
     void SetColumnWidth(int column, int width) override { Widths.at(column) = width; }
+    void SetColumnVisible(int column, bool visible) override { Visible.at(column) = visible; }
     TWindowProc WindowProc() const override { return Proc; }
     void SetWindowProc(TWindowProc proc) override { Proc = std::move(proc); }
     void SetAcceptDrops(bool accept) override { AcceptDrops = accept; }
@@ -302,6 +304,89 @@ class FakeDialogs : public IDialogs {
     bool Confirm(const std::string& title, const std::string& text) override {
         Confirmations.emplace_back(title, text);
         return ConfirmAnswer;
+    }
+    // What the text and choice dialogs answer, and what they were asked.
+    std::optional<std::string> TypedText;
+    std::optional<std::string> ChosenItem;
+    std::vector<std::string> Asked;
+    std::vector<std::string> ChoiceItems;
+    std::optional<std::string> AskText(const std::string& title, const std::string&,
+                                       const std::string&) override {
+        Asked.push_back(title);
+        return TypedText;
+    }
+    std::optional<std::string> ChooseItem(const std::string& title, const std::string&,
+                                          const std::vector<std::string>& items, int) override {
+        Asked.push_back(title);
+        ChoiceItems = items;
+        return ChosenItem;
+    }
+};
+
+class FakeStatusBar : public IStatusBar {
+  public:
+    std::map<TStatusField, std::string> Texts;
+    void SetText(TStatusField field, const std::string& text) override { Texts[field] = text; }
+    std::string Text(TStatusField field) const override {
+        const auto found = Texts.find(field);
+        return found != Texts.end() ? found->second : std::string();
+    }
+};
+
+class FakeSummaryView : public ISummaryView {
+  public:
+    bool Shown = false;
+    std::vector<std::string> Figures;
+    TSummaryPlot Plot;
+    std::int64_t PageFirst = -1;
+    std::int64_t PageEnd = -1;
+    bool Running = false;
+    int Permille = 0;
+    NotifyHandler OnCancel;
+    std::function<void(std::int64_t)> OnClick;
+    void SetPaneVisible(bool visible) override { Shown = visible; }
+    bool PaneVisible() const override { return Shown; }
+    void SetFigures(const std::vector<std::string>& lines) override { Figures = lines; }
+    void SetPlot(const TSummaryPlot& plot) override { Plot = plot; }
+    void SetPage(std::int64_t first, std::int64_t end) override {
+        PageFirst = first;
+        PageEnd = end;
+    }
+    void SetProgress(bool running, int permille, const std::string&) override {
+        Running = running;
+        Permille = permille;
+    }
+    void SetCancelHandler(NotifyHandler handler) override { OnCancel = std::move(handler); }
+    void SetClickHandler(std::function<void(std::int64_t)> handler) override {
+        OnClick = std::move(handler);
+    }
+};
+
+class FakeProgressBar : public IProgressBar {
+  public:
+    bool Shown = false;
+    std::string Caption;
+    int Permille = 0;
+    std::string Text;
+    int Updates = 0;
+    NotifyHandler OnCancel;
+    void Show(const std::string& caption) override {
+        Shown = true;
+        Caption = caption;
+    }
+    void SetProgress(int permille, const std::string& text) override {
+        Permille = permille;
+        Text = text;
+        ++Updates;
+    }
+    void Hide() override { Shown = false; }
+    bool Visible() const override { return Shown; }
+    void SetCancelHandler(NotifyHandler handler) override { OnCancel = std::move(handler); }
+    // The Cancel button, or Esc.
+    void PressCancel() {
+        if (OnCancel) {
+            OnCancel();
+        }
     }
 };
 

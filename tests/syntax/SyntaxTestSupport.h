@@ -101,9 +101,18 @@ struct ParsedLine {
     std::string Label;
     std::string Value;
     std::string Annotation; // "1 bit", "8 bits", "v bits"
+    std::string Meaning;    // what the value stands for, shown in brackets after the width
 };
 
-inline std::optional<ParsedLine> ParseElementLine(const std::string& text) {
+inline std::optional<ParsedLine> ParseElementLine(std::string text) {
+    std::string meaning;
+    if (!text.empty() && text.back() == ']') {
+        const auto bracket = text.rfind(" [");
+        if (bracket != std::string::npos) {
+            meaning = text.substr(bracket + 2, text.size() - bracket - 3);
+            text.erase(bracket);
+        }
+    }
     const auto sep = text.find(" : ");
     const auto open = text.rfind(" (");
     if (sep == std::string::npos || open == std::string::npos || open < sep || text.back() != ')') {
@@ -113,6 +122,7 @@ inline std::optional<ParsedLine> ParseElementLine(const std::string& text) {
     line.Label = text.substr(0, text.find_last_not_of(' ', sep) + 1);
     line.Value = text.substr(sep + 3, open - sep - 3);
     line.Annotation = text.substr(open + 2, text.size() - open - 3);
+    line.Meaning = meaning;
     return line;
 }
 

@@ -1,0 +1,24 @@
+#pragma once
+
+// The modes of quillet-dump that add to the listing, each in its own file.
+
+#include "syntax/UnitSearch.h"
+
+#include <ostream>
+#include <string>
+
+class FileStream;
+
+// The listing with a fifth tab-separated field: the unit's summary (the window's Info
+// column). The listing walks stream; the summaries read detail, the same file.
+void PrintInfoListing(FileStream& stream, FileStream& detail, std::ostream& out);
+
+// The listing lines of the units of kind only, written as the walk finds them; with
+// detail, each with its summary as a fifth field.
+void PrintFindListing(FileStream& stream, FileStream* detail, const TFindKind& kind,
+                      std::ostream& out);
+
+// The whole stream's figures as one JSON document (the keys in the README). With progress,
+// a line there says how far the walk has come.
+void PrintSummary(FileStream& stream, FileStream& detail, const std::string& path,
+                  std::ostream& out, std::ostream* progress);

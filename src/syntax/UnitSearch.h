@@ -1,0 +1,107 @@
+#pragma once
+
+// Finding units of a kind across a whole file, forward or backward, with fixed memory:
+// the file is read in blocks, and sparse holes are passed without reading. The same walk
+// serves the window's Find (on a worker thread, with progress and cancel) and
+// quillet-dump --find.
+
+#include "stream/NalUnitReader.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class FileStream;
+
+// What a search looks for.
+struct TFindKind {
+    enum class TWhat {
+        NalUnitType, // Value: nal_unit_type
+        Idr,         // the first slice of an IDR picture
+        IPicture,    // pictures whose first slice has that type
+        PPicture,
+        BPicture,
+        Sps,
+        Pps,
+        Sei,
+        SeiPayload, // an SEI unit holding a message of payloadType Value
+    };
+    TWhat What = TWhat::Idr;
+    std::uint32_t Value = 0;
+    bool operator==(const TFindKind&) const = default;
+};
+
+// "5", "idr", "i", "p", "b", "sps", "pps", "sei", "sei:N" (case ignored); none for any
+// other text.
+std::optional<TFindKind> ParseFindKind(std::string_view text);
+// The kind in words, for messages: "IDR picture", "SEI with payloadType 5", ...
+std::string FindKindText(const TFindKind& kind);
+// The text ParseFindKind reads back as the same kind.
+std::string FindKindArgument(const TFindKind& kind);
+
+// True when the unit whose start code begins at unit[0] is of the kind; n bytes of it
+// (and perhaps of what follows) are given. An SEI unit's messages are looked at within
+// the first kSearchLookAhead bytes. scratch receives the unit without emulation prevention
+// and holds at least kSearchLookAhead bytes.
+inline constexpr std::int32_t kSearchLookAhead = 65536;
+bool MatchesFindKind(const TFindKind& kind, const std::uint8_t* unit, std::int32_t n,
+                     std::uint8_t* scratch);
+
+// Shared between a search and whoever watches it, from any thread.
+struct TSearchControl {
+    std::atomic<bool> Cancel{false};
+    // How far the search has read: the offset below which (forward) or from which on
+    // (backward) everything has been looked at.
+    std::atomic<std::int64_t> Reached{0};
+};
+
+class TUnitSearch {
+  public:
+    static constexpr std::int32_t kBlockSize = 4 << 20;
+
+    // Reads stream, whose size is taken now, in blocks of blockSize with lookAhead bytes
+    // after each for the units that begin near its end (at most kSearchLookAhead); a file
+    // cut meanwhile ends a walk with EFileChanged.
+    explicit TUnitSearch(FileStream& stream, std::int32_t blockSize = kBlockSize,
+                         std::int32_t lookAhead = kSearchLookAhead);
+
+    // Tells visit each unit of kind whose start code begins at or after from, in file
+    // order, with its length as the listing gives it; visit returns false to stop. Ends at
+    // the end of the file or when control's Cancel is set. Throws on a read failure.
+    // Without lengths each match is told as soon as it is found, its Length 0: finding the
+    // next start code could mean reading far on. blockDone, when given, is called after
+    // each block read.
+    void Forward(const TFindKind& kind, std::int64_t from,
+                 const std::function<bool(const TNalUnitSpan&)>& visit,
+                 TSearchControl* control = nullptr, bool lengths = true,
+                 const std::function<void()>& blockDone = {});
+    // The first unit of kind at or after from.
+    std::optional<std::int64_t> Next(const TFindKind& kind, std::int64_t from,
+                                     TSearchControl* control = nullptr);
+    // The last unit of kind whose start code begins at or before from.
+    std::optional<std::int64_t> Previous(const TFindKind& kind, std::int64_t from,
+                                         TSearchControl* control = nullptr);
+
+    std::int64_t FileSize() const { return FFileSize; }
+
+  private:
+    // Reads the block whose candidates begin from lo to hi (inclusive), with three bytes
+    // before it and kSearchLookAhead after; returns the buffer index of lo.
+    std::int32_t ReadBlock(std::int64_t lo, std::int64_t hi);
+    // The next listed start code beginning from index to last (buffer indices); -1 when none.
+    std::int32_t NextStart(std::int32_t index, std::int32_t last) const;
+    bool Matches(const TFindKind& kind, std::int32_t index);
+
+    FileStream& FStream;
+    std::int32_t FBlockSize;
+    std::int32_t FLookAhead;
+    std::int64_t FFileSize;
+    std::unique_ptr<std::uint8_t[]> FBuffer;
+    std::unique_ptr<std::uint8_t[]> FScratch;
+    std::int64_t FBufferStart = 0;
+    std::int32_t FBufferLength = 0;
+};

@@ -1,0 +1,217 @@
+// The whole-stream summary of every test stream against ffmpeg's reading of it: pictures
+// by the type of their first slice, IDR pictures and the GOP lengths between them, the
+// access units' sizes (ffmpeg's packets) summed per bucket, and the units per type against
+// the independent listing. Then the edges: a 300 GB sparse file, a cancelled walk, a file
+// that grows during the walk, files without pictures.
+
+#include "syntax/StreamSummary.h"
+#include "stream/FileStream.h"
+#include "syntax/ReferenceSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace {
+
+using namespace reference;
+
+// ffmpeg's access units: the size of each packet, in file order.
+std::vector<std::int64_t> PacketSizes(const std::string& name) {
+    std::ifstream in(TestDataPath(name + ".ref"));
+    std::vector<std::int64_t> sizes;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string first;
+        std::int64_t index = 0;
+        std::int64_t size = 0;
+        if (fields >> first >> index >> size && first == "packet") {
+            sizes.push_back(size);
+        }
+    }
+    return sizes;
+}
+
+std::int64_t RefValue(const std::vector<RefElement>& elements, const std::string& name) {
+    for (const RefElement& e : elements) {
+        if (e.Name == name) {
+            return e.Value;
+        }
+    }
+    return -1;
+}
+
+TStreamSummary Summarise(const std::string& path, TSearchControl* control = nullptr,
+                         bool* done = nullptr) {
+    FileStream stream;
+    FileStream detail;
+    EXPECT_TRUE(stream.Open(path));
+    EXPECT_TRUE(detail.Open(path));
+    TStreamSummary summary;
+    const bool finished = WalkStreamSummary(stream, detail, summary, control);
+    if (done != nullptr) {
+        *done = finished;
+    }
+    return summary;
+}
+
+class StreamSummaryReference : public testing::TestWithParam<std::string> {};
+
+TEST_P(StreamSummaryReference, PicturesGopsAndAccessUnitSizesMatchTheReference) {
+    DebugCapture quiet;
+    const std::string name = GetParam();
+    const std::string path = TestDataPath(name + ".264");
+    const TStreamSummary s = Summarise(path);
+    const RefStream ref = LoadRef(TestDataPath(name + ".ref"));
+
+    std::array<std::int64_t, 5> byType{};
+    std::int64_t pictures = 0;
+    std::vector<std::int64_t> idrPictures;
+    for (const auto& [index, elements] : ref.Slices) {
+        if (RefValue(elements, "first_mb_in_slice") != 0) {
+            continue;
+        }
+        ++byType[static_cast<std::size_t>(RefValue(elements, "slice_type") % 5)];
+        if (ref.NalTypes[static_cast<std::size_t>(index)] == 5) {
+            idrPictures.push_back(pictures);
+        }
+        ++pictures;
+    }
+    EXPECT_EQ(s.Pictures, pictures);
+    EXPECT_EQ(s.BySliceType, byType);
+    EXPECT_EQ(s.Idr, static_cast<std::int64_t>(idrPictures.size()));
+    EXPECT_EQ(s.GopCount,
+              std::max<std::int64_t>(0, static_cast<std::int64_t>(idrPictures.size()) - 1));
+    for (std::size_t i = 1; i < idrPictures.size(); ++i) {
+        const std::int64_t gop = idrPictures[i] - idrPictures[i - 1];
+        EXPECT_LE(s.GopMin, gop);
+        EXPECT_GE(s.GopMax, gop);
+    }
+    if (idrPictures.size() >= 2) {
+        EXPECT_EQ(s.GopTotal, idrPictures.back() - idrPictures.front());
+    }
+
+    // ffmpeg's packets, placed one after another from the first start code, summed into
+    // the same buckets.
+    const std::vector<std::int64_t> packets = PacketSizes(name);
+    ASSERT_EQ(static_cast<std::int64_t>(packets.size()), pictures);
+    std::map<std::size_t, std::pair<std::int64_t, std::int64_t>> expected; // pictures, bytes
+    std::int64_t offset = s.FirstStartCode;
+    for (const std::int64_t size : packets) {
+        auto& bucket = expected[static_cast<std::size_t>(offset / s.BucketWidth)];
+        ++bucket.first;
+        bucket.second += size;
+        offset += size;
+    }
+    EXPECT_EQ(offset, s.Size);
+    std::int64_t total = 0;
+    for (std::size_t i = 0; i < s.Buckets.size(); ++i) {
+        const auto found = expected.find(i);
+        const auto want =
+            found != expected.end() ? found->second : std::pair<std::int64_t, std::int64_t>{};
+        EXPECT_EQ(s.Buckets[i].Pictures, want.first) << "bucket " << i;
+        EXPECT_EQ(s.Buckets[i].Bytes, want.second) << "bucket " << i;
+        total += s.Buckets[i].Bytes;
+    }
+    EXPECT_EQ(total, s.Size - s.FirstStartCode);
+
+    std::array<std::int64_t, 32> units{};
+    for (const int type : ref.NalTypes) {
+        ++units[static_cast<std::size_t>(type)];
+    }
+    EXPECT_EQ(s.UnitsByType, units);
+    ASSERT_FALSE(s.Sps.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(TestData, StreamSummaryReference, testing::ValuesIn(StreamNames()),
+                         [](const testing::TestParamInfo<std::string>& param) {
+                             return param.param;
+                         });
+
+// A 300 GB sparse file with the stream at its start, in its middle and at its end: 4,096
+// buckets, the copies' pictures in the buckets of their offsets, every byte counted once.
+TEST(StreamSummary, BucketsOfA300GBSparseFile) {
+    DebugCapture quiet;
+    constexpr std::int64_t kSize = 300'000'000'000;
+    TempDir dir;
+    const std::vector<std::uint8_t> stream = ReadAll(TestDataPath("main_cabac.264"));
+    const auto size = static_cast<std::int64_t>(stream.size());
+    const std::string path = dir.Path().string() + "/huge.264";
+    // The middle copy at the start of a bucket, so that its pictures share it.
+    const std::int64_t width = (kSize + kSummaryBuckets - 1) / kSummaryBuckets;
+    const std::int64_t middle = 2000 * width;
+    {
+        std::ofstream out(path, std::ios::binary);
+        for (const std::int64_t base : {std::int64_t{0}, middle, kSize - size}) {
+            out.seekp(base);
+            out.write(reinterpret_cast<const char*>(stream.data()),
+                      static_cast<std::streamsize>(size));
+        }
+    }
+    const TStreamSummary alone = Summarise(TestDataPath("main_cabac.264"));
+    const TStreamSummary s = Summarise(path);
+    EXPECT_EQ(s.Buckets.size(), static_cast<std::size_t>(kSummaryBuckets));
+    EXPECT_EQ(s.BucketWidth, (kSize + kSummaryBuckets - 1) / kSummaryBuckets);
+    EXPECT_EQ(s.Pictures, 3 * alone.Pictures);
+    std::int64_t total = 0;
+    std::int64_t largest = 0;
+    std::vector<std::size_t> used;
+    for (std::size_t i = 0; i < s.Buckets.size(); ++i) {
+        total += s.Buckets[i].Bytes;
+        largest = std::max(largest, s.Buckets[i].Largest);
+        if (s.Buckets[i].Pictures > 0) {
+            used.push_back(i);
+        }
+    }
+    EXPECT_EQ(total, kSize);
+    EXPECT_EQ(used,
+              (std::vector<std::size_t>{0, static_cast<std::size_t>(middle / s.BucketWidth),
+                                        static_cast<std::size_t>((kSize - size) / s.BucketWidth)}));
+    // Each copy's last picture runs through the hole after it.
+    EXPECT_GT(largest, middle - size);
+    ASSERT_EQ(s.Sps.size(), 1u);
+    EXPECT_EQ(s.Sps[0].Count, 3);
+}
+
+TEST(StreamSummary, ACancelledWalkAndAFileThatGrows) {
+    DebugCapture quiet;
+    TSearchControl control;
+    control.Cancel = true;
+    bool done = true;
+    Summarise(TestDataPath("aud_sei.264"), &control, &done);
+    EXPECT_FALSE(done);
+
+    TempDir dir;
+    const std::string path = dir.Write("grows.264", ReadAll(TestDataPath("aud_sei.264")));
+    FileStream stream;
+    FileStream detail;
+    ASSERT_TRUE(stream.Open(path));
+    ASSERT_TRUE(detail.Open(path));
+    TStreamSummary s;
+    TStreamSummaryWalk walk(stream, detail, s); // takes the size
+    std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+    EXPECT_THROW(walk.Run(), EFileChanged);
+}
+
+TEST(StreamSummary, FilesWithoutPictures) {
+    DebugCapture quiet;
+    TempDir dir;
+    const std::vector<std::uint8_t> stream = ReadAll(TestDataPath("main_cabac.264"));
+    // The SPS and PPS alone (the first two units).
+    const std::string sets = dir.Write("sets.264", {stream.begin(), stream.begin() + 36});
+    const TStreamSummary s = Summarise(sets);
+    EXPECT_EQ(s.Pictures, 0);
+    EXPECT_EQ(s.UnitsByType[7] + s.UnitsByType[8], s.Units);
+    EXPECT_EQ(s.GopCount, 0);
+    for (const TSummaryBucket& b : s.Buckets) {
+        EXPECT_EQ(b.Pictures, 0);
+    }
+    const TStreamSummary one = Summarise(dir.Write("one.264", Hex("00 00 00 01 09 10")));
+    EXPECT_EQ(one.Units, 1);
+    EXPECT_EQ(one.Pictures, 0);
+}
+
+} // namespace
