@@ -12,6 +12,7 @@
 #include <commctrl.h>
 
 #include <array>
+#include <optional>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -118,6 +119,7 @@ class TWin32ReportList : public TChildControl, public IReportList {
     void Invalidate() override;
     int ColumnWidth(int column) const override;
     void SetColumnWidth(int column, int width) override;
+    void SetColumnVisible(int column, bool visible) override;
     TWindowProc WindowProc() const override { return FWindowProc; }
     void SetWindowProc(TWindowProc proc) override;
     void SetAcceptDrops(bool accept) override;
@@ -135,6 +137,8 @@ class TWin32ReportList : public TChildControl, public IReportList {
     TWheelHandler FOnWheel;
     TWindowProc FWindowProc;
     int FRowsPerPage = -1;
+    // The widths hidden columns show again with; none while a column shows.
+    std::array<std::optional<int>, 5> FHiddenWidths{};
 };
 
 // ListBox1: an owner-drawn list box of hex lines, which marks the characters it is told
@@ -312,9 +316,36 @@ class TWin32Dialogs : public IDialogs {
     void ShowInformation(const std::string& title, const std::string& text) override;
     void ShowWarning(const std::string& title, const std::string& text) override;
     bool Confirm(const std::string& title, const std::string& text) override;
+    std::optional<std::string> AskText(const std::string& title, const std::string& label,
+                                       const std::string& text) override;
+    // Editable, so that an item not in the list can be typed.
+    std::optional<std::string> ChooseItem(const std::string& title, const std::string& label,
+                                          const std::vector<std::string>& items,
+                                          int current) override;
 
   private:
     HWND FOwner;
+};
+
+// How far a search has come: a progress bar in the status bar's last part while it runs;
+// Esc cancels, through the window's key handling.
+class TWin32ProgressBar : public IProgressBar {
+  public:
+    explicit TWin32ProgressBar(HWND statusBar);
+    void Show(const std::string& caption) override;
+    void SetProgress(int permille, const std::string& text) override;
+    void Hide() override;
+    bool Visible() const override { return FVisible; }
+    void SetCancelHandler(NotifyHandler handler) override { FOnCancel = std::move(handler); }
+    // Esc while the bar shows.
+    void Cancel();
+    HWND Handle() const { return FBar; }
+
+  private:
+    HWND FStatusBar;
+    HWND FBar;
+    bool FVisible = false;
+    NotifyHandler FOnCancel;
 };
 
 // The system clipboard; texts come in the views' encoding, Windows-1252, and go on as

@@ -27,6 +27,7 @@ constexpr int kLabelTop = 2;
 constexpr int kLabelHeight = 14;
 constexpr int kMinPaneWidth = 40;
 constexpr UINT_PTR kUpdateTimerId = 1;
+constexpr UINT_PTR kFindTimerId = 2;
 constexpr UINT kUpdateInterval = 10000; // ms
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 
@@ -63,6 +64,9 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
 
     FDialogs = std::make_unique<TWin32Dialogs>(FHandle);
     FTimer = std::make_unique<TWin32Timer>(FHandle, kUpdateTimerId, kUpdateInterval);
+    FFindTimer = std::make_unique<TWin32Timer>(FHandle, kFindTimerId, kFindPollInterval);
+    FColumnCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdUnitSummaryColumn);
+    FindProgress = std::make_unique<TWin32ProgressBar>(StatusBar->Handle());
     FMenuCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdCheckForUpdates);
     FViewCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdDecodeSliceHeaders);
     FClipboard = std::make_unique<TWin32Clipboard>(FHandle);
@@ -87,6 +91,9 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
     widgets.Clipboard = FClipboard.get();
     widgets.TreeView1Selection = TreeView1.get();
     widgets.RecentFiles1 = this;
+    widgets.UnitSummaryColumn1 = FColumnCheck.get();
+    widgets.FindProgress = FindProgress.get();
+    widgets.tmFind = FFindTimer.get();
     FForm = std::make_unique<TForm1>(widgets);
     ConnectHandlers();
 
@@ -121,18 +128,30 @@ void TWin32Window::BuildMenu() {
     AppendItem(File1, kIdExit, L"E&xit\tCtrl+Q");
     HMENU view = CreatePopupMenu();
     AppendItem(view, kIdDecodeSliceHeaders, L"&Decode Slice Headers and SEI\tCtrl+D");
+    AppendItem(view, kIdUnitSummaryColumn, L"&Unit Summary Column");
+    HMENU go = CreatePopupMenu();
+    AppendItem(go, kIdGoToOffset, L"Go to &Offset\u2026\tCtrl+G");
+    AppendMenuW(go, MF_SEPARATOR, 0, nullptr);
+    AppendItem(go, kIdFind, L"&Find\u2026\tCtrl+F");
+    AppendItem(go, kIdFindNext, L"Find &Next\tF3");
+    AppendItem(go, kIdFindPrevious, L"Find &Previous\tShift+F3");
     HMENU help = CreatePopupMenu();
     AppendItem(help, kIdCheckForUpdates, L"Check For &Updates");
     AppendItem(help, kIdAbout, L"&About");
     AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(File1), L"&File");
     AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(view), L"&View");
+    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(go), L"&Go");
     AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"&Help");
     SetMenu(FHandle, MainMenu1);
 
-    std::array<ACCEL, 3> keys = {{
+    std::array<ACCEL, 7> keys = {{
         {FCONTROL | FVIRTKEY, 'O', kIdOpen},
         {FCONTROL | FVIRTKEY, 'Q', kIdExit},
         {FCONTROL | FVIRTKEY, 'D', kIdDecodeSliceHeaders},
+        {FCONTROL | FVIRTKEY, 'G', kIdGoToOffset},
+        {FCONTROL | FVIRTKEY, 'F', kIdFind},
+        {FVIRTKEY, VK_F3, kIdFindNext},
+        {FSHIFT | FVIRTKEY, VK_F3, kIdFindPrevious},
     }};
     FAccelerators = CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
 }
@@ -213,6 +232,11 @@ bool TWin32Window::PreTranslate(MSG& message) {
             message.hwnd = under;
         }
         return false;
+    }
+    // Esc ends a search under way, wherever the keys are.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE && FindProgress->Visible()) {
+        FindProgress->Cancel();
+        return true;
     }
     if (message.message == WM_KEYDOWN && message.wParam == 'C' &&
         (GetKeyState(VK_CONTROL) & 0x8000) != 0 && CopyFrom(message.hwnd)) {
@@ -357,6 +381,21 @@ void TWin32Window::OnCommand(int id) {
     case kIdAbout:
         FForm->About1Click();
         break;
+    case kIdUnitSummaryColumn:
+        FForm->UnitSummaryColumn1Click();
+        break;
+    case kIdGoToOffset:
+        FForm->GoToOffset1Click();
+        break;
+    case kIdFind:
+        FForm->Find1Click();
+        break;
+    case kIdFindNext:
+        FForm->FindNext1Click();
+        break;
+    case kIdFindPrevious:
+        FForm->FindPrevious1Click();
+        break;
     default:
         if (id >= kIdRecentFile1 && id < kIdRecentFile1 + static_cast<int>(kRecentFileCount)) {
             FForm->RecentFileClick(id - kIdRecentFile1);
@@ -440,6 +479,10 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         if (wParam == kUpdateTimerId) {
             FForm->tmUpdateTimer();
+            return 0;
+        }
+        if (wParam == kFindTimerId) {
+            FForm->tmFindTimer();
             return 0;
         }
         break;

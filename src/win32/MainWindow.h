@@ -28,6 +28,11 @@ enum : int {
     kIdAbout,
     kIdCopy,
     kIdCopyOffset,
+    kIdUnitSummaryColumn,
+    kIdGoToOffset,
+    kIdFind,
+    kIdFindNext,
+    kIdFindPrevious,
     kIdRecentFile1 = 151, // and the next ones, one a recent file
     kIdListView1 = 201,
     kIdScrollBar1,
@@ -94,6 +99,7 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     std::unique_ptr<TWin32LineList> ListBox1;
     std::unique_ptr<TWin32ScrollBar> ScrollBar2;
     std::unique_ptr<TWin32StatusBar> StatusBar;
+    std::unique_ptr<TWin32ProgressBar> FindProgress;
     HWND lbPacket = nullptr;
     HMENU MainMenu1 = nullptr;
     HMENU File1 = nullptr;
@@ -131,6 +137,8 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     std::unique_ptr<TWin32Dialogs> FDialogs;
     TWin32Cursor FScreen;
     std::unique_ptr<TWin32Timer> FTimer;
+    std::unique_ptr<TWin32Timer> FFindTimer;
+    std::unique_ptr<TWin32MenuCheck> FColumnCheck;
     std::unique_ptr<TWin32MenuCheck> FMenuCheck;
     std::unique_ptr<TWin32MenuCheck> FViewCheck;
     std::unique_ptr<TWin32Clipboard> FClipboard;

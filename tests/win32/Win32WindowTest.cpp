@@ -222,11 +222,11 @@ TEST(Win32Window, CompositionAndStartup) {
     EXPECT_TRUE(GetWindowLongW(f.ListView1->Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
     EXPECT_FALSE(GetWindowLongW(f.TreeView1->Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
     EXPECT_FALSE(GetWindowLongW(f.Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
-    const char* columns[] = {"Offset", "Len", "Start Code", "NAL Type"};
+    const char* columns[] = {"Offset", "Len", "Start Code", "NAL Type", "Info"};
     // The Offset column is at least as wide as a whole offset in the list's font.
     const auto offsetWidth = static_cast<int>(SendMessageW(f.ListView1->Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(L"0x0000000000000000")));
-    const int widths[] = {std::max(120, offsetWidth + 14), 70, 170, 250};
-    for (int c = 0; c < 4; ++c) {
+    const int widths[] = {std::max(120, offsetWidth + 14), 70, 170, 250, 250};
+    for (int c = 0; c < 5; ++c) {
         wchar_t caption[32] = {};
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -686,6 +686,97 @@ TEST(Win32Window, CopyAndRecentFiles) {
     SendMessageW(w.window->Handle(), WM_COMMAND, kIdRecentFile1 + 1, 0);
     EXPECT_EQ(w.window->Form().FileName, first);
     EXPECT_EQ(caption(kIdRecentFile1), "&1 " + first);
+}
+
+// Go to Offset (Ctrl+G), Find (Ctrl+F) with its search polled by the window's timer, and
+// the Info column shown and hidden from the View menu.
+TEST(Win32Window, GoFindAndTheInfoColumn) {
+    const std::string path = TestDataPath("aud_sei.264");
+    ShownWindow w;
+    w.window->OpenDropped({path});
+    const auto key = [&](int vk) {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = 0x80;
+        SetKeyboardState(keys);
+        MSG message{w.List(), WM_KEYDOWN, static_cast<WPARAM>(vk), 1, 0, {}};
+        EXPECT_TRUE(w.window->PreTranslate(message));
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+        Pump();
+    };
+    // 0x1000 lies in the unit at 3505, which runs to 4320.
+    w.dialogs.TypedText = "0x1000";
+    key('G');
+    ASSERT_FALSE(w.Rows().empty());
+    EXPECT_EQ(w.Rows().front(), 3505);
+    EXPECT_EQ(w.Selected(), 0);
+
+    w.dialogs.ChosenItem = "7"; // the next sequence parameter set, at 5470
+    key('F');
+    for (int i = 0; i < 500 && w.window->Form().Finding(); ++i) {
+        Sleep(10);
+        Pump();
+    }
+    EXPECT_FALSE(w.window->Form().Finding());
+    ASSERT_GE(w.Selected(), 0);
+    EXPECT_EQ(w.SelectedOffset(), 5470);
+
+    const int info = w.window->ListView1->ColumnWidth(kInfoColumn);
+    EXPECT_GT(info, 0);
+    EXPECT_FALSE(w.Cell(0, kInfoColumn).empty());
+    for (const bool shown : {false, true}) {
+        SendMessageW(w.window->Handle(), WM_COMMAND, kIdUnitSummaryColumn, 0);
+        EXPECT_EQ(SendMessageW(w.List(), LVM_GETCOLUMNWIDTH, kInfoColumn, 0), shown ? info : 0);
+        EXPECT_EQ(w.window->ListView1->ColumnWidth(kInfoColumn), info);
+        EXPECT_EQ((GetMenuState(w.window->MainMenu1, kIdUnitSummaryColumn, MF_BYCOMMAND) & MF_CHECKED) != 0, shown);
+    }
+}
+
+// The text and choice boxes, answered as a user would: typed into, then OK or Cancel.
+std::wstring gBoxTitle;
+std::wstring gBoxTyped;
+bool gBoxCancel = false;
+
+void CALLBACK AnswerBox(HWND, UINT, UINT_PTR id, DWORD) {
+    const HWND box = FindWindowW(L"#32770", gBoxTitle.c_str());
+    if (box == nullptr) {
+        return;
+    }
+    KillTimer(nullptr, id);
+    if (!gBoxTyped.empty()) {
+        SetDlgItemTextW(box, 100, gBoxTyped.c_str());
+    }
+    SendMessageW(box, WM_COMMAND, gBoxCancel ? IDCANCEL : IDOK, 0);
+}
+
+TEST(Win32Dialogs, TextAndChoiceBoxes) {
+    ShownWindow w;
+    TWin32Dialogs dialogs(w.window->Handle());
+    struct Case {
+        const char* what;
+        bool choose;
+        const wchar_t* typed;
+        bool cancel;
+        std::optional<std::string> answer;
+    };
+    const Case cases[] = {
+        {"the text given", false, L"", false, "0x10"},
+        {"a text typed", false, L"4096", false, "4096"},
+        {"cancelled", false, L"1", true, std::nullopt},
+        {"the item given", true, L"", false, "Picture parameter set"},
+        {"an item typed", true, L"sei:5", false, "sei:5"},
+    };
+    for (const Case& c : cases) {
+        gBoxTitle = L"Box";
+        gBoxTyped = c.typed;
+        gBoxCancel = c.cancel;
+        SetTimer(nullptr, 0, 20, AnswerBox);
+        const std::optional<std::string> answer =
+            c.choose ? dialogs.ChooseItem("Box", "Unit:", {"Sequence parameter set", "Picture parameter set"}, 1)
+                     : dialogs.AskText("Box", "Offset:", "0x10");
+        EXPECT_EQ(answer, c.answer) << c.what;
+    }
 }
 
 TEST(Win32Window, ExitClosesTheWindowAndSavesTheSettings) {
