@@ -28,6 +28,8 @@ constexpr int kLabelHeight = 14;
 constexpr int kMinPaneWidth = 40;
 constexpr UINT_PTR kUpdateTimerId = 1;
 constexpr UINT_PTR kFindTimerId = 2;
+constexpr UINT_PTR kSummaryTimerId = 3;
+constexpr int kSummaryPaneHeight = 170;
 constexpr UINT kUpdateInterval = 10000; // ms
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 
@@ -67,6 +69,10 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
     FFindTimer = std::make_unique<TWin32Timer>(FHandle, kFindTimerId, kFindPollInterval);
     FColumnCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdUnitSummaryColumn);
     FindProgress = std::make_unique<TWin32ProgressBar>(StatusBar->Handle());
+    FSummaryTimer = std::make_unique<TWin32Timer>(FHandle, kSummaryTimerId, kFindPollInterval);
+    FSummaryCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdStreamSummary);
+    SummaryPane = std::make_unique<TWin32SummaryPane>(FHandle, kIdCancelSummary);
+    SummaryPane->SetFont(FFont);
     FMenuCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdCheckForUpdates);
     FViewCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdDecodeSliceHeaders);
     FClipboard = std::make_unique<TWin32Clipboard>(FHandle);
@@ -94,6 +100,9 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
     widgets.UnitSummaryColumn1 = FColumnCheck.get();
     widgets.FindProgress = FindProgress.get();
     widgets.tmFind = FFindTimer.get();
+    widgets.StreamSummary1 = FSummaryCheck.get();
+    widgets.SummaryPane = SummaryPane.get();
+    widgets.tmSummary = FSummaryTimer.get();
     FForm = std::make_unique<TForm1>(widgets);
     ConnectHandlers();
 
@@ -129,6 +138,7 @@ void TWin32Window::BuildMenu() {
     HMENU view = CreatePopupMenu();
     AppendItem(view, kIdDecodeSliceHeaders, L"&Decode Slice Headers and SEI\tCtrl+D");
     AppendItem(view, kIdUnitSummaryColumn, L"&Unit Summary Column");
+    AppendItem(view, kIdStreamSummary, L"Stream &Summary");
     HMENU go = CreatePopupMenu();
     AppendItem(go, kIdGoToOffset, L"Go to &Offset\u2026\tCtrl+G");
     AppendMenuW(go, MF_SEPARATOR, 0, nullptr);
@@ -335,7 +345,12 @@ void TWin32Window::Layout() {
     GetClientRect(FHandle, &client);
     const int width = client.right;
     const int statusHeight = StatusBar->Fit(width);
-    const int below = std::max<int>(client.bottom - statusHeight, 0);
+    // The summary pane, when shown, lies over the status bar.
+    const int summary = SummaryPane && SummaryPane->PaneVisible() ? kSummaryPaneHeight : 0;
+    const int below = std::max<int>(client.bottom - statusHeight - summary, 0);
+    if (summary > 0) {
+        SummaryPane->Place(0, below, width, summary);
+    }
     const int hexPane = std::clamp(FHexPaneHeight, kHexPaneMinimum,
                                    std::max(below - kSplitterWidth - kHexPaneMinimum, kHexPaneMinimum));
     FPanesHeight = std::max(below - hexPane - kSplitterWidth, 0);
@@ -383,6 +398,9 @@ void TWin32Window::OnCommand(int id) {
         break;
     case kIdUnitSummaryColumn:
         FForm->UnitSummaryColumn1Click();
+        break;
+    case kIdStreamSummary:
+        FForm->StreamSummary1Click();
         break;
     case kIdGoToOffset:
         FForm->GoToOffset1Click();
@@ -467,9 +485,14 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     }
     case WM_COMMAND:
-        // Menus and accelerators; the controls' own notifications are not needed.
+        // Menus and accelerators; of the controls' own notifications only the summary's
+        // Cancel button is needed.
         if (lParam == 0) {
             OnCommand(LOWORD(wParam));
+            return 0;
+        }
+        if (LOWORD(wParam) == kIdCancelSummary && HIWORD(wParam) == BN_CLICKED) {
+            SummaryPane->OnCancel();
             return 0;
         }
         break;
@@ -483,6 +506,10 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         if (wParam == kFindTimerId) {
             FForm->tmFindTimer();
+            return 0;
+        }
+        if (wParam == kSummaryTimerId) {
+            FForm->tmSummaryTimer();
             return 0;
         }
         break;
@@ -529,11 +556,10 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 FPanel2Width = std::clamp(GET_X_LPARAM(lParam) - FDragOffset, kMinPaneWidth, most);
                 Layout();
             } else {
-                // The hex pane takes what lies below the pointer, above the status bar.
-                RECT status{};
-                GetWindowRect(StatusBar->Handle(), &status);
-                const int bottom = client.bottom - (status.bottom - status.top);
-                SetHexPaneHeight(bottom - kSplitterWidth - (GET_Y_LPARAM(lParam) - FDragOffset));
+                // The hex pane takes what lies below the pointer, above the status bar and
+                // the summary.
+                SetHexPaneHeight(ViewsBottom() - kSplitterWidth -
+                                 (GET_Y_LPARAM(lParam) - FDragOffset));
             }
             return 0;
         }
@@ -668,13 +694,18 @@ void TWin32Window::SetPanel2Width(int width) {
     Layout();
 }
 
-// Kept within what the window holds; the hex view then shows as many lines as fit.
-void TWin32Window::SetHexPaneHeight(int height) {
+int TWin32Window::ViewsBottom() const {
     RECT client{};
     GetClientRect(FHandle, &client);
     RECT status{};
     GetWindowRect(StatusBar->Handle(), &status);
-    const int below = std::max<int>(client.bottom - (status.bottom - status.top), 0);
+    const int summary = SummaryPane && SummaryPane->PaneVisible() ? kSummaryPaneHeight : 0;
+    return std::max<int>(client.bottom - (status.bottom - status.top) - summary, 0);
+}
+
+// Kept within what the window holds; the hex view then shows as many lines as fit.
+void TWin32Window::SetHexPaneHeight(int height) {
+    const int below = ViewsBottom();
     FHexPaneHeight = std::clamp(height, kHexPaneMinimum,
                                 std::max(below - kSplitterWidth - kHexPaneMinimum, kHexPaneMinimum));
     Layout();

@@ -2,6 +2,7 @@
 
 #include "app/Unit1.h"
 #include "win32/Controls.h"
+#include "win32/SummaryPane.h"
 
 #include <memory>
 #include <string>
@@ -33,6 +34,8 @@ enum : int {
     kIdFind,
     kIdFindNext,
     kIdFindPrevious,
+    kIdStreamSummary,
+    kIdCancelSummary,
     kIdRecentFile1 = 151, // and the next ones, one a recent file
     kIdListView1 = 201,
     kIdScrollBar1,
@@ -100,6 +103,7 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     std::unique_ptr<TWin32ScrollBar> ScrollBar2;
     std::unique_ptr<TWin32StatusBar> StatusBar;
     std::unique_ptr<TWin32ProgressBar> FindProgress;
+    std::unique_ptr<TWin32SummaryPane> SummaryPane;
     HWND lbPacket = nullptr;
     HMENU MainMenu1 = nullptr;
     HMENU File1 = nullptr;
@@ -112,6 +116,8 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     void BuildControls();
     void ConnectHandlers();
     void Layout();
+    // Where the views end: above the status bar and the summary pane, when it shows.
+    int ViewsBottom() const;
     void OnCommand(int id);
     void ShowContextMenu(HWND view, POINT at);
     // Which splitter, if any, lies at a point of the client area.
@@ -138,6 +144,8 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     TWin32Cursor FScreen;
     std::unique_ptr<TWin32Timer> FTimer;
     std::unique_ptr<TWin32Timer> FFindTimer;
+    std::unique_ptr<TWin32Timer> FSummaryTimer;
+    std::unique_ptr<TWin32MenuCheck> FSummaryCheck;
     std::unique_ptr<TWin32MenuCheck> FColumnCheck;
     std::unique_ptr<TWin32MenuCheck> FMenuCheck;
     std::unique_ptr<TWin32MenuCheck> FViewCheck;

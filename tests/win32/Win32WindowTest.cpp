@@ -733,6 +733,38 @@ TEST(Win32Window, GoFindAndTheInfoColumn) {
     }
 }
 
+// View > Stream Summary walks the file in the background: the pane shows its figures and
+// plot when the walk ends, and a click on the plot moves the page there.
+TEST(Win32Window, TheStreamSummaryPane) {
+    ShownWindow w;
+    w.window->OpenDropped({TestDataPath("aud_sei.264")});
+    TWin32SummaryPane& pane = *w.window->SummaryPane;
+    const RECT listBefore = RectOf(w.List(), w.window->Handle());
+    SendMessageW(w.window->Handle(), WM_COMMAND, kIdStreamSummary, 0);
+    for (int i = 0; i < 500 && w.window->Form().Summarising(); ++i) {
+        Sleep(10);
+        Pump();
+    }
+    EXPECT_FALSE(w.window->Form().Summarising());
+    EXPECT_TRUE(pane.PaneVisible());
+    EXPECT_TRUE(IsWindowVisible(pane.PlotWindow()));
+    EXPECT_FALSE(IsWindowVisible(pane.ProgressBar()));
+    EXPECT_FALSE(WindowText(pane.Figures()).empty());
+    EXPECT_LT(RectOf(w.List(), w.window->Handle()).bottom, listBefore.bottom);
+    // A click three quarters across: the page holds that offset.
+    RECT plot{};
+    GetClientRect(pane.PlotWindow(), &plot);
+    const int x = plot.right * 3 / 4;
+    const std::int64_t offset = pane.OffsetAt(x);
+    SendMessageW(pane.PlotWindow(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, plot.bottom / 2));
+    Pump();
+    ASSERT_FALSE(w.Rows().empty());
+    EXPECT_LE(w.Rows().front(), offset);
+    SendMessageW(w.window->Handle(), WM_COMMAND, kIdStreamSummary, 0);
+    EXPECT_FALSE(pane.PaneVisible());
+    EXPECT_EQ(RectOf(w.List(), w.window->Handle()).bottom, listBefore.bottom);
+}
+
 // The text and choice boxes, answered as a user would: typed into, then OK or Cancel.
 std::wstring gBoxTitle;
 std::wstring gBoxTyped;
