@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Quillet builds with, when any is missing; clang builds the
+# Installs the Debian packages Quillet builds with, when any is missing (libavcodec and
+# libswscale for the picture pane and quillet-dump --picture); clang builds the
 # sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0). The
 # validators, dpkg-dev, file and groff check the installed tree and build the Debian
 # package (scripts/check-install.sh, scripts/package.sh). MinGW-w64, 32-bit Wine and a
@@ -14,7 +15,7 @@ if [ "${1:-}" = windows ]; then
     packages=("${windows_packages[@]}")
 else
     packages=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-              fonts-dejavu-core libgtest-dev libgmock-dev
+              fonts-dejavu-core libgtest-dev libgmock-dev libavcodec-dev libswscale-dev
               desktop-file-utils appstream libxml2-utils shared-mime-info dpkg-dev file groff-base)
     if [ "${QUILLET_SANITIZE_TESTS:-1}" != 0 ]; then
         packages+=(clang libclang-rt-dev)

@@ -3,6 +3,7 @@
 #include "app/FindWorker.h"
 #include "app/Need.h"
 #include "app/SummaryWorker.h"
+#include "app/PictureView.h"
 #include "core/Guard.h"
 #include "stream/NalScan.h"
 #include "syntax/ParameterSetFinder.h"
@@ -44,6 +45,7 @@ void TForm1::FormShow() {
         CheckForUpdates = true;
         DecodeSliceHeaders = false;
         ShowInfoColumn = true;
+        ShowPicture = false;
         RefreshCaption();
         LoadRegistrySettings();
         ApplyInfoColumn();
@@ -65,6 +67,7 @@ void TForm1::FormShow() {
         if (Widgets.DecodeSliceHeaders1) {
             Widgets.DecodeSliceHeaders1->SetChecked(DecodeSliceHeaders);
         }
+        ApplyPictureSetting();
         if (CheckForUpdates) {
             Need(Widgets.tmUpdate).SetEnabled(true);
         }
@@ -78,6 +81,7 @@ void TForm1::FormClose() {
         list.SetAcceptDrops(false);
         EndFind();
         EndSummary();
+        FPictureView.reset();
         FParameterSets.reset();
         Stream.reset();
         TableLock.reset();
@@ -167,6 +171,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
         EndFind(); // it searched the file that goes now
         EndSummary();
         ForgetInfo();
+        ShowPictureOf(-1);
         FParameterSets.reset(); // it reads the stream that goes now
         Stream.reset();
         LoadFailure.clear();
@@ -232,6 +237,7 @@ bool TForm1::UnloadFile() {
         FDetailOffset = -1;
         EndFind();
         EndSummary();
+        ShowPictureOf(-1);
         FParameterSets.reset();
         Stream.reset();
         RefreshCaption();
@@ -332,6 +338,7 @@ void TForm1::UpdatePack(std::int64_t offset) {
         const TFullDecoding full{DecodeSliceHeaders ? &sets : nullptr, Widgets.TreeView1Bits};
         DecodeNalUnit(raw, n, ScanBuffer.data(), *BitStream, Need(Widgets.TreeView1), lookup,
                       nullptr, &full);
+        ShowPictureOf(offset);
     });
 }
 

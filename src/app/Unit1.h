@@ -13,6 +13,7 @@
 #include "syntax/SyntaxTree.h"
 #include "syntax/UnitInfo.h"
 #include "syntax/UnitSearch.h"
+#include "toolkit/PicturePane.h"
 #include "toolkit/Toolkit.h"
 
 #include <array>
@@ -80,6 +81,10 @@ struct TForm1Widgets {
     IClipboard* Clipboard = nullptr;
     ITreeSelection* TreeView1Selection = nullptr;
     IRecentFilesMenu* RecentFiles1 = nullptr;
+    // View > Picture, the picture pane, and the way back to this thread for its results.
+    IMenuCheck* Picture1 = nullptr;
+    IPicturePane* PicturePane = nullptr;
+    IUiThread* UiThread = nullptr;
 };
 
 // How many files File keeps as recent.
@@ -91,6 +96,7 @@ inline constexpr const char* kStreamFilePatterns = "*.264 *.h264 *.h26l *.avc *.
 class TParameterSetFinder;
 class TFindWorker;
 class TSummaryWorker;
+class TPictureView;
 
 // The folder part of a path, without its last separator; empty when there is none.
 std::string FolderOf(const std::string& path);
@@ -121,6 +127,8 @@ class TForm1 {
     void DecodeSliceHeaders1Click();
     // Shows or hides the Info column.
     void UnitSummaryColumn1Click();
+    // Shows or hides the picture pane (Unit1Picture.cpp).
+    void Picture1Click();
     void tmUpdateTimer();
 
     // Go > Go to Offset: asks for an offset and shows the unit that holds it.
@@ -247,6 +255,8 @@ class TForm1 {
     bool ShowInfoColumn = true;
     // The kind the last Find asked for.
     std::optional<TFindKind> FindKind;
+    // Whether the picture pane is shown; off unless asked.
+    bool ShowPicture = false;
     // Created when the window is shown, released when it closes.
     std::unique_ptr<TBitStream4> BitStream;
     // The hex view of the loaded file; absent before the first file was loaded.
@@ -335,6 +345,13 @@ class TForm1 {
     void EndSummary();
     // The pane's mark of the current page.
     void RefreshSummaryPage();
+
+    // The picture pane's logic, made when first needed; the selected unit's picture goes
+    // there (offset -1: the file is gone), and the pane follows ShowPicture.
+    TPictureView* PictureView();
+    void ShowPictureOf(std::int64_t offset);
+    void ApplyPictureSetting();
+    std::unique_ptr<TPictureView> FPictureView;
 
     // Finds the sequence parameter set that governs a picture parameter set being shown;
     // made for the loaded stream when first needed.

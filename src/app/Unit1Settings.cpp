@@ -72,7 +72,8 @@ struct TStoredValue {
 
 // In the order of writing, and of reading and applying: the state after the bounds, so
 // that a maximised window keeps its normal bounds; the update flag, then the decoding
-// flag added after it, so that settings written before it still read the same.
+// flag and the picture pane added after it, so that settings written before them still read
+// the same.
 const TStoredValue kStoredValues[] = {
     {"FormTop", BoundsPart<&TScreenRect::Top>, SetBoundsPart<&TScreenRect::Top>},
     {"FormLeft", BoundsPart<&TScreenRect::Left>, SetBoundsPart<&TScreenRect::Left>},
@@ -93,6 +94,8 @@ const TStoredValue kStoredValues[] = {
      [](TForm1& f, std::int32_t v) { f.DecodeSliceHeaders = v != 0; }},
     {"HexPaneHeight", [](const TForm1& f) { return Window(f).HexPaneHeight(); },
      [](TForm1& f, std::int32_t v) { Window(f).SetHexPaneHeight(v); }},
+    {"ShowPicture", [](const TForm1& f) { return std::int32_t{f.ShowPicture ? 1 : 0}; },
+     [](TForm1& f, std::int32_t v) { f.ShowPicture = v != 0; }},
 };
 
 // The Info column's values, kept after all the others.

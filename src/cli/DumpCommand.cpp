@@ -3,6 +3,7 @@
 #include "cli/DumpModes.h"
 #include "cli/DumpOutput.h"
 #include "cli/JsonTree.h"
+#include "cli/PictureCommand.h"
 #include "core/DebugOutput.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
@@ -37,6 +38,7 @@ constexpr const char* kUsage =
     "       quillet-dump [--debug] --json FILE\n"
     "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
     "       quillet-dump [--debug] --summary FILE\n"
+    "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
     "       quillet-dump --help | --version";
 
 constexpr const char* kAbout =
@@ -47,10 +49,11 @@ constexpr const char* kAbout =
 
 constexpr const char* kExitStatus =
     "Exit status: 0 done; 1 the file cannot be opened or read, is not an H.264\n"
-    "elementary stream, changes while it is read, or the output cannot be written;\n"
-    "2 bad arguments, or an OFFSET at which no NAL unit begins.";
+    "elementary stream, changes while it is read, the output cannot be written, or\n"
+    "the picture cannot be decoded; 2 bad arguments, or an OFFSET at which no NAL unit\n"
+    "begins.";
 
-enum class TDumpMode { Listing, At, Trees, Json, Find, Summary };
+enum class TDumpMode { Listing, At, Trees, Json, Find, Summary, Picture };
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
@@ -62,6 +65,7 @@ struct TDumpArgs {
     bool Bits = false; // where each element line's bits lie in the file
     bool Info = false; // the listing's fifth field, the unit's summary
     TFindKind Kind;    // with --find
+    std::string Output; // --picture: the YUV4MPEG2 file to write
     // Answered whatever else is given.
     bool Help = false;
     bool Version = false;
@@ -102,20 +106,28 @@ void ChooseMode(TDumpArgs& args, const TOption& option, const std::string&) {
     SetMode(args, Mode, option.Name);
 }
 
+// A mode that works on the unit at the option's OFFSET.
+template <TDumpMode Mode>
+void ChooseModeAt(TDumpArgs& args, const TOption& option, const std::string& value) {
+    const auto offset = ParseOffset(value);
+    if (!offset) {
+        throw EArguments("OFFSET " + value + " is not an offset");
+    }
+    SetMode(args, Mode, option.Name);
+    args.Offset = *offset;
+}
+
 const TOption kOptions[] = {
     {"--at", nullptr, "OFFSET",
      "the detail tree of the NAL unit whose start code begins at\n"
      "OFFSET (decimal, or hexadecimal after 0x), as listed",
-     [](TDumpArgs& a, const TOption& o, const std::string& value) {
-         const auto offset = ParseOffset(value);
-         if (!offset) {
-             throw EArguments("OFFSET " + value + " is not an offset");
-         }
-         SetMode(a, TDumpMode::At, o.Name);
-         a.Offset = *offset;
-     }},
+     ChooseModeAt<TDumpMode::At>},
     {"--trees", nullptr, nullptr, "every NAL unit's line followed by its detail tree",
      ChooseMode<TDumpMode::Trees>},
+    {"--picture", nullptr, "OFFSET",
+     "with OUT.y4m before FILE: write the decoded picture of the\n"
+     "access unit of the NAL unit at OFFSET as YUV4MPEG2",
+     ChooseModeAt<TDumpMode::Picture>},
     {"--full", nullptr, nullptr,
      "with --at or --trees: also decode slice headers and SEI\nmessages",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Full = true; }},
@@ -198,13 +210,20 @@ TDumpArgs ParseArgs(const std::vector<std::string>& args) {
         parsed.Full = true;
         parsed.Bits = true;
     } else if ((parsed.Mode == TDumpMode::Listing || parsed.Mode == TDumpMode::Find ||
-                parsed.Mode == TDumpMode::Summary) &&
+                parsed.Mode == TDumpMode::Summary || parsed.Mode == TDumpMode::Picture) &&
                (parsed.Full || parsed.Bits)) {
         throw EArguments(std::string(parsed.Full ? "--full" : "--bits") +
                          " needs --at or --trees"); // the listing has no trees to deepen
     }
     if (parsed.Info && parsed.Mode != TDumpMode::Listing && parsed.Mode != TDumpMode::Find) {
         throw EArguments("--info goes with the listing or --find"); // a field of its lines
+    }
+    if (parsed.Mode == TDumpMode::Picture) {
+        if (files.size() != 2) {
+            throw EArguments("--picture needs OUT.y4m and FILE");
+        }
+        parsed.Output = files.front(); // the first of the two is where the picture goes
+        files.erase(files.begin());
     }
     if (files.empty()) {
         throw EArguments("no FILE given");
@@ -458,6 +477,8 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         dumper.Print(args.Offset, 0, out, err);
         break;
     }
+    case TDumpMode::Picture:
+        return DumpPicture(stream, args.Offset, args.Output, out, err);
     case TDumpMode::Trees:
     case TDumpMode::Json: {
         if (args.Mode == TDumpMode::Trees) {

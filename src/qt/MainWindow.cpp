@@ -5,6 +5,7 @@
 #include "qt/FocusFrame.h"
 #include "qt/Fonts.h"
 #include "qt/LineListView.h"
+#include "qt/PicturePane.h"
 #include "qt/ReportListView.h"
 #include "qt/ScrollBar.h"
 #include "qt/StatusBar.h"
@@ -79,6 +80,7 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     FFindTimer = std::make_unique<TQtTimer>(tmFind);
     FSummaryCheck = std::make_unique<TQtMenuCheck>(StreamSummary1);
     FSummaryTimer = std::make_unique<TQtTimer>(tmSummary);
+    FPictureCheck = std::make_unique<TQtMenuCheck>(Picture1);
     TForm1Widgets widgets;
     widgets.ListView1 = ListView1;
     widgets.ScrollBar1 = ScrollBar1;
@@ -88,6 +90,9 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     widgets.Form1 = this;
     widgets.CheckForUpdates1 = FMenuCheck.get();
     widgets.DecodeSliceHeaders1 = FViewCheck.get();
+    widgets.Picture1 = FPictureCheck.get();
+    widgets.PicturePane = PicturePane;
+    widgets.UiThread = PicturePane;
     widgets.TreeView1Bits = TreeView1;
     widgets.tmUpdate = FTimer.get();
     widgets.UnitSummaryColumn1 = FInfoCheck.get();
@@ -147,7 +152,10 @@ void TMainWindow::BuildPanes() {
     TreeView1 = new TTreeLinesView(TreeFrame);
     TreeView1->setAccessibleName(QStringLiteral("Detail tree"));
     TreeFrame->SetView(TreeView1);
-    treeBox->addWidget(TreeFrame);
+    treeBox->addWidget(TreeFrame, 1);
+    PicturePane = new TQtPicturePane(Panel3);
+    PicturePane->hide();
+    treeBox->addWidget(PicturePane, 1);
 
     Splitter1->addWidget(Panel2);
     Splitter1->addWidget(Panel3);
@@ -215,6 +223,8 @@ void TMainWindow::BuildMenu() {
     FindNext1->setShortcut(QKeySequence(Qt::Key_F3));
     FindPrevious1 = Go1->addAction(QStringLiteral("Find &Previous"));
     FindPrevious1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
+    Picture1 = View1->addAction(QStringLiteral("&Picture"));
+    Picture1->setCheckable(true);
 
     Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
     CheckForUpdates1 = Help1->addAction(QStringLiteral("Check For &Updates"));
@@ -311,6 +321,10 @@ void TMainWindow::ConnectHandlers() {
     connect(Find1, &QAction::triggered, this, [form] { form->Find1Click(); });
     connect(FindNext1, &QAction::triggered, this, [form] { form->FindNext1Click(); });
     connect(FindPrevious1, &QAction::triggered, this, [form] { form->FindPrevious1Click(); });
+    connect(Picture1, &QAction::triggered, this, [this, form](bool checked) {
+        Picture1->setChecked(!checked);
+        form->Picture1Click();
+    });
     connect(tmUpdate, &QTimer::timeout, this, [form] { form->tmUpdateTimer(); });
     connect(tmFind, &QTimer::timeout, this, [form] { form->tmFindTimer(); });
     for (int i = 0; i < RecentFile1.size(); ++i) {

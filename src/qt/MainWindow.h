@@ -17,6 +17,7 @@ class TFindProgress;
 class TFocusFrame;
 class TLineListView;
 class TSummaryPane;
+class TQtPicturePane;
 class TReportListView;
 class TScrollBar;
 class TStatusBar;
@@ -108,6 +109,8 @@ class TMainWindow : public QMainWindow, public IMainWindow, public IRecentFilesM
     QAction* Find1 = nullptr;
     QAction* FindNext1 = nullptr;
     QAction* FindPrevious1 = nullptr;
+    QAction* Picture1 = nullptr;
+    TQtPicturePane* PicturePane = nullptr;
     QAction* About1 = nullptr;
     QTimer* tmUpdate = nullptr;
     QTimer* tmFind = nullptr;
@@ -146,6 +149,7 @@ class TMainWindow : public QMainWindow, public IMainWindow, public IRecentFilesM
     std::unique_ptr<TQtTimer> FFindTimer;
     std::unique_ptr<TQtMenuCheck> FSummaryCheck;
     std::unique_ptr<TQtTimer> FSummaryTimer;
+    std::unique_ptr<TQtMenuCheck> FPictureCheck;
     TQtClipboard FClipboard;
     std::unique_ptr<TForm1> FForm;
 };

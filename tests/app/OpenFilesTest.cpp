@@ -103,7 +103,7 @@ TEST(RecentFiles, TheLastEightOpenedMostRecentFirstAcrossARestart) {
     const auto& writes = registry.Writes;
     const auto folder = std::find(writes.begin(), writes.end(), "OpenFolder");
     ASSERT_NE(folder, writes.end());
-    EXPECT_EQ(*(folder - 1), "HexPaneHeight");
+    EXPECT_EQ(*(folder - 1), "ShowPicture"); // the last number
     EXPECT_EQ(
         std::vector<std::string>(folder + 1, folder + 9),
         (std::vector<std::string>{"RecentFile1", "RecentFile2", "RecentFile3", "RecentFile4",

@@ -14,6 +14,7 @@ const std::string kUsage =
     "       quillet-dump [--debug] --json FILE\n"
     "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
     "       quillet-dump [--debug] --summary FILE\n"
+    "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
     "       quillet-dump --help | --version\n";
 
 // An AUD and a slice.
@@ -55,6 +56,11 @@ TEST(DumpArguments, RefusalsSayWhatWasWrongBeforeTheUsage) {
         {{"--find", "idr", "--summary", path}, "--find and --summary cannot go together"},
         {{"--summary", "--full", path}, "--full needs --at or --trees"},
         {{"--info", "--at", "0", path}, "--info goes with the listing or --find"},
+        {{"--picture", "0", path}, "--picture needs OUT.y4m and FILE"},
+        {{"--picture", "0", "a.y4m", path, "extra"}, "--picture needs OUT.y4m and FILE"},
+        {{"--picture", "x", "a.y4m", path}, "OFFSET x is not an offset"},
+        {{"--picture", "0", "--full", "a.y4m", path}, "--full needs --at or --trees"},
+        {{"--picture", "0", "--at", "0", "a.y4m", path}, "--picture and --at cannot go together"},
     };
     for (const Case& c : cases) {
         const auto r = Dump(c.args);

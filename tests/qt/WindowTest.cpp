@@ -368,7 +368,8 @@ TEST(QtWindow, ViewMenuDecodesSliceHeadersOfTheSelectedUnit) {
     EXPECT_EQ(menus[3]->text(), "&Help");
     QAction* item = w.window.DecodeSliceHeaders1;
     ASSERT_EQ(menus[1]->menu()->actions(),
-              (QList<QAction*>{item, w.window.UnitSummaryColumn1, w.window.StreamSummary1}));
+              (QList<QAction*>{item, w.window.UnitSummaryColumn1, w.window.StreamSummary1,
+                               w.window.Picture1}));
     EXPECT_EQ(item->text(), "&Decode Slice Headers and SEI");
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());

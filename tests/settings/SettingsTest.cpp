@@ -27,6 +27,7 @@ struct TLayout {
     bool Decode = false; // View > Decode Slice Headers and SEI
     int HexPane = 210;
     bool Info = true; // View > Unit Summary Column
+    bool Picture = false; // View > Picture
     bool operator==(const TLayout&) const = default;
 };
 
@@ -37,7 +38,8 @@ std::ostream& operator<<(std::ostream& out, const TLayout& l) {
         out << " " << c;
     }
     return out << " panel " << l.Panel2 << " state " << static_cast<int>(l.State) << " flag "
-               << l.Flag << " decode " << l.Decode << " hex " << l.HexPane << " info " << l.Info;
+               << l.Flag << " decode " << l.Decode << " hex " << l.HexPane << " info " << l.Info
+               << " picture " << l.Picture;
 }
 
 // The values a layout is stored as.
@@ -56,6 +58,7 @@ Stored AsStored(const TLayout& l) {
         {"CheckForUpdates", l.Flag ? "1" : "0"},
         {"DecodeSliceHeaders", l.Decode ? "1" : "0"},
         {"HexPaneHeight", std::to_string(l.HexPane)},
+        {"ShowPicture", l.Picture ? "1" : "0"},
         {"OpenFolder", ""},
         {"RecentFile1", ""},
         {"RecentFile2", ""},
@@ -128,7 +131,8 @@ struct SettingsRig {
                 form.CheckForUpdates,
                 form.DecodeSliceHeaders,
                 window.HexPane,
-                form.ShowInfoColumn};
+                form.ShowInfoColumn,
+                form.ShowPicture};
     }
 };
 
@@ -204,6 +208,9 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
          }},
         {"Info column hidden while running", "[General]\nCheckForUpdates=1\n",
          [](TLayout& l) { l.Info = false; }, [](TForm1& form) { form.UnitSummaryColumn1Click(); }},
+        {"picture on", "[General]\nShowPicture=1\n", [](TLayout& l) { l.Picture = true; }},
+        {"picture turned on while running", "[General]\nCheckForUpdates=1\n",
+         [](TLayout& l) { l.Picture = true; }, [](TForm1& form) { form.Picture1Click(); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -263,10 +270,12 @@ TEST(WindowSettings, NewValuesAreWrittenAfterTheElevenValues) {
               (Lines{"FormTop",        "FormLeft",    "FormHeight",        "FormWidth",
                      "OffsetColWidth", "LenColWidth", "StartCodeColWidth", "NALColWidth",
                      "Panel2Width",    "WindowState", "CheckForUpdates",   "DecodeSliceHeaders",
-                     "HexPaneHeight",  "OpenFolder",  "RecentFile1",       "RecentFile2",
-                     "RecentFile3",    "RecentFile4", "RecentFile5",       "RecentFile6",
-                     "RecentFile7",    "RecentFile8", "UnitSummaryColumn", "InfoColWidth"}));
+                     "HexPaneHeight",  "ShowPicture", "OpenFolder",        "RecentFile1",
+                     "RecentFile2",    "RecentFile3", "RecentFile4",       "RecentFile5",
+                     "RecentFile6",    "RecentFile7", "RecentFile8",       "UnitSummaryColumn",
+                     "InfoColWidth"}));
     EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["DecodeSliceHeaders"], 1);
+    EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["ShowPicture"], 0);
 }
 
 TEST(WindowSettings, AValueThatCannotBeAppliedIsSkippedSilently) {

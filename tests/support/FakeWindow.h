@@ -8,6 +8,7 @@
 #include "support/Fakes.h"
 #include "syntax/SyntaxTree.h"
 
+#include <functional>
 #include <memory>
 
 struct TFakeWindow {
@@ -37,7 +38,7 @@ struct TFakeWindow {
     // rows: the list's rows per page; hexLines: the hex list's; without may take widgets
     // away before the window is made.
     explicit TFakeWindow(int rows = 8, int hexLines = 12,
-                         void (*without)(TForm1Widgets&) = nullptr) {
+                         const std::function<void(TForm1Widgets&)>& without = nullptr) {
         list.Rows = rows;
         hex.SetVisibleLines(hexLines);
         TForm1Widgets widgets{&list, &bar1,  &tree,  &hex,     &bar2,
@@ -54,7 +55,7 @@ struct TFakeWindow {
         widgets.Clipboard = &clipboard;
         widgets.TreeView1Selection = &treeSelection;
         widgets.RecentFiles1 = &recent;
-        if (without != nullptr) {
+        if (without) {
             without(widgets);
         }
         form = std::make_unique<TForm1>(widgets);

@@ -1,0 +1,44 @@
+#pragma once
+
+// The picture pane's logic, free of any widget toolkit: the selected unit's picture is asked
+// of a worker thread and shown when it comes, unless another unit was selected meanwhile.
+// Both front ends use it through IPicturePane and IUiThread.
+
+#include "toolkit/PicturePane.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class TPictureWorker;
+
+class TPictureView {
+  public:
+    TPictureView(IPicturePane& pane, IUiThread& ui, int decoderThreads = 0);
+    // Gives up the decoding under way and waits for the worker to stop.
+    ~TPictureView();
+    TPictureView(const TPictureView&) = delete;
+    TPictureView& operator=(const TPictureView&) = delete;
+
+    // Shows or hides the pane; shown, it shows the selected unit's picture.
+    void SetShown(bool shown);
+    // The unit at offset of the file at path is selected now.
+    void Select(const std::string& path, std::int64_t offset);
+    // The file is closed: nothing is selected, and the worker lets go of it.
+    void Forget();
+
+  private:
+    void Ask();
+    void Deliver();
+
+    IPicturePane& FPane;
+    IUiThread& FUi;
+    bool FShown = false;
+    std::string FPath;
+    std::int64_t FOffset = -1;
+    // Lives as long as the view: a result posted to the user-interface thread after the
+    // view is gone finds it expired.
+    std::shared_ptr<int> FAlive = std::make_shared<int>(0);
+    // Last, so that it stops first.
+    std::unique_ptr<TPictureWorker> FWorker;
+};

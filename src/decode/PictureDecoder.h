@@ -1,0 +1,82 @@
+#pragma once
+
+// The picture decoder behind a small interface. Only its implementation sees the decoding
+// library; without one in the build, CreatePictureDecoder answers null and the rest of the
+// program says so where the picture would be.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One decoded picture in the stream's own sampling: planes of Width x Height luma samples
+// and chroma as ChromaFormat says (0: none, 1: 4:2:0, 2: 4:2:2, 3: 4:4:4), rows packed
+// without padding, one byte a sample up to 8 bits and two (little-endian) above.
+struct TPicture {
+    int Width = 0;
+    int Height = 0;
+    int ChromaFormat = 1;
+    int BitDepth = 8;
+    // The sample aspect ratio; 0:0 when the stream does not say.
+    int SarNum = 0;
+    int SarDen = 0;
+    bool Interlaced = false;
+    bool TopFieldFirst = false;
+    // The decoder met errors or missing references while decoding it.
+    bool Corrupt = false;
+    // Colour: full-range samples, and BT.709 primaries rather than BT.601 ones.
+    bool FullRange = false;
+    bool Bt709 = false;
+    // The samples are G, B, R planes rather than Y, Cb, Cr.
+    bool Rgb = false;
+    std::array<std::vector<std::uint8_t>, 3> Planes;
+
+    int PlaneCount() const { return ChromaFormat == 0 ? 1 : 3; }
+    int PlaneWidth(int plane) const;
+    int PlaneHeight(int plane) const;
+    int BytesPerSample() const { return BitDepth > 8 ? 2 : 1; }
+};
+
+// Decodes access units in decoding order. Pictures come out in output order, each with the
+// tag its access unit was sent with, possibly several units later.
+class IPictureDecoder {
+  public:
+    virtual ~IPictureDecoder() = default;
+    // Starts afresh, as a new decoder: no references, no pictures held back.
+    virtual void Reset() = 0;
+    // Decodes one access unit (Annex B bytes with start codes). False with the decoder's
+    // reason when it refused the data.
+    virtual bool Send(const std::uint8_t* data, std::size_t size, std::int64_t tag,
+                      std::string& error) = 0;
+    // No more units follow: the pictures held back come out. Only Reset comes after it.
+    virtual bool Drain(std::string& error) = 0;
+    // The next picture out: its tag, and the picture copied to where place(tag) says, or
+    // dropped uncopied when it says nowhere (null). False when none is ready.
+    virtual bool Receive(const std::function<TPicture*(std::int64_t tag)>& place,
+                         std::int64_t& tag) = 0;
+};
+
+// True when the program was built with a decoder.
+bool DecoderBuilt();
+
+// A new decoder; null when built without one. threads: 0 lets the decoder choose.
+std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads = 0);
+
+// A picture to show: Width x Height square pixels 0xFFRRGGBB, row after row.
+struct TRgbPixels {
+    int Width = 0;
+    int Height = 0;
+    std::vector<std::uint32_t> Pixels;
+};
+
+// The size a picture is shown at within width x height, its samples' shape applied (a
+// picture of 720x576 with samples of 16:11 is as wide as 1047x576), never larger than that
+// shape at full size; the full size with the shape applied when width or height is 0.
+void FitPicture(const TPicture& picture, int width, int height, int& fitWidth, int& fitHeight);
+
+// The picture converted for showing it, scaled to FitPicture's size, so that the window
+// draws it without scaling a full-size picture itself; false when it cannot be converted
+// (or there is no decoder).
+bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& rgb);

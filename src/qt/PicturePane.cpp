@@ -1,0 +1,107 @@
+#include "qt/PicturePane.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+
+TPictureCanvas::TPictureCanvas(QWidget* parent) : QWidget(parent) {
+    setMinimumSize(64, 48);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+void TPictureCanvas::SetImage(const TRgbImage& image) {
+    FSource = image;
+    FImage = image.Pixels ? QImage(reinterpret_cast<const uchar*>(image.Pixels->data()),
+                                   image.Width, image.Height, image.Width * 4, QImage::Format_RGB32)
+                          : QImage();
+    FScaled = QImage();
+    update();
+}
+
+QRect TPictureCanvas::Placement() const {
+    if (FImage.isNull()) {
+        return {};
+    }
+    QSize whole = FImage.size();
+    if (whole.width() > width() || whole.height() > height()) {
+        whole.scale(size(), Qt::KeepAspectRatio);
+    }
+    return {(this->width() - whole.width()) / 2, (height() - whole.height()) / 2, whole.width(),
+            whole.height()};
+}
+
+void TPictureCanvas::resizeEvent(QResizeEvent* event) {
+    FScaled = QImage();
+    QWidget::resizeEvent(event);
+}
+
+void TPictureCanvas::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Dark));
+    const QRect place = Placement();
+    if (place.isEmpty()) {
+        return;
+    }
+    if (FScaled.size() != place.size()) {
+        FScaled = FImage.scaled(place.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    painter.drawImage(place.topLeft(), FScaled);
+}
+
+TQtPicturePane::TQtPicturePane(QWidget* parent) : QWidget(parent) {
+    setAccessibleName(QStringLiteral("Picture"));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 2, 0, 0);
+    column->setSpacing(2);
+    Canvas = new TPictureCanvas(this);
+    Canvas->setAccessibleName(QStringLiteral("Decoded picture"));
+    LineLabel = new QLabel(this);
+    LineLabel->setAccessibleName(QStringLiteral("Picture facts"));
+    LineLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A new line must not lay the window out again: that would repaint all of it.
+    LineLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    column->addWidget(Canvas, 1);
+    column->addWidget(LineLabel);
+}
+
+void TQtPicturePane::SetVisible(bool visible) {
+    setVisible(visible);
+}
+
+bool TQtPicturePane::Visible() const {
+    return !isHidden();
+}
+
+int TQtPicturePane::ImageWidth() const {
+    return Canvas->width();
+}
+
+int TQtPicturePane::ImageHeight() const {
+    return Canvas->height();
+}
+
+void TQtPicturePane::ShowImage(const TRgbImage& image) {
+    Canvas->SetImage(image);
+}
+
+void TQtPicturePane::ClearImage() {
+    Canvas->SetImage(TRgbImage{});
+}
+
+bool TQtPicturePane::HasImage() const {
+    return Canvas->HasImage();
+}
+
+void TQtPicturePane::SetLine(const std::string& text) {
+    LineLabel->setText(QString::fromStdString(text));
+    Canvas->setAccessibleDescription(LineLabel->text());
+}
+
+std::string TQtPicturePane::Line() const {
+    return LineLabel->text().toStdString();
+}
+
+void TQtPicturePane::Post(std::function<void()> task) {
+    // Queued to this widget's thread; dropped when the widget is gone first.
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "toolkit/PicturePane.h"
+
+#include <QImage>
+#include <QWidget>
+
+class QLabel;
+
+// The picture scaled to fit its area with its shape kept, drawn from a copy scaled once
+// for each new picture or size. The picture comes already fitted to the area it was asked
+// for, so that only a resize since scales it here.
+class TPictureCanvas : public QWidget {
+  public:
+    explicit TPictureCanvas(QWidget* parent);
+    void SetImage(const TRgbImage& image);
+    bool HasImage() const { return !FImage.isNull(); }
+    // Where the picture lies in the canvas.
+    QRect Placement() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    TRgbImage FSource; // keeps the pixels FImage points into
+    QImage FImage;
+    QImage FScaled;
+};
+
+// The picture pane: the canvas and the line under it. Results of the decoding thread come
+// back to the user-interface thread through Post.
+class TQtPicturePane : public QWidget, public IPicturePane, public IUiThread {
+    Q_OBJECT
+  public:
+    explicit TQtPicturePane(QWidget* parent);
+
+    void SetVisible(bool visible) override;
+    bool Visible() const override;
+    int ImageWidth() const override;
+    int ImageHeight() const override;
+    void ShowImage(const TRgbImage& image) override;
+    void ClearImage() override;
+    bool HasImage() const override;
+    void SetLine(const std::string& text) override;
+    std::string Line() const override;
+
+    void Post(std::function<void()> task) override;
+
+    TPictureCanvas* Canvas = nullptr;
+    QLabel* LineLabel = nullptr;
+};

@@ -1,0 +1,108 @@
+// View > Picture in the window logic: off at first, shown on demand, the selected row's
+// picture decoded off this thread and shown with its line, a newer selection winning over
+// an older one, the setting kept, and the pane emptied with the file.
+
+#include "app/Unit1.h"
+#include "decode/PictureDecoder.h"
+#include "support/FakePicture.h"
+#include "support/FakeWindow.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct PictureWindow {
+    FakePicturePane pane;
+    FakeUiThread ui;
+    FakeMenuCheck mark;
+    FakeSettingsStore registry;
+    TFakeWindow window;
+
+    explicit PictureWindow(bool shownBefore = false)
+        : window(8, 12, [this, shownBefore](TForm1Widgets& w) {
+              w.Picture1 = &mark;
+              w.PicturePane = &pane;
+              w.UiThread = &ui;
+              w.Registry = &registry;
+              if (shownBefore) {
+                  registry.Keys["Software\\Marvane\\Quillet"]["ShowPicture"] = 1;
+              }
+          }) {}
+    TForm1& Form() { return *window.form; }
+    // Selects row i of the page and waits until the pane's line is no longer the note that
+    // the picture is on its way.
+    std::string SelectAndWait(int i) {
+        window.list.Select(i);
+        Form().ListView1MouseDown();
+        EXPECT_TRUE(ui.PumpUntil([&] { return pane.Line().rfind("Decoding", 0) != 0; }));
+        return pane.Line();
+    }
+};
+
+// main_cabac: rows 0 SPS, 1 PPS, 2 SEI, 3 IDR, 4 P (0xD3F), 5 B, 6 B, 7 P.
+TEST(PictureView, OffAtFirstThenTheSelectedRowsPicture) {
+    PictureWindow w;
+    ASSERT_TRUE(w.Form().LoadFile(TestDataPath("main_cabac.264")));
+    EXPECT_FALSE(w.pane.Shown);
+    EXPECT_FALSE(w.mark.Checked());
+    EXPECT_TRUE(w.pane.Lines.empty() || w.pane.Line().empty()) << "nothing asked while hidden";
+
+    w.Form().Picture1Click();
+    EXPECT_TRUE(w.pane.Shown);
+    EXPECT_TRUE(w.mark.Checked());
+    if (!DecoderBuilt()) {
+        EXPECT_EQ(w.pane.Line(), "built without a decoder");
+        return;
+    }
+    EXPECT_EQ(w.SelectAndWait(4), "176x144, slices P, frame_num 1, POC 6, decoded from the IDR "
+                                  "at 0x00000000000002D5 (2 pictures)");
+    ASSERT_TRUE(w.pane.HasImage());
+    EXPECT_EQ(w.pane.Image.Width, 176);
+    EXPECT_EQ(w.pane.Image.Pixels->size(), 176u * 144u);
+    // The SPS belongs to the IDR picture's access unit.
+    EXPECT_EQ(w.SelectAndWait(0), "176x144, slices I, frame_num 0, POC 0, decoded from the IDR "
+                                  "at 0x00000000000002D5 (1 picture)");
+
+    w.Form().Picture1Click();
+    EXPECT_FALSE(w.pane.Shown);
+    w.Form().UnloadFile();
+    EXPECT_FALSE(w.pane.HasImage());
+    EXPECT_EQ(w.pane.Line(), "");
+}
+
+TEST(PictureView, ANewerSelectionWinsOverTheOneUnderWay) {
+    if (!DecoderBuilt()) {
+        GTEST_SKIP() << "built without a decoder";
+    }
+    PictureWindow w;
+    ASSERT_TRUE(w.Form().LoadFile(TestDataPath("main_cabac.264")));
+    w.Form().Picture1Click();
+    // Rows 7, 6, 5 in a row, as keys held down give them; only row 5's picture is shown.
+    for (const int row : {7, 6}) {
+        w.window.list.Select(row);
+        w.Form().ListView1MouseDown();
+    }
+    const std::size_t before = w.pane.Lines.size();
+    const std::string line = w.SelectAndWait(5);
+    EXPECT_EQ(line, "176x144, slices B, frame_num 2, POC 2, decoded from the IDR at "
+                    "0x00000000000002D5 (3 pictures)");
+    for (std::size_t i = before; i < w.pane.Lines.size(); ++i) {
+        EXPECT_TRUE(w.pane.Lines[i].rfind("Decoding", 0) == 0 || w.pane.Lines[i] == line)
+            << w.pane.Lines[i];
+    }
+}
+
+// Where it goes among the settings: WindowSettings.NewValuesAreWrittenAfterTheElevenValues.
+TEST(PictureView, TheSettingIsKept) {
+    PictureWindow hidden;
+    hidden.Form().Picture1Click();
+    hidden.Form().FormClose();
+    EXPECT_EQ(hidden.registry.Keys["Software\\Marvane\\Quillet"]["ShowPicture"], 1);
+
+    PictureWindow shown(true);
+    EXPECT_TRUE(shown.pane.Shown);
+    EXPECT_TRUE(shown.mark.Checked());
+}
+
+} // namespace

@@ -1,0 +1,57 @@
+// View > Picture in the real window: hidden at first, shown from the menu under the detail
+// tree with its accessible name, and a clicked row's picture drawn with its shape kept and
+// its line under it, while the window goes on taking input.
+
+#include "qt/PicturePane.h"
+#include "decode/PictureDecoder.h"
+#include "qt/MainWindow.h"
+#include "qt/ReportListView.h"
+#include "support/Fakes.h"
+#include "support/TestSupport.h"
+
+#include <QLabel>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(QtPicturePane, ShownFromTheViewMenuWithTheClickedRowsPicture) {
+    FakeDialogs dialogs;
+    TMainWindow window{TMainWindowServices{&dialogs}};
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(window.Picture1->text().remove(QLatin1Char('&')), QStringLiteral("Picture"));
+    EXPECT_TRUE(window.Picture1->isCheckable());
+    EXPECT_FALSE(window.Picture1->isChecked());
+    EXPECT_FALSE(window.PicturePane->isVisible());
+    EXPECT_EQ(window.PicturePane->accessibleName(), QStringLiteral("Picture"));
+
+    window.Picture1->trigger();
+    EXPECT_TRUE(window.Picture1->isChecked());
+    EXPECT_TRUE(window.PicturePane->isVisible());
+    EXPECT_EQ(window.PicturePane->parentWidget(), window.Panel3);
+
+    window.OpenDropped({QString::fromStdString(TestDataPath("main_cabac.264"))});
+    TReportListView& list = *window.ListView1;
+    const QRect row = list.visualRect(list.Model()->index(4, 0)); // the first P picture
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, row.center());
+    QLabel& line = *window.PicturePane->LineLabel;
+    if (!DecoderBuilt()) {
+        EXPECT_EQ(line.text(), QStringLiteral("built without a decoder"));
+        return;
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return line.text().contains("(2 pictures)"); }, 20000))
+        << line.text().toStdString();
+    EXPECT_EQ(line.text().toStdString(), "176x144, slices P, frame_num 1, POC 6, decoded from "
+                                         "the IDR at 0x00000000000002D5 (2 pictures)");
+    ASSERT_TRUE(window.PicturePane->HasImage());
+    const QRect place = window.PicturePane->Canvas->Placement();
+    EXPECT_NEAR(static_cast<double>(place.width()) / place.height(), 176.0 / 144.0, 0.02);
+    EXPECT_TRUE(window.PicturePane->Canvas->rect().contains(place));
+
+    window.Picture1->trigger();
+    EXPECT_FALSE(window.PicturePane->isVisible());
+}
+
+} // namespace
