@@ -15,11 +15,12 @@ struct TColumn {
     const wchar_t* Caption;
     int Width;
 };
-constexpr std::array<TColumn, 4> kColumns = {{
+constexpr std::array<TColumn, 5> kColumns = {{
     {L"Offset", 120},
     {L"Len", 70},
     {L"Start Code", 170},
     {L"NAL Type", 250},
+    {L"Info", 250},
 }};
 constexpr int kColumnCount = static_cast<int>(kColumns.size());
 
@@ -216,11 +217,11 @@ bool TWin32ReportList::OnNotify(NMHDR* header, LRESULT& result) {
                 FOnData(item.iItem, row);
             }
             const int column = item.iSubItem;
+            const bool known = column >= 0 && column < kColumnCount;
             const std::string& text =
-                column == 0 ? row.Caption
-                            : (column < kColumnCount ? row.SubItems[column - 1] : row.Caption);
-            CopyOut(Widen(column < kColumnCount ? text : std::string()), item.pszText,
-                    item.cchTextMax);
+                column <= 0 || !known ? row.Caption
+                                      : row.SubItems[static_cast<std::size_t>(column - 1)];
+            CopyOut(Widen(known ? text : std::string()), item.pszText, item.cchTextMax);
         }
         result = 0;
         return true;
@@ -357,14 +358,39 @@ int TWin32ReportList::ColumnWidth(int column) const {
     if (column < 0 || column >= kColumnCount) {
         return 0;
     }
+    if (const auto& hidden = FHiddenWidths[static_cast<std::size_t>(column)]) {
+        return *hidden;
+    }
     return static_cast<int>(
         SendMessageW(Handle(), LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
 }
 
 void TWin32ReportList::SetColumnWidth(int column, int width) {
     if (column >= 0 && column < kColumnCount) {
+        // A hidden column takes the width it shows again with.
+        if (auto& hidden = FHiddenWidths[static_cast<std::size_t>(column)]) {
+            hidden = std::max(width, 0);
+            return;
+        }
         SendMessageW(Handle(), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column),
                      MAKELPARAM(std::max(width, 0), 0));
+    }
+}
+
+// A report list has no hidden columns of its own: a hidden one is 0 wide.
+void TWin32ReportList::SetColumnVisible(int column, bool visible) {
+    if (column < 0 || column >= kColumnCount) {
+        return;
+    }
+    auto& hidden = FHiddenWidths[static_cast<std::size_t>(column)];
+    if (visible && hidden) {
+        const int width = *hidden;
+        hidden.reset();
+        SetColumnWidth(column, width);
+    } else if (!visible && !hidden) {
+        const int width = ColumnWidth(column);
+        SendMessageW(Handle(), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), 0);
+        hidden = width;
     }
 }
 
@@ -733,6 +759,30 @@ void TWin32TreeLines::LineBits(TTreeLine line, std::int64_t firstBit, std::int64
     SendMessageW(Handle(), TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&data));
 }
 
+void TWin32TreeLines::AddBranch(HTREEITEM item, int depth,
+                                std::vector<TBranchLine>& lines) const {
+    lines.push_back({depth, Text(LineOf(item))});
+    for (auto* child = TreeView_GetChild(Handle(), item); child != nullptr;
+         child = TreeView_GetNextSibling(Handle(), child)) {
+        AddBranch(child, depth + 1, lines);
+    }
+}
+
+std::vector<TBranchLine> TWin32TreeLines::SelectedBranch() const {
+    std::vector<TBranchLine> lines;
+    const HTREEITEM selected = TreeView_GetSelection(Handle());
+    if (selected == nullptr) {
+        return lines;
+    }
+    int depth = 0;
+    for (auto* parent = TreeView_GetParent(Handle(), selected); parent != nullptr;
+         parent = TreeView_GetParent(Handle(), parent)) {
+        ++depth;
+    }
+    AddBranch(selected, depth, lines);
+    return lines;
+}
+
 void TWin32TreeLines::ClearLines() {
     SendMessageW(Handle(), TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
     FBits.clear();
@@ -871,6 +921,68 @@ std::optional<std::string> TWin32Dialogs::OpenFileName() {
     return Narrow(file);
 }
 
+std::optional<std::string> TWin32Dialogs::OpenFileNameFor(const TOpenFileRequest& request) {
+    if (request.Patterns.empty()) {
+        return OpenFileName();
+    }
+    // "Name (*.a *.b)", "*.a;*.b", then all files; each ends with a zero, the list with two.
+    std::string patterns = request.Patterns;
+    std::replace(patterns.begin(), patterns.end(), ' ', ';');
+    std::wstring filter = Widen(request.FilterName + " (" + request.Patterns + ")");
+    filter.push_back(L'\0');
+    filter += Widen(patterns);
+    filter.push_back(L'\0');
+    filter += L"All Files (*.*)";
+    filter.push_back(L'\0');
+    filter += L"*.*";
+    filter.push_back(L'\0');
+    filter.push_back(L'\0');
+    const std::wstring folder = Widen(request.Folder);
+    std::wstring file(32768, L'\0');
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = FOwner;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
+    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+    if (!GetOpenFileNameW(&dialog)) {
+        return std::nullopt;
+    }
+    file.resize(wcslen(file.c_str()));
+    return Narrow(file);
+}
+
+void TWin32Dialogs::ShowWarning(const std::string& title, const std::string& text) {
+    MessageBoxW(FOwner, Widen(text).c_str(), Widen(title).c_str(), MB_OK | MB_ICONWARNING);
+}
+
+void TWin32Clipboard::SetText(const std::string& text) {
+    // Lines end with CR LF on the Windows clipboard, as every editor there expects.
+    std::wstring wide;
+    for (const wchar_t c : HexText(text)) {
+        if (c == L'\n' && (wide.empty() || wide.back() != L'\r')) {
+            wide.push_back(L'\r');
+        }
+        wide.push_back(c);
+    }
+    if (!OpenClipboard(FOwner)) {
+        return;
+    }
+    EmptyClipboard();
+    const std::size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
+    if (const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+        std::copy_n(wide.c_str(), wide.size() + 1, static_cast<wchar_t*>(GlobalLock(memory)));
+        GlobalUnlock(memory);
+        if (SetClipboardData(CF_UNICODETEXT, memory) == nullptr) {
+            GlobalFree(memory);
+        }
+    }
+    CloseClipboard();
+}
+
 void TWin32Dialogs::ShowMessage(const std::string& text) {
     MessageBoxW(FOwner, Widen(text).c_str(), ApplicationTitle().c_str(), MB_OK);
 }
@@ -882,6 +994,205 @@ void TWin32Dialogs::ShowInformation(const std::string& title, const std::string&
 bool TWin32Dialogs::Confirm(const std::string& title, const std::string& text) {
     return MessageBoxW(FOwner, Widen(text).c_str(), Widen(title).c_str(),
                        MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+namespace {
+
+// A dialog template built in memory: the input boxes need no resource file.
+class TDialogTemplate {
+  public:
+    TDialogTemplate(const std::wstring& title, short width, short height) {
+        Align();
+        Add32(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_CENTER);
+        Add32(0);
+        FCountAt = FBytes.size();
+        Add16(0);
+        Add16(0);
+        Add16(0);
+        Add16(static_cast<WORD>(width));
+        Add16(static_cast<WORD>(height));
+        Add16(0); // no menu
+        Add16(0); // the dialog class
+        AddText(title);
+        Add16(8);
+        AddText(L"MS Shell Dlg");
+    }
+    void AddItem(WORD classAtom, DWORD style, short x, short y, short cx, short cy, WORD id,
+                 const std::wstring& text) {
+        Align();
+        Add32(WS_CHILD | WS_VISIBLE | style);
+        Add32(0);
+        Add16(static_cast<WORD>(x));
+        Add16(static_cast<WORD>(y));
+        Add16(static_cast<WORD>(cx));
+        Add16(static_cast<WORD>(cy));
+        Add16(id);
+        Add16(0xFFFF);
+        Add16(classAtom);
+        AddText(text);
+        Add16(0); // no creation data
+        auto* count = reinterpret_cast<WORD*>(FBytes.data() + FCountAt);
+        ++*count;
+    }
+    const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(FBytes.data()); }
+
+  private:
+    void Align() {
+        while (FBytes.size() % 4 != 0) {
+            FBytes.push_back(0);
+        }
+    }
+    void Add16(WORD value) {
+        FBytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
+        FBytes.push_back(static_cast<std::uint8_t>(value >> 8));
+    }
+    void Add32(DWORD value) {
+        Add16(static_cast<WORD>(value & 0xFFFF));
+        Add16(static_cast<WORD>(value >> 16));
+    }
+    void AddText(const std::wstring& text) {
+        for (const wchar_t c : text) {
+            Add16(static_cast<WORD>(c));
+        }
+        Add16(0);
+    }
+    std::vector<std::uint8_t> FBytes;
+    std::size_t FCountAt = 0;
+};
+
+constexpr WORD kButtonClass = 0x0080;
+constexpr WORD kEditClass = 0x0081;
+constexpr WORD kStaticClass = 0x0082;
+constexpr WORD kComboClass = 0x0085;
+constexpr WORD kInputId = 100;
+
+struct TInputState {
+    std::wstring Text;
+    std::vector<std::wstring> Items;
+    int Current = -1;
+    bool Combo = false;
+};
+
+INT_PTR CALLBACK InputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* state = reinterpret_cast<TInputState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    switch (message) {
+    case WM_INITDIALOG: {
+        state = reinterpret_cast<TInputState*>(lParam);
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        const HWND input = GetDlgItem(dialog, kInputId);
+        for (const std::wstring& item : state->Items) {
+            SendMessageW(input, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+        }
+        if (state->Combo && state->Current >= 0) {
+            SendMessageW(input, CB_SETCURSEL, static_cast<WPARAM>(state->Current), 0);
+        } else {
+            SetWindowTextW(input, state->Text.c_str());
+        }
+        SetFocus(input);
+        SendMessageW(input, state->Combo ? CB_SETEDITSEL : EM_SETSEL, 0,
+                     state->Combo ? MAKELPARAM(0, -1) : -1);
+        return FALSE; // the focus is set
+    }
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) {
+            const HWND input = GetDlgItem(dialog, kInputId);
+            std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(input)) + 1, L'\0');
+            text.resize(static_cast<std::size_t>(
+                GetWindowTextW(input, text.data(), static_cast<int>(text.size()))));
+            state->Text = text;
+            EndDialog(dialog, IDOK);
+            return TRUE;
+        }
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        }
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+// A label, a line to type in (or a list to choose from, typed in if need be), OK and Cancel.
+std::optional<std::string> RunInputDialog(HWND owner, const std::string& title,
+                                          const std::string& label, TInputState state) {
+    TDialogTemplate dialog(Widen(title), 220, 62);
+    dialog.AddItem(kStaticClass, SS_LEFT, 7, 7, 206, 10, 0xFFFF, Widen(label));
+    if (state.Combo) {
+        dialog.AddItem(kComboClass, WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 7,
+                       20, 206, 120, kInputId, L"");
+    } else {
+        dialog.AddItem(kEditClass, WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, 7, 20, 206, 12,
+                       kInputId, L"");
+    }
+    dialog.AddItem(kButtonClass, WS_TABSTOP | BS_DEFPUSHBUTTON, 109, 41, 50, 14, IDOK, L"OK");
+    dialog.AddItem(kButtonClass, WS_TABSTOP | BS_PUSHBUTTON, 163, 41, 50, 14, IDCANCEL,
+                   L"Cancel");
+    if (DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, InputDialogProc,
+                                reinterpret_cast<LPARAM>(&state)) != IDOK) {
+        return std::nullopt;
+    }
+    return Narrow(state.Text);
+}
+
+} // namespace
+
+std::optional<std::string> TWin32Dialogs::AskText(const std::string& title,
+                                                  const std::string& label,
+                                                  const std::string& text) {
+    TInputState state;
+    state.Text = Widen(text);
+    return RunInputDialog(FOwner, title, label, std::move(state));
+}
+
+std::optional<std::string> TWin32Dialogs::ChooseItem(const std::string& title,
+                                                     const std::string& label,
+                                                     const std::vector<std::string>& items,
+                                                     int current) {
+    TInputState state;
+    state.Combo = true;
+    state.Current = current >= 0 && current < static_cast<int>(items.size()) ? current : -1;
+    for (const std::string& item : items) {
+        state.Items.push_back(Widen(item));
+    }
+    return RunInputDialog(FOwner, title, label, std::move(state));
+}
+
+TWin32ProgressBar::TWin32ProgressBar(HWND statusBar)
+    : FStatusBar(statusBar),
+      FBar(CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 0, 0, 0, statusBar, nullptr,
+                           GetModuleHandleW(nullptr), nullptr)) {
+    SendMessageW(FBar, PBM_SETRANGE32, 0, 1000);
+}
+
+void TWin32ProgressBar::Show(const std::string& caption) {
+    // Over the status bar's last part, the note's, which says what runs.
+    RECT part{};
+    SendMessageW(FStatusBar, SB_GETRECT, 3, reinterpret_cast<LPARAM>(&part));
+    const int width = std::min<int>(200, part.right - part.left - 4);
+    MoveWindow(FBar, part.right - width - 2, part.top + 2, width, part.bottom - part.top - 4, TRUE);
+    SendMessageW(FStatusBar, SB_SETTEXTW, 3, reinterpret_cast<LPARAM>(Widen(caption + " (Esc cancels)").c_str()));
+    SendMessageW(FBar, PBM_SETPOS, 0, 0);
+    ShowWindow(FBar, SW_SHOW);
+    FVisible = true;
+}
+
+void TWin32ProgressBar::SetProgress(int permille, const std::string& text) {
+    SendMessageW(FBar, PBM_SETPOS, static_cast<WPARAM>(std::clamp(permille, 0, 1000)), 0);
+    SetWindowTextW(FBar, Widen(text).c_str());
+}
+
+void TWin32ProgressBar::Hide() {
+    ShowWindow(FBar, SW_HIDE);
+    FVisible = false;
+}
+
+void TWin32ProgressBar::Cancel() {
+    if (FVisible && FOnCancel) {
+        const NotifyHandler handler = FOnCancel;
+        handler();
+    }
 }
 
 void TWin32Cursor::SetBusy() {

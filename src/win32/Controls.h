@@ -12,6 +12,7 @@
 #include <commctrl.h>
 
 #include <array>
+#include <optional>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -118,6 +119,7 @@ class TWin32ReportList : public TChildControl, public IReportList {
     void Invalidate() override;
     int ColumnWidth(int column) const override;
     void SetColumnWidth(int column, int width) override;
+    void SetColumnVisible(int column, bool visible) override;
     TWindowProc WindowProc() const override { return FWindowProc; }
     void SetWindowProc(TWindowProc proc) override;
     void SetAcceptDrops(bool accept) override;
@@ -135,6 +137,8 @@ class TWin32ReportList : public TChildControl, public IReportList {
     TWheelHandler FOnWheel;
     TWindowProc FWindowProc;
     int FRowsPerPage = -1;
+    // The widths hidden columns show again with; none while a column shows.
+    std::array<std::optional<int>, 5> FHiddenWidths{};
 };
 
 // ListBox1: an owner-drawn list box of hex lines, which marks the characters it is told
@@ -222,7 +226,10 @@ class TWin32ScrollBar : public TChildControl, public IScrollBar {
 
 // TreeView1: SysTreeView32 in a fixed-pitch font. Each line may know where its bits lie;
 // selecting a line reports them.
-class TWin32TreeLines : public TChildControl, public ITreeLines, public ILineBits {
+class TWin32TreeLines : public TChildControl,
+                        public ITreeLines,
+                        public ILineBits,
+                        public ITreeSelection {
   public:
     using SelectHandler = std::function<void(std::int64_t firstBit, std::int64_t bits)>;
 
@@ -235,6 +242,8 @@ class TWin32TreeLines : public TChildControl, public ITreeLines, public ILineBit
 
     // ILineBits
     void LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) override;
+    // ITreeSelection
+    std::vector<TBranchLine> SelectedBranch() const override;
     // ITreeLines
     void ClearLines() override;
     TTreeLine AddRootLine(const std::string& text) override;
@@ -243,6 +252,7 @@ class TWin32TreeLines : public TChildControl, public ITreeLines, public ILineBit
 
   private:
     TTreeLine Insert(HTREEITEM parent, HTREEITEM after, const std::string& text);
+    void AddBranch(HTREEITEM item, int depth, std::vector<TBranchLine>& lines) const;
     void Span(HTREEITEM item, std::int64_t& first, std::int64_t& last) const;
 
     struct TBits {
@@ -300,10 +310,50 @@ class TWin32Dialogs : public IDialogs {
   public:
     explicit TWin32Dialogs(HWND owner) : FOwner(owner) {}
     std::optional<std::string> OpenFileName() override;
+    std::optional<std::string> OpenFileNameFor(const TOpenFileRequest& request) override;
     // Titled with the application's title, the executable's name.
     void ShowMessage(const std::string& text) override;
     void ShowInformation(const std::string& title, const std::string& text) override;
+    void ShowWarning(const std::string& title, const std::string& text) override;
     bool Confirm(const std::string& title, const std::string& text) override;
+    std::optional<std::string> AskText(const std::string& title, const std::string& label,
+                                       const std::string& text) override;
+    // Editable, so that an item not in the list can be typed.
+    std::optional<std::string> ChooseItem(const std::string& title, const std::string& label,
+                                          const std::vector<std::string>& items,
+                                          int current) override;
+
+  private:
+    HWND FOwner;
+};
+
+// How far a search has come: a progress bar in the status bar's last part while it runs;
+// Esc cancels, through the window's key handling.
+class TWin32ProgressBar : public IProgressBar {
+  public:
+    explicit TWin32ProgressBar(HWND statusBar);
+    void Show(const std::string& caption) override;
+    void SetProgress(int permille, const std::string& text) override;
+    void Hide() override;
+    bool Visible() const override { return FVisible; }
+    void SetCancelHandler(NotifyHandler handler) override { FOnCancel = std::move(handler); }
+    // Esc while the bar shows.
+    void Cancel();
+    HWND Handle() const { return FBar; }
+
+  private:
+    HWND FStatusBar;
+    HWND FBar;
+    bool FVisible = false;
+    NotifyHandler FOnCancel;
+};
+
+// The system clipboard; texts come in the views' encoding, Windows-1252, and go on as
+// Unicode text with CR LF line ends.
+class TWin32Clipboard : public IClipboard {
+  public:
+    explicit TWin32Clipboard(HWND owner) : FOwner(owner) {}
+    void SetText(const std::string& text) override;
 
   private:
     HWND FOwner;

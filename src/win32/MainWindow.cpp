@@ -17,15 +17,19 @@ constexpr int kDesignTop = 77;
 constexpr int kClientWidth = 958;
 constexpr int kClientHeight = 653;
 constexpr int kScrollBarWidth = 16;
-constexpr int kHexPaneHeight = 210;
 constexpr int kHexListTop = 16;
-constexpr int kHexListHeight = 192;
+constexpr int kHexListBottomMargin = 2;
+// The hex pane never gets so low that its label and a line or two would not fit.
+constexpr int kHexPaneMinimum = 60;
 constexpr int kHexLineHeight = 13;
 constexpr int kLabelLeft = 4;
 constexpr int kLabelTop = 2;
 constexpr int kLabelHeight = 14;
 constexpr int kMinPaneWidth = 40;
 constexpr UINT_PTR kUpdateTimerId = 1;
+constexpr UINT_PTR kFindTimerId = 2;
+constexpr UINT_PTR kSummaryTimerId = 3;
+constexpr int kSummaryPaneHeight = 170;
 constexpr UINT kUpdateInterval = 10000; // ms
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 
@@ -62,8 +66,16 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
 
     FDialogs = std::make_unique<TWin32Dialogs>(FHandle);
     FTimer = std::make_unique<TWin32Timer>(FHandle, kUpdateTimerId, kUpdateInterval);
+    FFindTimer = std::make_unique<TWin32Timer>(FHandle, kFindTimerId, kFindPollInterval);
+    FColumnCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdUnitSummaryColumn);
+    FindProgress = std::make_unique<TWin32ProgressBar>(StatusBar->Handle());
+    FSummaryTimer = std::make_unique<TWin32Timer>(FHandle, kSummaryTimerId, kFindPollInterval);
+    FSummaryCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdStreamSummary);
+    SummaryPane = std::make_unique<TWin32SummaryPane>(FHandle, kIdCancelSummary);
+    SummaryPane->SetFont(FFont);
     FMenuCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdCheckForUpdates);
     FViewCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdDecodeSliceHeaders);
+    FClipboard = std::make_unique<TWin32Clipboard>(FHandle);
     TForm1Widgets widgets;
     widgets.ListView1 = ListView1.get();
     widgets.ScrollBar1 = ScrollBar1.get();
@@ -82,11 +94,22 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
     widgets.Browser = services.Browser;
     widgets.Monitors = services.Monitors;
     widgets.StatusBar = StatusBar.get();
+    widgets.Clipboard = FClipboard.get();
+    widgets.TreeView1Selection = TreeView1.get();
+    widgets.RecentFiles1 = this;
+    widgets.UnitSummaryColumn1 = FColumnCheck.get();
+    widgets.FindProgress = FindProgress.get();
+    widgets.tmFind = FFindTimer.get();
+    widgets.StreamSummary1 = FSummaryCheck.get();
+    widgets.SummaryPane = SummaryPane.get();
+    widgets.tmSummary = FSummaryTimer.get();
     FForm = std::make_unique<TForm1>(widgets);
     ConnectHandlers();
 
-    // The design client area, with the status bar below it.
-    RECT frame{0, 0, kClientWidth, kClientHeight + StatusBar->Fit(kClientWidth)};
+    // The design client area, with the splitter above the hex pane and the status bar
+    // below it.
+    RECT frame{0, 0, kClientWidth,
+               kClientHeight + kSplitterWidth + StatusBar->Fit(kClientWidth)};
     AdjustWindowRectEx(&frame, kStyle, TRUE, 0);
     SetWindowPos(FHandle, nullptr, kDesignLeft, kDesignTop, frame.right - frame.left,
                  frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -107,24 +130,38 @@ TWin32Window::~TWin32Window() {
 
 void TWin32Window::BuildMenu() {
     MainMenu1 = CreateMenu();
-    HMENU file = CreatePopupMenu();
-    AppendItem(file, kIdOpen, L"&Open\tCtrl+O");
-    AppendItem(file, kIdClose, L"&Close");
-    AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
-    AppendItem(file, kIdExit, L"E&xit\tCtrl+Q");
+    File1 = CreatePopupMenu();
+    AppendItem(File1, kIdOpen, L"&Open\tCtrl+O");
+    AppendItem(File1, kIdClose, L"&Close");
+    AppendMenuW(File1, MF_SEPARATOR, 0, nullptr);
+    AppendItem(File1, kIdExit, L"E&xit\tCtrl+Q");
     HMENU view = CreatePopupMenu();
-    AppendItem(view, kIdDecodeSliceHeaders, L"Decode Slice Headers and SEI");
+    AppendItem(view, kIdDecodeSliceHeaders, L"&Decode Slice Headers and SEI\tCtrl+D");
+    AppendItem(view, kIdUnitSummaryColumn, L"&Unit Summary Column");
+    AppendItem(view, kIdStreamSummary, L"Stream &Summary");
+    HMENU go = CreatePopupMenu();
+    AppendItem(go, kIdGoToOffset, L"Go to &Offset\u2026\tCtrl+G");
+    AppendMenuW(go, MF_SEPARATOR, 0, nullptr);
+    AppendItem(go, kIdFind, L"&Find\u2026\tCtrl+F");
+    AppendItem(go, kIdFindNext, L"Find &Next\tF3");
+    AppendItem(go, kIdFindPrevious, L"Find &Previous\tShift+F3");
     HMENU help = CreatePopupMenu();
-    AppendItem(help, kIdCheckForUpdates, L"Check For Updates");
-    AppendItem(help, kIdAbout, L"About");
-    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+    AppendItem(help, kIdCheckForUpdates, L"Check For &Updates");
+    AppendItem(help, kIdAbout, L"&About");
+    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(File1), L"&File");
     AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(view), L"&View");
-    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"Help");
+    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(go), L"&Go");
+    AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"&Help");
     SetMenu(FHandle, MainMenu1);
 
-    std::array<ACCEL, 2> keys = {{
+    std::array<ACCEL, 7> keys = {{
         {FCONTROL | FVIRTKEY, 'O', kIdOpen},
         {FCONTROL | FVIRTKEY, 'Q', kIdExit},
+        {FCONTROL | FVIRTKEY, 'D', kIdDecodeSliceHeaders},
+        {FCONTROL | FVIRTKEY, 'G', kIdGoToOffset},
+        {FCONTROL | FVIRTKEY, 'F', kIdFind},
+        {FVIRTKEY, VK_F3, kIdFindNext},
+        {FSHIFT | FVIRTKEY, VK_F3, kIdFindPrevious},
     }};
     FAccelerators = CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
 }
@@ -206,6 +243,15 @@ bool TWin32Window::PreTranslate(MSG& message) {
         }
         return false;
     }
+    // Esc ends a search under way, wherever the keys are.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE && FindProgress->Visible()) {
+        FindProgress->Cancel();
+        return true;
+    }
+    if (message.message == WM_KEYDOWN && message.wParam == 'C' &&
+        (GetKeyState(VK_CONTROL) & 0x8000) != 0 && CopyFrom(message.hwnd)) {
+        return true;
+    }
     if (message.message == WM_KEYDOWN && message.wParam == VK_TAB &&
         IsChild(FHandle, message.hwnd)) {
         const bool back = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
@@ -215,6 +261,74 @@ bool TWin32Window::PreTranslate(MSG& message) {
         return true;
     }
     return false;
+}
+
+bool TWin32Window::CopyFrom(HWND view) {
+    if (view == ListView1->Handle()) {
+        FForm->ListView1Copy();
+    } else if (view == TreeView1->Handle()) {
+        FForm->TreeView1Copy();
+    } else if (view == ListBox1->Handle()) {
+        FForm->ListBox1Copy();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Copy in each view's context menu; the list's also copies the selected unit's offset.
+void TWin32Window::ShowContextMenu(HWND view, POINT at) {
+    if (view != ListView1->Handle() && view != TreeView1->Handle() &&
+        view != ListBox1->Handle()) {
+        return;
+    }
+    if (at.x == -1 && at.y == -1) {
+        // From the keyboard (the menu key, Shift+F10): at the view's corner.
+        RECT r{};
+        GetWindowRect(view, &r);
+        at = {r.left + 8, r.top + 8};
+    }
+    HMENU menu = CreatePopupMenu();
+    AppendItem(menu, kIdCopy, L"&Copy\tCtrl+C");
+    if (view == ListView1->Handle()) {
+        AppendItem(menu, kIdCopyOffset, L"Copy &Offset");
+    }
+    const auto chosen = static_cast<int>(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON,
+                                                        at.x, at.y, 0, FHandle, nullptr));
+    DestroyMenu(menu);
+    if (chosen == kIdCopy) {
+        CopyFrom(view);
+    } else if (chosen == kIdCopyOffset) {
+        FForm->CopyOffset1Click();
+    }
+}
+
+void TWin32Window::SetRecentFiles(const std::vector<std::string>& paths) {
+    // The items and their separator stand between Close (position 1) and the separator
+    // before Exit.
+    constexpr UINT kFirst = 2;
+    for (std::size_t i = 0; i < FRecentCount; ++i) {
+        DeleteMenu(File1, kFirst, MF_BYPOSITION);
+    }
+    if (FRecentCount > 0) {
+        DeleteMenu(File1, kFirst, MF_BYPOSITION);
+    }
+    FRecentCount = std::min(paths.size(), kRecentFileCount);
+    if (FRecentCount == 0) {
+        return;
+    }
+    InsertMenuW(File1, kFirst, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+    for (std::size_t i = 0; i < FRecentCount; ++i) {
+        std::wstring path = Widen(paths[i]);
+        // An ampersand in the path is text, not a mnemonic.
+        for (std::size_t at = path.find(L'&'); at != std::wstring::npos;
+             at = path.find(L'&', at + 2)) {
+            path.insert(at, 1, L'&');
+        }
+        const std::wstring caption = L"&" + std::to_wstring(i + 1) + L" " + path;
+        InsertMenuW(File1, kFirst + 1 + static_cast<UINT>(i), MF_BYPOSITION | MF_STRING,
+                    kIdRecentFile1 + i, caption.c_str());
+    }
 }
 
 void TWin32Window::OpenDropped(const std::vector<std::string>& paths) {
@@ -231,23 +345,35 @@ void TWin32Window::Layout() {
     GetClientRect(FHandle, &client);
     const int width = client.right;
     const int statusHeight = StatusBar->Fit(width);
-    FPanesHeight = std::max<int>(client.bottom - statusHeight - kHexPaneHeight, 0);
+    // The summary pane, when shown, lies over the status bar.
+    const int summary = SummaryPane && SummaryPane->PaneVisible() ? kSummaryPaneHeight : 0;
+    const int below = std::max<int>(client.bottom - statusHeight - summary, 0);
+    if (summary > 0) {
+        SummaryPane->Place(0, below, width, summary);
+    }
+    const int hexPane = std::clamp(FHexPaneHeight, kHexPaneMinimum,
+                                   std::max(below - kSplitterWidth - kHexPaneMinimum, kHexPaneMinimum));
+    FPanesHeight = std::max(below - hexPane - kSplitterWidth, 0);
     const int panel2 = std::clamp(FPanel2Width, 0, std::max(width - kSplitterWidth, 0));
-    const int hexTop = FPanesHeight;
-    // Every control moves at once, so that each repaints only once.
+    const int hexTop = FPanesHeight + kSplitterWidth;
+    const int hexList = std::max(hexPane - kHexListTop - kHexListBottomMargin, 0);
     ListView1->Place(0, 0, panel2 - kScrollBarWidth, FPanesHeight);
     ScrollBar1->Place(panel2 - kScrollBarWidth, 0, kScrollBarWidth, FPanesHeight);
     TreeView1->Place(panel2 + kSplitterWidth, 0, width - panel2 - kSplitterWidth, FPanesHeight);
     MoveWindow(lbPacket, kLabelLeft, hexTop + kLabelTop, 200, kLabelHeight, TRUE);
-    ListBox1->Place(kLabelLeft, hexTop + kHexListTop, width - kLabelLeft - kScrollBarWidth,
-                    kHexListHeight);
-    ScrollBar2->Place(width - kScrollBarWidth, hexTop + kHexListTop, kScrollBarWidth,
-                      kHexListHeight);
+    ListBox1->Place(kLabelLeft, hexTop + kHexListTop, width - kLabelLeft - kScrollBarWidth, hexList);
+    ScrollBar2->Place(width - kScrollBarWidth, hexTop + kHexListTop, kScrollBarWidth, hexList);
 }
 
-bool TWin32Window::OverSplitter(int x, int y) const {
+TWin32Window::TSplitter TWin32Window::SplitterAt(int x, int y) const {
     const int panel2 = std::max(FPanel2Width, 0);
-    return y < FPanesHeight && x >= panel2 && x < panel2 + kSplitterWidth;
+    if (y < FPanesHeight && x >= panel2 && x < panel2 + kSplitterWidth) {
+        return TSplitter::Panes;
+    }
+    if (y >= FPanesHeight && y < FPanesHeight + kSplitterWidth) {
+        return TSplitter::HexPane;
+    }
+    return TSplitter::None;
 }
 
 void TWin32Window::OnCommand(int id) {
@@ -270,7 +396,28 @@ void TWin32Window::OnCommand(int id) {
     case kIdAbout:
         FForm->About1Click();
         break;
+    case kIdUnitSummaryColumn:
+        FForm->UnitSummaryColumn1Click();
+        break;
+    case kIdStreamSummary:
+        FForm->StreamSummary1Click();
+        break;
+    case kIdGoToOffset:
+        FForm->GoToOffset1Click();
+        break;
+    case kIdFind:
+        FForm->Find1Click();
+        break;
+    case kIdFindNext:
+        FForm->FindNext1Click();
+        break;
+    case kIdFindPrevious:
+        FForm->FindPrevious1Click();
+        break;
     default:
+        if (id >= kIdRecentFile1 && id < kIdRecentFile1 + static_cast<int>(kRecentFileCount)) {
+            FForm->RecentFileClick(id - kIdRecentFile1);
+        }
         break;
     }
 }
@@ -338,15 +485,31 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     }
     case WM_COMMAND:
-        // Menus and accelerators; the controls' own notifications are not needed.
+        // Menus and accelerators; of the controls' own notifications only the summary's
+        // Cancel button is needed.
         if (lParam == 0) {
             OnCommand(LOWORD(wParam));
             return 0;
         }
+        if (LOWORD(wParam) == kIdCancelSummary && HIWORD(wParam) == BN_CLICKED) {
+            SummaryPane->OnCancel();
+            return 0;
+        }
         break;
+    case WM_CONTEXTMENU:
+        ShowContextMenu(reinterpret_cast<HWND>(wParam), {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        return 0;
     case WM_TIMER:
         if (wParam == kUpdateTimerId) {
             FForm->tmUpdateTimer();
+            return 0;
+        }
+        if (wParam == kFindTimerId) {
+            FForm->tmFindTimer();
+            return 0;
+        }
+        if (wParam == kSummaryTimerId) {
+            FForm->tmSummaryTimer();
             return 0;
         }
         break;
@@ -367,37 +530,48 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             POINT p{};
             GetCursorPos(&p);
             ScreenToClient(FHandle, &p);
-            if (OverSplitter(p.x, p.y)) {
-                SetCursor(LoadCursorW(nullptr, IDC_SIZEWE));
+            const TSplitter splitter = SplitterAt(p.x, p.y);
+            if (splitter != TSplitter::None) {
+                SetCursor(LoadCursorW(nullptr, splitter == TSplitter::Panes ? IDC_SIZEWE : IDC_SIZENS));
                 return TRUE;
             }
         }
         break;
     case WM_LBUTTONDOWN:
-        if (OverSplitter(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam))) {
-            FSplitterDrag = true;
+        FSplitterDrag = SplitterAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        FDragOffset = FSplitterDrag == TSplitter::Panes ? GET_X_LPARAM(lParam) - FPanel2Width
+                                                        : GET_Y_LPARAM(lParam) - FPanesHeight;
+        if (FSplitterDrag != TSplitter::None) {
             SetCapture(FHandle);
             return 0;
         }
         break;
     case WM_MOUSEMOVE:
-        if (FSplitterDrag) {
+        if (FSplitterDrag != TSplitter::None) {
             RECT client{};
             GetClientRect(FHandle, &client);
-            const int most = std::max<int>(client.right - kSplitterWidth - kMinPaneWidth, kMinPaneWidth);
-            FPanel2Width = std::clamp(static_cast<int>(GET_X_LPARAM(lParam)), kMinPaneWidth, most);
-            Layout();
+            if (FSplitterDrag == TSplitter::Panes) {
+                const int most =
+                    std::max<int>(client.right - kSplitterWidth - kMinPaneWidth, kMinPaneWidth);
+                FPanel2Width = std::clamp(GET_X_LPARAM(lParam) - FDragOffset, kMinPaneWidth, most);
+                Layout();
+            } else {
+                // The hex pane takes what lies below the pointer, above the status bar and
+                // the summary.
+                SetHexPaneHeight(ViewsBottom() - kSplitterWidth -
+                                 (GET_Y_LPARAM(lParam) - FDragOffset));
+            }
             return 0;
         }
         break;
     case WM_LBUTTONUP:
-        if (FSplitterDrag) {
+        if (FSplitterDrag != TSplitter::None) {
             ReleaseCapture();
             return 0;
         }
         break;
     case WM_CAPTURECHANGED:
-        FSplitterDrag = false;
+        FSplitterDrag = TSplitter::None;
         break;
     case WM_ACTIVATE:
         // The control that had the keys gets them back when the window is active again.
@@ -518,6 +692,26 @@ void TWin32Window::SetState(TWindowState state) {
 void TWin32Window::SetPanel2Width(int width) {
     FPanel2Width = width;
     Layout();
+}
+
+int TWin32Window::ViewsBottom() const {
+    RECT client{};
+    GetClientRect(FHandle, &client);
+    RECT status{};
+    GetWindowRect(StatusBar->Handle(), &status);
+    const int summary = SummaryPane && SummaryPane->PaneVisible() ? kSummaryPaneHeight : 0;
+    return std::max<int>(client.bottom - (status.bottom - status.top) - summary, 0);
+}
+
+// Kept within what the window holds; the hex view then shows as many lines as fit.
+void TWin32Window::SetHexPaneHeight(int height) {
+    const int below = ViewsBottom();
+    FHexPaneHeight = std::clamp(height, kHexPaneMinimum,
+                                std::max(below - kSplitterWidth - kHexPaneMinimum, kHexPaneMinimum));
+    Layout();
+    if (FForm) {
+        FForm->HexPaneResize();
+    }
 }
 
 void TWin32Window::Close() {

@@ -2,6 +2,7 @@
 
 #include "app/Unit1.h"
 #include "win32/Controls.h"
+#include "win32/SummaryPane.h"
 
 #include <memory>
 #include <string>
@@ -26,6 +27,16 @@ enum : int {
     kIdDecodeSliceHeaders,
     kIdCheckForUpdates,
     kIdAbout,
+    kIdCopy,
+    kIdCopyOffset,
+    kIdUnitSummaryColumn,
+    kIdGoToOffset,
+    kIdFind,
+    kIdFindNext,
+    kIdFindPrevious,
+    kIdStreamSummary,
+    kIdCancelSummary,
+    kIdRecentFile1 = 151, // and the next ones, one a recent file
     kIdListView1 = 201,
     kIdScrollBar1,
     kIdTreeView1,
@@ -38,7 +49,7 @@ enum : int {
 // Form1: the main window with plain Win32 controls. It builds the window's components,
 // hands them to the window logic TForm1 and forwards their notifications to its
 // handlers, in the order the logic expects them.
-class TWin32Window : public IMainWindow {
+class TWin32Window : public IMainWindow, public IRecentFilesMenu {
   public:
     explicit TWin32Window(const TWin32WindowServices& services = {});
     ~TWin32Window() override;
@@ -54,11 +65,15 @@ class TWin32Window : public IMainWindow {
     // Runs the startup steps, then shows the window in the state they left it in; a normal
     // state takes showCommand (the one WinMain was given).
     void Show(int showCommand = SW_SHOWNORMAL);
-    // Opens files as if they had been dropped on the NAL list; the command line uses it.
+    // Opens files as if they had been dropped on the NAL list.
     void OpenDropped(const std::vector<std::string>& paths);
+    // Copy for the view that has the keys or was clicked: the list, the tree or the hex
+    // view; false for any other window.
+    bool CopyFrom(HWND view);
     // Ends the message loop once the window is gone (the program's window does).
     void SetQuitOnDestroy(bool quit) { FQuitOnDestroy = quit; }
-    // The width of the gap between the two upper panes, which drags like a splitter.
+    // The width of the gaps between the two upper panes and above the hex pane, which drag
+    // like splitters.
     static constexpr int kSplitterWidth = 3;
 
     // IMainWindow
@@ -73,7 +88,12 @@ class TWin32Window : public IMainWindow {
     void SetState(TWindowState state) override;
     int Panel2Width() const override { return FPanel2Width; }
     void SetPanel2Width(int width) override;
+    int HexPaneHeight() const override { return FHexPaneHeight; }
+    void SetHexPaneHeight(int height) override;
     void Close() override;
+
+    // IRecentFilesMenu: the File menu's items between Close and Exit.
+    void SetRecentFiles(const std::vector<std::string>& paths) override;
 
     // The components, named as the logic names them.
     std::unique_ptr<TWin32ReportList> ListView1;
@@ -82,8 +102,11 @@ class TWin32Window : public IMainWindow {
     std::unique_ptr<TWin32LineList> ListBox1;
     std::unique_ptr<TWin32ScrollBar> ScrollBar2;
     std::unique_ptr<TWin32StatusBar> StatusBar;
+    std::unique_ptr<TWin32ProgressBar> FindProgress;
+    std::unique_ptr<TWin32SummaryPane> SummaryPane;
     HWND lbPacket = nullptr;
     HMENU MainMenu1 = nullptr;
+    HMENU File1 = nullptr;
 
   private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam,
@@ -93,26 +116,39 @@ class TWin32Window : public IMainWindow {
     void BuildControls();
     void ConnectHandlers();
     void Layout();
+    // Where the views end: above the status bar and the summary pane, when it shows.
+    int ViewsBottom() const;
     void OnCommand(int id);
-    bool OverSplitter(int x, int y) const;
+    void ShowContextMenu(HWND view, POINT at);
+    // Which splitter, if any, lies at a point of the client area.
+    enum class TSplitter { None, Panes, HexPane };
+    TSplitter SplitterAt(int x, int y) const;
     RECT NormalRect() const;
 
     HWND FHandle = nullptr;
     HACCEL FAccelerators = nullptr;
     HFONT FFont = nullptr;
     int FPanel2Width = 700;
+    int FHexPaneHeight = kDesignHexPaneHeight;
+    std::size_t FRecentCount = 0;
     int FPanesHeight = 0;
     bool FShown = false;
     bool FClosed = false;
     bool FQuitOnDestroy = false;
-    bool FSplitterDrag = false;
+    TSplitter FSplitterDrag = TSplitter::None;
+    int FDragOffset = 0; // where in the splitter it was taken hold of
     TWindowState FPendingState = TWindowState::Normal;
     HWND FFocus = nullptr;
     // Declared before the logic, which uses them until it is gone.
     std::unique_ptr<TWin32Dialogs> FDialogs;
     TWin32Cursor FScreen;
     std::unique_ptr<TWin32Timer> FTimer;
+    std::unique_ptr<TWin32Timer> FFindTimer;
+    std::unique_ptr<TWin32Timer> FSummaryTimer;
+    std::unique_ptr<TWin32MenuCheck> FSummaryCheck;
+    std::unique_ptr<TWin32MenuCheck> FColumnCheck;
     std::unique_ptr<TWin32MenuCheck> FMenuCheck;
     std::unique_ptr<TWin32MenuCheck> FViewCheck;
+    std::unique_ptr<TWin32Clipboard> FClipboard;
     std::unique_ptr<TForm1> FForm;
 };

@@ -54,16 +54,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
     TWin32Window window(services);
     window.SetQuitOnDestroy(true);
     window.Show(showCommand);
-    // Paths on the command line open as files dropped on the list would, so that "Open
-    // with" and a file dropped on the program's icon work. One that cannot be opened at
-    // all is worth a word, since the user named it.
+    // Paths on the command line open in turn, so that "Open with" and a file dropped on
+    // the program's icon work; those refused are named.
     const std::vector<std::string> paths = CommandLinePaths();
     if (!paths.empty()) {
-        window.OpenDropped(paths);
-        TForm1& form = window.Form();
-        if (form.FileName.empty() && !form.LoadFailure.empty() && form.Widgets.Dialogs) {
-            form.Widgets.Dialogs->ShowMessage(form.LoadFailure);
-        }
+        window.Form().OpenCommandLine(paths);
     }
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

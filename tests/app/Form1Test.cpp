@@ -8,15 +8,27 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <system_error>
 
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
 namespace {
+
+// How the platform words a file that is not there.
+std::string MissingFileReason() {
+#ifdef _WIN32
+    return std::system_category().message(2); // ERROR_FILE_NOT_FOUND
+#else
+    return std::strerror(ENOENT);
+#endif
+}
 
 constexpr std::int64_t MiB = 1 << 20;
 
@@ -183,7 +195,7 @@ TEST(Form1Shell, OpenDropAndCloseOutcomes) {
              w.form->OpenCommandLine({missing, good, bad});
          },
          good,
-         {NotValidStreamText(missing, "cannot be read: No such file or directory") + "\n\n" + bad +
+         {NotValidStreamText(missing, "cannot be read: " + MissingFileReason()) + "\n\n" + bad +
           "\n" + badReason}},
 #ifndef _WIN32
         {"open a pipe",

@@ -94,7 +94,7 @@ TEST(UpdateCheck, OffersTheDownloadPageForANewerVersionThroughWinInet) {
     }
 }
 
-TEST(RegistrySettingsStore, KeepsToDwordValues) {
+TEST(RegistrySettingsStore, KeepsToDwordAndTextValues) {
     const TRedirectedUserKey redirected;
     TRegistrySettingsStore store;
     EXPECT_EQ(store.OpenKey("Software\\Marvane\\Quillet", false), nullptr);
@@ -113,6 +113,11 @@ TEST(RegistrySettingsStore, KeepsToDwordValues) {
     RegCloseKey(raw);
     EXPECT_EQ(key->ReadDword("Text"), std::nullopt);
     EXPECT_EQ(key->ReadDword("Wide"), std::nullopt);
+    // Texts (the recent files' paths) go as REG_SZ, in any script.
+    EXPECT_EQ(key->ReadString("Text"), "12");
+    EXPECT_EQ(key->ReadString("FormTop"), std::nullopt);
+    key->WriteString("Recent1", "C:\\Видео\\流.264");
+    EXPECT_EQ(key->ReadString("Recent1"), "C:\\Видео\\流.264");
     EXPECT_NE(store.OpenKey("Software\\Marvane\\Quillet", false), nullptr);
 }
 

@@ -187,16 +187,16 @@ TEST(Win32Window, CompositionAndStartup) {
     const RECT bar2 = RectOf(f.ScrollBar2->Handle(), f.Handle());
     const std::pair<long, long> sizes[] = {
         {client.right, 958},
-        {status.top, 653},
+        {status.top, 653 + TWin32Window::kSplitterWidth},
         {bar1.right, 700},
         {bar1.right - bar1.left, 16},
         {list.right, bar1.left},
         {tree.left - bar1.right, 3},
-        {status.top - bar1.bottom, 210},
+        {status.top - bar1.bottom, 210 + TWin32Window::kSplitterWidth},
         {hex.left, 4},
         {hex.bottom - hex.top, 192},
         {bar2.right, 958},
-        {hex.top - bar1.bottom, 16},
+        {hex.top - bar1.bottom, 16 + TWin32Window::kSplitterWidth},
     };
     for (const auto& [actual, design] : sizes) {
         EXPECT_EQ(actual, design);
@@ -222,11 +222,11 @@ TEST(Win32Window, CompositionAndStartup) {
     EXPECT_TRUE(GetWindowLongW(f.ListView1->Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
     EXPECT_FALSE(GetWindowLongW(f.TreeView1->Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
     EXPECT_FALSE(GetWindowLongW(f.Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
-    const char* columns[] = {"Offset", "Len", "Start Code", "NAL Type"};
+    const char* columns[] = {"Offset", "Len", "Start Code", "NAL Type", "Info"};
     // The Offset column is at least as wide as a whole offset in the list's font.
     const auto offsetWidth = static_cast<int>(SendMessageW(f.ListView1->Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(L"0x0000000000000000")));
-    const int widths[] = {std::max(120, offsetWidth + 14), 70, 170, 250};
-    for (int c = 0; c < 4; ++c) {
+    const int widths[] = {std::max(120, offsetWidth + 14), 70, 170, 250, 250};
+    for (int c = 0; c < 5; ++c) {
         wchar_t caption[32] = {};
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -238,8 +238,8 @@ TEST(Win32Window, CompositionAndStartup) {
     }
     const std::pair<UINT, const char*> items[] = {
         {kIdOpen, "&Open\tCtrl+O"}, {kIdClose, "&Close"}, {kIdExit, "E&xit\tCtrl+Q"},
-        {kIdDecodeSliceHeaders, "Decode Slice Headers and SEI"},
-        {kIdCheckForUpdates, "Check For Updates"}, {kIdAbout, "About"},
+        {kIdDecodeSliceHeaders, "&Decode Slice Headers and SEI\tCtrl+D"},
+        {kIdCheckForUpdates, "Check For &Updates"}, {kIdAbout, "&About"},
     };
     for (const auto& [id, caption] : items) {
         wchar_t text[64] = {};
@@ -380,11 +380,15 @@ TEST(Win32Window, DropsAndUnicodeNames) {
         const char* what;
         std::vector<std::string> paths;
         std::string loaded; // empty: nothing loaded
+        std::size_t warnings;
     };
+    // A missing file is passed over; one that is no stream is named, and the last stream
+    // stays loaded.
     const Case cases[] = {
-        {"a name in any script", {unicodePath}, unicodePath},
-        {"valid, then missing", {unicodePath, missing}, unicodePath},
-        {"valid, then not a stream", {unicodePath, invalid}, ""},
+        {"a name in any script", {unicodePath}, unicodePath, 0},
+        {"valid, then missing", {unicodePath, missing}, unicodePath, 0},
+        {"valid, then not a stream", {unicodePath, invalid}, unicodePath, 1},
+        {"not a stream", {invalid}, "", 1},
     };
     for (const Case& c : cases) {
         ShownWindow w;
@@ -393,7 +397,7 @@ TEST(Win32Window, DropsAndUnicodeNames) {
         EXPECT_EQ(w.window->Form().FileName, c.loaded) << c.what;
         EXPECT_EQ(WindowText(w.window->Handle()), c.loaded.empty() ? "Quillet" : "Quillet(" + c.loaded + ")") << c.what;
         EXPECT_EQ(w.Rows().empty(), c.loaded.empty()) << c.what;
-        EXPECT_TRUE(w.dialogs.Messages.empty()) << c.what;
+        EXPECT_EQ(w.dialogs.Warnings.size(), c.warnings) << c.what;
     }
     // The open dialog's choice too.
     ShownWindow w;
@@ -422,6 +426,30 @@ TEST(Win32Window, TreeLinesMarkTheirBytesInTheHexView) {
     TreeView_SelectItem(tree, nullptr);
     Pump();
     EXPECT_TRUE(w.window->ListBox1->MarksOf(0).empty());
+}
+
+// The gap between the upper panes and the one above the hex pane drag like splitters; a
+// taller hex pane shows more lines.
+TEST(Win32Window, TheSplittersDrag) {
+    ShownWindow w(nullptr, 0);
+    w.window->OpenDropped({TestDataPath("aud_sei.264")});
+    const HWND main = w.window->Handle();
+    const auto drag = [&](POINT from, POINT to) {
+        SendMessageW(main, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(from.x, from.y));
+        PostMessageW(main, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(to.x, to.y));
+        PostMessageW(main, WM_LBUTTONUP, 0, MAKELPARAM(to.x, to.y));
+        Pump();
+    };
+    const RECT bar1 = RectOf(w.window->ScrollBar1->Handle(), main);
+    drag({bar1.right + 1, 100}, {601, 100});
+    EXPECT_EQ(w.window->Panel2Width(), 600);
+    EXPECT_EQ(RectOf(w.window->ScrollBar1->Handle(), main).right, 600);
+    const std::size_t lines = w.HexLines().size();
+    drag({300, bar1.bottom + 1}, {300, bar1.bottom + 1 - 100});
+    EXPECT_EQ(w.window->HexPaneHeight(), 310);
+    const RECT hex = RectOf(w.window->ListBox1->Handle(), main);
+    EXPECT_EQ(hex.bottom - hex.top, 310 - 18);
+    EXPECT_GT(w.HexLines().size(), lines);
 }
 
 // The wheel moves the page by three units over the list and its bar, the hex view by three
@@ -591,6 +619,196 @@ TEST(Win32Window, ShortcutsAndTab) {
     EXPECT_EQ(GetFocus(), w.window->ListBox1->Handle());
     EXPECT_TRUE(press(GetFocus(), 'Q', true));
     EXPECT_EQ(w.window->Handle(), nullptr);
+}
+
+std::string ClipboardText() {
+    std::string text;
+    if (OpenClipboard(nullptr)) {
+        if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+            text = Narrow(static_cast<const wchar_t*>(GlobalLock(data)));
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    return text;
+}
+
+std::string WithCrLf(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') {
+            out.push_back('\r');
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+// Ctrl+C in a view copies what quillet-dump prints of it; File lists the recent files, and
+// each opens its file.
+TEST(Win32Window, CopyAndRecentFiles) {
+    const std::string first = TestDataPath("slices4.264");
+    const std::string second = TestDataPath("aud_sei.264");
+    ShownWindow w;
+    for (const std::string& path : {first, second}) {
+        w.dialogs.ChosenFile = path;
+        SendMessageW(w.window->Handle(), WM_COMMAND, kIdOpen, 0);
+        Pump();
+    }
+    const auto copy = [&](HWND view) {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = 0x80;
+        SetKeyboardState(keys);
+        MSG message{view, WM_KEYDOWN, 'C', 1, 0, {}};
+        EXPECT_TRUE(w.window->PreTranslate(message));
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+        return ClipboardText();
+    };
+    std::istringstream listing(Dump({second}));
+    std::string line;
+    std::getline(listing, line);
+    EXPECT_EQ(copy(w.List()), WithCrLf(line + "\n"));
+    const HWND tree = w.window->TreeView1->Handle();
+    TreeView_SelectItem(tree, TreeView_GetRoot(tree));
+    EXPECT_EQ(copy(tree), WithCrLf(Dump({"--at", "0", second})));
+
+    HMENU file = GetSubMenu(w.window->MainMenu1, 0);
+    const auto caption = [&](UINT id) {
+        wchar_t text[512] = {};
+        GetMenuStringW(file, id, text, 512, MF_BYCOMMAND);
+        return Narrow(text);
+    };
+    EXPECT_EQ(caption(kIdRecentFile1), "&1 " + second);
+    EXPECT_EQ(caption(kIdRecentFile1 + 1), "&2 " + first);
+    EXPECT_EQ(GetMenuItemCount(file), 4 + 1 + 2); // Open, Close, the separators, Exit, the files
+    SendMessageW(w.window->Handle(), WM_COMMAND, kIdRecentFile1 + 1, 0);
+    EXPECT_EQ(w.window->Form().FileName, first);
+    EXPECT_EQ(caption(kIdRecentFile1), "&1 " + first);
+}
+
+// Go to Offset (Ctrl+G), Find (Ctrl+F) with its search polled by the window's timer, and
+// the Info column shown and hidden from the View menu.
+TEST(Win32Window, GoFindAndTheInfoColumn) {
+    const std::string path = TestDataPath("aud_sei.264");
+    ShownWindow w;
+    w.window->OpenDropped({path});
+    const auto key = [&](int vk) {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = 0x80;
+        SetKeyboardState(keys);
+        MSG message{w.List(), WM_KEYDOWN, static_cast<WPARAM>(vk), 1, 0, {}};
+        EXPECT_TRUE(w.window->PreTranslate(message));
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+        Pump();
+    };
+    // 0x1000 lies in the unit at 3505, which runs to 4320.
+    w.dialogs.TypedText = "0x1000";
+    key('G');
+    ASSERT_FALSE(w.Rows().empty());
+    EXPECT_EQ(w.Rows().front(), 3505);
+    EXPECT_EQ(w.Selected(), 0);
+
+    w.dialogs.ChosenItem = "7"; // the next sequence parameter set, at 5470
+    key('F');
+    for (int i = 0; i < 500 && w.window->Form().Finding(); ++i) {
+        Sleep(10);
+        Pump();
+    }
+    EXPECT_FALSE(w.window->Form().Finding());
+    ASSERT_GE(w.Selected(), 0);
+    EXPECT_EQ(w.SelectedOffset(), 5470);
+
+    const int info = w.window->ListView1->ColumnWidth(kInfoColumn);
+    EXPECT_GT(info, 0);
+    EXPECT_FALSE(w.Cell(0, kInfoColumn).empty());
+    for (const bool shown : {false, true}) {
+        SendMessageW(w.window->Handle(), WM_COMMAND, kIdUnitSummaryColumn, 0);
+        EXPECT_EQ(SendMessageW(w.List(), LVM_GETCOLUMNWIDTH, kInfoColumn, 0), shown ? info : 0);
+        EXPECT_EQ(w.window->ListView1->ColumnWidth(kInfoColumn), info);
+        EXPECT_EQ((GetMenuState(w.window->MainMenu1, kIdUnitSummaryColumn, MF_BYCOMMAND) & MF_CHECKED) != 0, shown);
+    }
+}
+
+// View > Stream Summary walks the file in the background: the pane shows its figures and
+// plot when the walk ends, and a click on the plot moves the page there.
+TEST(Win32Window, TheStreamSummaryPane) {
+    ShownWindow w;
+    w.window->OpenDropped({TestDataPath("aud_sei.264")});
+    TWin32SummaryPane& pane = *w.window->SummaryPane;
+    const RECT listBefore = RectOf(w.List(), w.window->Handle());
+    SendMessageW(w.window->Handle(), WM_COMMAND, kIdStreamSummary, 0);
+    for (int i = 0; i < 500 && w.window->Form().Summarising(); ++i) {
+        Sleep(10);
+        Pump();
+    }
+    EXPECT_FALSE(w.window->Form().Summarising());
+    EXPECT_TRUE(pane.PaneVisible());
+    EXPECT_TRUE(IsWindowVisible(pane.PlotWindow()));
+    EXPECT_FALSE(IsWindowVisible(pane.ProgressBar()));
+    EXPECT_FALSE(WindowText(pane.Figures()).empty());
+    EXPECT_LT(RectOf(w.List(), w.window->Handle()).bottom, listBefore.bottom);
+    // A click three quarters across: the page holds that offset.
+    RECT plot{};
+    GetClientRect(pane.PlotWindow(), &plot);
+    const int x = plot.right * 3 / 4;
+    const std::int64_t offset = pane.OffsetAt(x);
+    SendMessageW(pane.PlotWindow(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, plot.bottom / 2));
+    Pump();
+    ASSERT_FALSE(w.Rows().empty());
+    EXPECT_LE(w.Rows().front(), offset);
+    SendMessageW(w.window->Handle(), WM_COMMAND, kIdStreamSummary, 0);
+    EXPECT_FALSE(pane.PaneVisible());
+    EXPECT_EQ(RectOf(w.List(), w.window->Handle()).bottom, listBefore.bottom);
+}
+
+// The text and choice boxes, answered as a user would: typed into, then OK or Cancel.
+std::wstring gBoxTitle;
+std::wstring gBoxTyped;
+bool gBoxCancel = false;
+
+void CALLBACK AnswerBox(HWND, UINT, UINT_PTR id, DWORD) {
+    const HWND box = FindWindowW(L"#32770", gBoxTitle.c_str());
+    if (box == nullptr) {
+        return;
+    }
+    KillTimer(nullptr, id);
+    if (!gBoxTyped.empty()) {
+        SetDlgItemTextW(box, 100, gBoxTyped.c_str());
+    }
+    SendMessageW(box, WM_COMMAND, gBoxCancel ? IDCANCEL : IDOK, 0);
+}
+
+TEST(Win32Dialogs, TextAndChoiceBoxes) {
+    ShownWindow w;
+    TWin32Dialogs dialogs(w.window->Handle());
+    struct Case {
+        const char* what;
+        bool choose;
+        const wchar_t* typed;
+        bool cancel;
+        std::optional<std::string> answer;
+    };
+    const Case cases[] = {
+        {"the text given", false, L"", false, "0x10"},
+        {"a text typed", false, L"4096", false, "4096"},
+        {"cancelled", false, L"1", true, std::nullopt},
+        {"the item given", true, L"", false, "Picture parameter set"},
+        {"an item typed", true, L"sei:5", false, "sei:5"},
+    };
+    for (const Case& c : cases) {
+        gBoxTitle = L"Box";
+        gBoxTyped = c.typed;
+        gBoxCancel = c.cancel;
+        SetTimer(nullptr, 0, 20, AnswerBox);
+        const std::optional<std::string> answer =
+            c.choose ? dialogs.ChooseItem("Box", "Unit:", {"Sequence parameter set", "Picture parameter set"}, 1)
+                     : dialogs.AskText("Box", "Offset:", "0x10");
+        EXPECT_EQ(answer, c.answer) << c.what;
+    }
 }
 
 TEST(Win32Window, ExitClosesTheWindowAndSavesTheSettings) {

@@ -101,6 +101,12 @@ int main(int argc, char** argv) {
         SendMessageW(list, WM_KEYUP, VK_HOME, static_cast<LPARAM>(0xC0000001u));
         SendMessageW(list, WM_KEYDOWN, VK_DOWN, 1);
         SendMessageW(list, WM_KEYUP, VK_DOWN, static_cast<LPARAM>(0xC0000001u));
+        // With the stream's summary, once its walk has ended.
+        SendMessageW(window.Handle(), WM_COMMAND, kIdStreamSummary, 0);
+        for (int i = 0; i < 3000 && window.Form().Summarising(); ++i) {
+            Sleep(10);
+            Pump();
+        }
         Pump();
         SavePicture(window.Handle(), argv[3]);
     }

@@ -35,6 +35,35 @@ class TRegistryKey : public ISettingsKey {
         }
     }
 
+    std::optional<std::string> ReadString(const std::string& name) override {
+        const std::wstring value = Widen(name);
+        DWORD type = 0;
+        DWORD size = 0;
+        if (RegQueryValueExW(FKey, value.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+            type != REG_SZ) {
+            return std::nullopt;
+        }
+        std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+        size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        if (RegQueryValueExW(FKey, value.c_str(), nullptr, &type,
+                             reinterpret_cast<BYTE*>(text.data()), &size) != ERROR_SUCCESS ||
+            type != REG_SZ) {
+            return std::nullopt;
+        }
+        text.resize(wcsnlen(text.c_str(), text.size()));
+        return Narrow(text);
+    }
+
+    void WriteString(const std::string& name, const std::string& value) override {
+        const std::wstring text = Widen(value);
+        if (RegSetValueExW(FKey, Widen(name).c_str(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) !=
+            ERROR_SUCCESS) {
+            throw std::runtime_error("cannot write the registry value " + name);
+        }
+    }
+
   private:
     HKEY FKey;
 };
