@@ -4,6 +4,7 @@
 
 #include "app/Unit1.h"
 #include "support/FakeWindow.h"
+#include "support/SparseFiles.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -455,13 +456,6 @@ TEST(Form1Navigation, TheDraggedThumbSaysWhereThePageWouldStart) {
     w.bar1.PressTo(54);
     EXPECT_EQ(w.form->NavigationNote, "");
     EXPECT_GE(w.Rows().front().Offset, 5400);
-}
-
-// Whether the file system tells where a sparse file's holes lie; Wine's does not, and a
-// hole is then read like any other bytes.
-bool ReportsHoles(const std::string& path, std::int64_t inHole) {
-    FileStream stream;
-    return stream.Open(path) && stream.NextDataOffset(inHole) != inHole;
 }
 
 TEST(Form1Navigation, SparseFilesBeyondTheBarsRange) {
