@@ -37,7 +37,6 @@ constexpr int kClientHeight = 653;
 constexpr int kScrollBarWidth = 16;
 // Wider than the design's 3 pixels, so that the splitters are easy to take hold of.
 constexpr int kSplitterWidth = 7;
-constexpr int kHexLabelHeight = 14;
 constexpr int kHexListTop = 16;
 constexpr int kHexListBottomMargin = 2;
 // The hex pane never gets so low that its label and a line or two would not fit.
