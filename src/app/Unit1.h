@@ -289,6 +289,8 @@ class TForm1 {
     // when the bound runs out before their end is found (the last one then shows its
     // length so far); a later one goes, to lead the next page.
     void FillPage(TStartCodeFinder& finder, std::int32_t keep);
+    // A page that begins with the unit at first, measured within a fresh bound.
+    void StartPageAt(TStartCodeFinder& finder, std::int64_t first);
     // A page with no rows: no start code begins in [from, to).
     void SetEmptyPage(std::int64_t from, std::int64_t to);
     // Puts the units at offsets (ascending) on the page, each measured up to the next;

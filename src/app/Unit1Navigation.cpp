@@ -122,9 +122,7 @@ void TForm1::ScanWindow(std::int64_t Start) {
     }
     // Finding the page's first unit and measuring the page are bounded each on their own,
     // so that a unit's length does not depend on how far its start was searched for.
-    finder.SetBudget(kNavigationReadBound);
-    SetRows(finder, &first, 1, -1);
-    FillPage(finder, 1);
+    StartPageAt(finder, first);
 }
 
 void TForm1::SetEmptyPage(std::int64_t from, std::int64_t to) {
@@ -150,6 +148,12 @@ void TForm1::SetRows(TStartCodeFinder& finder, const std::int64_t* offsets, std:
     FLastMeasured = end >= 0;
     PageReachesEnd = end >= 0 && end >= finder.Size();
     FBackReached = -1;
+}
+
+void TForm1::StartPageAt(TStartCodeFinder& finder, std::int64_t first) {
+    finder.SetBudget(kNavigationReadBound);
+    SetRows(finder, &first, 1, -1);
+    FillPage(finder, 1);
 }
 
 void TForm1::FillPage(TStartCodeFinder& finder, std::int32_t keep) {
@@ -247,8 +251,7 @@ bool TForm1::StepForward(bool page) {
         if (LastLenOpen && !SearchPastLastRow(finder, next)) {
             return false;
         }
-        SetRows(finder, &next, 1, -1);
-        FillPage(finder, 1);
+        StartPageAt(finder, next);
         return true;
     }
     std::copy(Locators.begin() + 1, Locators.begin() + LocatorCount, Locators.begin());
@@ -368,9 +371,7 @@ bool TForm1::StepToThumb(std::int64_t at) {
     TStartCodeFinder finder = NewFinder();
     std::int64_t first = 0;
     if (finder.Next(at, first)) {
-        finder.SetBudget(kNavigationReadBound);
-        SetRows(finder, &first, 1, -1);
-        FillPage(finder, 1);
+        StartPageAt(finder, first);
         return true;
     }
     if (finder.Exhausted()) {
@@ -382,9 +383,7 @@ bool TForm1::StepToThumb(std::int64_t at) {
     finder.SetBudget(kNavigationReadBound);
     std::int64_t previous = 0;
     if (finder.Previous(at, 1, &previous) == 1) {
-        finder.SetBudget(kNavigationReadBound);
-        SetRows(finder, &previous, 1, -1);
-        FillPage(finder, 1);
+        StartPageAt(finder, previous);
         return true;
     }
     SetEmptyPage(finder.Reached(), finder.Size());

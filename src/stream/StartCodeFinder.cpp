@@ -32,9 +32,8 @@ constexpr std::int32_t kLeastRead = 65536;
 
 } // namespace
 
-std::int64_t FirstStartCodeIn(const std::uint8_t* buffer, std::int64_t n, std::int64_t base,
-                              std::int64_t lo, std::int64_t hi) {
-    (void)base;
+std::int64_t FirstStartCodeIn(const std::uint8_t* buffer, std::int64_t n, std::int64_t lo,
+                              std::int64_t hi) {
     // A start code at k has its 01 byte at k + 2 or k + 3.
     std::int64_t j = std::max<std::int64_t>(lo + 2, 2);
     const std::int64_t last = std::min(hi + 3, n - 1);
@@ -54,10 +53,8 @@ std::int64_t FirstStartCodeIn(const std::uint8_t* buffer, std::int64_t n, std::i
     return -1;
 }
 
-std::int32_t LastStartCodesIn(const std::uint8_t* buffer, std::int64_t n, std::int64_t base,
-                              std::int64_t lo, std::int64_t hi, std::int32_t count,
-                              std::int64_t* found) {
-    (void)base;
+std::int32_t LastStartCodesIn(const std::uint8_t* buffer, std::int64_t n, std::int64_t lo,
+                              std::int64_t hi, std::int32_t count, std::int64_t* found) {
     std::int32_t met = 0;
     const std::int64_t first = std::max<std::int64_t>(lo + 2, 2);
     std::int64_t upper = std::min(hi + 3, n - 1);
@@ -140,8 +137,8 @@ bool TStartCodeFinder::Next(std::int64_t from, std::int64_t& found) {
                 continue; // a read cut short by the file's end
             }
         }
-        const std::int64_t k = FirstStartCodeIn(FBuffer, FBlockLength, FBlockStart,
-                                                pos - FBlockStart, hi - FBlockStart);
+        const std::int64_t k =
+            FirstStartCodeIn(FBuffer, FBlockLength, pos - FBlockStart, hi - FBlockStart);
         if (k >= 0) {
             found = FBlockStart + k;
             FReached = found;
@@ -192,9 +189,8 @@ std::int32_t TStartCodeFinder::Previous(std::int64_t at, std::int32_t count, std
                 continue; // the file was cut: look again below its new end
             }
         }
-        const std::int32_t more =
-            LastStartCodesIn(FBuffer, FBlockLength, FBlockStart, lo - FBlockStart,
-                             pos - FBlockStart, count - met, found + met);
+        const std::int32_t more = LastStartCodesIn(FBuffer, FBlockLength, lo - FBlockStart,
+                                                   pos - FBlockStart, count - met, found + met);
         for (std::int32_t i = met; i < met + more; ++i) {
             found[i] += FBlockStart;
         }

@@ -12,16 +12,15 @@
 
 #include <cstdint>
 
-// The first start code of the buffer's positions lo..hi, or -1. Position 0 of the buffer
-// is file offset base; when base > 0 the byte at position 0 only tells about position 1,
-// so lo must then be at least 1. Bytes past n are not looked at.
-std::int64_t FirstStartCodeIn(const std::uint8_t* buffer, std::int64_t n, std::int64_t base,
-                              std::int64_t lo, std::int64_t hi);
+// The first start code of the buffer's positions lo..hi, or -1. Unless the buffer begins at
+// the file's first byte, its byte 0 only tells about position 1, so lo must then be at
+// least 1. Bytes past n are not looked at.
+std::int64_t FirstStartCodeIn(const std::uint8_t* buffer, std::int64_t n, std::int64_t lo,
+                              std::int64_t hi);
 // The same counting down from hi: up to count positions, the highest first, into found.
 // Returns how many were found.
-std::int32_t LastStartCodesIn(const std::uint8_t* buffer, std::int64_t n, std::int64_t base,
-                              std::int64_t lo, std::int64_t hi, std::int32_t count,
-                              std::int64_t* found);
+std::int32_t LastStartCodesIn(const std::uint8_t* buffer, std::int64_t n, std::int64_t lo,
+                              std::int64_t hi, std::int32_t count, std::int64_t* found);
 
 class TStartCodeFinder {
   public:
