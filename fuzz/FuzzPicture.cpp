@@ -17,8 +17,10 @@ namespace {
 class TEchoDecoder final : public IPictureDecoder {
   public:
     void Reset() override { FHeld.clear(); }
-    bool Send(const std::uint8_t* data, std::size_t size, std::int64_t tag,
-              std::string& error) override {
+    bool Send(const TAccessUnitIn& unit, std::string& error) override {
+        const std::uint8_t* data = unit.Data;
+        const std::size_t size = unit.Size;
+        const std::int64_t tag = unit.Tag;
         FuzzCheck(size >= 5 && data[0] == 0 && data[1] == 0 && data[2] == 0 && data[3] == 1,
                   "an access unit begins with a four-byte start code");
         if (data[4] == 0xFF) {

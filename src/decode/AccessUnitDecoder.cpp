@@ -421,7 +421,17 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::Send(TUnitGroup& group) {
     FPrelude.clear();
     FPreludePps.clear();
     std::string error;
-    if (!FDecoder.Send(group.Bytes.data(), group.Bytes.size(), group.First, error)) {
+    // Counts restart at each IDR picture; output never crosses one, so each run between
+    // them gets its own range of numbers.
+    if (group.FirstHead.nal_unit_type == kIdrSliceType) {
+        ++FOutputEpoch;
+    }
+    TAccessUnitIn unit;
+    unit.Data = group.Bytes.data();
+    unit.Size = group.Bytes.size();
+    unit.Tag = group.First;
+    unit.OutputOrder = FOutputEpoch * (std::int64_t{1} << 33) + group.Poc;
+    if (!FDecoder.Send(unit, error)) {
         FFailure = DecoderErrorMessage(error);
         return TStep::Failed;
     }

@@ -156,6 +156,7 @@ class TAccessUnitDecoder {
     std::map<std::uint32_t, TSet> FPpsById;
     TPictureOrder FOrder;
     std::int32_t FPictureCount = 0;
+    std::int64_t FOutputEpoch = 0;
     std::int64_t FStartOffset = 0;
     bool FStartIsIdr = true;
     std::string FFailure;

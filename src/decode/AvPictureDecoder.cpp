@@ -124,11 +124,10 @@ class TAvPictureDecoder final : public IPictureDecoder {
         }
     }
 
-    bool Send(const std::uint8_t* data, std::size_t size, std::int64_t tag,
-              std::string& error) override {
-        FPacket->data = const_cast<std::uint8_t*>(data); // the decoder copies it
-        FPacket->size = static_cast<int>(size);
-        FPacket->pts = tag;
+    bool Send(const TAccessUnitIn& unit, std::string& error) override {
+        FPacket->data = const_cast<std::uint8_t*>(unit.Data); // the decoder copies it
+        FPacket->size = static_cast<int>(unit.Size);
+        FPacket->pts = unit.Tag;
         FPacket->dts = AV_NOPTS_VALUE;
         const bool sent = SendPacket(FPacket.get(), error);
         FPacket->data = nullptr;

@@ -39,6 +39,17 @@ struct TPicture {
     int BytesPerSample() const { return BitDepth > 8 ? 2 : 1; }
 };
 
+// One access unit for the decoder: Annex B bytes with start codes, the tag its picture comes
+// out with, and a number that increases in output order over the units sent since Reset
+// (from the picture order count, carried across IDR pictures), for decoders that need
+// their input's times to rise in display order.
+struct TAccessUnitIn {
+    const std::uint8_t* Data = nullptr;
+    std::size_t Size = 0;
+    std::int64_t Tag = 0;
+    std::int64_t OutputOrder = 0;
+};
+
 // Decodes access units in decoding order. Pictures come out in output order, each with the
 // tag its access unit was sent with, possibly several units later.
 class IPictureDecoder {
@@ -46,10 +57,8 @@ class IPictureDecoder {
     virtual ~IPictureDecoder() = default;
     // Starts afresh, as a new decoder: no references, no pictures held back.
     virtual void Reset() = 0;
-    // Decodes one access unit (Annex B bytes with start codes). False with the decoder's
-    // reason when it refused the data.
-    virtual bool Send(const std::uint8_t* data, std::size_t size, std::int64_t tag,
-                      std::string& error) = 0;
+    // Decodes one access unit. False with the decoder's reason when it refused the data.
+    virtual bool Send(const TAccessUnitIn& unit, std::string& error) = 0;
     // No more units follow: the pictures held back come out. Only Reset comes after it.
     virtual bool Drain(std::string& error) = 0;
     // The next picture out: its tag, and the picture copied to where place(tag) says, or
