@@ -9,7 +9,7 @@
 #include "decode/AccessUnitDecoder.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
 
 #include <sys/resource.h>
 
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     }
     std::vector<std::int64_t> slices;
     {
-        TNalUnitReader reader(stream);
+        TUnitCursor reader(stream);
         TNalUnitSpan span;
         int idr = 0;
         std::uint32_t previous = 0;

@@ -9,7 +9,7 @@
 #include "qt/PicturePane.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
 
 #include <QAction>
 #include <QApplication>
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
         if (!stream.Open(argv[1])) {
             return 1;
         }
-        TNalUnitReader reader(stream);
+        TUnitCursor reader(stream);
         TNalUnitSpan span;
         std::uint32_t previous = 0;
         int idr = 0;

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   {}, nullptr, &full);
     std::int32_t found = 0;
     const auto n = static_cast<std::int32_t>(bytes.size());
-    FindLastParameterSet(bytes.data(), n, 0, n, kSeqParameterSetType, 0, found);
-    FindLastParameterSet(bytes.data(), n, 1, n / 2, kPicParameterSetType, 1, found);
+    FindLastParameterSet(bytes.data(), n, 0, n, kNalSps, 0, found);
+    FindLastParameterSet(bytes.data(), n, 1, n / 2, kNalPps, 1, found);
     return 0;
 }

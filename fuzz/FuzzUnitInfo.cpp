@@ -7,7 +7,7 @@
 #include "FuzzSets.h"
 #include "FuzzSupport.h"
 #include "stream/FileStream.h"
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
 #include "syntax/StreamSummary.h"
 #include "syntax/UnitInfo.h"
 #include "syntax/UnitSearch.h"
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     std::vector<std::tuple<std::int64_t, std::int64_t, int>> listed;
-    TNalUnitReader reader(walk, 64, false);
+    TUnitCursor reader(walk, 64, false);
     TNalUnitSpan span;
     while (reader.Next(span)) {
         if (span.HasHeader) {
@@ -78,11 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   "within the file");
     }
     TStreamSummary summary;
-    FileStream detail;
-    if (detail.Open(file.Path())) {
+    {
         FileStream summed;
         if (summed.Open(file.Path())) {
-            WalkStreamSummary(summed, detail, summary);
+            WalkStreamSummary(summed, summary);
             std::int64_t covered = 0;
             std::int64_t pictures = 0;
             for (const TSummaryBucket& bucket : summary.Buckets) {

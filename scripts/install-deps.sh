@@ -3,7 +3,8 @@
 # libswscale for the picture pane and quillet-dump --picture); clang builds the
 # sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0). The
 # validators, dpkg-dev, file and groff check the installed tree and build the Debian
-# package (scripts/check-install.sh, scripts/package.sh). MinGW-w64, 32-bit Wine and a
+# package (scripts/check-install.sh, scripts/package.sh); ffmpeg (with its x264 encoder)
+# makes test streams and is the independent decoder they are checked against. MinGW-w64, 32-bit Wine and a
 # virtual display build and test the Windows program (not needed with
 # QUILLET_WINDOWS_TESTS=0); with the argument "windows" only those are installed. Needs
 # root for apt-get; run as another user it only says what to install.
@@ -16,7 +17,8 @@ if [ "${1:-}" = windows ]; then
 else
     packages=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
               fonts-dejavu-core libgtest-dev libgmock-dev libavcodec-dev libswscale-dev
-              desktop-file-utils appstream libxml2-utils shared-mime-info dpkg-dev file groff-base)
+              desktop-file-utils appstream libxml2-utils shared-mime-info dpkg-dev file groff-base
+              ffmpeg python3)
     if [ "${QUILLET_SANITIZE_TESTS:-1}" != 0 ]; then
         packages+=(clang libclang-rt-dev)
     fi

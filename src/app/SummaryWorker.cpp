@@ -6,8 +6,8 @@
 #include <exception>
 
 TSummaryWorker::TSummaryWorker(const std::string& path) {
-    if (!FStream.Open(path) || !FDetail.Open(path)) {
-        FFailure = !FStream.OpenError().empty() ? FStream.OpenError() : FDetail.OpenError();
+    if (!FStream.Open(path)) {
+        FFailure = FStream.OpenError();
         FDone = true;
         return;
     }
@@ -25,7 +25,7 @@ TSummaryWorker::~TSummaryWorker() {
 void TSummaryWorker::Run() {
     try {
         TStreamSummary summary;
-        TStreamSummaryWalk walk(FStream, FDetail, summary);
+        TStreamSummaryWalk walk(FStream, summary);
         walk.Run(&FControl, [this](const TStreamSummary& sofar) {
             const std::lock_guard lock(FLock);
             FShared = sofar;

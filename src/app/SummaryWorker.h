@@ -35,7 +35,6 @@ class TSummaryWorker {
     void Run();
 
     FileStream FStream;
-    FileStream FDetail;
     std::int64_t FFileSize = 0;
     TSearchControl FControl;
     mutable std::mutex FLock;

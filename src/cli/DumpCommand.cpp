@@ -7,7 +7,7 @@
 #include "core/DebugOutput.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
 #include "syntax/ParameterSetFinder.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/nal_unit.h"
@@ -299,7 +299,7 @@ std::string BitPositionText(std::int64_t unitOffset, std::int64_t firstBit) {
 // reads on.
 void PrintListing(FileStream& stream, std::ostream& out) {
     constexpr std::size_t kBufferSize = 256 << 10;
-    TNalUnitReader reader(stream);
+    TUnitCursor reader(stream);
     std::vector<char> buffer(kBufferSize);
     std::size_t used = 0;
     std::int64_t block = reader.BlockStart();
@@ -392,7 +392,7 @@ class TTreeDumper {
 
 void PrintTrees(FileStream& stream, FileStream& detail, const TDumpArgs& args, std::ostream& out,
                 std::ostream& err) {
-    TNalUnitReader reader(stream);
+    TUnitCursor reader(stream);
     TTreeDumper dumper(detail, reader.FileSize(), args);
     TNalUnitSpan span;
     char line[kListingLineMaxSize];
@@ -408,7 +408,7 @@ void PrintTrees(FileStream& stream, FileStream& detail, const TDumpArgs& args, s
 // The listing and every unit's deeper tree with its bits as one JSON document, written unit
 // by unit so that memory stays the same whatever the file's size.
 void PrintJson(FileStream& stream, FileStream& detail, const TDumpArgs& args, std::ostream& out) {
-    TNalUnitReader reader(stream);
+    TUnitCursor reader(stream);
     TTreeDumper dumper(detail, reader.FileSize(), args);
     Write(out, "{\"file\":" + JsonString(args.Path) + ",\"units\":[");
     TNalUnitSpan span;
@@ -465,7 +465,7 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         break;
     case TDumpMode::Summary:
         // A progress line only for a person watching a terminal.
-        PrintSummary(stream, detail, args.Path, out,
+        PrintSummary(stream, args.Path, out,
                      &err == &std::cerr && isatty(STDERR_FILENO) != 0 ? &err : nullptr);
         break;
     case TDumpMode::At: {

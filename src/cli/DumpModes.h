@@ -20,5 +20,5 @@ void PrintFindListing(FileStream& stream, FileStream* detail, const TFindKind& k
 
 // The whole stream's figures as one JSON document (the keys in the README). With progress,
 // a line there says how far the walk has come.
-void PrintSummary(FileStream& stream, FileStream& detail, const std::string& path,
+void PrintSummary(FileStream& stream, const std::string& path,
                   std::ostream& out, std::ostream* progress);

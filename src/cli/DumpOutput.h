@@ -3,7 +3,7 @@
 // What every mode of quillet-dump writes with: checked output and the listing line.
 
 #include "stream/H264Utils.h"
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
 
 #include <cstddef>
 #include <memory>

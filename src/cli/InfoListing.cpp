@@ -47,7 +47,7 @@ class TWalkSets final : public IGoverningSets {
         if (written <= 0 || reader.SetData(FRbsp.get(), written) != kStatusOk) {
             return;
         }
-        if (type == kPicParameterSetType) {
+        if (type == kNalPps) {
             TPicParameterSet pps{};
             Parse_pic_parameter_set_rbsp(reader, pps);
             if (pps.pic_parameter_set_id < kPpsIds) {
@@ -104,7 +104,7 @@ class TWalkSets final : public IGoverningSets {
 // unit's first bytes (walk, may be null) and the sets the walk passed (walkSets, may be
 // null), otherwise reads of its own and the finder.
 struct TInfoSources {
-    const TNalUnitReader* Walk = nullptr;
+    const TUnitCursor* Walk = nullptr;
     TWalkSets* WalkSets = nullptr;
     TParameterSetFinder& Finder;
     FileStream& Detail;
@@ -139,7 +139,7 @@ void InfoLine(const TNalUnitSpan& span, TInfoSources& sources, TUnitInfo& info,
         }
         const std::uint32_t type = NalUnitType(span.Header);
         if (sources.WalkSets != nullptr &&
-            (type == kSeqParameterSetType || type == kPicParameterSetType)) {
+            (type == kNalSps || type == kNalPps)) {
             sources.WalkSets->Saw(span, held, n);
         }
         lines.Append(*text);
@@ -150,7 +150,7 @@ void InfoLine(const TNalUnitSpan& span, TInfoSources& sources, TUnitInfo& info,
 } // namespace
 
 void PrintInfoListing(FileStream& stream, FileStream& detail, std::ostream& out) {
-    TNalUnitReader reader(stream);
+    TUnitCursor reader(stream);
     TUnitInfo info;
     TParameterSetFinder finder(detail);
     TWalkSets walkSets(finder, detail, reader.FileSize());

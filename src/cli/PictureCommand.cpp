@@ -10,6 +10,8 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <sstream>
+#include <vector>
 
 namespace {
 
@@ -26,8 +28,32 @@ bool ListedUnitAt(FileStream& stream, std::int64_t size, std::int64_t offset) {
     return BeginsListedNalUnit(bytes + before, got - before, before == 1 && bytes[0] == 0);
 }
 
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The picture as the file's name asks: PNG for a name ending in .png, YUV4MPEG2 otherwise.
+// False with the reason when it cannot be written.
 bool WritePicture(const TPicture& picture, const std::string& outPath, std::ostream& out,
-                  std::ostream& err) {
+                  std::string& error) {
+    std::string bytes;
+    if (EndsWith(outPath, ".png") || EndsWith(outPath, ".PNG")) {
+        std::vector<std::uint8_t> png;
+        if (!PictureToPng(picture, png, error)) {
+            error = "cannot make the PNG file: " + error;
+            return false;
+        }
+        bytes.assign(png.begin(), png.end());
+    } else {
+        if (Y4mColourTag(picture).empty()) {
+            error = picture.Rgb ? kY4mRgbMessage
+                                : "YUV4MPEG2 has no colour tag for this picture's sampling";
+            return false;
+        }
+        std::ostringstream y4m;
+        WriteY4m(y4m, picture);
+        bytes = std::move(y4m).str();
+    }
     std::ofstream file;
     std::ostream* target = &out;
     if (outPath != "-") {
@@ -36,13 +62,12 @@ bool WritePicture(const TPicture& picture, const std::string& outPath, std::ostr
     }
     errno = 0;
     if (*target) {
-        WriteY4m(*target, picture);
+        target->write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         target->flush();
     }
     if (!*target) {
-        const int error = errno;
-        err << "cannot write output: " << (error != 0 ? std::strerror(error) : outPath.c_str())
-            << '\n';
+        const int code = errno;
+        error = std::string("cannot write output: ") + (code != 0 ? std::strerror(code) : outPath.c_str());
         return false;
     }
     return true;
@@ -68,9 +93,13 @@ int DumpPicture(FileStream& stream, std::int64_t offset, const std::string& outP
         err << answer.Message << '\n';
         return 1;
     }
-    if (Y4mColourTag(answer.Decoded.Picture).empty()) {
-        err << "YUV4MPEG2 has no colour tag for this picture's sampling\n";
+    std::string error;
+    if (!WritePicture(answer.Decoded.Picture, outPath, out, error)) {
+        err << error << '\n';
         return 1;
     }
-    return WritePicture(answer.Decoded.Picture, outPath, out, err) ? 0 : 1;
+    if (!answer.Decoded.Facts.Exact) {
+        err << "warning: " << InexactNote(answer.Decoded.Facts) << '\n';
+    }
+    return 0;
 }

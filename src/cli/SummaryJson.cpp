@@ -83,18 +83,18 @@ std::string SummaryJson(const std::string& path, const TStreamSummary& s) {
 
 } // namespace
 
-void PrintSummary(FileStream& stream, FileStream& detail, const std::string& path,
+void PrintSummary(FileStream& stream, const std::string& path,
                   std::ostream& out, std::ostream* progress) {
     TStreamSummary summary;
     if (progress == nullptr) {
-        WalkStreamSummary(stream, detail, summary);
+        WalkStreamSummary(stream, summary);
     } else {
         // The walk runs beside a line that says how far it has come.
         TSearchControl control;
         std::exception_ptr failure;
         std::thread walk([&] {
             try {
-                WalkStreamSummary(stream, detail, summary, &control);
+                WalkStreamSummary(stream, summary, &control);
             } catch (...) {
                 failure = std::current_exception();
             }

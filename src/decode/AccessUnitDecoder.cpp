@@ -2,52 +2,169 @@
 
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
+#include "stream/StartCodeFinder.h"
 #include "syntax/BitStream4.h"
 #include "syntax/ParameterSetFinder.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace {
 
-// A slice header's elements up to redundant_pic_cnt fit well within these.
-constexpr std::int32_t kSliceHeadBytes = 256;
 // Parameter sets and SEI messages are read whole, up to this.
 constexpr std::int32_t kSetBytes = 65536;
 // Pictures kept after they came out, for the selections that follow.
 constexpr std::size_t kKeptPictures = 8;
-constexpr std::int32_t kFirstSearchBlock = 65536;
-constexpr std::int32_t kLargestSearchBlock = 4194304;
+// The backward search for a start reads blocks of this size.
+constexpr std::int32_t kSearchBlock = 1 << 20;
+// Start codes taken from one backward step.
+constexpr std::int32_t kStartsPerStep = 256;
+// Recovery points tried, the nearest first, before an I picture is taken.
+constexpr std::size_t kRecoveryPointsTried = 4;
+// The largest picture of the highest level (6.2): its frame size in macroblocks, and the
+// longest side the level's rule (at most the square root of 8 frame sizes) allows.
+constexpr std::uint64_t kMaxFrameMbs = 139264;
+constexpr std::uint32_t kMaxSideMbs = 1055;
+
+bool IsSlice(std::uint32_t type) {
+    return type == kNalNonIdrSlice || type == kNalIdrSlice || type == kNalPartitionA;
+}
 
 TUnitWants WantsOf(std::uint8_t header) {
     const std::uint32_t type = NalUnitType(header);
-    if (RoleOf(type) == TUnitRole::Slice) {
-        return {kSliceHeadBytes, true};
+    if (IsSlice(type)) {
+        return {kSliceHeaderBytes, true};
     }
-    if (type == kSeiType || type == kSeqParameterSetType || type == kPicParameterSetType) {
+    if (type == kNalSei || type == kNalSps || type == kNalPps) {
         return {kSetBytes, true};
     }
     // Filler data is of no use to the decoder, and may be long.
-    return {0, type != kFillerType};
+    return {0, type != kNalFiller};
 }
 
 std::string Plural(std::int64_t n, const char* what) {
     return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
 }
 
-// "IDR at 0x..." or "recovery point at 0x...".
-std::string StartText(std::int64_t startOffset, bool startIsIdr) {
-    return std::string(startIsIdr ? "IDR" : "recovery point") + " at " + NalOffsetText(startOffset);
+const char* KindText(TStartKind kind) {
+    switch (kind) {
+    case TStartKind::Idr:
+        return "IDR";
+    case TStartKind::RecoveryPoint:
+        return "recovery point";
+    case TStartKind::IPicture:
+        return "I picture";
+    }
+    return "";
+}
+
+// "IDR at 0x...", "recovery point at 0x..." or "I picture at 0x...".
+std::string StartText(std::int64_t startOffset, TStartKind kind) {
+    return std::string(KindText(kind)) + " at " + NalOffsetText(startOffset);
+}
+
+// The payload of a unit after its header byte without emulation prevention, into rbsp.
+std::int32_t Payload(const std::uint8_t* afterHeader, std::size_t size,
+                     std::vector<std::uint8_t>& rbsp) {
+    rbsp.resize(size);
+    std::int32_t written = 0;
+    if (size > 0) {
+        Remove_emulation_prevention_three_bytes(afterHeader, static_cast<std::int32_t>(size),
+                                                rbsp.data(), written);
+    }
+    return written;
+}
+
+// The parameter sets a walk needs from before its start, found looking back from there;
+// their bytes go to the decoder ahead of the first access unit, sequence sets first.
+class TSetsBeforeStart final : public IGoverningSets {
+  public:
+    TSetsBeforeStart(FileStream& stream, std::int64_t fileSize, TParameterSetFinder& finder)
+        : FStream(stream), FFileSize(fileSize), FFinder(finder) {}
+
+    void Restart(std::int64_t start) {
+        FStart = start;
+        FSets.Clear();
+        FSpsBytes.clear();
+        FPpsBytes.clear();
+        Missing.clear();
+    }
+    const TPicParameterSet* Pps(std::uint32_t id) override {
+        if (const TPicParameterSet* known = FSets.Pps(id)) {
+            return known;
+        }
+        return Fetch(kNalPps, id) ? FSets.Pps(id) : nullptr;
+    }
+    const TSeqParameterSet* Sps(std::optional<std::uint32_t> id) override {
+        if (const TSeqParameterSet* known = FSets.Sps(id)) {
+            return known;
+        }
+        return id && Fetch(kNalSps, *id) ? FSets.Sps(id) : nullptr;
+    }
+    // What the decoder is given ahead of the walk's first unit, once.
+    void TakePrelude(std::vector<std::uint8_t>& into) {
+        into.insert(into.end(), FSpsBytes.begin(), FSpsBytes.end());
+        into.insert(into.end(), FPpsBytes.begin(), FPpsBytes.end());
+        FSpsBytes.clear();
+        FPpsBytes.clear();
+    }
+    std::string Missing;
+
+  private:
+    bool Fetch(std::uint32_t type, std::uint32_t id) {
+        const std::optional<std::int64_t> found = FFinder.Find(type, id, FStart);
+        if (!found) {
+            Missing = std::string(type == kNalSps ? "seq_parameter_set_id" : "pic_parameter_set_id") +
+                      " " + std::to_string(id) + " not found within " +
+                      std::to_string(kParameterSetSearchBound / 1048576) + " MiB before " +
+                      NalOffsetText(FStart) + ", where decoding begins";
+            return false;
+        }
+        std::vector<std::uint8_t> unit(kSetBytes);
+        const std::int32_t got = ReadWithinSize(FStream, *found, unit.data(), kSetBytes, FFileSize);
+        std::int32_t length = 0;
+        if (!GetNalUnitLength(unit.data(), got, length)) {
+            return false;
+        }
+        const int startCode = StartCodeLength(unit.data(), length);
+        if (length <= startCode + 1) {
+            return false;
+        }
+        std::vector<std::uint8_t> rbsp;
+        const std::int32_t size = Payload(unit.data() + startCode + 1,
+                                          static_cast<std::size_t>(length - startCode - 1), rbsp);
+        const bool learnt = type == kNalSps ? FSets.LearnSps(rbsp.data(), size)
+                                            : FSets.LearnPps(rbsp.data(), size);
+        if (learnt) {
+            std::vector<std::uint8_t>& bytes = type == kNalSps ? FSpsBytes : FPpsBytes;
+            bytes.insert(bytes.end(), {0, 0, 0, 1});
+            bytes.insert(bytes.end(), unit.begin() + startCode, unit.begin() + length);
+        }
+        return learnt;
+    }
+
+    FileStream& FStream;
+    std::int64_t FFileSize;
+    TParameterSetFinder& FFinder;
+    TKnownSets FSets;
+    std::int64_t FStart = 0;
+    std::vector<std::uint8_t> FSpsBytes;
+    std::vector<std::uint8_t> FPpsBytes;
+};
+
+TSetsBeforeStart& Before(const std::unique_ptr<IGoverningSets>& sets) {
+    return static_cast<TSetsBeforeStart&>(*sets);
 }
 
 } // namespace
 
 std::string NoStartMessage() {
-    return "No IDR picture or recovery point within " +
+    return "No IDR picture, recovery point or I picture within " +
            std::to_string(kPictureSearchBound / 1048576) + " MiB before this picture";
 }
 
-std::string ProgressLine(std::int64_t startOffset, bool startIsIdr, std::int32_t pictures) {
-    return "Decoding from the " + StartText(startOffset, startIsIdr) + ": " +
+std::string ProgressLine(std::int64_t startOffset, TStartKind kind, std::int32_t pictures) {
+    return "Decoding from the " + StartText(startOffset, kind) + ": " +
            Plural(pictures, "picture") + " so far";
 }
 
@@ -59,15 +176,31 @@ std::string DecoderErrorMessage(const std::string& reason) {
     return "The decoder reported an error: " + reason;
 }
 
+std::string TooLargeMessage(std::uint32_t widthInMbs, std::uint32_t heightInMbs) {
+    return "The picture is " + std::to_string(std::uint64_t{widthInMbs} * 16) + "x" +
+           std::to_string(std::uint64_t{heightInMbs} * 16) +
+           ", larger than any level allows (at most 139,264 macroblocks, no side over 1,055)";
+}
+
+std::string InexactNote(const TPictureFacts& facts) {
+    if (facts.Exact) {
+        return {};
+    }
+    return "the picture may differ from the stream's: decoding began at the " +
+           StartText(facts.StartOffset, facts.StartKind) + ", and references were missing";
+}
+
 std::string PictureLine(const TDecodedPicture& decoded) {
     const TPictureFacts& f = decoded.Facts;
     std::string line =
         std::to_string(decoded.Picture.Width) + "x" + std::to_string(decoded.Picture.Height) +
         ", slices " + f.SliceTypes + ", frame_num " + std::to_string(f.FrameNum) + ", POC " +
-        std::to_string(f.Poc) + ", decoded from the " + StartText(f.StartOffset, f.StartIsIdr) +
+        std::to_string(f.Poc) + ", picture " + std::to_string(f.DecodeIndex) +
+        " in decoding order and " + std::to_string(f.DisplayIndex) + " in display order after the " +
+        KindText(f.StartKind) + ", decoded from the " + StartText(f.StartOffset, f.StartKind) +
         " (" + Plural(f.Pictures, "picture") + ")";
-    if (!f.StartIsIdr) {
-        line += ", references were missing";
+    if (!f.Exact) {
+        line += "; " + InexactNote(f);
     } else if (decoded.Picture.Corrupt) {
         line += ", with decoding errors";
     }
@@ -77,184 +210,186 @@ std::string PictureLine(const TDecodedPicture& decoded) {
 TAccessUnitDecoder::TAccessUnitDecoder(FileStream& stream, std::int64_t fileSize,
                                        IPictureDecoder& decoder)
     : FStream(stream), FFileSize(fileSize), FDecoder(decoder),
-      FFinder(std::make_unique<TParameterSetFinder>(stream)), FWalk(stream, fileSize),
-      FProbe(stream, fileSize, 65536) {}
+      FFinder(std::make_unique<TParameterSetFinder>(stream)),
+      FSetsBefore(std::make_unique<TSetsBeforeStart>(stream, fileSize, *FFinder)),
+      FRule(FSetsBefore.get()), FWalk(stream, 1 << 20),
+      FSearchBlock(static_cast<std::size_t>(kSearchBlock)) {}
 
 TAccessUnitDecoder::~TAccessUnitDecoder() = default;
 
 TPictureAnswer TAccessUnitDecoder::Decode(std::int64_t offset, const std::atomic<bool>* cancel) {
-    std::int64_t walkStart = 0;
+    FCancel = cancel;
+    FWalk.SetCancel(cancel);
+    const std::int64_t anchor = PictureAnchor(offset);
     if (CanAnswer(offset)) {
-        // Unless a start lies between the walk and the selection: decoding begins there
-        // afresh, as it would for a selection in a decoder of its own, and the pictures
-        // before it are not decoded for nothing.
-        const std::int64_t frontier = FWalk.Position();
-        if (frontier < 0 || offset < frontier || !FindStart(offset, frontier, walkStart)) {
+        // Unless an IDR picture lies between the walk and the selection: decoding begins
+        // there afresh, as it would for a selection in a decoder of its own, and the
+        // pictures before it are not decoded for nothing.
+        const std::int64_t frontier = FOpenUsed ? FOpen.First : FWalk.Position();
+        const std::vector<TStart> starts =
+            offset > frontier ? FindStarts(anchor, frontier, true) : std::vector<TStart>{};
+        if (starts.empty()) {
             return WalkTo(offset, cancel);
         }
         ++FColdStarts;
-        BeginWalk(walkStart);
+        BeginWalk(starts.front(), offset);
         return WalkTo(offset, cancel);
     }
-    ++FColdStarts;
-    FValid = false;
-    if (!FindStart(offset, std::max<std::int64_t>(offset - kPictureSearchBound, 0), walkStart)) {
+    const std::vector<TStart> starts =
+        FindStarts(anchor, std::max<std::int64_t>(anchor - kPictureSearchBound, 0), false);
+    if (starts.empty()) {
+        FValid = false;
         TPictureAnswer answer;
-        answer.Message = NoStartMessage();
+        answer.Message = cancel && cancel->load() ? std::string() : NoStartMessage();
+        answer.Outcome =
+            cancel && cancel->load() ? TPictureOutcome::Cancelled : TPictureOutcome::Failed;
         return answer;
     }
-    BeginWalk(walkStart);
-    return WalkTo(offset, cancel);
+    // A recovery point whose recovery_frame_cnt has not passed at the selected picture
+    // gives way to the one before it; the last start tried answers in any case.
+    TPictureAnswer answer;
+    std::size_t tried = 0;
+    for (const TStart& start : starts) {
+        ++FColdStarts;
+        BeginWalk(start, offset);
+        answer = WalkTo(offset, cancel);
+        if (answer.Outcome != TPictureOutcome::Done || answer.Decoded.Facts.Exact ||
+            start.Kind != TStartKind::RecoveryPoint || ++tried >= kRecoveryPointsTried) {
+            break;
+        }
+    }
+    return answer;
 }
 
 // The walk in hand answers for offset when the picture is kept, its access unit has none, or
 // the walk has yet to reach it or to give it out; otherwise decoding begins afresh.
 bool TAccessUnitDecoder::CanAnswer(std::int64_t offset) const {
-    if (!FValid || offset < FWalkStart || offset - FStartOffset > kPictureSearchBound) {
+    if (!FValid || offset < FWalkStart || offset - FWalkStart > kPictureSearchBound) {
         return false;
     }
     if (const TUnitGroup* group = GroupHolding(offset)) {
         return !group->HasPicture || FPictures.count(group->First) != 0 ||
                (!group->Out && !FDrained);
     }
-    return !FDrained && (FOpenUsed ? offset >= FOpen.First
-                                   : FWalk.Position() >= 0 && offset >= FWalk.Position());
+    return !FDrained && (FOpenUsed ? offset >= FOpen.First : offset >= FWalk.Position());
 }
 
-bool TAccessUnitDecoder::IsStartUnit(std::uint8_t header, const std::uint8_t* afterHeader,
-                                     std::size_t size) {
-    const std::uint32_t type = NalUnitType(header);
-    if (type == kIdrSliceType) {
-        const std::vector<std::uint8_t> payload =
-            UnitPayload(afterHeader, std::min<std::size_t>(size, 32));
-        std::uint32_t first = 0;
-        std::uint32_t pps = 0;
-        return ReadSliceIds(payload.data(), static_cast<std::int32_t>(payload.size()), first,
-                            pps) &&
-               first == 0;
-    }
-    if (type == kSeiType) {
-        const std::vector<std::uint8_t> payload = UnitPayload(afterHeader, size);
-        return HoldsRecoveryPoint(payload.data(), static_cast<std::int32_t>(payload.size()));
-    }
-    return false;
-}
-
-// A unit that comes before its picture (an SEI, a parameter set, a delimiter) belongs to
-// the picture after it, which may be itself the start: that is looked for first. Otherwise
-// the start is the nearest one back from the unit, not below floor.
-bool TAccessUnitDecoder::FindStart(std::int64_t offset, std::int64_t floor,
-                                   std::int64_t& walkStart) {
-    const std::vector<std::uint8_t> head = ReadUnitAt(FStream, FFileSize, offset, 5);
-    if (head.empty()) {
-        return false;
-    }
-    const int startCode = StartCodeLength(head.data(), static_cast<std::int64_t>(head.size()));
-    const bool hasHeader = static_cast<int>(head.size()) > startCode;
-    if (hasHeader && RoleOf(NalUnitType(head[static_cast<std::size_t>(startCode)])) ==
-                         TUnitRole::BeforePicture) {
-        TWalkUnit unit;
-        FProbe.Start(offset);
-        while (FProbe.Next(unit, WantsOf, nullptr, 0) &&
-               unit.Offset - offset <= kPictureSearchBound) {
-            if (!unit.HasHeader) {
-                continue;
+std::int64_t TAccessUnitDecoder::PictureAnchor(std::int64_t offset) {
+    TUnitCursor probe(FStream, 1 << 16);
+    probe.Seek(offset);
+    probe.SetBudget(kPictureSearchBound);
+    TNalUnitSpan unit;
+    while (probe.Next(unit)) {
+        if (!unit.HasHeader) {
+            continue;
+        }
+        const std::uint32_t type = NalUnitType(unit.Header);
+        if (IsSlice(type)) {
+            return unit.Offset;
+        }
+        const bool before = (type >= kNalSei && type <= kNalDelimiter) || type == kNalFiller ||
+                            (type >= kNalSpsExtension && type <= 18);
+        if (unit.Offset != offset || !before) {
+            break;
+        }
+        // The units that come before a picture, and filler among them, lead to its slice.
+        while (probe.Next(unit)) {
+            const std::uint32_t next = unit.HasHeader ? NalUnitType(unit.Header) : 0;
+            if (IsSlice(next)) {
+                return unit.Offset;
             }
-            const TUnitRole role = RoleOf(NalUnitType(unit.Header));
-            if (role == TUnitRole::Slice || role == TUnitRole::BeforePicture) {
-                if (IsStartUnit(unit.Header, unit.Head.data(), unit.Head.size())) {
-                    walkStart = offset;
-                    return true;
-                }
-            }
-            if (role != TUnitRole::BeforePicture) {
+            if (!((next >= kNalSei && next <= kNalDelimiter) || next == kNalFiller ||
+                  (next >= kNalSpsExtension && next <= 18))) {
                 break;
             }
         }
+        break;
     }
-    const std::optional<std::int64_t> start = SearchStartBack(offset, floor);
-    if (!start) {
-        return false;
-    }
-    walkStart = *start;
-    return true;
+    return offset;
 }
 
-// Reads back from anchor in growing blocks, each a little past its top so that a unit
-// beginning just below it brings its head along, and takes the nearest start found.
-std::optional<std::int64_t> TAccessUnitDecoder::SearchStartBack(std::int64_t anchor,
-                                                                std::int64_t floor) {
-    std::int64_t top = anchor + 1; // start codes beginning below top are still to search
-    std::int32_t size = kFirstSearchBlock;
-    std::vector<std::uint8_t> block;
-    while (top > floor) {
-        const std::int64_t low = std::max(floor, top - size);
-        // One byte before low tells whether a start code there is the tail of a longer one.
-        const std::int64_t from = low > 0 ? low - 1 : 0;
-        const std::int64_t to = std::min(FFileSize, top + 4 + kSliceHeadBytes);
-        block.resize(static_cast<std::size_t>(to - from));
-        const std::int32_t n = ReadWithinSize(FStream, from, block.data(),
-                                              static_cast<std::int32_t>(to - from), FFileSize);
-        const std::int64_t lastBegin = top - 1 - from;
-        std::int64_t best = -1;
-        for (std::int64_t at = FindStartCode(block.data(), n, 0, lastBegin); at >= 0;) {
-            const int startCode = StartCodeLength(block.data() + at, n - at);
-            const std::int64_t headerAt = at + startCode;
-            if (from + at >= low && headerAt < n) {
-                const std::uint8_t header = block[static_cast<std::size_t>(headerAt)];
-                const std::uint32_t type = NalUnitType(header);
-                bool start = false;
-                if (type == kIdrSliceType) {
-                    start = IsStartUnit(header, block.data() + headerAt + 1,
-                                        static_cast<std::size_t>(n - headerAt - 1));
-                } else if (type == kSeiType && from + at < anchor) {
-                    // Whole in the block, or read on its own.
-                    const std::int64_t end = FindStartCode(block.data(), n, headerAt, n - 3);
-                    if (end >= 0) {
-                        start = IsStartUnit(header, block.data() + headerAt + 1,
-                                            static_cast<std::size_t>(end - headerAt - 1));
-                    } else {
-                        const std::vector<std::uint8_t> unit =
-                            ReadUnitAt(FStream, FFileSize, from + at, kSetBytes);
-                        const auto skip = static_cast<std::size_t>(startCode) + 1;
-                        start = unit.size() > skip &&
-                                IsStartUnit(header, unit.data() + skip, unit.size() - skip);
-                    }
-                }
-                if (start) {
-                    best = from + at;
+std::vector<TAccessUnitDecoder::TStart>
+TAccessUnitDecoder::FindStarts(std::int64_t anchor, std::int64_t floor, bool idrOnly) {
+    TStartCodeFinder finder(FStream, FSearchBlock.data(), kSearchBlock, FFileSize);
+    finder.SetBudget(anchor - floor + kSearchBlock);
+    std::vector<TStart> recovery;
+    TStart picture;
+    TStart idr;
+    std::int64_t found[kStartsPerStep];
+    std::vector<std::uint8_t> head(kSetBytes);
+    std::vector<std::uint8_t> rbsp;
+    for (std::int64_t at = anchor; at >= floor;) {
+        const std::int32_t n = finder.Previous(at, kStartsPerStep, found);
+        for (std::int32_t i = 0; i < n && found[i] >= floor; ++i) {
+            const std::int64_t unit = found[i];
+            const std::int32_t got = ReadWithinSize(FStream, unit, head.data(), kSetBytes, FFileSize);
+            std::int32_t length = 0;
+            GetNalUnitLength(head.data(), got, length);
+            const int startCode = StartCodeLength(head.data(), length);
+            if (startCode == 0 || length <= startCode + 1) {
+                continue;
+            }
+            const std::uint32_t type = NalUnitType(head[static_cast<std::size_t>(startCode)]);
+            const std::int32_t size = Payload(head.data() + startCode + 1,
+                                              static_cast<std::size_t>(length - startCode - 1), rbsp);
+            if (type == kNalIdrSlice) {
+                // The IDR slices right before the one found may be of its picture, in any
+                // order: decoding begins at the first of them. Should they hold an earlier
+                // IDR picture too, that one is decoded as well, which costs only time.
+                idr = TStart{unit, TStartKind::Idr};
+                continue;
+            }
+            if (idr.Offset >= 0) {
+                return {idr};
+            }
+            if (!idrOnly && type == kNalSei && RecoveryFrameCount(rbsp.data(), size)) {
+                recovery.push_back(TStart{unit, TStartKind::RecoveryPoint});
+            } else if (!idrOnly && picture.Offset < 0 && type == kNalNonIdrSlice) {
+                TBitStream4 reader;
+                if (size > 0 && reader.SetData(rbsp.data(), size) == kStatusOk &&
+                    reader.ReadUE() == 0 && reader.ReadUE() % 5 == 2 && reader.Error() == 0) {
+                    picture = TStart{unit, TStartKind::IPicture};
                 }
             }
-            at = FindStartCode(block.data(), n, at + startCode, lastBegin);
         }
-        if (best >= 0) {
-            return best;
+        if (n == 0 || found[n - 1] <= floor || finder.Exhausted() ||
+            (FCancel != nullptr && FCancel->load())) {
+            break;
         }
-        top = low;
-        size = std::min(size * 2, kLargestSearchBlock);
+        at = found[n - 1] - 1;
     }
-    return std::nullopt;
+    if (idr.Offset >= 0) {
+        return {idr};
+    }
+    if (recovery.size() > kRecoveryPointsTried) {
+        recovery.resize(kRecoveryPointsTried);
+    }
+    if (picture.Offset >= 0) {
+        recovery.push_back(picture);
+    }
+    return recovery;
 }
 
-void TAccessUnitDecoder::BeginWalk(std::int64_t walkStart) {
+void TAccessUnitDecoder::BeginWalk(const TStart& start, std::int64_t from) {
     FDecoder.Reset();
     FValid = true;
     FDrained = false;
-    FWalkStart = walkStart;
+    FStart = start;
+    FWalkStart = std::min(start.Offset, from);
     FDone.clear();
     FOpen = TUnitGroup{};
     FOpenUsed = false;
-    FPrelude.clear();
-    FPreludePps.clear();
-    FSpsById.clear();
-    FPpsById.clear();
+    FSentSets = false;
+    Before(FSetsBefore).Restart(FWalkStart);
+    FRule.Sets().Clear();
+    FRule.Reset();
     FOrder = TPictureOrder{};
     FPictureCount = 0;
-    FStartOffset = walkStart;
-    FStartIsIdr = true;
+    FPeriod = 0;
     FPictures.clear();
     FWaitFor = -1;
-    FWalk.Start(walkStart);
+    FWalk.Seek(FWalkStart);
+    FWalk.SetBudget(-1);
 }
 
 TPictureAnswer TAccessUnitDecoder::WalkTo(std::int64_t offset, const std::atomic<bool>* cancel) {
@@ -281,6 +416,11 @@ TPictureAnswer TAccessUnitDecoder::WalkTo(std::int64_t offset, const std::atomic
         }
         FWaitFor = group ? group->First : -1;
         const TStep step = TakeUnit(group != nullptr);
+        if (step == TStep::Cancelled) {
+            FValid = false; // the cursor stopped inside a unit
+            answer.Outcome = TPictureOutcome::Cancelled;
+            return answer;
+        }
         if (step == TStep::Failed) {
             FValid = false;
             answer.Message = FFailure;
@@ -293,6 +433,9 @@ TPictureAnswer TAccessUnitDecoder::WalkTo(std::int64_t offset, const std::atomic
 TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
     FUnitBytes.clear();
     if (!FWalk.Next(FUnit, WantsOf, &FUnitBytes, static_cast<std::size_t>(kPictureSearchBound))) {
+        if (FWalk.Cancelled()) {
+            return TStep::Cancelled;
+        }
         if (FOpenUsed) {
             const TStep step = CloseGroup(FFileSize, feedAhead);
             if (step != TStep::Continue || FDrained) {
@@ -301,32 +444,18 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
         }
         return DrainAll();
     }
+    if (FWalk.Cancelled()) {
+        return TStep::Cancelled;
+    }
     if (!FUnit.HasHeader) {
         return TStep::Continue;
     }
     const std::uint8_t header = FUnit.Header;
     const std::uint32_t type = NalUnitType(header);
-    const TUnitRole role = RoleOf(type);
-    bool newGroup = role == TUnitRole::BeforePicture && FOpenUsed && FOpen.HasPicture;
-    TSliceHead head;
-    const TSeqParameterSet* sps = nullptr;
-    bool sliceRead = false;
-    if (role == TUnitRole::Slice) {
-        const std::vector<std::uint8_t> payload = UnitPayload(FUnit.Head.data(), FUnit.Head.size());
-        const auto size = static_cast<std::int32_t>(payload.size());
-        std::uint32_t first = 0;
-        std::uint32_t ppsId = 0;
-        if (ReadSliceIds(payload.data(), size, first, ppsId)) {
-            const TPicParameterSet* pps = PpsFor(ppsId, sps);
-            if (pps == nullptr) {
-                return TStep::Failed;
-            }
-            sliceRead = ReadSliceHead(payload.data(), size, header, *sps, *pps, head);
-        }
-        newGroup = sliceRead && FOpenUsed && FOpen.HasPicture &&
-                   BeginsNewPicture(FOpen.LastHead, head, *sps);
-    }
-    if (newGroup) {
+    const std::vector<std::uint8_t>& head = FWalk.Head();
+    const std::int32_t size = Payload(head.data(), head.size(), FRbsp);
+    const bool begins = FRule.Next(header, FRbsp.data(), size);
+    if (begins && FOpenUsed) {
         const TStep step = CloseGroup(FUnit.Offset, feedAhead);
         if (step != TStep::Continue || FDrained) {
             return step;
@@ -337,32 +466,66 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
         FOpen.First = FUnit.Offset;
         FOpenUsed = true;
     }
-    FOpen.Overflow =
-        FOpen.Overflow || FUnit.Overflow ||
-        FOpen.Bytes.size() + FUnitBytes.size() > static_cast<std::size_t>(kPictureSearchBound);
+    if (IsSlice(type) && !FRule.HeadRead()) {
+        FFailure = !Before(FSetsBefore).Missing.empty()
+                       ? Before(FSetsBefore).Missing
+                       : "The slice header at " + NalOffsetText(FUnit.Offset) + " cannot be read";
+        return TStep::Failed;
+    }
+    FOpen.Overflow = FOpen.Overflow || FWalk.Overflow() ||
+                     FOpen.Bytes.size() + FUnitBytes.size() >
+                         static_cast<std::size_t>(kPictureSearchBound);
     if (!FOpen.Overflow) {
+        if (IsSlice(type)) {
+            FOpen.Slices.push_back({FRule.Head().first_mb_in_slice,
+                                    {FOpen.Bytes.size(), FOpen.Bytes.size() + FUnitBytes.size()}});
+        }
         FOpen.Bytes.insert(FOpen.Bytes.end(), FUnitBytes.begin(), FUnitBytes.end());
     }
-    if (type == kSeqParameterSetType || type == kPicParameterSetType) {
-        Learn(FUnitBytes.data(), FUnitBytes.size());
+    if (type == kNalSei && !FOpen.RecoveryFrames) {
+        FOpen.RecoveryFrames = RecoveryFrameCount(FRbsp.data(), size);
     }
-    if (!FOpen.StartsHere && (type == kIdrSliceType || type == kSeiType) &&
-        IsStartUnit(header, FUnit.Head.data(), FUnit.Head.size())) {
-        FOpen.StartsHere = true;
-        FOpen.StartOffset = FUnit.Offset;
-        FOpen.StartIsIdr = type == kIdrSliceType;
-    }
-    if (sliceRead) {
-        if (!FOpen.HasPicture) {
-            if (FOpen.StartsHere) {
-                FOrder = TPictureOrder{};
-            }
+    if (IsSlice(type) && FRule.Head().redundant_pic_cnt == 0) {
+        const TSliceHead& slice = FRule.Head();
+        if (FRule.PictureBegan() && !FOpen.HasPicture) {
             FOpen.HasPicture = true;
-            FOpen.FirstHead = head;
-            FOpen.Poc = FOrder.Next(head, *sps);
+            FOpen.FirstHead = slice;
+            if (slice.nal_unit_type == kNalIdrSlice || slice.mmco5) {
+                ++FPeriod;
+            }
+            FOpen.Period = FPeriod;
+            FOpen.Poc = FOrder.Next(slice, *FRule.Sps());
+            const TSeqParameterSet& sps = *FRule.Sps();
+            const TVuiParameters& vui = sps.vui_parameters;
+            if (sps.vui_parameters_present_flag != 0 && vui.chroma_loc_info_present_flag != 0) {
+                FOpen.ChromaSampleLoc = static_cast<int>(vui.chroma_sample_loc_type_top_field);
+            }
+            if (sps.vui_parameters_present_flag != 0 && vui.timing_info_present_flag != 0 &&
+                vui.num_units_in_tick != 0 && vui.time_scale != 0) {
+                // Two ticks a frame; the fraction reduced so that it fits the header's numbers.
+                std::uint64_t num = vui.time_scale;
+                std::uint64_t den = std::uint64_t{vui.num_units_in_tick} * 2;
+                const std::uint64_t common = std::gcd(num, den);
+                num /= common;
+                den /= common;
+                if (num <= 0x7FFFFFFF && den <= 0x7FFFFFFF) {
+                    FOpen.RateNum = static_cast<int>(num);
+                    FOpen.RateDen = static_cast<int>(den);
+                }
+            }
+            // Refused before any memory is taken for it.
+            const std::uint32_t width = sps.pic_width_in_mbs_minus1 + 1;
+            const std::uint32_t height = (sps.pic_height_in_map_units_minus1 + 1) *
+                                         (sps.frame_mbs_only_flag != 0 ? 1 : 2);
+            if (std::uint64_t{width} * height > kMaxFrameMbs || width > kMaxSideMbs ||
+                height > kMaxSideMbs || width == 0 || height == 0) {
+                FFailure = TooLargeMessage(width, height);
+                return TStep::Failed;
+            }
         }
-        FOpen.LastHead = head;
-        const std::string name = SliceTypeName(head.slice_type);
+        FOpen.AllIntra = FOpen.AllIntra && slice.slice_type % 5 == 2;
+        FOpen.FromFirstMb = FOpen.FromFirstMb || slice.first_mb_in_slice == 0;
+        const std::string name = SliceTypeName(slice.slice_type);
         std::size_t from = 0;
         bool known = false;
         while (from <= FOpen.SliceTypes.size() && !known) {
@@ -378,18 +541,19 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
     return TStep::Continue;
 }
 
-// A start met after the walk has sent the selected picture is not decoded on: the pictures
-// held back come out instead, and a later selection there begins afresh.
+// An IDR picture met after the walk has sent the selected picture is not decoded on: the
+// pictures held back come out instead, and a later selection there begins afresh.
 TAccessUnitDecoder::TStep TAccessUnitDecoder::CloseGroup(std::int64_t end, bool feedAhead) {
     TUnitGroup group = std::move(FOpen);
     FOpen = TUnitGroup{};
     FOpenUsed = false;
     group.End = end;
-    if (feedAhead && group.StartsHere) {
+    if (feedAhead && group.HasPicture && group.FirstHead.nal_unit_type == kNalIdrSlice) {
         return DrainAll();
     }
     const TStep step = Send(group);
     group.Bytes = {};
+    group.Slices = {};
     FDone.push_back(std::move(group));
     if (step == TStep::Continue) {
         Collect();
@@ -406,38 +570,46 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::Send(TUnitGroup& group) {
                    std::to_string(kPictureSearchBound / 1048576) + " MiB";
         return TStep::Failed;
     }
-    if (group.StartsHere) {
-        if (FPictureCount > 0) {
-            RestartAt(group);
-        }
-        FStartOffset = group.StartOffset;
-        FStartIsIdr = group.StartIsIdr;
-    }
     group.Index = ++FPictureCount;
-    group.StartOffset = FStartOffset;
-    group.StartIsIdr = FStartIsIdr;
-    FPrelude.insert(FPrelude.end(), FPreludePps.begin(), FPreludePps.end());
-    group.Bytes.insert(group.Bytes.begin(), FPrelude.begin(), FPrelude.end());
-    FPrelude.clear();
-    FPreludePps.clear();
-    std::string error;
-    // Counts restart at each IDR picture; output never crosses one, so each run between
-    // them gets its own range of numbers.
-    if (group.FirstHead.nal_unit_type == kIdrSliceType) {
-        ++FOutputEpoch;
+    // A decoder takes the slices of a picture in raster order only.
+    if (std::is_sorted(group.Slices.begin(), group.Slices.end()) == false &&
+        !group.Slices.empty()) {
+        std::vector<std::uint8_t> ordered(group.Bytes.begin(),
+                                          group.Bytes.begin() + static_cast<std::ptrdiff_t>(
+                                                                    group.Slices.front().second.first));
+        auto slices = group.Slices;
+        std::stable_sort(slices.begin(), slices.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& slice : slices) {
+            ordered.insert(ordered.end(), group.Bytes.begin() + static_cast<std::ptrdiff_t>(slice.second.first),
+                           group.Bytes.begin() + static_cast<std::ptrdiff_t>(slice.second.second));
+        }
+        const std::size_t tail = group.Slices.back().second.second;
+        ordered.insert(ordered.end(), group.Bytes.begin() + static_cast<std::ptrdiff_t>(tail),
+                       group.Bytes.end());
+        group.Bytes.swap(ordered);
     }
+    if (!FSentSets) {
+        std::vector<std::uint8_t> prelude;
+        Before(FSetsBefore).TakePrelude(prelude);
+        group.Bytes.insert(group.Bytes.begin(), prelude.begin(), prelude.end());
+        FSentSets = true;
+    }
+    // Counts restart at each IDR picture or operation 5; output never crosses one, so each
+    // run between them gets its own range of numbers.
     TAccessUnitIn unit;
     unit.Data = group.Bytes.data();
     unit.Size = group.Bytes.size();
     unit.Tag = group.First;
-    unit.OutputOrder = FOutputEpoch * (std::int64_t{1} << 33) + group.Poc;
+    unit.OutputOrder = std::int64_t{group.Period} * (std::int64_t{1} << 33) + group.Poc;
+    std::string error;
     if (!FDecoder.Send(unit, error)) {
         FFailure = DecoderErrorMessage(error);
         return TStep::Failed;
     }
     ++FUnitsSent;
     if (FProgress) {
-        FProgress(FStartOffset, FStartIsIdr, FPictureCount);
+        FProgress(FStart.Offset, FStart.Kind, FPictureCount);
     }
     return TStep::Continue;
 }
@@ -478,94 +650,6 @@ void TAccessUnitDecoder::Collect() {
     }
 }
 
-// A start within the walk: decoding begins there again, as it would for a selection there.
-void TAccessUnitDecoder::RestartAt(TUnitGroup& group) {
-    FDecoder.Reset();
-    FDone.clear();
-    FPictures.clear();
-    FPictureCount = 0;
-    FWalkStart = group.First;
-    // The fresh decoder has seen no parameter set yet.
-    FPrelude.clear();
-    FPreludePps.clear();
-    for (const auto* sets : {&FSpsById, &FPpsById}) {
-        for (const auto& [id, set] : *sets) {
-            FPrelude.insert(FPrelude.end(), set.Bytes.begin(), set.Bytes.end());
-        }
-    }
-}
-
-TAccessUnitDecoder::TSet* TAccessUnitDecoder::Learn(const std::uint8_t* unit, std::size_t size) {
-    const int startCode = StartCodeLength(unit, static_cast<std::int64_t>(size));
-    if (startCode == 0 || size <= static_cast<std::size_t>(startCode) + 1) {
-        return nullptr;
-    }
-    const std::uint8_t header = unit[startCode];
-    std::vector<std::uint8_t> payload =
-        UnitPayload(unit + startCode + 1, size - static_cast<std::size_t>(startCode) - 1);
-    TBitStream4 reader;
-    if (reader.SetData(payload.data(), static_cast<std::int32_t>(payload.size())) != kStatusOk) {
-        return nullptr;
-    }
-    TSet set;
-    set.Bytes.assign({0, 0, 0, 1});
-    set.Bytes.insert(set.Bytes.end(), unit + startCode, unit + size);
-    std::uint32_t id = 0;
-    if (NalUnitType(header) == kSeqParameterSetType) {
-        set.Sps = std::make_unique<TSeqParameterSet>();
-        Parse_seq_parameter_set_rbsp(reader, *set.Sps);
-        id = set.Sps->seq_parameter_set_id;
-        return &(FSpsById[id] = std::move(set));
-    }
-    set.Pps = std::make_unique<TPicParameterSet>();
-    Parse_pic_parameter_set_rbsp(reader, *set.Pps);
-    id = set.Pps->pic_parameter_set_id;
-    return &(FPpsById[id] = std::move(set));
-}
-
-TAccessUnitDecoder::TSet* TAccessUnitDecoder::FindBefore(std::uint32_t type, std::uint32_t id) {
-    const std::optional<std::int64_t> found = FFinder->Find(type, id, FWalkStart);
-    if (!found) {
-        FFailure = std::string(type == kSeqParameterSetType ? "seq_parameter_set_id"
-                                                            : "pic_parameter_set_id") +
-                   " " + std::to_string(id) + " not found within " +
-                   std::to_string(kParameterSetSearchBound / 1048576) + " MiB before " +
-                   NalOffsetText(FWalkStart) + ", where decoding begins";
-        return nullptr;
-    }
-    const std::vector<std::uint8_t> unit = ReadUnitAt(FStream, FFileSize, *found, kSetBytes);
-    TSet* set = Learn(unit.data(), unit.size());
-    if (set) {
-        std::vector<std::uint8_t>& prelude = set->Sps ? FPrelude : FPreludePps;
-        prelude.insert(prelude.end(), set->Bytes.begin(), set->Bytes.end());
-    }
-    return set;
-}
-
-const TSeqParameterSet* TAccessUnitDecoder::SpsFor(std::uint32_t id) {
-    const auto known = FSpsById.find(id);
-    if (known != FSpsById.end()) {
-        return known->second.Sps.get();
-    }
-    TSet* set = FindBefore(kSeqParameterSetType, id);
-    return set ? set->Sps.get() : nullptr;
-}
-
-const TPicParameterSet* TAccessUnitDecoder::PpsFor(std::uint32_t id, const TSeqParameterSet*& sps) {
-    const TPicParameterSet* pps = nullptr;
-    const auto known = FPpsById.find(id);
-    if (known != FPpsById.end()) {
-        pps = known->second.Pps.get();
-    } else if (TSet* set = FindBefore(kPicParameterSetType, id)) {
-        pps = set->Pps.get();
-    }
-    if (pps == nullptr) {
-        return nullptr;
-    }
-    sps = SpsFor(pps->seq_parameter_set_id);
-    return sps ? pps : nullptr;
-}
-
 const TAccessUnitDecoder::TUnitGroup* TAccessUnitDecoder::GroupHolding(std::int64_t offset) const {
     const auto after =
         std::upper_bound(FDone.begin(), FDone.end(), offset,
@@ -575,6 +659,18 @@ const TAccessUnitDecoder::TUnitGroup* TAccessUnitDecoder::GroupHolding(std::int6
     }
     const TUnitGroup& group = *(after - 1);
     return offset < group.End ? &group : nullptr;
+}
+
+// Pictures of the same period that come before it in display order; those still to be
+// decoded cannot come before a picture that is already out.
+std::int32_t TAccessUnitDecoder::DisplayIndexOf(const TUnitGroup& group) const {
+    std::int32_t before = 0;
+    for (const TUnitGroup& g : FDone) {
+        if (g.HasPicture && g.Period == group.Period && g.Poc < group.Poc) {
+            ++before;
+        }
+    }
+    return before;
 }
 
 bool TAccessUnitDecoder::Answer(std::int64_t offset, TPictureAnswer& answer) {
@@ -589,13 +685,53 @@ bool TAccessUnitDecoder::Answer(std::int64_t offset, TPictureAnswer& answer) {
     answer.Outcome = TPictureOutcome::Done;
     answer.Message.clear();
     answer.Decoded.Picture = picture->second;
+    answer.Decoded.Picture.ChromaSampleLoc = group->ChromaSampleLoc;
+    answer.Decoded.Picture.RateNum = group->RateNum;
+    answer.Decoded.Picture.RateDen = group->RateDen;
     TPictureFacts& facts = answer.Decoded.Facts;
     facts.AccessUnitOffset = group->First;
     facts.SliceTypes = group->SliceTypes;
     facts.FrameNum = group->FirstHead.frame_num;
     facts.Poc = group->Poc;
-    facts.StartOffset = group->StartOffset;
-    facts.StartIsIdr = group->StartIsIdr;
+    facts.StartOffset = FStart.Offset;
+    facts.StartKind = FStart.Kind;
+    facts.StartIsIdr = FStart.Kind == TStartKind::Idr;
     facts.Pictures = group->Index;
+    facts.DecodeIndex = group->Index - 1;
+    facts.DisplayIndex = DisplayIndexOf(*group);
+    // The start's own picture comes first: its group and its recovery count.
+    const TUnitGroup* first = nullptr;
+    for (const TUnitGroup& g : FDone) {
+        if (g.HasPicture) {
+            first = &g;
+            break;
+        }
+    }
+    switch (FStart.Kind) {
+    case TStartKind::Idr:
+        // An IDR picture that lost its first slice is concealed from what the decoder
+        // happens to hold.
+        facts.Exact = first != nullptr && first->FromFirstMb;
+        break;
+    case TStartKind::RecoveryPoint: {
+        // Exact once recovery_frame_cnt frames have passed, in display order from the
+        // recovery point's picture on, within its period.
+        std::uint32_t frames = 0;
+        for (const TUnitGroup& g : FDone) {
+            if (g.RecoveryFrames) {
+                frames = *g.RecoveryFrames;
+                break;
+            }
+        }
+        const std::int32_t decoded = group->Index - (first ? first->Index : 1);
+        facts.Exact = first != nullptr && group->Period == first->Period &&
+                      group->Poc >= first->Poc && decoded >= static_cast<std::int32_t>(frames);
+        break;
+    }
+    case TStartKind::IPicture:
+        facts.Exact = group == first && group->AllIntra;
+        break;
+    }
+    facts.Exact = facts.Exact && !(answer.Decoded.Picture.Corrupt && facts.StartIsIdr == false);
     return true;
 }

@@ -7,14 +7,15 @@
 // picture out) are read and decoded. Stepping forward within the same run of pictures goes
 // on from where the last decoding stopped.
 
-#include "decode/AccessUnitRules.h"
 #include "decode/PictureDecoder.h"
-#include "decode/UnitWalk.h"
+#include "stream/UnitCursor.h"
+#include "syntax/AccessUnit.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,15 +27,27 @@ class TParameterSetFinder;
 // access unit may be: the bound of one navigation step.
 inline constexpr std::int64_t kPictureSearchBound = 67108864; // 64 MiB
 
+// Where decoding began: the nearest IDR picture makes every picture after it the stream's
+// own; a recovery point does so once its recovery_frame_cnt has passed; an I picture of an
+// open stream leaves later pictures' references to chance.
+enum class TStartKind { Idr, RecoveryPoint, IPicture };
+
 // What the line under a picture tells.
 struct TPictureFacts {
     std::int64_t AccessUnitOffset = 0; // its first unit that the decoding read
     std::string SliceTypes;            // "P", or "I/P" for mixed slices, in stream order
     std::uint32_t FrameNum = 0;
-    std::int32_t Poc = 0;
-    std::int64_t StartOffset = 0; // the IDR slice or recovery point SEI decoding began at
+    std::int32_t Poc = 0;              // the full picture order count
+    std::int64_t StartOffset = 0;      // the unit decoding began at
     bool StartIsIdr = true;
+    TStartKind StartKind = TStartKind::Idr;
     std::int32_t Pictures = 0; // pictures decoded from there, this one included
+    // The picture's place after the start (0: the start's own picture), in decoding and in
+    // display order.
+    std::int32_t DecodeIndex = 0;
+    std::int32_t DisplayIndex = 0;
+    // The start makes the picture the stream's own; otherwise it may differ.
+    bool Exact = true;
 };
 
 struct TDecodedPicture {
@@ -56,7 +69,14 @@ std::string NoPictureMessage();
 std::string DecoderErrorMessage(const std::string& reason);
 
 // The line while a picture is on its way: where decoding began and how far it got.
-std::string ProgressLine(std::int64_t startOffset, bool startIsIdr, std::int32_t pictures);
+std::string ProgressLine(std::int64_t startOffset, TStartKind kind, std::int32_t pictures);
+
+// Why a picture cannot be decoded at all: its size is past what any level allows.
+std::string TooLargeMessage(std::uint32_t widthInMbs, std::uint32_t heightInMbs);
+
+// What a picture decoded from a start that cannot make it exact carries: the start, and
+// that it may differ. Empty for an exact picture.
+std::string InexactNote(const TPictureFacts& facts);
 
 // The line under a picture: size, slice types, frame_num, POC and where decoding began.
 std::string PictureLine(const TDecodedPicture& decoded);
@@ -71,14 +91,14 @@ class TAccessUnitDecoder {
     TAccessUnitDecoder& operator=(const TAccessUnitDecoder&) = delete;
 
     // The picture of the access unit holding the unit whose start code begins at offset.
-    // cancel, when given, is looked at between units; a cancelled decoding keeps what it
-    // did for the next. Throws on a read failure.
+    // cancel, when given, is looked at before every read; a cancelled decoding keeps what
+    // it did for the next. Throws on a read failure.
     TPictureAnswer Decode(std::int64_t offset, const std::atomic<bool>* cancel = nullptr);
 
     // Told after each access unit given to the decoder: where decoding began and how many
     // pictures it has given since, for a note on the way.
     using TProgress =
-        std::function<void(std::int64_t startOffset, bool startIsIdr, std::int32_t pictures)>;
+        std::function<void(std::int64_t startOffset, TStartKind kind, std::int32_t pictures)>;
     void SetProgress(TProgress progress) { FProgress = std::move(progress); }
 
     // Access units given to the decoder since construction, and how many decodings began
@@ -87,86 +107,91 @@ class TAccessUnitDecoder {
     std::int64_t ColdStarts() const { return FColdStarts; }
 
   private:
-    struct TSet {
-        std::unique_ptr<TSeqParameterSet> Sps;
-        std::unique_ptr<TPicParameterSet> Pps;
-        std::vector<std::uint8_t> Bytes; // the unit with a four-byte start code
-    };
     // One access unit of the walk.
     struct TUnitGroup {
         std::int64_t First = 0;
         std::int64_t End = 0; // where the next one begins (or the file ends)
         bool HasPicture = false;
-        bool StartsHere = false; // holds an IDR picture's first slice or a recovery point
-        std::int64_t StartOffset = 0;
-        bool StartIsIdr = false;
+        bool AllIntra = true;
+        bool FromFirstMb = false; // a primary slice begins at macroblock 0
+        // What the picture file tells of the sequence parameter set's VUI.
+        int ChromaSampleLoc = 0;
+        int RateNum = 0;
+        int RateDen = 0;
+        std::optional<std::uint32_t> RecoveryFrames; // a recovery point SEI in it
         TSliceHead FirstHead;
-        TSliceHead LastHead;
         std::string SliceTypes;
         std::int32_t Poc = 0;
-        std::int32_t Index = 0; // pictures since the start, this one included
+        std::int32_t Index = 0;  // pictures since the start, this one included
+        std::int32_t Period = 0; // IDR pictures and operations 5 since the start
         std::vector<std::uint8_t> Bytes;
+        // The slices' places in Bytes and their first macroblocks, to put them in raster
+        // order for a decoder that takes no other.
+        std::vector<std::pair<std::uint32_t, std::pair<std::size_t, std::size_t>>> Slices;
         bool Overflow = false;
         bool Out = false; // its picture came out of the decoder
+    };
+    // A place decoding may begin, found looking back from a selection.
+    struct TStart {
+        std::int64_t Offset = -1;
+        TStartKind Kind = TStartKind::Idr;
     };
     enum class TStep { Continue, Failed, Cancelled };
 
     bool CanAnswer(std::int64_t offset) const;
-    bool FindStart(std::int64_t offset, std::int64_t floor, std::int64_t& walkStart);
-    std::optional<std::int64_t> SearchStartBack(std::int64_t anchor, std::int64_t floor);
-    bool IsStartUnit(std::uint8_t header, const std::uint8_t* afterHeader, std::size_t size);
-    void BeginWalk(std::int64_t walkStart);
-    // Walks on until the group holding offset has been sent and its picture came out, or
-    // the file ended.
+    // The first slice of the selected unit's picture when the unit comes before it (an SEI,
+    // a parameter set, a delimiter, filler); the unit itself otherwise.
+    std::int64_t PictureAnchor(std::int64_t offset);
+    // The starts found looking back from anchor, not below floor, the best first: the
+    // nearest IDR picture, else the recovery points nearest first, then the nearest I
+    // picture.
+    std::vector<TStart> FindStarts(std::int64_t anchor, std::int64_t floor, bool idrOnly);
+    // Decoding begins at start; the walk at from when the start is the selected unit's own
+    // picture and from lies before it.
+    void BeginWalk(const TStart& start, std::int64_t from);
     TPictureAnswer WalkTo(std::int64_t offset, const std::atomic<bool>* cancel);
     TStep TakeUnit(bool feedAhead);
     TStep CloseGroup(std::int64_t end, bool feedAhead);
     TStep Send(TUnitGroup& group);
     TStep DrainAll();
     void Collect();
-    void RestartAt(TUnitGroup& group);
-    const TPicParameterSet* PpsFor(std::uint32_t id, const TSeqParameterSet*& sps);
-    const TSeqParameterSet* SpsFor(std::uint32_t id);
-    // Parses a parameter set (the unit's bytes from its start code on) and keeps it.
-    TSet* Learn(const std::uint8_t* unit, std::size_t size);
-    // Finds a set before the walk's start, for the prelude.
-    TSet* FindBefore(std::uint32_t type, std::uint32_t id);
+    void RestartDecoder();
     bool Answer(std::int64_t offset, TPictureAnswer& answer);
     const TUnitGroup* GroupHolding(std::int64_t offset) const;
+    std::int32_t DisplayIndexOf(const TUnitGroup& group) const;
 
     FileStream& FStream;
     std::int64_t FFileSize;
     IPictureDecoder& FDecoder;
     std::unique_ptr<TParameterSetFinder> FFinder;
-    TUnitWalk FWalk;
-    TUnitWalk FProbe; // looks ahead from a selection without moving the walk
+    std::unique_ptr<IGoverningSets> FSetsBefore;
+    TAccessUnitRule FRule;
+    TUnitCursor FWalk;
+    std::vector<std::uint8_t> FSearchBlock;
 
     // The walk: valid while the decoder holds what the groups below were decoded into.
     bool FValid = false;
     bool FDrained = false;
+    TStart FStart;
     std::int64_t FWalkStart = 0;
     std::vector<TUnitGroup> FDone; // closed groups, without their bytes
     TUnitGroup FOpen;              // the group the walk adds units to
     bool FOpenUsed = false;
-    // Parameter sets found before the walk's start, sequence sets apart so that they go
-    // first.
-    std::vector<std::uint8_t> FPrelude;
-    std::vector<std::uint8_t> FPreludePps;
-    std::map<std::uint32_t, TSet> FSpsById;
-    std::map<std::uint32_t, TSet> FPpsById;
+    bool FSentSets = false; // the parameter sets from before the start went to the decoder
     TPictureOrder FOrder;
     std::int32_t FPictureCount = 0;
+    std::int32_t FPeriod = 0;
     std::int64_t FOutputEpoch = 0;
-    std::int64_t FStartOffset = 0;
-    bool FStartIsIdr = true;
     std::string FFailure;
     // Pictures out of the decoder that nobody asked for yet, by their group's First.
     std::map<std::int64_t, TPicture> FPictures;
     std::int64_t FUnitsSent = 0;
     std::int64_t FColdStarts = 0;
-    TWalkUnit FUnit;
+    TNalUnitSpan FUnit;
     std::vector<std::uint8_t> FUnitBytes;
+    std::vector<std::uint8_t> FRbsp;
     std::int64_t FWaitFor = -1;   // the group whose picture the walk waits for
     std::int64_t FRequested = -1; // the offset asked for
     TProgress FProgress;
+    const std::atomic<bool>* FCancel = nullptr;
 };

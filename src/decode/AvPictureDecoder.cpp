@@ -118,6 +118,9 @@ class TAvPictureDecoder final : public IPictureDecoder {
         // Every picture comes out, also those decoded before the references were complete:
         // a start at a recovery point shows what it has, marked as such.
         FContext->flags2 |= AV_CODEC_FLAG2_SHOW_ALL;
+        // No level allows more than 139,264 macroblocks: a larger size is a broken stream,
+        // refused before its planes are allocated.
+        FContext->max_pixels = 139264 * 256;
         const int status = avcodec_open2(FContext.get(), codec, nullptr);
         if (status < 0) {
             throw std::runtime_error("cannot open the decoder: " + ErrorText(status));
@@ -218,6 +221,73 @@ std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads) {
     // reaches the caller as an error or a picture marked corrupt.
     av_log_set_level(AV_LOG_QUIET);
     return std::make_unique<TAvPictureDecoder>(threads);
+}
+
+bool PictureToPng(const TPicture& picture, std::vector<std::uint8_t>& png, std::string& error) {
+    const AVPixelFormat format = FormatOf(picture);
+    const bool deep = picture.BitDepth > 8;
+    const AVPixelFormat rgbFormat = deep ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
+    if (format == AV_PIX_FMT_NONE || picture.Width <= 0 || picture.Height <= 0) {
+        error = "no conversion for this picture's sampling";
+        return false;
+    }
+    SwsContext* scale =
+        sws_getContext(picture.Width, picture.Height, format, picture.Width, picture.Height,
+                       rgbFormat, SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                       nullptr, nullptr);
+    if (scale == nullptr) {
+        error = "no conversion for this picture's sampling";
+        return false;
+    }
+    if (!picture.Rgb) {
+        const int* matrix = sws_getCoefficients(picture.Bt709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT);
+        sws_setColorspaceDetails(scale, matrix, picture.FullRange ? 1 : 0,
+                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    }
+    TFramePtr frame(av_frame_alloc());
+    if (!frame) {
+        sws_freeContext(scale);
+        throw std::bad_alloc();
+    }
+    frame->format = rgbFormat;
+    frame->width = picture.Width;
+    frame->height = picture.Height;
+    int status = av_frame_get_buffer(frame.get(), 0);
+    const std::uint8_t* source[4] = {};
+    int sourceStride[4] = {};
+    for (int plane = 0; plane < picture.PlaneCount(); ++plane) {
+        source[plane] = picture.Planes[static_cast<std::size_t>(plane)].data();
+        sourceStride[plane] = picture.PlaneWidth(plane) * picture.BytesPerSample();
+    }
+    if (status >= 0) {
+        sws_scale(scale, source, sourceStride, 0, picture.Height, frame->data, frame->linesize);
+    }
+    sws_freeContext(scale);
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+    std::unique_ptr<AVCodecContext, TContextFree> context(codec ? avcodec_alloc_context3(codec)
+                                                                : nullptr);
+    if (status < 0 || !context) {
+        error = status < 0 ? ErrorText(status) : "the library has no PNG encoder";
+        return false;
+    }
+    context->width = picture.Width;
+    context->height = picture.Height;
+    context->pix_fmt = rgbFormat;
+    context->time_base = AVRational{1, 25};
+    std::unique_ptr<AVPacket, TPacketFree> packet(av_packet_alloc());
+    status = avcodec_open2(context.get(), codec, nullptr);
+    if (status >= 0) {
+        status = avcodec_send_frame(context.get(), frame.get());
+    }
+    if (status >= 0) {
+        status = avcodec_receive_packet(context.get(), packet.get());
+    }
+    if (status < 0) {
+        error = ErrorText(status);
+        return false;
+    }
+    png.assign(packet->data, packet->data + packet->size);
+    return true;
 }
 
 bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& rgb) {

@@ -13,3 +13,8 @@ std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int) {
 bool PictureToRgb32(const TPicture&, int, int, TRgbPixels&) {
     return false;
 }
+
+bool PictureToPng(const TPicture&, std::vector<std::uint8_t>&, std::string& error) {
+    error = "PNG needs the decoding library, which this build was made without";
+    return false;
+}

@@ -31,6 +31,11 @@ struct TPicture {
     bool Bt709 = false;
     // The samples are G, B, R planes rather than Y, Cb, Cr.
     bool Rgb = false;
+    // From the sequence parameter set: chroma_sample_loc_type (0, left-sited, when the VUI
+    // does not say) and the frame rate (0/0 when it gives no timing).
+    int ChromaSampleLoc = 0;
+    int RateNum = 0;
+    int RateDen = 0;
     std::array<std::vector<std::uint8_t>, 3> Planes;
 
     int PlaneCount() const { return ChromaFormat == 0 ? 1 : 3; }
@@ -84,6 +89,11 @@ struct TRgbPixels {
 // picture of 720x576 with samples of 16:11 is as wide as 1047x576), never larger than that
 // shape at full size; the full size with the shape applied when width or height is 0.
 void FitPicture(const TPicture& picture, int width, int height, int& fitWidth, int& fitHeight);
+
+// The picture as a PNG file: 8-bit RGB (16-bit above 8 bits a sample), converted with the
+// picture's own matrix and range. False with the reason when it cannot be made (or there
+// is no decoder library).
+bool PictureToPng(const TPicture& picture, std::vector<std::uint8_t>& png, std::string& error);
 
 // The picture converted for showing it, scaled to FitPicture's size, so that the window
 // draws it without scaling a full-size picture itself; false when it cannot be converted

@@ -139,7 +139,7 @@ TPictureResult TPictureWorker::Work(const TRequest& request) {
             FFileSize = FStream->Size();
             FUnits = std::make_unique<TAccessUnitDecoder>(*FStream, FFileSize, *FDecoder);
             // A note now and then while a long run of pictures is decoded.
-            FUnits->SetProgress([this](std::int64_t start, bool idr, std::int32_t pictures) {
+            FUnits->SetProgress([this](std::int64_t start, TStartKind kind, std::int32_t pictures) {
                 constexpr auto kEvery = std::chrono::milliseconds(250);
                 const auto now = std::chrono::steady_clock::now();
                 if (now - FLastProgress < kEvery) {
@@ -151,7 +151,7 @@ TPictureResult TPictureWorker::Work(const TRequest& request) {
                     if (FPending || FCancel) {
                         return;
                     }
-                    FProgressLine = ProgressLine(start, idr, pictures);
+                    FProgressLine = ProgressLine(start, kind, pictures);
                 }
                 if (FNotify) {
                     FNotify();

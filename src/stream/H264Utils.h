@@ -68,6 +68,27 @@ inline constexpr const char* kNotValidStreamMessage = "Not valid H.264 video ele
 // fixed first line, then the file's path and the reason, each on a line of its own.
 std::string NotValidStreamText(const std::string& path, const std::string& reason);
 
+// nal_unit_type values that the program tells apart.
+enum TNalUnitType : std::uint32_t {
+    kNalNonIdrSlice = 1,
+    kNalPartitionA = 2,
+    kNalPartitionB = 3,
+    kNalPartitionC = 4,
+    kNalIdrSlice = 5,
+    kNalSei = 6,
+    kNalSps = 7,
+    kNalPps = 8,
+    kNalDelimiter = 9,
+    kNalEndOfSequence = 10,
+    kNalEndOfStream = 11,
+    kNalFiller = 12,
+    kNalSpsExtension = 13,
+    kNalPrefix = 14,
+    kNalSubsetSps = 15,
+    kNalAuxiliarySlice = 19,
+    kNalSliceExtension = 20,
+};
+
 // The NAL unit header fields.
 inline std::uint32_t ForbiddenZeroBit(std::uint8_t header) {
     return header >> 7;

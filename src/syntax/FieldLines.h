@@ -16,6 +16,15 @@ class IFieldValues {
     virtual void Value(std::string_view label, std::int64_t value) = 0;
 };
 
+// A tree that keeps nothing: for a reading with IFieldValues, which makes no line.
+class TNoLines final : public ITreeLines {
+  public:
+    void ClearLines() override {}
+    TTreeLine AddRootLine(const std::string&) override { return nullptr; }
+    TTreeLine AddChildLine(TTreeLine, const std::string&) override { return nullptr; }
+    void ExpandLine(TTreeLine) override {}
+};
+
 // What the lines of one NAL unit's deeper structures share: the tree, and the sink for
 // bit positions (may be null), told positions from the header byte's first bit in the
 // unit without emulation-prevention bytes. With Values, no line is made: every element

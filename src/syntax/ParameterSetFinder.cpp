@@ -30,7 +30,7 @@ std::optional<THead> ReadHead(std::uint32_t type, const std::uint8_t* payload, s
         return std::nullopt;
     }
     THead head;
-    if (type == kSeqParameterSetType) {
+    if (type == kNalSps) {
         const std::uint32_t profile_idc = reader.ReadBits(8);
         reader.ReadBits(16); // constraint flags, reserved bits, level_idc
         head.Id = reader.ReadUE();
@@ -85,7 +85,7 @@ bool FindLastParameterSet(const std::uint8_t* block, std::int32_t n, std::int64_
 }
 
 std::optional<std::uint32_t> SpsChromaFormat(const std::uint8_t* data, std::int32_t n) {
-    const std::optional<THead> head = HeadAt(data, n, 0, kSeqParameterSetType);
+    const std::optional<THead> head = HeadAt(data, n, 0, kNalSps);
     if (!head) {
         return std::nullopt;
     }
@@ -174,7 +174,7 @@ std::optional<std::uint32_t>
 TParameterSetFinder::GoverningChromaFormat(std::uint32_t seq_parameter_set_id,
                                            std::int64_t ppsOffset) {
     const std::optional<std::int64_t> sps =
-        Find(kSeqParameterSetType, seq_parameter_set_id, ppsOffset);
+        Find(kNalSps, seq_parameter_set_id, ppsOffset);
     if (!sps) {
         return std::nullopt;
     }
@@ -229,7 +229,7 @@ const Set* TParameterSetFinder::FindParsed(std::uint32_t type, TParameterSetId i
 }
 
 const TSeqParameterSet* TParameterSetFinder::FindSps(TParameterSetId id, std::int64_t before) {
-    return FindParsed(kSeqParameterSetType, id, before, FSps,
+    return FindParsed(kNalSps, id, before, FSps,
                       [](TBitStream4& reader, TSeqParameterSet& sps) {
                           Parse_seq_parameter_set_rbsp(reader, sps);
                       });
@@ -237,7 +237,7 @@ const TSeqParameterSet* TParameterSetFinder::FindSps(TParameterSetId id, std::in
 
 const TPicParameterSet* TParameterSetFinder::FindPps(std::uint32_t id, std::int64_t before) {
     // A slice needs none of the elements that depend on the sequence parameter set.
-    return FindParsed(kPicParameterSetType, id, before, FPps,
+    return FindParsed(kNalPps, id, before, FPps,
                       [](TBitStream4& reader, TPicParameterSet& pps) {
                           Parse_pic_parameter_set_rbsp(reader, pps);
                       });

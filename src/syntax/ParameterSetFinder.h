@@ -17,8 +17,6 @@ class FileStream;
 // How far before a unit its parameter sets are looked for.
 inline constexpr std::int64_t kParameterSetSearchBound = 16777216; // 16 MiB
 
-inline constexpr std::uint32_t kSeqParameterSetType = 7;
-inline constexpr std::uint32_t kPicParameterSetType = 8;
 
 // Which parameter set is looked for: its nal_unit_type (7 or 8) and its id; any id when
 // none is given (the sequence parameter set nearest before an SEI message).

@@ -2,7 +2,8 @@
 
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
+#include "syntax/AccessUnit.h"
 #include "syntax/BitStream4.h"
 #include "syntax/Meanings.h"
 #include "syntax/seq_parameter_set_rbsp.h"
@@ -12,29 +13,30 @@
 
 namespace {
 
-constexpr std::uint32_t kNonIdrSlice = 1;
-constexpr std::uint32_t kIdrSlice = 5;
-constexpr std::uint32_t kSps = 7;
-// Bytes of a unit's head looked at: a slice's first two elements, a whole SPS.
-constexpr std::int32_t kHeadBytes = 4096;
-// first_mb_in_slice and slice_type: two ue(v) of at most 32 bits each, with room for the
-// emulation-prevention bytes among them.
-constexpr std::int32_t kSliceHeadBytes = 24;
+// Bytes of a unit's head looked at: a slice's header, a whole parameter set.
+constexpr std::int32_t kSetBytes = 65536;
 
-// Units that, after a picture's last slice, begin the next access unit (SEI, parameter
-// sets, delimiter, and the types the standard reserves for that place).
-bool BeginsAccessUnit(std::uint32_t type) {
-    return (type >= 6 && type <= 9) || (type >= 14 && type <= 18);
+TUnitWants WantsOf(std::uint8_t header) {
+    switch (NalUnitType(header)) {
+    case kNalNonIdrSlice:
+    case kNalIdrSlice:
+    case kNalPartitionA:
+        return {kSliceHeaderBytes, false};
+    case kNalSps:
+    case kNalPps:
+        return {kSetBytes, false};
+    default:
+        return {};
+    }
 }
 
 } // namespace
 
 class TStreamSummaryWalk::TWalk {
   public:
-    TWalk(FileStream& stream, FileStream& detail, TStreamSummary& summary)
-        : FReader(stream), FDetail(detail), FSummary(summary),
-          FHead(std::make_unique<std::uint8_t[]>(kHeadBytes)),
-          FRbsp(std::make_unique<std::uint8_t[]>(kHeadBytes)) {
+    TWalk(FileStream& stream, TStreamSummary& summary)
+        : FReader(stream, 4 << 20, true), FSummary(summary),
+          FRbsp(std::make_unique<std::uint8_t[]>(kSetBytes)) {
         summary = TStreamSummary{};
         summary.Size = FReader.FileSize();
         summary.BucketWidth =
@@ -45,9 +47,12 @@ class TStreamSummaryWalk::TWalk {
     }
 
     bool Run(TSearchControl* control, const std::function<void(const TStreamSummary&)>& blockDone) {
+        if (control != nullptr) {
+            FReader.SetCancel(&control->Cancel);
+        }
         TNalUnitSpan span;
         std::int64_t block = -1;
-        while (FReader.Next(span)) {
+        while (FReader.Next(span, WantsOf, nullptr, 0)) {
             if (FReader.BlockStart() != block) {
                 block = FReader.BlockStart();
                 if (blockDone) {
@@ -55,14 +60,14 @@ class TStreamSummaryWalk::TWalk {
                 }
                 if (control != nullptr) {
                     control->Reached.store(block);
-                    if (control->Cancel.load()) {
-                        return false;
-                    }
                 }
             }
             Unit(span);
         }
-        CloseAccessUnit(FSummary.Size);
+        if (FReader.Cancelled()) {
+            return false;
+        }
+        CloseAccessUnit();
         if (control != nullptr) {
             control->Reached.store(FSummary.Size);
         }
@@ -70,26 +75,14 @@ class TStreamSummaryWalk::TWalk {
     }
 
   private:
-    // The unit's first bytes (up to limit, within the unit), from the walk's block when it
-    // holds them.
-    std::int32_t Head(const TNalUnitSpan& span, std::int32_t limit, const std::uint8_t*& data) {
-        const auto wanted = static_cast<std::int32_t>(std::min<std::int64_t>(span.Length, limit));
-        if (FReader.Held(span.Offset, wanted, data) == wanted) {
-            return wanted;
-        }
-        data = FHead.get();
-        return ReadWithinSize(FDetail, span.Offset, FHead.get(), wanted, FSummary.Size);
-    }
-
-    // The payload after the header byte without emulation prevention (of the first limit
-    // bytes of the unit), into FRbsp.
-    std::int32_t Payload(const TNalUnitSpan& span, std::int32_t limit = kHeadBytes) {
-        const std::uint8_t* data = nullptr;
-        const std::int32_t n = Head(span, limit, data);
-        const std::int32_t skip = span.StartCodeLength + 1;
+    // The payload after the header byte without emulation prevention, of the bytes the
+    // walk kept of the unit, into FRbsp.
+    std::int32_t Payload() {
+        const std::vector<std::uint8_t>& head = FReader.Head();
         std::int32_t written = 0;
-        if (n > skip) {
-            Remove_emulation_prevention_three_bytes(data + skip, n - skip, FRbsp.get(), written);
+        if (!head.empty()) {
+            Remove_emulation_prevention_three_bytes(
+                head.data(), static_cast<std::int32_t>(head.size()), FRbsp.get(), written);
         }
         return written;
     }
@@ -100,45 +93,42 @@ class TStreamSummaryWalk::TWalk {
             FSummary.FirstStartCode = span.Offset;
         }
         if (!span.HasHeader) {
+            FAccessUnitEnd = std::max(FAccessUnitEnd, span.PayloadEnd);
             return;
         }
         const std::uint32_t type = NalUnitType(span.Header);
         ++FSummary.UnitsByType[type];
-        if (type == kNonIdrSlice || type == kIdrSlice) {
-            Slice(span, type);
-        } else if (BeginsAccessUnit(type) && FPendingStart < 0) {
-            FPendingStart = span.Offset;
+        const std::int32_t n = Payload();
+        if (FRule.Next(span.Header, FRbsp.get(), n)) {
+            CloseAccessUnit();
+            FAccessUnitStart = span.Offset;
         }
-        if (type == kSps) {
-            SequenceParameterSet(span);
+        if (FAccessUnitStart < 0) {
+            FAccessUnitStart = span.Offset;
+        }
+        FAccessUnitEnd = span.PayloadEnd;
+        if (FRule.PictureBegan() && !FHasPicture) {
+            Picture(type);
+        }
+        if (type == kNalSps) {
+            SequenceParameterSet(span, n);
         }
     }
 
-    void Slice(const TNalUnitSpan& span, std::uint32_t type) {
-        const std::int32_t n = Payload(span, kSliceHeadBytes);
+    void Picture(std::uint32_t type) {
+        // A slice whose header cannot be read still tells its type.
         TBitStream4 reader;
-        if (n <= 0 || reader.SetData(FRbsp.get(), n) != kStatusOk) {
-            return;
+        std::uint32_t sliceType = FRule.Head().slice_type;
+        if (!FRule.HeadRead() && reader.SetData(FRbsp.get(), kSliceHeaderBytes) == kStatusOk) {
+            reader.ReadUE();
+            sliceType = reader.ReadUE();
         }
-        const std::uint32_t firstMb = reader.ReadUE();
-        const std::uint32_t sliceType = reader.ReadUE();
-        if (reader.Error() != 0 || firstMb != 0) {
-            FPendingStart = -1; // a later slice of the same picture
-            return;
-        }
-        // A new picture: its access unit begins with the units that came before it since
-        // the last picture's slices, or with it. The first takes in whatever came first.
-        const std::int64_t start = FAccessUnitStart < 0 ? FSummary.FirstStartCode
-                                   : FPendingStart >= 0 ? FPendingStart
-                                                        : span.Offset;
-        CloseAccessUnit(start);
-        FPendingStart = -1;
-        FAccessUnitStart = start;
+        FHasPicture = true;
         FAccessUnitType = sliceType % 5;
-        FAccessUnitIdr = type == kIdrSlice;
+        FAccessUnitIdr = type == kNalIdrSlice;
         ++FSummary.Pictures;
         ++FSummary.BySliceType[FAccessUnitType];
-        if (type == kIdrSlice) {
+        if (type == kNalIdrSlice) {
             ++FSummary.Idr;
             if (FLastIdrPicture >= 0) {
                 const std::int64_t gop = FSummary.Pictures - FLastIdrPicture;
@@ -151,11 +141,15 @@ class TStreamSummaryWalk::TWalk {
         }
     }
 
-    void CloseAccessUnit(std::int64_t end) {
-        if (FAccessUnitStart < 0) {
+    // The access unit in hand ends with its last byte that is not zero: the zeros after it
+    // (a hole of a sparse file, say) belong to no unit.
+    void CloseAccessUnit() {
+        if (FAccessUnitStart < 0 || !FHasPicture) {
+            FHasPicture = false;
             return;
         }
-        const std::int64_t bytes = end - FAccessUnitStart;
+        FHasPicture = false;
+        const std::int64_t bytes = FAccessUnitEnd - FAccessUnitStart;
         const auto index = static_cast<std::size_t>(
             std::min<std::int64_t>(FAccessUnitStart / FSummary.BucketWidth,
                                    static_cast<std::int64_t>(FSummary.Buckets.size()) - 1));
@@ -170,11 +164,9 @@ class TStreamSummaryWalk::TWalk {
         bucket.P += FAccessUnitType == 0 ? 1 : 0;
         bucket.B += FAccessUnitType == 1 ? 1 : 0;
         bucket.Idr += FAccessUnitIdr ? 1 : 0;
-        FAccessUnitStart = -1;
     }
 
-    void SequenceParameterSet(const TNalUnitSpan& span) {
-        const std::int32_t n = Payload(span);
+    void SequenceParameterSet(const TNalUnitSpan& span, std::int32_t n) {
         for (TSummarySps& known : FSummary.Sps) {
             if (static_cast<std::int32_t>(known.Rbsp.size()) == n &&
                 std::equal(known.Rbsp.begin(), known.Rbsp.end(), FRbsp.get())) {
@@ -208,23 +200,22 @@ class TStreamSummaryWalk::TWalk {
         FSummary.Sps.push_back(std::move(kept));
     }
 
-    TNalUnitReader FReader;
-    FileStream& FDetail;
+    TUnitCursor FReader;
     TStreamSummary& FSummary;
-    std::unique_ptr<std::uint8_t[]> FHead;
     std::unique_ptr<std::uint8_t[]> FRbsp;
-    // The access unit being gathered (-1: none yet), and the slice type of its picture.
+    TAccessUnitRule FRule;
+    // The access unit being gathered (-1: none yet): where it begins, one past its last
+    // byte that is not zero, and its picture's slice type.
     std::int64_t FAccessUnitStart = -1;
+    std::int64_t FAccessUnitEnd = 0;
+    bool FHasPicture = false;
     std::uint32_t FAccessUnitType = 0;
     bool FAccessUnitIdr = false;
-    // The first unit since the last picture's slices that begins the next access unit.
-    std::int64_t FPendingStart = -1;
     std::int64_t FLastIdrPicture = -1;
 };
 
-TStreamSummaryWalk::TStreamSummaryWalk(FileStream& stream, FileStream& detail,
-                                       TStreamSummary& summary)
-    : FWalk(std::make_unique<TWalk>(stream, detail, summary)) {}
+TStreamSummaryWalk::TStreamSummaryWalk(FileStream& stream, TStreamSummary& summary)
+    : FWalk(std::make_unique<TWalk>(stream, summary)) {}
 
 TStreamSummaryWalk::~TStreamSummaryWalk() = default;
 
@@ -233,8 +224,7 @@ bool TStreamSummaryWalk::Run(TSearchControl* control,
     return FWalk->Run(control, blockDone);
 }
 
-bool WalkStreamSummary(FileStream& stream, FileStream& detail, TStreamSummary& summary,
-                       TSearchControl* control) {
-    TStreamSummaryWalk walk(stream, detail, summary);
+bool WalkStreamSummary(FileStream& stream, TStreamSummary& summary, TSearchControl* control) {
+    TStreamSummaryWalk walk(stream, summary);
     return walk.Run(control, {});
 }

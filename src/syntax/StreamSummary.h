@@ -68,14 +68,13 @@ struct TStreamSummary {
     std::vector<TSummaryBucket> Buckets;
 };
 
-// Walks stream (the listing's block reader) once; detail is a second handle on the same
-// file for the few bytes a unit's head needs when the walk's block no longer holds them.
-// The file's size is taken at construction; Run walks. control, when given, is told the
+// Walks stream once, splitting it into access units by the one access-unit rule. The
+// file's size is taken at construction; Run walks. control, when given, is told the
 // offset reached and may cancel; Run is false when cancelled. Throws EFileChanged when the
 // file changes meanwhile, and on read failures.
 class TStreamSummaryWalk {
   public:
-    TStreamSummaryWalk(FileStream& stream, FileStream& detail, TStreamSummary& summary);
+    TStreamSummaryWalk(FileStream& stream, TStreamSummary& summary);
     ~TStreamSummaryWalk();
     TStreamSummaryWalk(const TStreamSummaryWalk&) = delete;
     TStreamSummaryWalk& operator=(const TStreamSummaryWalk&) = delete;
@@ -89,5 +88,5 @@ class TStreamSummaryWalk {
 };
 
 // Constructs a walk and runs it.
-bool WalkStreamSummary(FileStream& stream, FileStream& detail, TStreamSummary& summary,
+bool WalkStreamSummary(FileStream& stream, TStreamSummary& summary,
                        TSearchControl* control = nullptr);

@@ -68,14 +68,6 @@ class TNotingSets final : public IGoverningSets {
     IGoverningSets* FSets;
 };
 
-class TNoLines final : public ITreeLines {
-  public:
-    void ClearLines() override {}
-    TTreeLine AddRootLine(const std::string&) override { return nullptr; }
-    TTreeLine AddChildLine(TTreeLine, const std::string&) override { return nullptr; }
-    void ExpandLine(TTreeLine) override {}
-};
-
 void Append(std::string& text, std::string_view part) {
     if (!text.empty()) {
         text += "  ";

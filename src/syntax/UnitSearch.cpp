@@ -11,11 +11,6 @@
 
 namespace {
 
-constexpr std::uint32_t kNonIdrSlice = 1;
-constexpr std::uint32_t kIdrSlice = 5;
-constexpr std::uint32_t kSei = 6;
-constexpr std::uint32_t kSps = 7;
-constexpr std::uint32_t kPps = 8;
 
 // Bytes of a slice enough for first_mb_in_slice and slice_type (two ue(v) of at most 32
 // bits each, and the emulation-prevention bytes among them).
@@ -168,22 +163,22 @@ bool MatchesFindKind(const TFindKind& kind, const std::uint8_t* unit, std::int32
     case W::NalUnitType:
         return type == kind.Value;
     case W::Idr:
-        return type == kIdrSlice && FirstSliceOfType(payload, stored, scratch, -1);
+        return type == kNalIdrSlice && FirstSliceOfType(payload, stored, scratch, -1);
     case W::IPicture:
     case W::PPicture:
     case W::BPicture: {
         const int wanted = kind.What == W::IPicture ? 2 : kind.What == W::PPicture ? 0 : 1;
-        return (type == kNonIdrSlice || type == kIdrSlice) &&
+        return (type == kNalNonIdrSlice || type == kNalIdrSlice) &&
                FirstSliceOfType(payload, stored, scratch, wanted);
     }
     case W::Sps:
-        return type == kSps;
+        return type == kNalSps;
     case W::Pps:
-        return type == kPps;
+        return type == kNalPps;
     case W::Sei:
-        return type == kSei;
+        return type == kNalSei;
     case W::SeiPayload:
-        return type == kSei && SeiHolds(unit, n, startCode, scratch, kind.Value);
+        return type == kNalSei && SeiHolds(unit, n, startCode, scratch, kind.Value);
     }
     return false;
 }

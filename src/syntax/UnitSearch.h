@@ -5,7 +5,7 @@
 // serves the window's Find (on a worker thread, with progress and cancel) and
 // quillet-dump --find.
 
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
 
 #include <atomic>
 #include <cstdint>

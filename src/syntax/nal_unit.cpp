@@ -16,12 +16,6 @@
 
 namespace {
 
-constexpr std::uint32_t kSeqParameterSet = 7;
-constexpr std::uint32_t kPicParameterSet = 8;
-constexpr std::uint32_t kAccessUnitDelimiter = 9;
-constexpr std::uint32_t kNonIdrSlice = 1;
-constexpr std::uint32_t kIdrSlice = 5;
-constexpr std::uint32_t kSei = 6;
 
 // The structure line shown under "NAL" for each nal_unit_type; null for none. Parameter
 // sets add their own.
@@ -341,13 +335,13 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
 
     const std::uint32_t type = NalUnitType(header);
     TTreeLine structure = nullptr;
-    if (type == kSeqParameterSet || type == kPicParameterSet) {
+    if (type == kNalSps || type == kNalPps) {
         // An empty payload cannot be bound to the reader: it shows no structure at all.
         bool complete = false;
         TParameterSetSpans spans{bits, {}};
         if (payloadSize > 0) {
             complete =
-                type == kSeqParameterSet
+                type == kNalSps
                     ? DecodeSeqParameterSet(payload, payloadSize, reader, tree, nal, spans,
                                             meanings ? &*meanings : nullptr)
                     : DecodePicParameterSet(payload, payloadSize, reader, tree, nal, lookup, spans);
@@ -362,16 +356,16 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
     } else if (kStructureLines[type] != nullptr) {
         structure = tree.AddChildLine(nal, kStructureLines[type]);
         // A delimiter cut off after its header byte shows no primary_pic_type.
-        if (type == kAccessUnitDelimiter && payloadSize > 0) {
+        if (type == kNalDelimiter && payloadSize > 0) {
             at(TElementLines(tree, structure, kNalHeaderLabelWidth)
                    .Unsigned("primary_pic_type", static_cast<std::uint32_t>(payload[0] >> 5), 3),
                8, 3);
         }
         if (full != nullptr && full->Sets != nullptr) {
             TFieldContext context{tree, bits};
-            if (type == kSei) {
+            if (type == kNalSei) {
                 Decode_sei_rbsp(context, structure, payload, payloadSize, *full->Sets);
-            } else if ((type == kNonIdrSlice || type == kIdrSlice) &&
+            } else if ((type == kNalNonIdrSlice || type == kNalIdrSlice) &&
                        !DecodeSliceHeader(payload, payloadSize, header, reader, context, structure,
                                           *full->Sets)) {
                 const std::int64_t payloadBits = 8 * static_cast<std::int64_t>(payloadSize);

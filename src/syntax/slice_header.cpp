@@ -1,12 +1,12 @@
 #include "syntax/slice_header.h"
 
+#include "stream/H264Utils.h"
 #include "syntax/ParameterSetFinder.h"
 
 #include <string>
 
 namespace {
 
-constexpr std::uint32_t kIdrSlice = 5;
 
 // Entries of a loop "for i = 0 to last", the count bounded as the standard bounds it (32
 // references in a field list).
@@ -105,7 +105,7 @@ void Decode_pred_weight_table(TFieldLines& outer, const TSliceHeader& header,
 
 bool Decode_dec_ref_pic_marking(TFieldLines& outer, const TSliceHeader& header) {
     TFieldLines lines = outer.Structure("dec_ref_pic_marking( )");
-    if (header.nal_unit_type == kIdrSlice) {
+    if (header.nal_unit_type == kNalIdrSlice) {
         lines.Flag("no_output_of_prior_pics_flag");
         lines.Flag("long_term_reference_flag");
         return true;
@@ -171,7 +171,7 @@ void Decode_slice_header(TFieldLines& outer, TSliceHeader& header, IGoverningSet
             lines.Flag("bottom_field_flag");
         }
     }
-    if (header.nal_unit_type == kIdrSlice) {
+    if (header.nal_unit_type == kNalIdrSlice) {
         lines.Ue("idr_pic_id");
     }
     const bool bottomInFrame = pps.pic_order_present_flag != 0 && header.field_pic_flag == 0;

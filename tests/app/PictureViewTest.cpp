@@ -55,14 +55,16 @@ TEST(PictureView, OffAtFirstThenTheSelectedRowsPicture) {
         EXPECT_EQ(w.pane.Line(), "built without a decoder");
         return;
     }
-    EXPECT_EQ(w.SelectAndWait(4), "176x144, slices P, frame_num 1, POC 6, decoded from the IDR "
-                                  "at 0x00000000000002D5 (2 pictures)");
+    EXPECT_EQ(w.SelectAndWait(4), "176x144, slices P, frame_num 1, POC 6, picture 1 in decoding "
+                                  "order and 3 in display order after the IDR, decoded from the "
+                                  "IDR at 0x00000000000002D5 (2 pictures)");
     ASSERT_TRUE(w.pane.HasImage());
     EXPECT_EQ(w.pane.Image.Width, 176);
     EXPECT_EQ(w.pane.Image.Pixels->size(), 176u * 144u);
     // The SPS belongs to the IDR picture's access unit.
-    EXPECT_EQ(w.SelectAndWait(0), "176x144, slices I, frame_num 0, POC 0, decoded from the IDR "
-                                  "at 0x00000000000002D5 (1 picture)");
+    EXPECT_EQ(w.SelectAndWait(0), "176x144, slices I, frame_num 0, POC 0, picture 0 in decoding "
+                                  "order and 0 in display order after the IDR, decoded from the "
+                                  "IDR at 0x00000000000002D5 (1 picture)");
 
     w.Form().Picture1Click();
     EXPECT_FALSE(w.pane.Shown);
@@ -85,8 +87,9 @@ TEST(PictureView, ANewerSelectionWinsOverTheOneUnderWay) {
     }
     const std::size_t before = w.pane.Lines.size();
     const std::string line = w.SelectAndWait(5);
-    EXPECT_EQ(line, "176x144, slices B, frame_num 2, POC 2, decoded from the IDR at "
-                    "0x00000000000002D5 (3 pictures)");
+    EXPECT_EQ(line, "176x144, slices B, frame_num 2, POC 2, picture 2 in decoding order and 1 in "
+                    "display order after the IDR, decoded from the IDR at 0x00000000000002D5 (3 "
+                    "pictures)");
     for (std::size_t i = before; i < w.pane.Lines.size(); ++i) {
         EXPECT_TRUE(w.pane.Lines[i].rfind("Decoding", 0) == 0 || w.pane.Lines[i] == line)
             << w.pane.Lines[i];

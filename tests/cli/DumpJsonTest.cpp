@@ -141,7 +141,10 @@ TEST(DumpSummary, TheDocumentsKeysAndFigures) {
             bytes += b.toObject()["bytes"].toInteger();
             inBuckets += b.toObject()["pictures"].toInteger();
         }
-        EXPECT_EQ(bytes, size); // each of these streams begins with a start code
+        // Each of these streams begins with a start code; only the zeros at the end of
+        // access units are counted to none.
+        EXPECT_LE(bytes, size);
+        EXPECT_GE(bytes, size - 4 * inBuckets);
         EXPECT_EQ(inBuckets, pictures["total"].toInteger());
         EXPECT_EQ(pictures["total"].toInteger(),
                   pictures["I"].toInteger() + pictures["P"].toInteger() +

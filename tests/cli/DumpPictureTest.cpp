@@ -16,11 +16,13 @@ TEST(DumpPicture, WritesOneFrameInTheStreamsOwnSampling) {
     struct Case {
         const char* Stream;
         const char* Colour;
-    } cases[] = {{"main_cabac", "C420jpeg"},
-                 {"high422", "C422"},
-                 {"lossless444", "C444"},
-                 {"high10", "C420p10"},
-                 {"interlaced_mbaff", "C420jpeg"}};
+    } cases[] = {{"main_cabac", "C420mpeg2 XCOLORRANGE=LIMITED"},
+                 {"high422", "C422 XCOLORRANGE=LIMITED"},
+                 {"lossless444", "C444 XCOLORRANGE=LIMITED"},
+                 {"high10", "C420p10 XCOLORRANGE=LIMITED"},
+                 {"interlaced_mbaff", "C420mpeg2 XCOLORRANGE=LIMITED"},
+                 // video_full_range_flag 1, chroma_sample_loc_type 1 (centred)
+                 {"vui_full", "C420jpeg XCOLORRANGE=FULL"}};
     TempDir dir;
     const std::string out = (dir.Path() / "out.y4m").string();
     for (const Case& c : cases) {
@@ -73,7 +75,7 @@ TEST(DumpPicture, SaysWhyThereIsNoPicture) {
     } cases[] = {
         {{"--picture", "0", out, cut},
          1,
-         DecoderBuilt() ? "No IDR picture or recovery point within 64 MiB before this picture\n"
+         DecoderBuilt() ? "No IDR picture, recovery point or I picture within 64 MiB before this picture\n"
                         : "quillet-dump was built without a decoder\n"},
         {{"--picture", "1", out, cut}, 2, "No NAL unit begins at offset 1\n"},
     };

@@ -5,7 +5,7 @@
 
 #include "decode/PictureDecoder.h"
 #include "stream/FileStream.h"
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
 #include "support/TestSupport.h"
 
 #include <cstdint>
@@ -78,7 +78,7 @@ inline std::vector<std::int64_t> UnitOffsets(const std::string& path) {
     if (!stream.Open(path)) {
         return offsets;
     }
-    TNalUnitReader reader(stream);
+    TUnitCursor reader(stream);
     TNalUnitSpan span;
     while (reader.Next(span)) {
         offsets.push_back(span.Offset);

@@ -43,8 +43,10 @@ TEST(QtPicturePane, ShownFromTheViewMenuWithTheClickedRowsPicture) {
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return line.text().contains("(2 pictures)"); }, 20000))
         << line.text().toStdString();
-    EXPECT_EQ(line.text().toStdString(), "176x144, slices P, frame_num 1, POC 6, decoded from "
-                                         "the IDR at 0x00000000000002D5 (2 pictures)");
+    EXPECT_EQ(line.text().toStdString(),
+              "176x144, slices P, frame_num 1, POC 6, picture 1 in decoding order and 3 in "
+              "display order after the IDR, decoded from the IDR at 0x00000000000002D5 (2 "
+              "pictures)");
     ASSERT_TRUE(window.PicturePane->HasImage());
     const QRect place = window.PicturePane->Canvas->Placement();
     EXPECT_NEAR(static_cast<double>(place.width()) / place.height(), 176.0 / 144.0, 0.02);

@@ -4,7 +4,7 @@
 
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
 #include "syntax/ParameterSetFinder.h"
 #include "syntax/ReferenceSupport.h"
 #include "syntax/nal_unit.h"
@@ -42,7 +42,7 @@ void CompareStream(const std::string& name, Compared& compared) {
     std::vector<std::uint8_t> rbsp(kDetailReadSize);
     TBitStream4 reader;
     TParameterSetFinder finder(detail);
-    TNalUnitReader units(listing);
+    TUnitCursor units(listing);
     TNalUnitSpan span;
     for (int index = 0; units.Next(span); ++index) {
         auto block = ref.Slices.find(index);

@@ -3,7 +3,7 @@
 
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
 #include "support/TestSupport.h"
 #include "syntax/ParameterSetFinder.h"
 #include "syntax/ReferenceSupport.h"
@@ -62,7 +62,7 @@ template <class Visit> int ForEachParameterSet(const std::string& name, Visit vi
     EXPECT_TRUE(detail.Open(path));
     std::vector<std::uint8_t> bytes(kDetailReadSize);
     TParameterSetFinder parameterSets(detail);
-    TNalUnitReader units(listing);
+    TUnitCursor units(listing);
     TNalUnitSpan span;
     int index = 0;
     int visited = 0;

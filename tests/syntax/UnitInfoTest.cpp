@@ -5,7 +5,7 @@
 
 #include "syntax/UnitInfo.h"
 #include "stream/FileStream.h"
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
 #include "syntax/Meanings.h"
 #include "syntax/ParameterSetFinder.h"
 #include "syntax/ReferenceSupport.h"
@@ -96,7 +96,7 @@ void CompareStream(const std::string& name, Counted& counted) {
     TParameterSetFinder finder(detail);
     TUnitInfo info;
     std::map<std::int64_t, std::int64_t> qpInitByPps;
-    TNalUnitReader units(listing);
+    TUnitCursor units(listing);
     TNalUnitSpan span;
     for (int index = 0; units.Next(span); ++index) {
         SCOPED_TRACE(name + " NAL " + std::to_string(index));
@@ -178,7 +178,7 @@ TEST(UnitInfo, AUnitCutAnywhereShowsWhatWasReadAndEndsEarly) {
         ASSERT_TRUE(detail.Open(path));
         TParameterSetFinder finder(detail);
         TUnitInfo info;
-        TNalUnitReader units(listing);
+        TUnitCursor units(listing);
         TNalUnitSpan span;
         for (int index = 0; units.Next(span) && index < 24; ++index) {
             TGoverningSets sets(finder, span.Offset);

@@ -5,7 +5,7 @@
 
 #include "syntax/UnitSearch.h"
 #include "stream/FileStream.h"
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
 #include "support/SparseFiles.h"
 #include "syntax/ReferenceSupport.h"
 
@@ -206,7 +206,7 @@ TEST(UnitSearch, FindsWhatTheListingListsOnRandomBytes) {
         ASSERT_TRUE(walk.Open(path));
         ASSERT_TRUE(searched.Open(path));
         std::vector<std::tuple<std::int64_t, std::int64_t, int>> listed;
-        TNalUnitReader reader(walk, 64);
+        TUnitCursor reader(walk, 64);
         TNalUnitSpan span;
         while (reader.Next(span)) {
             if (span.HasHeader) {

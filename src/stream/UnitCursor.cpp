@@ -1,0 +1,284 @@
+#include "stream/UnitCursor.h"
+
+#include "stream/H264Utils.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
+namespace {
+
+// Bytes carried from one block to the next: a start code cut by the block's end.
+constexpr std::int32_t kCarry = 16;
+
+} // namespace
+
+TUnitCursor::TUnitCursor(FileStream& stream, std::int32_t blockSize, bool readAhead)
+    : FStream(stream), FBlockSize(blockSize), FFileSize(stream.Size()), FReadAhead(readAhead) {
+    if (blockSize < 16) {
+        throw std::invalid_argument("block size too small");
+    }
+    FBuffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(blockSize) + kCarry);
+    if (readAhead) {
+        FAheadBuffer =
+            std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(blockSize) + kCarry);
+    }
+}
+
+TUnitCursor::~TUnitCursor() {
+    if (FAhead.valid()) {
+        FAhead.wait();
+    }
+}
+
+void TUnitCursor::Seek(std::int64_t offset) {
+    offset = std::max<std::int64_t>(offset, 0);
+    FFrom = offset;
+    FStarted = false;
+    FNext = -1;
+    FExhausted = false;
+    FCancelled = false;
+    FReached = offset;
+    // The byte before offset tells whether a start code there is the tail of a longer one.
+    if (offset - 1 < FBase || offset > FBase + FLength) {
+        FBase = std::max<std::int64_t>(offset - 1, 0);
+        FLength = 0;
+    }
+}
+
+void TUnitCursor::SetBudget(std::int64_t bytes) {
+    FBudget = bytes;
+    FSpent = 0;
+}
+
+std::int32_t TUnitCursor::Held(std::int64_t offset, std::int32_t count,
+                               const std::uint8_t*& data) const {
+    if (offset < FBase || offset >= FBase + FLength || count <= 0) {
+        return 0;
+    }
+    const std::int64_t index = offset - FBase;
+    data = FBuffer.get() + index;
+    return static_cast<std::int32_t>(std::min<std::int64_t>(count, FLength - index));
+}
+
+std::int32_t TUnitCursor::ReadInto(std::uint8_t* into, std::int64_t at, std::int32_t count) {
+    if (FAhead.valid()) {
+        const std::int64_t aheadAt = FAheadStart;
+        std::int32_t got = -1;
+        try {
+            got = FAhead.get(); // rethrows the read's failure
+        } catch (const std::exception&) {
+            if (aheadAt == at) {
+                throw;
+            }
+        }
+        if (aheadAt == at && got >= 0) {
+            std::memcpy(into, FAheadBuffer.get(), static_cast<std::size_t>(got));
+            return got;
+        }
+    }
+    return ReadWithinSize(FStream, at, into, count, FFileSize);
+}
+
+void TUnitCursor::StartReadAhead() {
+    const std::int64_t next = FBase + FLength;
+    if (!FReadAhead || next >= FFileSize) {
+        return;
+    }
+    FAheadStart = next;
+    FAhead = std::async(std::launch::async, [&stream = FStream, into = FAheadBuffer.get(), next,
+                                             count = FBlockSize, size = FFileSize] {
+        return ReadWithinSize(stream, next, into, count, size);
+    });
+}
+
+bool TUnitCursor::Slide(std::int64_t keep) {
+    if (AtEnd()) {
+        return false;
+    }
+    if (FCancel != nullptr && FCancel->load()) {
+        FCancelled = true;
+        return false;
+    }
+    if (FBudget >= 0 && FSpent >= FBudget) {
+        FExhausted = true;
+        return false;
+    }
+    keep = std::clamp(keep, FBase + FLength - kCarry, FBase + FLength);
+    std::int64_t readAt = FBase + FLength;
+    // The zeros of a hole hold no start code: the walk goes on four bytes before the data
+    // after it, and what it kept from before the hole is of no more use.
+    const std::int64_t data = FStream.NextDataOffset(readAt);
+    if (data - 4 > readAt) {
+        keep = readAt = std::min(data, FFileSize) - 4;
+    }
+    const auto carried = static_cast<std::int32_t>(std::max<std::int64_t>(FBase + FLength - keep, 0));
+    if (carried > 0) {
+        std::memmove(FBuffer.get(), FBuffer.get() + (keep - FBase), static_cast<std::size_t>(carried));
+    }
+    FBase = keep;
+    FLength = carried;
+    auto count = static_cast<std::int32_t>(std::min<std::int64_t>(FBlockSize, FFileSize - readAt));
+    if (FBudget >= 0) {
+        count = static_cast<std::int32_t>(std::min<std::int64_t>(count, FBudget - FSpent));
+    }
+    const std::int32_t got = ReadInto(FBuffer.get() + carried, readAt, count);
+    FLength += got;
+    FSpent += got;
+    StartReadAhead();
+    return got > 0;
+}
+
+std::int64_t TUnitCursor::FindFrom(std::int64_t pos) {
+    for (;;) {
+        if (pos >= FFileSize) {
+            FReached = FFileSize;
+            return -1;
+        }
+        // Inside the file a start code is tested with four bytes in hand; positions closer
+        // to the block's end are examined again after the next read.
+        const std::int64_t lastBegin = AtEnd() ? FLength - 3 : FLength - 4;
+        const std::int64_t found = FindStartCode(FBuffer.get(), FLength, pos - FBase, lastBegin);
+        if (found >= 0) {
+            return FBase + found;
+        }
+        const std::int64_t examined = std::max(pos, FBase + std::max<std::int64_t>(lastBegin + 1, 0));
+        FReached = AtEnd() ? FFileSize : examined;
+        if (!Slide(examined)) {
+            return -1;
+        }
+        pos = std::max(examined, FBase);
+    }
+}
+
+bool TUnitCursor::Next(TNalUnitSpan& span, TUnitWantsOf wants, std::vector<std::uint8_t>* sink,
+                       std::size_t sinkLimit) {
+    if (!FStarted) {
+        FStarted = true;
+        FNext = FindFrom(FFrom);
+        // A 00 00 01 right after a zero is the tail of a start code that began before FFrom.
+        if (FNext == FFrom && FNext > 0 && FNext - 1 >= FBase && FBuffer[FNext - 1 - FBase] == 0 &&
+            StartCodeLength(FBuffer.get() + (FNext - FBase), FBase + FLength - FNext) == 3) {
+            FNext = FindFrom(FNext + 1);
+        }
+    }
+    const std::int64_t at = FNext;
+    if (at < 0) {
+        // The last unit's length ran to the old end; a file that grew since may continue
+        // that unit or hold more, so the walk as made would be wrong.
+        if (!FExhausted && !FCancelled && FStream.Size() != FFileSize) {
+            throw EFileChanged();
+        }
+        return false;
+    }
+    if (at + 5 > FBase + FLength && !AtEnd()) {
+        Slide(at);
+    }
+    const std::int64_t available = FBase + FLength - at;
+    const std::uint8_t* p = FBuffer.get() + (at - FBase);
+    const int startCode = at >= FBase ? StartCodeLength(p, available) : 0;
+    if (startCode == 0) {
+        throw EFileChanged();
+    }
+    const std::uint8_t header = available > startCode ? p[startCode] : 0;
+    const TUnitWants wanted =
+        wants != nullptr && available > startCode ? wants(header) : TUnitWants{};
+    if (!wanted.Keep) {
+        sink = nullptr;
+    }
+    FHead.clear();
+    FOverflow = false;
+    const std::size_t sinkStart = sink ? sink->size() : 0;
+    if (sink) {
+        static constexpr std::uint8_t kStartCode[] = {0, 0, 0, 1};
+        sink->insert(sink->end(), kStartCode, kStartCode + 4);
+    }
+    const std::int64_t payload = at + startCode;
+    std::int64_t lastNonZero = payload; // one past the last byte that is not zero
+    // Zeros pass to the sink only once a byte that is not zero follows them, so that the
+    // zeros at a unit's end never reach it.
+    std::int64_t pendingZeros = 0;
+    std::int64_t scan = payload;
+    std::int64_t next = -1;
+    std::int64_t end = FFileSize;
+    for (;;) {
+        if (scan < FBase) {
+            scan = FBase; // a hole was passed over: zeros, all of them
+        }
+        const std::int64_t lastBegin = AtEnd() ? FLength - 3 : FLength - 4;
+        const std::int64_t found = FindStartCode(FBuffer.get(), FLength, scan - FBase, lastBegin);
+        const std::int64_t chunkEnd =
+            found >= 0 ? FBase + found
+                       : (AtEnd() ? FBase + FLength
+                                  : FBase + std::max<std::int64_t>(lastBegin + 1, scan - FBase));
+        const std::uint8_t* chunk = FBuffer.get() + (scan - FBase);
+        const std::int64_t n = std::max<std::int64_t>(chunkEnd - scan, 0);
+        std::int64_t last = n - 1;
+        while (last >= 0 && chunk[last] == 0) {
+            --last;
+        }
+        if (last >= 0) {
+            lastNonZero = scan + last + 1;
+        }
+        const std::int64_t headFrom = std::max(scan, payload + 1);
+        const std::int64_t headWant =
+            std::min<std::int64_t>(chunkEnd - headFrom, wanted.HeadBytes - static_cast<std::int64_t>(FHead.size()));
+        if (headWant > 0) {
+            const std::uint8_t* from = FBuffer.get() + (headFrom - FBase);
+            FHead.insert(FHead.end(), from, from + headWant);
+        }
+        if (sink && !FOverflow && n > 0) {
+            if (last >= 0) {
+                const auto grow = static_cast<std::size_t>(pendingZeros + last + 1);
+                if (sink->size() + grow > sinkLimit) {
+                    FOverflow = true;
+                } else {
+                    sink->insert(sink->end(), static_cast<std::size_t>(pendingZeros), 0);
+                    sink->insert(sink->end(), chunk, chunk + last + 1);
+                    pendingZeros = 0;
+                }
+            }
+            pendingZeros += n - 1 - last;
+        }
+        if (found >= 0) {
+            next = FBase + found;
+            end = next;
+            break;
+        }
+        if (AtEnd()) {
+            break;
+        }
+        scan = chunkEnd;
+        if (!Slide(chunkEnd)) {
+            end = FBase + FLength; // the budget or a cancel ended the walk inside the unit
+            FReached = end;
+            break;
+        }
+        if (FBase > scan) {
+            const std::int64_t skipped = FBase - scan;
+            pendingZeros += skipped;
+            const std::int64_t headZeros = std::min<std::int64_t>(
+                skipped, wanted.HeadBytes - static_cast<std::int64_t>(FHead.size()));
+            if (headZeros > 0) {
+                FHead.insert(FHead.end(), static_cast<std::size_t>(headZeros), 0);
+            }
+        }
+    }
+    FNext = next;
+    FReached = end;
+    span = TNalUnitSpan{};
+    span.Offset = at;
+    span.StartCodeLength = startCode;
+    span.Length = end - at;
+    // A start code that ends the file or is followed at once by the next one has no header
+    // byte of its own; the byte after it belongs to the next unit, if to any.
+    span.HasHeader = span.Length > startCode;
+    span.Header = span.HasHeader ? header : 0;
+    span.PayloadEnd = lastNonZero;
+    if (sink && (FOverflow || !span.HasHeader)) {
+        sink->resize(sinkStart);
+    }
+    return true;
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+// The one way the program walks NAL units forward: every unit of a file (or of a pipe)
+// from an offset, in file order, with one block buffer that slides along, whatever the
+// size of a unit or of the file. Holes of a sparse file are passed over unread; a byte
+// budget and a cancel flag bound a walk, looked at before every read.
+
+#include "stream/FileStream.h"
+
+#include <atomic>
+#include <cstdint>
+#include <future>
+#include <memory>
+#include <vector>
+
+// One NAL unit as the walk finds it. Unlike a locator, its length is not cut at any block:
+// it runs to the next start code or to the end of the file.
+struct TNalUnitSpan {
+    std::int64_t Offset = 0;
+    std::int64_t Length = 0; // start code included, up to the next start code
+    int StartCodeLength = 0; // 3 or 4
+    std::uint8_t Header = 0; // 0 when !HasHeader
+    // False when the unit is its start code alone: at the end of the file, or followed
+    // at once by the next start code.
+    bool HasHeader = false;
+    // One past the unit's last byte that is not zero: zero bytes after a NAL unit belong to
+    // no unit (a unit never ends in 00), so an access unit and the decoder's input end
+    // here. Offset + StartCodeLength when no such byte follows the start code.
+    std::int64_t PayloadEnd = 0;
+};
+
+// What the reader of a walk takes of one unit, by its header byte: how many bytes after
+// the header byte go to Head(), and whether the sink receives the unit.
+struct TUnitWants {
+    std::int32_t HeadBytes = 0;
+    bool Keep = false;
+};
+using TUnitWantsOf = TUnitWants (*)(std::uint8_t header);
+
+class TUnitCursor {
+  public:
+    // Walks stream from offset 0, up to its size now. With readAhead, a thread reads the
+    // next block while this one is scanned; the stream must not be used elsewhere meanwhile.
+    explicit TUnitCursor(FileStream& stream, std::int32_t blockSize = 4 << 20,
+                         bool readAhead = false);
+    // Waits for a read still under way.
+    ~TUnitCursor();
+    TUnitCursor(const TUnitCursor&) = delete;
+    TUnitCursor& operator=(const TUnitCursor&) = delete;
+
+    // The next unit is the first whose start code begins at or after offset (not for a pipe).
+    void Seek(std::int64_t offset);
+    // Bytes the walk may read from now on (none: no bound); what it read before no longer
+    // counts. Past it, Next answers false and Exhausted() is true.
+    void SetBudget(std::int64_t bytes);
+    // Looked at before every read: when set, Next answers false and Cancelled() is true.
+    void SetCancel(const std::atomic<bool>* cancel) { FCancel = cancel; }
+
+    // The next unit; false when there is none left within the file, the budget or before a
+    // cancel. Throws on a read failure, and EFileChanged when the file no longer holds what
+    // its size at construction promised or, at the end of the walk, has another size.
+    bool Next(TNalUnitSpan& span) { return Next(span, nullptr, nullptr, 0); }
+    // The same, and by what wants says of the unit's header byte: its first bytes after the
+    // header byte (as stored, emulation prevention included) go to Head(), and sink receives
+    // the unit as 00 00 00 01, the header byte and the payload up to PayloadEnd, while it
+    // fits within sinkLimit bytes in all (Overflow() tells when it did not; the sink then
+    // has none of it).
+    bool Next(TNalUnitSpan& span, TUnitWantsOf wants, std::vector<std::uint8_t>* sink,
+              std::size_t sinkLimit);
+    const std::vector<std::uint8_t>& Head() const { return FHead; }
+    bool Overflow() const { return FOverflow; }
+
+    // The file's size when the walk began; the walk ends there.
+    std::int64_t FileSize() const { return FFileSize; }
+    // Changes whenever the walk reads a block: the offset of the block in hand.
+    std::int64_t BlockStart() const { return FBase; }
+    // The bytes of the block in hand from offset on, at most count of them, through data;
+    // 0 when the block does not hold offset. Valid until the next call of Next.
+    std::int32_t Held(std::int64_t offset, std::int32_t count, const std::uint8_t*& data) const;
+    // Where the next unit begins; where the walk stopped looking when none is left.
+    std::int64_t Position() const { return !FStarted ? FFrom : FNext >= 0 ? FNext : FReached; }
+    // Where the walk stopped looking: every start code below it has been told.
+    std::int64_t Reached() const { return FReached; }
+    bool Exhausted() const { return FExhausted; }
+    bool Cancelled() const { return FCancelled; }
+
+  private:
+    // Makes the block hold the bytes from keep on and as many after them as it can take;
+    // false when nothing more can be read (the end, the budget or a cancel).
+    bool Slide(std::int64_t keep);
+    std::int32_t ReadInto(std::uint8_t* into, std::int64_t at, std::int32_t count);
+    void StartReadAhead();
+    // The first start code at or after pos; -1 when none.
+    std::int64_t FindFrom(std::int64_t pos);
+    bool AtEnd() const { return FBase + FLength >= FFileSize; }
+
+    FileStream& FStream;
+    std::int32_t FBlockSize;
+    std::int64_t FFileSize;
+    std::unique_ptr<std::uint8_t[]> FBuffer;
+    std::int64_t FBase = 0;
+    std::int32_t FLength = 0;
+    std::int64_t FNext = -1;
+    bool FStarted = false;
+    std::int64_t FFrom = 0;
+    std::int64_t FBudget = -1;
+    std::int64_t FSpent = 0;
+    const std::atomic<bool>* FCancel = nullptr;
+    bool FExhausted = false;
+    bool FCancelled = false;
+    std::int64_t FReached = 0;
+    std::vector<std::uint8_t> FHead;
+    bool FOverflow = false;
+    // The unit being measured: one past its last byte that is not zero, among the bytes
+    // that have left the block.
+    std::int64_t FLastNonZero = 0;
+    // The block read ahead: where it begins, its buffer, and the read under way.
+    bool FReadAhead;
+    std::int64_t FAheadStart = -1;
+    std::unique_ptr<std::uint8_t[]> FAheadBuffer;
+    std::future<std::int32_t> FAhead;
+};

@@ -1,0 +1,199 @@
+#!/usr/bin/env python3
+"""Checks quillet-dump against ffmpeg on streams made here with the encoders' options that
+stress the access-unit rule and the decoder's start points: every access unit that ffprobe
+lists must be one of ours, the summary must count what ffmpeg counts, and the picture of
+every access unit, asked for cold, must equal ffmpeg's decode sample for sample or carry
+the warning that says it may differ.
+
+usage: differential.py QUILLET_DUMP WORKDIR [NAME...]
+"""
+import json
+import os
+import re
+import subprocess
+import sys
+import zlib
+
+FFMPEG = ["ffmpeg", "-nostdin", "-v", "error", "-y"]
+
+
+def run(args, **kw):
+    return subprocess.run(args, check=True, capture_output=True, **kw)
+
+
+def lavfi(size="176x144", frames=30):
+    return ["-f", "lavfi", "-i", f"testsrc2=size={size}:rate=25", "-frames:v", str(frames)]
+
+
+def x264(out, *opts, size="176x144", frames=30, pix="yuv420p", codec="libx264"):
+    run(FFMPEG + lavfi(size, frames) + ["-pix_fmt", pix, "-c:v", codec] + list(opts) + ["-f", "h264", out])
+
+
+def units(data):
+    """(offset, start code length) of every start code, by the byte-stream rule."""
+    found, i = [], data.find(b"\x00\x00\x01")
+    while i >= 0:
+        four = i > 0 and data[i - 1] == 0
+        found.append((i - 1 if four else i, 4 if four else 3))
+        i = data.find(b"\x00\x00\x01", i + 3)
+    return found
+
+
+def edit(src, out, how):
+    """Edits of a made stream: slices reordered, a picture's first slice lost, filler data
+    after each picture parameter set."""
+    data = open(src, "rb").read()
+    starts = units(data) + [(len(data), 0)]
+    pieces = [data[a:b] for (a, _), (b, _) in zip(starts, starts[1:])]
+    kind = [p[4 if p[2] == 0 else 3] & 31 for p in pieces]
+    if how == "filler":
+        res = []
+        for p, k in zip(pieces, kind):
+            res.append(p)
+            if k == 8:
+                res.append(b"\x00\x00\x00\x01\x0c" + b"\xff" * 300 + b"\x80")
+        pieces = res
+    elif how == "lose-first-slice":
+        # The second IDR picture's first slice goes.
+        idr = [i for i, k in enumerate(kind) if k == 5 and first_mb(pieces[i]) == 0]
+        del pieces[idr[1]]
+    elif how == "reorder":
+        # The last two slices of every picture with four swap places.
+        i = 0
+        while i + 3 < len(pieces):
+            if all(k in (1, 5) for k in kind[i:i + 4]) and first_mb(pieces[i]) == 0:
+                pieces[i + 2], pieces[i + 3] = pieces[i + 3], pieces[i + 2]
+                i += 4
+            else:
+                i += 1
+    elif how == "from-second-recovery-point":
+        sei = [i for i, (p, k) in enumerate(zip(pieces, kind)) if k == 6 and recovery_point(p)]
+        pieces = pieces[sei[1]:]
+    open(out, "wb").write(b"".join(pieces))
+
+
+def recovery_point(unit):
+    """An SEI unit whose first message is a recovery point (x264 writes it alone)."""
+    off = 5 if unit[2] == 0 else 4
+    return unit[off] == 6
+
+
+def first_mb(unit):
+    off = 5 if unit[2] == 0 else 4
+    bits = "".join(f"{b:08b}" for b in unit[off:off + 8])
+    zeros = bits.index("1")
+    return int(bits[zeros:2 * zeros + 1], 2) - 1
+
+
+STREAMS = {
+    "intra_refresh": lambda o: x264(o, "-bf", "0", "-x264-params", "intra-refresh=1:keyint=10"),
+    "avc_intra50": lambda o: x264(o, "-flags", "+ildct", "-x264-params", "avcintra-class=50",
+                                  size="1440x1080", frames=3, pix="yuv420p10le"),
+    "b16_pyramid": lambda o: x264(o, "-bf", "16", "-x264-params",
+                                  "b-pyramid=normal:b-adapt=0:keyint=40", frames=40),
+    "b9_flat": lambda o: x264(o, "-bf", "9", "-x264-params", "b-pyramid=none:b-adapt=0"),
+    "open_gop": lambda o: x264(o, "-bf", "3", "-x264-params", "open-gop=1:keyint=10"),
+    "mbaff": lambda o: x264(o, "-flags", "+ildct", "-x264-params", "interlaced=1:tff=1"),
+    "slices4": lambda o: x264(o, "-x264-params", "slices=4:keyint=12"),
+    "full_range": lambda o: x264(o, "-color_range", "pc", pix="yuvj420p"),
+    "rgb": lambda o: x264(o, codec="libx264rgb", pix="gbrp"),
+    "yuv422": lambda o: x264(o, pix="yuv422p"),
+    "yuv444_10": lambda o: x264(o, pix="yuv444p10le"),
+    "filler_after_pps": lambda o: (x264(o + ".src", "-x264-params", "keyint=10"),
+                                   edit(o + ".src", o, "filler")),
+    "idr_first_slice_lost": lambda o: (x264(o + ".src", "-x264-params", "slices=4:keyint=6"),
+                                       edit(o + ".src", o, "lose-first-slice")),
+    "slices_reordered": lambda o: (x264(o + ".src", "-x264-params", "slices=4:keyint=10"),
+                                   edit(o + ".src", o, "reorder")),
+    # No IDR picture: decoding can only begin at a recovery point.
+    "intra_refresh_cut": lambda o: (x264(o + ".src", "-bf", "0", "-x264-params",
+                                         "intra-refresh=1:keyint=10"),
+                                    edit(o + ".src", o, "from-second-recovery-point")),
+}
+# Streams whose pictures may carry the warning that they may differ: the others begin with
+# an IDR picture and must be exact.
+MAY_WARN = {"idr_first_slice_lost", "intra_refresh_cut"}
+
+
+def ffmpeg_pictures(path):
+    """pos -> (checksum, pict_type) of ffmpeg's decode, every picture output."""
+    out = subprocess.run(["ffmpeg", "-nostdin", "-hide_banner", "-threads", "1", "-flags2",
+                          "+showall", "-noautorotate", "-i", path, "-vf", "showinfo", "-f",
+                          "null", "-"], capture_output=True, text=True).stderr
+    pictures = {}
+    for m in re.finditer(r"Parsed_showinfo.* pos: *(-?\d+) .* type:(\S+) checksum:([0-9A-F]+)",
+                         out):
+        pictures[int(m.group(1))] = (m.group(3), m.group(2))
+    return pictures
+
+
+def packets(path):
+    out = run(["ffprobe", "-v", "error", "-show_packets", "-show_entries", "packet=pos,flags",
+               "-of", "csv=p=0", path], text=True).stdout
+    return [int(line.split(",")[0]) for line in out.split() if line]
+
+
+def checksum(path):
+    if path.endswith(".png"):
+        planes = run(["ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "gbrp",
+                      "-"]).stdout
+        return f"{zlib.adler32(planes, 0):08X}"
+    data = open(path, "rb").read()
+    header, rest = data.split(b"\n", 1)
+    assert rest.startswith(b"FRAME\n")
+    planes = rest[6:]
+    # ffmpeg's Adler-32 starts its sums at 0, zlib's at 1.
+    return f"{zlib.adler32(planes, 0):08X}"
+
+
+def check(dump, work, name):
+    path = os.path.join(work, name + ".264")
+    STREAMS[name](path)
+    faults = []
+    data = open(path, "rb").read()
+    starts = [o for o, _ in units(data)]
+    summary = json.loads(run([dump, "--summary", path], text=True).stdout)
+    # A decoder without arbitrary slice order splits such a picture in pieces; the
+    # stream before the edit holds the same access units at the same offsets.
+    truth = path + ".src" if name == "slices_reordered" else path
+    pics = ffmpeg_pictures(truth)
+    pkts = packets(truth)
+    if summary["pictures"]["total"] != len(pkts):
+        faults.append(f"summary counts {summary['pictures']['total']} pictures, ffprobe {len(pkts)}")
+    for pos in pkts:
+        at = min(o for o in starts if o >= pos)
+        out = os.path.join(work, name + (".png" if name == "rgb" else ".y4m"))
+        if os.path.exists(out):
+            os.remove(out)
+        r = subprocess.run([dump, "--picture", str(at), out, path], capture_output=True,
+                           text=True)
+        warned = "may differ" in r.stdout + r.stderr
+        if warned and name not in MAY_WARN:
+            faults.append(f"{name} @{at}: an exact picture is said to differ")
+        if pos not in pics:
+            continue  # ffmpeg gave no picture for it either
+        if r.returncode != 0 or not os.path.exists(out):
+            faults.append(f"{name} @{at}: no picture: {r.stderr.strip()}")
+            continue
+        if checksum(out) != pics[pos][0] and not warned:
+            faults.append(f"{name} @{at}: picture differs from ffmpeg's, without a warning")
+    return faults
+
+
+def main():
+    dump, work = sys.argv[1], sys.argv[2]
+    names = sys.argv[3:] or list(STREAMS)
+    os.makedirs(work, exist_ok=True)
+    failed = 0
+    for name in names:
+        faults = check(dump, work, name)
+        print(f"{name}: {'ok' if not faults else str(len(faults)) + ' faults'}")
+        for f in faults[:10]:
+            print("  " + f)
+        failed += bool(faults)
+    print(f"{len(names) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
