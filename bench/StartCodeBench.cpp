@@ -2,7 +2,7 @@
 // (slice data with emulation prevention, as encoders write it).
 
 #include "stream/H264Utils.h"
-#include "stream/NalScan.h"
+#include "stream/StartCodeFinder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,10 +36,7 @@ void BM_GetNalUnitLength(benchmark::State& state) {
     const auto n = static_cast<std::int32_t>(b.size());
     std::int64_t units = 0;
     for (auto _ : state) {
-        std::int32_t pos = 0;
-        std::int32_t first = 0;
-        FindFirstStartCode(b.data(), n, first);
-        pos = first;
+        auto pos = static_cast<std::int32_t>(FindStartCode(b.data(), n, 0, n - 4));
         std::int32_t len = 0;
         while (pos < n && GetNalUnitLength(b.data() + pos, n - pos, len)) {
             pos += len;
@@ -51,19 +48,6 @@ void BM_GetNalUnitLength(benchmark::State& state) {
     state.counters["units"] = static_cast<double>(units) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_GetNalUnitLength)->Unit(benchmark::kMillisecond);
-
-// The window scan of one 5 MiB block with no page limit: every unit in the block.
-void BM_ScanNalUnits(benchmark::State& state) {
-    const auto& b = Buffer();
-    const std::int32_t n = kWindowScanSize;
-    std::vector<TNalUnitLocator> locators(1 << 16);
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(ScanNalUnits(
-            b.data(), n, 0, static_cast<std::int32_t>(locators.size()), locators.data()));
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * n);
-}
-BENCHMARK(BM_ScanNalUnits)->Unit(benchmark::kMillisecond);
 
 // The floor for any scan that looks at every byte: memchr for the 01 byte that ends each
 // start code, over the same buffer, doing nothing with what it finds.
@@ -87,18 +71,19 @@ void BM_Memchr(benchmark::State& state) {
 }
 BENCHMARK(BM_Memchr)->Unit(benchmark::kMillisecond);
 
-// The backward search by count over 4 MiB, as End and Page Up use it.
-void BM_FindStartCodeBackward(benchmark::State& state) {
+// The backward kernel over 4 MiB, as End and Page Up use it: the start codes counting down.
+void BM_LastStartCodesIn(benchmark::State& state) {
     const auto& b = Buffer();
-    const std::int32_t n = kBackCountSearchSize + 4;
+    const std::int64_t n = (std::int64_t{4} << 20) + 4;
+    std::vector<std::int64_t> found(1 << 20);
     for (auto _ : state) {
-        std::int32_t index = 0;
-        benchmark::DoNotOptimize(FindStartCodeBackward(b.data(), n, 1 << 20, index));
-        benchmark::DoNotOptimize(index);
+        benchmark::DoNotOptimize(
+            LastStartCodesIn(b.data(), n, 0, n - 4, static_cast<std::int32_t>(found.size()),
+                             found.data()));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * n);
 }
-BENCHMARK(BM_FindStartCodeBackward)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LastStartCodesIn)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -5,7 +5,6 @@
 #include "app/SummaryWorker.h"
 #include "app/PictureView.h"
 #include "core/Guard.h"
-#include "stream/NalScan.h"
 #include "syntax/ParameterSetFinder.h"
 #include "syntax/nal_unit.h"
 

@@ -209,14 +209,6 @@ class TForm1 {
     // Scans the window that begins at Start into Locators and brings the NAL list's row
     // count to the number found.
     void RefreshPosition(std::int64_t Start);
-    // The first start code at or after Position, within 2 MiB.
-    bool SearchNextPackPositionFromPos(std::int64_t& Found, std::int64_t Position);
-    // The last start code at or before Position, no further back than 2 MiB.
-    bool SearchPreviousPackPositionFromPos(std::int64_t& Found, std::int64_t Position);
-    // The Count-th start code counting backward from Position, within 4 MiB; the earliest
-    // one met when fewer are there.
-    bool SearchBackPackPositionFromPos(std::int64_t& Found, std::int32_t Count,
-                                       std::int64_t Position);
 
     // The loaded-file state.
     std::string FileName;
@@ -317,8 +309,6 @@ class TForm1 {
     void NoteNothingFound(std::int64_t from, std::int64_t to, std::int64_t searched, bool forward);
     // The status bar's texts for the file, the page and the selection.
     void RefreshStatus();
-    bool SearchLegacy(const char* routine, std::int64_t& Found, std::int64_t Position,
-                      std::int32_t count, std::int32_t blockSize);
 
     // Records where the page lies (WindowPosition) and puts the bar there.
     void RecordPosition();

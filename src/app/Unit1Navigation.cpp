@@ -8,7 +8,6 @@
 #include "app/Need.h"
 #include "core/DebugOutput.h"
 #include "core/Guard.h"
-#include "stream/NalScan.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -730,55 +729,6 @@ void TForm1::FormResize() {
 }
 
 // --- The fixed searches -----------------------------------------------------------------
-
-bool TForm1::SearchLegacy(const char* routine, std::int64_t& Found, std::int64_t Position,
-                          std::int32_t count, std::int32_t blockSize) {
-    return Guard(routine, false, [&] {
-        if (FileName.empty() || !Stream || Position < 0 || Position >= Stream->Size()) {
-            return false;
-        }
-        TStartCodeFinder finder = NewFinder(blockSize + 8);
-        finder.SetBudget(blockSize + 8);
-        if (count == 0) {
-            std::int64_t found = 0;
-            // Positions up to 4 bytes before the block's end, as one read of it holds them.
-            if (!finder.Next(Position, found) || found > Position + blockSize - 4) {
-                return false;
-            }
-            Found = found;
-            return true;
-        }
-        std::array<std::int64_t, kMaxLocators> found{};
-        const std::int32_t met =
-            finder.Previous(Position, std::clamp(count, 1, kMaxLocators), found.data());
-        std::int32_t within = 0;
-        while (within < met && found[static_cast<std::size_t>(within)] >= Position - blockSize) {
-            ++within;
-        }
-        if (within == 0) {
-            return false;
-        }
-        Found = found[static_cast<std::size_t>(within - 1)];
-        return true;
-    });
-}
-
-bool TForm1::SearchNextPackPositionFromPos(std::int64_t& Found, std::int64_t Position) {
-    return SearchLegacy("TForm1.SearchNextPackPositionFromPos", Found, Position, 0,
-                        kForwardSearchSize);
-}
-
-bool TForm1::SearchPreviousPackPositionFromPos(std::int64_t& Found, std::int64_t Position) {
-    return SearchLegacy("TForm1.SearchPreviousPackPositionFromPos", Found, Position, 1,
-                        kPreviousSearchSize);
-}
-
-bool TForm1::SearchBackPackPositionFromPos(std::int64_t& Found, std::int32_t Count,
-                                           std::int64_t Position) {
-    // A count below 1 reports the earliest start code of the block.
-    return SearchLegacy("TForm1.SearchBackPackPositionFromPos", Found, Position,
-                        Count < 1 ? kMaxLocators : Count, kBackCountSearchSize);
-}
 
 // --- Helpers ------------------------------------------------------------------------------
 

@@ -1,6 +1,5 @@
 #include "stream/StartCodeFinder.h"
 
-#include "stream/NalScan.h"
 
 #include <algorithm>
 #include <cstring>
@@ -213,7 +212,8 @@ TNalUnitLocator TStartCodeFinder::Describe(std::int64_t offset) {
     TNalUnitLocator locator{};
     locator.Offset = offset;
     const int startCode = StartCodeLength(bytes, std::max<std::int64_t>(available, 0));
-    locator.StartCodeWord = startCode == 4 ? 1u : 0x00000100u;
-    SetLocatorHeader(locator, startCode > 0 && available > startCode ? bytes[startCode] : 0);
+    locator.NalHeader = startCode > 0 && available > startCode ? bytes[startCode] : 0;
+    // The four bytes at the offset read big-endian: 1 for 00 00 00 01, 00 00 01 xx otherwise.
+    locator.StartCodeWord = startCode == 4 ? 1u : 0x00000100u | locator.NalHeader;
     return locator;
 }

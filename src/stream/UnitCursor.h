@@ -111,9 +111,6 @@ class TUnitCursor {
     std::int64_t FReached = 0;
     std::vector<std::uint8_t> FHead;
     bool FOverflow = false;
-    // The unit being measured: one past its last byte that is not zero, among the bytes
-    // that have left the block.
-    std::int64_t FLastNonZero = 0;
     // The block read ahead: where it begins, its buffer, and the read under way.
     bool FReadAhead;
     std::int64_t FAheadStart = -1;

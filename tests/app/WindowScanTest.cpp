@@ -145,132 +145,20 @@ TEST(WindowRoutines, AReadFailureIsReportedAndLeavesTheListInStep) {
     form.FileName = "gone.264";
     form.Stream = std::make_unique<FileStream>(); // never opened: every use throws
     form.LocatorCount = 3;
-    std::int64_t found = 77;
     form.RefreshPosition(0);
-    EXPECT_FALSE(form.SearchNextPackPositionFromPos(found, 0));
-    EXPECT_FALSE(form.SearchPreviousPackPositionFromPos(found, 0));
-    EXPECT_FALSE(form.SearchBackPackPositionFromPos(found, 3, 0));
-    EXPECT_EQ(found, 77);
     EXPECT_EQ(form.LocatorCount, 3); // the page that was there stays
     EXPECT_EQ(list.Count, form.LocatorCount);
     EXPECT_EQ(form.RowCapacity, 5);
     EXPECT_EQ(capture.Lines(), (std::vector<std::string>{
                                    "kvo: Error in TForm1.RefreshPosition call...",
-                                   "kvo: Error in TForm1.SearchNextPackPositionFromPos call...",
-                                   "kvo: Error in TForm1.SearchPreviousPackPositionFromPos call...",
-                                   "kvo: Error in TForm1.SearchBackPackPositionFromPos call...",
                                }));
     // The lock was released: another scan can take it.
     EXPECT_TRUE(form.TableLock->try_lock());
     form.TableLock->unlock();
 }
 
-enum class Search { Next, Previous, Back };
-
-struct SearchCase {
-    const char* name;
-    Search search;
-    std::int64_t position;
-    std::int32_t count;
-    bool result;
-    std::int64_t found;
-};
-
-bool RunSearch(TForm1& form, const SearchCase& c, std::int64_t& found) {
-    switch (c.search) {
-    case Search::Next:
-        return form.SearchNextPackPositionFromPos(found, c.position);
-    case Search::Previous:
-        return form.SearchPreviousPackPositionFromPos(found, c.position);
-    case Search::Back:
-        return form.SearchBackPackPositionFromPos(found, c.count, c.position);
-    }
-    return false;
-}
-
-void ExpectSearches(TForm1& form, const std::vector<SearchCase>& cases) {
-    for (const auto& c : cases) {
-        std::int64_t found = -99;
-        EXPECT_EQ(RunSearch(form, c, found), c.result) << c.name;
-        EXPECT_EQ(found, c.result ? c.found : -99) << c.name;
-    }
-}
-
-TEST(Searches, FindStartCodesAroundAnOffset) {
-    TempDir dir;
-    LoadedForm f(dir.Write("s.264", Hex(kSmall)), 10);
-    ExpectSearches(f.form, {
-                               {"next at a start code", Search::Next, 10, 0, true, 10},
-                               {"next from inside a unit", Search::Next, 11, 0, true, 16},
-                               {"next from the trailing zero", Search::Next, 21, 0, true, 22},
-                               {"next past the last", Search::Next, 24, 0, false, 0},
-                               {"next at the file size", Search::Next, 30, 0, false, 0},
-                               {"next from a negative offset", Search::Next, -1, 0, false, 0},
-                               {"previous at a start code", Search::Previous, 16, 0, true, 16},
-                               {"previous at offset 0", Search::Previous, 0, 0, true, 0},
-                               {"previous from inside a unit", Search::Previous, 15, 0, true, 10},
-                               {"previous from the second zero of 00 00 00 01", Search::Previous,
-                                23, 0, true, 22},
-                               {"previous from the third zero", Search::Previous, 24, 0, true, 22},
-                               {"previous at the last byte", Search::Previous, 29, 0, true, 22},
-                               {"previous at the file size", Search::Previous, 30, 0, false, 0},
-                               {"back by one", Search::Back, 29, 1, true, 22},
-                               {"back by three", Search::Back, 29, 3, true, 10},
-                               {"back by more than there are", Search::Back, 29, 9, true, 0},
-                               {"back from offset 0", Search::Back, 0, 3, true, 0},
-                               {"back with count 0", Search::Back, 29, 0, true, 0},
-                           });
-}
-
-// Bytes xx 00 00 00 00 01: forward and backward searches agree on where the start code
-// begins, so Up, Page Up and End do not pass over such a unit.
-TEST(Searches, AFourByteStartCodeAfterTrailingZerosIsFoundBothWays) {
-    TempDir dir;
-    const auto path =
-        dir.Write("z.264", Hex("00 00 01 09 F0 00 00 00 00 01 67 42 00 00 00 00 01 68 CE"));
-    LoadedForm f(path, 10);
-    f.form.RefreshPosition(0);
-    EXPECT_EQ(f.Units(),
-              (std::vector<std::pair<std::int64_t, std::int32_t>>{{0, 6}, {6, 7}, {13, 6}}));
-    ExpectSearches(f.form,
-                   {
-                       {"next from the first trailing zero", Search::Next, 5, 0, true, 6},
-                       {"previous from inside the start code", Search::Previous, 8, 0, true, 6},
-                       {"previous from the unit", Search::Previous, 12, 0, true, 6},
-                       {"back by two from the end", Search::Back, 18, 2, true, 6},
-                       {"back by three from the end", Search::Back, 18, 3, true, 0},
-                   });
-}
-
-TEST(Searches, NothingLoadedFindsNothing) {
-    FakeReportList list;
-    TForm1 form(TForm1Widgets{&list});
-    std::int64_t found = 5;
-    EXPECT_FALSE(form.SearchNextPackPositionFromPos(found, 0));
-    EXPECT_FALSE(form.SearchPreviousPackPositionFromPos(found, 0));
-    EXPECT_FALSE(form.SearchBackPackPositionFromPos(found, 1, 0));
-    EXPECT_EQ(found, 5);
-}
-
-TEST(Searches, BoundedBySearchSizes) {
-    TempDir dir;
-    // Start codes at 0 and at 3 MiB: too far apart for a 2 MiB search, near enough for 4 MiB.
-    const auto path = dir.Write(
-        "far.264", Bytes({Hex("00 00 01 65"), Filler(3 * MiB - 4), Hex("00 00 01 65 88")}));
-    LoadedForm f(path, 10);
-    ExpectSearches(f.form,
-                   {
-                       {"next within 2 MiB", Search::Next, 1, 0, false, 0},
-                       // The block's last four positions are not examined.
-                       {"next from 1 MiB + 3", Search::Next, MiB + 3, 0, false, 0},
-                       {"next from 1 MiB + 4", Search::Next, MiB + 4, 0, true, 3 * MiB},
-                       {"previous beyond 2 MiB", Search::Previous, 3 * MiB - 1, 0, false, 0},
-                       {"back within 4 MiB", Search::Back, 3 * MiB + 4, 2, true, 0},
-                   });
-}
-
 // Offsets past 4 GiB in a sparse file: units at 2^32 + 100 and after.
-TEST(Searches, WorkPastFourGiB) {
+TEST(RefreshPosition, WorksPastFourGiB) {
     TempDir dir;
     const auto path = (dir.Path() / "huge.264").string();
     const std::int64_t base = (std::int64_t{1} << 32) + 100;
@@ -291,17 +179,6 @@ TEST(Searches, WorkPastFourGiB) {
     f.form.RefreshPosition(base - 1000);
     EXPECT_EQ(f.Units(), (std::vector<std::pair<std::int64_t, std::int32_t>>{
                              {base, 8}, {base + 8, 6}, {base + 14, 7}}));
-    const std::int64_t last = base + 20;
-    ExpectSearches(f.form, {
-                               {"next", Search::Next, base - 1000, 0, true, base},
-                               {"next after the first", Search::Next, base + 4, 0, true, base + 8},
-                               {"previous", Search::Previous, last, 0, true, base + 14},
-                               {"back by three", Search::Back, last, 3, true, base},
-                               {"back by four: the zeros before hold no start code", Search::Back,
-                                last, 4, true, base},
-                               {"previous from the zeros finds nothing within 2 MiB",
-                                Search::Previous, base - 1, 0, false, 0},
-                           });
 }
 
 } // namespace

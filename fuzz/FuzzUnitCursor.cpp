@@ -1,0 +1,136 @@
+// Any bytes as a file, walked by the unit cursor from an offset and with a block size the
+// input picks, once as they are and once with holes of a sparse file between pieces of
+// them; and every unit told to the access-unit rule. The cursor must list what a
+// byte-by-byte walk lists, with the same lengths and payload ends, and the rule must keep
+// its promises: the first unit and an opener after a slice begin an access unit, filler and
+// the ends of a sequence or stream never do.
+
+#include "FuzzSupport.h"
+#include "stream/FileStream.h"
+#include "stream/H264Utils.h"
+#include "stream/UnitCursor.h"
+#include "syntax/AccessUnit.h"
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+struct TUnit {
+    std::int64_t Offset;
+    std::int64_t Length;
+    std::int64_t PayloadEnd;
+    bool operator==(const TUnit&) const = default;
+};
+
+std::vector<TUnit> Naive(const std::vector<std::uint8_t>& bytes, std::int64_t from) {
+    const auto n = static_cast<std::int64_t>(bytes.size());
+    std::vector<std::int64_t> starts;
+    for (std::int64_t p = from; p < n; ++p) {
+        const bool zeroBefore = p > 0 && bytes[static_cast<std::size_t>(p - 1)] == 0;
+        if (BeginsListedNalUnit(bytes.data() + p, n - p, zeroBefore)) {
+            starts.push_back(p);
+            p += StartCodeLength(bytes.data() + p, n - p) - 1;
+        }
+    }
+    std::vector<TUnit> units;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::int64_t at = starts[i];
+        const std::int64_t end = i + 1 < starts.size() ? starts[i + 1] : n;
+        std::int64_t payloadEnd = at + StartCodeLength(bytes.data() + at, n - at);
+        for (std::int64_t q = end - 1; q >= payloadEnd; --q) {
+            if (bytes[static_cast<std::size_t>(q)] != 0) {
+                payloadEnd = q + 1;
+                break;
+            }
+        }
+        units.push_back({at, end - at, payloadEnd});
+    }
+    return units;
+}
+
+std::vector<TUnit> Walked(const std::string& path, std::int32_t block, std::int64_t from,
+                          const std::vector<std::uint8_t>& bytes, bool rule) {
+    FileStream stream;
+    std::vector<TUnit> units;
+    if (!stream.Open(path)) {
+        return units;
+    }
+    TUnitCursor cursor(stream, block, (block & 1) != 0);
+    cursor.Seek(from);
+    TAccessUnitRule access;
+    TNalUnitSpan span;
+    bool first = true;
+    bool sliceBefore = false;
+    std::vector<std::uint8_t> rbsp;
+    const auto wants = [](std::uint8_t) { return TUnitWants{kSliceHeaderBytes, false}; };
+    while (cursor.Next(span, wants, nullptr, 0)) {
+        units.push_back({span.Offset, span.Length, span.PayloadEnd});
+        if (!rule || !span.HasHeader) {
+            continue;
+        }
+        const std::vector<std::uint8_t>& head = cursor.Head();
+        FuzzCheck(head.size() <= static_cast<std::size_t>(kSliceHeaderBytes), "head within bound");
+        if (static_cast<std::int64_t>(bytes.size()) >= span.Offset + span.StartCodeLength + 1 +
+                                                           static_cast<std::int64_t>(head.size())) {
+            FuzzCheck(std::equal(head.begin(), head.end(),
+                                 bytes.begin() + span.Offset + span.StartCodeLength + 1),
+                      "the head holds the unit's bytes after its header byte");
+        }
+        rbsp.resize(head.size());
+        std::int32_t size = 0;
+        if (!head.empty()) {
+            Remove_emulation_prevention_three_bytes(head.data(), static_cast<std::int32_t>(head.size()),
+                                                    rbsp.data(), size);
+        }
+        const std::uint32_t type = NalUnitType(span.Header);
+        const bool begins = access.Next(span.Header, rbsp.data(), size);
+        const bool slice = type == kNalNonIdrSlice || type == kNalIdrSlice || type == kNalPartitionA;
+        const bool opener = (type >= kNalSei && type <= kNalDelimiter) || (type >= 14 && type <= 18);
+        FuzzCheck(!first || begins, "the first unit begins an access unit");
+        FuzzCheck(!(opener && sliceBefore) || begins, "an opener after a slice begins one");
+        FuzzCheck(first || !(type == kNalFiller || type == kNalEndOfSequence ||
+                             type == kNalEndOfStream || type == kNalSpsExtension ||
+                             type == kNalPartitionB || type == kNalPartitionC),
+                  "filler and the ends never begin one");
+        FuzzCheck(!begins || !slice || access.PictureBegan() || first,
+                  "a slice that begins an access unit begins a picture");
+        first = false;
+        sliceBefore = (sliceBefore && !opener) || slice;
+    }
+    return units;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    SilenceDebugOutput();
+    static const TFuzzFile file("unit_cursor");
+    static const TFuzzFile sparse("unit_cursor_sparse");
+    if (size < 3 || size > 16384) {
+        return 0;
+    }
+    const std::vector<std::uint8_t> bytes(data + 2, data + size);
+    const auto n = static_cast<std::int64_t>(bytes.size());
+    const std::int32_t block = 16 + data[0] % 200;
+    const std::int64_t from = n > 0 ? data[1] % n : 0;
+    file.Write(bytes.data(), bytes.size());
+    FuzzCheck(Walked(file.Path(), block, 0, bytes, true) == Naive(bytes, 0), "the walk from 0");
+    FuzzCheck(Walked(file.Path(), block, from, bytes, false) == Naive(bytes, from),
+              "the walk from an offset");
+    // The second half of the bytes 1 MiB further on: a hole of zeros lies between.
+    std::vector<std::uint8_t> spread(bytes.begin(), bytes.begin() + n / 2);
+    spread.resize(static_cast<std::size_t>(n / 2 + (1 << 20)));
+    spread.insert(spread.end(), bytes.begin() + n / 2, bytes.end());
+    sparse.Write(bytes.data(), static_cast<std::size_t>(n / 2));
+    if (truncate(sparse.Path().c_str(), n / 2 + (1 << 20)) == 0) {
+        std::ofstream(sparse.Path(), std::ios::binary | std::ios::app)
+            .write(reinterpret_cast<const char*>(bytes.data() + n / 2),
+                   static_cast<std::streamsize>(n - n / 2));
+        FuzzCheck(Walked(sparse.Path(), 1 << 16, 0, spread, false) == Naive(spread, 0),
+                  "the walk over a hole");
+    }
+    return 0;
+}
