@@ -15,7 +15,7 @@ build="${QUILLET_WINDOWS_BUILD_DIR:-$root/build-windows}"
 # are stripped anyway, and the information slows the build and swells the tree many times.
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
-    -DQUILLET_WERROR=ON -DQUILLET_WITH_QT=OFF -DQUILLET_WITH_DECODER=OFF \
+    -DQUILLET_WERROR=ON -DQUILLET_WITH_QT=OFF \
     ${QUILLET_WINDOWS_CMAKE_ARGS:-} >/dev/null
 jobs="$(nproc 2>/dev/null || echo 2)"
 if [ $# -gt 0 ]; then

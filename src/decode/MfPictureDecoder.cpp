@@ -1,0 +1,553 @@
+#include "decode/PictureDecoder.h"
+
+// The decoder realised with Media Foundation's H.264 transform, the one Windows brings
+// along. The libraries are loaded at run time: the N editions of Windows lack them, and the
+// rest of the program must run there all the same. The only unit of the Windows program
+// that includes Media Foundation's headers.
+
+#include "stream/H264Utils.h"
+#include "syntax/seq_parameter_set_rbsp.h"
+
+#include <windows.h>
+
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
+#include <mftransform.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <set>
+
+namespace {
+
+// What the program takes from mfplat.dll.
+struct TMfApi {
+    HRESULT(WINAPI* Startup)(ULONG, DWORD) = nullptr;
+    HRESULT(WINAPI* EnumEx)
+    (GUID, UINT32, const MFT_REGISTER_TYPE_INFO*, const MFT_REGISTER_TYPE_INFO*, IMFActivate***,
+     UINT32*) = nullptr;
+    HRESULT(WINAPI* CreateSample)(IMFSample**) = nullptr;
+    HRESULT(WINAPI* CreateMemoryBuffer)(DWORD, IMFMediaBuffer**) = nullptr;
+    HRESULT(WINAPI* CreateMediaType)(IMFMediaType**) = nullptr;
+    bool Ready = false;
+};
+
+template <typename T> void Load(HMODULE module, const char* name, T& function) {
+    function = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Loaded and started once for the process, and kept: a transform may outlive any one
+// decoder's thread.
+const TMfApi& MediaFoundation() {
+    static const TMfApi api = [] {
+        TMfApi a;
+        const HMODULE module = LoadLibraryW(L"mfplat.dll");
+        if (module == nullptr) {
+            return a;
+        }
+        Load(module, "MFStartup", a.Startup);
+        Load(module, "MFTEnumEx", a.EnumEx);
+        Load(module, "MFCreateSample", a.CreateSample);
+        Load(module, "MFCreateMemoryBuffer", a.CreateMemoryBuffer);
+        Load(module, "MFCreateMediaType", a.CreateMediaType);
+        a.Ready = a.Startup && a.EnumEx && a.CreateSample && a.CreateMemoryBuffer &&
+                  a.CreateMediaType && SUCCEEDED(a.Startup(MF_VERSION, MFSTARTUP_NOSOCKET));
+        return a;
+    }();
+    return api;
+}
+
+// COM on the calling thread, joined for good: the transform may be released on another
+// thread after this one has ended.
+void JoinCom() {
+    thread_local const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    (void)joined;
+}
+
+// An owned COM pointer.
+template <typename T> class TCom {
+  public:
+    TCom() = default;
+    TCom(const TCom&) = delete;
+    TCom& operator=(const TCom&) = delete;
+    ~TCom() { Reset(); }
+    void Reset(T* p = nullptr) {
+        if (FPointer) {
+            FPointer->Release();
+        }
+        FPointer = p;
+    }
+    T* Get() const { return FPointer; }
+    T* operator->() const { return FPointer; }
+    T** Out() {
+        Reset();
+        return &FPointer;
+    }
+    explicit operator bool() const { return FPointer != nullptr; }
+
+  private:
+    T* FPointer = nullptr;
+};
+
+std::string HresultText(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+// The stream's own description of its pictures, from its sequence parameter set: the
+// decoder's output keeps the coded size (1088 rows for 1080) and, under Wine, no display
+// area, so the cropping is applied here.
+struct TSequenceShape {
+    bool Known = false;
+    int CodedWidth = 0;
+    int CodedHeight = 0;
+    int CropLeft = 0;
+    int CropTop = 0;
+    int Width = 0;
+    int Height = 0;
+    int ChromaFormat = 1;
+    int BitDepth = 8;
+    bool Interlaced = false;
+    bool FullRange = false;
+    bool Bt709 = false;
+};
+
+bool ShapeOf(const TSeqParameterSet& sps, TSequenceShape& shape) {
+    const bool chroma = ProfileHasChromaBlock(sps.profile_idc);
+    const int format = chroma ? static_cast<int>(sps.chroma_format_idc) : 1;
+    const int frameMbs = sps.frame_mbs_only_flag != 0 ? 1 : 2;
+    // The units the cropping counts in: chroma samples, and field pairs when coded as fields.
+    const int unitX = format == 1 || format == 2 ? 2 : 1;
+    const int unitY = (format == 1 ? 2 : 1) * frameMbs;
+    const std::int64_t codedWidth = (std::int64_t{sps.pic_width_in_mbs_minus1} + 1) * 16;
+    const std::int64_t codedHeight =
+        (std::int64_t{sps.pic_height_in_map_units_minus1} + 1) * 16 * frameMbs;
+    std::int64_t left = 0, right = 0, top = 0, bottom = 0;
+    if (sps.frame_cropping_flag != 0) {
+        left = std::int64_t{sps.frame_crop_left_offset} * unitX;
+        right = std::int64_t{sps.frame_crop_right_offset} * unitX;
+        top = std::int64_t{sps.frame_crop_top_offset} * unitY;
+        bottom = std::int64_t{sps.frame_crop_bottom_offset} * unitY;
+    }
+    if (codedWidth > 16384 || codedHeight > 16384 || left + right >= codedWidth ||
+        top + bottom >= codedHeight) {
+        return false;
+    }
+    shape.Known = true;
+    shape.CodedWidth = static_cast<int>(codedWidth);
+    shape.CodedHeight = static_cast<int>(codedHeight);
+    shape.CropLeft = static_cast<int>(left);
+    shape.CropTop = static_cast<int>(top);
+    shape.Width = static_cast<int>(codedWidth - left - right);
+    shape.Height = static_cast<int>(codedHeight - top - bottom);
+    shape.ChromaFormat = format;
+    shape.BitDepth = 8 + static_cast<int>(chroma ? sps.bit_depth_luma_minus8 : 0);
+    shape.Interlaced = frameMbs == 2;
+    const TVuiParameters& vui = sps.vui_parameters;
+    shape.FullRange = sps.vui_parameters_present_flag != 0 &&
+                      vui.video_signal_type_present_flag != 0 && vui.video_full_range_flag != 0;
+    shape.Bt709 = sps.vui_parameters_present_flag != 0 && vui.video_signal_type_present_flag != 0 &&
+                  vui.colour_description_present_flag != 0 && vui.matrix_coefficients == 1;
+    return true;
+}
+
+// The last sequence parameter set among the access unit's units, if any parses.
+void LearnShape(const std::uint8_t* data, std::size_t size, TSequenceShape& shape) {
+    const auto n = static_cast<std::int64_t>(size);
+    std::vector<std::uint8_t> rbsp;
+    for (std::int64_t at = FindStartCode(data, n, 0, n - 3); at >= 0;) {
+        const int code = StartCodeLength(data + at, n - at);
+        const std::int64_t header = at + code;
+        const std::int64_t next = header < n ? FindStartCode(data, n, header, n - 3) : -1;
+        const std::int64_t end = next >= 0 ? next : n;
+        if (header < end && (data[header] & 0x1F) == 7) {
+            const auto length = static_cast<std::int32_t>(end - header - 1);
+            rbsp.resize(static_cast<std::size_t>(length));
+            std::int32_t written = 0;
+            TBitStream4 reader;
+            TSeqParameterSet sps{};
+            if (Remove_emulation_prevention_three_bytes(data + header + 1, length, rbsp.data(),
+                                                        written) &&
+                reader.SetData(rbsp.data(), written) == kStatusOk &&
+                Parse_seq_parameter_set_rbsp(reader, sps)) {
+                ShapeOf(sps, shape);
+            }
+        }
+        at = next;
+    }
+}
+
+// Times of the samples: the display-order number made positive, for decoders that keep
+// times only when they rise in display order.
+constexpr LONGLONG kTimeBase = LONGLONG{1} << 40;
+
+bool IsIdrUnit(const std::uint8_t* data, std::size_t size) {
+    const auto n = static_cast<std::int64_t>(size);
+    for (std::int64_t at = FindStartCode(data, n, 0, n - 3); at >= 0;
+         at = FindStartCode(data, n, at + 3, n - 3)) {
+        const std::int64_t header = at + StartCodeLength(data + at, n - at);
+        if (header < n && (data[header] & 0x1F) == 5) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class TMfPictureDecoder final : public IPictureDecoder {
+  public:
+    explicit TMfPictureDecoder(const TMfApi& api) : FApi(api) { JoinCom(); }
+
+    // A new transform rather than a flushed one, made with the first unit, whose sequence
+    // parameter set then gives the input's size.
+    void Reset() override {
+        FTransform.Reset();
+        FPending.clear();
+        FOutstanding.clear();
+        FFillers.clear();
+        FLastIdr.clear();
+        FLastTime = 0;
+        FShape = TSequenceShape{};
+        FHaveOutputType = false;
+    }
+
+    bool Send(const TAccessUnitIn& unit, std::string& error) override {
+        LearnShape(unit.Data, unit.Size, FShape);
+        if (!FTransform && !Create(error)) {
+            return false;
+        }
+        if (IsIdrUnit(unit.Data, unit.Size)) {
+            FLastIdr.assign(unit.Data, unit.Data + unit.Size);
+        }
+        const LONGLONG time = kTimeBase + unit.OutputOrder;
+        FOutstanding[time] = unit.Tag;
+        FLastTime = std::max(FLastTime, time);
+        return Feed(unit.Data, unit.Size, time, error);
+    }
+
+    bool Drain(std::string& error) override {
+        if (!FTransform) {
+            return true;
+        }
+        FTransform->ProcessMessage(MFT_MESSAGE_NOTIFY_END_OF_STREAM, 0);
+        const HRESULT hr = FTransform->ProcessMessage(MFT_MESSAGE_COMMAND_DRAIN, 0);
+        if (FAILED(hr)) {
+            error =
+                "the H.264 decoder would not give out its last pictures (" + HresultText(hr) + ")";
+            return false;
+        }
+        if (!Pull(error)) {
+            return false;
+        }
+        // Some decoders (Wine's) keep the last pictures through a drain. An IDR picture
+        // sent again after them pushes them out one at a time, and its own copies are
+        // dropped.
+        for (int round = 0; round < 17 && HeldBack() > 0 && !FLastIdr.empty(); ++round) {
+            FFillers.insert(++FLastTime);
+            if (!Feed(FLastIdr.data(), FLastIdr.size(), FLastTime, error)) {
+                return false;
+            }
+        }
+        // What still did not come out is told as missing by the caller.
+        return true;
+    }
+
+    bool Receive(const std::function<TPicture*(std::int64_t tag)>& place,
+                 std::int64_t& tag) override {
+        while (!FPending.empty()) {
+            TOutput out = std::move(FPending.front());
+            FPending.pop_front();
+            tag = out.Tag;
+            TPicture* picture = place(tag);
+            if (picture == nullptr || Copy(out, *picture)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    struct TOutput {
+        std::int64_t Tag = 0;
+        std::vector<std::uint8_t> Bytes; // NV12, FStride bytes a row, FRows rows of luma
+    };
+
+    std::size_t HeldBack() const { return FOutstanding.size(); }
+
+    bool Create(std::string& error) {
+        MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, MFVideoFormat_H264};
+        IMFActivate** found = nullptr;
+        UINT32 count = 0;
+        HRESULT hr = FApi.EnumEx(MFT_CATEGORY_VIDEO_DECODER,
+                                 MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_SORTANDFILTER, &input,
+                                 nullptr, &found, &count);
+        if (SUCCEEDED(hr) && count > 0) {
+            hr = found[0]->ActivateObject(IID_IMFTransform,
+                                          reinterpret_cast<void**>(FTransform.Out()));
+        }
+        for (UINT32 i = 0; i < count; ++i) {
+            found[i]->Release();
+        }
+        CoTaskMemFree(found);
+        if (!FTransform) {
+            error = kNoDecoderOnSystem;
+            return false;
+        }
+        TCom<IMFMediaType> type;
+        hr = FApi.CreateMediaType(type.Out());
+        if (SUCCEEDED(hr)) {
+            type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+            type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
+            if (FShape.Known) {
+                MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE,
+                                   static_cast<UINT32>(FShape.CodedWidth),
+                                   static_cast<UINT32>(FShape.CodedHeight));
+            }
+            hr = FTransform->SetInputType(0, type.Get(), 0);
+        }
+        if (FAILED(hr) || !ChooseOutput(error)) {
+            if (error.empty()) {
+                error = Refusal(hr);
+            }
+            FTransform.Reset();
+            return false;
+        }
+        FTransform->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0);
+        FTransform->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0);
+        return true;
+    }
+
+    // NV12, which every H.264 decoder of Windows gives, and its layout.
+    bool ChooseOutput(std::string& error) {
+        for (DWORD i = 0;; ++i) {
+            TCom<IMFMediaType> type;
+            const HRESULT hr = FTransform->GetOutputAvailableType(0, i, type.Out());
+            if (hr == MF_E_TRANSFORM_TYPE_NOT_SET) {
+                return true; // told again once the stream's size is known
+            }
+            if (FAILED(hr)) {
+                error = Refusal(hr);
+                return false;
+            }
+            GUID subtype{};
+            if (FAILED(type->GetGUID(MF_MT_SUBTYPE, &subtype)) || subtype != MFVideoFormat_NV12) {
+                continue;
+            }
+            const HRESULT set = FTransform->SetOutputType(0, type.Get(), 0);
+            if (FAILED(set)) {
+                error = Refusal(set);
+                return false;
+            }
+            UINT32 width = 0;
+            UINT32 height = 0;
+            MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &width, &height);
+            const auto stride =
+                static_cast<INT32>(MFGetAttributeUINT32(type.Get(), MF_MT_DEFAULT_STRIDE, width));
+            FWidth = static_cast<int>(width);
+            FRows = static_cast<int>(height);
+            FStride = std::max<int>(std::abs(stride), FWidth);
+            FHaveOutputType = true;
+            return true;
+        }
+    }
+
+    // What a refusal says: the samplings this system's decoder cannot take, when the stream
+    // has one.
+    std::string Refusal(HRESULT hr) const {
+        std::string text = "this system's H.264 decoder refused the stream";
+        if (FShape.Known && (FShape.BitDepth > 8 || FShape.ChromaFormat != 1)) {
+            static const char* const kSampling[] = {"4:0:0", "4:2:0", "4:2:2", "4:4:4"};
+            text += ": it does not decode " + std::to_string(FShape.BitDepth) + "-bit " +
+                    kSampling[std::clamp(FShape.ChromaFormat, 0, 3)] + " pictures";
+        }
+        return text + " (" + HresultText(hr) + ")";
+    }
+
+    bool Feed(const std::uint8_t* data, std::size_t size, LONGLONG time, std::string& error) {
+        TCom<IMFMediaBuffer> buffer;
+        TCom<IMFSample> sample;
+        BYTE* bytes = nullptr;
+        if (FAILED(FApi.CreateMemoryBuffer(static_cast<DWORD>(size), buffer.Out())) ||
+            FAILED(buffer->Lock(&bytes, nullptr, nullptr))) {
+            throw std::bad_alloc();
+        }
+        std::memcpy(bytes, data, size);
+        buffer->Unlock();
+        buffer->SetCurrentLength(static_cast<DWORD>(size));
+        if (FAILED(FApi.CreateSample(sample.Out())) || FAILED(sample->AddBuffer(buffer.Get()))) {
+            throw std::bad_alloc();
+        }
+        sample->SetSampleTime(time);
+        sample->SetSampleDuration(1);
+        // A decoder that holds enough gives out first; once, for one that never takes more.
+        for (int tries = 0;; ++tries) {
+            const HRESULT hr = FTransform->ProcessInput(0, sample.Get(), 0);
+            if (hr != MF_E_NOTACCEPTING || tries > 0) {
+                if (FAILED(hr)) {
+                    error = Refusal(hr);
+                    return false;
+                }
+                return Pull(error);
+            }
+            if (!Pull(error)) {
+                return false;
+            }
+        }
+    }
+
+    // Takes every picture that is ready.
+    bool Pull(std::string& error) {
+        for (;;) {
+            MFT_OUTPUT_STREAM_INFO info{};
+            if (FAILED(FTransform->GetOutputStreamInfo(0, &info))) {
+                info.dwFlags = MFT_OUTPUT_STREAM_PROVIDES_SAMPLES;
+            }
+            TCom<IMFSample> ours;
+            const bool provides = (info.dwFlags & (MFT_OUTPUT_STREAM_PROVIDES_SAMPLES |
+                                                   MFT_OUTPUT_STREAM_CAN_PROVIDE_SAMPLES)) != 0;
+            if (!provides) {
+                TCom<IMFMediaBuffer> buffer;
+                const DWORD size = std::max<DWORD>(info.cbSize, 1);
+                if (FAILED(FApi.CreateMemoryBuffer(size, buffer.Out())) ||
+                    FAILED(FApi.CreateSample(ours.Out())) ||
+                    FAILED(ours->AddBuffer(buffer.Get()))) {
+                    throw std::bad_alloc();
+                }
+            }
+            MFT_OUTPUT_DATA_BUFFER out{};
+            out.pSample = ours.Get();
+            DWORD status = 0;
+            const HRESULT hr = FTransform->ProcessOutput(0, 1, &out, &status);
+            if (out.pEvents) {
+                out.pEvents->Release();
+            }
+            TCom<IMFSample> given;
+            if (provides) {
+                given.Reset(out.pSample);
+            }
+            if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) {
+                return true;
+            }
+            if (hr == MF_E_TRANSFORM_STREAM_CHANGE) {
+                if (!ChooseOutput(error)) {
+                    return false;
+                }
+                continue;
+            }
+            if (FAILED(hr)) {
+                error = Refusal(hr);
+                return false;
+            }
+            if (out.pSample != nullptr && FHaveOutputType) {
+                Keep(*out.pSample);
+            }
+        }
+    }
+
+    void Keep(IMFSample& sample) {
+        LONGLONG time = -1;
+        sample.GetSampleTime(&time);
+        if (FFillers.erase(time) > 0 || FOutstanding.empty()) {
+            return;
+        }
+        // Pictures come out in display order: one whose time was lost is the earliest
+        // still inside, and those before a picture that came out never will.
+        auto found = FOutstanding.find(time);
+        if (found == FOutstanding.end()) {
+            found = FOutstanding.begin();
+        }
+        TOutput out;
+        out.Tag = found->second;
+        FOutstanding.erase(FOutstanding.begin(), std::next(found));
+        TCom<IMFMediaBuffer> buffer;
+        BYTE* bytes = nullptr;
+        DWORD length = 0;
+        if (SUCCEEDED(sample.ConvertToContiguousBuffer(buffer.Out())) &&
+            SUCCEEDED(buffer->Lock(&bytes, nullptr, &length))) {
+            out.Bytes.assign(bytes, bytes + length);
+            buffer->Unlock();
+        }
+        // Without its bytes, it is told as a picture that could not be copied.
+        FPending.push_back(std::move(out));
+    }
+
+    // The cropped picture in planes of its own: NV12's interleaved chroma taken apart.
+    bool Copy(const TOutput& out, TPicture& picture) const {
+        TSequenceShape shape = FShape;
+        if (!shape.Known || shape.CropLeft + shape.Width > FWidth ||
+            shape.CropTop + shape.Height > FRows) {
+            shape = TSequenceShape{};
+            shape.Width = FWidth;
+            shape.Height = FRows;
+        }
+        const auto stride = static_cast<std::size_t>(FStride);
+        const std::size_t lumaBytes = stride * static_cast<std::size_t>(FRows);
+        if (shape.Width <= 0 || shape.Height <= 0 ||
+            out.Bytes.size() < lumaBytes + stride * static_cast<std::size_t>((FRows + 1) / 2)) {
+            return false;
+        }
+        picture = TPicture{};
+        picture.Width = shape.Width;
+        picture.Height = shape.Height;
+        picture.ChromaFormat = 1;
+        picture.BitDepth = 8;
+        picture.Interlaced = shape.Interlaced;
+        picture.FullRange = shape.FullRange;
+        picture.Bt709 = shape.Bt709;
+        const std::uint8_t* luma = out.Bytes.data();
+        const std::uint8_t* chroma = luma + lumaBytes;
+        for (int plane = 0; plane < 3; ++plane) {
+            const int w = picture.PlaneWidth(plane);
+            const int h = picture.PlaneHeight(plane);
+            std::vector<std::uint8_t>& target = picture.Planes[static_cast<std::size_t>(plane)];
+            target.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+            for (int y = 0; y < h; ++y) {
+                std::uint8_t* row = target.data() + static_cast<std::size_t>(y) * w;
+                if (plane == 0) {
+                    std::memcpy(row, luma + (y + shape.CropTop) * stride + shape.CropLeft,
+                                static_cast<std::size_t>(w));
+                    continue;
+                }
+                const std::uint8_t* pairs =
+                    chroma + (y + shape.CropTop / 2) * stride + shape.CropLeft / 2 * 2 + plane - 1;
+                for (int x = 0; x < w; ++x) {
+                    row[x] = pairs[2 * x];
+                }
+            }
+        }
+        return true;
+    }
+
+    const TMfApi& FApi;
+    TCom<IMFTransform> FTransform;
+    bool FHaveOutputType = false;
+    int FWidth = 0;
+    int FRows = 0;
+    int FStride = 0;
+    TSequenceShape FShape;
+    std::deque<TOutput> FPending;
+    // The tags of the units sent whose pictures did not come out yet, by their times.
+    std::map<LONGLONG, std::int64_t> FOutstanding;
+    std::set<LONGLONG> FFillers;
+    std::vector<std::uint8_t> FLastIdr;
+    LONGLONG FLastTime = 0;
+};
+
+} // namespace
+
+bool DecoderBuilt() {
+    return true;
+}
+
+std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int) {
+    const TMfApi& api = MediaFoundation();
+    if (!api.Ready) {
+        return nullptr;
+    }
+    return std::make_unique<TMfPictureDecoder>(api);
+}
