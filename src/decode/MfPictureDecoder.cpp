@@ -272,6 +272,12 @@ class TMfPictureDecoder final : public IPictureDecoder {
     }
 
   private:
+    struct TArea {
+        int Left = 0;
+        int Top = 0;
+        int Width = 0;
+        int Height = 0;
+    };
     struct TOutput {
         std::int64_t Tag = 0;
         std::vector<std::uint8_t> Bytes; // NV12, FStride bytes a row, FRows rows of luma
@@ -351,6 +357,15 @@ class TMfPictureDecoder final : public IPictureDecoder {
             FWidth = static_cast<int>(width);
             FRows = static_cast<int>(height);
             FStride = std::max<int>(std::abs(stride), FWidth);
+            // The part shown, where the decoder says: Windows' leaves the coded picture
+            // whole, Wine's crops it itself (less on the left than asked, at times).
+            MFVideoArea area{};
+            FAreaKnown =
+                SUCCEEDED(type->GetBlob(MF_MT_MINIMUM_DISPLAY_APERTURE,
+                                        reinterpret_cast<UINT8*>(&area), sizeof area, nullptr)) &&
+                area.Area.cx > 0 && area.Area.cy > 0;
+            FArea = {area.OffsetX.value, area.OffsetY.value, static_cast<int>(area.Area.cx),
+                     static_cast<int>(area.Area.cy)};
             FHaveOutputType = true;
             return true;
         }
@@ -476,29 +491,43 @@ class TMfPictureDecoder final : public IPictureDecoder {
         FPending.push_back(std::move(out));
     }
 
+    // Where the picture lies in the decoder's output: the area the decoder gives, trimmed
+    // to the stream's cropping on the left and at the top (the sides a decoder aligns);
+    // the stream's cropping of the coded picture when the decoder gives none.
+    TArea Placement() const {
+        TArea placed{0, 0, FWidth, FRows};
+        if (FAreaKnown) {
+            placed = FArea;
+            if (FShape.Known) {
+                placed.Width = std::min(FShape.Width, FArea.Width);
+                placed.Height = std::min(FShape.Height, FArea.Height);
+                placed.Left += FArea.Width - placed.Width;
+                placed.Top += FArea.Height - placed.Height;
+            }
+        } else if (FShape.Known) {
+            placed = {FShape.CropLeft, FShape.CropTop, FShape.Width, FShape.Height};
+        }
+        return placed;
+    }
+
     // The cropped picture in planes of its own: NV12's interleaved chroma taken apart.
     bool Copy(const TOutput& out, TPicture& picture) const {
-        TSequenceShape shape = FShape;
-        if (!shape.Known || shape.CropLeft + shape.Width > FWidth ||
-            shape.CropTop + shape.Height > FRows) {
-            shape = TSequenceShape{};
-            shape.Width = FWidth;
-            shape.Height = FRows;
-        }
+        const TArea place = Placement();
         const auto stride = static_cast<std::size_t>(FStride);
         const std::size_t lumaBytes = stride * static_cast<std::size_t>(FRows);
-        if (shape.Width <= 0 || shape.Height <= 0 ||
+        if (place.Width <= 0 || place.Height <= 0 || place.Left < 0 || place.Top < 0 ||
+            place.Left + place.Width > FWidth || place.Top + place.Height > FRows ||
             out.Bytes.size() < lumaBytes + stride * static_cast<std::size_t>((FRows + 1) / 2)) {
             return false;
         }
         picture = TPicture{};
-        picture.Width = shape.Width;
-        picture.Height = shape.Height;
+        picture.Width = place.Width;
+        picture.Height = place.Height;
         picture.ChromaFormat = 1;
         picture.BitDepth = 8;
-        picture.Interlaced = shape.Interlaced;
-        picture.FullRange = shape.FullRange;
-        picture.Bt709 = shape.Bt709;
+        picture.Interlaced = FShape.Interlaced;
+        picture.FullRange = FShape.FullRange;
+        picture.Bt709 = FShape.Bt709;
         const std::uint8_t* luma = out.Bytes.data();
         const std::uint8_t* chroma = luma + lumaBytes;
         for (int plane = 0; plane < 3; ++plane) {
@@ -509,12 +538,12 @@ class TMfPictureDecoder final : public IPictureDecoder {
             for (int y = 0; y < h; ++y) {
                 std::uint8_t* row = target.data() + static_cast<std::size_t>(y) * w;
                 if (plane == 0) {
-                    std::memcpy(row, luma + (y + shape.CropTop) * stride + shape.CropLeft,
+                    std::memcpy(row, luma + (y + place.Top) * stride + place.Left,
                                 static_cast<std::size_t>(w));
                     continue;
                 }
                 const std::uint8_t* pairs =
-                    chroma + (y + shape.CropTop / 2) * stride + shape.CropLeft / 2 * 2 + plane - 1;
+                    chroma + (y + place.Top / 2) * stride + place.Left / 2 * 2 + plane - 1;
                 for (int x = 0; x < w; ++x) {
                     row[x] = pairs[2 * x];
                 }
@@ -526,6 +555,8 @@ class TMfPictureDecoder final : public IPictureDecoder {
     const TMfApi& FApi;
     TCom<IMFTransform> FTransform;
     bool FHaveOutputType = false;
+    bool FAreaKnown = false;
+    TArea FArea;
     int FWidth = 0;
     int FRows = 0;
     int FStride = 0;
