@@ -157,16 +157,22 @@ bool ShapeOf(const TSeqParameterSet& sps, TSequenceShape& shape) {
     return true;
 }
 
-// The last sequence parameter set among the access unit's units, if any parses.
-void LearnShape(const std::uint8_t* data, std::size_t size, TSequenceShape& shape) {
+// What of an access unit the decoder is given: every unit but delimiters, end marks,
+// filler and SEI messages other than recovery points, which decode to nothing and some of
+// which (frame packing) Wine's parser stumbles over. The
+// last sequence parameter set that parses gives the shape; idr: it holds an IDR slice.
+void Decodable(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out,
+               bool& idr, TSequenceShape& shape) {
     const auto n = static_cast<std::int64_t>(size);
+    out.clear();
+    idr = false;
     std::vector<std::uint8_t> rbsp;
     for (std::int64_t at = FindStartCode(data, n, 0, n - 3); at >= 0;) {
-        const int code = StartCodeLength(data + at, n - at);
-        const std::int64_t header = at + code;
+        const std::int64_t header = at + StartCodeLength(data + at, n - at);
         const std::int64_t next = header < n ? FindStartCode(data, n, header, n - 3) : -1;
         const std::int64_t end = next >= 0 ? next : n;
-        if (header < end && (data[header] & 0x1F) == 7) {
+        const int type = header < end ? data[header] & 0x1F : 0;
+        if (type == 7) {
             const auto length = static_cast<std::int32_t>(end - header - 1);
             rbsp.resize(static_cast<std::size_t>(length));
             std::int32_t written = 0;
@@ -179,6 +185,12 @@ void LearnShape(const std::uint8_t* data, std::size_t size, TSequenceShape& shap
                 ShapeOf(sps, shape);
             }
         }
+        idr = idr || type == 5;
+        // SEI messages only for a recovery point, which tells where pictures are whole again.
+        const bool recoveryPoint = type == 6 && header + 1 < end && data[header + 1] == 6;
+        if ((type != 6 || recoveryPoint) && (type < 9 || type > 12)) {
+            out.insert(out.end(), data + at, data + end);
+        }
         at = next;
     }
 }
@@ -186,18 +198,6 @@ void LearnShape(const std::uint8_t* data, std::size_t size, TSequenceShape& shap
 // Times of the samples: the display-order number made positive, for decoders that keep
 // times only when they rise in display order.
 constexpr LONGLONG kTimeBase = LONGLONG{1} << 40;
-
-bool IsIdrUnit(const std::uint8_t* data, std::size_t size) {
-    const auto n = static_cast<std::int64_t>(size);
-    for (std::int64_t at = FindStartCode(data, n, 0, n - 3); at >= 0;
-         at = FindStartCode(data, n, at + 3, n - 3)) {
-        const std::int64_t header = at + StartCodeLength(data + at, n - at);
-        if (header < n && (data[header] & 0x1F) == 5) {
-            return true;
-        }
-    }
-    return false;
-}
 
 class TMfPictureDecoder final : public IPictureDecoder {
   public:
@@ -217,17 +217,21 @@ class TMfPictureDecoder final : public IPictureDecoder {
     }
 
     bool Send(const TAccessUnitIn& unit, std::string& error) override {
-        LearnShape(unit.Data, unit.Size, FShape);
+        bool idr = false;
+        Decodable(unit.Data, unit.Size, FUnit, idr, FShape);
+        if (FUnit.empty()) {
+            return true; // nothing the decoder could make a picture of
+        }
         if (!FTransform && !Create(error)) {
             return false;
         }
-        if (IsIdrUnit(unit.Data, unit.Size)) {
-            FLastIdr.assign(unit.Data, unit.Data + unit.Size);
+        if (idr) {
+            FLastIdr = FUnit;
         }
         const LONGLONG time = kTimeBase + unit.OutputOrder;
         FOutstanding[time] = unit.Tag;
         FLastTime = std::max(FLastTime, time);
-        return Feed(unit.Data, unit.Size, time, error);
+        return Feed(FUnit.data(), FUnit.size(), time, error);
     }
 
     bool Drain(std::string& error) override {
@@ -565,6 +569,7 @@ class TMfPictureDecoder final : public IPictureDecoder {
     // The tags of the units sent whose pictures did not come out yet, by their times.
     std::map<LONGLONG, std::int64_t> FOutstanding;
     std::set<LONGLONG> FFillers;
+    std::vector<std::uint8_t> FUnit; // the unit being sent, as the decoder gets it
     std::vector<std::uint8_t> FLastIdr;
     LONGLONG FLastTime = 0;
 };
