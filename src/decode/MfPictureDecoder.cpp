@@ -116,7 +116,14 @@ struct TSequenceShape {
     bool Interlaced = false;
     bool FullRange = false;
     bool Bt709 = false;
+    int SarNum = 0;
+    int SarDen = 0;
 };
+
+// The sample aspect ratios aspect_ratio_idc 1 to 16 stand for.
+constexpr int kSampleAspect[16][2] = {{1, 1},    {12, 11}, {10, 11}, {16, 11}, {40, 33}, {24, 11},
+                                      {20, 11},  {32, 11}, {80, 33}, {18, 11}, {15, 11}, {64, 33},
+                                      {160, 99}, {4, 3},   {3, 2},   {2, 1}};
 
 bool ShapeOf(const TSeqParameterSet& sps, TSequenceShape& shape) {
     const bool chroma = ProfileHasChromaBlock(sps.profile_idc);
@@ -154,6 +161,16 @@ bool ShapeOf(const TSeqParameterSet& sps, TSequenceShape& shape) {
                       vui.video_signal_type_present_flag != 0 && vui.video_full_range_flag != 0;
     shape.Bt709 = sps.vui_parameters_present_flag != 0 && vui.video_signal_type_present_flag != 0 &&
                   vui.colour_description_present_flag != 0 && vui.matrix_coefficients == 1;
+    if (sps.vui_parameters_present_flag != 0 && vui.aspect_ratio_info_present_flag != 0) {
+        const std::uint32_t idc = vui.aspect_ratio_idc;
+        if (idc == 255 && vui.sar_width <= 65535 && vui.sar_height <= 65535) {
+            shape.SarNum = static_cast<int>(vui.sar_width);
+            shape.SarDen = static_cast<int>(vui.sar_height);
+        } else if (idc >= 1 && idc <= 16) {
+            shape.SarNum = kSampleAspect[idc - 1][0];
+            shape.SarDen = kSampleAspect[idc - 1][1];
+        }
+    }
     return true;
 }
 
@@ -532,6 +549,8 @@ class TMfPictureDecoder final : public IPictureDecoder {
         picture.Interlaced = FShape.Interlaced;
         picture.FullRange = FShape.FullRange;
         picture.Bt709 = FShape.Bt709;
+        picture.SarNum = FShape.SarNum;
+        picture.SarDen = FShape.SarDen;
         const std::uint8_t* luma = out.Bytes.data();
         const std::uint8_t* chroma = luma + lumaBytes;
         for (int plane = 0; plane < 3; ++plane) {
