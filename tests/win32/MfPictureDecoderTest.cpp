@@ -100,4 +100,28 @@ TEST(MfPictureDecoder, PicturesMatchFfmpegsDecode) {
     }
 }
 
+// The colours the window shows against ffmpeg's conversion of the same picture, which
+// interpolates chroma where this one repeats it.
+TEST(MfPictureDecoder, ThePictureShownHasFfmpegsColours) {
+    FileStream stream;
+    ASSERT_TRUE(stream.Open(TestDataPath("main_cabac.264")));
+    const std::unique_ptr<IPictureDecoder> decoder = CreatePictureDecoder();
+    TAccessUnitDecoder units(stream, stream.Size(), *decoder);
+    const TPictureAnswer answer = units.Decode(0);
+    ASSERT_EQ(answer.Outcome, TPictureOutcome::Done) << answer.Message;
+    TRgbPixels rgb;
+    ASSERT_TRUE(PictureToRgb32(answer.Decoded.Picture, 0, 0, rgb));
+    const std::vector<std::uint8_t> expected = ReadAll(Reference("main_cabac.bgra"));
+    ASSERT_EQ(expected.size(), rgb.Pixels.size() * 4);
+    double squares = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (i % 4 != 3) {
+            const double d =
+                static_cast<double>((rgb.Pixels[i / 4] >> (8 * (i % 4))) & 0xFF) - expected[i];
+            squares += d * d;
+        }
+    }
+    EXPECT_GE(10 * std::log10(255.0 * 255.0 * (expected.size() * 3 / 4) / squares), 40.0);
+}
+
 } // namespace

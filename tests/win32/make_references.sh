@@ -4,7 +4,7 @@
 # last macroblock row), tagged BT.601, which Wine otherwise assumes BT.709 at this size and
 # converts; then for it and each stream of DATA_DIR NAME.yuv, ffmpeg's decode as
 # 8-bit 4:2:0 frames in output order, cropped exactly (not to the alignment ffmpeg prefers),
-# and NAME.pos, the offset of each frame's access unit.
+# and NAME.pos, the offset of each frame's access unit; and main_cabac.bgra.
 # Usage: make_references.sh DATA_DIR OUT_DIR
 set -euo pipefail
 data=$1
@@ -20,3 +20,6 @@ for stream in "$out/hd1080.264" "$data"/*.264; do
     ffprobe -v error -show_entries frame=pkt_pos -of csv=p=0 "$stream" |
         sed -n 's/^\([0-9]\+\).*/\1/p' >"$out/$name.pos"
 done
+# The first picture of one stream as ffmpeg shows it: 8-bit B, G, R, A.
+ffmpeg -nostdin -v error -y -i "$data/main_cabac.264" -frames:v 1 -pix_fmt bgra -f rawvideo \
+    "$out/main_cabac.bgra"
