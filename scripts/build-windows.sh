@@ -11,11 +11,13 @@ build="${QUILLET_WINDOWS_BUILD_DIR:-$root/build-windows}"
 
 "$root/scripts/install-deps.sh" windows
 
-# Optimised as the Linux build is, without its debugging information: the packed programs
-# are stripped anyway, and the information slows the build and swells the tree many times.
+# Fully optimised, without debugging information: the packed programs are stripped anyway,
+# and the information slows the build and swells the tree many times. GCC 12 at -O3 takes
+# strings built from pieces for overlapping copies (its bug 105329); the Linux build keeps
+# that warning.
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
-    -DQUILLET_WERROR=ON -DQUILLET_WITH_QT=OFF -DQUILLET_WITH_DECODER=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O3 -DNDEBUG -Wno-restrict" \
+    -DQUILLET_WERROR=ON -DQUILLET_WITH_QT=OFF \
     ${QUILLET_WINDOWS_CMAKE_ARGS:-} >/dev/null
 jobs="$(nproc 2>/dev/null || echo 2)"
 if [ $# -gt 0 ]; then

@@ -4,14 +4,18 @@
 # sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0). The
 # validators, dpkg-dev, file and groff check the installed tree and build the Debian
 # package (scripts/check-install.sh, scripts/package.sh); ffmpeg (with its x264 encoder)
-# makes test streams and is the independent decoder they are checked against. MinGW-w64, 32-bit Wine and a
-# virtual display build and test the Windows program (not needed with
-# QUILLET_WINDOWS_TESTS=0); with the argument "windows" only those are installed. Needs
-# root for apt-get; run as another user it only says what to install.
+# makes test streams and is the independent decoder they are checked against. MinGW-w64,
+# 32-bit Wine with GStreamer and a virtual display build and test the Windows program (not
+# needed with QUILLET_WINDOWS_TESTS=0); with the argument "windows" only those are
+# installed. Needs root for apt-get; run as another user it only says what to install.
 set -euo pipefail
 
+# Wine's H.264 decoder is GStreamer's: h264parse (bad), videoconvert (base) and avdec_h264
+# (libav), without which GStreamer picks a decoder that is not exact; ffmpeg makes the
+# pictures the Windows decoder's test expects.
 windows_packages=(cmake make g++-mingw-w64-i686 mingw-w64-tools libgtest-dev wine wine32:i386
-                  xvfb xauth zip)
+                  xvfb xauth zip gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-bad:i386
+                  gstreamer1.0-libav:i386 ffmpeg)
 if [ "${1:-}" = windows ]; then
     packages=("${windows_packages[@]}")
 else

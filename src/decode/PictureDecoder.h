@@ -75,7 +75,11 @@ class IPictureDecoder {
 // True when the program was built with a decoder.
 bool DecoderBuilt();
 
-// A new decoder; null when built without one. threads: 0 lets the decoder choose.
+// What is said when the program was built with a decoder the system does not have.
+inline constexpr const char* kNoDecoderOnSystem = "no H.264 decoder on this system";
+
+// A new decoder; null when built without one, or when the system has none (DecoderBuilt
+// says which). threads: 0 lets the decoder choose.
 std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads = 0);
 
 // A picture to show: Width x Height square pixels 0xFFRRGGBB, row after row.

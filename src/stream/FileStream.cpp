@@ -46,9 +46,9 @@ bool FileStream::Open(const std::string& path) {
     Close();
     FOpenError.clear();
     FOpenReason.clear();
-    HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(
+        Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         Refuse(path, std::system_category().message(static_cast<int>(GetLastError())));
         return false;
@@ -90,17 +90,20 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
     if (!FHandle || count < 0) {
         throw std::logic_error("read on a closed stream or with a negative count");
     }
-    LARGE_INTEGER to;
-    to.QuadPart = FPosition;
-    if (!SetFilePointerEx(static_cast<HANDLE>(FHandle), to, nullptr, FILE_BEGIN)) {
-        throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
-    }
     auto* out = static_cast<char*>(buffer);
     std::int32_t total = 0;
     while (total < count) {
+        // The offset goes with the read: one call into the system a block.
+        OVERLAPPED at{};
+        const auto offset = static_cast<std::uint64_t>(FPosition + total);
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD got = 0;
         if (!ReadFile(static_cast<HANDLE>(FHandle), out + total, static_cast<DWORD>(count - total),
-                      &got, nullptr)) {
+                      &got, &at)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) {
+                break;
+            }
             throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
         }
         if (got == 0) {

@@ -48,6 +48,24 @@ void RegisterWindowClass(WNDPROC procedure) {
     (void)registered;
 }
 
+// The window's dots per inch: the monitor's, where Windows tells it per window (10 and
+// later), else the screen's.
+int WindowDpi(HWND window) {
+    using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto getDpi = reinterpret_cast<TGetDpiForWindow>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpi != nullptr) {
+        const UINT dpi = getDpi(window);
+        if (dpi > 0) {
+            return static_cast<int>(dpi);
+        }
+    }
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
 void AppendItem(HMENU menu, UINT id, const wchar_t* caption) {
     AppendMenuW(menu, MF_STRING, id, caption);
 }
@@ -58,9 +76,8 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
     RegisterWindowClass(WindowProcedure);
     CreateWindowExW(0, kWindowClass, L"Quillet", kStyle, kDesignLeft, kDesignTop, kClientWidth,
                     kClientHeight, nullptr, nullptr, GetModuleHandleW(nullptr), this);
-    FFont = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                        DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+    FDpi = WindowDpi(FHandle);
+    FFont = MakeFont();
     BuildMenu();
     BuildControls();
 
@@ -73,6 +90,9 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
     FSummaryCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdStreamSummary);
     SummaryPane = std::make_unique<TWin32SummaryPane>(FHandle, kIdCancelSummary);
     SummaryPane->SetFont(FFont);
+    PicturePane = std::make_unique<TWin32PicturePane>(FHandle);
+    PicturePane->SetFont(FFont);
+    FPictureCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdPicture);
     FMenuCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdCheckForUpdates);
     FViewCheck = std::make_unique<TWin32MenuCheck>(MainMenu1, kIdDecodeSliceHeaders);
     FClipboard = std::make_unique<TWin32Clipboard>(FHandle);
@@ -103,13 +123,15 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
     widgets.StreamSummary1 = FSummaryCheck.get();
     widgets.SummaryPane = SummaryPane.get();
     widgets.tmSummary = FSummaryTimer.get();
+    widgets.Picture1 = FPictureCheck.get();
+    widgets.PicturePane = PicturePane.get();
+    widgets.UiThread = PicturePane.get();
     FForm = std::make_unique<TForm1>(widgets);
     ConnectHandlers();
 
     // The design client area, with the splitter above the hex pane and the status bar
     // below it.
-    RECT frame{0, 0, kClientWidth,
-               kClientHeight + kSplitterWidth + StatusBar->Fit(kClientWidth)};
+    RECT frame{0, 0, kClientWidth, kClientHeight + kSplitterWidth + StatusBar->Fit(kClientWidth)};
     AdjustWindowRectEx(&frame, kStyle, TRUE, 0);
     SetWindowPos(FHandle, nullptr, kDesignLeft, kDesignTop, frame.right - frame.left,
                  frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -128,6 +150,37 @@ TWin32Window::~TWin32Window() {
     DeleteObject(FFont);
 }
 
+HFONT TWin32Window::MakeFont() const {
+    return CreateFontW(Px(-11), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+}
+
+// The window moved to a monitor of another density, or the density changed: the font, the
+// hex lines and the layout follow, in the place Windows suggests.
+void TWin32Window::ApplyDpi(int dpi, const RECT* suggested) {
+    FDpi = dpi;
+    const HFONT old = FFont;
+    FFont = MakeFont();
+    for (const HWND control :
+         {ListView1->Handle(), lbPacket, ListBox1->Handle(), StatusBar->Handle()}) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), TRUE);
+    }
+    SummaryPane->SetFont(FFont);
+    PicturePane->SetFont(FFont);
+    DeleteObject(old);
+    SendMessageW(ListBox1->Handle(), LB_SETITEMHEIGHT, 0, Px(kHexLineHeight));
+    if (suggested != nullptr) {
+        SetWindowPos(FHandle, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    Layout();
+    if (FForm && FShown) {
+        FForm->HexPaneResize();
+    }
+}
+
 void TWin32Window::BuildMenu() {
     MainMenu1 = CreateMenu();
     File1 = CreatePopupMenu();
@@ -139,6 +192,7 @@ void TWin32Window::BuildMenu() {
     AppendItem(view, kIdDecodeSliceHeaders, L"&Decode Slice Headers and SEI\tCtrl+D");
     AppendItem(view, kIdUnitSummaryColumn, L"&Unit Summary Column");
     AppendItem(view, kIdStreamSummary, L"Stream &Summary");
+    AppendItem(view, kIdPicture, L"&Picture");
     HMENU go = CreatePopupMenu();
     AppendItem(go, kIdGoToOffset, L"Go to &Offset\u2026\tCtrl+G");
     AppendMenuW(go, MF_SEPARATOR, 0, nullptr);
@@ -170,14 +224,14 @@ void TWin32Window::BuildControls() {
     ListView1 = std::make_unique<TWin32ReportList>(FHandle, kIdListView1);
     ScrollBar1 = std::make_unique<TWin32ScrollBar>(FHandle, kIdScrollBar1, "Window scroll bar");
     TreeView1 = std::make_unique<TWin32TreeLines>(FHandle, kIdTreeView1);
-    lbPacket = CreateWindowExW(0, L"STATIC", L"Hex View", WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0,
-                               0, 0, FHandle,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdLabel)),
+    lbPacket = CreateWindowExW(0, L"STATIC", L"Hex View", WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0, 0,
+                               0, FHandle, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdLabel)),
                                GetModuleHandleW(nullptr), nullptr);
     ListBox1 = std::make_unique<TWin32LineList>(FHandle, kIdListBox1);
     ScrollBar2 = std::make_unique<TWin32ScrollBar>(FHandle, kIdScrollBar2, "Hex scroll bar");
     StatusBar = std::make_unique<TWin32StatusBar>(FHandle, kIdStatusBar);
-    for (const HWND control : {ListView1->Handle(), lbPacket, ListBox1->Handle(), StatusBar->Handle()}) {
+    for (const HWND control :
+         {ListView1->Handle(), lbPacket, ListBox1->Handle(), StatusBar->Handle()}) {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
     }
     ListView1->FitOffsetColumn();
@@ -278,8 +332,7 @@ bool TWin32Window::CopyFrom(HWND view) {
 
 // Copy in each view's context menu; the list's also copies the selected unit's offset.
 void TWin32Window::ShowContextMenu(HWND view, POINT at) {
-    if (view != ListView1->Handle() && view != TreeView1->Handle() &&
-        view != ListBox1->Handle()) {
+    if (view != ListView1->Handle() && view != TreeView1->Handle() && view != ListBox1->Handle()) {
         return;
     }
     if (at.x == -1 && at.y == -1) {
@@ -293,8 +346,8 @@ void TWin32Window::ShowContextMenu(HWND view, POINT at) {
     if (view == ListView1->Handle()) {
         AppendItem(menu, kIdCopyOffset, L"Copy &Offset");
     }
-    const auto chosen = static_cast<int>(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON,
-                                                        at.x, at.y, 0, FHandle, nullptr));
+    const auto chosen = static_cast<int>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, FHandle, nullptr));
     DestroyMenu(menu);
     if (chosen == kIdCopy) {
         CopyFrom(view);
@@ -351,18 +404,30 @@ void TWin32Window::Layout() {
     if (summary > 0) {
         SummaryPane->Place(0, below, width, summary);
     }
-    const int hexPane = std::clamp(FHexPaneHeight, kHexPaneMinimum,
-                                   std::max(below - kSplitterWidth - kHexPaneMinimum, kHexPaneMinimum));
+    const int hexPane =
+        std::clamp(FHexPaneHeight, kHexPaneMinimum,
+                   std::max(below - kSplitterWidth - kHexPaneMinimum, kHexPaneMinimum));
     FPanesHeight = std::max(below - hexPane - kSplitterWidth, 0);
     const int panel2 = std::clamp(FPanel2Width, 0, std::max(width - kSplitterWidth, 0));
     const int hexTop = FPanesHeight + kSplitterWidth;
-    const int hexList = std::max(hexPane - kHexListTop - kHexListBottomMargin, 0);
-    ListView1->Place(0, 0, panel2 - kScrollBarWidth, FPanesHeight);
-    ScrollBar1->Place(panel2 - kScrollBarWidth, 0, kScrollBarWidth, FPanesHeight);
-    TreeView1->Place(panel2 + kSplitterWidth, 0, width - panel2 - kSplitterWidth, FPanesHeight);
-    MoveWindow(lbPacket, kLabelLeft, hexTop + kLabelTop, 200, kLabelHeight, TRUE);
-    ListBox1->Place(kLabelLeft, hexTop + kHexListTop, width - kLabelLeft - kScrollBarWidth, hexList);
-    ScrollBar2->Place(width - kScrollBarWidth, hexTop + kHexListTop, kScrollBarWidth, hexList);
+    const int barWidth = Px(kScrollBarWidth);
+    const int hexListTop = Px(kHexListTop);
+    const int labelLeft = Px(kLabelLeft);
+    const int hexList = std::max(hexPane - hexListTop - Px(kHexListBottomMargin), 0);
+    ListView1->Place(0, 0, panel2 - barWidth, FPanesHeight);
+    ScrollBar1->Place(panel2 - barWidth, 0, barWidth, FPanesHeight);
+    // The picture pane, when shown, takes the lower half of the tree's place.
+    const int treeWidth = width - panel2 - kSplitterWidth;
+    const bool picture = PicturePane && PicturePane->Visible();
+    const int treeHeight = picture ? FPanesHeight / 2 : FPanesHeight;
+    TreeView1->Place(panel2 + kSplitterWidth, 0, treeWidth, treeHeight);
+    if (picture) {
+        PicturePane->Place(panel2 + kSplitterWidth, treeHeight, treeWidth,
+                           FPanesHeight - treeHeight, Px(kLabelHeight + kLabelTop));
+    }
+    MoveWindow(lbPacket, labelLeft, hexTop + Px(kLabelTop), Px(200), Px(kLabelHeight), TRUE);
+    ListBox1->Place(labelLeft, hexTop + hexListTop, width - labelLeft - barWidth, hexList);
+    ScrollBar2->Place(width - barWidth, hexTop + hexListTop, barWidth, hexList);
 }
 
 TWin32Window::TSplitter TWin32Window::SplitterAt(int x, int y) const {
@@ -402,6 +467,9 @@ void TWin32Window::OnCommand(int id) {
     case kIdStreamSummary:
         FForm->StreamSummary1Click();
         break;
+    case kIdPicture:
+        FForm->Picture1Click();
+        break;
     case kIdGoToOffset:
         FForm->GoToOffset1Click();
         break;
@@ -425,7 +493,8 @@ void TWin32Window::OnCommand(int id) {
 LRESULT CALLBACK TWin32Window::WindowProcedure(HWND window, UINT message, WPARAM wParam,
                                                LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* self = static_cast<TWin32Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        auto* self =
+            static_cast<TWin32Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         self->FHandle = window;
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
@@ -471,7 +540,7 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_MEASUREITEM: {
         auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
         if (item->CtlID == kIdListBox1) {
-            item->itemHeight = kHexLineHeight;
+            item->itemHeight = static_cast<UINT>(Px(kHexLineHeight));
             return TRUE;
         }
         break;
@@ -497,7 +566,8 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         break;
     case WM_CONTEXTMENU:
-        ShowContextMenu(reinterpret_cast<HWND>(wParam), {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        ShowContextMenu(reinterpret_cast<HWND>(wParam),
+                        {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
         return 0;
     case WM_TIMER:
         if (wParam == kUpdateTimerId) {
@@ -516,6 +586,9 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SIZE:
         Layout();
         return 0;
+    case WM_DPICHANGED:
+        ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_GETMINMAXINFO: {
         auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
         limits->ptMinTrackSize = {320, 400};
@@ -532,7 +605,8 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             ScreenToClient(FHandle, &p);
             const TSplitter splitter = SplitterAt(p.x, p.y);
             if (splitter != TSplitter::None) {
-                SetCursor(LoadCursorW(nullptr, splitter == TSplitter::Panes ? IDC_SIZEWE : IDC_SIZENS));
+                SetCursor(
+                    LoadCursorW(nullptr, splitter == TSplitter::Panes ? IDC_SIZEWE : IDC_SIZENS));
                 return TRUE;
             }
         }
@@ -706,8 +780,9 @@ int TWin32Window::ViewsBottom() const {
 // Kept within what the window holds; the hex view then shows as many lines as fit.
 void TWin32Window::SetHexPaneHeight(int height) {
     const int below = ViewsBottom();
-    FHexPaneHeight = std::clamp(height, kHexPaneMinimum,
-                                std::max(below - kSplitterWidth - kHexPaneMinimum, kHexPaneMinimum));
+    FHexPaneHeight =
+        std::clamp(height, kHexPaneMinimum,
+                   std::max(below - kSplitterWidth - kHexPaneMinimum, kHexPaneMinimum));
     Layout();
     if (FForm) {
         FForm->HexPaneResize();

@@ -2,6 +2,7 @@
 
 #include "app/Unit1.h"
 #include "win32/Controls.h"
+#include "win32/PicturePane.h"
 #include "win32/SummaryPane.h"
 
 #include <memory>
@@ -36,6 +37,7 @@ enum : int {
     kIdFindPrevious,
     kIdStreamSummary,
     kIdCancelSummary,
+    kIdPicture,
     kIdRecentFile1 = 151, // and the next ones, one a recent file
     kIdListView1 = 201,
     kIdScrollBar1,
@@ -104,6 +106,7 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     std::unique_ptr<TWin32StatusBar> StatusBar;
     std::unique_ptr<TWin32ProgressBar> FindProgress;
     std::unique_ptr<TWin32SummaryPane> SummaryPane;
+    std::unique_ptr<TWin32PicturePane> PicturePane;
     HWND lbPacket = nullptr;
     HMENU MainMenu1 = nullptr;
     HMENU File1 = nullptr;
@@ -112,6 +115,10 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    HFONT MakeFont() const;
+    void ApplyDpi(int dpi, const RECT* suggested);
+    // A length of the design, at 96 dots per inch, at the window's density.
+    int Px(int design) const { return MulDiv(design, FDpi, 96); }
     void BuildMenu();
     void BuildControls();
     void ConnectHandlers();
@@ -128,6 +135,7 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     HWND FHandle = nullptr;
     HACCEL FAccelerators = nullptr;
     HFONT FFont = nullptr;
+    int FDpi = 96;
     int FPanel2Width = 700;
     int FHexPaneHeight = kDesignHexPaneHeight;
     std::size_t FRecentCount = 0;
@@ -149,6 +157,7 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     std::unique_ptr<TWin32MenuCheck> FColumnCheck;
     std::unique_ptr<TWin32MenuCheck> FMenuCheck;
     std::unique_ptr<TWin32MenuCheck> FViewCheck;
+    std::unique_ptr<TWin32MenuCheck> FPictureCheck;
     std::unique_ptr<TWin32Clipboard> FClipboard;
     std::unique_ptr<TForm1> FForm;
 };

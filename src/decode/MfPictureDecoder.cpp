@@ -1,0 +1,495 @@
+#include "decode/PictureDecoder.h"
+
+// The decoder realised with Media Foundation's H.264 transform, the one Windows brings
+// along. The libraries are loaded at run time: the N editions of Windows lack them, and the
+// rest of the program must run there all the same. The only unit of the Windows program
+// that includes Media Foundation's headers.
+
+#include "decode/DecoderFeed.h"
+
+#include <windows.h>
+
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
+#include <mftransform.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <set>
+
+namespace {
+
+// What the program takes from mfplat.dll.
+struct TMfApi {
+    HRESULT(WINAPI* Startup)(ULONG, DWORD) = nullptr;
+    HRESULT(WINAPI* EnumEx)
+    (GUID, UINT32, const MFT_REGISTER_TYPE_INFO*, const MFT_REGISTER_TYPE_INFO*, IMFActivate***,
+     UINT32*) = nullptr;
+    HRESULT(WINAPI* CreateSample)(IMFSample**) = nullptr;
+    HRESULT(WINAPI* CreateMemoryBuffer)(DWORD, IMFMediaBuffer**) = nullptr;
+    HRESULT(WINAPI* CreateMediaType)(IMFMediaType**) = nullptr;
+    bool Ready = false;
+};
+
+template <typename T> void Load(HMODULE module, const char* name, T& function) {
+    function = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Loaded and started once for the process, and kept: a transform may outlive any one
+// decoder's thread.
+const TMfApi& MediaFoundation() {
+    static const TMfApi api = [] {
+        TMfApi a;
+        const HMODULE module = LoadLibraryW(L"mfplat.dll");
+        if (module == nullptr) {
+            return a;
+        }
+        Load(module, "MFStartup", a.Startup);
+        Load(module, "MFTEnumEx", a.EnumEx);
+        Load(module, "MFCreateSample", a.CreateSample);
+        Load(module, "MFCreateMemoryBuffer", a.CreateMemoryBuffer);
+        Load(module, "MFCreateMediaType", a.CreateMediaType);
+        a.Ready = a.Startup && a.EnumEx && a.CreateSample && a.CreateMemoryBuffer &&
+                  a.CreateMediaType && SUCCEEDED(a.Startup(MF_VERSION, MFSTARTUP_NOSOCKET));
+        return a;
+    }();
+    return api;
+}
+
+// COM on the calling thread, joined for good: the transform may be released on another
+// thread after this one has ended.
+void JoinCom() {
+    thread_local const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    (void)joined;
+}
+
+// An owned COM pointer.
+template <typename T> class TCom {
+  public:
+    TCom() = default;
+    TCom(const TCom&) = delete;
+    TCom& operator=(const TCom&) = delete;
+    ~TCom() { Reset(); }
+    void Reset(T* p = nullptr) {
+        if (FPointer) {
+            FPointer->Release();
+        }
+        FPointer = p;
+    }
+    T* Get() const { return FPointer; }
+    T* operator->() const { return FPointer; }
+    T** Out() {
+        Reset();
+        return &FPointer;
+    }
+    explicit operator bool() const { return FPointer != nullptr; }
+
+  private:
+    T* FPointer = nullptr;
+};
+
+std::string HresultText(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+// Times of the samples: the display-order number made positive, for decoders that keep
+// times only when they rise in display order.
+constexpr LONGLONG kTimeBase = LONGLONG{1} << 40;
+
+class TMfPictureDecoder final : public IPictureDecoder {
+  public:
+    explicit TMfPictureDecoder(const TMfApi& api) : FApi(api) { JoinCom(); }
+
+    // A new transform rather than a flushed one, made with the first unit, whose sequence
+    // parameter set then gives the input's size.
+    void Reset() override {
+        FTransform.Reset();
+        FPending.clear();
+        FOutstanding.clear();
+        FFillers.clear();
+        FLastIdr.clear();
+        FLastTime = 0;
+        FShape = TSequenceShape{};
+        FHaveOutputType = false;
+    }
+
+    bool Send(const TAccessUnitIn& unit, std::string& error) override {
+        bool idr = false;
+        Decodable(unit.Data, unit.Size, FUnit, idr, FShape);
+        if (FUnit.empty()) {
+            return true; // nothing the decoder could make a picture of
+        }
+        if (!FTransform && !Create(error)) {
+            return false;
+        }
+        if (idr) {
+            FLastIdr = FUnit;
+        }
+        const LONGLONG time = kTimeBase + unit.OutputOrder;
+        FOutstanding[time] = unit.Tag;
+        FLastTime = std::max(FLastTime, time);
+        return Feed(FUnit.data(), FUnit.size(), time, error);
+    }
+
+    bool Drain(std::string& error) override {
+        if (!FTransform) {
+            return true;
+        }
+        FTransform->ProcessMessage(MFT_MESSAGE_NOTIFY_END_OF_STREAM, 0);
+        const HRESULT hr = FTransform->ProcessMessage(MFT_MESSAGE_COMMAND_DRAIN, 0);
+        if (FAILED(hr)) {
+            error =
+                "the H.264 decoder would not give out its last pictures (" + HresultText(hr) + ")";
+            return false;
+        }
+        if (!Pull(error)) {
+            return false;
+        }
+        // Some decoders (Wine's) keep the last pictures through a drain. An IDR picture
+        // sent again after them pushes them out one at a time, and its own copies are
+        // dropped.
+        for (int round = 0; round < 17 && HeldBack() > 0 && !FLastIdr.empty(); ++round) {
+            FFillers.insert(++FLastTime);
+            if (!Feed(FLastIdr.data(), FLastIdr.size(), FLastTime, error)) {
+                return false;
+            }
+        }
+        // What still did not come out is told as missing by the caller.
+        return true;
+    }
+
+    bool Receive(const std::function<TPicture*(std::int64_t tag)>& place,
+                 std::int64_t& tag) override {
+        while (!FPending.empty()) {
+            TOutput out = std::move(FPending.front());
+            FPending.pop_front();
+            tag = out.Tag;
+            TPicture* picture = place(tag);
+            if (picture == nullptr || Copy(out, *picture)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    struct TArea {
+        int Left = 0;
+        int Top = 0;
+        int Width = 0;
+        int Height = 0;
+    };
+    struct TOutput {
+        std::int64_t Tag = 0;
+        std::vector<std::uint8_t> Bytes; // NV12, FStride bytes a row, FRows rows of luma
+    };
+
+    std::size_t HeldBack() const { return FOutstanding.size(); }
+
+    bool Create(std::string& error) {
+        MFT_REGISTER_TYPE_INFO input{MFMediaType_Video, MFVideoFormat_H264};
+        IMFActivate** found = nullptr;
+        UINT32 count = 0;
+        HRESULT hr = FApi.EnumEx(MFT_CATEGORY_VIDEO_DECODER,
+                                 MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_SORTANDFILTER, &input,
+                                 nullptr, &found, &count);
+        if (SUCCEEDED(hr) && count > 0) {
+            hr = found[0]->ActivateObject(IID_IMFTransform,
+                                          reinterpret_cast<void**>(FTransform.Out()));
+        }
+        for (UINT32 i = 0; i < count; ++i) {
+            found[i]->Release();
+        }
+        CoTaskMemFree(found);
+        if (!FTransform) {
+            error = kNoDecoderOnSystem;
+            return false;
+        }
+        TCom<IMFMediaType> type;
+        hr = FApi.CreateMediaType(type.Out());
+        if (SUCCEEDED(hr)) {
+            type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+            type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
+            if (FShape.Known) {
+                MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE,
+                                   static_cast<UINT32>(FShape.CodedWidth),
+                                   static_cast<UINT32>(FShape.CodedHeight));
+            }
+            hr = FTransform->SetInputType(0, type.Get(), 0);
+        }
+        if (FAILED(hr) || !ChooseOutput(error)) {
+            if (error.empty()) {
+                error = Refusal(hr);
+            }
+            FTransform.Reset();
+            return false;
+        }
+        FTransform->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0);
+        FTransform->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0);
+        return true;
+    }
+
+    // NV12, which every H.264 decoder of Windows gives, and its layout.
+    bool ChooseOutput(std::string& error) {
+        for (DWORD i = 0;; ++i) {
+            TCom<IMFMediaType> type;
+            const HRESULT hr = FTransform->GetOutputAvailableType(0, i, type.Out());
+            if (hr == MF_E_TRANSFORM_TYPE_NOT_SET) {
+                return true; // told again once the stream's size is known
+            }
+            if (FAILED(hr)) {
+                error = Refusal(hr);
+                return false;
+            }
+            GUID subtype{};
+            if (FAILED(type->GetGUID(MF_MT_SUBTYPE, &subtype)) || subtype != MFVideoFormat_NV12) {
+                continue;
+            }
+            const HRESULT set = FTransform->SetOutputType(0, type.Get(), 0);
+            if (FAILED(set)) {
+                error = Refusal(set);
+                return false;
+            }
+            UINT32 width = 0;
+            UINT32 height = 0;
+            MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &width, &height);
+            const auto stride =
+                static_cast<INT32>(MFGetAttributeUINT32(type.Get(), MF_MT_DEFAULT_STRIDE, width));
+            FWidth = static_cast<int>(width);
+            FRows = static_cast<int>(height);
+            FStride = std::max<int>(std::abs(stride), FWidth);
+            // The part shown, where the decoder says: Windows' leaves the coded picture
+            // whole, Wine's crops it itself (less on the left than asked, at times).
+            MFVideoArea area{};
+            FAreaKnown =
+                SUCCEEDED(type->GetBlob(MF_MT_MINIMUM_DISPLAY_APERTURE,
+                                        reinterpret_cast<UINT8*>(&area), sizeof area, nullptr)) &&
+                area.Area.cx > 0 && area.Area.cy > 0;
+            FArea = {area.OffsetX.value, area.OffsetY.value, static_cast<int>(area.Area.cx),
+                     static_cast<int>(area.Area.cy)};
+            FHaveOutputType = true;
+            return true;
+        }
+    }
+
+    // What a refusal says: the samplings this system's decoder cannot take, when the stream
+    // has one.
+    std::string Refusal(HRESULT hr) const {
+        std::string text = "this system's H.264 decoder refused the stream";
+        if (FShape.Known && (FShape.BitDepth > 8 || FShape.ChromaFormat != 1)) {
+            static const char* const kSampling[] = {"4:0:0", "4:2:0", "4:2:2", "4:4:4"};
+            text += ": it does not decode " + std::to_string(FShape.BitDepth) + "-bit " +
+                    kSampling[std::clamp(FShape.ChromaFormat, 0, 3)] + " pictures";
+        }
+        return text + " (" + HresultText(hr) + ")";
+    }
+
+    bool Feed(const std::uint8_t* data, std::size_t size, LONGLONG time, std::string& error) {
+        TCom<IMFMediaBuffer> buffer;
+        TCom<IMFSample> sample;
+        BYTE* bytes = nullptr;
+        if (FAILED(FApi.CreateMemoryBuffer(static_cast<DWORD>(size), buffer.Out())) ||
+            FAILED(buffer->Lock(&bytes, nullptr, nullptr))) {
+            throw std::bad_alloc();
+        }
+        std::memcpy(bytes, data, size);
+        buffer->Unlock();
+        buffer->SetCurrentLength(static_cast<DWORD>(size));
+        if (FAILED(FApi.CreateSample(sample.Out())) || FAILED(sample->AddBuffer(buffer.Get()))) {
+            throw std::bad_alloc();
+        }
+        sample->SetSampleTime(time);
+        sample->SetSampleDuration(1);
+        // A decoder that holds enough gives out first; once, for one that never takes more.
+        for (int tries = 0;; ++tries) {
+            const HRESULT hr = FTransform->ProcessInput(0, sample.Get(), 0);
+            if (hr != MF_E_NOTACCEPTING || tries > 0) {
+                if (FAILED(hr)) {
+                    error = Refusal(hr);
+                    return false;
+                }
+                return Pull(error);
+            }
+            if (!Pull(error)) {
+                return false;
+            }
+        }
+    }
+
+    // Takes every picture that is ready.
+    bool Pull(std::string& error) {
+        for (;;) {
+            MFT_OUTPUT_STREAM_INFO info{};
+            if (FAILED(FTransform->GetOutputStreamInfo(0, &info))) {
+                info.dwFlags = MFT_OUTPUT_STREAM_PROVIDES_SAMPLES;
+            }
+            TCom<IMFSample> ours;
+            const bool provides = (info.dwFlags & (MFT_OUTPUT_STREAM_PROVIDES_SAMPLES |
+                                                   MFT_OUTPUT_STREAM_CAN_PROVIDE_SAMPLES)) != 0;
+            if (!provides) {
+                TCom<IMFMediaBuffer> buffer;
+                const DWORD size = std::max<DWORD>(info.cbSize, 1);
+                if (FAILED(FApi.CreateMemoryBuffer(size, buffer.Out())) ||
+                    FAILED(FApi.CreateSample(ours.Out())) ||
+                    FAILED(ours->AddBuffer(buffer.Get()))) {
+                    throw std::bad_alloc();
+                }
+            }
+            MFT_OUTPUT_DATA_BUFFER out{};
+            out.pSample = ours.Get();
+            DWORD status = 0;
+            const HRESULT hr = FTransform->ProcessOutput(0, 1, &out, &status);
+            if (out.pEvents) {
+                out.pEvents->Release();
+            }
+            TCom<IMFSample> given;
+            if (provides) {
+                given.Reset(out.pSample);
+            }
+            if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) {
+                return true;
+            }
+            if (hr == MF_E_TRANSFORM_STREAM_CHANGE) {
+                if (!ChooseOutput(error)) {
+                    return false;
+                }
+                continue;
+            }
+            if (FAILED(hr)) {
+                error = Refusal(hr);
+                return false;
+            }
+            if (out.pSample != nullptr && FHaveOutputType) {
+                Keep(*out.pSample);
+            }
+        }
+    }
+
+    void Keep(IMFSample& sample) {
+        LONGLONG time = -1;
+        sample.GetSampleTime(&time);
+        if (FFillers.erase(time) > 0 || FOutstanding.empty()) {
+            return;
+        }
+        // Pictures come out in display order: one whose time was lost is the earliest
+        // still inside, and those before a picture that came out never will.
+        auto found = FOutstanding.find(time);
+        if (found == FOutstanding.end()) {
+            found = FOutstanding.begin();
+        }
+        TOutput out;
+        out.Tag = found->second;
+        FOutstanding.erase(FOutstanding.begin(), std::next(found));
+        TCom<IMFMediaBuffer> buffer;
+        BYTE* bytes = nullptr;
+        DWORD length = 0;
+        if (SUCCEEDED(sample.ConvertToContiguousBuffer(buffer.Out())) &&
+            SUCCEEDED(buffer->Lock(&bytes, nullptr, &length))) {
+            out.Bytes.assign(bytes, bytes + length);
+            buffer->Unlock();
+        }
+        // Without its bytes, it is told as a picture that could not be copied.
+        FPending.push_back(std::move(out));
+    }
+
+    // Where the picture lies in the decoder's output: the area the decoder gives, trimmed
+    // to the stream's cropping on the left and at the top (the sides a decoder aligns);
+    // the stream's cropping of the coded picture when the decoder gives none.
+    TArea Placement() const {
+        TArea placed{0, 0, FWidth, FRows};
+        if (FAreaKnown) {
+            placed = FArea;
+            if (FShape.Known) {
+                placed.Width = std::min(FShape.Width, FArea.Width);
+                placed.Height = std::min(FShape.Height, FArea.Height);
+                placed.Left += FArea.Width - placed.Width;
+                placed.Top += FArea.Height - placed.Height;
+            }
+        } else if (FShape.Known) {
+            placed = {FShape.CropLeft, FShape.CropTop, FShape.Width, FShape.Height};
+        }
+        return placed;
+    }
+
+    // The cropped picture in planes of its own: NV12's interleaved chroma taken apart.
+    bool Copy(const TOutput& out, TPicture& picture) const {
+        const TArea place = Placement();
+        const auto stride = static_cast<std::size_t>(FStride);
+        const std::size_t lumaBytes = stride * static_cast<std::size_t>(FRows);
+        if (place.Width <= 0 || place.Height <= 0 || place.Left < 0 || place.Top < 0 ||
+            place.Left + place.Width > FWidth || place.Top + place.Height > FRows ||
+            out.Bytes.size() < lumaBytes + stride * static_cast<std::size_t>((FRows + 1) / 2)) {
+            return false;
+        }
+        picture = TPicture{};
+        picture.Width = place.Width;
+        picture.Height = place.Height;
+        picture.ChromaFormat = 1;
+        picture.BitDepth = 8;
+        picture.Interlaced = FShape.Interlaced;
+        picture.FullRange = FShape.FullRange;
+        picture.Bt709 = FShape.Bt709;
+        picture.SarNum = FShape.SarNum;
+        picture.SarDen = FShape.SarDen;
+        const std::uint8_t* luma = out.Bytes.data();
+        const std::uint8_t* chroma = luma + lumaBytes;
+        for (int plane = 0; plane < 3; ++plane) {
+            const int w = picture.PlaneWidth(plane);
+            const int h = picture.PlaneHeight(plane);
+            std::vector<std::uint8_t>& target = picture.Planes[static_cast<std::size_t>(plane)];
+            target.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+            for (int y = 0; y < h; ++y) {
+                std::uint8_t* row = target.data() + static_cast<std::size_t>(y) * w;
+                if (plane == 0) {
+                    std::memcpy(row, luma + (y + place.Top) * stride + place.Left,
+                                static_cast<std::size_t>(w));
+                    continue;
+                }
+                const std::uint8_t* pairs =
+                    chroma + (y + place.Top / 2) * stride + place.Left / 2 * 2 + plane - 1;
+                for (int x = 0; x < w; ++x) {
+                    row[x] = pairs[2 * x];
+                }
+            }
+        }
+        return true;
+    }
+
+    const TMfApi& FApi;
+    TCom<IMFTransform> FTransform;
+    bool FHaveOutputType = false;
+    bool FAreaKnown = false;
+    TArea FArea;
+    int FWidth = 0;
+    int FRows = 0;
+    int FStride = 0;
+    TSequenceShape FShape;
+    std::deque<TOutput> FPending;
+    // The tags of the units sent whose pictures did not come out yet, by their times.
+    std::map<LONGLONG, std::int64_t> FOutstanding;
+    std::set<LONGLONG> FFillers;
+    std::vector<std::uint8_t> FUnit; // the unit being sent, as the decoder gets it
+    std::vector<std::uint8_t> FLastIdr;
+    LONGLONG FLastTime = 0;
+};
+
+} // namespace
+
+bool DecoderBuilt() {
+    return true;
+}
+
+std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int) {
+    const TMfApi& api = MediaFoundation();
+    if (!api.Ready) {
+        return nullptr;
+    }
+    return std::make_unique<TMfPictureDecoder>(api);
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "toolkit/PicturePane.h"
+
+#include <windows.h>
+
+#include <deque>
+#include <functional>
+#include <mutex>
+
+// View > Picture with plain Win32 controls: a canvas that draws the picture scaled to fit
+// with its shape kept, and the line under it. Results of the decoding thread come back to
+// the window's thread as a message posted to the canvas.
+class TWin32PicturePane : public IPicturePane, public IUiThread {
+  public:
+    explicit TWin32PicturePane(HWND parent);
+    ~TWin32PicturePane() override;
+    TWin32PicturePane(const TWin32PicturePane&) = delete;
+    TWin32PicturePane& operator=(const TWin32PicturePane&) = delete;
+
+    HWND Canvas() const { return FCanvas; }
+    HWND LineLabel() const { return FLine; }
+    void SetFont(HFONT font);
+    // Places the canvas and the line, lineHeight high, in the rectangle given.
+    void Place(int left, int top, int width, int height, int lineHeight);
+    // Where the picture lies in the canvas; empty without one.
+    RECT Placement() const;
+
+    void SetVisible(bool visible) override;
+    bool Visible() const override { return FVisible; }
+    int ImageWidth() const override;
+    int ImageHeight() const override;
+    void ShowImage(const TRgbImage& image) override;
+    void ClearImage() override;
+    bool HasImage() const override { return FImage.Pixels != nullptr; }
+    void SetLine(const std::string& text) override;
+    std::string Line() const override;
+
+    void Post(std::function<void()> task) override;
+
+  private:
+    static LRESULT CALLBACK CanvasProcedure(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam);
+    void Paint(HDC dc) const;
+    void RunPosted();
+
+    HWND FCanvas;
+    HWND FLine;
+    bool FVisible = false;
+    TRgbImage FImage;
+    std::mutex FLock;
+    std::deque<std::function<void()>> FTasks;
+};

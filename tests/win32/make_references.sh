@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The expected pictures of the Windows decoder's test, made by ffmpeg on the build machine
+# when the tests run: first hd1080.264, 1080p with B pictures (its rows do not fill its
+# last macroblock row), tagged BT.601, which Wine otherwise assumes BT.709 at this size and
+# converts; then for it and each stream of DATA_DIR NAME.yuv, ffmpeg's decode as
+# 8-bit 4:2:0 frames in output order, cropped exactly (not to the alignment ffmpeg prefers),
+# and NAME.pos, the offset of each frame's access unit; and main_cabac.bgra.
+# Usage: make_references.sh DATA_DIR OUT_DIR
+set -euo pipefail
+data=$1
+out=$2
+mkdir -p "$out"
+ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 7 \
+    -c:v libx264 -preset veryfast -bf 2 -g 7 -colorspace smpte170m -color_primaries smpte170m \
+    -color_trc smpte170m -f h264 "$out/hd1080.264"
+for stream in "$out/hd1080.264" "$data"/*.264; do
+    name="$(basename "$stream" .264)"
+    ffmpeg -nostdin -v error -y -threads 1 -flags unaligned -flags2 +showall -i "$stream" \
+        -pix_fmt yuv420p -f rawvideo "$out/$name.yuv"
+    ffprobe -v error -show_entries frame=pkt_pos -of csv=p=0 "$stream" |
+        sed -n 's/^\([0-9]\+\).*/\1/p' >"$out/$name.pos"
+done
+# The first picture of one stream as ffmpeg shows it: 8-bit B, G, R, A.
+ffmpeg -nostdin -v error -y -i "$data/main_cabac.264" -frames:v 1 -pix_fmt bgra -f rawvideo \
+    "$out/main_cabac.bgra"
