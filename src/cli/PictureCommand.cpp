@@ -11,10 +11,6 @@
 #include <fstream>
 #include <memory>
 
-namespace {
-
-// The listing shows a unit at offset: a start code there that is not the tail of a longer
-// one.
 bool ListedUnitAt(FileStream& stream, std::int64_t size, std::int64_t offset) {
     if (offset >= size) {
         return false;
@@ -25,6 +21,8 @@ bool ListedUnitAt(FileStream& stream, std::int64_t size, std::int64_t offset) {
     const std::int32_t before = offset > 0 ? 1 : 0;
     return BeginsListedNalUnit(bytes + before, got - before, before == 1 && bytes[0] == 0);
 }
+
+namespace {
 
 bool WritePicture(const TPicture& picture, const std::string& outPath, std::ostream& out,
                   std::ostream& err) {

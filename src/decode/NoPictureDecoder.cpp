@@ -1,4 +1,5 @@
 #include "decode/PictureDecoder.h"
+#include "decode/PngWriter.h"
 
 // The build without a decoding library.
 
@@ -6,10 +7,15 @@ bool DecoderBuilt() {
     return false;
 }
 
-std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int) {
+std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int, bool) {
     return nullptr;
 }
 
 bool PictureToRgb32(const TPicture&, int, int, TRgbPixels&) {
+    return false;
+}
+
+bool WritePng(const TRgbPixels&, const std::string&, std::string& error) {
+    error = "built without a decoder";
     return false;
 }
