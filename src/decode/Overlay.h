@@ -9,6 +9,7 @@
 #include "decode/PictureDecoder.h"
 
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -32,6 +33,7 @@ inline constexpr TOverlayItemName kOverlayItems[] = {
     {kOverlayGrid, "grid", "Macroblock &Grid"},
     {kOverlaySlices, "slices", "&Slice Boundaries"},
 };
+inline constexpr std::size_t kOverlayItemCount = std::size(kOverlayItems);
 
 // The items of a comma-separated list of keys ("qp,mv,grid,slices"); none when a key is
 // not one of them.
