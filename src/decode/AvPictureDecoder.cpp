@@ -97,6 +97,10 @@ void SizeMap(const AVFrame& frame, const AVVideoEncParams* qps, TMacroblockMap& 
         map.WidthMbs = std::max(map.WidthMbs, (block->src_x + block->w + 15) / 16);
         map.HeightMbs = std::max(map.HeightMbs, (block->src_y + block->h + 15) / 16);
     }
+    // The cropped part is a few samples; a block far beyond the picture is not the
+    // picture's, and must not make the map large.
+    map.WidthMbs = std::min(map.WidthMbs, 2 * ((frame.width + 15) / 16) + 1);
+    map.HeightMbs = std::min(map.HeightMbs, 2 * ((frame.height + 15) / 16) + 1);
 }
 
 void ReadQps(const AVVideoEncParams* qps, TMacroblockMap& map) {
