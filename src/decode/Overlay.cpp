@@ -13,25 +13,33 @@ struct TCanvas {
     double Sx;
     double Sy;
 
+    // A colour at alpha of 256 in two lanes each: red and blue, and green, as Mix adds it.
+    struct TShare {
+        std::uint32_t Rb;
+        std::uint32_t G;
+        std::uint32_t Keep;
+    };
+    static TShare Share(std::uint32_t colour, int alpha) {
+        const auto a = static_cast<std::uint32_t>(alpha);
+        return {(colour & 0xFF00FF) * a, (colour & 0xFF00) * a, 256 - a};
+    }
+    static void Mix(std::uint32_t& pixel, const TShare& over) {
+        const std::uint32_t rb = (((pixel & 0xFF00FF) * over.Keep + over.Rb) >> 8) & 0xFF00FF;
+        const std::uint32_t g = (((pixel & 0xFF00) * over.Keep + over.G) >> 8) & 0xFF00;
+        pixel = 0xFF000000 | rb | g;
+    }
     void Blend(int x, int y, std::uint32_t colour, int alpha) {
-        if (x < 0 || y < 0 || x >= Rgb.Width || y >= Rgb.Height) {
-            return;
-        }
-        std::uint32_t& pixel =
-            Rgb.Pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(Rgb.Width) +
-                       static_cast<std::size_t>(x)];
-        std::uint32_t out = 0xFF000000;
-        for (int shift = 0; shift < 24; shift += 8) {
-            const auto under = static_cast<int>((pixel >> shift) & 0xFF);
-            const auto over = static_cast<int>((colour >> shift) & 0xFF);
-            out |= static_cast<std::uint32_t>((under * (256 - alpha) + over * alpha) >> 8) << shift;
-        }
-        pixel = out;
+        Fill(x, y, x + 1, y + 1, colour, alpha);
     }
     void Fill(int x0, int y0, int x1, int y1, std::uint32_t colour, int alpha) {
+        const TShare over = Share(colour, alpha);
+        x0 = std::max(x0, 0);
+        x1 = std::min(x1, Rgb.Width);
         for (int y = std::max(y0, 0); y < std::min(y1, Rgb.Height); ++y) {
-            for (int x = std::max(x0, 0); x < std::min(x1, Rgb.Width); ++x) {
-                Blend(x, y, colour, alpha);
+            std::uint32_t* row = Rgb.Pixels.data() +
+                                 static_cast<std::size_t>(y) * static_cast<std::size_t>(Rgb.Width);
+            for (int x = x0; x < x1; ++x) {
+                Mix(row[x], over);
             }
         }
     }
