@@ -5,6 +5,7 @@
 
 #include "decode/Macroblocks.h"
 #include "decode/AccessUnitDecoder.h"
+#include "decode/Overlay.h"
 #include "stream/FileStream.h"
 #include "syntax/ReferenceSupport.h"
 
@@ -156,6 +157,19 @@ TEST(AssignSlices, FieldAndPairStartsLandOnTheirFrameRows) {
     std::vector<TSliceStart> top = {{0, L::TopField}};
     EXPECT_TRUE(JoinFields(top, {{0, L::BottomField}}));
     EXPECT_FALSE(JoinFields(top, {{0, L::Frame}}));
+}
+
+// The JSON's vector components and the heat map's ends.
+TEST(Overlay, QuarterPelsAndTheHeatOfTheLowestMiddleAndHighestQp) {
+    const std::pair<std::int32_t, const char*> texts[] = {
+        {16, "4"}, {0, "0"}, {6, "1.5"}, {-1, "-0.25"}, {-5, "-1.25"}, {-16, "-4"}, {3, "0.75"}};
+    for (const auto& [quarters, text] : texts) {
+        EXPECT_EQ(QuarterPelText(quarters), text) << quarters;
+    }
+    EXPECT_EQ(QpColour(20, 20, 40), 0xFF0000FFu);
+    EXPECT_EQ(QpColour(30, 20, 40), 0xFF00FF00u);
+    EXPECT_EQ(QpColour(40, 20, 40), 0xFFFF0000u);
+    EXPECT_EQ(QpColour(33, 33, 33), 0xFF00FF00u) << "one QP: the middle";
 }
 
 } // namespace
