@@ -13,7 +13,8 @@
 
 // One motion vector of a block of a macroblock: the list it predicts from, the block's
 // place and size in the macroblock, and the vector from the block to its reference block
-// in quarter pixels (positive: the reference lies right of or below the block).
+// in quarter pixels (positive: the reference lies right of or below the block). A field
+// macroblock's vertical component counts rows of its field, as the stream codes it.
 struct TMotionVector {
     std::uint8_t List = 0;
     std::uint8_t X = 0;
