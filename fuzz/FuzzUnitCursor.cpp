@@ -73,8 +73,8 @@ std::vector<TUnit> Walked(const std::string& path, std::int32_t block, std::int6
         }
         const std::vector<std::uint8_t>& head = cursor.Head();
         FuzzCheck(head.size() <= static_cast<std::size_t>(kSliceHeaderBytes), "head within bound");
-        if (static_cast<std::int64_t>(bytes.size()) >= span.Offset + span.StartCodeLength + 1 +
-                                                           static_cast<std::int64_t>(head.size())) {
+        if (static_cast<std::int64_t>(bytes.size()) >=
+            span.Offset + span.StartCodeLength + 1 + static_cast<std::int64_t>(head.size())) {
             FuzzCheck(std::equal(head.begin(), head.end(),
                                  bytes.begin() + span.Offset + span.StartCodeLength + 1),
                       "the head holds the unit's bytes after its header byte");
@@ -82,13 +82,15 @@ std::vector<TUnit> Walked(const std::string& path, std::int32_t block, std::int6
         rbsp.resize(head.size());
         std::int32_t size = 0;
         if (!head.empty()) {
-            Remove_emulation_prevention_three_bytes(head.data(), static_cast<std::int32_t>(head.size()),
-                                                    rbsp.data(), size);
+            Remove_emulation_prevention_three_bytes(
+                head.data(), static_cast<std::int32_t>(head.size()), rbsp.data(), size);
         }
         const std::uint32_t type = NalUnitType(span.Header);
         const bool begins = access.Next(span.Header, rbsp.data(), size);
-        const bool slice = type == kNalNonIdrSlice || type == kNalIdrSlice || type == kNalPartitionA;
-        const bool opener = (type >= kNalSei && type <= kNalDelimiter) || (type >= 14 && type <= 18);
+        const bool slice =
+            type == kNalNonIdrSlice || type == kNalIdrSlice || type == kNalPartitionA;
+        const bool opener =
+            (type >= kNalSei && type <= kNalDelimiter) || (type >= 14 && type <= 18);
         FuzzCheck(!first || begins, "the first unit begins an access unit");
         FuzzCheck(!(opener && sliceBefore) || begins, "an opener after a slice begins one");
         FuzzCheck(first || !(type == kNalFiller || type == kNalEndOfSequence ||

@@ -4,6 +4,7 @@
 // of a worker thread and shown when it comes, unless another unit was selected meanwhile.
 // Both front ends use it through IPicturePane and IUiThread.
 
+#include "decode/PictureDecoder.h"
 #include "toolkit/PicturePane.h"
 
 #include <cstdint>
@@ -27,15 +28,30 @@ class TPictureView {
     // The file is closed: nothing is selected, and the worker lets go of it.
     void Forget();
 
+    // View > Overlay: the items (TOverlayItem bits) drawn over the picture; with any, the
+    // picture comes with its macroblocks and the line names the one under the pointer.
+    void SetOverlay(unsigned items);
+    unsigned Overlay() const { return FOverlay; }
+
   private:
     void Ask();
     void Deliver();
+    // The overlay's part: the picture as shown with its items drawn, and the pointer line.
+    void KeepForOverlay(const TPicture& picture, TRgbImage image, const std::string& line);
+    void ShowWithOverlay();
+    void PointerAt(int x, int y);
 
     IPicturePane& FPane;
     IUiThread& FUi;
     bool FShown = false;
     std::string FPath;
     std::int64_t FOffset = -1;
+    unsigned FOverlay = 0;
+    TRgbImage FBase; // the picture as decoded, without the overlay
+    std::shared_ptr<const TMacroblockMap> FMap;
+    int FPictureWidth = 0;
+    int FPictureHeight = 0;
+    std::string FLine; // the picture's facts, before any pointer line
     // Lives as long as the view: a result posted to the user-interface thread after the
     // view is gone finds it expired.
     std::shared_ptr<int> FAlive = std::make_shared<int>(0);

@@ -2,8 +2,8 @@
 
 #include "app/FindWorker.h"
 #include "app/Need.h"
-#include "app/SummaryWorker.h"
 #include "app/PictureView.h"
+#include "app/SummaryWorker.h"
 #include "core/Guard.h"
 #include "syntax/ParameterSetFinder.h"
 #include "syntax/nal_unit.h"
@@ -45,6 +45,7 @@ void TForm1::FormShow() {
         DecodeSliceHeaders = false;
         ShowInfoColumn = true;
         ShowPicture = false;
+        PictureOverlay = 0;
         RefreshCaption();
         LoadRegistrySettings();
         ApplyInfoColumn();

@@ -5,6 +5,7 @@
 // widgets, hands them over at construction and forwards their notifications to the
 // handlers below.
 
+#include "decode/Overlay.h"
 #include "hexview/HexViewUtils.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
@@ -85,6 +86,8 @@ struct TForm1Widgets {
     IMenuCheck* Picture1 = nullptr;
     IPicturePane* PicturePane = nullptr;
     IUiThread* UiThread = nullptr;
+    // View > Overlay's items, in the order of kOverlayItems.
+    std::array<IMenuCheck*, kOverlayItemCount> OverlayItems{};
 };
 
 // How many files File keeps as recent.
@@ -129,6 +132,8 @@ class TForm1 {
     void UnitSummaryColumn1Click();
     // Shows or hides the picture pane (Unit1Picture.cpp).
     void Picture1Click();
+    // Turns an item of View > Overlay (a TOverlayItem) on or off.
+    void OverlayClick(unsigned item);
     void tmUpdateTimer();
 
     // Go > Go to Offset: asks for an offset and shows the unit that holds it.
@@ -249,6 +254,8 @@ class TForm1 {
     std::optional<TFindKind> FindKind;
     // Whether the picture pane is shown; off unless asked.
     bool ShowPicture = false;
+    // What View > Overlay draws over the picture (TOverlayItem bits); nothing unless asked.
+    unsigned PictureOverlay = 0;
     // Created when the window is shown, released when it closes.
     std::unique_ptr<TBitStream4> BitStream;
     // The hex view of the loaded file; absent before the first file was loaded.
@@ -343,6 +350,7 @@ class TForm1 {
     TPictureView* PictureView();
     void ShowPictureOf(std::int64_t offset);
     void ApplyPictureSetting();
+    void ApplyOverlaySetting();
     std::unique_ptr<TPictureView> FPictureView;
 
     // Finds the sequence parameter set that governs a picture parameter set being shown;

@@ -18,10 +18,30 @@ void TForm1::Picture1Click() {
     });
 }
 
+void TForm1::OverlayClick(unsigned item) {
+    GuardVoid("TForm1.OverlayClick", [&] {
+        PictureOverlay ^= item;
+        ApplyOverlaySetting();
+    });
+}
+
+void TForm1::ApplyOverlaySetting() {
+    for (std::size_t i = 0; i < kOverlayItemCount; ++i) {
+        if (IMenuCheck* check = Widgets.OverlayItems[i]) {
+            check->SetChecked((PictureOverlay & kOverlayItems[i].Item) != 0);
+        }
+    }
+    if (TPictureView* view = PictureView()) {
+        view->SetOverlay(PictureOverlay);
+    }
+}
+
 void TForm1::ApplyPictureSetting() {
     if (Widgets.Picture1) {
         Widgets.Picture1->SetChecked(ShowPicture);
     }
+    // The overlay first, so that the picture shown next is asked for with it.
+    ApplyOverlaySetting();
     if (TPictureView* view = PictureView()) {
         view->SetShown(ShowPicture);
     }

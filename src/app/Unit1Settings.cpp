@@ -103,6 +103,11 @@ const TStoredValue kInfoColumnValues[] = {
     {"UnitSummaryColumn", [](const TForm1& f) { return std::int32_t{f.ShowInfoColumn ? 1 : 0}; },
      [](TForm1& f, std::int32_t v) { f.ShowInfoColumn = v != 0; }},
     {"InfoColWidth", ColumnWidth<kInfoColumn>, SetColumnWidth<kInfoColumn>},
+    // Came later still: what View > Overlay draws over the picture.
+    {"PictureOverlay", [](const TForm1& f) { return static_cast<std::int32_t>(f.PictureOverlay); },
+     [](TForm1& f, std::int32_t v) {
+         f.PictureOverlay = static_cast<unsigned>(v) & ((1U << kOverlayItemCount) - 1);
+     }},
 };
 
 // Applies each stored value there is; a value that is missing, of another type or refused

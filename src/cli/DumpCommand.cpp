@@ -3,8 +3,10 @@
 #include "cli/DumpModes.h"
 #include "cli/DumpOutput.h"
 #include "cli/JsonTree.h"
+#include "cli/MacroblockCommand.h"
 #include "cli/PictureCommand.h"
 #include "core/DebugOutput.h"
+#include "decode/Overlay.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
@@ -39,6 +41,8 @@ constexpr const char* kUsage =
     "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
     "       quillet-dump [--debug] --summary FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
+    "       quillet-dump [--debug] --picture OFFSET OUT.png [--overlay ITEMS] FILE\n"
+    "       quillet-dump [--debug] --macroblocks OFFSET FILE\n"
     "       quillet-dump --help | --version";
 
 constexpr const char* kAbout =
@@ -53,7 +57,7 @@ constexpr const char* kExitStatus =
     "the picture cannot be decoded; 2 bad arguments, or an OFFSET at which no NAL unit\n"
     "begins.";
 
-enum class TDumpMode { Listing, At, Trees, Json, Find, Summary, Picture };
+enum class TDumpMode { Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks };
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
@@ -61,11 +65,12 @@ struct TDumpArgs {
     std::int64_t Offset = 0;
     std::string Path;
     bool Debug = false;
-    bool Full = false; // slice headers and SEI messages in the trees
-    bool Bits = false; // where each element line's bits lie in the file
-    bool Info = false; // the listing's fifth field, the unit's summary
-    TFindKind Kind;    // with --find
-    std::string Output; // --picture: the YUV4MPEG2 file to write
+    bool Full = false;               // slice headers and SEI messages in the trees
+    bool Bits = false;               // where each element line's bits lie in the file
+    bool Info = false;               // the listing's fifth field, the unit's summary
+    TFindKind Kind;                  // with --find
+    std::string Output;              // --picture: the YUV4MPEG2 file to write
+    std::optional<unsigned> Overlay; // --overlay: TOverlayItem bits
     // Answered whatever else is given.
     bool Help = false;
     bool Version = false;
@@ -128,6 +133,19 @@ const TOption kOptions[] = {
      "with OUT.y4m before FILE: write the decoded picture of the\n"
      "access unit of the NAL unit at OFFSET as YUV4MPEG2",
      ChooseModeAt<TDumpMode::Picture>},
+    {"--overlay", nullptr, "ITEMS",
+     "with --picture and OUT.png: draw over the picture the\n"
+     "comma-separated ITEMS of qp, intra, mv, grid and slices",
+     [](TDumpArgs& a, const TOption&, const std::string& value) {
+         a.Overlay = ParseOverlayItems(value);
+         if (!a.Overlay) {
+             throw EArguments("ITEMS " + value + " are not overlay items");
+         }
+     }},
+    {"--macroblocks", nullptr, "OFFSET",
+     "the QP, vectors and slice of each macroblock of the picture\n"
+     "of the access unit of the NAL unit at OFFSET, as JSON",
+     ChooseModeAt<TDumpMode::Macroblocks>},
     {"--full", nullptr, nullptr,
      "with --at or --trees: also decode slice headers and SEI\nmessages",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Full = true; }},
@@ -171,6 +189,12 @@ const TOption* FindOption(const std::string& name) {
     return nullptr;
 }
 
+bool PngOutput(const TDumpArgs& args) {
+    const std::string& out = args.Output;
+    return args.Mode == TDumpMode::Picture && out.size() > 4 &&
+           out.compare(out.size() - 4, 4, ".png") == 0;
+}
+
 TDumpArgs ParseArgs(const std::vector<std::string>& args) {
     TDumpArgs parsed;
     std::vector<std::string> files;
@@ -210,7 +234,8 @@ TDumpArgs ParseArgs(const std::vector<std::string>& args) {
         parsed.Full = true;
         parsed.Bits = true;
     } else if ((parsed.Mode == TDumpMode::Listing || parsed.Mode == TDumpMode::Find ||
-                parsed.Mode == TDumpMode::Summary || parsed.Mode == TDumpMode::Picture) &&
+                parsed.Mode == TDumpMode::Summary || parsed.Mode == TDumpMode::Picture ||
+                parsed.Mode == TDumpMode::Macroblocks) &&
                (parsed.Full || parsed.Bits)) {
         throw EArguments(std::string(parsed.Full ? "--full" : "--bits") +
                          " needs --at or --trees"); // the listing has no trees to deepen
@@ -224,6 +249,9 @@ TDumpArgs ParseArgs(const std::vector<std::string>& args) {
         }
         parsed.Output = files.front(); // the first of the two is where the picture goes
         files.erase(files.begin());
+    }
+    if (parsed.Overlay && !PngOutput(parsed)) {
+        throw EArguments("--overlay needs --picture with OUT.png");
     }
     if (files.empty()) {
         throw EArguments("no FILE given");
@@ -478,7 +506,14 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         break;
     }
     case TDumpMode::Picture:
+        // Overlays are drawn on the picture as the window shows it; without them the PNG
+        // keeps every bit of the stream's samples.
+        if (PngOutput(args) && args.Overlay.value_or(0) != 0) {
+            return DumpPicturePng(stream, args.Offset, args.Output, *args.Overlay, err);
+        }
         return DumpPicture(stream, args.Offset, args.Output, out, err);
+    case TDumpMode::Macroblocks:
+        return DumpMacroblocks(stream, args.Offset, out, err);
     case TDumpMode::Trees:
     case TDumpMode::Json: {
         if (args.Mode == TDumpMode::Trees) {

@@ -13,10 +13,6 @@
 #include <sstream>
 #include <vector>
 
-namespace {
-
-// The listing shows a unit at offset: a start code there that is not the tail of a longer
-// one.
 bool ListedUnitAt(FileStream& stream, std::int64_t size, std::int64_t offset) {
     if (offset >= size) {
         return false;
@@ -28,8 +24,11 @@ bool ListedUnitAt(FileStream& stream, std::int64_t size, std::int64_t offset) {
     return BeginsListedNalUnit(bytes + before, got - before, before == 1 && bytes[0] == 0);
 }
 
+namespace {
+
 bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // The picture as the file's name asks: PNG for a name ending in .png, YUV4MPEG2 otherwise.
@@ -67,7 +66,8 @@ bool WritePicture(const TPicture& picture, const std::string& outPath, std::ostr
     }
     if (!*target) {
         const int code = errno;
-        error = std::string("cannot write output: ") + (code != 0 ? std::strerror(code) : outPath.c_str());
+        error = std::string("cannot write output: ") +
+                (code != 0 ? std::strerror(code) : outPath.c_str());
         return false;
     }
     return true;

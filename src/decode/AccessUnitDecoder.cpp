@@ -114,10 +114,11 @@ class TSetsBeforeStart final : public IGoverningSets {
     bool Fetch(std::uint32_t type, std::uint32_t id) {
         const std::optional<std::int64_t> found = FFinder.Find(type, id, FStart);
         if (!found) {
-            Missing = std::string(type == kNalSps ? "seq_parameter_set_id" : "pic_parameter_set_id") +
-                      " " + std::to_string(id) + " not found within " +
-                      std::to_string(kParameterSetSearchBound / 1048576) + " MiB before " +
-                      NalOffsetText(FStart) + ", where decoding begins";
+            Missing =
+                std::string(type == kNalSps ? "seq_parameter_set_id" : "pic_parameter_set_id") +
+                " " + std::to_string(id) + " not found within " +
+                std::to_string(kParameterSetSearchBound / 1048576) + " MiB before " +
+                NalOffsetText(FStart) + ", where decoding begins";
             return false;
         }
         std::vector<std::uint8_t> unit(kSetBytes);
@@ -133,8 +134,8 @@ class TSetsBeforeStart final : public IGoverningSets {
         std::vector<std::uint8_t> rbsp;
         const std::int32_t size = Payload(unit.data() + startCode + 1,
                                           static_cast<std::size_t>(length - startCode - 1), rbsp);
-        const bool learnt = type == kNalSps ? FSets.LearnSps(rbsp.data(), size)
-                                            : FSets.LearnPps(rbsp.data(), size);
+        const bool learnt =
+            type == kNalSps ? FSets.LearnSps(rbsp.data(), size) : FSets.LearnPps(rbsp.data(), size);
         if (learnt) {
             std::vector<std::uint8_t>& bytes = type == kNalSps ? FSpsBytes : FPpsBytes;
             bytes.insert(bytes.end(), {0, 0, 0, 1});
@@ -196,9 +197,9 @@ std::string PictureLine(const TDecodedPicture& decoded) {
         std::to_string(decoded.Picture.Width) + "x" + std::to_string(decoded.Picture.Height) +
         ", slices " + f.SliceTypes + ", frame_num " + std::to_string(f.FrameNum) + ", POC " +
         std::to_string(f.Poc) + ", picture " + std::to_string(f.DecodeIndex) +
-        " in decoding order and " + std::to_string(f.DisplayIndex) + " in display order after the " +
-        KindText(f.StartKind) + ", decoded from the " + StartText(f.StartOffset, f.StartKind) +
-        " (" + Plural(f.Pictures, "picture") + ")";
+        " in decoding order and " + std::to_string(f.DisplayIndex) +
+        " in display order after the " + KindText(f.StartKind) + ", decoded from the " +
+        StartText(f.StartOffset, f.StartKind) + " (" + Plural(f.Pictures, "picture") + ")";
     if (!f.Exact) {
         line += "; " + InexactNote(f);
     } else if (decoded.Picture.Corrupt) {
@@ -322,7 +323,8 @@ TAccessUnitDecoder::FindStarts(std::int64_t anchor, std::int64_t floor, bool idr
         const std::int32_t n = finder.Previous(at, kStartsPerStep, found);
         for (std::int32_t i = 0; i < n && found[i] >= floor; ++i) {
             const std::int64_t unit = found[i];
-            const std::int32_t got = ReadWithinSize(FStream, unit, head.data(), kSetBytes, FFileSize);
+            const std::int32_t got =
+                ReadWithinSize(FStream, unit, head.data(), kSetBytes, FFileSize);
             std::int32_t length = 0;
             GetNalUnitLength(head.data(), got, length);
             const int startCode = StartCodeLength(head.data(), length);
@@ -330,8 +332,9 @@ TAccessUnitDecoder::FindStarts(std::int64_t anchor, std::int64_t floor, bool idr
                 continue;
             }
             const std::uint32_t type = NalUnitType(head[static_cast<std::size_t>(startCode)]);
-            const std::int32_t size = Payload(head.data() + startCode + 1,
-                                              static_cast<std::size_t>(length - startCode - 1), rbsp);
+            const std::int32_t size =
+                Payload(head.data() + startCode + 1,
+                        static_cast<std::size_t>(length - startCode - 1), rbsp);
             if (type == kNalIdrSlice) {
                 // The IDR slices right before the one found may be of its picture, in any
                 // order: decoding begins at the first of them. Should they hold an earlier
@@ -472,9 +475,9 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
                        : "The slice header at " + NalOffsetText(FUnit.Offset) + " cannot be read";
         return TStep::Failed;
     }
-    FOpen.Overflow = FOpen.Overflow || FWalk.Overflow() ||
-                     FOpen.Bytes.size() + FUnitBytes.size() >
-                         static_cast<std::size_t>(kPictureSearchBound);
+    FOpen.Overflow =
+        FOpen.Overflow || FWalk.Overflow() ||
+        FOpen.Bytes.size() + FUnitBytes.size() > static_cast<std::size_t>(kPictureSearchBound);
     if (!FOpen.Overflow) {
         if (IsSlice(type)) {
             FOpen.Slices.push_back({FRule.Head().first_mb_in_slice,
@@ -515,8 +518,8 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
             }
             // Refused before any memory is taken for it.
             const std::uint32_t width = sps.pic_width_in_mbs_minus1 + 1;
-            const std::uint32_t height = (sps.pic_height_in_map_units_minus1 + 1) *
-                                         (sps.frame_mbs_only_flag != 0 ? 1 : 2);
+            const std::uint32_t height =
+                (sps.pic_height_in_map_units_minus1 + 1) * (sps.frame_mbs_only_flag != 0 ? 1 : 2);
             if (std::uint64_t{width} * height > kMaxFrameMbs || width > kMaxSideMbs ||
                 height > kMaxSideMbs || width == 0 || height == 0) {
                 FFailure = TooLargeMessage(width, height);
@@ -574,14 +577,15 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::Send(TUnitGroup& group) {
     // A decoder takes the slices of a picture in raster order only.
     if (std::is_sorted(group.Slices.begin(), group.Slices.end()) == false &&
         !group.Slices.empty()) {
-        std::vector<std::uint8_t> ordered(group.Bytes.begin(),
-                                          group.Bytes.begin() + static_cast<std::ptrdiff_t>(
-                                                                    group.Slices.front().second.first));
+        std::vector<std::uint8_t> ordered(
+            group.Bytes.begin(),
+            group.Bytes.begin() + static_cast<std::ptrdiff_t>(group.Slices.front().second.first));
         auto slices = group.Slices;
         std::stable_sort(slices.begin(), slices.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         for (const auto& slice : slices) {
-            ordered.insert(ordered.end(), group.Bytes.begin() + static_cast<std::ptrdiff_t>(slice.second.first),
+            ordered.insert(ordered.end(),
+                           group.Bytes.begin() + static_cast<std::ptrdiff_t>(slice.second.first),
                            group.Bytes.begin() + static_cast<std::ptrdiff_t>(slice.second.second));
         }
         const std::size_t tail = group.Slices.back().second.second;

@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,8 +37,8 @@ struct TPictureFacts {
     std::int64_t AccessUnitOffset = 0; // its first unit that the decoding read
     std::string SliceTypes;            // "P", or "I/P" for mixed slices, in stream order
     std::uint32_t FrameNum = 0;
-    std::int32_t Poc = 0;              // the full picture order count
-    std::int64_t StartOffset = 0;      // the unit decoding began at
+    std::int32_t Poc = 0;         // the full picture order count
+    std::int64_t StartOffset = 0; // the unit decoding began at
     bool StartIsIdr = true;
     TStartKind StartKind = TStartKind::Idr;
     std::int32_t Pictures = 0; // pictures decoded from there, this one included

@@ -1,12 +1,17 @@
 #include "decode/PictureDecoder.h"
 
+#include "decode/AvHandles.h"
+#include "decode/Macroblocks.h"
+
 // The decoder realised with libavcodec, and the colour conversion with libswscale. The
 // only unit of the program that includes their headers.
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/motion_vector.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/video_enc_params.h>
 #include <libswscale/swscale.h>
 }
 
@@ -22,19 +27,6 @@ std::string ErrorText(int code) {
     av_strerror(code, text, sizeof text);
     return text;
 }
-
-struct TFrameFree {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
-
-struct TContextFree {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-
-struct TPacketFree {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
 
 // The sampling of a decoded frame in TPicture's terms; false for a layout it has no
 // words for (packed or alpha formats, which an H.264 decoder does not give).
@@ -91,9 +83,116 @@ bool CopyPlanes(const AVFrame& frame, TPicture& picture) {
     return true;
 }
 
+// The macroblocks' size from the QP blocks, which cover the coded frame; from the frame's
+// size when the decoder gave none.
+void SizeMap(const AVFrame& frame, const AVVideoEncParams* qps, TMacroblockMap& map) {
+    map.WidthMbs = (frame.width + 15) / 16;
+    map.HeightMbs = (frame.height + 15) / 16;
+    if (qps == nullptr) {
+        return;
+    }
+    for (unsigned i = 0; i < qps->nb_blocks; ++i) {
+        const AVVideoBlockParams* block =
+            av_video_enc_params_block(const_cast<AVVideoEncParams*>(qps), i);
+        map.WidthMbs = std::max(map.WidthMbs, (block->src_x + block->w + 15) / 16);
+        map.HeightMbs = std::max(map.HeightMbs, (block->src_y + block->h + 15) / 16);
+    }
+    // The cropped part is a few samples; a block far beyond the picture is not the
+    // picture's, and must not make the map large.
+    map.WidthMbs = std::min(map.WidthMbs, 2 * ((frame.width + 15) / 16) + 1);
+    map.HeightMbs = std::min(map.HeightMbs, 2 * ((frame.height + 15) / 16) + 1);
+}
+
+void ReadQps(const AVVideoEncParams* qps, TMacroblockMap& map) {
+    if (qps == nullptr) {
+        return;
+    }
+    bool any = false;
+    for (unsigned i = 0; i < qps->nb_blocks; ++i) {
+        const AVVideoBlockParams* block =
+            av_video_enc_params_block(const_cast<AVVideoEncParams*>(qps), i);
+        const int qp = qps->qp + block->delta_qp;
+        for (int y = block->src_y / 16; y < (block->src_y + block->h + 15) / 16; ++y) {
+            for (int x = block->src_x / 16; x < (block->src_x + block->w + 15) / 16; ++x) {
+                if (x >= 0 && y >= 0 && x < map.WidthMbs && y < map.HeightMbs) {
+                    map.Mbs[static_cast<std::size_t>(y * map.WidthMbs + x)].Qp = qp;
+                }
+            }
+        }
+        map.MinQp = any ? std::min(map.MinQp, qp) : qp;
+        map.MaxQp = any ? std::max(map.MaxQp, qp) : qp;
+        any = true;
+    }
+}
+
+// The decoder gives a vector per partition (one per 8x8 block for smaller ones), placed by
+// the block's centre, in raster order of the macroblocks; counted first, so that each
+// macroblock's vectors lie together whatever the order.
+void ReadVectors(const AVFrameSideData* data, TMacroblockMap& map) {
+    if (data == nullptr) {
+        return;
+    }
+    const auto* vectors = reinterpret_cast<const AVMotionVector*>(data->data);
+    const std::size_t count = data->size / sizeof(AVMotionVector);
+    const auto owner = [&](const AVMotionVector& v) -> TMacroblock* {
+        if (v.dst_x < 0 || v.dst_y < 0 || v.motion_scale == 0 || v.w > 16 || v.h > 16) {
+            return nullptr;
+        }
+        TMacroblock* mb = nullptr;
+        const TMacroblock* at = map.At(v.dst_x / 16, v.dst_y / 16);
+        if (at != nullptr) {
+            mb = &map.Mbs[static_cast<std::size_t>(at - map.Mbs.data())];
+        }
+        return mb;
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+        if (TMacroblock* mb = owner(vectors[i])) {
+            ++mb->VectorCount;
+        }
+    }
+    std::uint32_t next = 0;
+    for (TMacroblock& mb : map.Mbs) {
+        mb.FirstVector = next;
+        next += mb.VectorCount;
+        mb.VectorCount = 0;
+    }
+    map.Vectors.resize(next);
+    for (std::size_t i = 0; i < count; ++i) {
+        const AVMotionVector& v = vectors[i];
+        TMacroblock* mb = owner(v);
+        if (mb == nullptr) {
+            continue;
+        }
+        TMotionVector& out = map.Vectors[mb->FirstVector + mb->VectorCount++];
+        out.List = v.source > 0 ? 1 : 0;
+        out.W = v.w;
+        out.H = v.h;
+        out.X = static_cast<std::uint8_t>(std::clamp(v.dst_x - v.w / 2 - v.dst_x / 16 * 16, 0, 15));
+        out.Y = static_cast<std::uint8_t>(std::clamp(v.dst_y - v.h / 2 - v.dst_y / 16 * 16, 0, 15));
+        out.Dx4 = v.motion_x * 4 / v.motion_scale;
+        out.Dy4 = v.motion_y * 4 / v.motion_scale;
+    }
+}
+
+std::shared_ptr<const TMacroblockMap> MapOf(const AVFrame& frame,
+                                            const std::vector<TSliceStart>& starts) {
+    auto map = std::make_shared<TMacroblockMap>();
+    const AVFrameSideData* qpData = av_frame_get_side_data(&frame, AV_FRAME_DATA_VIDEO_ENC_PARAMS);
+    const auto* qps =
+        qpData != nullptr ? reinterpret_cast<const AVVideoEncParams*>(qpData->data) : nullptr;
+    SizeMap(frame, qps, *map);
+    map->Mbs.resize(static_cast<std::size_t>(map->WidthMbs) *
+                    static_cast<std::size_t>(map->HeightMbs));
+    ReadQps(qps, *map);
+    ReadVectors(av_frame_get_side_data(&frame, AV_FRAME_DATA_MOTION_VECTORS), *map);
+    AssignSlices(starts, *map);
+    return map;
+}
+
 class TAvPictureDecoder final : public IPictureDecoder {
   public:
-    explicit TAvPictureDecoder(int threads) : FThreads(threads), FPacket(av_packet_alloc()) {
+    TAvPictureDecoder(int threads, bool macroblocks)
+        : FThreads(threads), FMacroblocks(macroblocks), FPacket(av_packet_alloc()) {
         if (!FPacket) {
             throw std::bad_alloc();
         }
@@ -104,6 +203,8 @@ class TAvPictureDecoder final : public IPictureDecoder {
     // stream (its output delay, say), and a restart must be the same as the first start.
     void Reset() override {
         FPending.clear();
+        FSliceReader.Reset();
+        FStarts.clear();
         FContext.reset();
         const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
         if (codec == nullptr) {
@@ -114,13 +215,20 @@ class TAvPictureDecoder final : public IPictureDecoder {
             throw std::bad_alloc();
         }
         FContext->thread_count = FThreads;
-        FContext->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+        // The macroblocks of a picture are read when it is given out; with frame threads
+        // that can be before another thread has finished decoding it, and its QPs and
+        // vectors come out partly empty. Slice threads finish a picture before giving it.
+        FContext->thread_type = FMacroblocks ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
         // Every picture comes out, also those decoded before the references were complete:
         // a start at a recovery point shows what it has, marked as such.
         FContext->flags2 |= AV_CODEC_FLAG2_SHOW_ALL;
         // No level allows more than 139,264 macroblocks: a larger size is a broken stream,
         // refused before its planes are allocated.
         FContext->max_pixels = 139264 * 256;
+        if (FMacroblocks) {
+            FContext->export_side_data |=
+                AV_CODEC_EXPORT_DATA_MVS | AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
+        }
         const int status = avcodec_open2(FContext.get(), codec, nullptr);
         if (status < 0) {
             throw std::runtime_error("cannot open the decoder: " + ErrorText(status));
@@ -128,6 +236,9 @@ class TAvPictureDecoder final : public IPictureDecoder {
     }
 
     bool Send(const TAccessUnitIn& unit, std::string& error) override {
+        if (FMacroblocks) {
+            KeepSliceStarts(unit);
+        }
         FPacket->data = const_cast<std::uint8_t*>(unit.Data); // the decoder copies it
         FPacket->size = static_cast<int>(unit.Size);
         FPacket->pts = unit.Tag;
@@ -147,7 +258,12 @@ class TAvPictureDecoder final : public IPictureDecoder {
             FPending.pop_front();
             tag = frame->pts;
             TPicture* picture = place(tag);
-            if (picture == nullptr || CopyPlanes(*frame, *picture)) {
+            std::vector<TSliceStart> starts = TakeSliceStarts(tag);
+            if (picture == nullptr) {
+                return true;
+            }
+            if (CopyPlanes(*frame, *picture)) {
+                picture->Macroblocks = FMacroblocks ? MapOf(*frame, starts) : nullptr;
                 return true;
             }
         }
@@ -155,6 +271,39 @@ class TAvPictureDecoder final : public IPictureDecoder {
     }
 
   private:
+    struct TStartsOfUnit {
+        std::int64_t Tag = 0;
+        std::vector<TSliceStart> Starts;
+    };
+    // Kept for the units whose pictures have not come out yet; a picture that never comes
+    // out must not make the list grow, so the oldest goes beyond a reorder depth's worth.
+    static constexpr std::size_t kKeptStarts = 64;
+
+    void KeepSliceStarts(const TAccessUnitIn& unit) {
+        if (FStarts.size() >= kKeptStarts) {
+            FStarts.pop_front();
+        }
+        FStarts.push_back(TStartsOfUnit{unit.Tag, {}});
+        FSliceReader.Read(unit.Data, unit.Size, FStarts.back().Starts);
+    }
+
+    // The starts of the picture sent with tag: with those of its second field when the
+    // unit sent next is the other field of the same frame, which comes out with it.
+    std::vector<TSliceStart> TakeSliceStarts(std::int64_t tag) {
+        const auto found = std::find_if(FStarts.begin(), FStarts.end(),
+                                        [&](const TStartsOfUnit& s) { return s.Tag == tag; });
+        if (found == FStarts.end()) {
+            return {};
+        }
+        std::vector<TSliceStart> starts = std::move(found->Starts);
+        auto last = found + 1;
+        if (last != FStarts.end() && JoinFields(starts, last->Starts)) {
+            ++last;
+        }
+        FStarts.erase(found, last);
+        return starts;
+    }
+
     // Sends and collects every frame that is ready, so that the decoder never refuses a
     // packet for want of room.
     bool SendPacket(const AVPacket* packet, std::string& error) {
@@ -187,6 +336,9 @@ class TAvPictureDecoder final : public IPictureDecoder {
     }
 
     int FThreads;
+    bool FMacroblocks;
+    TSliceStartReader FSliceReader;
+    std::deque<TStartsOfUnit> FStarts;
     std::unique_ptr<AVCodecContext, TContextFree> FContext;
     std::unique_ptr<AVPacket, TPacketFree> FPacket;
     std::deque<TFramePtr> FPending;
@@ -216,11 +368,11 @@ bool DecoderBuilt() {
     return true;
 }
 
-std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads) {
+std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads, bool macroblocks) {
     // The decoder's complaints about damaged data would go to standard error; what matters
     // reaches the caller as an error or a picture marked corrupt.
     av_log_set_level(AV_LOG_QUIET);
-    return std::make_unique<TAvPictureDecoder>(threads);
+    return std::make_unique<TAvPictureDecoder>(threads, macroblocks);
 }
 
 bool PictureToPng(const TPicture& picture, std::vector<std::uint8_t>& png, std::string& error) {
@@ -263,31 +415,11 @@ bool PictureToPng(const TPicture& picture, std::vector<std::uint8_t>& png, std::
         sws_scale(scale, source, sourceStride, 0, picture.Height, frame->data, frame->linesize);
     }
     sws_freeContext(scale);
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
-    std::unique_ptr<AVCodecContext, TContextFree> context(codec ? avcodec_alloc_context3(codec)
-                                                                : nullptr);
-    if (status < 0 || !context) {
-        error = status < 0 ? ErrorText(status) : "the library has no PNG encoder";
-        return false;
-    }
-    context->width = picture.Width;
-    context->height = picture.Height;
-    context->pix_fmt = rgbFormat;
-    context->time_base = AVRational{1, 25};
-    std::unique_ptr<AVPacket, TPacketFree> packet(av_packet_alloc());
-    status = avcodec_open2(context.get(), codec, nullptr);
-    if (status >= 0) {
-        status = avcodec_send_frame(context.get(), frame.get());
-    }
-    if (status >= 0) {
-        status = avcodec_receive_packet(context.get(), packet.get());
-    }
     if (status < 0) {
         error = ErrorText(status);
         return false;
     }
-    png.assign(packet->data, packet->data + packet->size);
-    return true;
+    return EncodePng(*frame, png, error);
 }
 
 bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& rgb) {
@@ -298,9 +430,13 @@ bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& 
     int outWidth = 0;
     int outHeight = 0;
     FitPicture(picture, width, height, outWidth, outHeight);
-    // Area averaging when it shrinks, so that a large picture shown small keeps its detail.
+    // Area averaging when it shrinks, so that a large picture shown small keeps its detail;
+    // at full size the same conversion as a picture file's.
+    const int flags = outWidth < picture.Width || outHeight < picture.Height
+                          ? SWS_AREA
+                          : SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
     SwsContext* context = sws_getContext(picture.Width, picture.Height, format, outWidth, outHeight,
-                                         AV_PIX_FMT_RGB32, SWS_AREA, nullptr, nullptr, nullptr);
+                                         AV_PIX_FMT_RGB32, flags, nullptr, nullptr, nullptr);
     if (context == nullptr) {
         return false;
     }

@@ -486,7 +486,7 @@ bool DecoderBuilt() {
     return true;
 }
 
-std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int) {
+std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int, bool) {
     const TMfApi& api = MediaFoundation();
     if (!api.Ready) {
         return nullptr;

@@ -1,4 +1,5 @@
 #include "decode/PictureDecoder.h"
+#include "decode/PngWriter.h"
 
 // The build without a decoding library.
 
@@ -6,15 +7,10 @@ bool DecoderBuilt() {
     return false;
 }
 
-std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int) {
+std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int, bool) {
     return nullptr;
 }
 
 bool PictureToRgb32(const TPicture&, int, int, TRgbPixels&) {
-    return false;
-}
-
-bool PictureToPng(const TPicture&, std::vector<std::uint8_t>&, std::string& error) {
-    error = "PNG needs the decoding library, which this build was made without";
     return false;
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+struct TMacroblockMap;
+
 // One decoded picture in the stream's own sampling: planes of Width x Height luma samples
 // and chroma as ChromaFormat says (0: none, 1: 4:2:0, 2: 4:2:2, 3: 4:4:4), rows packed
 // without padding, one byte a sample up to 8 bits and two (little-endian) above.
@@ -37,6 +39,9 @@ struct TPicture {
     int RateNum = 0;
     int RateDen = 0;
     std::array<std::vector<std::uint8_t>, 3> Planes;
+    // QP, vectors and slices of each macroblock, from a decoder made to give them; shared,
+    // as the map does not change once made.
+    std::shared_ptr<const TMacroblockMap> Macroblocks;
 
     int PlaneCount() const { return ChromaFormat == 0 ? 1 : 3; }
     int PlaneWidth(int plane) const;
@@ -79,8 +84,9 @@ bool DecoderBuilt();
 inline constexpr const char* kNoDecoderOnSystem = "no H.264 decoder on this system";
 
 // A new decoder; null when built without one, or when the system has none (DecoderBuilt
-// says which). threads: 0 lets the decoder choose.
-std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads = 0);
+// says which). threads: 0 lets the decoder choose. macroblocks: its pictures carry their
+// macroblock map, which costs the decoder the export.
+std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads = 0, bool macroblocks = false);
 
 // A picture to show: Width x Height square pixels 0xFFRRGGBB, row after row.
 struct TRgbPixels {

@@ -17,10 +17,11 @@ TPictureWorker::~TPictureWorker() {
     FThread.join();
 }
 
-void TPictureWorker::Request(const std::string& path, std::int64_t offset, int width, int height) {
+void TPictureWorker::Request(const std::string& path, std::int64_t offset, int width, int height,
+                             bool macroblocks) {
     {
         const std::lock_guard<std::mutex> lock(FLock);
-        FPending = TRequest{path, offset, width, height};
+        FPending = TRequest{path, offset, width, height, macroblocks};
         FResult.reset();
         FCancel = true;
     }
@@ -116,8 +117,13 @@ TPictureResult TPictureWorker::Work(const TRequest& request) {
     result.Path = request.Path;
     result.Offset = request.Offset;
     try {
+        if (FDecoder && FDecoderMacroblocks != request.Macroblocks) {
+            FUnits.reset(); // it decodes with the decoder that goes
+            FDecoder.reset();
+        }
         if (!FDecoder) {
-            FDecoder = CreatePictureDecoder(FDecoderThreads);
+            FDecoder = CreatePictureDecoder(FDecoderThreads, request.Macroblocks);
+            FDecoderMacroblocks = request.Macroblocks;
             if (!FDecoder) {
                 result.Line = DecoderBuilt() ? kNoDecoderOnSystem : kBuiltWithoutDecoder;
                 return result;

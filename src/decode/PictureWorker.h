@@ -39,7 +39,10 @@ class TPictureWorker {
 
     // The picture of the unit at offset of the file at path, to be shown within width x
     // height (0 x 0: at full size); what was asked before and is not done yet is given up.
-    void Request(const std::string& path, std::int64_t offset, int width = 0, int height = 0);
+    // macroblocks: the picture comes with its macroblock map (a decoder that gives them
+    // starts afresh when this changes).
+    void Request(const std::string& path, std::int64_t offset, int width = 0, int height = 0,
+                 bool macroblocks = false);
     // Gives up what is under way.
     void Cancel();
     // Gives up what is under way, and lets go of the file.
@@ -59,6 +62,7 @@ class TPictureWorker {
         std::int64_t Offset = 0;
         int Width = 0;
         int Height = 0;
+        bool Macroblocks = false;
     };
     void Run();
     TPictureResult Work(const TRequest& request);
@@ -79,6 +83,7 @@ class TPictureWorker {
     std::string FPath;
     std::unique_ptr<FileStream> FStream;
     std::unique_ptr<IPictureDecoder> FDecoder;
+    bool FDecoderMacroblocks = false;
     std::unique_ptr<TAccessUnitDecoder> FUnits;
     std::int64_t FFileSize = 0;
     std::int64_t FSentBefore = 0;

@@ -27,18 +27,18 @@ std::string Y4mColourTag(const TPicture& picture) {
 void WriteY4m(std::ostream& out, const TPicture& picture) {
     const std::string colour = Y4mColourTag(picture);
     if (colour.empty()) {
-        throw std::runtime_error(picture.Rgb ? kY4mRgbMessage
-                                             : "YUV4MPEG2 has no colour tag for this picture's sampling");
+        throw std::runtime_error(picture.Rgb
+                                     ? kY4mRgbMessage
+                                     : "YUV4MPEG2 has no colour tag for this picture's sampling");
     }
     const char interlacing = !picture.Interlaced ? 'p' : picture.TopFieldFirst ? 't' : 'b';
     const bool timed = picture.RateNum > 0 && picture.RateDen > 0;
-    std::string header = "YUV4MPEG2 W" + std::to_string(picture.Width) + " H" +
-                         std::to_string(picture.Height) + " F" +
-                         std::to_string(timed ? picture.RateNum : 25) + ":" +
-                         std::to_string(timed ? picture.RateDen : 1) + " I" + interlacing + " A" +
-                         std::to_string(picture.SarNum) + ":" + std::to_string(picture.SarDen) +
-                         " " + colour + " XCOLORRANGE=" + (picture.FullRange ? "FULL" : "LIMITED") +
-                         "\nFRAME\n";
+    std::string header =
+        "YUV4MPEG2 W" + std::to_string(picture.Width) + " H" + std::to_string(picture.Height) +
+        " F" + std::to_string(timed ? picture.RateNum : 25) + ":" +
+        std::to_string(timed ? picture.RateDen : 1) + " I" + interlacing + " A" +
+        std::to_string(picture.SarNum) + ":" + std::to_string(picture.SarDen) + " " + colour +
+        " XCOLORRANGE=" + (picture.FullRange ? "FULL" : "LIMITED") + "\nFRAME\n";
     out.write(header.data(), static_cast<std::streamsize>(header.size()));
     for (int plane = 0; plane < picture.PlaneCount(); ++plane) {
         const auto& samples = picture.Planes[static_cast<std::size_t>(plane)];

@@ -81,6 +81,10 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     FSummaryTimer = std::make_unique<TQtTimer>(tmSummary);
     FPictureCheck = std::make_unique<TQtMenuCheck>(Picture1);
     TForm1Widgets widgets;
+    for (std::size_t i = 0; i < kOverlayItemCount; ++i) {
+        FOverlayChecks[i] = std::make_unique<TQtMenuCheck>(OverlayItems[i]);
+        widgets.OverlayItems[i] = FOverlayChecks[i].get();
+    }
     widgets.ListView1 = ListView1;
     widgets.ScrollBar1 = ScrollBar1;
     widgets.TreeView1 = TreeView1;
@@ -224,6 +228,11 @@ void TMainWindow::BuildMenu() {
     FindPrevious1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
     Picture1 = View1->addAction(QStringLiteral("&Picture"));
     Picture1->setCheckable(true);
+    Overlay1 = View1->addMenu(QStringLiteral("&Overlay"));
+    for (std::size_t i = 0; i < kOverlayItemCount; ++i) {
+        OverlayItems[i] = Overlay1->addAction(QString::fromUtf8(kOverlayItems[i].Menu));
+        OverlayItems[i]->setCheckable(true);
+    }
 
     Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
     CheckForUpdates1 = Help1->addAction(QStringLiteral("Check For &Updates"));
@@ -324,6 +333,13 @@ void TMainWindow::ConnectHandlers() {
         Picture1->setChecked(!checked);
         form->Picture1Click();
     });
+    for (std::size_t i = 0; i < kOverlayItemCount; ++i) {
+        QAction* item = OverlayItems[i];
+        connect(item, &QAction::triggered, this, [item, form, i](bool checked) {
+            item->setChecked(!checked); // the logic says what it is
+            form->OverlayClick(kOverlayItems[i].Item);
+        });
+    }
     connect(tmUpdate, &QTimer::timeout, this, [form] { form->tmUpdateTimer(); });
     connect(tmFind, &QTimer::timeout, this, [form] { form->tmFindTimer(); });
     for (int i = 0; i < RecentFile1.size(); ++i) {

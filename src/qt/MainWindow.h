@@ -110,6 +110,9 @@ class TMainWindow : public QMainWindow, public IMainWindow, public IRecentFilesM
     QAction* FindNext1 = nullptr;
     QAction* FindPrevious1 = nullptr;
     QAction* Picture1 = nullptr;
+    // View > Overlay, its items in the order of kOverlayItems.
+    QMenu* Overlay1 = nullptr;
+    std::array<QAction*, kOverlayItemCount> OverlayItems{};
     TQtPicturePane* PicturePane = nullptr;
     QAction* About1 = nullptr;
     QTimer* tmUpdate = nullptr;
@@ -150,6 +153,7 @@ class TMainWindow : public QMainWindow, public IMainWindow, public IRecentFilesM
     std::unique_ptr<TQtMenuCheck> FSummaryCheck;
     std::unique_ptr<TQtTimer> FSummaryTimer;
     std::unique_ptr<TQtMenuCheck> FPictureCheck;
+    std::array<std::unique_ptr<TQtMenuCheck>, kOverlayItemCount> FOverlayChecks;
     TQtClipboard FClipboard;
     std::unique_ptr<TForm1> FForm;
 };

@@ -1,12 +1,14 @@
 #include "qt/PicturePane.h"
 
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
 
 TPictureCanvas::TPictureCanvas(QWidget* parent) : QWidget(parent) {
     setMinimumSize(64, 48);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setMouseTracking(true);
 }
 
 void TPictureCanvas::SetImage(const TRgbImage& image) {
@@ -104,4 +106,30 @@ std::string TQtPicturePane::Line() const {
 void TQtPicturePane::Post(std::function<void()> task) {
     // Queued to this widget's thread; dropped when the widget is gone first.
     QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
+// The pointer over the picture, for the line that names the macroblock under it.
+void TPictureCanvas::mouseMoveEvent(QMouseEvent* event) {
+    const QRect place = Placement();
+    if (PointerListener && !place.isEmpty()) {
+        const QPoint at = event->position().toPoint() - place.topLeft();
+        if (at.x() < 0 || at.y() < 0 || at.x() >= place.width() || at.y() >= place.height()) {
+            PointerListener(-1, -1);
+        } else {
+            PointerListener(at.x() * FImage.width() / place.width(),
+                            at.y() * FImage.height() / place.height());
+        }
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void TPictureCanvas::leaveEvent(QEvent* event) {
+    if (PointerListener) {
+        PointerListener(-1, -1);
+    }
+    QWidget::leaveEvent(event);
+}
+
+void TQtPicturePane::SetPointerListener(std::function<void(int x, int y)> listener) {
+    Canvas->PointerListener = std::move(listener);
 }

@@ -15,12 +15,16 @@ class TPictureCanvas : public QWidget {
     explicit TPictureCanvas(QWidget* parent);
     void SetImage(const TRgbImage& image);
     bool HasImage() const { return !FImage.isNull(); }
+    // Told where the pointer is over the picture, in the image's pixels; -1, -1 off it.
+    std::function<void(int x, int y)> PointerListener;
     // Where the picture lies in the canvas.
     QRect Placement() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
   private:
     TRgbImage FSource; // keeps the pixels FImage points into
@@ -44,6 +48,7 @@ class TQtPicturePane : public QWidget, public IPicturePane, public IUiThread {
     bool HasImage() const override;
     void SetLine(const std::string& text) override;
     std::string Line() const override;
+    void SetPointerListener(std::function<void(int x, int y)> listener) override;
 
     void Post(std::function<void()> task) override;
 

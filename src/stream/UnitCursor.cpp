@@ -114,9 +114,11 @@ bool TUnitCursor::Slide(std::int64_t keep) {
     if (data - 4 > readAt) {
         keep = readAt = std::min(data, FFileSize) - 4;
     }
-    const auto carried = static_cast<std::int32_t>(std::max<std::int64_t>(FBase + FLength - keep, 0));
+    const auto carried =
+        static_cast<std::int32_t>(std::max<std::int64_t>(FBase + FLength - keep, 0));
     if (carried > 0) {
-        std::memmove(FBuffer.get(), FBuffer.get() + (keep - FBase), static_cast<std::size_t>(carried));
+        std::memmove(FBuffer.get(), FBuffer.get() + (keep - FBase),
+                     static_cast<std::size_t>(carried));
     }
     FBase = keep;
     FLength = carried;
@@ -144,7 +146,8 @@ std::int64_t TUnitCursor::FindFrom(std::int64_t pos) {
         if (found >= 0) {
             return FBase + found;
         }
-        const std::int64_t examined = std::max(pos, FBase + std::max<std::int64_t>(lastBegin + 1, 0));
+        const std::int64_t examined =
+            std::max(pos, FBase + std::max<std::int64_t>(lastBegin + 1, 0));
         FReached = AtEnd() ? FFileSize : examined;
         if (!Slide(examined)) {
             return -1;
@@ -159,7 +162,8 @@ bool TUnitCursor::Next(TNalUnitSpan& span, TUnitWantsOf wants, std::vector<std::
         FStarted = true;
         FNext = FindFrom(FFrom);
         // A 00 00 01 right after a zero is the tail of a start code that began before FFrom.
-        if (FNext == FFrom && FNext > 0 && FNext - 1 >= FBase && FBuffer[FNext - 1 - FBase] == 0 &&
+        if (FNext == FFrom && FNext > 0 && FNext - 1 >= FBase &&
+            FBuffer[static_cast<std::size_t>(FNext - 1 - FBase)] == 0 &&
             StartCodeLength(FBuffer.get() + (FNext - FBase), FBase + FLength - FNext) == 3) {
             FNext = FindFrom(FNext + 1);
         }
@@ -223,8 +227,8 @@ bool TUnitCursor::Next(TNalUnitSpan& span, TUnitWantsOf wants, std::vector<std::
             lastNonZero = scan + last + 1;
         }
         const std::int64_t headFrom = std::max(scan, payload + 1);
-        const std::int64_t headWant =
-            std::min<std::int64_t>(chunkEnd - headFrom, wanted.HeadBytes - static_cast<std::int64_t>(FHead.size()));
+        const std::int64_t headWant = std::min<std::int64_t>(
+            chunkEnd - headFrom, wanted.HeadBytes - static_cast<std::int64_t>(FHead.size()));
         if (headWant > 0) {
             const std::uint8_t* from = FBuffer.get() + (headFrom - FBase);
             FHead.insert(FHead.end(), from, from + headWant);

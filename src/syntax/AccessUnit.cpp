@@ -215,9 +215,8 @@ bool TKnownSets::LearnPps(const std::uint8_t* rbsp, std::int32_t size) {
     reader.ReadUE();
     const std::uint32_t spsId = reader.ReadUE();
     const TSeqParameterSet* sps = reader.Error() == 0 ? Sps(spsId) : nullptr;
-    const std::uint32_t chroma = sps != nullptr && SpsPresence::ChromaBlock(*sps)
-                                     ? sps->chroma_format_idc
-                                     : 1;
+    const std::uint32_t chroma =
+        sps != nullptr && SpsPresence::ChromaBlock(*sps) ? sps->chroma_format_idc : 1;
     reader.SetData(rbsp, size);
     auto pps = std::make_unique<TPicParameterSet>();
     Parse_pic_parameter_set_rbsp(reader, *pps, chroma);
@@ -266,8 +265,8 @@ bool TAccessUnitRule::Next(std::uint8_t header, const std::uint8_t* rbsp, std::i
     } else if (type == kNalPps) {
         FSets.LearnPps(rbsp, size);
     }
-    const bool opener = (type >= kNalSei && type <= kNalDelimiter) ||
-                        (type >= kNalPrefix && type <= 18);
+    const bool opener =
+        (type >= kNalSei && type <= kNalDelimiter) || (type >= kNalPrefix && type <= 18);
     if (opener) {
         const bool begins = first || FSeenSlice;
         if (FSeenSlice) {
@@ -363,9 +362,9 @@ std::int32_t TPictureOrder::Next(const TSliceHead& head, const TSeqParameterSet&
                 expected += sps.offset_for_non_ref_pic;
             }
             top = expected + head.delta_pic_order_cnt[0];
-            bottom = field ? expected + sps.offset_for_top_to_bottom_field +
-                                 head.delta_pic_order_cnt[0]
-                           : top + sps.offset_for_top_to_bottom_field + head.delta_pic_order_cnt[1];
+            bottom =
+                field ? expected + sps.offset_for_top_to_bottom_field + head.delta_pic_order_cnt[0]
+                      : top + sps.offset_for_top_to_bottom_field + head.delta_pic_order_cnt[1];
         } else {
             std::int64_t count = 0;
             if (!idr) {

@@ -30,6 +30,11 @@ class IPicturePane {
     virtual bool HasImage() const = 0;
     virtual void SetLine(const std::string& text) = 0;
     virtual std::string Line() const = 0;
+    // Told, on the user-interface thread, where the pointer is over the picture in the
+    // image's pixels, and -1, -1 when it leaves; a pane without a pointer never tells.
+    virtual void SetPointerListener(std::function<void(int x, int y)> listener) {
+        static_cast<void>(listener);
+    }
 };
 
 // Runs tasks on the user-interface thread, in the order posted; Post may be called from any

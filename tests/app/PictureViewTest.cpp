@@ -1,6 +1,8 @@
 // View > Picture in the window logic: off at first, shown on demand, the selected row's
 // picture decoded off this thread and shown with its line, a newer selection winning over
-// an older one, the setting kept, and the pane emptied with the file.
+// an older one, the setting kept, and the pane emptied with the file. View > Overlay asks
+// for the picture again with its macroblocks, draws over it and names the macroblock under
+// the pointer.
 
 #include "app/Unit1.h"
 #include "decode/PictureDecoder.h"
@@ -16,12 +18,14 @@ struct PictureWindow {
     FakePicturePane pane;
     FakeUiThread ui;
     FakeMenuCheck mark;
+    FakeMenuCheck qpMark; // View > Overlay > QP Heat Map
     FakeSettingsStore registry;
     TFakeWindow window;
 
     explicit PictureWindow(bool shownBefore = false)
         : window(8, 12, [this, shownBefore](TForm1Widgets& w) {
               w.Picture1 = &mark;
+              w.OverlayItems[0] = &qpMark;
               w.PicturePane = &pane;
               w.UiThread = &ui;
               w.Registry = &registry;
@@ -93,6 +97,46 @@ TEST(PictureView, ANewerSelectionWinsOverTheOneUnderWay) {
     for (std::size_t i = before; i < w.pane.Lines.size(); ++i) {
         EXPECT_TRUE(w.pane.Lines[i].rfind("Decoding", 0) == 0 || w.pane.Lines[i] == line)
             << w.pane.Lines[i];
+    }
+}
+
+// mb_pan: rows 3 IDR, 4 P; the noise moves by (+4, 0) a picture.
+TEST(PictureView, TheOverlayDrawsOverThePictureAndNamesTheMacroblockUnderThePointer) {
+    if (!DecoderBuilt()) {
+        GTEST_SKIP() << "built without a decoder";
+    }
+    PictureWindow w;
+    ASSERT_TRUE(w.Form().LoadFile(TestDataPath("mb_pan.264")));
+    w.Form().Picture1Click();
+    const std::string facts = w.SelectAndWait(4);
+    const std::vector<std::uint32_t> plain = *w.pane.Image.Pixels;
+    ASSERT_TRUE(w.pane.Pointer);
+    w.pane.Pointer(88, 72);
+    EXPECT_EQ(w.pane.Line(), facts) << "no macroblocks without an overlay";
+
+    w.Form().OverlayClick(kOverlayQp);
+    EXPECT_TRUE(w.qpMark.Checked());
+    EXPECT_EQ(w.pane.Line().rfind("Decoding", 0), 0u) << "asked again with its macroblocks";
+    ASSERT_TRUE(w.ui.PumpUntil([&] { return w.pane.Line() == facts; }));
+    const std::vector<std::uint32_t>& drawn = *w.pane.Image.Pixels;
+    ASSERT_EQ(drawn.size(), plain.size());
+    EXPECT_NE(drawn[20 * 176 + 100], plain[20 * 176 + 100]) << "the heat map";
+    EXPECT_NE(drawn[143 * 176 + 1], plain[143 * 176 + 1]) << "the legend";
+
+    w.pane.Pointer(88, 72);
+    const std::string line = w.pane.Line();
+    EXPECT_EQ(line.rfind(facts + "  |  MB 49 (x 5, y 4) QP ", 0), 0u) << line;
+    EXPECT_EQ(line.substr(line.size() - 10), " L0 (4, 0)") << line;
+    w.pane.Pointer(-1, -1);
+    EXPECT_EQ(w.pane.Line(), facts);
+
+    // Off: the plain picture again, without decoding it again.
+    const std::size_t lines = w.pane.Lines.size();
+    w.Form().OverlayClick(kOverlayQp);
+    EXPECT_FALSE(w.qpMark.Checked());
+    EXPECT_EQ(*w.pane.Image.Pixels, plain);
+    for (std::size_t i = lines; i < w.pane.Lines.size(); ++i) {
+        EXPECT_EQ(w.pane.Lines[i], facts);
     }
 }
 

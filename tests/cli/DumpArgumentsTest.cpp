@@ -15,6 +15,8 @@ const std::string kUsage =
     "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
     "       quillet-dump [--debug] --summary FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
+    "       quillet-dump [--debug] --picture OFFSET OUT.png [--overlay ITEMS] FILE\n"
+    "       quillet-dump [--debug] --macroblocks OFFSET FILE\n"
     "       quillet-dump --help | --version\n";
 
 // An AUD and a slice.
@@ -61,6 +63,12 @@ TEST(DumpArguments, RefusalsSayWhatWasWrongBeforeTheUsage) {
         {{"--picture", "x", "a.y4m", path}, "OFFSET x is not an offset"},
         {{"--picture", "0", "--full", "a.y4m", path}, "--full needs --at or --trees"},
         {{"--picture", "0", "--at", "0", "a.y4m", path}, "--picture and --at cannot go together"},
+        {{"--picture", "0", "a.y4m", "--overlay", "qp", path},
+         "--overlay needs --picture with OUT.png"},
+        {{"--macroblocks", "0", "--overlay", "qp", path}, "--overlay needs --picture with OUT.png"},
+        {{"--picture", "0", "a.png", "--overlay", "qp,hue", path},
+         "ITEMS qp,hue are not overlay items"},
+        {{"--macroblocks", "0", "--full", path}, "--full needs --at or --trees"},
     };
     for (const Case& c : cases) {
         const auto r = Dump(c.args);

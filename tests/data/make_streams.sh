@@ -135,6 +135,21 @@ ffmpeg -nostdin -hide_banner -loglevel error -f lavfi -i "testsrc2=size=${QCIF}:
     -x264-params "intra-refresh=1:keyint=4:bframes=0:threads=1" -f h264 -y "$here/intra_refresh.264"
 reference intra_refresh
 
+# Macroblocks. A constant QP without adaptive quantisation: every macroblock has its
+# slice's QP (I, P and B slices differ by the encoder's ratios). And a still noise picture
+# panned 4 pixels a frame to the left, P only with one reference, searched exhaustively:
+# almost every block's vector is (+4, 0).
+stream mb_const_qp     $QCIF $N yuv420p null -- --profile main --qp 30 --aq-mode 0 \
+    --bframes 2 --slices 2
+ffmpeg -nostdin -hide_banner -loglevel error -f lavfi \
+    -i "nullsrc=s=256x144,geq=lum='random(1)*255':cb=128:cr=128,gblur=sigma=1.5" \
+    -frames:v 1 -y "$tmp/noise.png"
+ffmpeg -nostdin -hide_banner -loglevel error -loop 1 -i "$tmp/noise.png" \
+    -vf "crop=176:144:'n*4':0" -frames:v 6 -pix_fmt yuv420p -f yuv4mpegpipe - |
+    x264 --quiet --no-progress --demuxer y4m --threads 1 --profile main --bframes 0 \
+        --ref 1 --me esa --merange 8 -o "$here/mb_pan.264" -
+reference mb_pan
+
 # Picture order count type 1 (the encoder only writes types 0 and 2).
 craft poc_type1 poc-type1 "$here/baseline_cavlc.264"
 

@@ -132,8 +132,8 @@ TEST_P(RecoveryPoint, PicturesAfterARecoveryPointMatchFfmpegsDecodeOfTheCutStrea
     const std::vector<std::uint8_t> bytes = ReadAll(TestDataPath(name + ".264"));
     TempDir dir;
     const std::string path = dir.Write(
-        "cut.264", std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                                             bytes.end()));
+        "cut.264",
+        std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end()));
     std::vector<std::int64_t> starts;
     for (auto& e : expected) {
         e.Pos -= from;
@@ -277,7 +277,8 @@ TEST(PictureReuse, AnIdrPictureBetweenTheWalkAndTheSelectionBeginsAfresh) {
                   second ? static_cast<std::int64_t>(once.size() + kIdr) : idr)
             << path;
         // Each access unit went to the decoder once, from the start in use.
-        EXPECT_EQ(opened.Units->UnitsSent(), (second ? sentBefore : 0) + last.Decoded.Facts.Pictures)
+        EXPECT_EQ(opened.Units->UnitsSent(),
+                  (second ? sentBefore : 0) + last.Decoded.Facts.Pictures)
             << path;
     }
 }

@@ -1,6 +1,7 @@
 // View > Picture in the real window: hidden at first, shown from the menu under the detail
 // tree with its accessible name, and a clicked row's picture drawn with its shape kept and
-// its line under it, while the window goes on taking input.
+// its line under it, while the window goes on taking input. View > Overlay's items draw
+// over it, and the line names the macroblock under the pointer.
 
 #include "qt/PicturePane.h"
 #include "decode/PictureDecoder.h"
@@ -10,6 +11,7 @@
 #include "support/TestSupport.h"
 
 #include <QLabel>
+#include <QMenu>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -54,6 +56,53 @@ TEST(QtPicturePane, ShownFromTheViewMenuWithTheClickedRowsPicture) {
 
     window.Picture1->trigger();
     EXPECT_FALSE(window.PicturePane->isVisible());
+}
+
+TEST(QtPicturePane, OverlayItemsDrawAndTheLineNamesTheMacroblockUnderThePointer) {
+    if (!DecoderBuilt()) {
+        GTEST_SKIP() << "built without a decoder";
+    }
+    FakeDialogs dialogs;
+    TMainWindow window{TMainWindowServices{&dialogs}};
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_EQ(window.Overlay1->actions().size(), static_cast<int>(kOverlayItemCount));
+    window.Picture1->trigger();
+    window.OpenDropped({QString::fromStdString(TestDataPath("mb_pan.264"))});
+    TReportListView& list = *window.ListView1;
+    const QRect row = list.visualRect(list.Model()->index(4, 0)); // the first P picture
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, row.center());
+    QLabel& line = *window.PicturePane->LineLabel;
+    TPictureCanvas& canvas = *window.PicturePane->Canvas;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return line.text().contains("(2 pictures)"); }, 20000));
+    const QImage plain = canvas.grab().toImage();
+    const QString facts = line.text();
+
+    // On: the picture is asked for again with its macroblocks and drawn with the vectors.
+    QAction& vectors = *window.OverlayItems[2];
+    EXPECT_EQ(vectors.text().remove(QLatin1Char('&')), QStringLiteral("Motion Vectors"));
+    vectors.trigger();
+    EXPECT_TRUE(vectors.isChecked());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas.grab().toImage() != plain; }, 20000));
+
+    // The pointer over picture pixel (88, 72): macroblock 49 at (5, 4), moved by (+4, 0).
+    const QRect place = canvas.Placement();
+    const QPoint over =
+        place.topLeft() + QPoint(88 * place.width() / 176 + 1, 72 * place.height() / 144 + 1);
+    QTest::mouseMove(&canvas, over);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return line.text() != facts; }, 5000));
+    EXPECT_TRUE(line.text().startsWith(facts + "  |  MB 49 (x 5, y 4) QP "))
+        << line.text().toStdString();
+    EXPECT_TRUE(line.text().endsWith(" L0 (4, 0)")) << line.text().toStdString();
+    QTest::mouseMove(&canvas, place.topLeft() - QPoint(1, 1));
+    EXPECT_EQ(line.text().toStdString(), facts.toStdString());
+
+    // Off again: the plain picture, and no macroblock under the pointer.
+    vectors.trigger();
+    EXPECT_FALSE(vectors.isChecked());
+    EXPECT_EQ(canvas.grab().toImage(), plain);
+    QTest::mouseMove(&canvas, over);
+    EXPECT_EQ(line.text().toStdString(), facts.toStdString());
 }
 
 } // namespace

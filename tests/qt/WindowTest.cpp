@@ -17,6 +17,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
@@ -369,7 +370,7 @@ TEST(QtWindow, ViewMenuDecodesSliceHeadersOfTheSelectedUnit) {
     QAction* item = w.window.DecodeSliceHeaders1;
     ASSERT_EQ(menus[1]->menu()->actions(),
               (QList<QAction*>{item, w.window.UnitSummaryColumn1, w.window.StreamSummary1,
-                               w.window.Picture1}));
+                               w.window.Picture1, w.window.Overlay1->menuAction()}));
     EXPECT_EQ(item->text(), "&Decode Slice Headers and SEI");
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());

@@ -26,8 +26,9 @@ struct TLayout {
     bool Flag = true;
     bool Decode = false; // View > Decode Slice Headers and SEI
     int HexPane = 210;
-    bool Info = true; // View > Unit Summary Column
+    bool Info = true;     // View > Unit Summary Column
     bool Picture = false; // View > Picture
+    unsigned Overlay = 0; // View > Overlay's items
     bool operator==(const TLayout&) const = default;
 };
 
@@ -39,7 +40,7 @@ std::ostream& operator<<(std::ostream& out, const TLayout& l) {
     }
     return out << " panel " << l.Panel2 << " state " << static_cast<int>(l.State) << " flag "
                << l.Flag << " decode " << l.Decode << " hex " << l.HexPane << " info " << l.Info
-               << " picture " << l.Picture;
+               << " picture " << l.Picture << " overlay " << l.Overlay;
 }
 
 // The values a layout is stored as.
@@ -70,6 +71,7 @@ Stored AsStored(const TLayout& l) {
         {"RecentFile8", ""},
         {"UnitSummaryColumn", l.Info ? "1" : "0"},
         {"InfoColWidth", std::to_string(l.Columns[4])},
+        {"PictureOverlay", std::to_string(l.Overlay)},
     };
 }
 
@@ -132,7 +134,8 @@ struct SettingsRig {
                 form.DecodeSliceHeaders,
                 window.HexPane,
                 form.ShowInfoColumn,
-                form.ShowPicture};
+                form.ShowPicture,
+                form.PictureOverlay};
     }
 };
 
@@ -214,6 +217,9 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
         {"picture on", "[General]\nShowPicture=1\n", [](TLayout& l) { l.Picture = true; }},
         {"picture turned on while running", "[General]\nCheckForUpdates=1\n",
          [](TLayout& l) { l.Picture = true; }, [](TForm1& form) { form.Picture1Click(); }},
+        {"overlay items", "[General]\nPictureOverlay=20\n", [](TLayout& l) { l.Overlay = 20; }},
+        {"an overlay item turned off while running", "[General]\nPictureOverlay=3\n",
+         [](TLayout& l) { l.Overlay = 1; }, [](TForm1& form) { form.OverlayClick(kOverlayIntra); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -270,13 +276,13 @@ TEST(WindowSettings, NewValuesAreWrittenAfterTheElevenValues) {
     form.DecodeSliceHeaders = true;
     form.SaveRegistrySettings();
     EXPECT_EQ(registry.Writes,
-              (Lines{"FormTop",        "FormLeft",    "FormHeight",        "FormWidth",
-                     "OffsetColWidth", "LenColWidth", "StartCodeColWidth", "NALColWidth",
-                     "Panel2Width",    "WindowState", "CheckForUpdates",   "DecodeSliceHeaders",
-                     "HexPaneHeight",  "ShowPicture", "OpenFolder",        "RecentFile1",
-                     "RecentFile2",    "RecentFile3", "RecentFile4",       "RecentFile5",
-                     "RecentFile6",    "RecentFile7", "RecentFile8",       "UnitSummaryColumn",
-                     "InfoColWidth"}));
+              (Lines{"FormTop",        "FormLeft",      "FormHeight",        "FormWidth",
+                     "OffsetColWidth", "LenColWidth",   "StartCodeColWidth", "NALColWidth",
+                     "Panel2Width",    "WindowState",   "CheckForUpdates",   "DecodeSliceHeaders",
+                     "HexPaneHeight",  "ShowPicture",   "OpenFolder",        "RecentFile1",
+                     "RecentFile2",    "RecentFile3",   "RecentFile4",       "RecentFile5",
+                     "RecentFile6",    "RecentFile7",   "RecentFile8",       "UnitSummaryColumn",
+                     "InfoColWidth",   "PictureOverlay"}));
     EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["DecodeSliceHeaders"], 1);
     EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["ShowPicture"], 0);
 }

@@ -1,15 +1,15 @@
 #include "stream/UnitCursor.h"
-#include "stream/StartCodeFinder.h"
 #include "stream/H264Utils.h"
+#include "stream/StartCodeFinder.h"
 #include "support/HangWatch.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <algorithm>
 #include <random>
 #include <set>
 
@@ -121,7 +121,8 @@ TEST(UnitCursor, AgreesWithAByteByByteWalk) {
         const auto want = NaiveUnits(whole, 0);
         ExpectSameUnits(CursorUnits(path, 1 << 16, 0, false, &heads), want, "sparse");
         for (std::size_t i = 0; i < heads.size() && i < want.size(); ++i) {
-            const auto from = static_cast<std::size_t>(want[i].Offset + want[i].StartCodeLength + 1);
+            const auto from =
+                static_cast<std::size_t>(want[i].Offset + want[i].StartCodeLength + 1);
             const std::size_t to = std::min<std::size_t>(from + 8, want[i].Offset + want[i].Length);
             EXPECT_EQ(heads[i], std::vector<std::uint8_t>(whole.begin() + std::min(from, to),
                                                           whole.begin() + to))
@@ -172,7 +173,8 @@ TEST(StartCodeFinder, FindsWhatAByteByByteWalkLists) {
 
 TEST(UnitCursor, AStartCodeAtTheVeryEndHasNoHeader) {
     TempDir dir;
-    const auto spans = CursorUnits(dir.Write("e.264", Hex("00 00 01 09 F0 00 00 00 01")), 16, 0, false);
+    const auto spans =
+        CursorUnits(dir.Write("e.264", Hex("00 00 01 09 F0 00 00 00 01")), 16, 0, false);
     ASSERT_EQ(spans.size(), 2u);
     EXPECT_EQ(spans[0].Length, 5);
     EXPECT_EQ(spans[1].Offset, 5);

@@ -31,6 +31,11 @@ class FakePicturePane : public IPicturePane {
     bool HasImage() const override { return Image.Pixels != nullptr; }
     void SetLine(const std::string& text) override { Lines.push_back(text); }
     std::string Line() const override { return Lines.empty() ? std::string() : Lines.back(); }
+    // Where the view listens for the pointer; the test moves it.
+    std::function<void(int x, int y)> Pointer;
+    void SetPointerListener(std::function<void(int x, int y)> listener) override {
+        Pointer = std::move(listener);
+    }
 };
 
 class FakeUiThread : public IUiThread {
