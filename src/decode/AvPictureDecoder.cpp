@@ -1,7 +1,8 @@
-#include "decode/PictureDecoder.h"
+#include "decode/DecoderModule.h"
 
-// The decoder realised with libavcodec, and the colour conversion with libswscale. The
-// only unit of the program that includes their headers.
+// The decoder realised with libavcodec, and the colour conversion with libswscale: the
+// decoder module (DecoderModule.h). The only unit of the program that includes their
+// headers.
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -207,20 +208,14 @@ AVPixelFormat FormatOf(const TPicture& picture) {
     return av_get_pix_fmt(name.c_str());
 }
 
-} // namespace
-
-bool DecoderBuilt() {
-    return true;
-}
-
-std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads) {
+std::unique_ptr<IPictureDecoder> CreateAvDecoder(int threads) {
     // The decoder's complaints about damaged data would go to standard error; what matters
     // reaches the caller as an error or a picture marked corrupt.
     av_log_set_level(AV_LOG_QUIET);
     return std::make_unique<TAvPictureDecoder>(threads);
 }
 
-bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& rgb) {
+bool AvPictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& rgb) {
     const AVPixelFormat format = FormatOf(picture);
     if (format == AV_PIX_FMT_NONE || picture.Width <= 0 || picture.Height <= 0) {
         return false;
@@ -254,4 +249,11 @@ bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& 
         sws_scale(context, source, sourceStride, 0, picture.Height, target, targetStride);
     sws_freeContext(context);
     return rows == outHeight;
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) const TDecoderModule* QuilletDecoderModule() {
+    static const TDecoderModule module{kDecoderModuleVersion, CreateAvDecoder, AvPictureToRgb32};
+    return &module;
 }
