@@ -101,8 +101,11 @@ bool SplitElementLine(std::string_view text, std::string_view& name, std::string
         return false;
     }
     const std::string_view all(text);
-    name = all.substr(0, sep);
-    name = name.substr(0, name.find_last_not_of(' ') + 1);
+    std::size_t labelEnd = sep;
+    while (labelEnd > 0 && all[labelEnd - 1] == ' ') {
+        --labelEnd; // the label's padding
+    }
+    name = all.substr(0, labelEnd);
     value = all.substr(sep + 3, open - sep - 3);
     return true;
 }

@@ -96,14 +96,6 @@ char* WriteWidthAnnotation(char* out, int bits) {
     return std::copy_n(" bits)", 6, out);
 }
 
-template <class Integer>
-std::string IntegerElementLine(std::string_view label, std::size_t labelWidth, Integer value,
-                               int bits) {
-    char digits[kDecimalMaxSize];
-    const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    return ElementLine(label, labelWidth, {digits, static_cast<std::size_t>(end - digits)}, bits);
-}
-
 } // namespace
 
 std::string WidthAnnotation(int bits) {
@@ -123,38 +115,47 @@ std::string IndexedLabel(std::string_view name, std::int64_t index) {
     return label;
 }
 
-// One allocation a line: the line is written into room sized for it at once.
 std::string ElementLine(std::string_view label, std::size_t labelWidth, std::string_view value,
                         int bits) {
+    std::string line;
+    ElementLine(line, label, labelWidth, value, bits);
+    return line;
+}
+
+void ElementLine(std::string& line, std::string_view label, std::size_t labelWidth,
+                 std::string_view value, int bits) {
     const std::size_t padded = std::max(label.size(), labelWidth);
     char annotation[kDecimalMaxSize + 8];
     const std::string_view width(annotation, WriteWidthAnnotation(annotation, bits) - annotation);
-    std::string line(padded + 3 + value.size() + width.size(), ' ');
+    line.assign(padded + 3 + value.size() + width.size(), ' ');
     char* out = std::copy(label.begin(), label.end(), line.data());
     out = std::copy_n(" : ", 3, line.data() + padded);
     out = std::copy(value.begin(), value.end(), out);
     std::copy(width.begin(), width.end(), out);
-    return line;
 }
 
 std::size_t ElementSeparator(std::string_view line) {
-    std::size_t colon = line.find(' ');
-    if (colon != std::string_view::npos) {
-        while (colon < line.size() && line[colon] == ' ') {
-            ++colon;
-        }
-        if (colon + 1 < line.size() && line[colon] == ':' && line[colon + 1] == ' ') {
-            return colon - 1;
-        }
+    // Every " : " holds a colon, so when the first colon stands between blanks it begins
+    // the first " : ".
+    const std::size_t colon = line.find(':');
+    if (colon != std::string_view::npos && colon > 0 && colon + 1 < line.size() &&
+        line[colon - 1] == ' ' && line[colon + 1] == ' ') {
+        return colon - 1;
     }
     return line.find(" : ");
 }
 
+template <class T> TTreeLine TElementLines::AddInteger(std::string_view label, T value, int bits) {
+    char digits[kDecimalMaxSize];
+    const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    ElementLine(FLine, label, FLabelWidth, {digits, static_cast<std::size_t>(end - digits)}, bits);
+    return FTree.AddChildLine(FParent, FLine);
+}
+
 TTreeLine TElementLines::Unsigned(std::string_view label, std::uint32_t value, int bits) {
-    return FTree.AddChildLine(FParent, IntegerElementLine(label, FLabelWidth, value, bits));
+    return AddInteger(label, value, bits);
 }
 
 TTreeLine TElementLines::Se(std::string_view label, std::int32_t value) {
-    return FTree.AddChildLine(FParent,
-                              IntegerElementLine(label, FLabelWidth, value, kVariableBits));
+    return AddInteger(label, value, kVariableBits);
 }

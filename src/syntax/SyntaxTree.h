@@ -70,9 +70,12 @@ std::string WidthAnnotation(int bits);
 // "name[index]".
 std::string IndexedLabel(std::string_view name, std::int64_t index);
 
-// An element line: the label padded to the label width, " : ", the value, the annotation.
+// An element line: the label padded to the label width, " : ", the value, the annotation;
+// the second form writes it over line, whose room a caller keeps from line to line.
 std::string ElementLine(std::string_view label, std::size_t labelWidth, std::string_view value,
                         int bits);
+void ElementLine(std::string& line, std::string_view label, std::size_t labelWidth,
+                 std::string_view value, int bits);
 
 // Where " : " first occurs in line; npos when nowhere. In an element line that is after the
 // label and its padding, which is found without searching the padding blank by blank.
@@ -98,7 +101,10 @@ class TElementLines {
     TTreeLine Parent() const { return FParent; }
 
   private:
+    template <class T> TTreeLine AddInteger(std::string_view label, T value, int bits);
+
     ITreeLines& FTree;
     TTreeLine FParent;
     std::size_t FLabelWidth;
+    std::string FLine; // the line being added, its room kept for the next
 };
