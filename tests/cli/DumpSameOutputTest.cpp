@@ -4,14 +4,15 @@
 // (dump_outputs.txt), one line a run; QUILLET_RECORD_OUTPUTS=FILE writes the table afresh.
 
 #include "cli/DumpTestSupport.h"
+#include "cli/JsonTree.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 
 namespace {
@@ -27,10 +28,14 @@ std::uint64_t Fnv1a(const std::string& text) {
     return hash;
 }
 
-// The run's output with the file's temporary path named FILE, so that tables compare.
+// The run's output with the file's temporary path named FILE, so that tables compare: the
+// path as it is and as JSON writes it (with its backslashes escaped, on Windows).
 std::string Stable(std::string text, const std::string& path) {
-    for (std::size_t at = text.find(path); at != std::string::npos; at = text.find(path, at)) {
-        text.replace(at, path.size(), "FILE");
+    const std::string json = JsonString(path);
+    for (const std::string& name : {json.substr(1, json.size() - 2), path}) {
+        for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
+            text.replace(at, name.size(), "FILE");
+        }
     }
     return text;
 }
@@ -83,15 +88,13 @@ std::string OutputTable() {
                 const DumpResult result = Dump(args);
                 const std::string out = Stable(result.out, path);
                 const std::string err = Stable(result.err, path);
-                char line[64];
-                std::snprintf(line, sizeof line, " %d %zu %016llx %016llx", result.status,
-                              out.size(), static_cast<unsigned long long>(Fnv1a(out)),
-                              static_cast<unsigned long long>(Fnv1a(err)));
                 table << name;
                 for (const auto& option : mode) {
                     table << ' ' << option;
                 }
-                table << line << '\n';
+                table << ' ' << result.status << ' ' << out.size() << std::hex << std::setfill('0')
+                      << ' ' << std::setw(16) << Fnv1a(out) << ' ' << std::setw(16) << Fnv1a(err)
+                      << std::dec << '\n';
             }
         }
     }
