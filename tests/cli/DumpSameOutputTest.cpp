@@ -62,7 +62,7 @@ Inputs(const std::string& name, const std::vector<std::uint8_t>& bytes) {
         std::vector<std::uint8_t> changed = bytes;
         for (std::size_t i = 0; i < n / 97 + 1 && n > 0; ++i) {
             const std::uint64_t r = next();
-            changed[r % n] = static_cast<std::uint8_t>(r >> 56);
+            changed[static_cast<std::size_t>(r % n)] = static_cast<std::uint8_t>(r >> 56);
         }
         inputs.emplace_back(name + ":fuzz" + std::to_string(copy), std::move(changed));
     }
@@ -80,7 +80,8 @@ std::string OutputTable() {
     TempDir dir;
     std::ostringstream table;
     for (const auto& stream : streams) {
-        for (const auto& [name, bytes] : Inputs(stream.filename().string(), ReadAll(stream))) {
+        for (const auto& [name, bytes] :
+             Inputs(stream.filename().string(), ReadAll(stream.string()))) {
             const std::string path = dir.Write("input.264", bytes);
             for (const auto& mode : kModes) {
                 std::vector<std::string> args = mode;
