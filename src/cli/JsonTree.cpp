@@ -113,19 +113,31 @@ bool SplitElementLine(std::string_view text, std::string_view& name, std::string
 } // namespace
 
 void AppendJsonLine(const TSyntaxLine& line, std::int64_t unitOffset, TLineBuffer& lines) {
+    // The name, value and meaning are parts of the text: when it needs no escapes, neither
+    // do they, and the usual line is looked at once.
+    const bool plain = PlainUpTo(line.Text, 0) == line.Text.size();
+    const auto string = [plain, &lines](std::string_view text) {
+        if (plain) {
+            lines.Append('"');
+            lines.Append(text);
+            lines.Append('"');
+        } else {
+            AppendJsonString(text, lines);
+        }
+    };
     lines.Append("{\"text\":");
-    AppendJsonString(line.Text, lines);
+    string(line.Text);
     std::string_view name;
     std::string_view value;
     std::string_view meaning;
     if (SplitElementLine(line.Text, name, value, meaning)) {
         lines.Append(",\"name\":");
-        AppendJsonString(name, lines);
+        string(name);
         lines.Append(",\"value\":");
-        AppendJsonString(value, lines);
+        string(value);
         if (!meaning.empty()) {
             lines.Append(",\"meaning\":");
-            AppendJsonString(meaning, lines);
+            string(meaning);
         }
     }
     if (line.FirstBit >= 0) {
