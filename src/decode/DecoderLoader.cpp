@@ -31,6 +31,9 @@ std::vector<std::filesystem::path> Candidates() {
     return paths;
 }
 
+// Why the module could not be loaded, once Load has failed.
+std::string LoadFailure;
+
 const TDecoderModule* Load() {
     std::string reasons;
     for (const std::filesystem::path& path : Candidates()) {
@@ -53,8 +56,9 @@ const TDecoderModule* Load() {
         }
         reasons += "; " + path.string() + " is not this build's decoder";
     }
-    DebugOutput("kvo: the picture decoder could not be loaded" +
-                (reasons.empty() ? std::string(": " QUILLET_DECODER_FILE " not found") : reasons));
+    LoadFailure = "the picture decoder could not be loaded" +
+                  (reasons.empty() ? std::string(": " QUILLET_DECODER_FILE " not found") : reasons);
+    DebugOutput("kvo: " + LoadFailure);
     return nullptr;
 }
 
@@ -72,6 +76,10 @@ bool DecoderBuilt() {
 std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads) {
     const TDecoderModule* module = Module();
     return module != nullptr ? module->Create(threads) : nullptr;
+}
+
+std::string NoDecoderText() {
+    return Module() != nullptr ? std::string() : LoadFailure;
 }
 
 bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& rgb) {

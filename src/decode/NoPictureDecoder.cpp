@@ -1,4 +1,5 @@
 #include "decode/PictureDecoder.h"
+#include "decode/PictureWorker.h"
 
 // The build without a decoding library.
 
@@ -8,6 +9,10 @@ bool DecoderBuilt() {
 
 std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int) {
     return nullptr;
+}
+
+std::string NoDecoderText() {
+    return kBuiltWithoutDecoder;
 }
 
 bool PictureToRgb32(const TPicture&, int, int, TRgbPixels&) {

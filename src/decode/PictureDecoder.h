@@ -70,8 +70,13 @@ class IPictureDecoder {
 // True when the program was built with a decoder.
 bool DecoderBuilt();
 
-// A new decoder; null when built without one. threads: 0 lets the decoder choose.
+// A new decoder; null when built without one, or when the one built cannot be loaded.
+// threads: 0 lets the decoder choose.
 std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads = 0);
+
+// Why CreatePictureDecoder answered null: "built without a decoder", or why the decoder
+// built could not be loaded.
+std::string NoDecoderText();
 
 // A picture to show: Width x Height square pixels 0xFFRRGGBB, row after row.
 struct TRgbPixels {

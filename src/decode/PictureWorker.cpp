@@ -119,7 +119,7 @@ TPictureResult TPictureWorker::Work(const TRequest& request) {
         if (!FDecoder) {
             FDecoder = CreatePictureDecoder(FDecoderThreads);
             if (!FDecoder) {
-                result.Line = kBuiltWithoutDecoder;
+                result.Line = NoDecoderText();
                 return result;
             }
         }
