@@ -26,10 +26,10 @@ std::size_t PlainUpTo(std::string_view text, std::size_t i) {
     for (; i + 8 <= text.size(); i += 8) {
         std::uint64_t v = 0;
         std::memcpy(&v, text.data() + i, 8);
-        const std::uint64_t special = ((v - kOnes * 0x20) & ~v & kHighs) | (v & kHighs) |
+        const std::uint64_t escaped = ((v - kOnes * 0x20) & ~v & kHighs) | (v & kHighs) |
                                       hasZero(v ^ (kOnes * 0x7F)) | hasZero(v ^ (kOnes * '"')) |
                                       hasZero(v ^ (kOnes * '\\'));
-        if (special != 0) {
+        if (escaped != 0) {
             break;
         }
     }
