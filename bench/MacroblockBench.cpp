@@ -10,7 +10,7 @@
 #include "decode/Overlay.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
-#include "stream/NalUnitReader.h"
+#include "stream/UnitCursor.h"
 
 #include <algorithm>
 #include <chrono>
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     }
     std::vector<std::int64_t> slices;
     {
-        TNalUnitReader reader(stream);
+        TUnitCursor reader(stream);
         TNalUnitSpan span;
         while (reader.Next(span) && slices.size() <= index) {
             const std::uint32_t type = span.HasHeader ? NalUnitType(span.Header) : 0;

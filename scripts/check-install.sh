@@ -39,6 +39,12 @@ done
     fail "quillet-dump --version does not say $version"
 "$prefix/bin/quillet-dump" "$root/samples/sample.264" >/dev/null ||
     fail "the installed quillet-dump cannot list the sample"
+# The decoder is a module the programs load from the installed tree when a picture is
+# asked for; a listing does not load it.
+"$prefix/bin/quillet-dump" --picture 0 "$work/picture.y4m" "$root/samples/sample.264" ||
+    fail "the installed quillet-dump cannot decode the sample's first picture"
+! ldd "$prefix/bin/quillet-dump" | grep -q libavcodec ||
+    fail "quillet-dump loads the decoder's libraries at start-up"
 
 # The desktop entry's Exec line, with a file for %F, runs the installed viewer: it is still
 # up after a few seconds on the offscreen platform, it has shown the sample's first unit
@@ -99,6 +105,7 @@ dpkg-deb -I "$deb" >/dev/null
 depends="$(dpkg-deb -f "$deb" Depends)"
 case "$depends" in *libc6*) ;; *) fail "the package's dependencies were not computed: $depends" ;; esac
 case "$depends" in *libqt6widgets6*) ;; *) fail "the package does not depend on Qt Widgets: $depends" ;; esac
+case "$depends" in *libavcodec*) ;; *) fail "the package does not depend on libavcodec: $depends" ;; esac
 dpkg-deb -e "$deb" "$work/control"
 for script in preinst postinst prerm postrm; do
     [ ! -e "$work/control/$script" ] || fail "the package has a $script of its own"
@@ -109,4 +116,6 @@ for f in ./usr/bin/quillet ./usr/bin/quillet-dump ./usr/share/applications/$id.d
     ./usr/share/mime/packages/$id.xml ./usr/share/man/man1/quillet-dump.1.gz; do
     grep -qxF "$f" "$work/contents" || fail "the package lacks $f"
 done
+grep -q '^\./usr/lib/.*quillet/decoders/libquillet_avdecoder\.so$' "$work/contents" ||
+    fail "the package lacks the decoder module"
 echo "check-install: the installed tree and the package are complete" >&2

@@ -312,35 +312,22 @@ class TDebugLines {
     DebugSink FPrevious;
 };
 
-// " @0x1D.3": the file byte (hexadecimal) and the bit in it (0 the most significant) of a
-// line's first bit, which counts from the unit's offset.
-std::string BitPositionText(std::int64_t unitOffset, std::int64_t firstBit) {
-    std::array<char, 40> text{};
-    std::snprintf(text.data(), text.size(), " @0x%llX.%d",
-                  static_cast<unsigned long long>(unitOffset + firstBit / 8),
-                  static_cast<int>(firstBit % 8));
-    return text.data();
-}
-
 // Lines collect in a buffer that goes out when it is full and whenever the walk has moved
 // on to another block of the file: few writes, and what is listed is out before the walk
 // reads on.
 void PrintListing(FileStream& stream, std::ostream& out) {
-    constexpr std::size_t kBufferSize = 256 << 10;
-    TUnitCursor reader(stream);
-    std::vector<char> buffer(kBufferSize);
-    std::size_t used = 0;
+    TUnitCursor reader(stream, 4 << 20, true);
+    TLineBuffer lines(out);
     std::int64_t block = reader.BlockStart();
     TNalUnitSpan span;
     while (reader.Next(span)) {
-        if (reader.BlockStart() != block || kBufferSize - used < kListingLineMaxSize) {
-            Write(out, {buffer.data(), used});
-            used = 0;
+        if (reader.BlockStart() != block) {
+            lines.Drain();
             block = reader.BlockStart();
         }
-        used += ListingLine(span, buffer.data() + used).size();
+        lines.Commit(ListingLine(span, lines.Room(kListingLineMaxSize)).size());
     }
-    Write(out, {buffer.data(), used});
+    lines.Drain();
 }
 
 // Decodes NAL units the way the window's detail tree does: one read of up to 2 MiB at the
@@ -357,8 +344,9 @@ class TTreeDumper {
     // False when the listing shows no NAL unit at offset. A caller that knows the unit's
     // length passes it, so that a walk over the whole file does not read 2 MiB per unit;
     // the four bytes after the unit still come along, so that it is measured as the
-    // window does.
-    bool Decode(std::int64_t offset, std::int64_t knownLength = kDetailReadSize) {
+    // window does. A walk that holds those bytes (walk) saves the read.
+    bool Decode(std::int64_t offset, std::int64_t knownLength = kDetailReadSize,
+                const TUnitCursor* walk = nullptr) {
         if (offset >= FFileSize) {
             return false; // nothing to read there, however far past the end
         }
@@ -367,11 +355,15 @@ class TTreeDumper {
         const std::int32_t before = offset > 0 ? 1 : 0;
         const auto count =
             static_cast<std::int32_t>(std::min<std::int64_t>(knownLength + 4, kDetailReadSize));
-        const std::int32_t got =
-            ReadWithinSize(FStream, offset - before, FRead.get(), before + count, FFileSize);
-        const std::uint8_t* data = FRead.get() + before;
+        const std::uint8_t* bytes = nullptr;
+        std::int32_t got = walk != nullptr ? walk->Held(offset - before, before + count, bytes) : 0;
+        if (got != before + count) {
+            got = ReadWithinSize(FStream, offset - before, FRead.get(), before + count, FFileSize);
+            bytes = FRead.get();
+        }
+        const std::uint8_t* data = bytes + before;
         const std::int32_t n = got - before;
-        if (!BeginsListedNalUnit(data, n, before == 1 && FRead[0] == 0)) {
+        if (!BeginsListedNalUnit(data, n, before == 1 && bytes[0] == 0)) {
             return false;
         }
         const TChromaFormatLookup lookup = [this, offset](std::uint32_t id) {
@@ -385,17 +377,9 @@ class TTreeDumper {
 
     // Every line of the last unit decoded, whatever its expanded state, two spaces per
     // level after indent. A parameter set that ends early is also named on err.
-    void Print(std::int64_t offset, int indent, std::ostream& out, std::ostream& err) const {
-        std::string text;
-        FTree.Walk([&](const TSyntaxLine& line, int depth) {
-            text.assign(static_cast<std::size_t>(indent + 2 * depth), ' ');
-            text += line.Text;
-            if (FBits && line.FirstBit >= 0) {
-                text += BitPositionText(offset, line.FirstBit);
-            }
-            text += '\n';
-            Write(out, text);
-        });
+    void Print(std::int64_t offset, std::size_t indent, TLineBuffer& lines,
+               std::ostream& err) const {
+        AppendTreeText(FTree, indent, FBits ? std::optional(offset) : std::nullopt, lines);
         if (FDetail.EndsEarly) {
             err << "NAL unit at offset " << NalOffsetText(offset) << " ends early: data ends after "
                 << FDetail.PayloadBits << " bits\n";
@@ -418,55 +402,81 @@ class TTreeDumper {
     TNalUnitDetail FDetail;
 };
 
+// Text goes out as the listing's does: when the buffer is full and before the walk reads
+// another block.
 void PrintTrees(FileStream& stream, FileStream& detail, const TDumpArgs& args, std::ostream& out,
                 std::ostream& err) {
-    TUnitCursor reader(stream);
+    TUnitCursor reader(stream, 4 << 20, true);
     TTreeDumper dumper(detail, reader.FileSize(), args);
+    TLineBuffer lines(out);
+    std::int64_t block = reader.BlockStart();
     TNalUnitSpan span;
-    char line[kListingLineMaxSize];
     while (reader.Next(span)) {
-        Write(out, ListingLine(span, line));
-        if (!dumper.Decode(span.Offset, span.Length)) {
+        if (reader.BlockStart() != block) {
+            lines.Drain();
+            block = reader.BlockStart();
+        }
+        lines.Commit(ListingLine(span, lines.Room(kListingLineMaxSize)).size());
+        if (!dumper.Decode(span.Offset, span.Length, &reader)) {
             throw EFileChanged(); // the walk found a unit there a moment ago
         }
-        dumper.Print(span.Offset, 2, out, err);
+        dumper.Print(span.Offset, 2, lines, err);
     }
+    lines.Drain();
 }
+
+char* Put(char* out, std::string_view text) {
+    return std::copy(text.begin(), text.end(), out);
+}
+
+// A unit's fields before its type: the start code's text is hexadecimal digits, which need
+// no escapes.
+constexpr std::size_t kUnitFieldsMaxSize = 64 + 2 * 20 + kNalStartCodeTextMaxSize;
 
 // The listing and every unit's deeper tree with its bits as one JSON document, written unit
 // by unit so that memory stays the same whatever the file's size.
 void PrintJson(FileStream& stream, FileStream& detail, const TDumpArgs& args, std::ostream& out) {
-    TUnitCursor reader(stream);
+    TUnitCursor reader(stream, 4 << 20, true);
     TTreeDumper dumper(detail, reader.FileSize(), args);
-    Write(out, "{\"file\":" + JsonString(args.Path) + ",\"units\":[");
+    TLineBuffer lines(out);
+    lines.Append("{\"file\":");
+    AppendJsonString(args.Path, lines);
+    lines.Append(",\"units\":[");
+    std::int64_t block = reader.BlockStart();
     TNalUnitSpan span;
-    std::string unit;
     for (bool first = true; reader.Next(span); first = false) {
-        if (!dumper.Decode(span.Offset, span.Length)) {
+        if (reader.BlockStart() != block) {
+            lines.Drain();
+            block = reader.BlockStart();
+        }
+        if (!dumper.Decode(span.Offset, span.Length, &reader)) {
             throw EFileChanged();
         }
-        unit.assign(first ? "\n{" : ",\n{");
-        unit += "\"offset\":" + std::to_string(span.Offset);
-        unit += ",\"length\":" + std::to_string(span.Length);
-        unit += ",\"start_code\":" +
-                JsonString(NalStartCodeText(span.StartCodeLength == 4, span.Header));
-        unit +=
-            ",\"type\":" + JsonString(span.HasHeader ? NalTypeText(span.Header) : kNoHeaderText);
+        char* text = lines.Room(kUnitFieldsMaxSize);
+        text = Put(text, first ? "\n{\"offset\":" : ",\n{\"offset\":");
+        text = std::to_chars(text, text + 20, span.Offset).ptr;
+        text = Put(text, ",\"length\":");
+        text = std::to_chars(text, text + 20, span.Length).ptr;
+        text = Put(text, ",\"start_code\":\"");
+        text = WriteNalStartCodeText(text, span.StartCodeLength == 4, span.Header);
+        lines.Commit(Put(text, "\",\"type\":"));
+        AppendJsonString(span.HasHeader ? NalTypeName(span.Header) : kNoHeaderText, lines);
         if (dumper.Detail().EndsEarly) {
-            unit += ",\"ends_early_after_bits\":" + std::to_string(dumper.Detail().PayloadBits);
+            text = Put(lines.Room(64), ",\"ends_early_after_bits\":");
+            lines.Commit(std::to_chars(text, text + 20, dumper.Detail().PayloadBits).ptr);
         }
-        unit += ",\"tree\":[";
+        lines.Append(",\"tree\":[");
         const auto& roots = dumper.Tree().Roots();
         for (std::size_t i = 0; i < roots.size(); ++i) {
             if (i > 0) {
-                unit += ',';
+                lines.Append(',');
             }
-            AppendJsonLine(*roots[i], span.Offset, unit);
+            AppendJsonLine(*roots[i], span.Offset, lines);
         }
-        unit += "]}";
-        Write(out, unit);
+        lines.Append("]}");
     }
-    Write(out, "\n]}\n");
+    lines.Append("\n]}\n");
+    lines.Drain();
 }
 
 // The work of one run after its file has been accepted; the exit status.
@@ -502,7 +512,9 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
             err << "No NAL unit begins at offset " << args.Offset << '\n';
             return 2;
         }
-        dumper.Print(args.Offset, 0, out, err);
+        TLineBuffer lines(out);
+        dumper.Print(args.Offset, 0, lines, err);
+        lines.Drain();
         break;
     }
     case TDumpMode::Picture:

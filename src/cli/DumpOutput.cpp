@@ -4,10 +4,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <optional>
 
 namespace {
-
-constexpr std::size_t kLineBufferSize = 256 << 10;
 
 void CheckOutput(const std::ostream& out) {
     if (!out) {
@@ -44,24 +43,17 @@ std::string_view ListingLine(const TNalUnitSpan& span, char* line) {
 }
 
 TLineBuffer::TLineBuffer(std::ostream& out)
-    : FOut(out), FBuffer(std::make_unique<char[]>(kLineBufferSize)) {}
+    : FOut(out), FBuffer(new char[kSize]) {} // not cleared: only what is written is read
 
-char* TLineBuffer::Room(std::size_t maxSize) {
-    if (kLineBufferSize - FUsed < maxSize) {
-        Drain();
-    }
-    return FBuffer.get() + FUsed;
-}
-
-void TLineBuffer::Append(std::string_view text) {
+void TLineBuffer::AppendInParts(std::string_view text) {
     while (!text.empty()) {
-        const std::size_t part = std::min(text.size(), kLineBufferSize - FUsed);
-        std::copy_n(text.data(), part, FBuffer.get() + FUsed);
-        FUsed += part;
-        text.remove_prefix(part);
-        if (FUsed == kLineBufferSize) {
+        if (FUsed == kSize) {
             Drain();
         }
+        const std::size_t part = std::min(text.size(), kSize - FUsed);
+        std::memcpy(FBuffer.get() + FUsed, text.data(), part);
+        FUsed += part;
+        text.remove_prefix(part);
     }
 }
 
@@ -70,5 +62,49 @@ void TLineBuffer::Drain(bool flush) {
     FUsed = 0;
     if (flush) {
         Flush(FOut);
+    }
+}
+
+char* WriteBitPosition(char* out, std::int64_t unitOffset, std::int64_t firstBit) {
+    out = std::copy_n(" @0x", 4, out);
+    char* digits = out;
+    out =
+        std::to_chars(out, out + 16, static_cast<std::uint64_t>(unitOffset + firstBit / 8), 16).ptr;
+    std::transform(digits, out, digits,
+                   [](char c) { return c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c; });
+    *out++ = '.';
+    *out++ = static_cast<char>('0' + firstBit % 8);
+    return out;
+}
+
+namespace {
+
+void AppendIndent(std::size_t width, TLineBuffer& lines) {
+    static constexpr std::string_view kBlanks = "                                                ";
+    for (; width > kBlanks.size(); width -= kBlanks.size()) {
+        lines.Append(kBlanks);
+    }
+    lines.Append(kBlanks.substr(0, width));
+}
+
+void AppendLineText(const TSyntaxLine& line, std::size_t indent,
+                    const std::optional<std::int64_t>& bitsOf, TLineBuffer& lines) {
+    AppendIndent(indent, lines);
+    lines.Append(line.Text);
+    if (bitsOf && line.FirstBit >= 0) {
+        lines.Commit(WriteBitPosition(lines.Room(kBitPositionMaxSize), *bitsOf, line.FirstBit));
+    }
+    lines.Append('\n');
+    for (const TSyntaxLine* child : line.Children) {
+        AppendLineText(*child, indent + 2, bitsOf, lines);
+    }
+}
+
+} // namespace
+
+void AppendTreeText(const TSyntaxTree& tree, std::size_t indent,
+                    const std::optional<std::int64_t>& bitsOf, TLineBuffer& lines) {
+    for (const TSyntaxLine* root : tree.Roots()) {
+        AppendLineText(*root, indent, bitsOf, lines);
     }
 }

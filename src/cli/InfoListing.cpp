@@ -150,7 +150,7 @@ void InfoLine(const TNalUnitSpan& span, TInfoSources& sources, TUnitInfo& info,
 } // namespace
 
 void PrintInfoListing(FileStream& stream, FileStream& detail, std::ostream& out) {
-    TUnitCursor reader(stream);
+    TUnitCursor reader(stream, 4 << 20, true);
     TUnitInfo info;
     TParameterSetFinder finder(detail);
     TWalkSets walkSets(finder, detail, reader.FileSize());

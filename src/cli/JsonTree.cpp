@@ -1,25 +1,83 @@
 #include "cli/JsonTree.h"
 
+#include <algorithm>
 #include <array>
-#include <cstdio>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
 
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte > 0x7E) {
-            std::array<char, 8> escape{};
-            std::snprintf(escape.data(), escape.size(), "\\u%04x", static_cast<unsigned>(byte));
-            out += escape.data();
-        } else {
-            out += c;
+namespace {
+
+// The bytes a JSON string cannot hold as they are.
+constexpr std::array<bool, 256> kEscaped = [] {
+    std::array<bool, 256> escaped{};
+    for (std::size_t byte = 0; byte < escaped.size(); ++byte) {
+        escaped[byte] = byte < 0x20 || byte > 0x7E || byte == '"' || byte == '\\';
+    }
+    return escaped;
+}();
+
+// The first byte from i on that needs an escape (text.size() when none does), looked for
+// eight bytes at a time: most text needs none.
+std::size_t PlainUpTo(std::string_view text, std::size_t i) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+    const auto hasZero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t v = 0;
+        std::memcpy(&v, text.data() + i, 8);
+        const std::uint64_t escaped = ((v - kOnes * 0x20) & ~v & kHighs) | (v & kHighs) |
+                                      hasZero(v ^ (kOnes * 0x7F)) | hasZero(v ^ (kOnes * '"')) |
+                                      hasZero(v ^ (kOnes * '\\'));
+        if (escaped != 0) {
+            break;
         }
     }
-    out += '"';
+    while (i < text.size() && !kEscaped[static_cast<unsigned char>(text[i])]) {
+        ++i;
+    }
+    return i;
+}
+
+// Writes text escaped, quotes included, through append (which takes a string_view): runs
+// of plain characters at once, each other byte as its escape.
+template <class Append> void EscapeJson(std::string_view text, Append&& append) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    append(std::string_view("\""));
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        i = PlainUpTo(text, i);
+        if (i == text.size()) {
+            break;
+        }
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (!kEscaped[byte]) {
+            continue;
+        }
+        append(text.substr(plain, i - plain));
+        plain = i + 1;
+        if (byte == '"' || byte == '\\') {
+            const char escape[2] = {'\\', text[i]};
+            append(std::string_view(escape, 2));
+        } else {
+            const char escape[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 15]};
+            append(std::string_view(escape, 6));
+        }
+    }
+    append(text.substr(plain));
+    append(std::string_view("\""));
+}
+
+} // namespace
+
+std::string JsonString(std::string_view text) {
+    std::string out;
+    EscapeJson(text, [&out](std::string_view part) { out += part; });
     return out;
+}
+
+void AppendJsonString(std::string_view text, TLineBuffer& lines) {
+    EscapeJson(text, [&lines](std::string_view part) { lines.Append(part); });
 }
 
 namespace {
@@ -36,52 +94,68 @@ bool SplitElementLine(std::string_view text, std::string_view& name, std::string
             text = text.substr(0, bracket);
         }
     }
-    const std::size_t sep = text.find(" : ");
+    const std::size_t sep = ElementSeparator(text);
     const std::size_t open = text.rfind(" (");
     if (sep == std::string_view::npos || open == std::string_view::npos || open < sep ||
         text.back() != ')') {
         return false;
     }
     const std::string_view all(text);
-    name = all.substr(0, sep);
-    name = name.substr(0, name.find_last_not_of(' ') + 1);
+    std::size_t labelEnd = sep;
+    while (labelEnd > 0 && all[labelEnd - 1] == ' ') {
+        --labelEnd; // the label's padding
+    }
+    name = all.substr(0, labelEnd);
     value = all.substr(sep + 3, open - sep - 3);
     return true;
 }
 
 } // namespace
 
-void AppendJsonLine(const TSyntaxLine& line, std::int64_t unitOffset, std::string& out) {
-    out += "{\"text\":";
-    out += JsonString(line.Text);
+void AppendJsonLine(const TSyntaxLine& line, std::int64_t unitOffset, TLineBuffer& lines) {
+    // The name, value and meaning are parts of the text: when it needs no escapes, neither
+    // do they, and the usual line is looked at once.
+    const bool plain = PlainUpTo(line.Text, 0) == line.Text.size();
+    const auto string = [plain, &lines](std::string_view text) {
+        if (plain) {
+            lines.Append('"');
+            lines.Append(text);
+            lines.Append('"');
+        } else {
+            AppendJsonString(text, lines);
+        }
+    };
+    lines.Append("{\"text\":");
+    string(line.Text);
     std::string_view name;
     std::string_view value;
     std::string_view meaning;
     if (SplitElementLine(line.Text, name, value, meaning)) {
-        out += ",\"name\":";
-        out += JsonString(name);
-        out += ",\"value\":";
-        out += JsonString(value);
+        lines.Append(",\"name\":");
+        string(name);
+        lines.Append(",\"value\":");
+        string(value);
         if (!meaning.empty()) {
-            out += ",\"meaning\":";
-            out += JsonString(meaning);
+            lines.Append(",\"meaning\":");
+            string(meaning);
         }
     }
     if (line.FirstBit >= 0) {
-        out += ",\"first_bit\":";
-        out += std::to_string(8 * unitOffset + line.FirstBit);
-        out += ",\"bits\":";
-        out += std::to_string(line.Bits);
+        char* room = lines.Room(64);
+        char* out = std::copy_n(",\"first_bit\":", 13, room);
+        out = std::to_chars(out, out + 20, 8 * unitOffset + line.FirstBit).ptr;
+        out = std::copy_n(",\"bits\":", 8, out);
+        lines.Commit(std::to_chars(out, out + 20, line.Bits).ptr);
     }
     if (!line.Children.empty()) {
-        out += ",\"children\":[";
+        lines.Append(",\"children\":[");
         for (std::size_t i = 0; i < line.Children.size(); ++i) {
             if (i > 0) {
-                out += ',';
+                lines.Append(',');
             }
-            AppendJsonLine(*line.Children[i], unitOffset, out);
+            AppendJsonLine(*line.Children[i], unitOffset, lines);
         }
-        out += ']';
+        lines.Append(']');
     }
-    out += '}';
+    lines.Append('}');
 }

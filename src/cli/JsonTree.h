@@ -2,6 +2,7 @@
 
 // The JSON form of detail trees, for quillet-dump --json.
 
+#include "cli/DumpOutput.h"
 #include "syntax/SyntaxTree.h"
 
 #include <cstdint>
@@ -11,9 +12,10 @@
 // text as a JSON string, quotes included. Control characters and bytes above 0x7F are
 // written as \u escapes (the bytes taken as Latin-1), so the output is always valid.
 std::string JsonString(std::string_view text);
+void AppendJsonString(std::string_view text, TLineBuffer& lines);
 
 // Appends line and its children as one JSON object: "text"; for an element line also
 // "name" and "value"; when its bits are known "first_bit" (counted from the file's first
 // bit, unitOffset being the offset of the line's unit) and "bits"; "children" when it has
 // any.
-void AppendJsonLine(const TSyntaxLine& line, std::int64_t unitOffset, std::string& out);
+void AppendJsonLine(const TSyntaxLine& line, std::int64_t unitOffset, TLineBuffer& lines);

@@ -84,9 +84,7 @@ int DumpPicture(FileStream& stream, std::int64_t offset, const std::string& outP
     }
     const std::unique_ptr<IPictureDecoder> decoder = CreatePictureDecoder();
     if (!decoder) {
-        err << (DecoderBuilt() ? std::string("quillet-dump finds ") + kNoDecoderOnSystem
-                               : std::string("quillet-dump was ") + kBuiltWithoutDecoder)
-            << '\n';
+        err << (DecoderBuilt() ? "quillet-dump: " : "quillet-dump was ") << NoDecoderText() << '\n';
         return 1;
     }
     TAccessUnitDecoder units(stream, size, *decoder);

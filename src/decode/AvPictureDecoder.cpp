@@ -1,10 +1,12 @@
-#include "decode/PictureDecoder.h"
+#include "decode/DecoderModule.h"
 
 #include "decode/AvHandles.h"
 #include "decode/Macroblocks.h"
+#include "decode/PngWriter.h"
 
-// The decoder realised with libavcodec, and the colour conversion with libswscale. The
-// only unit of the program that includes their headers.
+// The decoder realised with libavcodec, and the colour conversion with libswscale: the
+// decoder module (DecoderModule.h). The only unit of the program that includes their
+// headers.
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -362,20 +364,14 @@ AVPixelFormat FormatOf(const TPicture& picture) {
     return av_get_pix_fmt(name.c_str());
 }
 
-} // namespace
-
-bool DecoderBuilt() {
-    return true;
-}
-
-std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads, bool macroblocks) {
+std::unique_ptr<IPictureDecoder> CreateAvDecoder(int threads, bool macroblocks) {
     // The decoder's complaints about damaged data would go to standard error; what matters
     // reaches the caller as an error or a picture marked corrupt.
     av_log_set_level(AV_LOG_QUIET);
     return std::make_unique<TAvPictureDecoder>(threads, macroblocks);
 }
 
-bool PictureToPng(const TPicture& picture, std::vector<std::uint8_t>& png, std::string& error) {
+bool AvPictureToPng(const TPicture& picture, std::vector<std::uint8_t>& png, std::string& error) {
     const AVPixelFormat format = FormatOf(picture);
     const bool deep = picture.BitDepth > 8;
     const AVPixelFormat rgbFormat = deep ? AV_PIX_FMT_RGB48BE : AV_PIX_FMT_RGB24;
@@ -422,7 +418,7 @@ bool PictureToPng(const TPicture& picture, std::vector<std::uint8_t>& png, std::
     return EncodePng(*frame, png, error);
 }
 
-bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& rgb) {
+bool AvPictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& rgb) {
     const AVPixelFormat format = FormatOf(picture);
     if (format == AV_PIX_FMT_NONE || picture.Width <= 0 || picture.Height <= 0) {
         return false;
@@ -460,4 +456,12 @@ bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& 
         sws_scale(context, source, sourceStride, 0, picture.Height, target, targetStride);
     sws_freeContext(context);
     return rows == outHeight;
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) const TDecoderModule* QuilletDecoderModule() {
+    static const TDecoderModule module{kDecoderModuleVersion, CreateAvDecoder, AvPictureToRgb32,
+                                       AvPictureToPng, WritePng};
+    return &module;
 }

@@ -493,3 +493,7 @@ std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int, bool) {
     }
     return std::make_unique<TMfPictureDecoder>(api);
 }
+
+std::string NoDecoderText() {
+    return MediaFoundation().Ready ? std::string() : std::string(kNoDecoderOnSystem);
+}

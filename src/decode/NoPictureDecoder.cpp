@@ -1,5 +1,6 @@
 #include "decode/PictureDecoder.h"
 #include "decode/PngWriter.h"
+#include "decode/PictureWorker.h"
 
 // The build without a decoding library.
 
@@ -9,6 +10,10 @@ bool DecoderBuilt() {
 
 std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int, bool) {
     return nullptr;
+}
+
+std::string NoDecoderText() {
+    return kBuiltWithoutDecoder;
 }
 
 bool PictureToRgb32(const TPicture&, int, int, TRgbPixels&) {

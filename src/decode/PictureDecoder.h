@@ -88,6 +88,10 @@ inline constexpr const char* kNoDecoderOnSystem = "no H.264 decoder on this syst
 // macroblock map, which costs the decoder the export.
 std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads = 0, bool macroblocks = false);
 
+// Why CreatePictureDecoder answered null: "built without a decoder", or why the decoder
+// built could not be loaded.
+std::string NoDecoderText();
+
 // A picture to show: Width x Height square pixels 0xFFRRGGBB, row after row.
 struct TRgbPixels {
     int Width = 0;

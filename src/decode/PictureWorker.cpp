@@ -125,7 +125,7 @@ TPictureResult TPictureWorker::Work(const TRequest& request) {
             FDecoder = CreatePictureDecoder(FDecoderThreads, request.Macroblocks);
             FDecoderMacroblocks = request.Macroblocks;
             if (!FDecoder) {
-                result.Line = DecoderBuilt() ? kNoDecoderOnSystem : kBuiltWithoutDecoder;
+                result.Line = NoDecoderText();
                 return result;
             }
         }

@@ -37,8 +37,8 @@ void TFieldLines::Add(std::string_view label, std::string_view value, int annota
     if (parent == nullptr) {
         return;
     }
-    const TTreeLine line = FContext.Tree.AddChildLine(
-        parent, ElementLine(label, kParameterSetLabelWidth, value, annotationBits));
+    ElementLine(FContext.Line, label, kParameterSetLabelWidth, value, annotationBits);
+    const TTreeLine line = FContext.Tree.AddChildLine(parent, FContext.Line);
     if (FContext.Bits != nullptr && line != nullptr) {
         FContext.Bits->LineBits(line, FBase + FReader.BitsRead() - bits, bits);
     }

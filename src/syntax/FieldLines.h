@@ -33,6 +33,7 @@ struct TFieldContext {
     ITreeLines& Tree;
     ILineBits* Bits = nullptr;
     IFieldValues* Values = nullptr;
+    std::string Line = {}; // the line being added, its room kept for the next
 };
 
 // Reads elements and shows them at once, one line each, for the slice header and SEI

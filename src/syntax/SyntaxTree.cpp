@@ -2,6 +2,8 @@
 
 #include "stream/H264Utils.h"
 
+#include <algorithm>
+#include <charconv>
 #include <stdexcept>
 
 namespace {
@@ -25,13 +27,26 @@ void WalkLine(const TSyntaxLine& line, int depth,
 
 void TSyntaxTree::ClearLines() {
     FRoots.clear();
+    FUsed = 0;
+}
+
+TSyntaxLine* TSyntaxTree::NewLine(const std::string& text, TSyntaxLine* parent) {
+    if (FUsed == FLines.size()) {
+        FLines.push_back(std::make_unique<TSyntaxLine>());
+    }
+    TSyntaxLine& line = *FLines[FUsed++];
+    line.Text.assign(text);
+    line.Expanded = false;
+    line.FirstBit = -1;
+    line.Bits = 0;
+    line.Parent = parent;
+    line.Children.clear();
+    return &line;
 }
 
 TTreeLine TSyntaxTree::AddRootLine(const std::string& text) {
-    auto line = std::make_unique<TSyntaxLine>();
-    line->Text = text;
-    TSyntaxLine* added = line.get();
-    FRoots.insert(FRoots.begin(), std::move(line));
+    TSyntaxLine* added = NewLine(text, nullptr);
+    FRoots.insert(FRoots.begin(), added);
     return Handle(added);
 }
 
@@ -40,11 +55,8 @@ TTreeLine TSyntaxTree::AddChildLine(TTreeLine parent, const std::string& text) {
     if (owner == nullptr) {
         throw std::invalid_argument("AddChildLine without a parent line");
     }
-    auto line = std::make_unique<TSyntaxLine>();
-    line->Text = text;
-    line->Parent = owner;
-    TSyntaxLine* added = line.get();
-    owner->Children.push_back(std::move(line));
+    TSyntaxLine* added = NewLine(text, owner);
+    owner->Children.push_back(added);
     return Handle(added);
 }
 
@@ -67,39 +79,83 @@ void TSyntaxTree::Walk(const std::function<void(const TSyntaxLine&, int)>& visit
     }
 }
 
-std::string WidthAnnotation(int bits) {
+namespace {
+
+// Room for a 64-bit integer written in decimal, its sign included.
+constexpr std::size_t kDecimalMaxSize = 20;
+
+char* WriteWidthAnnotation(char* out, int bits) {
     if (bits == kVariableBits) {
-        return " (v bits)";
+        return std::copy_n(" (v bits)", 9, out);
     }
     if (bits == 1) {
-        return " (1 bit)";
+        return std::copy_n(" (1 bit)", 8, out);
     }
-    return " (" + std::to_string(bits) + " bits)";
+    out = std::copy_n(" (", 2, out);
+    out = std::to_chars(out, out + kDecimalMaxSize, bits).ptr;
+    return std::copy_n(" bits)", 6, out);
+}
+
+} // namespace
+
+std::string WidthAnnotation(int bits) {
+    char text[kDecimalMaxSize + 8];
+    return {text, WriteWidthAnnotation(text, bits)};
 }
 
 std::string IndexedLabel(std::string_view name, std::int64_t index) {
-    std::string label(name);
+    char digits[kDecimalMaxSize];
+    const char* end = std::to_chars(digits, digits + sizeof digits, index).ptr;
+    std::string label;
+    label.reserve(name.size() + static_cast<std::size_t>(end - digits) + 2);
+    label += name;
     label += '[';
-    label += std::to_string(index);
+    label.append(digits, static_cast<std::size_t>(end - digits));
     label += ']';
     return label;
 }
 
 std::string ElementLine(std::string_view label, std::size_t labelWidth, std::string_view value,
                         int bits) {
-    std::string line = PadRight(label, labelWidth);
-    line += " : ";
-    line += value;
-    line += WidthAnnotation(bits);
+    std::string line;
+    ElementLine(line, label, labelWidth, value, bits);
     return line;
 }
 
+void ElementLine(std::string& line, std::string_view label, std::size_t labelWidth,
+                 std::string_view value, int bits) {
+    const std::size_t padded = std::max(label.size(), labelWidth);
+    char annotation[kDecimalMaxSize + 8];
+    const std::string_view width(annotation, WriteWidthAnnotation(annotation, bits) - annotation);
+    line.assign(padded + 3 + value.size() + width.size(), ' ');
+    char* out = std::copy(label.begin(), label.end(), line.data());
+    out = std::copy_n(" : ", 3, line.data() + padded);
+    out = std::copy(value.begin(), value.end(), out);
+    std::copy(width.begin(), width.end(), out);
+}
+
+std::size_t ElementSeparator(std::string_view line) {
+    // Every " : " holds a colon, so when the first colon stands between blanks it begins
+    // the first " : ".
+    const std::size_t colon = line.find(':');
+    if (colon != std::string_view::npos && colon > 0 && colon + 1 < line.size() &&
+        line[colon - 1] == ' ' && line[colon + 1] == ' ') {
+        return colon - 1;
+    }
+    return line.find(" : ");
+}
+
+template <class T> TTreeLine TElementLines::AddInteger(std::string_view label, T value, int bits) {
+    char digits[kDecimalMaxSize];
+    const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    ElementLine(FLine, label, FLabelWidth, {digits, static_cast<std::size_t>(end - digits)}, bits);
+    return FTree.AddChildLine(FParent, FLine);
+}
+
 TTreeLine TElementLines::Unsigned(std::string_view label, std::uint32_t value, int bits) {
-    return FTree.AddChildLine(FParent,
-                              ElementLine(label, FLabelWidth, std::to_string(value), bits));
+    return AddInteger(label, value, bits);
 }
 
 TTreeLine TElementLines::Se(std::string_view label, std::int32_t value) {
-    return FTree.AddChildLine(
-        FParent, ElementLine(label, FLabelWidth, std::to_string(value), kVariableBits));
+    return AddInteger(label, value, kVariableBits);
 }

@@ -18,7 +18,7 @@ class ILineBits {
     virtual void LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) = 0;
 };
 
-// One line of the in-memory syntax tree.
+// One line of the in-memory syntax tree; the tree owns it.
 struct TSyntaxLine {
     std::string Text;
     bool Expanded = false;
@@ -26,11 +26,13 @@ struct TSyntaxLine {
     std::int64_t FirstBit = -1;
     std::int64_t Bits = 0;
     TSyntaxLine* Parent = nullptr;
-    std::vector<std::unique_ptr<TSyntaxLine>> Children;
+    std::vector<TSyntaxLine*> Children;
 };
 
 // The syntax tree held in memory: what the command line prints and what the tests
-// inspect. The window's tree widget realises the same four operations.
+// inspect. The window's tree widget realises the same four operations. Lines cleared are
+// kept for the next tree with their text's room, so that a walk that decodes unit after
+// unit stops allocating once it has met its largest tree.
 class TSyntaxTree : public ITreeLines, public ILineBits {
   public:
     void LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) override;
@@ -40,7 +42,7 @@ class TSyntaxTree : public ITreeLines, public ILineBits {
     void ExpandLine(TTreeLine line) override;
 
     // Top-level lines, first one first.
-    const std::vector<std::unique_ptr<TSyntaxLine>>& Roots() const { return FRoots; }
+    const std::vector<TSyntaxLine*>& Roots() const { return FRoots; }
     // Every line in display order (a line before its children), with its depth (0 for
     // a top-level line), whatever the expanded state.
     void Walk(const std::function<void(const TSyntaxLine& line, int depth)>& visit) const;
@@ -50,7 +52,11 @@ class TSyntaxTree : public ITreeLines, public ILineBits {
     }
 
   private:
-    std::vector<std::unique_ptr<TSyntaxLine>> FRoots;
+    TSyntaxLine* NewLine(const std::string& text, TSyntaxLine* parent);
+
+    std::vector<TSyntaxLine*> FRoots;
+    std::vector<std::unique_ptr<TSyntaxLine>> FLines; // the first FUsed are in the tree
+    std::size_t FUsed = 0;
 };
 
 // Label widths of the element lines.
@@ -64,9 +70,16 @@ std::string WidthAnnotation(int bits);
 // "name[index]".
 std::string IndexedLabel(std::string_view name, std::int64_t index);
 
-// An element line: the label padded to the label width, " : ", the value, the annotation.
+// An element line: the label padded to the label width, " : ", the value, the annotation;
+// the second form writes it over line, whose room a caller keeps from line to line.
 std::string ElementLine(std::string_view label, std::size_t labelWidth, std::string_view value,
                         int bits);
+void ElementLine(std::string& line, std::string_view label, std::size_t labelWidth,
+                 std::string_view value, int bits);
+
+// Where " : " first occurs in line; npos when nowhere. In an element line that is after the
+// label and its padding, which is found without searching the padding blank by blank.
+std::size_t ElementSeparator(std::string_view line);
 
 // Adds the element lines of one structure under its structure line.
 class TElementLines {
@@ -88,7 +101,10 @@ class TElementLines {
     TTreeLine Parent() const { return FParent; }
 
   private:
+    template <class T> TTreeLine AddInteger(std::string_view label, T value, int bits);
+
     ITreeLines& FTree;
     TTreeLine FParent;
     std::size_t FLabelWidth;
+    std::string FLine; // the line being added, its room kept for the next
 };

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <climits>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -97,8 +99,16 @@ class TMeaningLines final : public ITreeLines {
     TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
         const std::string meaning = Meaning(text);
-        const TTreeLine line =
-            FTree.AddChildLine(parent, meaning.empty() ? text : text + " [" + meaning + "]");
+        TTreeLine line = nullptr;
+        if (meaning.empty()) {
+            line = FTree.AddChildLine(parent, text);
+        } else {
+            FWithMeaning.assign(text);
+            FWithMeaning += " [";
+            FWithMeaning += meaning;
+            FWithMeaning += ']';
+            line = FTree.AddChildLine(parent, FWithMeaning);
+        }
         if (text == "seq_parameter_set_rbsp( )") {
             SpsLine = line;
         }
@@ -109,16 +119,28 @@ class TMeaningLines final : public ITreeLines {
     TTreeLine SpsLine = nullptr;
 
   private:
-    // The element line's meaning: "label<blanks> : value (N bits)".
+    // The element line's meaning: "label<blanks> : value (N bits)". The value is read as
+    // strtoul reads it; the usual case, digits, without it.
     std::string Meaning(const std::string& text) {
-        const std::size_t separator = text.find(" : ");
+        const std::size_t separator = ElementSeparator(text);
         if (separator == std::string::npos) {
             return {};
         }
-        const std::string label = text.substr(0, text.find(' '));
+        const std::string_view label = std::string_view(text).substr(0, text.find(' '));
         const char* digits = text.c_str() + separator + 3;
-        char* end = nullptr;
-        const unsigned long value = std::strtoul(digits, &end, 10);
+        const char* end = nullptr;
+        unsigned long value = 0;
+        if (*digits >= '0' && *digits <= '9') {
+            const auto read = std::from_chars(digits, text.c_str() + text.size(), value);
+            end = read.ptr;
+            if (read.ec == std::errc::result_out_of_range) {
+                value = ULONG_MAX;
+            }
+        } else {
+            char* stop = nullptr;
+            value = std::strtoul(digits, &stop, 10);
+            end = stop;
+        }
         if (end == digits || value > 0xFFFFFFFFul) {
             return {};
         }
@@ -133,6 +155,7 @@ class TMeaningLines final : public ITreeLines {
 
     ITreeLines& FTree;
     TMeaningContext FContext;
+    std::string FWithMeaning; // kept, so that its room serves every line
 };
 
 // Tells each line of a parameter set's tree, as it is added, where its bits lie: the

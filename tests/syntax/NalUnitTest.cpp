@@ -15,9 +15,7 @@ struct Shown {
     TSyntaxTree tree;
     bool result = false;
     std::vector<std::uint32_t> lookups; // ids the lookup was asked for
-    const TSyntaxLine* Nal() const {
-        return tree.Roots().empty() ? nullptr : tree.Roots()[0].get();
-    }
+    const TSyntaxLine* Nal() const { return tree.Roots().empty() ? nullptr : tree.Roots()[0]; }
 };
 
 std::unique_ptr<Shown> Decode(const std::vector<std::uint8_t>& bytes,

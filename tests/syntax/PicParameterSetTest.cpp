@@ -26,7 +26,7 @@ std::unique_ptr<Decoded> Decode(const std::vector<std::uint8_t>& bytes,
     d->bitsLeft = reader.BitsLeft();
     Update_TreeView_pic_parameter_set_rbsp(d->tree, d->tree.AddRootLine("NAL"), d->pps,
                                            chroma_format_idc);
-    d->line = d->tree.Roots()[0]->Children.at(0).get();
+    d->line = d->tree.Roots()[0]->Children.at(0);
     return d;
 }
 

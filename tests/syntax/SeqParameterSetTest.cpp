@@ -305,7 +305,7 @@ std::unique_ptr<Shown> Show(const BitWriter& w) {
     const TTreeLine nal = s->tree.AddRootLine("NAL");
     Update_TreeView_seq_parameter_set_rbsp(s->tree, nal, sps);
     s->debug = capture.Lines();
-    s->sps = s->tree.Roots()[0]->Children.at(0).get();
+    s->sps = s->tree.Roots()[0]->Children.at(0);
     return s;
 }
 
@@ -427,7 +427,7 @@ TEST(Update_TreeView_seq_parameter_set_rbsp, VuiAndHrdLinesNestCollapsed) {
     const auto s = Show(w);
     const TSyntaxLine* vui = FindChild(*s->sps, "vui_parameters ( )");
     ASSERT_NE(vui, nullptr);
-    EXPECT_EQ(s->sps->Children.back().get(), vui);
+    EXPECT_EQ(s->sps->Children.back(), vui);
     EXPECT_FALSE(vui->Expanded);
     EXPECT_EQ(ChildLabels(*vui),
               (std::vector<std::string>{

@@ -150,7 +150,7 @@ inline const TSyntaxLine* FindChild(const TSyntaxLine& line, const std::string& 
     for (const auto& child : line.Children) {
         const auto parsed = ParseElementLine(child->Text);
         if ((parsed && parsed->Label == name) || child->Text == name) {
-            return child.get();
+            return child;
         }
     }
     return nullptr;

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# quillet-dump's text against the disk and its peers, side by side in one run:
+#   1. the listing of about 1 GB (the sample repeated), warm in the page cache, against
+#      dd bs=4M of the same file;
+#   2. --trees --full and --json against ffmpeg's trace_headers bitstream filter (its trace
+#      going to /dev/null as quillet-dump's text does) on the first 20 MB of a dense
+#      352x288 stream (nine slices a picture) and on a 12 MB 1080p stream, both made here
+#      with ffmpeg's libx264;
+#   3. start-up: --version and the listing of the 91 KB sample, and how many shared
+#      libraries each loads.
+# Figures are medians of RUNS runs (default 5; start-up: the mean of 50 runs). BEFORE names
+# another quillet-dump (say of an older commit) measured in the same run; its outputs must
+# match. Usage: bench/text-speed.sh [build-dir]   Environment: RUNS, BEFORE, BENCH_DIR
+# (where the streams are made, default the build dir; removed afterwards).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$root/build-bench}"
+runs="${RUNS:-5}"
+for tool in ffmpeg dd; do
+    command -v "$tool" >/dev/null || { echo "text-speed: needs $tool" >&2; exit 1; }
+done
+if [ ! -x "$build/src/cli/quillet-dump" ] || [ -z "${1:-}" ]; then
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_WITH_QT=OFF \
+        -DQUILLET_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$build" -j "$(nproc)" --target quillet-dump >/dev/null
+fi
+dump="$build/src/cli/quillet-dump"
+work="$(mktemp -d "${BENCH_DIR:-$build}/text-speed.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+
+ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=352x288:rate=25 -t 440 -c:v libx264 \
+    -preset ultrafast -x264-params slices=9:keyint=250 -b:v 400k -f h264 "$work/long.264"
+head -c 20000000 "$work/long.264" >"$work/dense.264"
+rm "$work/long.264"
+ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=1920x1080:rate=25 -t 12 -c:v libx264 \
+    -preset veryfast -b:v 8M -f h264 "$work/1080p.264"
+sample="$root/samples/sample.264"
+copies=$(((1000000000 + $(stat -c %s "$sample") - 1) / $(stat -c %s "$sample")))
+for _ in $(seq "$copies"); do cat "$sample"; done >"$work/1gb.264"
+cat "$work"/*.264 >/dev/null # warm the page cache
+
+# seconds NAME COMMAND...: the median elapsed seconds of RUNS runs, output to /dev/null
+# (standard error too, where trace_headers writes).
+declare -A secs
+seconds() {
+    local name="$1"
+    shift
+    for _ in $(seq "$runs"); do
+        local start="$EPOCHREALTIME"
+        "$@" >/dev/null 2>&1
+        awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.4f\n", b - a }'
+    done | sort -n | awk -v n="$runs" '{ t[NR] = $1 } END { print t[int((n + 1) / 2)] }' >"$work/m"
+    read -r secs[$name] <"$work/m"
+}
+trace() {
+    ffmpeg -nostdin -hide_banner -nostats -loglevel info -f h264 -i "$1" -c:v copy \
+        -bsf:v trace_headers -f null -
+}
+# mean_ms COMMAND...: the mean milliseconds of 50 runs.
+mean_ms() {
+    local start="$EPOCHREALTIME"
+    for _ in $(seq 50); do "$@" >/dev/null 2>&1; done
+    awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", (b - a) * 1000 / 50 }'
+}
+libraries() { # how many shared objects the program maps, itself included
+    LD_TRACE_LOADED_OBJECTS=1 "$1" | wc -l
+}
+
+programs=(now)
+declare -A program=([now]="$dump")
+if [ -n "${BEFORE:-}" ]; then
+    programs+=(before)
+    program[before]="$BEFORE"
+    for args in "" "--trees --full" "--json"; do
+        # shellcheck disable=SC2086
+        cmp -s <("$BEFORE" $args "$work/dense.264") <("$dump" $args "$work/dense.264") ||
+            echo "BEFORE writes ${args:-the listing} of the dense stream differently" >&2
+    done
+fi
+for p in "${programs[@]}"; do
+    seconds "$p.list" "${program[$p]}" "$work/1gb.264"
+    for s in dense 1080p; do
+        seconds "$p.trees.$s" "${program[$p]}" --trees --full "$work/$s.264"
+        seconds "$p.json.$s" "${program[$p]}" --json "$work/$s.264"
+    done
+done
+seconds dd dd if="$work/1gb.264" of=/dev/null bs=4M status=none
+for s in dense 1080p; do
+    seconds "trace.$s" trace "$work/$s.264"
+done
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? a / b : 0) }'; }
+echo "== listing $(stat -c %s "$work/1gb.264") bytes, warm; dd bs=4M ${secs[dd]} s (median of $runs)"
+for p in "${programs[@]}"; do
+    printf '%-8s %7s s   %3.0f%% of dd\n' "$p" "${secs[$p.list]}" \
+        "$(awk -v d="${secs[dd]}" -v q="${secs[$p.list]}" 'BEGIN { print 100 * d / q }')"
+done
+echo
+for s in dense 1080p; do
+    echo "== $s: $(stat -c %s "$work/$s.264") bytes, $("$dump" "$work/$s.264" | wc -l) units;" \
+        "trace_headers ${secs[trace.$s]} s," \
+        "$("$dump" --trees --full "$work/$s.264" | wc -c) bytes of --trees --full," \
+        "$("$dump" --json "$work/$s.264" | wc -c) of --json"
+    printf '%-8s %14s %8s %10s %8s\n' "" "--trees --full" "x trace" "--json" "x trace"
+    for p in "${programs[@]}"; do
+        printf '%-8s %12s s %7sx %8s s %7sx\n' "$p" "${secs[$p.trees.$s]}" \
+            "$(ratio "${secs[trace.$s]}" "${secs[$p.trees.$s]}")" "${secs[$p.json.$s]}" \
+            "$(ratio "${secs[trace.$s]}" "${secs[$p.json.$s]}")"
+    done
+    echo
+done
+echo "== start-up (mean of 50 runs)"
+printf '%-8s %10s %18s %10s\n' "" "--version" "listing the sample" "libraries"
+for p in "${programs[@]}"; do
+    printf '%-8s %7s ms %15s ms %10s\n' "$p" "$(mean_ms "${program[$p]}" --version)" \
+        "$(mean_ms "${program[$p]}" "$sample")" "$(libraries "${program[$p]}")"
+done
