@@ -154,6 +154,8 @@ class TForm1 {
     void tmSummaryTimer();
     // A click on the plot: the page goes to that offset.
     void SummaryPlotClick(std::int64_t offset);
+    // The Info text of the unit at offset, for the plot's tooltip.
+    std::string SummaryUnitText(std::int64_t offset, std::int64_t length);
     bool Summarising() const { return FSummary != nullptr; }
 
     // Loading.

@@ -136,6 +136,8 @@ class TStreamSummaryWalk::TWalk {
         FAccessUnitStart = start;
         FAccessUnitType = sliceType % 5;
         FAccessUnitIdr = type == kIdrSlice;
+        FAccessUnitSlice = span.Offset;
+        FAccessUnitSliceLength = span.Length;
         ++FSummary.Pictures;
         ++FSummary.BySliceType[FAccessUnitType];
         if (type == kIdrSlice) {
@@ -165,7 +167,14 @@ class TStreamSummaryWalk::TWalk {
         }
         ++bucket.Pictures;
         bucket.Bytes += bytes;
-        bucket.Largest = std::max(bucket.Largest, bytes);
+        if (bytes > bucket.Largest) {
+            bucket.Largest = bytes;
+            bucket.LargestOffset = FAccessUnitStart;
+            bucket.LargestSlice = FAccessUnitSlice;
+            bucket.LargestSliceLength = FAccessUnitSliceLength;
+            bucket.LargestType = FAccessUnitType;
+            bucket.LargestIdr = FAccessUnitIdr;
+        }
         bucket.I += FAccessUnitType == 2 ? 1 : 0;
         bucket.P += FAccessUnitType == 0 ? 1 : 0;
         bucket.B += FAccessUnitType == 1 ? 1 : 0;
@@ -217,6 +226,8 @@ class TStreamSummaryWalk::TWalk {
     std::int64_t FAccessUnitStart = -1;
     std::uint32_t FAccessUnitType = 0;
     bool FAccessUnitIdr = false;
+    std::int64_t FAccessUnitSlice = -1; // its picture's first slice
+    std::int64_t FAccessUnitSliceLength = 0;
     // The first unit since the last picture's slices that begins the next access unit.
     std::int64_t FPendingStart = -1;
     std::int64_t FLastIdrPicture = -1;

@@ -23,6 +23,7 @@
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -529,14 +530,18 @@ TEST(QtWindow, TheStreamSummaryPane) {
     const TSummaryPlot& plot = pane.PlotView->Plot();
     ASSERT_EQ(plot.Bars.size(), 8u);
     EXPECT_EQ(plot.PageFirst, 0);
-    // A click at the middle of the plot: the page starts at the unit that holds that offset.
-    const QPoint middle(pane.PlotView->width() / 2, pane.PlotView->height() / 2);
-    const std::int64_t offset = pane.PlotView->OffsetAt(middle.x());
-    QTest::mouseClick(pane.PlotView, Qt::LeftButton, Qt::NoModifier, middle);
-    const std::vector<std::int64_t> units = UnitOffsets("aud_sei");
-    const auto holding = std::upper_bound(units.begin(), units.end(), offset) - 1;
-    EXPECT_EQ(w.Rows().front(), *holding);
-    EXPECT_EQ(pane.PlotView->Plot().PageFirst, *holding);
+    // A click at a bar lists the page from its access unit; hovering tells of it.
+    TSummaryPlotView& view = *pane.PlotView;
+    ASSERT_EQ(view.Model().Columns().size(), 8u);
+    const TPlotColumn fifth = view.Model().Columns()[4];
+    const QPoint at((fifth.Left + fifth.Right) / 2, view.height() / 2);
+    QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_EQ(w.Rows().front(), fifth.Bar.LargestOffset);
+    EXPECT_EQ(view.Plot().PageFirst, fifth.Bar.LargestOffset);
+    QHelpEvent hover(QEvent::ToolTip, at, view.mapToGlobal(at));
+    QApplication::sendEvent(&view, &hover);
+    EXPECT_TRUE(QToolTip::text().contains(QStringLiteral(" POC lsb ")))
+        << QToolTip::text().toStdString();
     w.window.StreamSummary1->trigger();
     EXPECT_FALSE(pane.isVisible());
 }

@@ -751,15 +751,17 @@ TEST(Win32Window, TheStreamSummaryPane) {
     EXPECT_FALSE(IsWindowVisible(pane.ProgressBar()));
     EXPECT_FALSE(WindowText(pane.Figures()).empty());
     EXPECT_LT(RectOf(w.List(), w.window->Handle()).bottom, listBefore.bottom);
-    // A click three quarters across: the page holds that offset.
+    // A click at a bar lists the page from its access unit.
     RECT plot{};
     GetClientRect(pane.PlotWindow(), &plot);
-    const int x = plot.right * 3 / 4;
-    const std::int64_t offset = pane.OffsetAt(x);
-    SendMessageW(pane.PlotWindow(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, plot.bottom / 2));
+    ASSERT_EQ(pane.Model().Columns().size(), 8u);
+    const TPlotColumn fifth = pane.Model().Columns()[4];
+    const LPARAM at = MAKELPARAM((fifth.Left + fifth.Right) / 2, plot.bottom / 2);
+    SendMessageW(pane.PlotWindow(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(pane.PlotWindow(), WM_LBUTTONUP, 0, at);
     Pump();
     ASSERT_FALSE(w.Rows().empty());
-    EXPECT_LE(w.Rows().front(), offset);
+    EXPECT_EQ(w.Rows().front(), fifth.Bar.LargestOffset);
     SendMessageW(w.window->Handle(), WM_COMMAND, kIdStreamSummary, 0);
     EXPECT_FALSE(pane.PaneVisible());
     EXPECT_EQ(RectOf(w.List(), w.window->Handle()).bottom, listBefore.bottom);
