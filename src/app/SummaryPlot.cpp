@@ -291,8 +291,7 @@ void TSummaryPlotModel::Axes() {
     FPicture.Rects.push_back(
         {FLeft - 1, FTop - kMarkHeight, 1, FBottom - FTop + kMarkHeight + 1, kAxis});
     FPicture.Rects.push_back({FLeft - 1, FBottom, FRight - FLeft + 2, 1, kAxis});
-    FPicture.Texts.push_back({2, 0, "kbit per picture", TPlotAlign::Left});
-    FPicture.Texts.push_back({2, FBottom + 3, "offset", TPlotAlign::Left});
+    FPicture.Texts.push_back({2, 0, "kbit per picture, by file offset", TPlotAlign::Left});
     // Offsets along the bottom in the largest binary unit the range holds twice.
     const std::int64_t span = FViewEnd - FViewFirst;
     if (span <= 0) {

@@ -154,6 +154,8 @@ class TForm1 {
     void tmSummaryTimer();
     // A click on the plot: the page goes to that offset.
     void SummaryPlotClick(std::int64_t offset);
+    // At the first run: the list pane and its columns for a window windowWidth wide.
+    void FitListPane(int windowWidth);
     // The Info text of the unit at offset, for the plot's tooltip.
     std::string SummaryUnitText(std::int64_t offset, std::int64_t length);
     bool Summarising() const { return FSummary != nullptr; }
@@ -170,7 +172,8 @@ class TForm1 {
     // The hex pane's height changed: the hex view shows as many lines as now fit.
     void HexPaneResize();
 
-    // Copy: the texts of the selected NAL list row (as quillet-dump lists it), of the
+    // Copy: the texts of the selected NAL list row (as quillet-dump lists it, with --info
+    // while the Info column shows), of the
     // selected tree line and the lines below it (as quillet-dump --at prints them), of the
     // selected hex line; and the selected unit's offset. Nothing is put on the clipboard
     // when nothing is selected.
@@ -362,6 +365,10 @@ class TForm1 {
     std::unique_ptr<TParameterSetFinder> FParameterSets;
     // The offset of the unit the detail shows; -1 for none.
     std::int64_t FDetailOffset = -1;
+    // Go to Offset's byte and the unit that holds it: while that unit is shown in detail,
+    // the hex view shows and marks that byte (-1: none).
+    std::int64_t FSoughtByte = -1;
+    std::int64_t FSoughtUnit = -1;
     // The page's last unit has been measured (exactly, or as far as the bound allowed,
     // which FLastSearchedTo then tells).
     bool FLastMeasured = true;

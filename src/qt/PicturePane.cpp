@@ -94,6 +94,8 @@ bool TQtPicturePane::HasImage() const {
 
 void TQtPicturePane::SetLine(const std::string& text) {
     LineLabel->setText(QString::fromStdString(text));
+    // The line may be wider than the pane: hovering tells it whole.
+    LineLabel->setToolTip(LineLabel->text());
     Canvas->setAccessibleDescription(LineLabel->text());
 }
 

@@ -1,5 +1,6 @@
 #include "win32/Controls.h"
 
+#include "app/ListColumns.h"
 #include "core/WideText.h"
 
 #include <commdlg.h>
@@ -11,18 +12,7 @@
 
 namespace {
 
-struct TColumn {
-    const wchar_t* Caption;
-    int Width;
-};
-constexpr std::array<TColumn, 5> kColumns = {{
-    {L"Offset", 120},
-    {L"Len", 70},
-    {L"Start Code", 170},
-    {L"NAL Type", 250},
-    {L"Info", 250},
-}};
-constexpr int kColumnCount = static_cast<int>(kColumns.size());
+constexpr int kColumnCount = static_cast<int>(kListColumns.size());
 
 // The hex lines are bytes; Windows-1252 is how the window shows bytes 0x80 to 0x9F.
 constexpr UINT kHexCodePage = 1252;
@@ -190,21 +180,28 @@ TWin32ReportList::TWin32ReportList(HWND parent, int id)
     for (int c = 0; c < kColumnCount; ++c) {
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.pszText = const_cast<wchar_t*>(kColumns[static_cast<std::size_t>(c)].Caption);
-        column.cx = kColumns[static_cast<std::size_t>(c)].Width;
+        const std::wstring caption = Widen(kListColumns[static_cast<std::size_t>(c)].Caption);
+        column.pszText = const_cast<wchar_t*>(caption.c_str());
+        column.cx = 100;
         column.iSubItem = c;
         SendMessageW(Handle(), LVM_INSERTCOLUMNW, static_cast<WPARAM>(c),
                      reinterpret_cast<LPARAM>(&column));
     }
 }
 
-void TWin32ReportList::FitOffsetColumn() {
-    // The design width was made for a narrow font; where the font in use is wider, the
-    // Offset column starts wide enough for a whole offset (saved widths still apply).
-    constexpr int kCellMargin = 14;
-    const auto text = SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0,
-                                   reinterpret_cast<LPARAM>(L"0x0000000000000000"));
-    SetColumnWidth(0, std::max(kColumns[0].Width, static_cast<int>(text) + kCellMargin));
+void TWin32ReportList::FitColumns() {
+    // Each column as wide as the text it commonly holds, in the font in use (saved widths
+    // still apply).
+    for (int c = 0; c < kColumnCount; ++c) {
+        const TListColumn& column = kListColumns[static_cast<std::size_t>(c)];
+        int widest = 0;
+        for (const char* text : {column.Caption, column.Widest}) {
+            const std::wstring wide = Widen(text);
+            widest = std::max(widest, static_cast<int>(SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0,
+                                                                    reinterpret_cast<LPARAM>(wide.c_str()))));
+        }
+        SetColumnWidth(c, widest + kCellMargin);
+    }
 }
 
 bool TWin32ReportList::OnNotify(NMHDR* header, LRESULT& result) {

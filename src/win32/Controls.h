@@ -104,8 +104,8 @@ class TWin32ReportList : public TChildControl, public IReportList {
     void SetWheelHandler(TWheelHandler handler) { FOnWheel = std::move(handler); }
     // WM_NOTIFY from the list; true when handled, with the result in result.
     bool OnNotify(NMHDR* header, LRESULT& result);
-    // Widens the Offset column to a whole offset in the list's present font.
-    void FitOffsetColumn();
+    // Sizes the columns to their common texts in the list's present font.
+    void FitColumns();
 
     // IReportList
     void SetRowCount(int count) override;

@@ -138,7 +138,7 @@ TEST(SummaryPlotModel, TicksLegendPageAndBand) {
         }
     }
     EXPECT_GE(topTick * 1000, static_cast<double>(largest * 8));
-    for (const char* name : {"I", "P", "B", "IDR", "kbit per picture", "offset", "0"}) {
+    for (const char* name : {"I", "P", "B", "IDR", "kbit per picture, by file offset", "0"}) {
         EXPECT_EQ(texts.count(name), 1u) << name;
     }
     const auto widthOf = [&](TPlotColour colour) {

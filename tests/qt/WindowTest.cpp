@@ -108,11 +108,14 @@ TEST(QtWindow, CompositionAndStartup) {
         // The hex list inside its focus frame.
         {f.ListBox1->height(), 192 - 4},
         {f.ScrollBar1->width(), 16},
-        {f.ListView1->ColumnWidth(3), 250},
     };
     for (const auto& [actual, design] : sizes) {
         EXPECT_EQ(actual, design);
     }
+    // Columns as wide as the texts they commonly hold.
+    EXPECT_GE(f.ListView1->ColumnWidth(3),
+              f.ListView1->fontMetrics().horizontalAdvance(
+                  QStringLiteral("Coded slice of a non-IDR picture")));
     EXPECT_TRUE(f.CheckForUpdates1->isChecked());
     EXPECT_TRUE(f.tmUpdate->isActive());
     EXPECT_TRUE(w.List().viewport()->acceptDrops());
@@ -467,6 +470,23 @@ TEST(QtWindow, InfoColumnGoToAndFind) {
     QTest::keyClick(&w.List(), Qt::Key_G, Qt::ControlModifier);
     EXPECT_EQ(w.Rows().front(), units[12]);
     EXPECT_EQ(w.SelectedOffset(), units[12]);
+    // The hex view shows and selects the offset's own line, its byte marked.
+    QApplication::processEvents();
+    const std::int64_t sought = units[12] + 2;
+    const QString line = QString::fromStdString(NalOffsetText(sought - sought % 16));
+    ASSERT_GT(w.window.ListBox1->count(), 0);
+    EXPECT_TRUE(w.window.ListBox1->item(0)->text().startsWith(line))
+        << w.window.ListBox1->item(0)->text().toStdString();
+    EXPECT_EQ(w.window.ListBox1->currentRow(), 0);
+    // The byte's two digits and its character, on that line only.
+    for (int i = 0; i < w.window.ListBox1->count(); ++i) {
+        const QVariantList marks = w.window.ListBox1->item(i)->data(kMarksRole).toList();
+        ASSERT_EQ(marks.size(), i == 0 ? 2 : 0) << i;
+        if (i == 0) {
+            const int digits = 21 + 3 * static_cast<int>(sought % 16);
+            EXPECT_EQ(marks[0].toPoint(), QPoint(digits, digits + 1));
+        }
+    }
 
     // From the selected row, the next SPS, then on with F3 until there is none.
     w.dialogs.ChosenItem = "sps  SPS";

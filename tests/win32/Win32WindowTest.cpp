@@ -5,6 +5,7 @@
 // the file's bytes.
 
 #include "Win32TestSupport.h"
+#include "app/ListColumns.h"
 #include "cli/DumpCommand.h"
 #include "core/WideText.h"
 #include "support/Fakes.h"
@@ -61,7 +62,8 @@ struct ShownWindow {
     FakeDialogs dialogs;
     std::unique_ptr<TWin32Window> window;
 
-    explicit ShownWindow(ISettingsStore* registry = nullptr, int height = 420) {
+    explicit ShownWindow(ISettingsStore* registry = nullptr, int height = 420,
+                         IMonitors* monitors = nullptr) {
         const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                             ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES |
                                                 ICC_BAR_CLASSES};
@@ -69,6 +71,7 @@ struct ShownWindow {
         TWin32WindowServices services;
         services.Dialogs = &dialogs;
         services.Registry = registry;
+        services.Monitors = monitors;
         window = std::make_unique<TWin32Window>(services);
         if (height > 0) {
             window->SetBounds(window->Left(), window->Top(), window->Width(), height);
@@ -222,10 +225,7 @@ TEST(Win32Window, CompositionAndStartup) {
     EXPECT_TRUE(GetWindowLongW(f.ListView1->Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
     EXPECT_FALSE(GetWindowLongW(f.TreeView1->Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
     EXPECT_FALSE(GetWindowLongW(f.Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
-    const char* columns[] = {"Offset", "Len", "Start Code", "NAL Type", "Info"};
-    // The Offset column is at least as wide as a whole offset in the list's font.
-    const auto offsetWidth = static_cast<int>(SendMessageW(f.ListView1->Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(L"0x0000000000000000")));
-    const int widths[] = {std::max(120, offsetWidth + 14), 70, 170, 250, 250};
+    // Each column at least as wide as the text it commonly holds in the list's font.
     for (int c = 0; c < 5; ++c) {
         wchar_t caption[32] = {};
         LVCOLUMNW column{};
@@ -233,8 +233,11 @@ TEST(Win32Window, CompositionAndStartup) {
         column.pszText = caption;
         column.cchTextMax = 32;
         SendMessageW(f.ListView1->Handle(), LVM_GETCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
-        EXPECT_EQ(Narrow(caption), columns[c]);
-        EXPECT_EQ(column.cx, widths[c]);
+        const TListColumn& expected = kListColumns[static_cast<std::size_t>(c)];
+        EXPECT_EQ(Narrow(caption), expected.Caption);
+        const std::wstring widest = Widen(expected.Widest);
+        EXPECT_GE(column.cx, SendMessageW(f.ListView1->Handle(), LVM_GETSTRINGWIDTHW, 0,
+                                          reinterpret_cast<LPARAM>(widest.c_str())));
     }
     const std::pair<UINT, const char*> items[] = {
         {kIdOpen, "&Open\tCtrl+O"}, {kIdClose, "&Close"}, {kIdExit, "E&xit\tCtrl+Q"},
@@ -543,6 +546,8 @@ TEST(Win32Window, SettingsInTheRegistry) {
         w.window->SetPanel2Width(520);
         w.window->ListView1->SetColumnWidth(0, 130);
         w.window->ListView1->SetColumnWidth(1, 90);
+        w.window->ListView1->SetColumnWidth(2, 170);
+        w.window->ListView1->SetColumnWidth(3, 250);
         SendMessageW(w.window->Handle(), WM_COMMAND, kIdCheckForUpdates, 0);
         SendMessageW(w.window->Handle(), WM_CLOSE, 0, 0);
     }
@@ -666,7 +671,7 @@ TEST(Win32Window, CopyAndRecentFiles) {
         SetKeyboardState(keys);
         return ClipboardText();
     };
-    std::istringstream listing(Dump({second}));
+    std::istringstream listing(Dump({"--info", second}));
     std::string line;
     std::getline(listing, line);
     EXPECT_EQ(copy(w.List()), WithCrLf(line + "\n"));
@@ -731,6 +736,29 @@ TEST(Win32Window, GoFindAndTheInfoColumn) {
         EXPECT_EQ(w.window->ListView1->ColumnWidth(kInfoColumn), info);
         EXPECT_EQ((GetMenuState(w.window->MainMenu1, kIdUnitSummaryColumn, MF_BYCOMMAND) & MF_CHECKED) != 0, shown);
     }
+}
+
+// A first run on a 1024 x 768 screen: the columns fit the list, the Offset and Info columns
+// wide enough for their common texts.
+TEST(Win32Window, AFirstRunFitsTheColumnsToTheList) {
+    FakeSettingsStore registry;
+    FakeMonitors monitors;
+    monitors.Areas = {{0, 0, 1024, 738}};
+    ShownWindow w(&registry, 0, &monitors);
+    const auto textWidth = [&](const wchar_t* text) {
+        return static_cast<int>(
+            SendMessageW(w.List(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text)));
+    };
+    int columns = 0;
+    for (int i = 0; i <= kInfoColumn; ++i) {
+        columns += w.window->ListView1->ColumnWidth(i);
+    }
+    RECT list{};
+    GetClientRect(w.List(), &list);
+    EXPECT_LE(columns, list.right);
+    EXPECT_GE(w.window->ListView1->ColumnWidth(0), textWidth(L"0x0000000000000000"));
+    EXPECT_GE(w.window->ListView1->ColumnWidth(kInfoColumn),
+              textWidth(L"B  frame_num 15  POC lsb 30  QP 51"));
 }
 
 // View > Stream Summary walks the file in the background: the pane shows its figures and
