@@ -129,6 +129,9 @@ class TForm1 {
     void UnitSummaryColumn1Click();
     // Shows or hides the picture pane (Unit1Picture.cpp).
     void Picture1Click();
+    // The picture pane's Left (-1) and Right (+1): the previous or next picture's first unit
+    // selected in the list (Unit1PictureStep.cpp).
+    void PictureStep(int direction);
     void tmUpdateTimer();
 
     // Go > Go to Offset: asks for an offset and shows the unit that holds it.
@@ -333,6 +336,8 @@ class TForm1 {
     std::int32_t ScrollPositionOf(std::int64_t offset) const;
     // The selection display rule.
     void ShowSelectedRow();
+    // The unit of row index is the first slice of a picture.
+    bool BeginsPicture(int index);
     void ClearDetail();
     void ClearHexLines();
     std::int64_t FileSize() const;

@@ -1,8 +1,10 @@
 #include "qt/PicturePane.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 TPictureCanvas::TPictureCanvas(QWidget* parent) : QWidget(parent) {
     setMinimumSize(64, 48);
@@ -106,4 +108,31 @@ std::string TQtPicturePane::Line() const {
 void TQtPicturePane::Post(std::function<void()> task) {
     // Queued to this widget's thread; dropped when the widget is gone first.
     QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
+// --- Stepping from picture to picture ---------------------------------------------------
+
+void TQtPicturePane::SetStepHandler(std::function<void(int direction)> handler) {
+    FOnStep = std::move(handler);
+    // The pane takes the keys once clicked or tabbed to.
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void TQtPicturePane::keyPressEvent(QKeyEvent* event) {
+    const int direction = event->key() == Qt::Key_Left ? -1 : event->key() == Qt::Key_Right ? 1 : 0;
+    if (direction == 0 || !FOnStep) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    FOnStep(direction);
+}
+
+void TQtPicturePane::wheelEvent(QWheelEvent* event) {
+    const int delta = event->angleDelta().y();
+    if ((event->modifiers() & Qt::ControlModifier) == 0 || delta == 0 || !FOnStep) {
+        QWidget::wheelEvent(event);
+        return;
+    }
+    // Away from the user is back in the stream, as a page scrolls up.
+    FOnStep(delta > 0 ? -1 : 1);
 }

@@ -30,6 +30,8 @@ class IPicturePane {
     virtual bool HasImage() const = 0;
     virtual void SetLine(const std::string& text) = 0;
     virtual std::string Line() const = 0;
+    // Left and Right (and the wheel with Ctrl): -1 for the previous picture, +1 for the next.
+    virtual void SetStepHandler(std::function<void(int direction)> handler) { (void)handler; }
 };
 
 // Runs tasks on the user-interface thread, in the order posted; Post may be called from any
