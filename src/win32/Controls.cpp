@@ -827,19 +827,35 @@ TWin32StatusBar::TWin32StatusBar(HWND parent, int id)
 
 int TWin32StatusBar::Fit(int clientWidth) {
     SendMessageW(Handle(), WM_SIZE, 0, 0);
-    // File size, page and selection get room for their longest texts; the note takes the
-    // rest.
-    const std::array<int, 4> widths = {150, 300, 260, -1};
-    std::array<int, 4> edges{};
-    int right = 0;
-    for (std::size_t i = 0; i < widths.size(); ++i) {
-        right += widths[i];
-        edges[i] = widths[i] < 0 || right > clientWidth ? -1 : right;
-    }
-    SendMessageW(Handle(), SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+    FClientWidth = clientWidth;
+    Lay();
     RECT r{};
     GetWindowRect(Handle(), &r);
     return r.bottom - r.top;
+}
+
+void TWin32StatusBar::Lay() {
+    // File size, page and selection each as wide as their texts; the note takes the rest.
+    constexpr int kMinimum = 40;
+    constexpr int kPadding = 16; // the part's borders and a little air
+    const HDC dc = GetDC(Handle());
+    const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(Handle(), WM_GETFONT, 0, 0));
+    const HGDIOBJ before = font != nullptr ? SelectObject(dc, font) : nullptr;
+    std::array<int, 4> edges{};
+    int right = 0;
+    for (std::size_t i = 0; i + 1 < edges.size(); ++i) {
+        const std::wstring text = Widen(FTexts[i]);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        right += std::max<int>(kMinimum, size.cx + kPadding);
+        edges[i] = right > FClientWidth ? -1 : right;
+    }
+    edges.back() = -1;
+    if (before != nullptr) {
+        SelectObject(dc, before);
+    }
+    ReleaseDC(Handle(), dc);
+    SendMessageW(Handle(), SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
 }
 
 void TWin32StatusBar::SetText(TStatusField field, const std::string& text) {
@@ -848,6 +864,9 @@ void TWin32StatusBar::SetText(TStatusField field, const std::string& text) {
         return;
     }
     FTexts[part] = text;
+    if (part + 1 < FTexts.size() && FClientWidth > 0) {
+        Lay();
+    }
     SendMessageW(Handle(), SB_SETTEXTW, part, reinterpret_cast<LPARAM>(Widen(text).c_str()));
 }
 
@@ -1156,11 +1175,47 @@ std::optional<std::string> TWin32Dialogs::ChooseItem(const std::string& title,
     return RunInputDialog(FOwner, title, label, std::move(state));
 }
 
+namespace {
+
+LRESULT CALLBACK TextOverBar(HWND bar, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                             DWORD_PTR) {
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(bar, TextOverBar, 0);
+    }
+    const LRESULT result = DefSubclassProc(bar, message, wParam, lParam);
+    if (message == WM_SETTEXT) {
+        InvalidateRect(bar, nullptr, TRUE);
+    } else if (message == WM_PAINT) {
+        const int length = GetWindowTextLengthW(bar);
+        if (length > 0) {
+            std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+            GetWindowTextW(bar, text.data(), length + 1);
+            RECT area{};
+            GetClientRect(bar, &area);
+            const HDC dc = GetDC(bar);
+            const HGDIOBJ before = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+            SetBkMode(dc, TRANSPARENT);
+            DrawTextW(dc, text.c_str(), length, &area,
+                      DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+            SelectObject(dc, before);
+            ReleaseDC(bar, dc);
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+void CarryTextOnBar(HWND bar) {
+    SetWindowSubclass(bar, TextOverBar, 0, 0);
+}
+
 TWin32ProgressBar::TWin32ProgressBar(HWND statusBar)
     : FStatusBar(statusBar),
       FBar(CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 0, 0, 0, statusBar, nullptr,
                            GetModuleHandleW(nullptr), nullptr)) {
     SendMessageW(FBar, PBM_SETRANGE32, 0, 1000);
+    CarryTextOnBar(FBar);
 }
 
 void TWin32ProgressBar::Show(const std::string& caption) {

@@ -1,6 +1,7 @@
 #include "win32/SummaryPane.h"
 
 #include "core/WideText.h"
+#include "win32/Controls.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -50,6 +51,7 @@ TWin32SummaryPane::TWin32SummaryPane(HWND parent, int cancelId) {
     SetWindowLongPtrW(FPlotWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     FBar = Child(parent, PROGRESS_CLASSW, 0, L"Summary progress");
     SendMessageW(FBar, PBM_SETRANGE32, 0, 1000);
+    CarryTextOnBar(FBar);
     FCancel = Child(parent, L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, L"Cancel", cancelId);
     FTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX, 0, 0,
                            0, 0, FPlotWindow, nullptr, GetModuleHandleW(nullptr), nullptr);

@@ -495,6 +495,20 @@ TEST(Win32Window, TheWheelAndTheStatusBar) {
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(part(i), w.window->StatusBar->Text(static_cast<TStatusField>(i)));
     }
+    // Each field as wide as its text, however long.
+    w.window->StatusBar->SetText(TStatusField::Page, "Page 0x00000000006A9610 to 0x00000000006B0000 (99.9 % to 100.0 %)");
+    const HDC dc = GetDC(status);
+    const HGDIOBJ font = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(status, WM_GETFONT, 0, 0)));
+    for (int i = 0; i < 3; ++i) {
+        const std::wstring text = Widen(part(i));
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        RECT field{};
+        SendMessageW(status, SB_GETRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&field));
+        EXPECT_GE(field.right - field.left, size.cx) << part(i);
+    }
+    SelectObject(dc, font);
+    ReleaseDC(status, dc);
 }
 
 // The hex view's own bar: its arrows, the page area and the wheel move the selected line
