@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kPlotHeight = 140;
+constexpr int kPlotHeight = 100;
 
 QColor ColourOf(TPlotColour colour) {
     return {colour.R, colour.G, colour.B};
