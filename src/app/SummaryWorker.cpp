@@ -104,7 +104,9 @@ TSummaryPlot SummaryPlotOf(const TStreamSummary& s) {
     plot.BucketWidth = s.BucketWidth;
     for (const TSummaryBucket& b : s.Buckets) {
         if (b.Pictures > 0) {
-            plot.Bars.push_back({b.FirstOffset, b.Pictures, b.Largest, b.I, b.P, b.B, b.Idr});
+            plot.Bars.push_back({b.FirstOffset, b.Pictures, b.Bytes, b.Largest, b.LargestOffset,
+                                 b.LargestSlice, b.LargestSliceLength, b.LargestType, b.LargestIdr,
+                                 b.I, b.P, b.B, b.Idr});
         }
     }
     return plot;

@@ -320,7 +320,10 @@ void TForm1::UpdatePack(std::int64_t offset) {
         if (n <= 0) {
             return;
         }
-        if (HexView) {
+        if (HexView && offset == FSoughtUnit) {
+            HexView->ShowByte(FSoughtByte);
+        } else if (HexView) {
+            FSoughtUnit = -1;
             HexView->MarkBytes(-1, -1);
             HexView->RefreshFileData(offset);
         }

@@ -134,6 +134,9 @@ class TForm1 {
     void Picture1Click();
     // Turns an item of View > Overlay (a TOverlayItem) on or off.
     void OverlayClick(unsigned item);
+    // The picture pane's Left (-1) and Right (+1): the previous or next picture's first unit
+    // selected in the list (Unit1PictureStep.cpp).
+    void PictureStep(int direction);
     void tmUpdateTimer();
 
     // Go > Go to Offset: asks for an offset and shows the unit that holds it.
@@ -159,6 +162,10 @@ class TForm1 {
     void tmSummaryTimer();
     // A click on the plot: the page goes to that offset.
     void SummaryPlotClick(std::int64_t offset);
+    // At the first run: the list pane and its columns for a window windowWidth wide.
+    void FitListPane(int windowWidth);
+    // The Info text of the unit at offset, for the plot's tooltip.
+    std::string SummaryUnitText(std::int64_t offset, std::int64_t length);
     bool Summarising() const { return FSummary != nullptr; }
 
     // Loading.
@@ -173,7 +180,8 @@ class TForm1 {
     // The hex pane's height changed: the hex view shows as many lines as now fit.
     void HexPaneResize();
 
-    // Copy: the texts of the selected NAL list row (as quillet-dump lists it), of the
+    // Copy: the texts of the selected NAL list row (as quillet-dump lists it, with --info
+    // while the Info column shows), of the
     // selected tree line and the lines below it (as quillet-dump --at prints them), of the
     // selected hex line; and the selected unit's offset. Nothing is put on the clipboard
     // when nothing is selected.
@@ -325,6 +333,9 @@ class TForm1 {
     std::int32_t ScrollPositionOf(std::int64_t offset) const;
     // The selection display rule.
     void ShowSelectedRow();
+    // The unit of row index is the first slice of a picture.
+    bool BeginsPicture(int index);
+    std::vector<std::uint8_t> SliceHeaderBytes(int index);
     void ClearDetail();
     void ClearHexLines();
     std::int64_t FileSize() const;
@@ -358,6 +369,10 @@ class TForm1 {
     std::unique_ptr<TParameterSetFinder> FParameterSets;
     // The offset of the unit the detail shows; -1 for none.
     std::int64_t FDetailOffset = -1;
+    // Go to Offset's byte and the unit that holds it: while that unit is shown in detail,
+    // the hex view shows and marks that byte (-1: none).
+    std::int64_t FSoughtByte = -1;
+    std::int64_t FSoughtUnit = -1;
     // The page's last unit has been measured (exactly, or as far as the bound allowed,
     // which FLastSearchedTo then tells).
     bool FLastMeasured = true;

@@ -152,8 +152,9 @@ std::string TForm1::ListView1CopyText(const std::vector<int>& rows) {
         if (row.Caption.empty()) {
             continue;
         }
+        // As quillet-dump lists it: with its Info text while the column shows it (--info).
         text += row.Caption + '\t' + row.SubItems[0] + '\t' + row.SubItems[1] + '\t' +
-                row.SubItems[2] + '\n';
+                row.SubItems[2] + (ShowInfoColumn ? '\t' + row.SubItems[3] : "") + '\n';
     }
     return text;
 }

@@ -188,10 +188,9 @@ bool TForm1::GoToOffset(std::int64_t offset) {
                     " MiB of " + NalOffsetText(offset));
             return false;
         }
+        FSoughtByte = offset;
+        FSoughtUnit = found;
         ShowUnitAt(found);
-        if (HexView) {
-            HexView->RefreshFileData(offset);
-        }
         return true;
     });
 }

@@ -7,6 +7,7 @@
 TPictureView* TForm1::PictureView() {
     if (!FPictureView && Widgets.PicturePane && Widgets.UiThread) {
         FPictureView = std::make_unique<TPictureView>(*Widgets.PicturePane, *Widgets.UiThread);
+        Widgets.PicturePane->SetStepHandler([this](int direction) { PictureStep(direction); });
     }
     return FPictureView.get();
 }

@@ -1,3 +1,4 @@
+#include "app/ListColumns.h"
 #include "app/Unit1.h"
 
 #include "app/WindowPlacement.h"
@@ -155,6 +156,29 @@ void SaveTexts(const TForm1& form, ISettingsKey& key) {
 
 } // namespace
 
+void TForm1::FitListPane(int windowWidth) {
+    // The list pane as wide as its columns, the Info column's too, while the tree keeps two
+    // fifths of the window for its values; where that is too narrow, the NAL Type and Start
+    // Code columns give way (their cut cells tell their text on hovering).
+    IReportList& list = *Widgets.ListView1;
+    constexpr int kBarAndFrame = 24;
+    int columns = 0;
+    for (int i = 0; i <= kInfoColumn; ++i) {
+        columns += list.ColumnWidth(i);
+    }
+    const int pane = std::min(columns + kBarAndFrame, windowWidth * 3 / 5);
+    int over = columns + kBarAndFrame - pane;
+    for (const int column : kYieldingColumns) {
+        const int width = list.ColumnWidth(column);
+        const int narrower = std::max(width - over, width / 3);
+        if (over > 0) {
+            list.SetColumnWidth(column, narrower);
+            over -= width - narrower;
+        }
+    }
+    Widgets.Form1->SetPanel2Width(pane);
+}
+
 void TForm1::LoadRegistrySettings() {
     GuardVoid("TForm1.LoadRegistrySettings", [&] {
         // Without a store there is nothing to read, as with a key that cannot be opened.
@@ -168,16 +192,8 @@ void TForm1::LoadRegistrySettings() {
                 if (!areas.empty()) {
                     const TScreenRect bounds = FirstRunBounds(areas.front());
                     SetBounds(*this, bounds);
-                    // The list pane as wide as its columns, the Info column's too, while the
-                    // tree keeps two fifths of the window for its values.
                     if (Widgets.ListView1) {
-                        int columns = 0;
-                        for (int i = 0; i <= kInfoColumn; ++i) {
-                            columns += Widgets.ListView1->ColumnWidth(i);
-                        }
-                        constexpr int kBarAndFrame = 24;
-                        Widgets.Form1->SetPanel2Width(std::clamp(
-                            columns + kBarAndFrame, 700, std::max(700, bounds.Width * 3 / 5)));
+                        FitListPane(bounds.Width);
                     }
                 }
             }

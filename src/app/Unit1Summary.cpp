@@ -3,6 +3,7 @@
 #include "app/SummaryWorker.h"
 #include "app/Unit1.h"
 #include "core/Guard.h"
+#include "syntax/ParameterSetFinder.h"
 
 #include <algorithm>
 
@@ -40,6 +41,9 @@ void TForm1::StartSummary() {
     pane->SetFigures({});
     pane->SetCancelHandler([this] { CancelSummary(); });
     pane->SetClickHandler([this](std::int64_t offset) { SummaryPlotClick(offset); });
+    pane->SetUnitTextHandler([this](std::int64_t offset, std::int64_t length) {
+        return SummaryUnitText(offset, length);
+    });
     pane->SetProgress(true, 0, NalOffsetText(0));
     FSummary = std::make_unique<TSummaryWorker>(FileName);
     if (Widgets.tmSummary) {
@@ -116,5 +120,19 @@ void TForm1::SummaryPlotClick(std::int64_t offset) {
             GoToOffset(
                 std::clamp<std::int64_t>(offset, 0, std::max<std::int64_t>(Stream->Size() - 1, 0)));
         }
+    });
+}
+
+std::string TForm1::SummaryUnitText(std::int64_t offset, std::int64_t length) {
+    return Guard("TForm1.SummaryUnitText", std::string(), [&] {
+        if (!Stream || offset < 0 || offset >= Stream->Size()) {
+            return std::string();
+        }
+        if (!FParameterSets) {
+            FParameterSets = std::make_unique<TParameterSetFinder>(*Stream);
+        }
+        TGoverningSets sets(*FParameterSets, offset);
+        // A copy: the summary's text is the reader's, and the Info column uses it too.
+        return std::string(FUnitInfo.Read(*Stream, offset, length, Stream->Size(), &sets));
     });
 }

@@ -209,6 +209,20 @@ void THexView::RefreshFileData(std::int64_t offset) {
     });
 }
 
+void THexView::ShowByte(std::int64_t offset) {
+    GuardVoid("THexView.ShowByte", [&] {
+        if (!FFileStream || !FListBox || offset < 0 || offset >= FFileStream->Size()) {
+            return;
+        }
+        FMarkFirst = offset;
+        FMarkLast = offset;
+        RefreshFileData(offset); // marks it too
+        if (FShownLines > 0) {
+            FListBox->SetSelectedIndex(0);
+        }
+    });
+}
+
 void THexView::MarkBytes(std::int64_t first, std::int64_t last) {
     GuardVoid("THexView.MarkBytes", [&] {
         FMarkFirst = first;

@@ -37,6 +37,9 @@ class THexView {
     // one again, an offset at or past the end is ignored.
     void RefreshFileData(std::int64_t offset);
 
+    // Shows the file from the line that holds offset, selects that line and marks the byte.
+    void ShowByte(std::int64_t offset);
+
     // Marks bytes first to last (file offsets, inclusive) in the digits and the text
     // column, and shows them from their first line when the first is out of view; the
     // marks stay on those bytes while the view moves. A negative first clears them.

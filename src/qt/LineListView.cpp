@@ -15,8 +15,6 @@
 namespace {
 
 constexpr int kBytesRole = Qt::UserRole;
-// The marked character ranges of a line, as a list of QPoint(first, last).
-constexpr int kMarksRole = Qt::UserRole + 1;
 
 // Every line exactly one font line high, so the lines that fit are the inner height
 // divided by LineHeight. Marked characters get a background of their own, drawn under

@@ -7,6 +7,9 @@
 
 class TKeyDownFilter;
 
+// The marked character ranges of a line, as a list of QPoint(first, last).
+inline constexpr int kMarksRole = Qt::UserRole + 1;
+
 // ListBox1: the hex view's lines, all of one height. Each line keeps the bytes it was
 // given, so that reading a line back returns exactly those.
 class TLineListView : public QListWidget, public ILineList {

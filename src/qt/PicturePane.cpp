@@ -1,9 +1,11 @@
 #include "qt/PicturePane.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 TPictureCanvas::TPictureCanvas(QWidget* parent) : QWidget(parent) {
     setMinimumSize(64, 48);
@@ -96,6 +98,8 @@ bool TQtPicturePane::HasImage() const {
 
 void TQtPicturePane::SetLine(const std::string& text) {
     LineLabel->setText(QString::fromStdString(text));
+    // The line may be wider than the pane: hovering tells it whole.
+    LineLabel->setToolTip(LineLabel->text());
     Canvas->setAccessibleDescription(LineLabel->text());
 }
 
@@ -132,4 +136,31 @@ void TPictureCanvas::leaveEvent(QEvent* event) {
 
 void TQtPicturePane::SetPointerListener(std::function<void(int x, int y)> listener) {
     Canvas->PointerListener = std::move(listener);
+}
+
+// --- Stepping from picture to picture ---------------------------------------------------
+
+void TQtPicturePane::SetStepHandler(std::function<void(int direction)> handler) {
+    FOnStep = std::move(handler);
+    // The pane takes the keys once clicked or tabbed to.
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void TQtPicturePane::keyPressEvent(QKeyEvent* event) {
+    const int direction = event->key() == Qt::Key_Left ? -1 : event->key() == Qt::Key_Right ? 1 : 0;
+    if (direction == 0 || !FOnStep) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    FOnStep(direction);
+}
+
+void TQtPicturePane::wheelEvent(QWheelEvent* event) {
+    const int delta = event->angleDelta().y();
+    if ((event->modifiers() & Qt::ControlModifier) == 0 || delta == 0 || !FOnStep) {
+        QWidget::wheelEvent(event);
+        return;
+    }
+    // Away from the user is back in the stream, as a page scrolls up.
+    FOnStep(delta > 0 ? -1 : 1);
 }

@@ -51,7 +51,16 @@ class TQtPicturePane : public QWidget, public IPicturePane, public IUiThread {
     void SetPointerListener(std::function<void(int x, int y)> listener) override;
 
     void Post(std::function<void()> task) override;
+    void SetStepHandler(std::function<void(int direction)> handler) override;
 
     TPictureCanvas* Canvas = nullptr;
     QLabel* LineLabel = nullptr;
+
+  protected:
+    // Left and Right, and the wheel with Ctrl, step to the previous or next picture.
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+  private:
+    std::function<void(int)> FOnStep;
 };

@@ -1,5 +1,7 @@
 #include "qt/ReportListView.h"
 
+#include "app/ListColumns.h"
+#include "qt/CutTextTips.h"
 #include "qt/DroppedFiles.h"
 #include "qt/KeyDownFilter.h"
 #include "qt/VirtualKeys.h"
@@ -18,18 +20,7 @@
 
 namespace {
 
-struct TColumn {
-    const char* Caption;
-    int Width;
-};
-constexpr std::array<TColumn, 5> kColumns = {{
-    {"Offset", 120},
-    {"Len", 70},
-    {"Start Code", 170},
-    {"NAL Type", 250},
-    {"Info", 250},
-}};
-constexpr int kColumnCount = static_cast<int>(kColumns.size());
+constexpr int kColumnCount = static_cast<int>(kListColumns.size());
 
 // Local files among the dropped URLs, as the file system spells their paths.
 std::vector<std::string> DroppedPaths(const QMimeData* mime) {
@@ -103,7 +94,7 @@ QVariant TReportListModel::headerData(int section, Qt::Orientation orientation, 
         section >= kColumnCount) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
-    return QString::fromLatin1(kColumns[static_cast<std::size_t>(section)].Caption);
+    return QString::fromLatin1(kListColumns[static_cast<std::size_t>(section)].Caption);
 }
 
 TReportListView::TReportListView(QWidget* parent)
@@ -116,6 +107,7 @@ TReportListView::TReportListView(QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTabKeyNavigation(false);
     setWordWrap(false);
+    new TCutTextTips(this);
     // An offset too wide for its column keeps its last digits in view.
     setTextElideMode(Qt::ElideMiddle);
     setCornerButtonEnabled(false);
@@ -127,15 +119,17 @@ TReportListView::TReportListView(QWidget* parent)
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setHighlightSections(false);
+    // A column that gives way to the others at the first run may be narrow.
+    horizontalHeader()->setMinimumSectionSize(kCellMargin * 2);
+    // Each column as wide as the text it commonly holds, in the font in use (saved widths
+    // still apply).
     for (int c = 0; c < kColumnCount; ++c) {
-        horizontalHeader()->resizeSection(c, kColumns[static_cast<std::size_t>(c)].Width);
+        const TListColumn& column = kListColumns[static_cast<std::size_t>(c)];
+        horizontalHeader()->resizeSection(
+            c, std::max(fontMetrics().horizontalAdvance(QLatin1String(column.Caption)),
+                        fontMetrics().horizontalAdvance(QLatin1String(column.Widest))) +
+                   kCellMargin);
     }
-    // The design width was made for a narrow font; where the font in use is wider, the
-    // Offset column starts wide enough for a whole offset (saved widths still apply).
-    constexpr int kCellMargin = 12;
-    const int offsetWidth =
-        fontMetrics().horizontalAdvance(QStringLiteral("0x0000000000000000")) + kCellMargin;
-    horizontalHeader()->resizeSection(0, std::max(kColumns[0].Width, offsetWidth));
     // The selection stays visible when the list loses the focus.
     QPalette colours = palette();
     colours.setColor(QPalette::Inactive, QPalette::Highlight,

@@ -6,19 +6,14 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-
-#include <algorithm>
+#include <QToolTip>
 
 namespace {
 
-constexpr int kPlotHeight = 120;
-constexpr int kMarkHeight = 6; // room above the bars for the IDR marks
+constexpr int kPlotHeight = 100;
 
-QColor ColourOf(const TSummaryBar& bar) {
-    if (bar.I >= bar.P && bar.I >= bar.B) {
-        return {208, 64, 64};
-    }
-    return bar.P >= bar.B ? QColor(64, 96, 208) : QColor(64, 160, 64);
+QColor ColourOf(TPlotColour colour) {
+    return {colour.R, colour.G, colour.B};
 }
 
 } // namespace
@@ -27,20 +22,16 @@ TSummaryPlotView::TSummaryPlotView(QWidget* parent) : QWidget(parent) {
     setMinimumHeight(kPlotHeight);
     setAccessibleName(QStringLiteral("Picture sizes"));
     setCursor(Qt::PointingHandCursor);
+    setMouseTracking(true);
 }
 
 void TSummaryPlotView::SetPlot(const TSummaryPlot& plot) {
-    const std::int64_t first = FPlot.PageFirst;
-    const std::int64_t end = FPlot.PageEnd;
-    FPlot = plot;
-    FPlot.PageFirst = first;
-    FPlot.PageEnd = end;
+    FModel.SetPlot(plot);
     update();
 }
 
 void TSummaryPlotView::SetPage(std::int64_t first, std::int64_t end) {
-    FPlot.PageFirst = first;
-    FPlot.PageEnd = end;
+    FModel.SetPage(first, end);
     update();
 }
 
@@ -48,51 +39,81 @@ void TSummaryPlotView::SetClickHandler(std::function<void(std::int64_t)> handler
     FOnClick = std::move(handler);
 }
 
-int TSummaryPlotView::XOf(std::int64_t offset) const {
-    if (FPlot.FileSize <= 0) {
-        return 0;
-    }
-    return static_cast<int>(static_cast<double>(offset) * width() /
-                            static_cast<double>(FPlot.FileSize));
+void TSummaryPlotView::SetUnitTextHandler(
+    std::function<std::string(std::int64_t, std::int64_t)> handler) {
+    FUnitText = std::move(handler);
 }
 
-std::int64_t TSummaryPlotView::OffsetAt(int x) const {
-    if (width() <= 0) {
-        return 0;
+void TSummaryPlotView::resizeEvent(QResizeEvent*) {
+    const QFontMetrics metrics = fontMetrics();
+    FModel.SetSize(width(), height(),
+                   {metrics.horizontalAdvance(QLatin1Char('0')), metrics.height()});
+}
+
+bool TSummaryPlotView::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const std::string tip = FModel.TipAt(help->pos().x(), FUnitText);
+        if (tip.empty()) {
+            QToolTip::hideText();
+        } else {
+            QToolTip::showText(help->globalPos(), QString::fromStdString(tip), this);
+        }
+        return true;
     }
-    return static_cast<std::int64_t>(static_cast<double>(std::clamp(x, 0, width())) *
-                                     static_cast<double>(FPlot.FileSize) / width());
+    return QWidget::event(event);
 }
 
 void TSummaryPlotView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), palette().base());
-    if (FPlot.PageFirst >= 0) {
-        const int left = XOf(FPlot.PageFirst);
-        painter.fillRect(left, 0, std::max(XOf(FPlot.PageEnd) - left, 2), height(),
-                         QColor(255, 220, 100, 140));
+    const TPlotPicture& picture = FModel.Picture();
+    painter.fillRect(rect(), ColourOf(picture.Background));
+    for (const TPlotRect& r : picture.Rects) {
+        painter.fillRect(r.Left, r.Top, r.Width, r.Height, ColourOf(r.Colour));
     }
-    std::int64_t largest = 1;
-    for (const TSummaryBar& bar : FPlot.Bars) {
-        largest = std::max(largest, bar.Largest);
-    }
-    const int room = height() - kMarkHeight - 1;
-    const int barWidth = std::max(XOf(FPlot.BucketWidth), 1);
-    for (const TSummaryBar& bar : FPlot.Bars) {
-        const int x = XOf(bar.FirstOffset);
-        const int h = std::max(1, static_cast<int>(static_cast<double>(bar.Largest) * room /
-                                                   static_cast<double>(largest)));
-        painter.fillRect(x, height() - h, barWidth, h, ColourOf(bar));
-        if (bar.Idr > 0) {
-            painter.fillRect(x, 0, std::max(barWidth, 2), kMarkHeight, palette().text());
-        }
+    painter.setPen(ColourOf(picture.Ink));
+    const QFontMetrics metrics = fontMetrics();
+    for (const TPlotText& t : picture.Texts) {
+        const QString text = QString::fromStdString(t.Text);
+        const int w = metrics.horizontalAdvance(text);
+        const int x = t.Align == TPlotAlign::Left     ? t.X
+                      : t.Align == TPlotAlign::Centre ? t.X - w / 2
+                                                      : t.X - w;
+        painter.drawText(x, t.Y + metrics.ascent(), text);
     }
 }
 
 void TSummaryPlotView::mousePressEvent(QMouseEvent* event) {
-    if (FOnClick && event->button() == Qt::LeftButton && FPlot.FileSize > 0) {
-        FOnClick(OffsetAt(static_cast<int>(event->position().x())));
+    if (event->button() == Qt::LeftButton) {
+        FModel.Press(static_cast<int>(event->position().x()));
+    } else if (event->button() == Qt::RightButton) {
+        FModel.ZoomOut();
+        update();
     }
+}
+
+void TSummaryPlotView::mouseMoveEvent(QMouseEvent* event) {
+    if ((event->buttons() & Qt::LeftButton) != 0) {
+        FModel.Drag(static_cast<int>(event->position().x()));
+        update();
+    }
+}
+
+void TSummaryPlotView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        return;
+    }
+    const std::optional<std::int64_t> offset =
+        FModel.Release(static_cast<int>(event->position().x()));
+    update();
+    if (offset && FOnClick) {
+        FOnClick(*offset);
+    }
+}
+
+void TSummaryPlotView::mouseDoubleClickEvent(QMouseEvent*) {
+    FModel.ZoomOut();
+    update();
 }
 
 TSummaryPane::TSummaryPane(QWidget* parent) : QDockWidget(QStringLiteral("Summary"), parent) {
@@ -165,4 +186,9 @@ void TSummaryPane::SetCancelHandler(NotifyHandler handler) {
 
 void TSummaryPane::SetClickHandler(std::function<void(std::int64_t)> handler) {
     PlotView->SetClickHandler(std::move(handler));
+}
+
+void TSummaryPane::SetUnitTextHandler(
+    std::function<std::string(std::int64_t, std::int64_t)> handler) {
+    PlotView->SetUnitTextHandler(std::move(handler));
 }

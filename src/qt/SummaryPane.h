@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/SummaryPlot.h"
 #include "toolkit/Toolkit.h"
 
 #include <QDockWidget>
@@ -9,9 +10,9 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
-// The picture sizes over the file: one bar per stretch of the file, as high as its largest
-// access unit, coloured by the type that most of its pictures have (I red, P blue, B green),
-// IDR pictures marked above, the current page shaded. A click tells the offset under it.
+// The picture sizes over the file, drawn as the plot's model lays them out; the mouse goes
+// to the model: a click tells the offset of the access unit under it, a drag zooms, a
+// right click or a double click shows the whole file again, and hovering tells of the bar.
 class TSummaryPlotView : public QWidget {
     Q_OBJECT
   public:
@@ -19,19 +20,23 @@ class TSummaryPlotView : public QWidget {
     void SetPlot(const TSummaryPlot& plot);
     void SetPage(std::int64_t first, std::int64_t end);
     void SetClickHandler(std::function<void(std::int64_t offset)> handler);
-    const TSummaryPlot& Plot() const { return FPlot; }
-    // The offset under an x coordinate.
-    std::int64_t OffsetAt(int x) const;
+    void SetUnitTextHandler(std::function<std::string(std::int64_t, std::int64_t)> handler);
+    const TSummaryPlot& Plot() const { return FModel.Plot(); }
+    const TSummaryPlotModel& Model() const { return FModel; }
 
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
   private:
-    int XOf(std::int64_t offset) const;
-
-    TSummaryPlot FPlot;
+    TSummaryPlotModel FModel;
     std::function<void(std::int64_t)> FOnClick;
+    std::function<std::string(std::int64_t, std::int64_t)> FUnitText;
 };
 
 // View > Stream Summary: a pane under the window with the figures, the plot and the walk's
@@ -49,6 +54,8 @@ class TSummaryPane : public QDockWidget, public ISummaryView {
     void SetProgress(bool running, int permille, const std::string& text) override;
     void SetCancelHandler(NotifyHandler handler) override;
     void SetClickHandler(std::function<void(std::int64_t offset)> handler) override;
+    void
+    SetUnitTextHandler(std::function<std::string(std::int64_t, std::int64_t)> handler) override;
 
     QLabel* Figures = nullptr;
     TSummaryPlotView* PlotView = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QScrollBar>
 
+#include "qt/CutTextTips.h"
 #include "qt/Fonts.h"
 
 #include <QHeaderView>
@@ -62,6 +63,7 @@ TTreeLinesView::TTreeLinesView(QWidget* parent) : QTreeWidget(parent) {
     setUniformRowHeights(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setFont(FixedFont(QStringLiteral("Courier New"), 8));
+    new TCutTextTips(this);
     // Long element lines scroll sideways instead of being cut short.
     setTextElideMode(Qt::ElideNone);
     header()->setStretchLastSection(false);

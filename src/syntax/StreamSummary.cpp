@@ -108,14 +108,14 @@ class TStreamSummaryWalk::TWalk {
         }
         FAccessUnitEnd = span.PayloadEnd;
         if (FRule.PictureBegan() && !FHasPicture) {
-            Picture(type);
+            Picture(span, type);
         }
         if (type == kNalSps) {
             SequenceParameterSet(span, n);
         }
     }
 
-    void Picture(std::uint32_t type) {
+    void Picture(const TNalUnitSpan& span, std::uint32_t type) {
         // A slice whose header cannot be read still tells its type.
         TBitStream4 reader;
         std::uint32_t sliceType = FRule.Head().slice_type;
@@ -126,6 +126,8 @@ class TStreamSummaryWalk::TWalk {
         FHasPicture = true;
         FAccessUnitType = sliceType % 5;
         FAccessUnitIdr = type == kNalIdrSlice;
+        FAccessUnitSlice = span.Offset;
+        FAccessUnitSliceLength = span.Length;
         ++FSummary.Pictures;
         ++FSummary.BySliceType[FAccessUnitType];
         if (type == kNalIdrSlice) {
@@ -159,7 +161,14 @@ class TStreamSummaryWalk::TWalk {
         }
         ++bucket.Pictures;
         bucket.Bytes += bytes;
-        bucket.Largest = std::max(bucket.Largest, bytes);
+        if (bytes > bucket.Largest) {
+            bucket.Largest = bytes;
+            bucket.LargestOffset = FAccessUnitStart;
+            bucket.LargestSlice = FAccessUnitSlice;
+            bucket.LargestSliceLength = FAccessUnitSliceLength;
+            bucket.LargestType = FAccessUnitType;
+            bucket.LargestIdr = FAccessUnitIdr;
+        }
         bucket.I += FAccessUnitType == 2 ? 1 : 0;
         bucket.P += FAccessUnitType == 0 ? 1 : 0;
         bucket.B += FAccessUnitType == 1 ? 1 : 0;
@@ -211,6 +220,8 @@ class TStreamSummaryWalk::TWalk {
     bool FHasPicture = false;
     std::uint32_t FAccessUnitType = 0;
     bool FAccessUnitIdr = false;
+    std::int64_t FAccessUnitSlice = -1; // its picture's first slice
+    std::int64_t FAccessUnitSliceLength = 0;
     std::int64_t FLastIdrPicture = -1;
 };
 

@@ -26,6 +26,13 @@ struct TSummaryBucket {
     std::int64_t Pictures = 0;
     std::int64_t Bytes = 0;
     std::int64_t Largest = 0;
+    // The largest access unit: where it and its picture's first slice begin, the slice's
+    // length, its slice_type modulo 5, and whether it is an IDR picture.
+    std::int64_t LargestOffset = -1;
+    std::int64_t LargestSlice = -1;
+    std::int64_t LargestSliceLength = 0;
+    std::uint32_t LargestType = 0;
+    bool LargestIdr = false;
     std::int64_t I = 0;
     std::int64_t P = 0;
     std::int64_t B = 0;

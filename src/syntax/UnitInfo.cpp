@@ -189,7 +189,7 @@ void TUnitInfo::Slice(std::uint8_t header, const std::uint8_t* payload, std::int
         Append(FText, "frame_num " + std::to_string(*values.FrameNum));
     }
     if (values.PocLsb) {
-        Append(FText, "POC " + std::to_string(*values.PocLsb));
+        Append(FText, "POC lsb " + std::to_string(*values.PocLsb));
     }
     if (values.QpDelta) {
         Append(FText, "QP " + std::to_string(noting.QpInit + *values.QpDelta));

@@ -35,6 +35,8 @@ class IPicturePane {
     virtual void SetPointerListener(std::function<void(int x, int y)> listener) {
         static_cast<void>(listener);
     }
+    // Left and Right (and the wheel with Ctrl): -1 for the previous picture, +1 for the next.
+    virtual void SetStepHandler(std::function<void(int direction)> handler) { (void)handler; }
 };
 
 // Runs tasks on the user-interface thread, in the order posted; Post may be called from any

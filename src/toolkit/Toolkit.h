@@ -373,11 +373,17 @@ class IMonitors {
 };
 
 // One bar of the stream summary's plot: the access units that begin in one stretch of the
-// file.
+// file, and the largest of them, which the bar stands for.
 struct TSummaryBar {
     std::int64_t FirstOffset = 0;
     std::int64_t Pictures = 0;
+    std::int64_t Bytes = 0;
     std::int64_t Largest = 0; // the largest access unit's bytes
+    std::int64_t LargestOffset = 0;
+    std::int64_t LargestSlice = -1; // its picture's first slice
+    std::int64_t LargestSliceLength = 0;
+    std::uint32_t LargestType = 0; // slice_type modulo 5
+    bool LargestIdr = false;
     std::int64_t I = 0;
     std::int64_t P = 0;
     std::int64_t B = 0;
@@ -408,6 +414,10 @@ class ISummaryView {
     // Empty handlers detach.
     virtual void SetCancelHandler(NotifyHandler handler) = 0;
     virtual void SetClickHandler(std::function<void(std::int64_t offset)> handler) = 0;
+    // What the plot's tooltip says of a unit (the Info text of the unit at offset, length
+    // bytes long).
+    virtual void SetUnitTextHandler(
+        std::function<std::string(std::int64_t offset, std::int64_t length)> handler) = 0;
 };
 
 // The system clipboard. Texts are in the views' encoding (Windows-1252, as the hex view

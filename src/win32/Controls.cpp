@@ -1,5 +1,6 @@
 #include "win32/Controls.h"
 
+#include "app/ListColumns.h"
 #include "core/WideText.h"
 
 #include <commdlg.h>
@@ -11,18 +12,7 @@
 
 namespace {
 
-struct TColumn {
-    const wchar_t* Caption;
-    int Width;
-};
-constexpr std::array<TColumn, 5> kColumns = {{
-    {L"Offset", 120},
-    {L"Len", 70},
-    {L"Start Code", 170},
-    {L"NAL Type", 250},
-    {L"Info", 250},
-}};
-constexpr int kColumnCount = static_cast<int>(kColumns.size());
+constexpr int kColumnCount = static_cast<int>(kListColumns.size());
 
 // The hex lines are bytes; Windows-1252 is how the window shows bytes 0x80 to 0x9F.
 constexpr UINT kHexCodePage = 1252;
@@ -190,21 +180,28 @@ TWin32ReportList::TWin32ReportList(HWND parent, int id)
     for (int c = 0; c < kColumnCount; ++c) {
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.pszText = const_cast<wchar_t*>(kColumns[static_cast<std::size_t>(c)].Caption);
-        column.cx = kColumns[static_cast<std::size_t>(c)].Width;
+        const std::wstring caption = Widen(kListColumns[static_cast<std::size_t>(c)].Caption);
+        column.pszText = const_cast<wchar_t*>(caption.c_str());
+        column.cx = 100;
         column.iSubItem = c;
         SendMessageW(Handle(), LVM_INSERTCOLUMNW, static_cast<WPARAM>(c),
                      reinterpret_cast<LPARAM>(&column));
     }
 }
 
-void TWin32ReportList::FitOffsetColumn() {
-    // The design width was made for a narrow font; where the font in use is wider, the
-    // Offset column starts wide enough for a whole offset (saved widths still apply).
-    constexpr int kCellMargin = 14;
-    const auto text = SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0,
-                                   reinterpret_cast<LPARAM>(L"0x0000000000000000"));
-    SetColumnWidth(0, std::max(kColumns[0].Width, static_cast<int>(text) + kCellMargin));
+void TWin32ReportList::FitColumns() {
+    // Each column as wide as the text it commonly holds, in the font in use (saved widths
+    // still apply).
+    for (int c = 0; c < kColumnCount; ++c) {
+        const TListColumn& column = kListColumns[static_cast<std::size_t>(c)];
+        int widest = 0;
+        for (const char* text : {column.Caption, column.Widest}) {
+            const std::wstring wide = Widen(text);
+            widest = std::max(widest, static_cast<int>(SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0,
+                                                                    reinterpret_cast<LPARAM>(wide.c_str()))));
+        }
+        SetColumnWidth(c, widest + kCellMargin);
+    }
 }
 
 bool TWin32ReportList::OnNotify(NMHDR* header, LRESULT& result) {
@@ -830,19 +827,35 @@ TWin32StatusBar::TWin32StatusBar(HWND parent, int id)
 
 int TWin32StatusBar::Fit(int clientWidth) {
     SendMessageW(Handle(), WM_SIZE, 0, 0);
-    // File size, page and selection get room for their longest texts; the note takes the
-    // rest.
-    const std::array<int, 4> widths = {150, 300, 260, -1};
-    std::array<int, 4> edges{};
-    int right = 0;
-    for (std::size_t i = 0; i < widths.size(); ++i) {
-        right += widths[i];
-        edges[i] = widths[i] < 0 || right > clientWidth ? -1 : right;
-    }
-    SendMessageW(Handle(), SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+    FClientWidth = clientWidth;
+    Lay();
     RECT r{};
     GetWindowRect(Handle(), &r);
     return r.bottom - r.top;
+}
+
+void TWin32StatusBar::Lay() {
+    // File size, page and selection each as wide as their texts; the note takes the rest.
+    constexpr int kMinimum = 40;
+    constexpr int kPadding = 16; // the part's borders and a little air
+    const HDC dc = GetDC(Handle());
+    const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(Handle(), WM_GETFONT, 0, 0));
+    const HGDIOBJ before = font != nullptr ? SelectObject(dc, font) : nullptr;
+    std::array<int, 4> edges{};
+    int right = 0;
+    for (std::size_t i = 0; i + 1 < edges.size(); ++i) {
+        const std::wstring text = Widen(FTexts[i]);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        right += std::max<int>(kMinimum, size.cx + kPadding);
+        edges[i] = right > FClientWidth ? -1 : right;
+    }
+    edges.back() = -1;
+    if (before != nullptr) {
+        SelectObject(dc, before);
+    }
+    ReleaseDC(Handle(), dc);
+    SendMessageW(Handle(), SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
 }
 
 void TWin32StatusBar::SetText(TStatusField field, const std::string& text) {
@@ -851,6 +864,9 @@ void TWin32StatusBar::SetText(TStatusField field, const std::string& text) {
         return;
     }
     FTexts[part] = text;
+    if (part + 1 < FTexts.size() && FClientWidth > 0) {
+        Lay();
+    }
     SendMessageW(Handle(), SB_SETTEXTW, part, reinterpret_cast<LPARAM>(Widen(text).c_str()));
 }
 
@@ -1159,11 +1175,47 @@ std::optional<std::string> TWin32Dialogs::ChooseItem(const std::string& title,
     return RunInputDialog(FOwner, title, label, std::move(state));
 }
 
+namespace {
+
+LRESULT CALLBACK TextOverBar(HWND bar, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                             DWORD_PTR) {
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(bar, TextOverBar, 0);
+    }
+    const LRESULT result = DefSubclassProc(bar, message, wParam, lParam);
+    if (message == WM_SETTEXT) {
+        InvalidateRect(bar, nullptr, TRUE);
+    } else if (message == WM_PAINT) {
+        const int length = GetWindowTextLengthW(bar);
+        if (length > 0) {
+            std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+            GetWindowTextW(bar, text.data(), length + 1);
+            RECT area{};
+            GetClientRect(bar, &area);
+            const HDC dc = GetDC(bar);
+            const HGDIOBJ before = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+            SetBkMode(dc, TRANSPARENT);
+            DrawTextW(dc, text.c_str(), length, &area,
+                      DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+            SelectObject(dc, before);
+            ReleaseDC(bar, dc);
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+void CarryTextOnBar(HWND bar) {
+    SetWindowSubclass(bar, TextOverBar, 0, 0);
+}
+
 TWin32ProgressBar::TWin32ProgressBar(HWND statusBar)
     : FStatusBar(statusBar),
       FBar(CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 0, 0, 0, statusBar, nullptr,
                            GetModuleHandleW(nullptr), nullptr)) {
     SendMessageW(FBar, PBM_SETRANGE32, 0, 1000);
+    CarryTextOnBar(FBar);
 }
 
 void TWin32ProgressBar::Show(const std::string& caption) {

@@ -104,8 +104,8 @@ class TWin32ReportList : public TChildControl, public IReportList {
     void SetWheelHandler(TWheelHandler handler) { FOnWheel = std::move(handler); }
     // WM_NOTIFY from the list; true when handled, with the result in result.
     bool OnNotify(NMHDR* header, LRESULT& result);
-    // Widens the Offset column to a whole offset in the list's present font.
-    void FitOffsetColumn();
+    // Sizes the columns to their common texts in the list's present font.
+    void FitColumns();
 
     // IReportList
     void SetRowCount(int count) override;
@@ -275,7 +275,11 @@ class TWin32StatusBar : public TChildControl, public IStatusBar {
     std::string Text(TStatusField field) const override;
 
   private:
+    // Sizes the parts to their texts.
+    void Lay();
+
     std::array<std::string, 4> FTexts;
+    int FClientWidth = 0;
 };
 
 // tmUpdate: a window timer; WM_TIMER reaches the window's routine on its thread.
@@ -329,6 +333,9 @@ class TWin32Dialogs : public IDialogs {
 
 // How far a search has come: a progress bar in the status bar's last part while it runs;
 // Esc cancels, through the window's key handling.
+// A progress bar that draws its window text over itself, centred.
+void CarryTextOnBar(HWND bar);
+
 class TWin32ProgressBar : public IProgressBar {
   public:
     explicit TWin32ProgressBar(HWND statusBar);

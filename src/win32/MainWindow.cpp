@@ -234,7 +234,7 @@ void TWin32Window::BuildControls() {
          {ListView1->Handle(), lbPacket, ListBox1->Handle(), StatusBar->Handle()}) {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
     }
-    ListView1->FitOffsetColumn();
+    ListView1->FitColumns();
     FFocus = ListView1->Handle();
 }
 

@@ -1,11 +1,13 @@
 #include "win32/SummaryPane.h"
 
 #include "core/WideText.h"
+#include "win32/Controls.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -13,13 +15,9 @@ constexpr wchar_t kPlotClass[] = L"QuilletSummaryPlot";
 constexpr int kFiguresWidth = 330;
 constexpr int kProgressHeight = 20;
 constexpr int kCancelWidth = 70;
-constexpr int kMarkHeight = 4;
 
-COLORREF ColourOf(const TSummaryBar& bar) {
-    if (bar.I >= bar.P && bar.I >= bar.B) {
-        return RGB(208, 64, 64);
-    }
-    return bar.P >= bar.B ? RGB(64, 96, 208) : RGB(64, 160, 64);
+COLORREF ColourOf(TPlotColour colour) {
+    return RGB(colour.R, colour.G, colour.B);
 }
 
 HWND Child(HWND parent, const wchar_t* className, DWORD style, const wchar_t* text, int id = 0) {
@@ -40,6 +38,7 @@ TWin32SummaryPane::TWin32SummaryPane(HWND parent, int cancelId) {
     static const bool registered = [] {
         WNDCLASSEXW plotClass{};
         plotClass.cbSize = sizeof plotClass;
+        plotClass.style = CS_DBLCLKS;
         plotClass.lpfnWndProc = PlotProcedure;
         plotClass.hInstance = GetModuleHandleW(nullptr);
         plotClass.hCursor = LoadCursorW(nullptr, IDC_HAND);
@@ -52,13 +51,44 @@ TWin32SummaryPane::TWin32SummaryPane(HWND parent, int cancelId) {
     SetWindowLongPtrW(FPlotWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     FBar = Child(parent, PROGRESS_CLASSW, 0, L"Summary progress");
     SendMessageW(FBar, PBM_SETRANGE32, 0, 1000);
+    CarryTextOnBar(FBar);
     FCancel = Child(parent, L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, L"Cancel", cancelId);
+    FTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX, 0, 0,
+                           0, 0, FPlotWindow, nullptr, GetModuleHandleW(nullptr), nullptr);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = FPlotWindow;
+    tool.uId = reinterpret_cast<UINT_PTR>(FPlotWindow);
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
+    SendMessageW(FTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    // Its lines are broken where the text breaks them.
+    SendMessageW(FTip, TTM_SETMAXTIPWIDTH, 0, 600);
 }
 
 void TWin32SummaryPane::SetFont(HFONT font) {
-    for (const HWND control : {FFigures, FCancel}) {
+    for (const HWND control : {FFigures, FCancel, FTip}) {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
+    FFont = font;
+    Measure();
+}
+
+void TWin32SummaryPane::Measure() {
+    RECT r{};
+    GetClientRect(FPlotWindow, &r);
+    const HDC dc = GetDC(FPlotWindow);
+    const HGDIOBJ before = FFont != nullptr ? SelectObject(dc, FFont) : nullptr;
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SIZE zero{};
+    GetTextExtentPoint32W(dc, L"0", 1, &zero);
+    if (before != nullptr) {
+        SelectObject(dc, before);
+    }
+    ReleaseDC(FPlotWindow, dc);
+    FModel.SetSize(r.right, r.bottom,
+                   {static_cast<int>(zero.cx), static_cast<int>(metrics.tmHeight)});
 }
 
 void TWin32SummaryPane::Place(int left, int top, int width, int height) {
@@ -102,17 +132,12 @@ void TWin32SummaryPane::SetFigures(const std::vector<std::string>& lines) {
 }
 
 void TWin32SummaryPane::SetPlot(const TSummaryPlot& plot) {
-    const std::int64_t first = FPlot.PageFirst;
-    const std::int64_t end = FPlot.PageEnd;
-    FPlot = plot;
-    FPlot.PageFirst = first;
-    FPlot.PageEnd = end;
+    FModel.SetPlot(plot);
     InvalidateRect(FPlotWindow, nullptr, TRUE);
 }
 
 void TWin32SummaryPane::SetPage(std::int64_t first, std::int64_t end) {
-    FPlot.PageFirst = first;
-    FPlot.PageEnd = end;
+    FModel.SetPage(first, end);
     InvalidateRect(FPlotWindow, nullptr, TRUE);
 }
 
@@ -127,52 +152,67 @@ void TWin32SummaryPane::SetProgress(bool running, int permille, const std::strin
     }
 }
 
-int TWin32SummaryPane::XOf(std::int64_t offset, int width) const {
-    if (FPlot.FileSize <= 0) {
-        return 0;
-    }
-    return static_cast<int>(static_cast<double>(offset) * width /
-                            static_cast<double>(FPlot.FileSize));
-}
-
-std::int64_t TWin32SummaryPane::OffsetAt(int x) const {
-    RECT r{};
-    GetClientRect(FPlotWindow, &r);
-    if (r.right <= 0) {
-        return 0;
-    }
-    return static_cast<std::int64_t>(static_cast<double>(std::clamp<int>(x, 0, r.right)) *
-                                     static_cast<double>(FPlot.FileSize) / r.right);
-}
-
 void TWin32SummaryPane::Paint(HDC dc, const RECT& area) const {
-    Fill(dc, area, GetSysColor(COLOR_WINDOW));
-    const int width = area.right;
-    const int height = area.bottom;
-    if (FPlot.PageFirst >= 0) {
-        const int left = XOf(FPlot.PageFirst, width);
-        Fill(dc, {left, 0, left + std::max(XOf(FPlot.PageEnd, width) - left, 2), height},
-             RGB(0xE0, 0xE8, 0xF8));
+    const TPlotPicture& picture = FModel.Picture();
+    Fill(dc, area, ColourOf(picture.Background));
+    for (const TPlotRect& r : picture.Rects) {
+        Fill(dc, {r.Left, r.Top, r.Left + r.Width, r.Top + r.Height}, ColourOf(r.Colour));
     }
-    std::int64_t largest = 1;
-    for (const TSummaryBar& bar : FPlot.Bars) {
-        largest = std::max(largest, bar.Largest);
+    const HGDIOBJ before = FFont != nullptr ? SelectObject(dc, FFont) : nullptr;
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, ColourOf(picture.Ink));
+    for (const TPlotText& t : picture.Texts) {
+        const std::wstring text = Widen(t.Text);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        const int x = t.Align == TPlotAlign::Left     ? t.X
+                      : t.Align == TPlotAlign::Centre ? t.X - size.cx / 2
+                                                      : t.X - size.cx;
+        TextOutW(dc, x, t.Y, text.c_str(), static_cast<int>(text.size()));
     }
-    const int room = std::max(height - kMarkHeight - 2, 1);
-    const int barWidth =
-        std::max(1, XOf(FPlot.BucketWidth, width));
-    for (const TSummaryBar& bar : FPlot.Bars) {
-        if (bar.Pictures <= 0) {
-            continue;
+    if (before != nullptr) {
+        SelectObject(dc, before);
+    }
+}
+
+LRESULT TWin32SummaryPane::Mouse(UINT message, int x) {
+    switch (message) {
+    case WM_LBUTTONDOWN:
+        SetCapture(FPlotWindow);
+        FModel.Press(x);
+        break;
+    case WM_MOUSEMOVE: {
+        if (GetCapture() == FPlotWindow) {
+            FModel.Drag(x);
+            break;
         }
-        const int x = XOf(bar.FirstOffset, width);
-        const int h = std::max(1, static_cast<int>(static_cast<double>(bar.Largest) * room /
-                                                   static_cast<double>(largest)));
-        Fill(dc, {x, height - h, x + barWidth, height}, ColourOf(bar));
-        if (bar.Idr > 0) {
-            Fill(dc, {x, 0, x + std::max(barWidth, 2), kMarkHeight}, GetSysColor(COLOR_WINDOWTEXT));
+        // Another bar: the tooltip asks for its text again.
+        const TPlotColumn* column = FModel.ColumnAt(x);
+        const std::int64_t offset = column != nullptr ? column->Bar.LargestOffset : -1;
+        if (offset != FTipOffset) {
+            FTipOffset = offset;
+            SendMessageW(FTip, TTM_POP, 0, 0);
         }
+        return 0;
     }
+    case WM_LBUTTONUP: {
+        if (GetCapture() == FPlotWindow) {
+            ReleaseCapture();
+        }
+        const std::optional<std::int64_t> offset = FModel.Release(x);
+        InvalidateRect(FPlotWindow, nullptr, TRUE);
+        if (offset && FOnClick) {
+            const auto handler = FOnClick;
+            handler(*offset);
+        }
+        return 0;
+    }
+    default: // the right button and the double click
+        FModel.ZoomOut();
+        break;
+    }
+    InvalidateRect(FPlotWindow, nullptr, TRUE);
+    return 0;
 }
 
 LRESULT CALLBACK TWin32SummaryPane::PlotProcedure(HWND window, UINT message, WPARAM wParam,
@@ -192,11 +232,28 @@ LRESULT CALLBACK TWin32SummaryPane::PlotProcedure(HWND window, UINT message, WPA
     }
     case WM_ERASEBKGND:
         return 1;
-    case WM_LBUTTONDOWN:
-        if (self != nullptr && self->FOnClick && self->FPlot.FileSize > 0) {
-            self->FOnClick(self->OffsetAt(GET_X_LPARAM(lParam)));
+    case WM_SIZE:
+        if (self != nullptr) {
+            self->Measure();
         }
         return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_MOUSEMOVE:
+    case WM_RBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        return self != nullptr ? self->Mouse(message, GET_X_LPARAM(lParam)) : 0;
+    case WM_NOTIFY: {
+        auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
+        if (self != nullptr && info->hdr.code == TTN_GETDISPINFOW) {
+            POINT at{};
+            GetCursorPos(&at);
+            ScreenToClient(window, &at);
+            self->FTipText = Widen(self->FModel.TipAt(at.x, self->FUnitText));
+            info->lpszText = self->FTipText.data();
+        }
+        return 0;
+    }
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/SummaryPlot.h"
 #include "toolkit/Toolkit.h"
 
 #include <windows.h>
@@ -9,10 +10,10 @@
 #include <vector>
 
 // View > Stream Summary: a pane under the window's views, above the status bar, with the
-// figures, the plot of picture sizes over the file (one bar per stretch, as high as its
-// largest access unit, coloured by the type most of its pictures have: I red, P blue,
-// B green; IDR pictures marked above; the current page shaded) and the walk's progress with
-// a Cancel button. A click on the plot tells the offset under it.
+// figures, the plot of picture sizes over the file as the plot's model lays it out, and the
+// walk's progress with a Cancel button. On the plot a click tells the offset of the access
+// unit under it, a drag zooms, a right click or double click shows the whole file again and
+// a tooltip tells of the bar under the pointer.
 class TWin32SummaryPane : public ISummaryView {
   public:
     TWin32SummaryPane(HWND parent, int cancelId);
@@ -25,8 +26,8 @@ class TWin32SummaryPane : public ISummaryView {
     HWND Figures() const { return FFigures; }
     HWND PlotWindow() const { return FPlotWindow; }
     HWND ProgressBar() const { return FBar; }
-    // The offset under an x coordinate of the plot.
-    std::int64_t OffsetAt(int x) const;
+    HWND PlotTip() const { return FTip; }
+    const TSummaryPlotModel& Model() const { return FModel; }
 
     void SetPaneVisible(bool visible) override;
     bool PaneVisible() const override { return FVisible; }
@@ -38,20 +39,30 @@ class TWin32SummaryPane : public ISummaryView {
     void SetClickHandler(std::function<void(std::int64_t offset)> handler) override {
         FOnClick = std::move(handler);
     }
+    void
+    SetUnitTextHandler(std::function<std::string(std::int64_t, std::int64_t)> handler) override {
+        FUnitText = std::move(handler);
+    }
 
   private:
     static LRESULT CALLBACK PlotProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void Paint(HDC dc, const RECT& area) const;
-    int XOf(std::int64_t offset, int width) const;
+    LRESULT Mouse(UINT message, int x);
+    void Measure();
     void ShowControls();
 
     HWND FFigures;
     HWND FPlotWindow;
     HWND FBar;
     HWND FCancel;
+    HWND FTip;
+    HFONT FFont = nullptr;
+    std::wstring FTipText;
+    std::int64_t FTipOffset = -1; // the access unit the tooltip tells of
     bool FVisible = false;
     bool FRunning = false;
-    TSummaryPlot FPlot;
+    TSummaryPlotModel FModel;
     NotifyHandler FOnCancel;
     std::function<void(std::int64_t)> FOnClick;
+    std::function<std::string(std::int64_t, std::int64_t)> FUnitText;
 };

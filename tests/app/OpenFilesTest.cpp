@@ -148,10 +148,11 @@ TEST(Copy, TheListTheOffsetTheTreeBranchAndTheHexLine) {
     w.form->ListView1Copy();
     w.form->CopyOffset1Click();
     // As quillet-dump lists the unit: the independent listing has it at 6, 28 bytes long.
-    EXPECT_EQ(
-        w.clipboard.Texts,
-        (std::vector<std::string>{"0x0000000000000006\t28\t0x0000000167\tSequence parameter set\n",
-                                  "0x0000000000000006"}));
+    EXPECT_EQ(w.clipboard.Texts,
+              (std::vector<std::string>{
+                  "0x0000000000000006\t28\t0x0000000167\tSequence parameter set\tHigh  1.1  "
+                  "176x144\n",
+                  "0x0000000000000006"}));
     EXPECT_EQ(w.form->ListView1CopyText({0, 1}).substr(0, 19), "0x0000000000000000\t");
     const std::string three = w.form->ListView1CopyText({0, 1, 2});
     EXPECT_EQ(std::count(three.begin(), three.end(), '\n'), 3);

@@ -7,8 +7,10 @@
 #include "decode/PictureDecoder.h"
 #include "qt/MainWindow.h"
 #include "qt/ReportListView.h"
+#include "stream/H264Utils.h"
 #include "support/Fakes.h"
 #include "support/TestSupport.h"
+#include "syntax/ReferenceSupport.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -103,6 +105,45 @@ TEST(QtPicturePane, OverlayItemsDrawAndTheLineNamesTheMacroblockUnderThePointer)
     EXPECT_EQ(canvas.grab().toImage(), plain);
     QTest::mouseMove(&canvas, over);
     EXPECT_EQ(line.text().toStdString(), facts.toStdString());
+}
+
+// Right and Left in the pane select the next and previous picture's first slice in the list,
+// turning pages; against ffmpeg's slices (first_mb_in_slice 0) at the independent listing's
+// offsets.
+TEST(QtPicturePane, RightAndLeftSelectTheNextAndPreviousPicturesFirstSlice) {
+    FakeDialogs dialogs;
+    TMainWindow window{TMainWindowServices{&dialogs}};
+    window.resize(900, 600);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.Picture1->trigger();
+    window.OpenDropped({QString::fromStdString(TestDataPath("slices4.264"))});
+    const reference::RefStream ref = reference::LoadRef(TestDataPath("slices4.ref"));
+    const std::vector<std::int64_t> units = ListedUnitOffsets("slices4");
+    std::vector<std::int64_t> firsts;
+    for (const auto& [index, elements] : ref.Slices) {
+        for (const reference::RefElement& e : elements) {
+            if (e.Name == "first_mb_in_slice" && e.Value == 0) {
+                firsts.push_back(units[static_cast<std::size_t>(index)]);
+            }
+        }
+    }
+    ASSERT_GE(firsts.size(), 6u);
+    TReportListView& list = *window.ListView1;
+    const auto selected = [&] {
+        return ParseOffsetText(list.Model()->Text(list.SelectedIndex(), 0)).value_or(-1);
+    };
+    list.Select(0);
+    window.PicturePane->setFocus();
+    for (std::size_t i = 0; i < firsts.size(); ++i) {
+        QTest::keyClick(window.PicturePane, Qt::Key_Right);
+        EXPECT_EQ(selected(), firsts[i]) << i;
+    }
+    EXPECT_LT(list.RowCount(), static_cast<int>(units.size())) << "pages were turned";
+    QTest::keyClick(window.PicturePane, Qt::Key_Right); // none after the last: it stays
+    EXPECT_EQ(selected(), firsts.back());
+    QTest::keyClick(window.PicturePane, Qt::Key_Left);
+    EXPECT_EQ(selected(), firsts[firsts.size() - 2]);
 }
 
 } // namespace

@@ -21,6 +21,8 @@
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
+#include <QTreeWidgetItemIterator>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -70,6 +72,7 @@ TEST(QtWindowLayout, AFirstRunShowsTheColumnsAndTheTreesValues) {
     const Case cases[] = {
         {{0, 0, 1920, 1040}, {1400, 900}},
         {{0, 0, 1280, 760}, {1280, 760}},
+        {{0, 0, 1024, 738}, {1024, 738}},
     };
     for (const Case& c : cases) {
         Services services;
@@ -82,15 +85,44 @@ TEST(QtWindowLayout, AFirstRunShowsTheColumnsAndTheTreesValues) {
         window.Form().ListView1KeyUp(0);
         window.TreeView1->expandAll();
         QApplication::processEvents();
+        // Every column within the pane, the Offset and Info columns wide enough for their
+        // common texts.
         int columns = 0;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 5; ++i) {
             columns += window.ListView1->columnWidth(i);
         }
         EXPECT_LE(columns, window.ListView1->viewport()->width()) << c.area.Width;
-        // Every line, values included, without scrolling sideways.
-        EXPECT_LE(window.TreeView1->header()->sectionSize(0), window.TreeView1->viewport()->width())
-            << c.area.Width;
-        EXPECT_FALSE(window.TreeView1->horizontalScrollBar()->isVisible()) << c.area.Width;
+        const QFontMetrics metrics = window.ListView1->fontMetrics();
+        EXPECT_GE(window.ListView1->columnWidth(0),
+                  metrics.horizontalAdvance(QStringLiteral("0x0000000000000000")));
+        EXPECT_GE(window.ListView1->columnWidth(4),
+                  metrics.horizontalAdvance(QStringLiteral("B  frame_num 15  POC lsb 30  QP 51")));
+        // A cut cell tells its whole text on hovering; a whole one tells nothing.
+        for (const int column : {0, 3}) {
+            const QModelIndex slice = window.ListView1->Model()->index(9, column);
+            const QString text = slice.data().toString();
+            const QPoint at = window.ListView1->visualRect(slice).center();
+            QHelpEvent hover(QEvent::ToolTip, at, window.ListView1->viewport()->mapToGlobal(at));
+            QToolTip::hideText();
+            QApplication::sendEvent(window.ListView1->viewport(), &hover);
+            const bool cut =
+                metrics.horizontalAdvance(text) + 8 > window.ListView1->visualRect(slice).width();
+            EXPECT_EQ(QToolTip::text(), cut ? text : QString()) << c.area.Width << " " << column;
+        }
+        // Every line's value without scrolling sideways; on the wider screens the whole lines.
+        for (QTreeWidgetItemIterator item(window.TreeView1); *item != nullptr; ++item) {
+            const QString text = (*item)->text(0);
+            const QString value = text.left(text.indexOf(QStringLiteral(" ("), text.indexOf(':')));
+            EXPECT_LE(window.TreeView1->visualItemRect(*item).left() +
+                          window.TreeView1->fontMetrics().horizontalAdvance(value),
+                      window.TreeView1->viewport()->width())
+                << c.area.Width << " " << value.toStdString();
+        }
+        if (c.area.Width > 1024) {
+            EXPECT_LE(window.TreeView1->header()->sectionSize(0),
+                      window.TreeView1->viewport()->width())
+                << c.area.Width;
+        }
     }
     // Stored settings keep the window as they say.
     Services services;
@@ -174,11 +206,11 @@ TEST(QtWindowCopy, CtrlCCopiesAsQuilletDumpPrints) {
     QClipboard* clipboard = QGuiApplication::clipboard();
     const auto clip = [&] { return clipboard->text().toStdString(); };
 
-    // The list: the selected row as the listing has it.
+    // The list: the selected row as the listing has it, with its Info text.
     window.ListView1->Select(1);
     window.Form().ListView1KeyUp(0);
     QTest::keyClick(window.ListView1, Qt::Key_C, Qt::ControlModifier);
-    const std::string listing = DumpOut({stream});
+    const std::string listing = DumpOut({"--info", stream});
     EXPECT_EQ(clip(),
               listing.substr(listing.find('\n') + 1,
                              listing.find('\n', listing.find('\n') + 1) - listing.find('\n')));

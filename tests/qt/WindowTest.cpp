@@ -24,6 +24,7 @@
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -108,11 +109,14 @@ TEST(QtWindow, CompositionAndStartup) {
         // The hex list inside its focus frame.
         {f.ListBox1->height(), 192 - 4},
         {f.ScrollBar1->width(), 16},
-        {f.ListView1->ColumnWidth(3), 250},
     };
     for (const auto& [actual, design] : sizes) {
         EXPECT_EQ(actual, design);
     }
+    // Columns as wide as the texts they commonly hold.
+    EXPECT_GE(f.ListView1->ColumnWidth(3),
+              f.ListView1->fontMetrics().horizontalAdvance(
+                  QStringLiteral("Coded slice of a non-IDR picture")));
     EXPECT_TRUE(f.CheckForUpdates1->isChecked());
     EXPECT_TRUE(f.tmUpdate->isActive());
     EXPECT_TRUE(w.List().viewport()->acceptDrops());
@@ -467,6 +471,23 @@ TEST(QtWindow, InfoColumnGoToAndFind) {
     QTest::keyClick(&w.List(), Qt::Key_G, Qt::ControlModifier);
     EXPECT_EQ(w.Rows().front(), units[12]);
     EXPECT_EQ(w.SelectedOffset(), units[12]);
+    // The hex view shows and selects the offset's own line, its byte marked.
+    QApplication::processEvents();
+    const std::int64_t sought = units[12] + 2;
+    const QString line = QString::fromStdString(NalOffsetText(sought - sought % 16));
+    ASSERT_GT(w.window.ListBox1->count(), 0);
+    EXPECT_TRUE(w.window.ListBox1->item(0)->text().startsWith(line))
+        << w.window.ListBox1->item(0)->text().toStdString();
+    EXPECT_EQ(w.window.ListBox1->currentRow(), 0);
+    // The byte's two digits and its character, on that line only.
+    for (int i = 0; i < w.window.ListBox1->count(); ++i) {
+        const QVariantList marks = w.window.ListBox1->item(i)->data(kMarksRole).toList();
+        ASSERT_EQ(marks.size(), i == 0 ? 2 : 0) << i;
+        if (i == 0) {
+            const int digits = 21 + 3 * static_cast<int>(sought % 16);
+            EXPECT_EQ(marks[0].toPoint(), QPoint(digits, digits + 1));
+        }
+    }
 
     // From the selected row, the next SPS, then on with F3 until there is none.
     w.dialogs.ChosenItem = "sps  SPS";
@@ -530,14 +551,18 @@ TEST(QtWindow, TheStreamSummaryPane) {
     const TSummaryPlot& plot = pane.PlotView->Plot();
     ASSERT_EQ(plot.Bars.size(), 8u);
     EXPECT_EQ(plot.PageFirst, 0);
-    // A click at the middle of the plot: the page starts at the unit that holds that offset.
-    const QPoint middle(pane.PlotView->width() / 2, pane.PlotView->height() / 2);
-    const std::int64_t offset = pane.PlotView->OffsetAt(middle.x());
-    QTest::mouseClick(pane.PlotView, Qt::LeftButton, Qt::NoModifier, middle);
-    const std::vector<std::int64_t> units = UnitOffsets("aud_sei");
-    const auto holding = std::upper_bound(units.begin(), units.end(), offset) - 1;
-    EXPECT_EQ(w.Rows().front(), *holding);
-    EXPECT_EQ(pane.PlotView->Plot().PageFirst, *holding);
+    // A click at a bar lists the page from its access unit; hovering tells of it.
+    TSummaryPlotView& view = *pane.PlotView;
+    ASSERT_EQ(view.Model().Columns().size(), 8u);
+    const TPlotColumn fifth = view.Model().Columns()[4];
+    const QPoint at((fifth.Left + fifth.Right) / 2, view.height() / 2);
+    QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_EQ(w.Rows().front(), fifth.Bar.LargestOffset);
+    EXPECT_EQ(view.Plot().PageFirst, fifth.Bar.LargestOffset);
+    QHelpEvent hover(QEvent::ToolTip, at, view.mapToGlobal(at));
+    QApplication::sendEvent(&view, &hover);
+    EXPECT_TRUE(QToolTip::text().contains(QStringLiteral(" POC lsb ")))
+        << QToolTip::text().toStdString();
     w.window.StreamSummary1->trigger();
     EXPECT_FALSE(pane.isVisible());
 }

@@ -233,6 +233,11 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
         c.whileRunning(form);
         TLayout expected;
         c.expect(expected);
+        if (!c.ini) {
+            // A first run keeps the list pane to three fifths of the window: the NAL Type
+            // column gives way by what the columns, bar and frame (24) take beyond it.
+            expected.Columns[3] -= 120 + 70 + 170 + 250 + 250 + 24 - 1400 * 3 / 5;
+        }
         EXPECT_EQ(rig.Shown(form), expected);
         EXPECT_EQ(rig.mark.Mark, expected.Flag);
         EXPECT_EQ(rig.viewMark.Mark, expected.Decode);

@@ -360,6 +360,11 @@ class FakeSummaryView : public ISummaryView {
     void SetClickHandler(std::function<void(std::int64_t)> handler) override {
         OnClick = std::move(handler);
     }
+    std::function<std::string(std::int64_t, std::int64_t)> UnitText;
+    void
+    SetUnitTextHandler(std::function<std::string(std::int64_t, std::int64_t)> handler) override {
+        UnitText = std::move(handler);
+    }
 };
 
 class FakeProgressBar : public IProgressBar {

@@ -182,6 +182,22 @@ inline std::vector<ParsedLine> ElementLines(const TSyntaxTree& tree) {
     return lines;
 }
 
+// ffmpeg's access units: the size of each packet, in file order.
+inline std::vector<std::int64_t> PacketSizes(const std::string& name) {
+    std::ifstream in(TestDataPath(name + ".ref"));
+    std::vector<std::int64_t> sizes;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string first;
+        std::int64_t index = 0;
+        std::int64_t size = 0;
+        if (fields >> first >> index >> size && first == "packet") {
+            sizes.push_back(size);
+        }
+    }
+    return sizes;
+}
+
 // The streams that have a reference decode.
 inline std::vector<std::string> StreamNames() {
     std::vector<std::string> names;

@@ -20,22 +20,6 @@ namespace {
 
 using namespace reference;
 
-// ffmpeg's access units: the size of each packet, in file order.
-std::vector<std::int64_t> PacketSizes(const std::string& name) {
-    std::ifstream in(TestDataPath(name + ".ref"));
-    std::vector<std::int64_t> sizes;
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        std::string first;
-        std::int64_t index = 0;
-        std::int64_t size = 0;
-        if (fields >> first >> index >> size && first == "packet") {
-            sizes.push_back(size);
-        }
-    }
-    return sizes;
-}
-
 std::int64_t RefValue(const std::vector<RefElement>& elements, const std::string& name) {
     for (const RefElement& e : elements) {
         if (e.Name == name) {

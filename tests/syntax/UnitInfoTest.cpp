@@ -120,7 +120,7 @@ void CompareStream(const std::string& name, Counted& counted) {
             std::string expected = std::string(1, "PBIPI"[Get(v, "slice_type") % 5]);
             expected += "  frame_num " + std::to_string(Get(v, "frame_num"));
             if (v.count("pic_order_cnt_lsb") != 0) {
-                expected += "  POC " + std::to_string(Get(v, "pic_order_cnt_lsb"));
+                expected += "  POC lsb " + std::to_string(Get(v, "pic_order_cnt_lsb"));
             }
             const std::int64_t qp =
                 qpInitByPps.at(Get(v, "pic_parameter_set_id")) + Get(v, "slice_qp_delta");

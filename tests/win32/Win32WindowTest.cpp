@@ -5,6 +5,7 @@
 // the file's bytes.
 
 #include "Win32TestSupport.h"
+#include "app/ListColumns.h"
 #include "cli/DumpCommand.h"
 #include "core/WideText.h"
 #include "support/Fakes.h"
@@ -61,7 +62,8 @@ struct ShownWindow {
     FakeDialogs dialogs;
     std::unique_ptr<TWin32Window> window;
 
-    explicit ShownWindow(ISettingsStore* registry = nullptr, int height = 420) {
+    explicit ShownWindow(ISettingsStore* registry = nullptr, int height = 420,
+                         IMonitors* monitors = nullptr) {
         const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                             ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES |
                                                 ICC_BAR_CLASSES};
@@ -69,6 +71,7 @@ struct ShownWindow {
         TWin32WindowServices services;
         services.Dialogs = &dialogs;
         services.Registry = registry;
+        services.Monitors = monitors;
         window = std::make_unique<TWin32Window>(services);
         if (height > 0) {
             window->SetBounds(window->Left(), window->Top(), window->Width(), height);
@@ -222,10 +225,7 @@ TEST(Win32Window, CompositionAndStartup) {
     EXPECT_TRUE(GetWindowLongW(f.ListView1->Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
     EXPECT_FALSE(GetWindowLongW(f.TreeView1->Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
     EXPECT_FALSE(GetWindowLongW(f.Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
-    const char* columns[] = {"Offset", "Len", "Start Code", "NAL Type", "Info"};
-    // The Offset column is at least as wide as a whole offset in the list's font.
-    const auto offsetWidth = static_cast<int>(SendMessageW(f.ListView1->Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(L"0x0000000000000000")));
-    const int widths[] = {std::max(120, offsetWidth + 14), 70, 170, 250, 250};
+    // Each column at least as wide as the text it commonly holds in the list's font.
     for (int c = 0; c < 5; ++c) {
         wchar_t caption[32] = {};
         LVCOLUMNW column{};
@@ -233,8 +233,11 @@ TEST(Win32Window, CompositionAndStartup) {
         column.pszText = caption;
         column.cchTextMax = 32;
         SendMessageW(f.ListView1->Handle(), LVM_GETCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
-        EXPECT_EQ(Narrow(caption), columns[c]);
-        EXPECT_EQ(column.cx, widths[c]);
+        const TListColumn& expected = kListColumns[static_cast<std::size_t>(c)];
+        EXPECT_EQ(Narrow(caption), expected.Caption);
+        const std::wstring widest = Widen(expected.Widest);
+        EXPECT_GE(column.cx, SendMessageW(f.ListView1->Handle(), LVM_GETSTRINGWIDTHW, 0,
+                                          reinterpret_cast<LPARAM>(widest.c_str())));
     }
     const std::pair<UINT, const char*> items[] = {
         {kIdOpen, "&Open\tCtrl+O"}, {kIdClose, "&Close"}, {kIdExit, "E&xit\tCtrl+Q"},
@@ -492,6 +495,20 @@ TEST(Win32Window, TheWheelAndTheStatusBar) {
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(part(i), w.window->StatusBar->Text(static_cast<TStatusField>(i)));
     }
+    // Each field as wide as its text, however long.
+    w.window->StatusBar->SetText(TStatusField::Page, "Page 0x00000000006A9610 to 0x00000000006B0000 (99.9 % to 100.0 %)");
+    const HDC dc = GetDC(status);
+    const HGDIOBJ font = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(status, WM_GETFONT, 0, 0)));
+    for (int i = 0; i < 3; ++i) {
+        const std::wstring text = Widen(part(i));
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        RECT field{};
+        SendMessageW(status, SB_GETRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&field));
+        EXPECT_GE(field.right - field.left, size.cx) << part(i);
+    }
+    SelectObject(dc, font);
+    ReleaseDC(status, dc);
 }
 
 // The hex view's own bar: its arrows, the page area and the wheel move the selected line
@@ -543,6 +560,8 @@ TEST(Win32Window, SettingsInTheRegistry) {
         w.window->SetPanel2Width(520);
         w.window->ListView1->SetColumnWidth(0, 130);
         w.window->ListView1->SetColumnWidth(1, 90);
+        w.window->ListView1->SetColumnWidth(2, 170);
+        w.window->ListView1->SetColumnWidth(3, 250);
         SendMessageW(w.window->Handle(), WM_COMMAND, kIdCheckForUpdates, 0);
         SendMessageW(w.window->Handle(), WM_CLOSE, 0, 0);
     }
@@ -666,7 +685,7 @@ TEST(Win32Window, CopyAndRecentFiles) {
         SetKeyboardState(keys);
         return ClipboardText();
     };
-    std::istringstream listing(Dump({second}));
+    std::istringstream listing(Dump({"--info", second}));
     std::string line;
     std::getline(listing, line);
     EXPECT_EQ(copy(w.List()), WithCrLf(line + "\n"));
@@ -733,6 +752,29 @@ TEST(Win32Window, GoFindAndTheInfoColumn) {
     }
 }
 
+// A first run on a 1024 x 768 screen: the columns fit the list, the Offset and Info columns
+// wide enough for their common texts.
+TEST(Win32Window, AFirstRunFitsTheColumnsToTheList) {
+    FakeSettingsStore registry;
+    FakeMonitors monitors;
+    monitors.Areas = {{0, 0, 1024, 738}};
+    ShownWindow w(&registry, 0, &monitors);
+    const auto textWidth = [&](const wchar_t* text) {
+        return static_cast<int>(
+            SendMessageW(w.List(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text)));
+    };
+    int columns = 0;
+    for (int i = 0; i <= kInfoColumn; ++i) {
+        columns += w.window->ListView1->ColumnWidth(i);
+    }
+    RECT list{};
+    GetClientRect(w.List(), &list);
+    EXPECT_LE(columns, list.right);
+    EXPECT_GE(w.window->ListView1->ColumnWidth(0), textWidth(L"0x0000000000000000"));
+    EXPECT_GE(w.window->ListView1->ColumnWidth(kInfoColumn),
+              textWidth(L"B  frame_num 15  POC lsb 30  QP 51"));
+}
+
 // View > Stream Summary walks the file in the background: the pane shows its figures and
 // plot when the walk ends, and a click on the plot moves the page there.
 TEST(Win32Window, TheStreamSummaryPane) {
@@ -751,15 +793,17 @@ TEST(Win32Window, TheStreamSummaryPane) {
     EXPECT_FALSE(IsWindowVisible(pane.ProgressBar()));
     EXPECT_FALSE(WindowText(pane.Figures()).empty());
     EXPECT_LT(RectOf(w.List(), w.window->Handle()).bottom, listBefore.bottom);
-    // A click three quarters across: the page holds that offset.
+    // A click at a bar lists the page from its access unit.
     RECT plot{};
     GetClientRect(pane.PlotWindow(), &plot);
-    const int x = plot.right * 3 / 4;
-    const std::int64_t offset = pane.OffsetAt(x);
-    SendMessageW(pane.PlotWindow(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, plot.bottom / 2));
+    ASSERT_EQ(pane.Model().Columns().size(), 8u);
+    const TPlotColumn fifth = pane.Model().Columns()[4];
+    const LPARAM at = MAKELPARAM((fifth.Left + fifth.Right) / 2, plot.bottom / 2);
+    SendMessageW(pane.PlotWindow(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(pane.PlotWindow(), WM_LBUTTONUP, 0, at);
     Pump();
     ASSERT_FALSE(w.Rows().empty());
-    EXPECT_LE(w.Rows().front(), offset);
+    EXPECT_EQ(w.Rows().front(), fifth.Bar.LargestOffset);
     SendMessageW(w.window->Handle(), WM_COMMAND, kIdStreamSummary, 0);
     EXPECT_FALSE(pane.PaneVisible());
     EXPECT_EQ(RectOf(w.List(), w.window->Handle()).bottom, listBefore.bottom);
