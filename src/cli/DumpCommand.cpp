@@ -573,6 +573,9 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     try {
         const int status = Dump(*parsed, stream, out, err);
+        if (status != 0) {
+            return status; // its one message said why
+        }
         // What still waits in the stream's buffer can fail too; the status must say so.
         Flush(out);
         return status;

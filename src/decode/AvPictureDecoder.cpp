@@ -379,10 +379,9 @@ bool AvPictureToPng(const TPicture& picture, std::vector<std::uint8_t>& png, std
         error = "no conversion for this picture's sampling";
         return false;
     }
-    SwsContext* scale =
-        sws_getContext(picture.Width, picture.Height, format, picture.Width, picture.Height,
-                       rgbFormat, SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-                       nullptr, nullptr);
+    SwsContext* scale = sws_getContext(
+        picture.Width, picture.Height, format, picture.Width, picture.Height, rgbFormat,
+        SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
     if (scale == nullptr) {
         error = "no conversion for this picture's sampling";
         return false;

@@ -2,7 +2,9 @@
 
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
+#include "syntax/AccessUnit.h"
 #include "syntax/BitStream4.h"
+#include "syntax/ParameterSetFinder.h"
 #include "syntax/sei_rbsp.h"
 
 #include <algorithm>
@@ -11,10 +13,21 @@
 
 namespace {
 
+// The parameter sets found looking back from the unit in hand, for the slices whose sets
+// lie before where the search began.
+class TSetsBeforeUnit final : public IGoverningSets {
+  public:
+    explicit TSetsBeforeUnit(FileStream& stream) : FFinder(stream) {}
+    void SetUnit(std::int64_t offset) { FOffset = offset; }
+    const TPicParameterSet* Pps(std::uint32_t id) override { return FFinder.FindPps(id, FOffset); }
+    const TSeqParameterSet* Sps(std::optional<std::uint32_t> id) override {
+        return FFinder.FindSps(id, FOffset);
+    }
 
-// Bytes of a slice enough for first_mb_in_slice and slice_type (two ue(v) of at most 32
-// bits each, and the emulation-prevention bytes among them).
-constexpr std::int32_t kSliceHeadBytes = 24;
+  private:
+    TParameterSetFinder FFinder;
+    std::int64_t FOffset = 0;
+};
 
 std::optional<std::uint32_t> Number(std::string_view text) {
     std::uint32_t value = 0;
@@ -23,22 +36,6 @@ std::optional<std::uint32_t> Number(std::string_view text) {
         return std::nullopt;
     }
     return value;
-}
-
-// first_mb_in_slice is 0 and slice_type mod 5 is type (any when type is negative).
-bool FirstSliceOfType(const std::uint8_t* payload, std::int32_t stored, std::uint8_t* scratch,
-                      int type) {
-    std::int32_t written = 0;
-    Remove_emulation_prevention_three_bytes(payload, std::min(stored, kSliceHeadBytes), scratch,
-                                            written);
-    TBitStream4 reader;
-    if (written <= 0 || reader.SetData(scratch, written) != kStatusOk) {
-        return false;
-    }
-    const std::uint32_t firstMb = reader.ReadUE();
-    const std::uint32_t sliceType = reader.ReadUE();
-    return reader.Error() == 0 && firstMb == 0 &&
-           (type < 0 || sliceType % 5 == static_cast<std::uint32_t>(type));
 }
 
 bool SeiHolds(const std::uint8_t* unit, std::int32_t n, int startCode, std::uint8_t* scratch,
@@ -148,47 +145,104 @@ std::string FindKindArgument(const TFindKind& kind) {
     return {};
 }
 
-bool MatchesFindKind(const TFindKind& kind, const std::uint8_t* unit, std::int32_t n,
-                     std::uint8_t* scratch) {
-    const int startCode = StartCodeLength(unit, n);
-    // A start code alone, with the next one at once or the end after it, has no header.
-    if (startCode == 0 || n <= startCode || StartCodeLength(unit + startCode, n - startCode) != 0) {
+// Tells whether units, met in file order, are of a kind: pictures by the access-unit rule,
+// so that find agrees with the summary and the decoder about where a picture begins.
+class TUnitSearch::TMatcher {
+  public:
+    explicit TMatcher(FileStream& stream) : FSets(stream), FRule(&FSets) {}
+
+    // The units that follow are not the ones before: no slice before them is known.
+    void Reset() {
+        FRule.Reset();
+        FSawSlice = false;
+    }
+
+    // The unit whose start code begins at unit[0] (n bytes of it and perhaps of what follows)
+    // at offset is of kind. scratch holds kSearchLookAhead bytes.
+    bool Match(const TFindKind& kind, const std::uint8_t* unit, std::int32_t n, std::int64_t offset,
+               std::uint8_t* scratch) {
+        const int startCode = StartCodeLength(unit, n);
+        // A start code alone, with the next one at once or the end after it, has no header.
+        if (startCode == 0 || n <= startCode ||
+            StartCodeLength(unit + startCode, n - startCode) != 0) {
+            return false;
+        }
+        const std::uint8_t header = unit[startCode];
+        const std::uint32_t type = NalUnitType(header);
+        const bool slice =
+            type == kNalNonIdrSlice || type == kNalIdrSlice || type == kNalPartitionA;
+        std::int32_t length = 0;
+        GetNalUnitLength(unit, std::min(n, slice ? kSliceHeaderBytes : kSearchLookAhead), length);
+        std::int32_t written = 0;
+        if (length > startCode + 1) {
+            Remove_emulation_prevention_three_bytes(unit + startCode + 1, length - startCode - 1,
+                                                    scratch, written);
+        }
+        FSets.SetUnit(offset);
+        FRule.Next(header, scratch, written);
+        bool began = FRule.PictureBegan();
+        if (slice && !FSawSlice) {
+            // Nothing before it to compare with: the first macroblock tells.
+            const std::optional<std::uint32_t> firstMb = ReadFirstMbInSlice(scratch, written);
+            began = firstMb && *firstMb == 0;
+        }
+        FSawSlice = FSawSlice || slice;
+        using W = TFindKind::TWhat;
+        switch (kind.What) {
+        case W::NalUnitType:
+            return type == kind.Value;
+        case W::Idr:
+            return began && type == kNalIdrSlice;
+        case W::IPicture:
+        case W::PPicture:
+        case W::BPicture: {
+            const std::uint32_t wanted = kind.What == W::IPicture   ? 2
+                                         : kind.What == W::PPicture ? 0
+                                                                    : 1;
+            return began && (type == kNalNonIdrSlice || type == kNalIdrSlice) &&
+                   SliceType(scratch, written) % 5 == wanted;
+        }
+        case W::Sps:
+            return type == kNalSps;
+        case W::Pps:
+            return type == kNalPps;
+        case W::Sei:
+            return type == kNalSei;
+        case W::SeiPayload:
+            return type == kNalSei && SeiHolds(unit, n, startCode, scratch, kind.Value);
+        }
         return false;
     }
-    const std::uint32_t type = NalUnitType(unit[startCode]);
-    const std::uint8_t* payload = unit + startCode + 1;
-    const std::int32_t stored = n - startCode - 1;
-    using W = TFindKind::TWhat;
-    switch (kind.What) {
-    case W::NalUnitType:
-        return type == kind.Value;
-    case W::Idr:
-        return type == kNalIdrSlice && FirstSliceOfType(payload, stored, scratch, -1);
-    case W::IPicture:
-    case W::PPicture:
-    case W::BPicture: {
-        const int wanted = kind.What == W::IPicture ? 2 : kind.What == W::PPicture ? 0 : 1;
-        return (type == kNalNonIdrSlice || type == kNalIdrSlice) &&
-               FirstSliceOfType(payload, stored, scratch, wanted);
+
+  private:
+    // slice_type as the rule read it, or from the payload's second element.
+    std::uint32_t SliceType(const std::uint8_t* rbsp, std::int32_t size) const {
+        if (FRule.HeadRead()) {
+            return FRule.Head().slice_type;
+        }
+        TBitStream4 reader;
+        if (size <= 0 || reader.SetData(rbsp, size) != kStatusOk) {
+            return 5; // none of the picture kinds
+        }
+        reader.ReadUE();
+        const std::uint32_t type = reader.ReadUE();
+        return reader.Error() == 0 ? type : 5;
     }
-    case W::Sps:
-        return type == kNalSps;
-    case W::Pps:
-        return type == kNalPps;
-    case W::Sei:
-        return type == kNalSei;
-    case W::SeiPayload:
-        return type == kNalSei && SeiHolds(unit, n, startCode, scratch, kind.Value);
-    }
-    return false;
-}
+
+    TSetsBeforeUnit FSets;
+    TAccessUnitRule FRule;
+    bool FSawSlice = false;
+};
 
 TUnitSearch::TUnitSearch(FileStream& stream, std::int32_t blockSize, std::int32_t lookAhead)
     : FStream(stream), FBlockSize(std::max(blockSize, 1)),
       FLookAhead(std::clamp(lookAhead, 32, kSearchLookAhead)), FFileSize(stream.Size()),
       FBuffer(std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(3 + FBlockSize) +
                                                static_cast<std::size_t>(FLookAhead))),
-      FScratch(std::make_unique<std::uint8_t[]>(kSearchLookAhead)) {}
+      FScratch(std::make_unique<std::uint8_t[]>(kSearchLookAhead)),
+      FMatcher(std::make_unique<TMatcher>(stream)) {}
+
+TUnitSearch::~TUnitSearch() = default;
 
 std::int32_t TUnitSearch::ReadBlock(std::int64_t lo, std::int64_t hi) {
     FBufferStart = std::max<std::int64_t>(0, lo - 3);
@@ -217,7 +271,8 @@ std::int32_t TUnitSearch::NextStart(std::int32_t index, std::int32_t last) const
 }
 
 bool TUnitSearch::Matches(const TFindKind& kind, std::int32_t index) {
-    return MatchesFindKind(kind, FBuffer.get() + index, FBufferLength - index, FScratch.get());
+    return FMatcher->Match(kind, FBuffer.get() + index, FBufferLength - index, FBufferStart + index,
+                           FScratch.get());
 }
 
 void TUnitSearch::Forward(const TFindKind& kind, std::int64_t from,
@@ -240,6 +295,7 @@ void TUnitSearch::Forward(const TFindKind& kind, std::int64_t from,
         return visit(span);
     };
     std::int64_t pos = std::max<std::int64_t>(0, from);
+    FMatcher->Reset();
     while (pos < FFileSize) {
         if (control != nullptr && control->Cancel.load()) {
             return;
@@ -283,6 +339,10 @@ void TUnitSearch::Forward(const TFindKind& kind, std::int64_t from,
         }
     }
     settle(FFileSize);
+    // The last unit's length ran to the old end; a file that grew since may go on.
+    if (FStream.Size() != FFileSize) {
+        throw EFileChanged();
+    }
 }
 
 std::optional<std::int64_t> TUnitSearch::Next(const TFindKind& kind, std::int64_t from,
@@ -312,6 +372,7 @@ std::optional<std::int64_t> TUnitSearch::Previous(const TFindKind& kind, std::in
         }
         const std::int64_t lo = std::max<std::int64_t>(0, hi - FBlockSize + 1);
         const std::int32_t first = ReadBlock(lo, hi);
+        FMatcher->Reset();
         const auto last = static_cast<std::int32_t>(hi - FBufferStart);
         std::optional<std::int64_t> found;
         for (std::int32_t at = NextStart(first, last); at >= 0;) {

@@ -43,13 +43,9 @@ std::string FindKindText(const TFindKind& kind);
 // The text ParseFindKind reads back as the same kind.
 std::string FindKindArgument(const TFindKind& kind);
 
-// True when the unit whose start code begins at unit[0] is of the kind; n bytes of it
-// (and perhaps of what follows) are given. An SEI unit's messages are looked at within
-// the first kSearchLookAhead bytes. scratch receives the unit without emulation prevention
-// and holds at least kSearchLookAhead bytes.
+// Bytes after each block a search reads, for the units that begin near its end: enough
+// for an SEI unit's messages.
 inline constexpr std::int32_t kSearchLookAhead = 65536;
-bool MatchesFindKind(const TFindKind& kind, const std::uint8_t* unit, std::int32_t n,
-                     std::uint8_t* scratch);
 
 // Shared between a search and whoever watches it, from any thread.
 struct TSearchControl {
@@ -68,6 +64,7 @@ class TUnitSearch {
     // cut meanwhile ends a walk with EFileChanged.
     explicit TUnitSearch(FileStream& stream, std::int32_t blockSize = kBlockSize,
                          std::int32_t lookAhead = kSearchLookAhead);
+    ~TUnitSearch();
 
     // Tells visit each unit of kind whose start code begins at or after from, in file
     // order, with its length as the listing gives it; visit returns false to stop. Ends at
@@ -102,6 +99,8 @@ class TUnitSearch {
     std::int64_t FFileSize;
     std::unique_ptr<std::uint8_t[]> FBuffer;
     std::unique_ptr<std::uint8_t[]> FScratch;
+    class TMatcher;
+    std::unique_ptr<TMatcher> FMatcher;
     std::int64_t FBufferStart = 0;
     std::int32_t FBufferLength = 0;
 };

@@ -3,6 +3,7 @@
 // their own. Each run has a status, a message, and ends.
 
 #include "cli/DumpTestSupport.h"
+#include "decode/PictureDecoder.h"
 #include "stream/FileStream.h"
 #include "support/HangWatch.h"
 
@@ -154,7 +155,26 @@ TEST(DumpHostile, EveryConditionEndsWithItsStatusAndMessage) {
          readError,
          TMatch::Exact,
          audTree},
+        {"--find, file grown after the first match",
+         beyondOneBlock,
+         {"--find", "9"},
+         TOutput::Captured,
+         beyondOneBlock.size() + 100,
+         1,
+         readError,
+         TMatch::Exact,
+         "0x0000000000000000\t6\t0x0000000109\tAccess UD\n"},
         // Output that cannot be written.
+        {"a picture to a full device: one message",
+         ReadAll(TestDataPath("main_cabac.264")),
+         {"--picture", "0", "-"},
+         TOutput::FullDevice,
+         {},
+         1,
+         DecoderBuilt() ? "cannot write output: No space left on device\n"
+                        : "quillet-dump was built without a decoder\n",
+         TMatch::Exact,
+         ""},
         {"listing to a full device",
          audAudSlice,
          {},

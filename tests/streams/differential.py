@@ -67,8 +67,10 @@ def edit(src, out, how):
             else:
                 i += 1
     elif how == "from-second-recovery-point":
+        # The parameter sets, then everything from the second recovery point on.
         sei = [i for i, (p, k) in enumerate(zip(pieces, kind)) if k == 6 and recovery_point(p)]
-        pieces = pieces[sei[1]:]
+        sets = [p for p, k in zip(pieces[:sei[1]], kind) if k in (7, 8)][:2]
+        pieces = sets + pieces[sei[1]:]
     open(out, "wb").write(b"".join(pieces))
 
 
@@ -160,6 +162,14 @@ def check(dump, work, name):
     pkts = packets(truth)
     if summary["pictures"]["total"] != len(pkts):
         faults.append(f"summary counts {summary['pictures']['total']} pictures, ffprobe {len(pkts)}")
+    # Find lists the pictures of each type that ffmpeg decodes.
+    for kind in "ipb":
+        found = run([dump, "--find", kind, path], text=True).stdout.count("\n")
+        want = sum(1 for _, t in pics.values() if t.lower() == kind)
+        if name != "slices_reordered" and found != want:
+            faults.append(f"--find {kind} lists {found} pictures, ffmpeg decodes {want}")
+    if not pics:
+        faults.append("ffmpeg decodes no picture: the stream made is of no use")
     for pos in pkts:
         at = min(o for o in starts if o >= pos)
         out = os.path.join(work, name + (".png" if name == "rgb" else ".y4m"))
