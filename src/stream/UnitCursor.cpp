@@ -20,10 +20,11 @@ TUnitCursor::TUnitCursor(FileStream& stream, std::int32_t blockSize, bool readAh
     if (blockSize < 16) {
         throw std::invalid_argument("block size too small");
     }
-    FBuffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(blockSize) + kCarry);
+    // Left uninitialised: every byte is read into before it is looked at, and clearing
+    // megabytes would cost a short run more than its walk.
+    FBuffer.reset(new std::uint8_t[static_cast<std::size_t>(blockSize) + kCarry]);
     if (readAhead) {
-        FAheadBuffer =
-            std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(blockSize) + kCarry);
+        FAheadBuffer.reset(new std::uint8_t[static_cast<std::size_t>(blockSize) + kCarry]);
     }
 }
 

@@ -13,12 +13,6 @@
 
 namespace {
 
-constexpr std::uint32_t kNonIdrSlice = 1;
-constexpr std::uint32_t kIdrSlice = 5;
-constexpr std::uint32_t kSei = 6;
-constexpr std::uint32_t kSps = 7;
-constexpr std::uint32_t kPps = 8;
-constexpr std::uint32_t kAud = 9;
 
 // The slice header elements the summary shows, as the decoder reads them.
 class TSliceValues final : public IFieldValues {
@@ -112,7 +106,7 @@ const std::string& TUnitInfo::Describe(const std::uint8_t* data, std::int32_t n,
     // A slice's header lies in its first bytes: the rest need not lose its emulation
     // prevention unless the header goes on past them.
     constexpr std::int32_t kSliceHead = 64;
-    const bool slice = type == kNonIdrSlice || type == kIdrSlice;
+    const bool slice = type == kNalNonIdrSlice || type == kNalIdrSlice;
     const std::int32_t first = slice ? std::min(payloadStored, kSliceHead) : payloadStored;
     std::int32_t written = 0;
     if (first > 0) {
@@ -120,8 +114,8 @@ const std::string& TUnitInfo::Describe(const std::uint8_t* data, std::int32_t n,
     }
     const std::uint8_t* payload = FRbsp.get();
     switch (type) {
-    case kNonIdrSlice:
-    case kIdrSlice:
+    case kNalNonIdrSlice:
+    case kNalIdrSlice:
         Slice(header, payload, written, sets);
         if (FReader.Error() != 0 && first < payloadStored) {
             FText.clear();
@@ -131,16 +125,16 @@ const std::string& TUnitInfo::Describe(const std::uint8_t* data, std::int32_t n,
             Slice(header, payload, written, sets);
         }
         break;
-    case kSps:
+    case kNalSps:
         SequenceParameterSet(payload, written);
         break;
-    case kPps:
+    case kNalPps:
         PictureParameterSet(payload, written);
         break;
-    case kSei:
+    case kNalSei:
         Sei(payload, written);
         break;
-    case kAud:
+    case kNalDelimiter:
         AccessUnitDelimiter(payload, written);
         break;
     default:
