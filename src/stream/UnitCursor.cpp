@@ -26,6 +26,7 @@ TUnitCursor::TUnitCursor(FileStream& stream, std::int32_t blockSize, bool readAh
     if (readAhead) {
         FAheadBuffer.reset(new std::uint8_t[static_cast<std::size_t>(blockSize) + kCarry]);
     }
+    FData = FBuffer.get() + kCarry;
 }
 
 TUnitCursor::~TUnitCursor() {
@@ -60,27 +61,8 @@ std::int32_t TUnitCursor::Held(std::int64_t offset, std::int32_t count,
         return 0;
     }
     const std::int64_t index = offset - FBase;
-    data = FBuffer.get() + index;
+    data = FData + index;
     return static_cast<std::int32_t>(std::min<std::int64_t>(count, FLength - index));
-}
-
-std::int32_t TUnitCursor::ReadInto(std::uint8_t* into, std::int64_t at, std::int32_t count) {
-    if (FAhead.valid()) {
-        const std::int64_t aheadAt = FAheadStart;
-        std::int32_t got = -1;
-        try {
-            got = FAhead.get(); // rethrows the read's failure
-        } catch (const std::exception&) {
-            if (aheadAt == at) {
-                throw;
-            }
-        }
-        if (aheadAt == at && got >= 0) {
-            std::memcpy(into, FAheadBuffer.get(), static_cast<std::size_t>(got));
-            return got;
-        }
-    }
-    return ReadWithinSize(FStream, at, into, count, FFileSize);
 }
 
 void TUnitCursor::StartReadAhead() {
@@ -89,8 +71,8 @@ void TUnitCursor::StartReadAhead() {
         return;
     }
     FAheadStart = next;
-    FAhead = std::async(std::launch::async, [&stream = FStream, into = FAheadBuffer.get(), next,
-                                             count = FBlockSize, size = FFileSize] {
+    FAhead = std::async(std::launch::async, [&stream = FStream, into = FAheadBuffer.get() + kCarry,
+                                             next, count = FBlockSize, size = FFileSize] {
         return ReadWithinSize(stream, next, into, count, size);
     });
 }
@@ -117,17 +99,37 @@ bool TUnitCursor::Slide(std::int64_t keep) {
     }
     const auto carried =
         static_cast<std::int32_t>(std::max<std::int64_t>(FBase + FLength - keep, 0));
-    if (carried > 0) {
-        std::memmove(FBuffer.get(), FBuffer.get() + (keep - FBase),
-                     static_cast<std::size_t>(carried));
-    }
-    FBase = keep;
-    FLength = carried;
+    const std::uint8_t* tail = FData + (keep - FBase);
     auto count = static_cast<std::int32_t>(std::min<std::int64_t>(FBlockSize, FFileSize - readAt));
     if (FBudget >= 0) {
         count = static_cast<std::int32_t>(std::min<std::int64_t>(count, FBudget - FSpent));
     }
-    const std::int32_t got = ReadInto(FBuffer.get() + carried, readAt, count);
+    std::int32_t got = -1;
+    if (FAhead.valid()) {
+        // A read ahead of a block that is not wanted is waited for, since the stream is
+        // shared, and its failure does not count: the read that is wanted reports its own.
+        const bool wanted = FAheadStart == readAt;
+        try {
+            got = FAhead.get();
+        } catch (const std::exception&) {
+            if (wanted) {
+                throw;
+            }
+        }
+        got = wanted ? got : -1;
+    }
+    if (got >= 0) {
+        // The block read ahead becomes the one in hand, the carried bytes put before it.
+        std::memmove(FAheadBuffer.get() + kCarry - carried, tail,
+                     static_cast<std::size_t>(carried));
+        std::swap(FBuffer, FAheadBuffer);
+    } else {
+        std::memmove(FBuffer.get() + kCarry - carried, tail, static_cast<std::size_t>(carried));
+        got = ReadWithinSize(FStream, readAt, FBuffer.get() + kCarry, count, FFileSize);
+    }
+    FData = FBuffer.get() + kCarry - carried;
+    FBase = keep;
+    FLength = carried;
     FLength += got;
     FSpent += got;
     StartReadAhead();
@@ -143,7 +145,7 @@ std::int64_t TUnitCursor::FindFrom(std::int64_t pos) {
         // Inside the file a start code is tested with four bytes in hand; positions closer
         // to the block's end are examined again after the next read.
         const std::int64_t lastBegin = AtEnd() ? FLength - 3 : FLength - 4;
-        const std::int64_t found = FindStartCode(FBuffer.get(), FLength, pos - FBase, lastBegin);
+        const std::int64_t found = FindStartCode(FData, FLength, pos - FBase, lastBegin);
         if (found >= 0) {
             return FBase + found;
         }
@@ -163,9 +165,8 @@ bool TUnitCursor::Next(TNalUnitSpan& span, TUnitWantsOf wants, std::vector<std::
         FStarted = true;
         FNext = FindFrom(FFrom);
         // A 00 00 01 right after a zero is the tail of a start code that began before FFrom.
-        if (FNext == FFrom && FNext > 0 && FNext - 1 >= FBase &&
-            FBuffer[static_cast<std::size_t>(FNext - 1 - FBase)] == 0 &&
-            StartCodeLength(FBuffer.get() + (FNext - FBase), FBase + FLength - FNext) == 3) {
+        if (FNext == FFrom && FNext > 0 && FNext - 1 >= FBase && FData[FNext - 1 - FBase] == 0 &&
+            StartCodeLength(FData + (FNext - FBase), FBase + FLength - FNext) == 3) {
             FNext = FindFrom(FNext + 1);
         }
     }
@@ -182,7 +183,7 @@ bool TUnitCursor::Next(TNalUnitSpan& span, TUnitWantsOf wants, std::vector<std::
         Slide(at);
     }
     const std::int64_t available = FBase + FLength - at;
-    const std::uint8_t* p = FBuffer.get() + (at - FBase);
+    const std::uint8_t* p = FData + (at - FBase);
     const int startCode = at >= FBase ? StartCodeLength(p, available) : 0;
     if (startCode == 0) {
         throw EFileChanged();
@@ -213,12 +214,12 @@ bool TUnitCursor::Next(TNalUnitSpan& span, TUnitWantsOf wants, std::vector<std::
             scan = FBase; // a hole was passed over: zeros, all of them
         }
         const std::int64_t lastBegin = AtEnd() ? FLength - 3 : FLength - 4;
-        const std::int64_t found = FindStartCode(FBuffer.get(), FLength, scan - FBase, lastBegin);
+        const std::int64_t found = FindStartCode(FData, FLength, scan - FBase, lastBegin);
         const std::int64_t chunkEnd =
             found >= 0 ? FBase + found
                        : (AtEnd() ? FBase + FLength
                                   : FBase + std::max<std::int64_t>(lastBegin + 1, scan - FBase));
-        const std::uint8_t* chunk = FBuffer.get() + (scan - FBase);
+        const std::uint8_t* chunk = FData + (scan - FBase);
         const std::int64_t n = std::max<std::int64_t>(chunkEnd - scan, 0);
         std::int64_t last = n - 1;
         while (last >= 0 && chunk[last] == 0) {
@@ -231,7 +232,7 @@ bool TUnitCursor::Next(TNalUnitSpan& span, TUnitWantsOf wants, std::vector<std::
         const std::int64_t headWant = std::min<std::int64_t>(
             chunkEnd - headFrom, wanted.HeadBytes - static_cast<std::int64_t>(FHead.size()));
         if (headWant > 0) {
-            const std::uint8_t* from = FBuffer.get() + (headFrom - FBase);
+            const std::uint8_t* from = FData + (headFrom - FBase);
             FHead.insert(FHead.end(), from, from + headWant);
         }
         if (sink && !FOverflow && n > 0) {

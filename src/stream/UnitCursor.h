@@ -88,7 +88,6 @@ class TUnitCursor {
     // Makes the block hold the bytes from keep on and as many after them as it can take;
     // false when nothing more can be read (the end, the budget or a cancel).
     bool Slide(std::int64_t keep);
-    std::int32_t ReadInto(std::uint8_t* into, std::int64_t at, std::int32_t count);
     void StartReadAhead();
     // The first start code at or after pos; -1 when none.
     std::int64_t FindFrom(std::int64_t pos);
@@ -97,7 +96,10 @@ class TUnitCursor {
     FileStream& FStream;
     std::int32_t FBlockSize;
     std::int64_t FFileSize;
+    // The block: FLength bytes at FData, the file's from FBase on, within FBuffer after room
+    // for the bytes carried from the block before.
     std::unique_ptr<std::uint8_t[]> FBuffer;
+    std::uint8_t* FData = nullptr;
     std::int64_t FBase = 0;
     std::int32_t FLength = 0;
     std::int64_t FNext = -1;
