@@ -123,9 +123,12 @@ TEST(UnitCursor, AgreesWithAByteByByteWalk) {
         for (std::size_t i = 0; i < heads.size() && i < want.size(); ++i) {
             const auto from =
                 static_cast<std::size_t>(want[i].Offset + want[i].StartCodeLength + 1);
-            const std::size_t to = std::min<std::size_t>(from + 8, want[i].Offset + want[i].Length);
-            EXPECT_EQ(heads[i], std::vector<std::uint8_t>(whole.begin() + std::min(from, to),
-                                                          whole.begin() + to))
+            const std::size_t to = std::min<std::size_t>(
+                from + 8, static_cast<std::size_t>(want[i].Offset + want[i].Length));
+            const auto at = [&](std::size_t k) {
+                return whole.begin() + static_cast<std::ptrdiff_t>(k);
+            };
+            EXPECT_EQ(heads[i], std::vector<std::uint8_t>(at(std::min(from, to)), at(to)))
                 << "head of unit " << i;
         }
     }
