@@ -105,6 +105,9 @@ TEST(PictureView, TheOverlayDrawsOverThePictureAndNamesTheMacroblockUnderThePoin
     if (!DecoderBuilt()) {
         GTEST_SKIP() << "built without a decoder";
     }
+#ifdef _WIN32
+    GTEST_SKIP() << "Media Foundation's decoder gives no macroblocks";
+#endif
     PictureWindow w;
     ASSERT_TRUE(w.Form().LoadFile(TestDataPath("mb_pan.264")));
     w.Form().Picture1Click();

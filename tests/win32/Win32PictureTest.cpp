@@ -65,8 +65,9 @@ TEST(Win32Window, ThePicturePane) {
     const LPARAM at = MAKELPARAM((row.left + row.right) / 2, (row.top + row.bottom) / 2);
     PostMessageW(list, WM_LBUTTONUP, 0, at);
     SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    const std::string expected = "176x144, slices P, frame_num 1, POC 6, decoded from the IDR "
-                                 "at 0x00000000000002D5 (2 pictures)";
+    const std::string expected = "176x144, slices P, frame_num 1, POC 6, picture 1 in decoding "
+                                 "order and 3 in display order after the IDR, decoded from the "
+                                 "IDR at 0x00000000000002D5 (2 pictures)";
     for (int i = 0; i < 1000 && pane.Line() != expected; ++i) {
         Sleep(10);
         Pump();
