@@ -93,7 +93,7 @@ std::vector<TUnit> Walked(const std::string& path, std::int32_t block, std::int6
             (type >= kNalSei && type <= kNalDelimiter) || (type >= 14 && type <= 18);
         FuzzCheck(!first || begins, "the first unit begins an access unit");
         FuzzCheck(!(opener && sliceBefore) || begins, "an opener after a slice begins one");
-        FuzzCheck(first || !(type == kNalFiller || type == kNalEndOfSequence ||
+        FuzzCheck(first || !begins || !(type == kNalFiller || type == kNalEndOfSequence ||
                              type == kNalEndOfStream || type == kNalSpsExtension ||
                              type == kNalPartitionB || type == kNalPartitionC),
                   "filler and the ends never begin one");
