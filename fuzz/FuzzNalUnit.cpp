@@ -5,6 +5,7 @@
 
 #include "FuzzSets.h"
 #include "core/DebugOutput.h"
+#include "stream/H264Utils.h"
 #include "syntax/BitStream4.h"
 #include "syntax/ParameterSetFinder.h"
 #include "syntax/SyntaxTree.h"
