@@ -16,7 +16,8 @@ TCutTextTips::TCutTextTips(QAbstractItemView* view) : QObject(view), FView(view)
 }
 
 bool TCutTextTips::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != FView->viewport() || event->type() != QEvent::ToolTip) {
+    // The type first: while the view is being destroyed it is no longer a view to ask.
+    if (event->type() != QEvent::ToolTip || watched != FView->viewport()) {
         return false;
     }
     const auto* help = static_cast<QHelpEvent*>(event);
