@@ -1,6 +1,6 @@
 #pragma once
 
-// The one way the program walks NAL units forward: every unit of a file (or of a pipe)
+// The one way the program walks NAL units forward: every unit of a file
 // from an offset, in file order, with one block buffer that slides along, whatever the
 // size of a unit or of the file. Holes of a sparse file are passed over unread; a byte
 // budget and a cancel flag bound a walk, looked at before every read.
@@ -48,10 +48,10 @@ class TUnitCursor {
     TUnitCursor(const TUnitCursor&) = delete;
     TUnitCursor& operator=(const TUnitCursor&) = delete;
 
-    // The next unit is the first whose start code begins at or after offset (not for a pipe).
+    // The next unit is the first whose start code begins at or after offset.
     void Seek(std::int64_t offset);
     // Bytes the walk may read from now on (none: no bound); what it read before no longer
-    // counts. Past it, Next answers false and Exhausted() is true.
+    // counts. Past it, Next answers false.
     void SetBudget(std::int64_t bytes);
     // Looked at before every read: when set, Next answers false and Cancelled() is true.
     void SetCancel(const std::atomic<bool>* cancel) { FCancel = cancel; }
@@ -79,9 +79,6 @@ class TUnitCursor {
     std::int32_t Held(std::int64_t offset, std::int32_t count, const std::uint8_t*& data) const;
     // Where the next unit begins; where the walk stopped looking when none is left.
     std::int64_t Position() const { return !FStarted ? FFrom : FNext >= 0 ? FNext : FReached; }
-    // Where the walk stopped looking: every start code below it has been told.
-    std::int64_t Reached() const { return FReached; }
-    bool Exhausted() const { return FExhausted; }
     bool Cancelled() const { return FCancelled; }
 
   private:

@@ -65,7 +65,6 @@ class TKnownSets final : public IGoverningSets {
   public:
     explicit TKnownSets(IGoverningSets* fallback = nullptr);
     ~TKnownSets() override;
-    void SetFallback(IGoverningSets* fallback) { FFallback = fallback; }
     // Forgets every set learned.
     void Clear();
     // Parses a parameter set (payload after the header byte, emulation prevention removed)
