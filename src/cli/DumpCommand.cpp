@@ -289,6 +289,7 @@ std::string HelpText() {
         }
         entry(name, option.Help);
     }
+    entry("-", "as FILE: standard input, for the listing, --info, --find\nand --summary");
     entry("--", "what follows is FILE, even when it begins with -");
     return text + "\n" + kExitStatus + "\n";
 }
@@ -481,11 +482,10 @@ void PrintJson(FileStream& stream, FileStream& detail, const TDumpArgs& args, st
 
 // The work of one run after its file has been accepted; the exit status.
 int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostream& err) {
-    // The listing walks the file with its own reads; the trees and the summaries read at
-    // each unit's offset through a second handle.
+    // The listing walks the file with its own reads; the trees read at each unit's offset
+    // through a second handle.
     FileStream detail;
-    const bool perUnit = args.Info || args.Mode == TDumpMode::Trees ||
-                         args.Mode == TDumpMode::Json || args.Mode == TDumpMode::Summary;
+    const bool perUnit = args.Mode == TDumpMode::Trees || args.Mode == TDumpMode::Json;
     if (perUnit && !detail.Open(args.Path)) {
         err << detail.OpenError() << '\n';
         return 1;
@@ -493,18 +493,20 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
     switch (args.Mode) {
     case TDumpMode::Listing:
         if (args.Info) {
-            PrintInfoListing(stream, detail, out);
+            PrintInfoListing(stream, out);
         } else {
             PrintListing(stream, out);
         }
         break;
     case TDumpMode::Find:
-        PrintFindListing(stream, args.Info ? &detail : nullptr, args.Kind, out);
+        PrintFindListing(stream, args.Info, args.Kind, out);
         break;
     case TDumpMode::Summary:
-        // A progress line only for a person watching a terminal.
-        PrintSummary(stream, args.Path, out,
-                     &err == &std::cerr && isatty(STDERR_FILENO) != 0 ? &err : nullptr);
+        // A progress line only for a person watching a terminal, and only where the end is
+        // known.
+        PrintSummary(
+            stream, args.Path, out,
+            &err == &std::cerr && isatty(STDERR_FILENO) != 0 && !stream.IsPipe() ? &err : nullptr);
         break;
     case TDumpMode::At: {
         TTreeDumper dumper(stream, stream.Size(), args);
@@ -562,7 +564,14 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     const TDebugLines debugLines(parsed->Debug ? &err : nullptr);
     const std::string& path = parsed->Path;
     FileStream stream;
-    if (!stream.Open(path)) {
+    // "-" is standard input, read once forward: only the walks from the start can take it.
+    const bool standardInput = path == "-";
+    if (standardInput && parsed->ModeOption != nullptr && parsed->Mode != TDumpMode::Find &&
+        parsed->Mode != TDumpMode::Summary) {
+        err << parsed->ModeOption << " needs a FILE: standard input cannot be read at any offset\n";
+        return 2;
+    }
+    if (!(standardInput ? stream.OpenStandardInput() : stream.Open(path))) {
         err << stream.OpenError() << '\n';
         return 1;
     }
