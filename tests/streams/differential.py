@@ -133,8 +133,16 @@ SECOND = {
     "openh264_prefix": lambda o: openh264(o, "--prefix", "--layers", "2", "--frames", "12"),
     "openh264_cabac": lambda o: openh264(o, "--cabac", "--slices", "3", "--qp", "36",
                                          "--intra-period", "8", "--frames", "16"),
+    # A prefix unit before each slice: it belongs to the slice it precedes.
+    "openh264_prefix_slices": lambda o: openh264(o, "--prefix", "--slices", "3", "--frames",
+                                                 "8"),
 }
 STREAMS.update(SECOND)
+# Streams that show a fault not yet mended, run only when named.
+KNOWN_FAULTS = {
+    "openh264_prefix_slices": "a prefix unit before a picture's second slice begins an "
+                              "access unit",
+}
 # Streams whose pictures may carry the warning that they may differ: the others begin with
 # an IDR picture and must be exact.
 MAY_WARN = {"idr_first_slice_lost", "intra_refresh_cut"}
@@ -219,7 +227,11 @@ def main():
     if args[:1] == ["--openh264"]:
         OPENH264, args = args[1], args[2:]
     dump, work = args[0], args[1]
-    names = args[2:] or list(STREAMS)
+    names = args[2:]
+    if not names:
+        names = [n for n in STREAMS if n not in KNOWN_FAULTS]
+        for name, fault in KNOWN_FAULTS.items():
+            print(f"skipped, a known fault: {name}: {fault}")
     if OPENH264 is None:
         skipped = [n for n in names if n in SECOND]
         names = [n for n in names if n not in SECOND]
