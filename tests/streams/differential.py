@@ -116,8 +116,9 @@ STREAMS = {
     "slices_reordered": lambda o: (x264(o + ".src", "-x264-params", "slices=4:keyint=10"),
                                    edit(o + ".src", o, "reorder")),
     # No IDR picture: decoding can only begin at a recovery point.
-    # Field pictures (PAFF), which no encoder here writes: made bit by bit.
-    "paff": lambda o: fieldstream.write(o),
+    # Field pictures (PAFF), which no encoder here writes: made bit by bit, with pairs of
+    # non-reference B fields and two slices a field.
+    "paff": lambda o: fieldstream.write(o, 12, bframes=True, slices=2),
     "intra_refresh_cut": lambda o: (x264(o + ".src", "-bf", "0", "-x264-params",
                                          "intra-refresh=1:keyint=10"),
                                     edit(o + ".src", o, "from-second-recovery-point")),
@@ -154,7 +155,7 @@ MAY_WARN = {"idr_first_slice_lost", "intra_refresh_cut"}
 # Streams of field pictures: ffmpeg gives one frame for a pair of fields, at the first
 # field's position and of its type, so the types of the pictures that find lists come from
 # the stream's own truth, and the second field shows the frame of the pair.
-FIELD_KINDS = {"paff": fieldstream.kinds()}
+FIELD_KINDS = {"paff": fieldstream.kinds(12, bframes=True)}
 
 
 def ffmpeg_pictures(path):

@@ -1,9 +1,10 @@
 """Writes a field-coded (PAFF) H.264 stream, which neither x264 nor ffmpeg's encoders can
 make: every frame is two field pictures, each an I field of PCM macroblocks (samples stored
-as they are) or a P field of skipped macroblocks (a copy of its first reference field). The
-samples of every I field are known, so the stream holds its own truth.
+as they are) or a P or B field of skipped macroblocks (a copy of its first reference field,
+or the mean of its first two). The samples of every I field are known, so the stream holds
+its own truth, and ffmpeg decodes the I fields to exactly those samples.
 
-usage: fieldstream.py OUT [FRAMES]
+usage: fieldstream.py OUT [FRAMES] [-b] [-s]   -b: B field pairs; -s: four slices a field
 """
 import os
 import sys
@@ -94,62 +95,86 @@ def samples(field, mb):
     return luma + cb + cr
 
 
-def field(idr, bottom, intra, frame_num, poc, idr_pic_id, picture):
+def field(kind, bottom, frame, first_mb, count):
+    """One slice of a field picture: count macroblocks from first_mb on."""
+    idr = frame["idr"] and bottom == 0
     b = Bits()
-    b.ue(0)  # first_mb_in_slice
-    b.ue(7 if intra else 5)  # every slice of the picture I, or P
+    b.ue(first_mb)
+    b.ue({"i": 7, "p": 5, "b": 6}[kind])  # every slice of the picture of one type
     b.ue(0)
-    b.u(LOG2_FRAME_NUM, frame_num)
+    b.u(LOG2_FRAME_NUM, frame["frame_num"] % (1 << LOG2_FRAME_NUM))
     b.u(1, 1)  # field_pic_flag
     b.u(1, bottom)
     if idr:
-        b.ue(idr_pic_id)
-    b.u(LOG2_POC_LSB, poc % (1 << LOG2_POC_LSB))
-    if not intra:
+        b.ue(frame["idr_pic_id"])
+    b.u(LOG2_POC_LSB, (4 * frame["n"] + 2 * bottom) % (1 << LOG2_POC_LSB))
+    if kind == "b":
+        b.u(1, 1)  # direct_spatial_mv_pred_flag
+    if kind != "i":
         b.u(1, 0)  # num_ref_idx_active_override_flag
         b.u(1, 0)  # ref_pic_list_modification_flag_l0
+    if kind == "b":
+        b.u(1, 0)  # ref_pic_list_modification_flag_l1
     if idr:
-        b.u(1, 0)
-        b.u(1, 0)
-    else:
+        b.u(2, 0)  # no_output_of_prior_pics_flag, long_term_reference_flag
+    elif frame["ref"]:
         b.u(1, 0)  # adaptive_ref_pic_marking_mode_flag: sliding window
     b.se(0)  # slice_qp_delta
     b.ue(1)  # disable_deblocking_filter_idc: PCM samples stay as stored
-    mbs = WIDTH_MBS * FIELD_HEIGHT_MBS
-    if intra:
-        for mb in range(mbs):
+    if kind == "i":
+        for mb in range(first_mb, first_mb + count):
             b.ue(25)  # I_PCM
             b.align()
-            for s in samples(picture, mb):
-                b.u(8, s)
+            for sample in samples(2 * frame["d"] + bottom, mb):
+                b.u(8, sample)
     else:
-        b.ue(mbs)  # mb_skip_run: every macroblock
+        b.ue(count)  # mb_skip_run: every macroblock
     b.trailing()
-    return nal(2, 5 if idr else 1, b.bytes())
+    return nal(2 if frame["ref"] else 0, 5 if idr else 1, b.bytes())
 
 
-# Per frame: whether its top and bottom fields are I; an IDR picture every eighth frame.
-PATTERN = [(1, 0), (0, 0), (1, 1), (0, 1)]
+def frames(count, bframes):
+    """The frames in decoding order: their display index d, index n from their IDR picture,
+    the types of their two fields, and their frame_num. An IDR picture every eighth frame;
+    with bframes, a pair of non-reference B fields between reference frames."""
+    order = []
+    for start in range(0, count, 8):
+        end = min(start + 8, count)
+        order.append((start, "ip", True))
+        d = start + 1
+        while d < end:
+            if bframes and d + 1 < end:
+                order += [(d + 1, ["pi", "ip"][d // 2 % 2], True), (d, "bb", False)]
+                d += 2
+            else:
+                order.append((d, ["pp", "ii", "pi"][d % 3], True))
+                d += 1
+    out, frame_num = [], 0
+    for d, kinds_, ref in order:
+        idr = d % 8 == 0
+        frame_num = 0 if idr else frame_num + 1
+        out.append({"d": d, "n": d % 8, "kinds": kinds_, "ref": ref, "idr": idr,
+                    "idr_pic_id": d // 8, "frame_num": frame_num})
+        if not ref:
+            frame_num -= 1  # the next reference frame takes the same number
+    return out
 
 
-def kinds(frames=12):
-    """'i' or 'p' for each field picture in stream order."""
-    return ["ip"[1 - intra] for k in range(frames) for intra in PATTERN[k % len(PATTERN)]]
+def kinds(count=12, bframes=False):
+    """'i', 'p' or 'b' for each field picture in stream order."""
+    return [k for frame in frames(count, bframes) for k in frame["kinds"]]
 
 
-def write(out, frames=12):
+def write(out, count=12, bframes=False, slices=1):
     units = [sps(), pps()]
-    idr_frame, idr_pic_id = 0, 0
-    for k in range(frames):
-        if k % 8 == 0:
-            idr_frame, idr_pic_id = k, k // 8
-        n = k - idr_frame
-        for bottom, intra in enumerate(PATTERN[k % len(PATTERN)]):
-            idr = n == 0 and bottom == 0
-            units.append(field(idr, bottom, intra, n % (1 << LOG2_FRAME_NUM),
-                               4 * n + 2 * bottom, idr_pic_id, 2 * k + bottom))
+    mbs = WIDTH_MBS * FIELD_HEIGHT_MBS
+    cuts = [mbs * i // slices for i in range(slices + 1)]
+    for frame in frames(count, bframes):
+        for bottom, kind in enumerate(frame["kinds"]):
+            units += [field(kind, bottom, frame, a, b - a) for a, b in zip(cuts, cuts[1:])]
     open(out, "wb").write(b"".join(units))
 
 
 if __name__ == "__main__":
-    write(sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 12)
+    write(sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 12, "-b" in sys.argv,
+          4 if "-s" in sys.argv else 1)
