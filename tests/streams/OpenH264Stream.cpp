@@ -103,7 +103,8 @@ void Configure(const TOptions& options, SEncParamExt& param) {
     param.iPicWidth = options.Width;
     param.iPicHeight = options.Height;
     param.fMaxFrameRate = 25;
-    // Constant QP: without rate control every picture is coded at the layer's QP.
+    // Constant QP: without rate control every picture of the base temporal layer is coded
+    // at this QP, and OpenH264 adds one for each layer above.
     param.iRCMode = RC_OFF_MODE;
     param.iTargetBitrate = 0;
     param.bEnableFrameSkip = false;
