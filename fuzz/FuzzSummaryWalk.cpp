@@ -1,10 +1,10 @@
 // Any bytes as a file, summed up by the summary walk twice: once as they are, and once
-// placed so that the walk's 4 MiB block edge falls at a point the input picks, with a hole
-// of a sparse file before them. The walk cannot be given a block size, so the second walk
-// must see the same stream: the same units, pictures, access-unit bytes and sequence
-// parameter sets. The first is held to a naive byte-by-byte start-code walk (units by
-// type) and to what its own figures promise one another (buckets add up to the totals,
-// pictures are no more than slices, access units lie within the file).
+// placed so that the walk's 4 MiB block edge falls near a start code that a hash of the
+// input picks, with a hole of a sparse file before them. The walk cannot be given a block
+// size, so the second walk must see the same stream: the same units, pictures, access-unit
+// bytes and sequence parameter sets. The first is held to a naive byte-by-byte start-code
+// walk (units by type) and to what its own figures promise one another (buckets add up to
+// the totals, pictures are no more than slices, access units lie within the file).
 
 #include "FuzzSupport.h"
 #include "stream/FileStream.h"
@@ -28,19 +28,20 @@ struct TNaive {
     std::array<std::int64_t, 32> ByType{};
     std::int64_t Units = 0;
     std::int64_t First = -1;
+    std::vector<std::int64_t> Codes; // where each 00 00 01 begins
 };
 
 // Every 00 00 01 of the bytes, read one by one; a zero before it makes it a four-byte
 // start code. A unit has a header byte when one follows its start code before the next unit.
 TNaive NaiveWalk(const std::uint8_t* bytes, std::int64_t n) {
-    std::vector<std::int64_t> codes; // where each 00 00 01 begins
+    TNaive naive;
+    std::vector<std::int64_t>& codes = naive.Codes;
     for (std::int64_t i = 0; i + 2 < n; ++i) {
         if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1) {
             codes.push_back(i);
             i += 2;
         }
     }
-    TNaive naive;
     naive.Units = static_cast<std::int64_t>(codes.size());
     for (std::size_t k = 0; k < codes.size(); ++k) {
         const std::int64_t header = codes[k] + 3;
@@ -184,18 +185,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SilenceDebugOutput();
     static const TFuzzFile file("summary_walk");
     static const TFuzzFile placed("summary_walk_placed");
-    if (size < 2 || size > 65536) {
+    if (size > 65536) {
         return 0;
     }
-    const std::uint8_t* bytes = data + 2;
-    const auto n = static_cast<std::int64_t>(size - 2);
-    // The block edge falls this many bytes into the input (at its end when beyond it).
-    const std::int64_t into = std::min<std::int64_t>((data[0] << 8 | data[1]), n);
-    file.Write(bytes, static_cast<std::size_t>(n));
+    const auto n = static_cast<std::int64_t>(size);
+    file.Write(data, size);
     const TStreamSummary alone = Walk(file.Path());
-    CheckAlone(alone, NaiveWalk(bytes, n), n);
+    const TNaive naive = NaiveWalk(data, n);
+    CheckAlone(alone, naive, n);
+    // The block edge falls where the walk can go wrong: a few bytes around a start code or
+    // within the header after it. A hash of the whole input picks the place, so that every
+    // change of the input moves it.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (std::size_t i = 0; i < size; ++i) {
+        hash = (hash ^ data[i]) * 1099511628211ull;
+    }
+    const auto pick = static_cast<std::int64_t>(hash >> 56);
+    std::int64_t into = static_cast<std::int64_t>(hash % 65536);
+    if (!naive.Codes.empty()) {
+        into = naive.Codes[hash % naive.Codes.size()] + (pick < 128 ? pick % 16 - 8 : pick - 128);
+    }
+    into = std::clamp<std::int64_t>(into, 0, n);
     const std::int64_t at = kBlockEdge - into;
-    if (WritePlaced(placed.Path(), bytes, n, at)) {
+    if (WritePlaced(placed.Path(), data, n, at)) {
         CheckSame(alone, Walk(placed.Path()), at);
     }
     return 0;
