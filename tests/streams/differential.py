@@ -139,6 +139,11 @@ SECOND = {
     "openh264_prefix": lambda o: openh264(o, "--prefix", "--layers", "2", "--frames", "12"),
     "openh264_cabac": lambda o: openh264(o, "--cabac", "--slices", "3", "--qp", "36",
                                          "--intra-period", "8", "--frames", "16"),
+    # With a PPS of a new id before every picture, the second IDR picture's first slice lost.
+    "openh264_ids_first_slice_lost": lambda o: (
+        openh264(o + ".src", "--ids", "6", "--slices", "4", "--intra-period", "4", "--frames",
+                 "12"),
+        edit(o + ".src", o, "lose-first-slice")),
     # A prefix unit before each slice: it belongs to the slice it precedes.
     "openh264_prefix_slices": lambda o: openh264(o, "--prefix", "--slices", "3", "--frames",
                                                  "8"),
@@ -152,7 +157,7 @@ KNOWN_FAULTS = {
 }
 # Streams whose pictures may carry the warning that they may differ: the others begin with
 # an IDR picture and must be exact.
-MAY_WARN = {"idr_first_slice_lost", "intra_refresh_cut"}
+MAY_WARN = {"idr_first_slice_lost", "intra_refresh_cut", "openh264_ids_first_slice_lost"}
 # Streams of field pictures: ffmpeg gives one frame for a pair of fields, at the first
 # field's position and of its type, so the types of the pictures that find lists come from
 # the stream's own truth, and the second field shows the frame of the pair.
