@@ -3,9 +3,13 @@
 #include "stream/H264Utils.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -14,6 +18,22 @@ namespace {
 constexpr std::int32_t kCarry = 16;
 
 } // namespace
+
+// Starting a thread a block would cost little on Linux but a millisecond and more under Wine:
+// one thread serves every read ahead of a walk.
+struct TUnitCursor::TAhead {
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    std::thread Thread;
+    bool Asked = false;
+    bool Done = false;
+    bool Stop = false;
+    std::int64_t At = 0;
+    std::uint8_t* Into = nullptr;
+    std::int32_t Count = 0;
+    std::int32_t Got = 0;
+    std::exception_ptr Failure;
+};
 
 TUnitCursor::TUnitCursor(FileStream& stream, std::int32_t blockSize, bool readAhead)
     : FStream(stream), FBlockSize(blockSize), FFileSize(stream.Size()), FPipe(stream.IsPipe()),
@@ -36,9 +56,26 @@ TUnitCursor::TUnitCursor(FileStream& stream, std::int32_t blockSize, bool readAh
 }
 
 TUnitCursor::~TUnitCursor() {
-    if (FAhead.valid()) {
-        FAhead.wait();
+    if (!FAhead) {
+        return;
     }
+    {
+        std::unique_lock lock(FAhead->Mutex);
+        FAhead->Changed.wait(lock, [this] { return !FAheadPending || FAhead->Done; });
+        FAhead->Stop = true;
+    }
+    FAhead->Changed.notify_all();
+    FAhead->Thread.join();
+}
+
+std::int32_t TUnitCursor::TakeAhead() {
+    std::unique_lock lock(FAhead->Mutex);
+    FAhead->Changed.wait(lock, [this] { return FAhead->Done; });
+    FAheadPending = false;
+    if (FAhead->Failure) {
+        std::rethrow_exception(std::exchange(FAhead->Failure, nullptr));
+    }
+    return FAhead->Got;
 }
 
 void TUnitCursor::Seek(std::int64_t offset) {
@@ -78,9 +115,45 @@ void TUnitCursor::StartReadAhead() {
     }
     FAheadStart = next;
     FAheadCount = static_cast<std::int32_t>(std::min<std::int64_t>(FBlockSize, FFileSize - next));
-    FAhead =
-        std::async(std::launch::async, [this, into = FAheadBuffer.get() + kCarry, next,
-                                        count = FAheadCount] { return ReadAt(next, into, count); });
+    if (!FAhead) {
+        FAhead = std::make_unique<TAhead>();
+        FAhead->Thread = std::thread([this, &ahead = *FAhead] {
+            std::unique_lock lock(ahead.Mutex);
+            for (;;) {
+                ahead.Changed.wait(lock, [&ahead] { return ahead.Asked || ahead.Stop; });
+                if (ahead.Stop) {
+                    return;
+                }
+                ahead.Asked = false;
+                const std::int64_t at = ahead.At;
+                std::uint8_t* into = ahead.Into;
+                const std::int32_t count = ahead.Count;
+                lock.unlock();
+                std::int32_t got = 0;
+                std::exception_ptr failure;
+                try {
+                    got = ReadAt(at, into, count);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                lock.lock();
+                ahead.Got = got;
+                ahead.Failure = failure;
+                ahead.Done = true;
+                ahead.Changed.notify_all();
+            }
+        });
+    }
+    {
+        const std::lock_guard lock(FAhead->Mutex);
+        FAhead->At = next;
+        FAhead->Into = FAheadBuffer.get() + kCarry;
+        FAhead->Count = FAheadCount;
+        FAhead->Asked = true;
+        FAhead->Done = false;
+    }
+    FAheadPending = true;
+    FAhead->Changed.notify_all();
 }
 
 std::int32_t TUnitCursor::ReadAt(std::int64_t position, std::uint8_t* into, std::int32_t count) {
@@ -120,12 +193,12 @@ bool TUnitCursor::Slide(std::int64_t keep) {
         count = static_cast<std::int32_t>(std::min<std::int64_t>(count, FBudget - FSpent));
     }
     std::int32_t got = -1;
-    if (FAhead.valid()) {
+    if (FAheadPending) {
         // A read ahead of a block that is not wanted is waited for, since the stream is
         // shared, and its failure does not count: the read that is wanted reports its own.
         const bool wanted = FAheadStart == readAt;
         try {
-            got = FAhead.get();
+            got = TakeAhead();
         } catch (const std::exception&) {
             if (wanted) {
                 throw;

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <vector>
 
@@ -120,5 +119,10 @@ class TUnitCursor {
     std::int64_t FAheadStart = -1;
     std::int32_t FAheadCount = 0;
     std::unique_ptr<std::uint8_t[]> FAheadBuffer;
-    std::future<std::int32_t> FAhead;
+    // The one thread that reads ahead, started with the first read ahead.
+    struct TAhead;
+    std::unique_ptr<TAhead> FAhead;
+    bool FAheadPending = false;
+    // The read ahead's count; it rethrows the read's failure.
+    std::int32_t TakeAhead();
 };
