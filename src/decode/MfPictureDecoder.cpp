@@ -211,6 +211,7 @@ class TMfPictureDecoder final : public IPictureDecoder {
         FFillers.clear();
         FLastIdr.clear();
         FLastTime = 0;
+        FDiscontinuity = false;
         FShape = TSequenceShape{};
         FHaveOutputType = false;
     }
@@ -248,15 +249,22 @@ class TMfPictureDecoder final : public IPictureDecoder {
             return false;
         }
         // Some decoders (Wine's) keep the last pictures through a drain. An IDR picture
-        // sent again after them pushes them out one at a time, and its own copies are
-        // dropped.
+        // sent again after them, as a new start, pushes them out one at a time, and its own
+        // copies are dropped.
+        FDiscontinuity = true;
         for (int round = 0; round < 17 && HeldBack() > 0 && !FLastIdr.empty(); ++round) {
             FFillers.insert(++FLastTime);
             if (!Feed(FLastIdr.data(), FLastIdr.size(), FLastTime, error)) {
                 return false;
             }
         }
-        // What still did not come out is told as missing by the caller.
+        // A decoder that takes the units of a sampling it does not decode and gives nothing
+        // back (Windows' own, with 10-bit or 4:2:2 pictures) is named as refusing them;
+        // anything else still inside is told as missing by the caller.
+        if (HeldBack() > 0 && Unusual()) {
+            error = Refusal(S_OK);
+            return false;
+        }
         return true;
     }
 
@@ -376,16 +384,20 @@ class TMfPictureDecoder final : public IPictureDecoder {
         }
     }
 
-    // What a refusal says: the samplings this system's decoder cannot take, when the stream
-    // has one.
+    // A sampling other than 8-bit 4:2:0, which Windows' own decoder does not take.
+    bool Unusual() const {
+        return FShape.Known && (FShape.BitDepth > 8 || FShape.ChromaFormat != 1);
+    }
+
+    // What a refusal says: the sampling, when it is one this system's decoder may not take.
     std::string Refusal(HRESULT hr) const {
         std::string text = "this system's H.264 decoder refused the stream";
-        if (FShape.Known && (FShape.BitDepth > 8 || FShape.ChromaFormat != 1)) {
+        if (Unusual()) {
             static const char* const kSampling[] = {"4:0:0", "4:2:0", "4:2:2", "4:4:4"};
             text += ": it does not decode " + std::to_string(FShape.BitDepth) + "-bit " +
                     kSampling[std::clamp(FShape.ChromaFormat, 0, 3)] + " pictures";
         }
-        return text + " (" + HresultText(hr) + ")";
+        return hr == S_OK ? text : text + " (" + HresultText(hr) + ")";
     }
 
     bool Feed(const std::uint8_t* data, std::size_t size, LONGLONG time, std::string& error) {
@@ -404,6 +416,10 @@ class TMfPictureDecoder final : public IPictureDecoder {
         }
         sample->SetSampleTime(time);
         sample->SetSampleDuration(1);
+        if (FDiscontinuity) {
+            sample->SetUINT32(MFSampleExtension_Discontinuity, TRUE); // the first after a drain
+            FDiscontinuity = false;
+        }
         // A decoder that holds enough gives out first; once, for one that never takes more.
         for (int tries = 0;; ++tries) {
             const HRESULT hr = FTransform->ProcessInput(0, sample.Get(), 0);
@@ -599,6 +615,7 @@ class TMfPictureDecoder final : public IPictureDecoder {
     std::vector<std::uint8_t> FUnit; // the unit being sent, as the decoder gets it
     std::vector<std::uint8_t> FLastIdr;
     LONGLONG FLastTime = 0;
+    bool FDiscontinuity = false;
 };
 
 } // namespace
