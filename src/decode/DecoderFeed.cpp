@@ -44,8 +44,12 @@ bool ShapeOf(const TSeqParameterSet& sps, TSequenceShape& shape) {
     const TVuiParameters& vui = sps.vui_parameters;
     shape.FullRange = sps.vui_parameters_present_flag != 0 &&
                       vui.video_signal_type_present_flag != 0 && vui.video_full_range_flag != 0;
-    shape.Bt709 = sps.vui_parameters_present_flag != 0 && vui.video_signal_type_present_flag != 0 &&
-                  vui.colour_description_present_flag != 0 && vui.matrix_coefficients == 1;
+    shape.Matrix = sps.vui_parameters_present_flag != 0 &&
+                           vui.video_signal_type_present_flag != 0 &&
+                           vui.colour_description_present_flag != 0
+                       ? vui.matrix_coefficients
+                       : 2;
+    shape.Bt709 = shape.Matrix == 1;
     if (sps.vui_parameters_present_flag != 0 && vui.aspect_ratio_info_present_flag != 0) {
         const std::uint32_t idc = vui.aspect_ratio_idc;
         if (idc == 255 && vui.sar_width <= 65535 && vui.sar_height <= 65535) {

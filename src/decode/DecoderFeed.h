@@ -24,6 +24,8 @@ struct TSequenceShape {
     bool Interlaced = false;
     bool FullRange = false;
     bool Bt709 = false;
+    // The matrix_coefficients the stream names; 2 (unspecified) when it names none.
+    std::uint32_t Matrix = 2;
     int SarNum = 0;
     int SarDen = 0;
 };

@@ -16,6 +16,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -99,6 +100,100 @@ std::string HresultText(HRESULT hr) {
     return text;
 }
 
+// The red and blue weights of a Y'CbCr matrix by its number in a stream
+// (matrix_coefficients); false for the matrices that have none (RGB, YCgCo, unspecified).
+bool MatrixWeights(std::uint32_t matrix, double& kr, double& kb) {
+    static constexpr struct {
+        std::uint32_t Matrix;
+        double Kr;
+        double Kb;
+    } kWeights[] = {{1, 0.2126, 0.0722}, {4, 0.30, 0.11},   {5, 0.299, 0.114},
+                    {6, 0.299, 0.114},   {7, 0.212, 0.087}, {9, 0.2627, 0.0593},
+                    {10, 0.2627, 0.0593}};
+    for (const auto& w : kWeights) {
+        if (w.Matrix == matrix) {
+            kr = w.Kr;
+            kb = w.Kb;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A stream's matrix number for Media Foundation's name of it; 0 for none.
+std::uint32_t StreamMatrix(UINT32 transferMatrix) {
+    switch (transferMatrix) {
+    case MFVideoTransferMatrix_BT709:
+        return 1;
+    case MFVideoTransferMatrix_BT601:
+        return 6;
+    case MFVideoTransferMatrix_SMPTE240M:
+        return 7;
+    case MFVideoTransferMatrix_BT2020_10:
+    case MFVideoTransferMatrix_BT2020_12:
+        return 9;
+    default:
+        return 0;
+    }
+}
+
+bool UnderWine() {
+    static const bool wine =
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+// Takes the samples of an 8-bit 4:2:0 picture from one Y'CbCr matrix to another, through
+// R'G'B': luma gains a part of each colour difference, each colour difference a part of
+// the other, and grey stays grey. Luma takes the chroma of its block.
+void ChangeMatrix(TPicture& picture, std::uint32_t from, std::uint32_t to) {
+    double kr0 = 0;
+    double kb0 = 0;
+    double kr1 = 0;
+    double kb1 = 0;
+    if (from == to || !MatrixWeights(from, kr0, kb0) || !MatrixWeights(to, kr1, kb1)) {
+        return;
+    }
+    struct TYCbCr {
+        double Y;
+        double Cb;
+        double Cr;
+    };
+    const auto convert = [&](const TYCbCr& in) {
+        const double r = in.Y + 2 * (1 - kr0) * in.Cr;
+        const double b = in.Y + 2 * (1 - kb0) * in.Cb;
+        const double g = (in.Y - kr0 * r - kb0 * b) / (1 - kr0 - kb0);
+        const double y = kr1 * r + (1 - kr1 - kb1) * g + kb1 * b;
+        return TYCbCr{y, (b - y) / (2 * (1 - kb1)), (r - y) / (2 * (1 - kr1))};
+    };
+    const TYCbCr ofCb = convert({0, 1, 0});
+    const TYCbCr ofCr = convert({0, 0, 1});
+    // Luma's steps are smaller than chroma's in limited range: 219 against 224.
+    const double lumaPerChroma = picture.FullRange ? 1.0 : 219.0 / 224.0;
+    const auto sample = [](double value) {
+        return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+    };
+    const int chromaWidth = picture.PlaneWidth(1);
+    std::vector<std::uint8_t>& luma = picture.Planes[0];
+    std::vector<std::uint8_t>& cbs = picture.Planes[1];
+    std::vector<std::uint8_t>& crs = picture.Planes[2];
+    for (int y = 0; y < picture.Height; ++y) {
+        for (int x = 0; x < picture.Width; ++x) {
+            const std::size_t c = static_cast<std::size_t>(y / 2) * chromaWidth + x / 2;
+            const double cb = cbs[c] - 128.0;
+            const double cr = crs[c] - 128.0;
+            std::uint8_t& l = luma[static_cast<std::size_t>(y) * picture.Width + x];
+            l = sample(l + lumaPerChroma * (ofCb.Y * cb + ofCr.Y * cr));
+        }
+    }
+    for (std::size_t c = 0; c < cbs.size(); ++c) {
+        const double cb = cbs[c] - 128.0;
+        const double cr = crs[c] - 128.0;
+        cbs[c] = sample(128 + ofCb.Cb * cb + ofCr.Cb * cr);
+        crs[c] = sample(128 + ofCb.Cr * cb + ofCr.Cr * cr);
+    }
+}
+
 // Times of the samples: the display-order number made positive, for decoders that keep
 // times only when they rise in display order.
 constexpr LONGLONG kTimeBase = LONGLONG{1} << 40;
@@ -116,6 +211,7 @@ class TMfPictureDecoder final : public IPictureDecoder {
         FFillers.clear();
         FLastIdr.clear();
         FLastTime = 0;
+        FDiscontinuity = false;
         FShape = TSequenceShape{};
         FHaveOutputType = false;
     }
@@ -153,15 +249,22 @@ class TMfPictureDecoder final : public IPictureDecoder {
             return false;
         }
         // Some decoders (Wine's) keep the last pictures through a drain. An IDR picture
-        // sent again after them pushes them out one at a time, and its own copies are
-        // dropped.
+        // sent again after them, as a new start, pushes them out one at a time, and its own
+        // copies are dropped.
+        FDiscontinuity = true;
         for (int round = 0; round < 17 && HeldBack() > 0 && !FLastIdr.empty(); ++round) {
             FFillers.insert(++FLastTime);
             if (!Feed(FLastIdr.data(), FLastIdr.size(), FLastTime, error)) {
                 return false;
             }
         }
-        // What still did not come out is told as missing by the caller.
+        // A decoder that takes the units of a sampling it does not decode and gives nothing
+        // back (Windows' own, with 10-bit or 4:2:2 pictures) is named as refusing them;
+        // anything else still inside is told as missing by the caller.
+        if (HeldBack() > 0 && Unusual()) {
+            error = Refusal(S_OK);
+            return false;
+        }
         return true;
     }
 
@@ -265,6 +368,8 @@ class TMfPictureDecoder final : public IPictureDecoder {
             FWidth = static_cast<int>(width);
             FRows = static_cast<int>(height);
             FStride = std::max<int>(std::abs(stride), FWidth);
+            FOutputMatrix = StreamMatrix(
+                MFGetAttributeUINT32(type.Get(), MF_MT_YUV_MATRIX, MFVideoTransferMatrix_Unknown));
             // The part shown, where the decoder says: Windows' leaves the coded picture
             // whole, Wine's crops it itself (less on the left than asked, at times).
             MFVideoArea area{};
@@ -279,16 +384,20 @@ class TMfPictureDecoder final : public IPictureDecoder {
         }
     }
 
-    // What a refusal says: the samplings this system's decoder cannot take, when the stream
-    // has one.
+    // A sampling other than 8-bit 4:2:0, which Windows' own decoder does not take.
+    bool Unusual() const {
+        return FShape.Known && (FShape.BitDepth > 8 || FShape.ChromaFormat != 1);
+    }
+
+    // What a refusal says: the sampling, when it is one this system's decoder may not take.
     std::string Refusal(HRESULT hr) const {
         std::string text = "this system's H.264 decoder refused the stream";
-        if (FShape.Known && (FShape.BitDepth > 8 || FShape.ChromaFormat != 1)) {
+        if (Unusual()) {
             static const char* const kSampling[] = {"4:0:0", "4:2:0", "4:2:2", "4:4:4"};
             text += ": it does not decode " + std::to_string(FShape.BitDepth) + "-bit " +
                     kSampling[std::clamp(FShape.ChromaFormat, 0, 3)] + " pictures";
         }
-        return text + " (" + HresultText(hr) + ")";
+        return hr == S_OK ? text : text + " (" + HresultText(hr) + ")";
     }
 
     bool Feed(const std::uint8_t* data, std::size_t size, LONGLONG time, std::string& error) {
@@ -307,6 +416,10 @@ class TMfPictureDecoder final : public IPictureDecoder {
         }
         sample->SetSampleTime(time);
         sample->SetSampleDuration(1);
+        if (FDiscontinuity) {
+            sample->SetUINT32(MFSampleExtension_Discontinuity, TRUE); // the first after a drain
+            FDiscontinuity = false;
+        }
         // A decoder that holds enough gives out first; once, for one that never takes more.
         for (int tries = 0;; ++tries) {
             const HRESULT hr = FTransform->ProcessInput(0, sample.Get(), 0);
@@ -418,6 +531,25 @@ class TMfPictureDecoder final : public IPictureDecoder {
         return placed;
     }
 
+    // The matrix of the samples the decoder gives and the one the stream's samples are in,
+    // when they differ: what the output type names, else, under Wine, BT.601, to which it
+    // converts from the stream's matrix or, where the stream names none, from the one
+    // GStreamer assumes for the picture's height.
+    void Matrices(std::uint32_t& given, std::uint32_t& own) const {
+        double kr = 0;
+        double kb = 0;
+        const bool named = MatrixWeights(FShape.Matrix, kr, kb);
+        if (FOutputMatrix != 0) {
+            given = FOutputMatrix;
+            own = named ? FShape.Matrix : FOutputMatrix;
+        } else if (UnderWine()) {
+            given = 6;
+            own = named ? FShape.Matrix : FShape.Height >= 2160 ? 9 : FShape.Height > 576 ? 1 : 6;
+        } else {
+            given = own = 0;
+        }
+    }
+
     // The cropped picture in planes of its own: NV12's interleaved chroma taken apart.
     bool Copy(const TOutput& out, TPicture& picture) const {
         const TArea place = Placement();
@@ -459,6 +591,10 @@ class TMfPictureDecoder final : public IPictureDecoder {
                 }
             }
         }
+        std::uint32_t given = 0;
+        std::uint32_t own = 0;
+        Matrices(given, own);
+        ChangeMatrix(picture, given, own);
         return true;
     }
 
@@ -470,6 +606,7 @@ class TMfPictureDecoder final : public IPictureDecoder {
     int FWidth = 0;
     int FRows = 0;
     int FStride = 0;
+    std::uint32_t FOutputMatrix = 0; // the stream's number of the matrix the output type names
     TSequenceShape FShape;
     std::deque<TOutput> FPending;
     // The tags of the units sent whose pictures did not come out yet, by their times.
@@ -478,6 +615,7 @@ class TMfPictureDecoder final : public IPictureDecoder {
     std::vector<std::uint8_t> FUnit; // the unit being sent, as the decoder gets it
     std::vector<std::uint8_t> FLastIdr;
     LONGLONG FLastTime = 0;
+    bool FDiscontinuity = false;
 };
 
 } // namespace

@@ -1,8 +1,9 @@
 // The pictures of the system's H.264 decoder against ffmpeg's decode of the same streams
 // (make_references.sh): byte for byte for small 8-bit 4:2:0 streams, and at 35 dB PSNR or
-// more for the other samplings and 1080p, which the decoder gives as 8-bit 4:2:0. Each
-// stream is stepped through in file order with one decoder, and its last picture in file
-// order is also decoded cold, the one that comes out only when the stream ends.
+// more for the other samplings, 1080p and the streams whose colours Wine's decoder
+// converts. Each stream is stepped through in file order with one decoder, and its last
+// picture in file order is also decoded cold, the one that comes out only when the stream
+// ends.
 
 #include "../decode/PictureTestSupport.h"
 #include "decode/AccessUnitDecoder.h"
@@ -25,7 +26,7 @@ const Case kCases[] = {
     {"cqm_jvt", true},       {"crop_170x100", true},      {"slices4", true},
     {"weighted_fade", true}, {"mixed_start_codes", true}, {"hrd_cbr_filler", true},
     {"high10", false},       {"high422", false},          {"lossless444", false},
-    {"hd1080", false},
+    {"hd1080", false},       {"tagged709", false},        {"untagged720", false},
 };
 
 std::string Reference(const std::string& file) {

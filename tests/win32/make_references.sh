@@ -2,7 +2,8 @@
 # The expected pictures of the Windows decoder's test, made by ffmpeg on the build machine
 # when the tests run: first hd1080.264, 1080p with B pictures (its rows do not fill its
 # last macroblock row), tagged BT.601, which Wine otherwise assumes BT.709 at this size and
-# converts; then for it and each stream of DATA_DIR NAME.yuv, ffmpeg's decode as
+# converts; tagged709.264, a small stream tagged BT.709, and untagged720.264, both of
+# which Wine converts to BT.601; then for them and each stream of DATA_DIR NAME.yuv, ffmpeg's decode as
 # 8-bit 4:2:0 frames in output order, cropped exactly (not to the alignment ffmpeg prefers),
 # and NAME.pos, the offset of each frame's access unit; and main_cabac.bgra.
 # Usage: make_references.sh DATA_DIR OUT_DIR
@@ -13,7 +14,12 @@ mkdir -p "$out"
 ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 7 \
     -c:v libx264 -preset veryfast -bf 2 -g 7 -colorspace smpte170m -color_primaries smpte170m \
     -color_trc smpte170m -f h264 "$out/hd1080.264"
-for stream in "$out/hd1080.264" "$data"/*.264; do
+ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=352x288:rate=25 -frames:v 7 \
+    -c:v libx264 -preset veryfast -bf 2 -g 7 -colorspace bt709 -color_primaries bt709 \
+    -color_trc bt709 -f h264 "$out/tagged709.264"
+ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -frames:v 3 \
+    -c:v libx264 -preset veryfast -bf 1 -f h264 "$out/untagged720.264"
+for stream in "$out"/*.264 "$data"/*.264; do
     name="$(basename "$stream" .264)"
     ffmpeg -nostdin -v error -y -threads 1 -flags unaligned -flags2 +showall -i "$stream" \
         -pix_fmt yuv420p -f rawvideo "$out/$name.yuv"
