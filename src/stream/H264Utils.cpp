@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -109,11 +110,21 @@ bool IsH264VideoES(FileStream& Stream, std::string* Reason) {
     };
     return Guard("IsH264VideoES", false, [&] {
         try {
-            auto buffer = std::make_unique<std::uint8_t[]>(kIsH264VideoESBlock);
+            // A stream shows its first two units within a few bytes: the first 64 KiB
+            // settle nearly every file, and only a refusal looks at the whole block. The
+            // buffer is not cleared, since only the bytes read are looked at.
+            constexpr std::int32_t kFirstLook = 65536;
+            auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kIsH264VideoESBlock);
             Stream.Seek(0);
-            const std::int32_t read = Stream.Read(buffer.get(), kIsH264VideoESBlock);
+            std::int32_t read = Stream.Read(buffer.get(), kFirstLook);
             if (read <= 0) {
                 return refuse("the file is empty");
+            }
+            if (read == kFirstLook) {
+                if (StreamRejection(buffer.get(), read).empty()) {
+                    return true;
+                }
+                read += Stream.Read(buffer.get() + read, kIsH264VideoESBlock - read);
             }
             std::string why = StreamRejection(buffer.get(), read);
             return why.empty() ? true : refuse(std::move(why));
@@ -190,22 +201,31 @@ bool Remove_emulation_prevention_three_bytes(const std::uint8_t* Source, std::in
                                              std::uint8_t* Destination, std::int32_t& Written) {
     Written = 0;
     return Guard("Remove_emulation_prevention_three_bytes", false, [&] {
-        const std::uint8_t* src = Source;
-        std::int32_t left = Length;
-        // Counted in a local: the bytes written could alias Written, which would keep the
-        // count in memory through the whole loop.
-        std::int32_t written = 0;
-        while (left > 0) {
-            if (left >= 3 && src[0] == 0 && src[1] == 0 && src[2] == 3) {
-                Destination[written++] = 0;
-                Destination[written++] = 0;
-                src += 3;
-                left -= 3;
-            } else {
-                Destination[written++] = *src++;
-                --left;
+        // Every 00 00 03 is one to remove: none can begin within another, so the 03 bytes
+        // are found with memchr and the runs between them copied whole.
+        const std::uint8_t* const end = Source + std::max<std::int32_t>(Length, 0);
+        const std::uint8_t* from = Source;
+        std::int32_t written = 0; // in a local: Destination could alias Written
+        const std::uint8_t* look = Source + 2;
+        while (look < end) {
+            const auto* three = static_cast<const std::uint8_t*>(
+                std::memchr(look, 3, static_cast<std::size_t>(end - look)));
+            if (three == nullptr) {
+                break;
             }
+            if (three[-1] == 0 && three[-2] == 0) {
+                const auto run = static_cast<std::size_t>(three - from);
+                std::memcpy(Destination + written, from, run);
+                written += static_cast<std::int32_t>(run);
+                from = three + 1;
+            }
+            look = three + 1;
         }
+        const auto rest = static_cast<std::size_t>(end - from);
+        if (rest > 0) {
+            std::memcpy(Destination + written, from, rest);
+        }
+        written += static_cast<std::int32_t>(rest);
         Written = written;
         return true;
     });
