@@ -1,5 +1,6 @@
 #include "cli/DumpModes.h"
 #include "cli/DumpOutput.h"
+#include "cli/WalkSets.h"
 
 #include "stream/FileStream.h"
 #include "syntax/ParameterSetFinder.h"
@@ -13,92 +14,6 @@
 #include <vector>
 
 namespace {
-
-// The parameter sets the walk has passed, by id, each parsed once. For a walk over the
-// whole file this answers what the finder answers (the nearest set with the id before the
-// unit, no further back than its bound) without reading back through the file. Ids past
-// the standard's ranges go to the finder.
-class TWalkSets final : public IGoverningSets {
-  public:
-    TWalkSets(TParameterSetFinder& finder, FileStream& detail, std::int64_t fileSize)
-        : FFinder(finder), FDetail(detail), FFileSize(fileSize), FPps(kPpsIds), FPpsAt(kPpsIds, -1),
-          FSps(kSpsIds), FSpsAt(kSpsIds, -1),
-          FBytes(std::make_unique<std::uint8_t[]>(kInfoSeiReadSize)),
-          FRbsp(std::make_unique<std::uint8_t[]>(kInfoSeiReadSize)) {}
-
-    // The unit the next questions are about.
-    void At(std::int64_t offset) { FAt = offset; }
-
-    // A parameter set the walk passes; held: its first bytes in the walk's block, if any.
-    void Saw(const TNalUnitSpan& span, const std::uint8_t* held, std::int32_t n) {
-        const std::uint32_t type = NalUnitType(span.Header);
-        const auto wanted =
-            static_cast<std::int32_t>(std::min<std::int64_t>(span.Length, kInfoSeiReadSize));
-        if (n < wanted) {
-            n = ReadWithinSize(FDetail, span.Offset, FBytes.get(), wanted, FFileSize);
-            held = FBytes.get();
-        }
-        std::int32_t written = 0;
-        const std::int32_t skip = span.StartCodeLength + 1;
-        if (n > skip) {
-            Remove_emulation_prevention_three_bytes(held + skip, n - skip, FRbsp.get(), written);
-        }
-        TBitStream4 reader;
-        if (written <= 0 || reader.SetData(FRbsp.get(), written) != kStatusOk) {
-            return;
-        }
-        if (type == kNalPps) {
-            TPicParameterSet pps{};
-            Parse_pic_parameter_set_rbsp(reader, pps);
-            if (pps.pic_parameter_set_id < kPpsIds) {
-                FPps[pps.pic_parameter_set_id] = pps;
-                FPpsAt[pps.pic_parameter_set_id] = span.Offset;
-            }
-        } else {
-            TSeqParameterSet sps{};
-            Parse_seq_parameter_set_rbsp(reader, sps);
-            if (sps.seq_parameter_set_id < kSpsIds) {
-                FSps[sps.seq_parameter_set_id] = sps;
-                FSpsAt[sps.seq_parameter_set_id] = span.Offset;
-                FLastSps = sps.seq_parameter_set_id;
-            }
-        }
-    }
-
-    const TPicParameterSet* Pps(std::uint32_t id) override {
-        if (id >= kPpsIds) {
-            return FFinder.FindPps(id, FAt);
-        }
-        return Within(FPpsAt[id]) ? &FPps[id] : nullptr;
-    }
-    const TSeqParameterSet* Sps(std::optional<std::uint32_t> id) override {
-        const std::uint32_t which = id ? *id : FLastSps;
-        if (which >= kSpsIds) {
-            return FFinder.FindSps(id, FAt);
-        }
-        return Within(FSpsAt[which]) ? &FSps[which] : nullptr;
-    }
-
-  private:
-    static constexpr std::uint32_t kPpsIds = 256;
-    static constexpr std::uint32_t kSpsIds = 32;
-
-    bool Within(std::int64_t offset) const {
-        return offset >= 0 && offset < FAt && offset >= FAt - kParameterSetSearchBound;
-    }
-
-    TParameterSetFinder& FFinder;
-    FileStream& FDetail;
-    std::int64_t FFileSize;
-    std::vector<TPicParameterSet> FPps;
-    std::vector<std::int64_t> FPpsAt;
-    std::vector<TSeqParameterSet> FSps;
-    std::vector<std::int64_t> FSpsAt;
-    std::uint32_t FLastSps = kSpsIds; // none yet
-    std::int64_t FAt = 0;
-    std::unique_ptr<std::uint8_t[]> FBytes;
-    std::unique_ptr<std::uint8_t[]> FRbsp;
-};
 
 // Where a summary line gets its bytes and parameter sets: the walk's block when it holds a
 // unit's first bytes (walk, may be null) and the sets the walk passed (walkSets, may be
@@ -128,7 +43,7 @@ void InfoLine(const TNalUnitSpan& span, TInfoSources& sources, TUnitInfo& info,
         IGoverningSets& sets =
             sources.WalkSets != nullptr ? static_cast<IGoverningSets&>(*sources.WalkSets) : found;
         if (sources.WalkSets != nullptr) {
-            sources.WalkSets->At(span.Offset);
+            sources.WalkSets->At(span);
         }
         const std::string* text = nullptr;
         if (n == wanted) {
@@ -136,11 +51,6 @@ void InfoLine(const TNalUnitSpan& span, TInfoSources& sources, TUnitInfo& info,
         }
         if (text == nullptr || info.WantsMore()) {
             text = &info.Read(sources.Detail, span.Offset, span.Length, sources.FileSize, &sets);
-        }
-        const std::uint32_t type = NalUnitType(span.Header);
-        if (sources.WalkSets != nullptr &&
-            (type == kNalSps || type == kNalPps)) {
-            sources.WalkSets->Saw(span, held, n);
         }
         lines.Append(*text);
     }
@@ -153,7 +63,7 @@ void PrintInfoListing(FileStream& stream, FileStream& detail, std::ostream& out)
     TUnitCursor reader(stream, 4 << 20, true);
     TUnitInfo info;
     TParameterSetFinder finder(detail);
-    TWalkSets walkSets(finder, detail, reader.FileSize());
+    TWalkSets walkSets(finder);
     TInfoSources sources{&reader, &walkSets, finder, detail, reader.FileSize()};
     TLineBuffer lines(out);
     std::int64_t block = reader.BlockStart();
