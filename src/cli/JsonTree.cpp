@@ -110,42 +110,71 @@ bool SplitElementLine(std::string_view text, std::string_view& name, std::string
     return true;
 }
 
-} // namespace
+char* Put(char* out, std::string_view text) {
+    return std::copy(text.begin(), text.end(), out);
+}
 
-void AppendJsonLine(const TSyntaxLine& line, std::int64_t unitOffset, TLineBuffer& lines) {
-    // The name, value and meaning are parts of the text: when it needs no escapes, neither
-    // do they, and the usual line is looked at once.
-    const bool plain = PlainUpTo(line.Text, 0) == line.Text.size();
-    const auto string = [plain, &lines](std::string_view text) {
-        if (plain) {
-            lines.Append('"');
-            lines.Append(text);
-            lines.Append('"');
-        } else {
-            AppendJsonString(text, lines);
-        }
+// The object's members before its children, into out, which has room for twice the
+// text and kMembersRoom more.
+constexpr std::size_t kMembersRoom = 160;
+char* PutMembers(char* out, const TSyntaxLine& line, std::int64_t unitOffset, bool element,
+                 std::string_view name, std::string_view value, std::string_view meaning) {
+    const auto string = [&out](std::string_view key, std::string_view text) {
+        out = Put(out, key);
+        *out++ = '"';
+        out = Put(out, text);
+        *out++ = '"';
     };
-    lines.Append("{\"text\":");
-    string(line.Text);
-    std::string_view name;
-    std::string_view value;
-    std::string_view meaning;
-    if (SplitElementLine(line.Text, name, value, meaning)) {
-        lines.Append(",\"name\":");
-        string(name);
-        lines.Append(",\"value\":");
-        string(value);
+    string("{\"text\":", line.Text);
+    if (element) {
+        string(",\"name\":", name);
+        string(",\"value\":", value);
         if (!meaning.empty()) {
-            lines.Append(",\"meaning\":");
-            string(meaning);
+            string(",\"meaning\":", meaning);
         }
     }
     if (line.FirstBit >= 0) {
-        char* room = lines.Room(64);
-        char* out = std::copy_n(",\"first_bit\":", 13, room);
+        out = Put(out, ",\"first_bit\":");
         out = std::to_chars(out, out + 20, 8 * unitOffset + line.FirstBit).ptr;
-        out = std::copy_n(",\"bits\":", 8, out);
-        lines.Commit(std::to_chars(out, out + 20, line.Bits).ptr);
+        out = Put(out, ",\"bits\":");
+        out = std::to_chars(out, out + 20, line.Bits).ptr;
+    }
+    return out;
+}
+
+} // namespace
+
+void AppendJsonLine(const TSyntaxLine& line, std::int64_t unitOffset, TLineBuffer& lines) {
+    std::string_view name;
+    std::string_view value;
+    std::string_view meaning;
+    const bool element = SplitElementLine(line.Text, name, value, meaning);
+    // The name, value and meaning are parts of the text: when it needs no escapes, neither
+    // do they, and the members go out in one piece.
+    const bool plain = PlainUpTo(line.Text, 0) == line.Text.size();
+    const std::size_t most = 2 * line.Text.size() + kMembersRoom;
+    if (plain && most <= TLineBuffer::kRoomMaxSize) {
+        lines.Commit(PutMembers(lines.Room(most), line, unitOffset, element, name, value, meaning));
+    } else {
+        lines.Append("{\"text\":");
+        AppendJsonString(line.Text, lines);
+        if (element) {
+            lines.Append(",\"name\":");
+            AppendJsonString(name, lines);
+            lines.Append(",\"value\":");
+            AppendJsonString(value, lines);
+            if (!meaning.empty()) {
+                lines.Append(",\"meaning\":");
+                AppendJsonString(meaning, lines);
+            }
+        }
+        if (line.FirstBit >= 0) {
+            char* room = lines.Room(64);
+            char* out = Put(room, ",\"first_bit\":");
+            out = std::to_chars(out, out + 20, 8 * unitOffset + line.FirstBit).ptr;
+            out = Put(out, ",\"bits\":");
+            lines.Commit(std::to_chars(out, out + 20, line.Bits).ptr);
+        }
     }
     if (!line.Children.empty()) {
         lines.Append(",\"children\":[");

@@ -1,6 +1,7 @@
 #include "syntax/nal_unit.h"
 
 #include "stream/H264Utils.h"
+#include "syntax/AccessUnit.h"
 #include "syntax/Meanings.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/pic_parameter_set_rbsp.h"
@@ -17,7 +18,6 @@
 #include <vector>
 
 namespace {
-
 
 // The structure line shown under "NAL" for each nal_unit_type; null for none. Parameter
 // sets add their own.
@@ -122,11 +122,15 @@ class TMeaningLines final : public ITreeLines {
     // The element line's meaning: "label<blanks> : value (N bits)". The value is read as
     // strtoul reads it; the usual case, digits, without it.
     std::string Meaning(const std::string& text) {
+        // Most lines name an element without a meaning: the label alone tells.
+        const std::string_view label = std::string_view(text).substr(0, text.find(' '));
+        if (!ElementHasMeaning(label) && label != "constraint_set3_flag") {
+            return {};
+        }
         const std::size_t separator = ElementSeparator(text);
         if (separator == std::string::npos) {
             return {};
         }
-        const std::string_view label = std::string_view(text).substr(0, text.find(' '));
         const char* digits = text.c_str() + separator + 3;
         const char* end = nullptr;
         unsigned long value = 0;
@@ -303,9 +307,15 @@ std::string EndsEarlyLine(std::int64_t payloadBits) {
     return "NAL unit ends early: data ends after " + std::to_string(payloadBits) + " bits";
 }
 
-bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
-                   TBitStream4& reader, ITreeLines& shownTree, const TChromaFormatLookup& lookup,
-                   TNalUnitDetail* detail, const TFullDecoding* full) {
+namespace {
+
+// What one decoding of a unit came to; Cut: a slice header ran past the bytes freed of
+// emulation prevention, which were not the whole unit, so it is decoded again whole.
+enum class TDecoded { Nothing, Shown, Cut };
+
+TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
+                    TBitStream4& reader, ITreeLines& shownTree, const TChromaFormatLookup& lookup,
+                    TNalUnitDetail* detail, const TFullDecoding* full, bool whole) {
     // The deeper decoding also tells what enumerated values mean.
     std::optional<TMeaningLines> meanings;
     if (full != nullptr && full->Sets != nullptr) {
@@ -316,15 +326,26 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
         *detail = TNalUnitDetail{};
     }
     if (data == nullptr || n <= 0) {
-        return false;
+        return TDecoded::Nothing;
     }
     std::int32_t length = 0;
     if (!GetNalUnitLength(data, n, length)) {
         tree.ClearLines();
-        return false;
+        return TDecoded::Nothing;
+    }
+    // A slice shows its header at most, which lies in its first bytes: the rest need not
+    // lose its emulation prevention unless the header goes on past them.
+    const bool deep = full != nullptr && full->Sets != nullptr;
+    std::int32_t freed = length;
+    if (!whole && length > 4) {
+        const std::int32_t headerAt = data[2] != 0 ? 3 : 4;
+        const std::uint32_t type = NalUnitType(data[headerAt]);
+        if (type == kNalNonIdrSlice || type == kNalIdrSlice) {
+            freed = std::min(length, headerAt + 1 + (deep ? kSliceHeaderBytes : 0));
+        }
     }
     std::int32_t written = 0;
-    Remove_emulation_prevention_three_bytes(data, length, rbsp, written);
+    Remove_emulation_prevention_three_bytes(data, freed, rbsp, written);
     const std::int32_t startCode = rbsp[2] != 0 ? 3 : 4;
     if (written <= startCode) {
         // The start code alone: the byte after it, if any, begins the next one.
@@ -332,7 +353,7 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
         const TTreeLine nal = tree.AddRootLine("NAL");
         tree.AddChildLine(nal, kNoHeaderText);
         tree.ExpandLine(nal);
-        return true;
+        return TDecoded::Shown;
     }
     const std::uint8_t header = rbsp[startCode];
     const std::uint8_t* payload = rbsp + startCode + 1;
@@ -391,6 +412,9 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
             } else if ((type == kNalNonIdrSlice || type == kNalIdrSlice) &&
                        !DecodeSliceHeader(payload, payloadSize, header, reader, context, structure,
                                           *full->Sets)) {
+                if (freed < length) {
+                    return TDecoded::Cut;
+                }
                 const std::int64_t payloadBits = 8 * static_cast<std::int64_t>(payloadSize);
                 tree.AddChildLine(nal, EndsEarlyLine(payloadBits));
                 if (detail != nullptr) {
@@ -403,5 +427,17 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
     if (structure != nullptr) {
         tree.ExpandLine(structure);
     }
-    return true;
+    return TDecoded::Shown;
+}
+
+} // namespace
+
+bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
+                   TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup,
+                   TNalUnitDetail* detail, const TFullDecoding* full) {
+    TDecoded decoded = DecodeUnit(data, n, rbsp, reader, tree, lookup, detail, full, false);
+    if (decoded == TDecoded::Cut) {
+        decoded = DecodeUnit(data, n, rbsp, reader, tree, lookup, detail, full, true);
+    }
+    return decoded == TDecoded::Shown;
 }
