@@ -396,7 +396,7 @@ class TTreeDumper {
         }
     }
 
-    const TSyntaxTree& Tree() const { return FTree; }
+    const TDumpTree& Tree() const { return FTree; }
     const TNalUnitDetail& Detail() const { return FDetail; }
 
   private:
@@ -409,7 +409,7 @@ class TTreeDumper {
     TParameterSetFinder FParameterSets;
     TWalkSets FWalkSets; // for the units of a walk, told in file order
     TBitStream4 FReader;
-    TSyntaxTree FTree;
+    TDumpTree FTree;
     TNalUnitDetail FDetail;
 };
 

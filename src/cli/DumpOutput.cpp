@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -87,24 +88,33 @@ void AppendIndent(std::size_t width, TLineBuffer& lines) {
     lines.Append(kBlanks.substr(0, width));
 }
 
-void AppendLineText(const TSyntaxLine& line, std::size_t indent,
+void AppendLineText(const TDumpLine& line, std::size_t indent,
                     const std::optional<std::int64_t>& bitsOf, TLineBuffer& lines) {
     AppendIndent(indent, lines);
-    lines.Append(line.Text);
+    if (!line.Element) {
+        lines.Append(line.Text);
+    } else if (const TElementLine parts = line.Parts();
+               ElementLineSize(parts) <= TLineBuffer::kRoomMaxSize) {
+        lines.Commit(WriteElementLine(lines.Room(TLineBuffer::kRoomMaxSize), parts));
+    } else {
+        std::string text;
+        ElementLineText(text, parts);
+        lines.Append(text);
+    }
     if (bitsOf && line.FirstBit >= 0) {
         lines.Commit(WriteBitPosition(lines.Room(kBitPositionMaxSize), *bitsOf, line.FirstBit));
     }
     lines.Append('\n');
-    for (const TSyntaxLine* child : line.Children) {
+    for (const TDumpLine* child : line.Children) {
         AppendLineText(*child, indent + 2, bitsOf, lines);
     }
 }
 
 } // namespace
 
-void AppendTreeText(const TSyntaxTree& tree, std::size_t indent,
+void AppendTreeText(const TDumpTree& tree, std::size_t indent,
                     const std::optional<std::int64_t>& bitsOf, TLineBuffer& lines) {
-    for (const TSyntaxLine* root : tree.Roots()) {
+    for (const TDumpLine* root : tree.Roots()) {
         AppendLineText(*root, indent, bitsOf, lines);
     }
 }

@@ -114,23 +114,40 @@ char* Put(char* out, std::string_view text) {
     return std::copy(text.begin(), text.end(), out);
 }
 
-// The object's members before its children, into out, which has room for twice the
-// text and kMembersRoom more.
+bool Plain(std::string_view text) {
+    return PlainUpTo(text, 0) == text.size();
+}
+
+// A line's members before its children. The text is written by putText, which writes
+// textSize characters; the other parts are as given.
+struct TMembers {
+    std::size_t TextSize = 0;
+    bool Element = false;
+    std::string_view Name;
+    std::string_view Value;
+    std::string_view Meaning;
+};
+
+// Room for the members besides their texts: the keys, quotes and the two bit counts.
 constexpr std::size_t kMembersRoom = 160;
-char* PutMembers(char* out, const TSyntaxLine& line, std::int64_t unitOffset, bool element,
-                 std::string_view name, std::string_view value, std::string_view meaning) {
+
+template <class PutText>
+char* PutMembers(char* out, const TMembers& members, PutText putText, const TDumpLine& line,
+                 std::int64_t unitOffset) {
     const auto string = [&out](std::string_view key, std::string_view text) {
         out = Put(out, key);
         *out++ = '"';
         out = Put(out, text);
         *out++ = '"';
     };
-    string("{\"text\":", line.Text);
-    if (element) {
-        string(",\"name\":", name);
-        string(",\"value\":", value);
-        if (!meaning.empty()) {
-            string(",\"meaning\":", meaning);
+    out = Put(out, "{\"text\":\"");
+    out = putText(out);
+    *out++ = '"';
+    if (members.Element) {
+        string(",\"name\":", members.Name);
+        string(",\"value\":", members.Value);
+        if (!members.Meaning.empty()) {
+            string(",\"meaning\":", members.Meaning);
         }
     }
     if (line.FirstBit >= 0) {
@@ -142,38 +159,64 @@ char* PutMembers(char* out, const TSyntaxLine& line, std::int64_t unitOffset, bo
     return out;
 }
 
+// The same for parts that need escapes, or too long for one piece.
+void AppendMembers(std::string_view text, const TMembers& members, const TDumpLine& line,
+                   std::int64_t unitOffset, TLineBuffer& lines) {
+    lines.Append("{\"text\":");
+    AppendJsonString(text, lines);
+    if (members.Element) {
+        lines.Append(",\"name\":");
+        AppendJsonString(members.Name, lines);
+        lines.Append(",\"value\":");
+        AppendJsonString(members.Value, lines);
+        if (!members.Meaning.empty()) {
+            lines.Append(",\"meaning\":");
+            AppendJsonString(members.Meaning, lines);
+        }
+    }
+    if (line.FirstBit >= 0) {
+        char* room = lines.Room(64);
+        char* out = Put(room, ",\"first_bit\":");
+        out = std::to_chars(out, out + 20, 8 * unitOffset + line.FirstBit).ptr;
+        out = Put(out, ",\"bits\":");
+        lines.Commit(std::to_chars(out, out + 20, line.Bits).ptr);
+    }
+}
+
 } // namespace
 
-void AppendJsonLine(const TSyntaxLine& line, std::int64_t unitOffset, TLineBuffer& lines) {
-    std::string_view name;
-    std::string_view value;
-    std::string_view meaning;
-    const bool element = SplitElementLine(line.Text, name, value, meaning);
-    // The name, value and meaning are parts of the text: when it needs no escapes, neither
-    // do they, and the members go out in one piece.
-    const bool plain = PlainUpTo(line.Text, 0) == line.Text.size();
-    const std::size_t most = 2 * line.Text.size() + kMembersRoom;
-    if (plain && most <= TLineBuffer::kRoomMaxSize) {
-        lines.Commit(PutMembers(lines.Room(most), line, unitOffset, element, name, value, meaning));
-    } else {
-        lines.Append("{\"text\":");
-        AppendJsonString(line.Text, lines);
-        if (element) {
-            lines.Append(",\"name\":");
-            AppendJsonString(name, lines);
-            lines.Append(",\"value\":");
-            AppendJsonString(value, lines);
-            if (!meaning.empty()) {
-                lines.Append(",\"meaning\":");
-                AppendJsonString(meaning, lines);
-            }
+void AppendJsonLine(const TDumpLine& line, std::int64_t unitOffset, TLineBuffer& lines) {
+    TMembers members;
+    bool plain = false;
+    if (line.Element) {
+        // An element line's name, value and meaning are its parts; its text, their
+        // formatting with blanks, " : " and the annotation, which need no escapes.
+        const TElementLine parts = line.Parts();
+        members = {ElementLineSize(parts), true, parts.Label, parts.Value, parts.Meaning};
+        plain = Plain(parts.Label) && Plain(parts.Value) && Plain(parts.Meaning);
+        const std::size_t most = members.TextSize + parts.Label.size() + parts.Value.size() +
+                                 parts.Meaning.size() + kMembersRoom;
+        if (plain && most <= TLineBuffer::kRoomMaxSize) {
+            lines.Commit(PutMembers(
+                lines.Room(most), members,
+                [&parts](char* out) { return WriteElementLine(out, parts); }, line, unitOffset));
+        } else {
+            std::string text;
+            ElementLineText(text, parts);
+            AppendMembers(text, members, line, unitOffset, lines);
         }
-        if (line.FirstBit >= 0) {
-            char* room = lines.Room(64);
-            char* out = Put(room, ",\"first_bit\":");
-            out = std::to_chars(out, out + 20, 8 * unitOffset + line.FirstBit).ptr;
-            out = Put(out, ",\"bits\":");
-            lines.Commit(std::to_chars(out, out + 20, line.Bits).ptr);
+    } else {
+        // A text line that reads as an element line is written as one.
+        members.TextSize = line.Text.size();
+        members.Element = SplitElementLine(line.Text, members.Name, members.Value, members.Meaning);
+        plain = Plain(line.Text);
+        const std::size_t most = 2 * line.Text.size() + kMembersRoom;
+        if (plain && most <= TLineBuffer::kRoomMaxSize) {
+            lines.Commit(PutMembers(
+                lines.Room(most), members, [&line](char* out) { return Put(out, line.Text); }, line,
+                unitOffset));
+        } else {
+            AppendMembers(line.Text, members, line, unitOffset, lines);
         }
     }
     if (!line.Children.empty()) {

@@ -49,8 +49,9 @@ void TFieldLines::Add(std::string_view label, std::string_view value, int annota
     if (parent == nullptr) {
         return;
     }
-    ElementLine(FContext.Line, label, kParameterSetLabelWidth, value, annotationBits);
-    const TTreeLine line = FContext.Tree.AddChildLine(parent, FContext.Line);
+    const TTreeLine line =
+        AddElementLine(FContext.Tree, FContext.Elements, parent,
+                       {label, kParameterSetLabelWidth, value, annotationBits, {}});
     if (FContext.Bits != nullptr && line != nullptr) {
         FContext.Bits->LineBits(line, FBase + FReader.BitsRead() - bits, bits);
     }

@@ -64,7 +64,8 @@ struct TFieldContext {
     ITreeLines& Tree;
     ILineBits* Bits = nullptr;
     IFieldValues* Values = nullptr;
-    std::string Line = {}; // the line being added, its room kept for the next
+    IElementLines* Elements = nullptr; // Tree's element side, if it has one
+    std::string Line = {};             // a structure line's text, its room kept for the next
 };
 
 // Reads elements and shows them at once, one line each, for the slice header and SEI

@@ -59,22 +59,18 @@ constexpr std::array<const char*, 32> kStructureLines = {
 // Passes on the lines of one parameter set tree up to the last one whose data was read in
 // full: the structure's own line under "NAL", then the first lines lines below it, and
 // nothing after them.
-class TLinesReadInFull final : public ITreeLines {
+class TLinesReadInFull final : public IElementLines {
   public:
     TLinesReadInFull(ITreeLines& tree, TTreeLine nal, std::int32_t lines)
-        : FTree(tree), FNal(nal), FLeft(lines) {}
+        : FTree(tree), FElements(ElementSide(tree)), FNal(nal), FLeft(lines) {}
 
     void ClearLines() override { FTree.ClearLines(); }
     TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
-        if (parent == FNal) {
-            return FTree.AddChildLine(parent, text);
-        }
-        if (parent == nullptr || FLeft <= 0) {
-            return nullptr; // and so are the lines a routine hangs under this one
-        }
-        --FLeft;
-        return FTree.AddChildLine(parent, text);
+        return Passes(parent) ? FTree.AddChildLine(parent, text) : nullptr;
+    }
+    TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override {
+        return Passes(parent) ? ::AddElementLine(FTree, FElements, parent, element) : nullptr;
     }
     void ExpandLine(TTreeLine line) override {
         if (line != nullptr) {
@@ -83,7 +79,19 @@ class TLinesReadInFull final : public ITreeLines {
     }
 
   private:
+    bool Passes(TTreeLine parent) {
+        if (parent == FNal) {
+            return true;
+        }
+        if (parent == nullptr || FLeft <= 0) {
+            return false; // and so are the lines a routine hangs under this one
+        }
+        --FLeft;
+        return true;
+    }
+
     ITreeLines& FTree;
+    IElementLines* FElements;
     TTreeLine FNal;
     std::int32_t FLeft;
 };
@@ -91,14 +99,20 @@ class TLinesReadInFull final : public ITreeLines {
 // Ends the lines of enumerated elements with their meaning in square brackets, for the
 // deeper decoding; the lines pass otherwise unchanged. Remembers the SPS structure line so
 // that the summary line can follow its elements.
-class TMeaningLines final : public ITreeLines {
+class TMeaningLines final : public IElementLines {
   public:
-    explicit TMeaningLines(ITreeLines& tree) : FTree(tree) {}
+    explicit TMeaningLines(ITreeLines& tree) : FTree(tree), FElements(ElementSide(tree)) {}
 
     void ClearLines() override { FTree.ClearLines(); }
     TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
-        const std::string meaning = Meaning(text);
+        // A line given as text that reads as an element line gets its meaning too.
+        const std::size_t separator = ElementSeparator(text);
+        const std::string meaning =
+            separator == std::string::npos
+                ? std::string()
+                : Meaning(std::string_view(text).substr(0, text.find(' ')),
+                          text.c_str() + separator + 3, text.c_str() + text.size());
         TTreeLine line = nullptr;
         if (meaning.empty()) {
             line = FTree.AddChildLine(parent, text);
@@ -114,28 +128,38 @@ class TMeaningLines final : public ITreeLines {
         }
         return line;
     }
+    TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override {
+        std::string meaning;
+        if (element.Value.size() < sizeof FValue) {
+            // The value read as the text form reads it, from a string that ends there.
+            std::copy(element.Value.begin(), element.Value.end(), FValue);
+            FValue[element.Value.size()] = '\0';
+            meaning = Meaning(element.Label, FValue, FValue + element.Value.size());
+        }
+        if (meaning.empty()) {
+            return ::AddElementLine(FTree, FElements, parent, element);
+        }
+        TElementLine withMeaning = element;
+        withMeaning.Meaning = meaning;
+        return ::AddElementLine(FTree, FElements, parent, withMeaning);
+    }
     void ExpandLine(TTreeLine line) override { FTree.ExpandLine(line); }
 
     TTreeLine SpsLine = nullptr;
 
   private:
-    // The element line's meaning: "label<blanks> : value (N bits)". The value is read as
-    // strtoul reads it; the usual case, digits, without it.
-    std::string Meaning(const std::string& text) {
+    // The meaning of an element line with label whose value's text begins at digits (the
+    // line's text runs to end, which ends a C string). The value is read as strtoul reads
+    // it; the usual case, digits, without it.
+    std::string Meaning(std::string_view label, const char* digits, const char* textEnd) {
         // Most lines name an element without a meaning: the label alone tells.
-        const std::string_view label = std::string_view(text).substr(0, text.find(' '));
         if (!ElementHasMeaning(label) && label != "constraint_set3_flag") {
             return {};
         }
-        const std::size_t separator = ElementSeparator(text);
-        if (separator == std::string::npos) {
-            return {};
-        }
-        const char* digits = text.c_str() + separator + 3;
         const char* end = nullptr;
         unsigned long value = 0;
         if (*digits >= '0' && *digits <= '9') {
-            const auto read = std::from_chars(digits, text.c_str() + text.size(), value);
+            const auto read = std::from_chars(digits, textEnd, value);
             end = read.ptr;
             if (read.ec == std::errc::result_out_of_range) {
                 value = ULONG_MAX;
@@ -158,22 +182,32 @@ class TMeaningLines final : public ITreeLines {
     }
 
     ITreeLines& FTree;
+    IElementLines* FElements;
     TMeaningContext FContext;
     std::string FWithMeaning; // kept, so that its room serves every line
+    char FValue[32] = {};
 };
 
 // Tells each line of a parameter set's tree, as it is added, where its bits lie: the
 // parse logged one span per line in the same order. Positions count from the header
 // byte's first bit.
-class TSpanLines final : public ITreeLines {
+class TSpanLines final : public IElementLines {
   public:
     TSpanLines(ITreeLines& tree, TTreeLine nal, const std::vector<TBitSpan>& log, ILineBits& bits)
-        : FTree(tree), FNal(nal), FLog(log), FBits(bits) {}
+        : FTree(tree), FElements(ElementSide(tree)), FNal(nal), FLog(log), FBits(bits) {}
 
     void ClearLines() override { FTree.ClearLines(); }
     TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
-        const TTreeLine line = FTree.AddChildLine(parent, text);
+        return Told(parent, FTree.AddChildLine(parent, text));
+    }
+    TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override {
+        return Told(parent, ::AddElementLine(FTree, FElements, parent, element));
+    }
+    void ExpandLine(TTreeLine line) override { FTree.ExpandLine(line); }
+
+  private:
+    TTreeLine Told(TTreeLine parent, TTreeLine line) {
         if (line != nullptr && parent != FNal && FNext < FLog.size()) {
             const TBitSpan span = FLog[FNext++];
             if (span.First >= 0) {
@@ -182,10 +216,9 @@ class TSpanLines final : public ITreeLines {
         }
         return line;
     }
-    void ExpandLine(TTreeLine line) override { FTree.ExpandLine(line); }
 
-  private:
     ITreeLines& FTree;
+    IElementLines* FElements;
     TTreeLine FNal;
     const std::vector<TBitSpan>& FLog;
     ILineBits& FBits;
@@ -406,7 +439,7 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
                8, 3);
         }
         if (full != nullptr && full->Sets != nullptr) {
-            TFieldContext context{tree, bits};
+            TFieldContext context{tree, bits, nullptr, ElementSide(tree)};
             if (type == kNalSei) {
                 Decode_sei_rbsp(context, structure, payload, payloadSize, *full->Sets);
             } else if ((type == kNalNonIdrSlice || type == kNalIdrSlice) &&
