@@ -23,15 +23,20 @@ std::size_t PlainUpTo(std::string_view text, std::size_t i) {
     constexpr std::uint64_t kOnes = 0x0101010101010101ull;
     constexpr std::uint64_t kHighs = 0x8080808080808080ull;
     const auto hasZero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
-    for (; i + 8 <= text.size(); i += 8) {
+    const auto escapedIn = [&](std::size_t at) {
         std::uint64_t v = 0;
-        std::memcpy(&v, text.data() + i, 8);
-        const std::uint64_t escaped = ((v - kOnes * 0x20) & ~v & kHighs) | (v & kHighs) |
-                                      hasZero(v ^ (kOnes * 0x7F)) | hasZero(v ^ (kOnes * '"')) |
-                                      hasZero(v ^ (kOnes * '\\'));
-        if (escaped != 0) {
+        std::memcpy(&v, text.data() + at, 8);
+        return (((v - kOnes * 0x20) & ~v & kHighs) | (v & kHighs) | hasZero(v ^ (kOnes * 0x7F)) |
+                hasZero(v ^ (kOnes * '"')) | hasZero(v ^ (kOnes * '\\'))) != 0;
+    };
+    for (; i + 8 <= text.size(); i += 8) {
+        if (escapedIn(i)) {
             break;
         }
+    }
+    // The last few bytes as the eight that end the text, which overlap what was looked at.
+    if (i < text.size() && text.size() >= 8 && i + 8 > text.size() && !escapedIn(text.size() - 8)) {
+        return text.size();
     }
     while (i < text.size() && !kEscaped[static_cast<unsigned char>(text[i])]) {
         ++i;

@@ -236,25 +236,22 @@ std::int32_t StoredIndexOfRbspByte(const std::uint8_t* Source, std::int32_t Leng
     if (rbspIndex < 0) {
         return 0;
     }
-    // The removal's own walk, counting instead of copying.
-    std::int32_t written = 0;
-    std::int32_t at = 0;
-    while (at < Length) {
-        if (Length - at >= 3 && Source[at] == 0 && Source[at + 1] == 0 && Source[at + 2] == 3) {
-            if (rbspIndex - written < 2) {
-                return at + (rbspIndex - written);
-            }
-            written += 2;
-            at += 3;
-        } else {
-            if (rbspIndex == written) {
-                return at;
-            }
-            ++written;
+    // Each emulation-prevention byte at or before the answer moves it one further; they are
+    // the 03 of every 00 00 03, found as the removal finds them.
+    std::int32_t at = rbspIndex;
+    std::int32_t look = 2;
+    while (at < Length && look <= at) {
+        const auto* three = static_cast<const std::uint8_t*>(
+            std::memchr(Source + look, 3, static_cast<std::size_t>(at + 1 - look)));
+        if (three == nullptr) {
+            break;
+        }
+        if (three[-1] == 0 && three[-2] == 0) {
             ++at;
         }
+        look = static_cast<std::int32_t>(three - Source) + 1;
     }
-    return Length;
+    return std::min(at, Length);
 }
 
 std::int64_t StoredBitOfRbspBit(const std::uint8_t* Source, std::int32_t Length,
