@@ -90,21 +90,32 @@ void AppendIndent(std::size_t width, TLineBuffer& lines) {
 
 void AppendLineText(const TDumpLine& line, std::size_t indent,
                     const std::optional<std::int64_t>& bitsOf, TLineBuffer& lines) {
-    AppendIndent(indent, lines);
-    if (!line.Element) {
-        lines.Append(line.Text);
-    } else if (const TElementLine parts = line.Parts();
-               ElementLineSize(parts) <= TLineBuffer::kRoomMaxSize) {
-        lines.Commit(WriteElementLine(lines.Room(TLineBuffer::kRoomMaxSize), parts));
+    // The usual line goes out in one piece: indent, text, bit position and line end.
+    const TElementLine parts = line.Element ? line.Parts() : TElementLine{};
+    const std::size_t size = line.Element ? ElementLineSize(parts) : line.Text.size();
+    if (indent + size + kBitPositionMaxSize + 1 <= TLineBuffer::kRoomMaxSize) {
+        char* out = std::fill_n(lines.Room(TLineBuffer::kRoomMaxSize), indent, ' ');
+        out = line.Element ? WriteElementLine(out, parts)
+                           : std::copy(line.Text.begin(), line.Text.end(), out);
+        if (bitsOf && line.FirstBit >= 0) {
+            out = WriteBitPosition(out, *bitsOf, line.FirstBit);
+        }
+        *out++ = '\n';
+        lines.Commit(out);
     } else {
-        std::string text;
-        ElementLineText(text, parts);
-        lines.Append(text);
+        AppendIndent(indent, lines);
+        if (line.Element) {
+            std::string text;
+            ElementLineText(text, parts);
+            lines.Append(text);
+        } else {
+            lines.Append(line.Text);
+        }
+        if (bitsOf && line.FirstBit >= 0) {
+            lines.Commit(WriteBitPosition(lines.Room(kBitPositionMaxSize), *bitsOf, line.FirstBit));
+        }
+        lines.Append('\n');
     }
-    if (bitsOf && line.FirstBit >= 0) {
-        lines.Commit(WriteBitPosition(lines.Room(kBitPositionMaxSize), *bitsOf, line.FirstBit));
-    }
-    lines.Append('\n');
     for (const TDumpLine* child : line.Children) {
         AppendLineText(*child, indent + 2, bitsOf, lines);
     }

@@ -23,6 +23,8 @@ TDumpLine* TDumpTree::NewLine(TTreeLine parent) {
         FLines.push_back(std::make_unique<TDumpLine>());
     }
     TDumpLine& line = *FLines[FUsed++];
+    line.LabelSize = 0;
+    line.ValueSize = 0;
     line.FirstBit = -1;
     line.Bits = 0;
     line.Children.clear();
@@ -57,8 +59,10 @@ TTreeLine TDumpTree::AddElementLine(TTreeLine parent, const TElementLine& elemen
     TDumpLine* added = NewLine(parent);
     added->Element = true;
     added->Text.assign(element.Label);
-    added->Value.assign(element.Value);
-    added->Meaning.assign(element.Meaning);
+    added->Text.append(element.Value);
+    added->Text.append(element.Meaning);
+    added->LabelSize = element.Label.size();
+    added->ValueSize = element.Value.size();
     added->LabelWidth = element.LabelWidth;
     added->AnnotationBits = element.AnnotationBits;
     return Handle(added);

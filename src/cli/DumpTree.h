@@ -2,6 +2,7 @@
 
 #include "syntax/SyntaxTree.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,12 +11,12 @@
 #include <vector>
 
 // One line of the command line's tree: a text line, or an element line kept as its parts
-// (Text then holds the label).
+// (Text then holds the label, the value and the meaning one after the other).
 struct TDumpLine {
     bool Element = false;
     std::string Text;
-    std::string Value;
-    std::string Meaning;
+    std::size_t LabelSize = 0;
+    std::size_t ValueSize = 0;
     std::size_t LabelWidth = 0;
     int AnnotationBits = kVariableBits;
     // Its bits, when told: the first one (-1 when none was told) and how many.
@@ -23,7 +24,11 @@ struct TDumpLine {
     std::int64_t Bits = 0;
     std::vector<TDumpLine*> Children;
 
-    TElementLine Parts() const { return {Text, LabelWidth, Value, AnnotationBits, Meaning}; }
+    TElementLine Parts() const {
+        const std::string_view all = Text;
+        return {all.substr(0, LabelSize), LabelWidth, all.substr(LabelSize, ValueSize),
+                AnnotationBits, all.substr(std::min(all.size(), LabelSize + ValueSize))};
+    }
 };
 
 // The tree quillet-dump writes: element lines stay as their parts, so that the text and

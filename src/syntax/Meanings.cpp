@@ -181,9 +181,30 @@ constexpr std::array<std::string_view, 11> kMeaningLabels = {
     "colour_primaries",   "transfer_characteristics",
     "matrix_coefficients"};
 
+// The sizes of those labels and their last letters: most other labels differ in one.
+constexpr std::size_t kLabelSizes = 32;
+constexpr std::array<bool, kLabelSizes> kMeaningSizes = [] {
+    std::array<bool, kLabelSizes> sizes{};
+    for (const std::string_view label : kMeaningLabels) {
+        sizes[label.size()] = true;
+    }
+    return sizes;
+}();
+constexpr std::array<bool, 256> kMeaningEnds = [] {
+    std::array<bool, 256> ends{};
+    for (const std::string_view label : kMeaningLabels) {
+        ends[static_cast<unsigned char>(label.back())] = true;
+    }
+    return ends;
+}();
+
 } // namespace
 
 bool ElementHasMeaning(std::string_view label) {
+    if (label.size() >= kLabelSizes || !kMeaningSizes[label.size()] ||
+        !kMeaningEnds[static_cast<unsigned char>(label.back())]) {
+        return false;
+    }
     return std::find(kMeaningLabels.begin(), kMeaningLabels.end(), label) != kMeaningLabels.end();
 }
 

@@ -130,7 +130,7 @@ class TMeaningLines final : public IElementLines {
     }
     TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override {
         std::string meaning;
-        if (element.Value.size() < sizeof FValue) {
+        if (element.Value.size() < sizeof FValue && HasMeaningOrContext(element.Label)) {
             // The value read as the text form reads it, from a string that ends there.
             std::copy(element.Value.begin(), element.Value.end(), FValue);
             FValue[element.Value.size()] = '\0';
@@ -152,8 +152,7 @@ class TMeaningLines final : public IElementLines {
     // line's text runs to end, which ends a C string). The value is read as strtoul reads
     // it; the usual case, digits, without it.
     std::string Meaning(std::string_view label, const char* digits, const char* textEnd) {
-        // Most lines name an element without a meaning: the label alone tells.
-        if (!ElementHasMeaning(label) && label != "constraint_set3_flag") {
+        if (!HasMeaningOrContext(label)) {
             return {};
         }
         const char* end = nullptr;
@@ -179,6 +178,11 @@ class TMeaningLines final : public IElementLines {
             FContext.constraint_set3_flag = number;
         }
         return ElementMeaning(label, number, FContext);
+    }
+
+    // Most lines name an element without a meaning: the label alone tells.
+    static bool HasMeaningOrContext(std::string_view label) {
+        return ElementHasMeaning(label) || label == "constraint_set3_flag";
     }
 
     ITreeLines& FTree;
