@@ -198,7 +198,7 @@ void AppendJsonLine(const TDumpLine& line, std::int64_t unitOffset, TLineBuffer&
         // formatting with blanks, " : " and the annotation, which need no escapes.
         const TElementLine parts = line.Parts();
         members = {ElementLineSize(parts), true, parts.Label, parts.Value, parts.Meaning};
-        plain = Plain(parts.Label) && Plain(parts.Value) && Plain(parts.Meaning);
+        plain = Plain(line.Text); // the three parts one after the other
         const std::size_t most = members.TextSize + parts.Label.size() + parts.Value.size() +
                                  parts.Meaning.size() + kMembersRoom;
         if (plain && most <= TLineBuffer::kRoomMaxSize) {
