@@ -4,10 +4,10 @@
 # sanitizer tree and the fuzz targets (not needed with QUILLET_SANITIZE_TESTS=0). The
 # validators, dpkg-dev, file and groff check the installed tree and build the Debian
 # package (scripts/check-install.sh, scripts/package.sh); ffmpeg (with its x264 encoder)
-# makes test streams and is the independent decoder they are checked against. MinGW-w64,
-# 32-bit Wine with GStreamer and a virtual display build and test the Windows program (not
-# needed with QUILLET_WINDOWS_TESTS=0); with the argument "windows" only those are
-# installed. Needs root for apt-get; run as another user it only says what to install.
+# makes test streams and is the independent decoder they are checked against, OpenH264
+# (libopenh264-dev) a second encoder's test streams. MinGW-w64, 32-bit Wine with GStreamer
+# and a virtual display build and test the Windows program (not needed with
+# QUILLET_WINDOWS_TESTS=0); with the argument "windows" only those are installed. Needs root for apt-get; run as another user it only says what to install.
 set -euo pipefail
 
 # Wine's H.264 decoder is GStreamer's: h264parse (bad), videoconvert (base) and avdec_h264
@@ -22,7 +22,7 @@ else
     packages=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
               fonts-dejavu-core libgtest-dev libgmock-dev libavcodec-dev libswscale-dev
               desktop-file-utils appstream libxml2-utils shared-mime-info dpkg-dev file groff-base
-              ffmpeg python3)
+              ffmpeg python3 libopenh264-dev)
     if [ "${QUILLET_SANITIZE_TESTS:-1}" != 0 ]; then
         packages+=(clang libclang-rt-dev)
     fi

@@ -5,7 +5,7 @@
 #include "cli/JsonTree.h"
 #include "cli/MacroblockCommand.h"
 #include "cli/PictureCommand.h"
-#include "cli/WalkSets.h"
+#include "cli/WalkAnswers.h"
 #include "core/DebugOutput.h"
 #include "decode/Overlay.h"
 #include "stream/FileStream.h"
@@ -290,6 +290,7 @@ std::string HelpText() {
         }
         entry(name, option.Help);
     }
+    entry("-", "as FILE: standard input, for the listing, --info, --find\nand --summary");
     entry("--", "what follows is FILE, even when it begins with -");
     return text + "\n" + kExitStatus + "\n";
 }
@@ -340,7 +341,7 @@ class TTreeDumper {
     TTreeDumper(FileStream& stream, std::int64_t fileSize, const TDumpArgs& args)
         : FStream(stream), FFileSize(fileSize), FFull(args.Full), FBits(args.Bits),
           FRead(new std::uint8_t[kDetailReadSize + 1]), FRbsp(new std::uint8_t[kDetailReadSize]),
-          FParameterSets(stream), FWalkSets(FParameterSets) {}
+          FParameterSets(stream), FWalkAnswers(FParameterSets) {}
 
     // False when the listing shows no NAL unit at offset. A caller that knows the unit's
     // length passes it, so that a walk over the whole file does not read 2 MiB per unit;
@@ -374,14 +375,14 @@ class TTreeDumper {
         FTree.ClearLines();
         TGoverningSets sets(FParameterSets, offset);
         IGoverningSets& governing =
-            walk != nullptr ? static_cast<IGoverningSets&>(FWalkSets) : sets;
+            walk != nullptr ? static_cast<IGoverningSets&>(FWalkAnswers) : sets;
         const TFullDecoding full{FFull ? &governing : nullptr, FBits ? &FTree : nullptr};
         return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail, &full);
     }
 
     // The same for the walk's next unit, which the walk holds.
     bool Decode(const TNalUnitSpan& span, const TUnitCursor& walk) {
-        FWalkSets.At(span);
+        FWalkAnswers.At(span);
         return Decode(span.Offset, span.Length, &walk);
     }
 
@@ -407,7 +408,7 @@ class TTreeDumper {
     std::unique_ptr<std::uint8_t[]> FRead; // the byte before the unit, then the unit
     std::unique_ptr<std::uint8_t[]> FRbsp;
     TParameterSetFinder FParameterSets;
-    TWalkSets FWalkSets; // for the units of a walk, told in file order
+    TWalkAnswers FWalkAnswers; // for the units of a walk, told in file order
     TBitStream4 FReader;
     TDumpTree FTree;
     TNalUnitDetail FDetail;
@@ -492,11 +493,10 @@ void PrintJson(FileStream& stream, FileStream& detail, const TDumpArgs& args, st
 
 // The work of one run after its file has been accepted; the exit status.
 int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostream& err) {
-    // The listing walks the file with its own reads; the trees and the summaries read at
-    // each unit's offset through a second handle.
+    // The listing walks the file with its own reads; the trees read at each unit's offset
+    // through a second handle.
     FileStream detail;
-    const bool perUnit = args.Info || args.Mode == TDumpMode::Trees ||
-                         args.Mode == TDumpMode::Json || args.Mode == TDumpMode::Summary;
+    const bool perUnit = args.Mode == TDumpMode::Trees || args.Mode == TDumpMode::Json;
     if (perUnit && !detail.Open(args.Path)) {
         err << detail.OpenError() << '\n';
         return 1;
@@ -504,18 +504,20 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
     switch (args.Mode) {
     case TDumpMode::Listing:
         if (args.Info) {
-            PrintInfoListing(stream, detail, out);
+            PrintInfoListing(stream, out);
         } else {
             PrintListing(stream, out);
         }
         break;
     case TDumpMode::Find:
-        PrintFindListing(stream, args.Info ? &detail : nullptr, args.Kind, out);
+        PrintFindListing(stream, args.Info, args.Kind, out);
         break;
     case TDumpMode::Summary:
-        // A progress line only for a person watching a terminal.
-        PrintSummary(stream, args.Path, out,
-                     &err == &std::cerr && isatty(STDERR_FILENO) != 0 ? &err : nullptr);
+        // A progress line only for a person watching a terminal, and only where the end is
+        // known.
+        PrintSummary(
+            stream, args.Path, out,
+            &err == &std::cerr && isatty(STDERR_FILENO) != 0 && !stream.IsPipe() ? &err : nullptr);
         break;
     case TDumpMode::At: {
         TTreeDumper dumper(stream, stream.Size(), args);
@@ -573,7 +575,14 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     const TDebugLines debugLines(parsed->Debug ? &err : nullptr);
     const std::string& path = parsed->Path;
     FileStream stream;
-    if (!stream.Open(path)) {
+    // "-" is standard input, read once forward: only the walks from the start can take it.
+    const bool standardInput = path == "-";
+    if (standardInput && parsed->ModeOption != nullptr && parsed->Mode != TDumpMode::Find &&
+        parsed->Mode != TDumpMode::Summary) {
+        err << parsed->ModeOption << " needs a FILE: standard input cannot be read at any offset\n";
+        return 2;
+    }
+    if (!(standardInput ? stream.OpenStandardInput() : stream.Open(path))) {
         err << stream.OpenError() << '\n';
         return 1;
     }

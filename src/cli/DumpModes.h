@@ -10,15 +10,12 @@
 class FileStream;
 
 // The listing with a fifth tab-separated field: the unit's summary (the window's Info
-// column). The listing walks stream; the summaries read detail, the same file.
-void PrintInfoListing(FileStream& stream, FileStream& detail, std::ostream& out);
-
-// The listing lines of the units of kind only, written as the walk finds them; with
-// detail, each with its summary as a fifth field.
-void PrintFindListing(FileStream& stream, FileStream* detail, const TFindKind& kind,
-                      std::ostream& out);
-
+// column), from the bytes the walk keeps of each unit, so that standard input can be listed.
+void PrintInfoListing(FileStream& stream, std::ostream& out);
+// The listing lines of the units of kind only, written as the walk finds them; withInfo,
+// each with its summary as a fifth field.
+void PrintFindListing(FileStream& stream, bool withInfo, const TFindKind& kind, std::ostream& out);
 // The whole stream's figures as one JSON document (the keys in the README). With progress,
 // a line there says how far the walk has come.
-void PrintSummary(FileStream& stream, const std::string& path,
-                  std::ostream& out, std::ostream* progress);
+void PrintSummary(FileStream& stream, const std::string& path, std::ostream& out,
+                  std::ostream* progress);

@@ -1,115 +1,184 @@
 #include "cli/DumpModes.h"
 #include "cli/DumpOutput.h"
-#include "cli/WalkSets.h"
 
 #include "stream/FileStream.h"
+#include "stream/UnitCursor.h"
 #include "syntax/ParameterSetFinder.h"
 #include "syntax/UnitInfo.h"
+#include "syntax/UnitSearch.h"
 #include "syntax/pic_parameter_set_rbsp.h"
 #include "syntax/seq_parameter_set_rbsp.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace {
 
-// Where a summary line gets its bytes and parameter sets: the walk's block when it holds a
-// unit's first bytes (walk, may be null) and the sets the walk passed (walkSets, may be
-// null), otherwise reads of its own and the finder.
-struct TInfoSources {
-    const TUnitCursor* Walk = nullptr;
-    TWalkSets* WalkSets = nullptr;
-    TParameterSetFinder& Finder;
-    FileStream& Detail;
-    std::int64_t FileSize = 0;
+// What the walk keeps of each unit for its summary: as much as any summary reads.
+TUnitWants InfoHead(std::uint8_t) {
+    return {kInfoSeiReadSize, false};
+}
+
+// The parameter sets the walk has passed, by id, each parsed once: the nearest set with the
+// id before the unit, no further back than the window's finder looks. Ids past the
+// standard's ranges name no set.
+class TWalkSets final : public IGoverningSets {
+  public:
+    TWalkSets()
+        : FPps(kPpsIds), FPpsAt(kPpsIds, -1), FSps(kSpsIds), FSpsAt(kSpsIds, -1),
+          FRbsp(std::make_unique<std::uint8_t[]>(kInfoSeiReadSize)) {}
+
+    // The unit the next questions are about.
+    void At(std::int64_t offset) { FAt = offset; }
+
+    // A parameter set the walk passes: its bytes from the start code on, n of them.
+    void Saw(const TNalUnitSpan& span, const std::uint8_t* unit, std::int32_t n) {
+        std::int32_t written = 0;
+        const std::int32_t skip = span.StartCodeLength + 1;
+        if (n > skip) {
+            Remove_emulation_prevention_three_bytes(unit + skip, n - skip, FRbsp.get(), written);
+        }
+        TBitStream4 reader;
+        if (written <= 0 || reader.SetData(FRbsp.get(), written) != kStatusOk) {
+            return;
+        }
+        if (NalUnitType(span.Header) == kNalPps) {
+            TPicParameterSet pps{};
+            Parse_pic_parameter_set_rbsp(reader, pps);
+            if (pps.pic_parameter_set_id < kPpsIds) {
+                FPps[pps.pic_parameter_set_id] = pps;
+                FPpsAt[pps.pic_parameter_set_id] = span.Offset;
+            }
+        } else {
+            TSeqParameterSet sps{};
+            Parse_seq_parameter_set_rbsp(reader, sps);
+            if (sps.seq_parameter_set_id < kSpsIds) {
+                FSps[sps.seq_parameter_set_id] = sps;
+                FSpsAt[sps.seq_parameter_set_id] = span.Offset;
+                FLastSps = sps.seq_parameter_set_id;
+            }
+        }
+    }
+
+    const TPicParameterSet* Pps(std::uint32_t id) override {
+        return id < kPpsIds && Within(FPpsAt[id]) ? &FPps[id] : nullptr;
+    }
+    const TSeqParameterSet* Sps(std::optional<std::uint32_t> id) override {
+        const std::uint32_t which = id ? *id : FLastSps;
+        return which < kSpsIds && Within(FSpsAt[which]) ? &FSps[which] : nullptr;
+    }
+
+  private:
+    static constexpr std::uint32_t kPpsIds = 256;
+    static constexpr std::uint32_t kSpsIds = 32;
+
+    bool Within(std::int64_t offset) const {
+        return offset >= 0 && offset < FAt && offset >= FAt - kParameterSetSearchBound;
+    }
+
+    std::vector<TPicParameterSet> FPps;
+    std::vector<std::int64_t> FPpsAt;
+    std::vector<TSeqParameterSet> FSps;
+    std::vector<std::int64_t> FSpsAt;
+    std::uint32_t FLastSps = kSpsIds; // none yet
+    std::int64_t FAt = 0;
+    std::unique_ptr<std::uint8_t[]> FRbsp;
 };
 
-// The listing line of span with "\t" and its summary before the line's end.
-void InfoLine(const TNalUnitSpan& span, TInfoSources& sources, TUnitInfo& info,
+// Summaries of the units a walk gives, from the bytes its cursor kept of each.
+class TInfoLines {
+  public:
+    TInfoLines() : FUnit(std::make_unique<std::uint8_t[]>(4 + 1 + kInfoSeiReadSize)) {}
+
+    // The listing line of span with "\t" and its summary before the line's end, or without
+    // them when !show; head: the bytes after the header byte that the cursor kept.
+    void Unit(const TNalUnitSpan& span, const std::vector<std::uint8_t>& head, bool show,
               TLineBuffer& lines) {
-    char* room = lines.Room(kListingLineMaxSize);
-    const std::string_view line = ListingLine(span, room);
-    lines.Commit(line.size() - 1); // without its newline
-    lines.Append("\t");
-    if (span.HasHeader) {
-        const auto wanted =
-            static_cast<std::int32_t>(std::min<std::int64_t>(span.Length, kInfoReadSize));
-        const std::uint8_t* held = nullptr;
-        const std::int32_t n =
-            sources.Walk != nullptr ? sources.Walk->Held(span.Offset, wanted, held) : 0;
-        TGoverningSets found(sources.Finder, span.Offset);
-        IGoverningSets& sets =
-            sources.WalkSets != nullptr ? static_cast<IGoverningSets&>(*sources.WalkSets) : found;
-        if (sources.WalkSets != nullptr) {
-            sources.WalkSets->At(span);
+        const std::int32_t n = span.HasHeader ? Bytes(span, head) : 0;
+        const std::uint32_t type = NalUnitType(span.Header);
+        if (show) {
+            const std::string_view line = ListingLine(span, lines.Room(kListingLineMaxSize));
+            lines.Commit(line.size() - 1); // without its newline
+            lines.Append('\t');
+            if (span.HasHeader) {
+                FSets.At(span.Offset);
+                lines.Append(FInfo.Describe(FUnit.get(), n, span.Length > n, &FSets));
+            }
+            lines.Append('\n');
         }
-        const std::string* text = nullptr;
-        if (n == wanted) {
-            text = &info.Describe(held, n, span.Length > n, &sets);
+        if (span.HasHeader && (type == kNalSps || type == kNalPps)) {
+            FSets.Saw(span, FUnit.get(), n);
         }
-        if (text == nullptr || info.WantsMore()) {
-            text = &info.Read(sources.Detail, span.Offset, span.Length, sources.FileSize, &sets);
-        }
-        lines.Append(*text);
     }
-    lines.Append("\n");
-}
+
+  private:
+    // The unit as stored, start code first, of which the cursor kept the first bytes.
+    std::int32_t Bytes(const TNalUnitSpan& span, const std::vector<std::uint8_t>& head) {
+        std::uint8_t* p = FUnit.get();
+        const std::int32_t zeros = span.StartCodeLength - 1;
+        std::memset(p, 0, static_cast<std::size_t>(zeros));
+        p[zeros] = 1;
+        p[zeros + 1] = span.Header;
+        const std::size_t kept = std::min<std::size_t>(head.size(), kInfoSeiReadSize);
+        std::memcpy(p + zeros + 2, head.data(), kept);
+        return static_cast<std::int32_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(zeros + 2 + kept), kInfoSeiReadSize));
+    }
+
+    TUnitInfo FInfo;
+    TWalkSets FSets;
+    std::unique_ptr<std::uint8_t[]> FUnit;
+};
 
 } // namespace
 
-void PrintInfoListing(FileStream& stream, FileStream& detail, std::ostream& out) {
+void PrintInfoListing(FileStream& stream, std::ostream& out) {
     TUnitCursor reader(stream, 4 << 20, true);
-    TUnitInfo info;
-    TParameterSetFinder finder(detail);
-    TWalkSets walkSets(finder);
-    TInfoSources sources{&reader, &walkSets, finder, detail, reader.FileSize()};
+    TInfoLines info;
     TLineBuffer lines(out);
     std::int64_t block = reader.BlockStart();
     TNalUnitSpan span;
-    while (reader.Next(span)) {
+    while (reader.Next(span, InfoHead, nullptr, 0)) {
         if (reader.BlockStart() != block) {
             lines.Drain();
             block = reader.BlockStart();
         }
-        InfoLine(span, sources, info, lines);
+        info.Unit(span, reader.Head(), true, lines);
     }
     lines.Drain();
 }
 
-void PrintFindListing(FileStream& stream, FileStream* detail, const TFindKind& kind,
-                      std::ostream& out) {
-    TUnitSearch search(stream);
-    TUnitInfo info;
-    std::optional<TParameterSetFinder> finder;
-    std::optional<TInfoSources> sources;
-    if (detail != nullptr) {
-        finder.emplace(*detail);
-        sources.emplace(TInfoSources{nullptr, nullptr, *finder, *detail, search.FileSize()});
-    }
+void PrintFindListing(FileStream& stream, bool withInfo, const TFindKind& kind, std::ostream& out) {
+    // With summaries, every unit is kept as they need; the sets they read are learned on the
+    // way.
+    TUnitCursor reader(stream, 4 << 20, true);
+    TUnitMatcher matcher(stream.IsPipe() ? nullptr : &stream);
+    const TUnitWantsOf wants = withInfo ? InfoHead : TUnitMatcher::Wants(kind);
+    TInfoLines info;
     TLineBuffer lines(out);
+    std::int64_t block = reader.BlockStart();
     bool waiting = false;
-    search.Forward(
-        kind, 0,
-        [&](const TNalUnitSpan& span) {
-            waiting = true;
-            if (detail != nullptr) {
-                InfoLine(span, *sources, info, lines);
-            } else {
-                char* room = lines.Room(kListingLineMaxSize);
-                lines.Commit(ListingLine(span, room).size());
-            }
-            return true;
-        },
-        nullptr, true,
-        [&] {
+    TNalUnitSpan span;
+    while (reader.Next(span, wants, nullptr, 0)) {
+        if (reader.BlockStart() != block) {
             // What a block held goes out before the walk reads on, however far the next
             // match lies.
             if (waiting) {
                 lines.Drain(true);
                 waiting = false;
             }
-        });
+            block = reader.BlockStart();
+        }
+        const bool match = matcher.Match(kind, span, reader.Head());
+        waiting = waiting || match;
+        if (withInfo) {
+            info.Unit(span, reader.Head(), match, lines);
+        } else if (match) {
+            lines.Commit(ListingLine(span, lines.Room(kListingLineMaxSize)).size());
+        }
+    }
     lines.Drain();
 }

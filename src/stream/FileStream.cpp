@@ -17,8 +17,62 @@
 #include <unistd.h>
 #endif
 
+struct FileStream::TPipe {
+    std::int64_t Taken = 0; // bytes taken from the handle
+    bool Ended = false;
+    std::unique_ptr<char[]> First{new char[kReplayBytes]};
+};
+
+FileStream::FileStream() = default;
+
 FileStream::~FileStream() {
     Close();
+}
+
+std::int64_t FileStream::PipeSize() const {
+    return FPipe->Ended ? FPipe->Taken : kUnknownSize;
+}
+
+std::int32_t FileStream::ReadPipe(char* out, std::int32_t count) {
+    TPipe& pipe = *FPipe;
+    std::int32_t total = 0;
+    // The first bytes again, from what was kept of them.
+    if (FPosition < pipe.Taken && FPosition < kReplayBytes) {
+        total = static_cast<std::int32_t>(std::min<std::int64_t>(
+            count, std::min<std::int64_t>(pipe.Taken, kReplayBytes) - FPosition));
+        std::memcpy(out, pipe.First.get() + FPosition, static_cast<std::size_t>(total));
+    }
+    if (total < count && FPosition + total < pipe.Taken) {
+        throw std::logic_error("standard input cannot be read backward");
+    }
+    // Bytes between what was taken and the position are taken and dropped.
+    while (total < count && !pipe.Ended && pipe.Taken < FPosition) {
+        char skip[65536];
+        const auto want =
+            static_cast<std::int32_t>(std::min<std::int64_t>(sizeof skip, FPosition - pipe.Taken));
+        const std::int32_t got = ReadRaw(skip, want);
+        Keep(skip, got);
+        pipe.Ended = got < want;
+    }
+    if (total < count && !pipe.Ended) {
+        const std::int32_t want = count - total;
+        const std::int32_t got = ReadRaw(out + total, want);
+        Keep(out + total, got);
+        pipe.Ended = got < want;
+        total += got;
+    }
+    FPosition += total;
+    return total;
+}
+
+void FileStream::Keep(const char* data, std::int32_t count) {
+    TPipe& pipe = *FPipe;
+    if (pipe.Taken < kReplayBytes) {
+        const auto kept =
+            static_cast<std::size_t>(std::min<std::int64_t>(count, kReplayBytes - pipe.Taken));
+        std::memcpy(pipe.First.get() + pipe.Taken, data, kept);
+    }
+    pipe.Taken += count;
 }
 
 namespace {
@@ -63,11 +117,45 @@ bool FileStream::Open(const std::string& path) {
     return true;
 }
 
+bool FileStream::OpenStandardInput() {
+    Close();
+    HANDLE h = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_INPUT_HANDLE), GetCurrentProcess(),
+                         &h, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        Refuse("standard input", std::system_category().message(static_cast<int>(GetLastError())));
+        return false;
+    }
+    FHandle = h;
+    FPipe = std::make_unique<TPipe>();
+    return true;
+}
+
+std::int32_t FileStream::ReadRaw(char* out, std::int32_t count) {
+    std::int32_t total = 0;
+    while (total < count) {
+        DWORD got = 0;
+        if (!ReadFile(static_cast<HANDLE>(FHandle), out + total, static_cast<DWORD>(count - total),
+                      &got, nullptr)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) {
+                break; // the writer closed its end
+            }
+            throw std::system_error(static_cast<int>(error), std::system_category());
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<std::int32_t>(got);
+    }
+    return total;
+}
+
 void FileStream::Close() {
     if (FHandle) {
         CloseHandle(static_cast<HANDLE>(FHandle));
         FHandle = nullptr;
     }
+    FPipe.reset();
     FPosition = 0;
 }
 
@@ -79,6 +167,9 @@ std::int64_t FileStream::Size() const {
     if (!FHandle) {
         throw std::logic_error("stream is closed");
     }
+    if (FPipe) {
+        return PipeSize();
+    }
     LARGE_INTEGER size;
     if (!GetFileSizeEx(static_cast<HANDLE>(FHandle), &size)) {
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
@@ -89,6 +180,9 @@ std::int64_t FileStream::Size() const {
 std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
     if (!FHandle || count < 0) {
         throw std::logic_error("read on a closed stream or with a negative count");
+    }
+    if (FPipe) {
+        return ReadPipe(static_cast<char*>(buffer), count);
     }
     auto* out = static_cast<char*>(buffer);
     std::int32_t total = 0;
@@ -139,6 +233,9 @@ bool AllocatedRanges(HANDLE file, std::int64_t from, std::int64_t length,
 } // namespace
 
 std::int64_t FileStream::NextDataOffset(std::int64_t from) const {
+    if (FPipe) {
+        return std::min(from, PipeSize());
+    }
     const std::int64_t size = Size();
     if (from >= size) {
         return size;
@@ -157,6 +254,9 @@ std::int64_t FileStream::NextDataOffset(std::int64_t from) const {
 
 std::int64_t FileStream::DataEndBefore(std::int64_t position) const {
     position = std::min(position, Size());
+    if (FPipe) {
+        return std::max<std::int64_t>(position, 0);
+    }
     if (position <= 0) {
         return 0;
     }
@@ -223,11 +323,42 @@ bool FileStream::Open(const std::string& path) {
     return true;
 }
 
+bool FileStream::OpenStandardInput() {
+    Close();
+    const int fd = ::dup(STDIN_FILENO);
+    if (fd < 0) {
+        Refuse("standard input", std::strerror(errno));
+        return false;
+    }
+    FFd = fd;
+    FPipe = std::make_unique<TPipe>();
+    return true;
+}
+
+std::int32_t FileStream::ReadRaw(char* out, std::int32_t count) {
+    std::int32_t total = 0;
+    while (total < count) {
+        const ssize_t got = ::read(FFd, out + total, static_cast<size_t>(count - total));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw std::system_error(errno, std::generic_category());
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<std::int32_t>(got);
+    }
+    return total;
+}
+
 void FileStream::Close() {
     if (FFd >= 0) {
         ::close(FFd);
         FFd = -1;
     }
+    FPipe.reset();
     FPosition = 0;
 }
 
@@ -239,6 +370,9 @@ std::int64_t FileStream::Size() const {
     if (FFd < 0) {
         throw std::logic_error("stream is closed");
     }
+    if (FPipe) {
+        return PipeSize();
+    }
     struct stat st {};
     if (::fstat(FFd, &st) != 0) {
         throw std::system_error(errno, std::generic_category());
@@ -249,6 +383,9 @@ std::int64_t FileStream::Size() const {
 std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
     if (FFd < 0 || count < 0) {
         throw std::logic_error("read on a closed stream or with a negative count");
+    }
+    if (FPipe) {
+        return ReadPipe(static_cast<char*>(buffer), count);
     }
     auto* out = static_cast<char*>(buffer);
     std::int32_t total = 0;
@@ -271,6 +408,9 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
 }
 
 std::int64_t FileStream::NextDataOffset(std::int64_t from) const {
+    if (FPipe) {
+        return std::min(from, PipeSize());
+    }
     const std::int64_t size = Size();
     if (from >= size) {
         return size;
@@ -285,6 +425,9 @@ std::int64_t FileStream::NextDataOffset(std::int64_t from) const {
 
 std::int64_t FileStream::DataEndBefore(std::int64_t position) const {
     position = std::min(position, Size());
+    if (FPipe) {
+        return std::max<std::int64_t>(position, 0);
+    }
     if (position <= 0) {
         return 0;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -8,7 +9,7 @@
 // that denies nothing to other programs; this class never writes.
 class FileStream {
   public:
-    FileStream() = default;
+    FileStream();
     ~FileStream();
     FileStream(const FileStream&) = delete;
     FileStream& operator=(const FileStream&) = delete;
@@ -20,6 +21,14 @@ class FileStream {
     const std::string& OpenError() const { return FOpenError; }
     // The same reason without the path, in a few words ("cannot be read: ...").
     const std::string& OpenReason() const { return FOpenReason; }
+    // Opens standard input, to be read once from its start, forward only: a read before
+    // the bytes already passed fails, except within the first kReplayBytes, which are kept
+    // so that the stream can be checked before it is walked. Size() is kUnknownSize until a
+    // read has met the end. Holes are not known.
+    bool OpenStandardInput();
+    bool IsPipe() const { return FPipe != nullptr; }
+    static constexpr std::int64_t kUnknownSize = INT64_MAX;
+    static constexpr std::int32_t kReplayBytes = 2 << 20;
     void Close();
     bool IsOpen() const;
 
@@ -50,6 +59,17 @@ class FileStream {
 #endif
     // An empty systemReason: the path names something other than a regular file.
     void Refuse(const std::string& path, const std::string& systemReason);
+
+    // Standard input: what has been taken from it, and its first bytes kept.
+    struct TPipe;
+    std::unique_ptr<TPipe> FPipe;
+    // Reads at the position from standard input; the count read.
+    std::int32_t ReadPipe(char* out, std::int32_t count);
+    // Up to count bytes straight from the handle; fewer only at the end.
+    std::int32_t ReadRaw(char* out, std::int32_t count);
+    // Counts bytes taken from standard input, keeping the first of them.
+    void Keep(const char* data, std::int32_t count);
+    std::int64_t PipeSize() const;
 
     std::int64_t FPosition = 0;
     std::string FOpenError;

@@ -16,7 +16,8 @@ constexpr std::int32_t kCarry = 16;
 } // namespace
 
 TUnitCursor::TUnitCursor(FileStream& stream, std::int32_t blockSize, bool readAhead)
-    : FStream(stream), FBlockSize(blockSize), FFileSize(stream.Size()), FReadAhead(readAhead) {
+    : FStream(stream), FBlockSize(blockSize), FFileSize(stream.Size()), FPipe(stream.IsPipe()),
+      FReadAhead(readAhead) {
     if (blockSize < 16) {
         throw std::invalid_argument("block size too small");
     }
@@ -71,10 +72,19 @@ void TUnitCursor::StartReadAhead() {
         return;
     }
     FAheadStart = next;
-    FAhead = std::async(std::launch::async, [&stream = FStream, into = FAheadBuffer.get() + kCarry,
-                                             next, count = FBlockSize, size = FFileSize] {
-        return ReadWithinSize(stream, next, into, count, size);
-    });
+    FAheadCount = static_cast<std::int32_t>(std::min<std::int64_t>(FBlockSize, FFileSize - next));
+    FAhead =
+        std::async(std::launch::async, [this, into = FAheadBuffer.get() + kCarry, next,
+                                        count = FAheadCount] { return ReadAt(next, into, count); });
+}
+
+std::int32_t TUnitCursor::ReadAt(std::int64_t position, std::uint8_t* into, std::int32_t count) {
+    if (!FPipe) {
+        return ReadWithinSize(FStream, position, into, count, FFileSize);
+    }
+    // Standard input ends where a read comes back short.
+    FStream.Seek(position);
+    return FStream.Read(into, count);
 }
 
 bool TUnitCursor::Slide(std::int64_t keep) {
@@ -117,6 +127,7 @@ bool TUnitCursor::Slide(std::int64_t keep) {
             }
         }
         got = wanted ? got : -1;
+        count = wanted ? FAheadCount : count;
     }
     if (got >= 0) {
         // The block read ahead becomes the one in hand, the carried bytes put before it.
@@ -125,7 +136,13 @@ bool TUnitCursor::Slide(std::int64_t keep) {
         std::swap(FBuffer, FAheadBuffer);
     } else {
         std::memmove(FBuffer.get() + kCarry - carried, tail, static_cast<std::size_t>(carried));
-        got = ReadWithinSize(FStream, readAt, FBuffer.get() + kCarry, count, FFileSize);
+        got = ReadAt(readAt, FBuffer.get() + kCarry, count);
+    }
+    // Where standard input ends is learned at its last read; what was carried to it is
+    // still to be looked at, now as the end.
+    const bool ended = FPipe && got < count;
+    if (ended) {
+        FFileSize = readAt + got;
     }
     FData = FBuffer.get() + kCarry - carried;
     FBase = keep;
@@ -133,7 +150,7 @@ bool TUnitCursor::Slide(std::int64_t keep) {
     FLength += got;
     FSpent += got;
     StartReadAhead();
-    return got > 0;
+    return got > 0 || (ended && carried > 0);
 }
 
 std::int64_t TUnitCursor::FindFrom(std::int64_t pos) {

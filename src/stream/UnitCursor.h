@@ -39,7 +39,8 @@ using TUnitWantsOf = TUnitWants (*)(std::uint8_t header);
 
 class TUnitCursor {
   public:
-    // Walks stream from offset 0, up to its size now. With readAhead, a thread reads the
+    // Walks stream from offset 0, up to its size now; standard input to its end, forward
+    // only. With readAhead, a thread reads the
     // next block while this one is scanned; the stream must not be used elsewhere meanwhile.
     explicit TUnitCursor(FileStream& stream, std::int32_t blockSize = 4 << 20,
                          bool readAhead = false);
@@ -70,7 +71,8 @@ class TUnitCursor {
     const std::vector<std::uint8_t>& Head() const { return FHead; }
     bool Overflow() const { return FOverflow; }
 
-    // The file's size when the walk began; the walk ends there.
+    // The file's size when the walk began; the walk ends there. Of standard input,
+    // FileStream::kUnknownSize until the walk has met its end.
     std::int64_t FileSize() const { return FFileSize; }
     // Changes whenever the walk reads a block: the offset of the block in hand.
     std::int64_t BlockStart() const { return FBase; }
@@ -86,13 +88,16 @@ class TUnitCursor {
     // false when nothing more can be read (the end, the budget or a cancel).
     bool Slide(std::int64_t keep);
     void StartReadAhead();
+    // count bytes at position, fewer only at the end of standard input.
+    std::int32_t ReadAt(std::int64_t position, std::uint8_t* into, std::int32_t count);
     // The first start code at or after pos; -1 when none.
     std::int64_t FindFrom(std::int64_t pos);
     bool AtEnd() const { return FBase + FLength >= FFileSize; }
 
     FileStream& FStream;
     std::int32_t FBlockSize;
-    std::int64_t FFileSize;
+    std::int64_t FFileSize; // of standard input: unknown until its end is read
+    bool FPipe;
     // The block: FLength bytes at FData, the file's from FBase on, within FBuffer after room
     // for the bytes carried from the block before.
     std::unique_ptr<std::uint8_t[]> FBuffer;
@@ -113,6 +118,7 @@ class TUnitCursor {
     // The block read ahead: where it begins, its buffer, and the read under way.
     bool FReadAhead;
     std::int64_t FAheadStart = -1;
+    std::int32_t FAheadCount = 0;
     std::unique_ptr<std::uint8_t[]> FAheadBuffer;
     std::future<std::int32_t> FAhead;
 };

@@ -405,3 +405,17 @@ std::int32_t TPictureOrder::Next(const TSliceHead& head, const TSeqParameterSet&
     FPrevFrameNum = frameNum;
     return static_cast<std::int32_t>(order);
 }
+
+TUnitWants AccessUnitHeads(std::uint8_t header) {
+    switch (NalUnitType(header)) {
+    case kNalNonIdrSlice:
+    case kNalIdrSlice:
+    case kNalPartitionA:
+        return {kSliceHeaderBytes, false};
+    case kNalSps:
+    case kNalPps:
+        return {kParameterSetBytes, false};
+    default:
+        return {};
+    }
+}

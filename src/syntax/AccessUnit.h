@@ -4,6 +4,7 @@
 // are counted. The decoder, the summary, find and the Info column all go through these, so
 // that no two views can disagree about where a picture starts.
 
+#include "stream/UnitCursor.h"
 #include "syntax/GoverningSets.h"
 #include "syntax/pic_parameter_set_rbsp.h"
 #include "syntax/seq_parameter_set_rbsp.h"
@@ -16,6 +17,11 @@
 // Bytes of a slice's payload that hold any slice header a conforming stream can write
 // (32 weights and 66 marking operations included), emulation prevention among them.
 inline constexpr std::int32_t kSliceHeaderBytes = 1536;
+// Bytes of a parameter set a walk keeps for the rule: the whole of any real one.
+inline constexpr std::int32_t kParameterSetBytes = 65536;
+
+// What a walk keeps of a unit for the rule: a slice's header, a parameter set.
+TUnitWants AccessUnitHeads(std::uint8_t header);
 
 // The slice header's elements that tell pictures apart and count them.
 struct TSliceHead {

@@ -11,39 +11,26 @@
 #include <algorithm>
 #include <memory>
 
-namespace {
-
-// Bytes of a unit's head looked at: a slice's header, a whole parameter set.
-constexpr std::int32_t kSetBytes = 65536;
-
-TUnitWants WantsOf(std::uint8_t header) {
-    switch (NalUnitType(header)) {
-    case kNalNonIdrSlice:
-    case kNalIdrSlice:
-    case kNalPartitionA:
-        return {kSliceHeaderBytes, false};
-    case kNalSps:
-    case kNalPps:
-        return {kSetBytes, false};
-    default:
-        return {};
-    }
-}
-
-} // namespace
-
 class TStreamSummaryWalk::TWalk {
   public:
     TWalk(FileStream& stream, TStreamSummary& summary)
         : FReader(stream, 4 << 20, true), FSummary(summary),
-          FRbsp(std::make_unique<std::uint8_t[]>(kSetBytes)) {
+          FRbsp(std::make_unique<std::uint8_t[]>(kParameterSetBytes)) {
         summary = TStreamSummary{};
         summary.Size = FReader.FileSize();
+        // Standard input's size is known only at its end: its buckets start narrow and
+        // double in width as the walk goes past them.
+        FGrowing = summary.Size == FileStream::kUnknownSize;
         summary.BucketWidth =
-            std::max<std::int64_t>(1, (summary.Size + kSummaryBuckets - 1) / kSummaryBuckets);
-        summary.Buckets.assign(static_cast<std::size_t>(std::min<std::int64_t>(
-                                   kSummaryBuckets, summary.Size / summary.BucketWidth + 1)),
-                               TSummaryBucket{});
+            FGrowing
+                ? 1
+                : std::max<std::int64_t>(1, (summary.Size + kSummaryBuckets - 1) / kSummaryBuckets);
+        summary.Buckets.assign(
+            static_cast<std::size_t>(
+                FGrowing ? kSummaryBuckets
+                         : std::min<std::int64_t>(kSummaryBuckets,
+                                                  summary.Size / summary.BucketWidth + 1)),
+            TSummaryBucket{});
     }
 
     bool Run(TSearchControl* control, const std::function<void(const TStreamSummary&)>& blockDone) {
@@ -52,7 +39,7 @@ class TStreamSummaryWalk::TWalk {
         }
         TNalUnitSpan span;
         std::int64_t block = -1;
-        while (FReader.Next(span, WantsOf, nullptr, 0)) {
+        while (FReader.Next(span, AccessUnitHeads, nullptr, 0)) {
             if (FReader.BlockStart() != block) {
                 block = FReader.BlockStart();
                 if (blockDone) {
@@ -68,6 +55,11 @@ class TStreamSummaryWalk::TWalk {
             return false;
         }
         CloseAccessUnit();
+        if (FGrowing) {
+            FSummary.Size = FReader.FileSize();
+            FSummary.Buckets.resize(static_cast<std::size_t>(
+                std::min<std::int64_t>(kSummaryBuckets, FSummary.Size / FSummary.BucketWidth + 1)));
+        }
         if (control != nullptr) {
             control->Reached.store(FSummary.Size);
         }
@@ -151,6 +143,10 @@ class TStreamSummaryWalk::TWalk {
             return;
         }
         FHasPicture = false;
+        while (FGrowing && FAccessUnitStart / FSummary.BucketWidth >=
+                               static_cast<std::int64_t>(kSummaryBuckets)) {
+            WidenBuckets();
+        }
         const std::int64_t bytes = FAccessUnitEnd - FAccessUnitStart;
         const auto index = static_cast<std::size_t>(
             std::min<std::int64_t>(FAccessUnitStart / FSummary.BucketWidth,
@@ -173,6 +169,36 @@ class TStreamSummaryWalk::TWalk {
         bucket.P += FAccessUnitType == 0 ? 1 : 0;
         bucket.B += FAccessUnitType == 1 ? 1 : 0;
         bucket.Idr += FAccessUnitIdr ? 1 : 0;
+    }
+
+    // Bucket i takes in bucket 2i + 1: twice the width.
+    void WidenBuckets() {
+        std::vector<TSummaryBucket>& buckets = FSummary.Buckets;
+        for (std::size_t i = 0; i < buckets.size() / 2; ++i) {
+            TSummaryBucket merged = buckets[2 * i];
+            const TSummaryBucket& next = buckets[2 * i + 1];
+            if (merged.FirstOffset < 0) {
+                merged.FirstOffset = next.FirstOffset;
+            }
+            merged.Pictures += next.Pictures;
+            merged.Bytes += next.Bytes;
+            if (next.Largest > merged.Largest) {
+                merged.Largest = next.Largest;
+                merged.LargestOffset = next.LargestOffset;
+                merged.LargestSlice = next.LargestSlice;
+                merged.LargestSliceLength = next.LargestSliceLength;
+                merged.LargestType = next.LargestType;
+                merged.LargestIdr = next.LargestIdr;
+            }
+            merged.I += next.I;
+            merged.P += next.P;
+            merged.B += next.B;
+            merged.Idr += next.Idr;
+            buckets[i] = merged;
+        }
+        std::fill(buckets.begin() + static_cast<std::ptrdiff_t>(buckets.size() / 2), buckets.end(),
+                  TSummaryBucket{});
+        FSummary.BucketWidth *= 2;
     }
 
     void SequenceParameterSet(const TNalUnitSpan& span, std::int32_t n) {
@@ -223,6 +249,7 @@ class TStreamSummaryWalk::TWalk {
     std::int64_t FAccessUnitSlice = -1; // its picture's first slice
     std::int64_t FAccessUnitSliceLength = 0;
     std::int64_t FLastIdrPicture = -1;
+    bool FGrowing = false;
 };
 
 TStreamSummaryWalk::TStreamSummaryWalk(FileStream& stream, TStreamSummary& summary)

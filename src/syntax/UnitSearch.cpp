@@ -14,21 +14,33 @@
 namespace {
 
 // The parameter sets found looking back from the unit in hand, for the slices whose sets
-// lie before where the search began.
+// lie before where the search began; none for standard input.
 class TSetsBeforeUnit final : public IGoverningSets {
   public:
-    explicit TSetsBeforeUnit(FileStream& stream) : FFinder(stream) {}
+    explicit TSetsBeforeUnit(FileStream* stream) {
+        if (stream != nullptr) {
+            FFinder.emplace(*stream);
+        }
+    }
     void SetUnit(std::int64_t offset) { FOffset = offset; }
-    const TPicParameterSet* Pps(std::uint32_t id) override { return FFinder.FindPps(id, FOffset); }
+    const TPicParameterSet* Pps(std::uint32_t id) override {
+        return FFinder ? FFinder->FindPps(id, FOffset) : nullptr;
+    }
     const TSeqParameterSet* Sps(std::optional<std::uint32_t> id) override {
-        return FFinder.FindSps(id, FOffset);
+        return FFinder ? FFinder->FindSps(id, FOffset) : nullptr;
     }
 
   private:
-    TParameterSetFinder FFinder;
+    std::optional<TParameterSetFinder> FFinder;
     std::int64_t FOffset = 0;
 };
 
+// The heads a match reads: the rule's, and an SEI unit's messages when they are asked
+// about.
+TUnitWants HeadsWithSei(std::uint8_t header) {
+    return NalUnitType(header) == kNalSei ? TUnitWants{kSearchLookAhead, false}
+                                          : AccessUnitHeads(header);
+}
 std::optional<std::uint32_t> Number(std::string_view text) {
     std::uint32_t value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -38,18 +50,9 @@ std::optional<std::uint32_t> Number(std::string_view text) {
     return value;
 }
 
-bool SeiHolds(const std::uint8_t* unit, std::int32_t n, int startCode, std::uint8_t* scratch,
-              std::uint32_t payloadType) {
-    std::int32_t length = 0;
-    GetNalUnitLength(unit, std::min(n, kSearchLookAhead), length);
-    std::int32_t written = 0;
-    if (length <= startCode + 1) {
-        return false;
-    }
-    Remove_emulation_prevention_three_bytes(unit + startCode + 1, length - startCode - 1, scratch,
-                                            written);
+bool SeiHolds(const std::uint8_t* rbsp, std::int32_t size, std::uint32_t payloadType) {
     bool found = false;
-    WalkSeiPayloadTypes(scratch, written, [&](std::uint32_t type) {
+    WalkSeiPayloadTypes(rbsp, size, [&](std::uint32_t type) {
         found = type == payloadType;
         return !found;
     });
@@ -147,9 +150,11 @@ std::string FindKindArgument(const TFindKind& kind) {
 
 // Tells whether units, met in file order, are of a kind: pictures by the access-unit rule,
 // so that find agrees with the summary and the decoder about where a picture begins.
-class TUnitSearch::TMatcher {
+class TUnitMatcher::TImpl {
   public:
-    explicit TMatcher(FileStream& stream) : FSets(stream), FRule(&FSets) {}
+    explicit TImpl(FileStream* stream)
+        : FSets(stream), FRule(&FSets),
+          FScratch(std::make_unique<std::uint8_t[]>(kSearchLookAhead)) {}
 
     // The units that follow are not the ones before: no slice before them is known.
     void Reset() {
@@ -157,28 +162,23 @@ class TUnitSearch::TMatcher {
         FSawSlice = false;
     }
 
-    // The unit whose start code begins at unit[0] (n bytes of it and perhaps of what follows)
-    // at offset is of kind. scratch holds kSearchLookAhead bytes.
-    bool Match(const TFindKind& kind, const std::uint8_t* unit, std::int32_t n, std::int64_t offset,
-               std::uint8_t* scratch) {
-        const int startCode = StartCodeLength(unit, n);
-        // A start code alone, with the next one at once or the end after it, has no header.
-        if (startCode == 0 || n <= startCode ||
-            StartCodeLength(unit + startCode, n - startCode) != 0) {
+    bool Match(const TFindKind& kind, const TNalUnitSpan& span,
+               const std::vector<std::uint8_t>& head) {
+        if (!span.HasHeader) {
             return false;
         }
-        const std::uint8_t header = unit[startCode];
+        const std::uint8_t header = span.Header;
         const std::uint32_t type = NalUnitType(header);
         const bool slice =
             type == kNalNonIdrSlice || type == kNalIdrSlice || type == kNalPartitionA;
-        std::int32_t length = 0;
-        GetNalUnitLength(unit, std::min(n, slice ? kSliceHeaderBytes : kSearchLookAhead), length);
+        const auto stored = static_cast<std::int32_t>(std::min<std::size_t>(
+            head.size(), static_cast<std::size_t>(slice ? kSliceHeaderBytes : kSearchLookAhead)));
+        std::uint8_t* scratch = FScratch.get();
         std::int32_t written = 0;
-        if (length > startCode + 1) {
-            Remove_emulation_prevention_three_bytes(unit + startCode + 1, length - startCode - 1,
-                                                    scratch, written);
+        if (stored > 0) {
+            Remove_emulation_prevention_three_bytes(head.data(), stored, scratch, written);
         }
-        FSets.SetUnit(offset);
+        FSets.SetUnit(span.Offset);
         FRule.Next(header, scratch, written);
         bool began = FRule.PictureBegan();
         if (slice && !FSawSlice) {
@@ -209,7 +209,7 @@ class TUnitSearch::TMatcher {
         case W::Sei:
             return type == kNalSei;
         case W::SeiPayload:
-            return type == kNalSei && SeiHolds(unit, n, startCode, scratch, kind.Value);
+            return type == kNalSei && SeiHolds(scratch, written, kind.Value);
         }
         return false;
     }
@@ -232,116 +232,59 @@ class TUnitSearch::TMatcher {
     TSetsBeforeUnit FSets;
     TAccessUnitRule FRule;
     bool FSawSlice = false;
+    std::unique_ptr<std::uint8_t[]> FScratch;
 };
 
+TUnitMatcher::TUnitMatcher(FileStream* stream) : FImpl(std::make_unique<TImpl>(stream)) {}
+
+TUnitMatcher::~TUnitMatcher() = default;
+
+void TUnitMatcher::Reset() {
+    FImpl->Reset();
+}
+
+TUnitWantsOf TUnitMatcher::Wants(const TFindKind& kind) {
+    return kind.What == TFindKind::TWhat::SeiPayload ? HeadsWithSei : AccessUnitHeads;
+}
+
+bool TUnitMatcher::Match(const TFindKind& kind, const TNalUnitSpan& span,
+                         const std::vector<std::uint8_t>& head) {
+    return FImpl->Match(kind, span, head);
+}
+
 TUnitSearch::TUnitSearch(FileStream& stream, std::int32_t blockSize, std::int32_t lookAhead)
-    : FStream(stream), FBlockSize(std::max(blockSize, 1)),
-      FLookAhead(std::clamp(lookAhead, 32, kSearchLookAhead)), FFileSize(stream.Size()),
-      FBuffer(std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(3 + FBlockSize) +
-                                               static_cast<std::size_t>(FLookAhead))),
-      FScratch(std::make_unique<std::uint8_t[]>(kSearchLookAhead)),
-      FMatcher(std::make_unique<TMatcher>(stream)) {}
+    : FStream(stream), FBlockSize(std::max(blockSize, 16)),
+      FLookAhead(std::clamp(lookAhead, 32, kSearchLookAhead)), FCursor(stream, FBlockSize, true),
+      FMatcher(stream.IsPipe() ? nullptr : &stream) {}
 
 TUnitSearch::~TUnitSearch() = default;
 
-std::int32_t TUnitSearch::ReadBlock(std::int64_t lo, std::int64_t hi) {
-    FBufferStart = std::max<std::int64_t>(0, lo - 3);
-    const std::int64_t end = std::min(FFileSize, hi + 1 + FLookAhead);
-    const auto count = static_cast<std::int32_t>(std::max<std::int64_t>(0, end - FBufferStart));
-    FBufferLength = ReadWithinSize(FStream, FBufferStart, FBuffer.get(), count, FFileSize);
-    return static_cast<std::int32_t>(lo - FBufferStart);
-}
-
-std::int32_t TUnitSearch::NextStart(std::int32_t index, std::int32_t last) const {
-    const std::uint8_t* data = FBuffer.get();
-    while (index <= last) {
-        const std::int64_t found = FindStartCode(data, FBufferLength, index, last);
-        if (found < 0) {
-            return -1;
-        }
-        const auto at = static_cast<std::int32_t>(found);
-        // The 00 00 01 of a 00 00 00 01 that began before the block was listed there.
-        if (BeginsListedNalUnit(data + at, FBufferLength - at,
-                                FBufferStart + at > 0 && at > 0 && data[at - 1] == 0)) {
-            return at;
-        }
-        index = at + 1;
-    }
-    return -1;
-}
-
-bool TUnitSearch::Matches(const TFindKind& kind, std::int32_t index) {
-    return FMatcher->Match(kind, FBuffer.get() + index, FBufferLength - index, FBufferStart + index,
-                           FScratch.get());
-}
-
 void TUnitSearch::Forward(const TFindKind& kind, std::int64_t from,
                           const std::function<bool(const TNalUnitSpan&)>& visit,
-                          TSearchControl* control, bool lengths,
-                          const std::function<void()>& blockDone) {
-    // A match waits for the next start code (or the file's end) to learn its length.
-    std::optional<TNalUnitSpan> pending;
-    const auto settle = [&](std::int64_t end) {
-        if (!pending) {
-            return true;
+                          TSearchControl* control, const std::function<void()>& blockDone) {
+    FCursor.Seek(from);
+    FCursor.SetBudget(-1);
+    FCursor.SetCancel(control != nullptr ? &control->Cancel : nullptr);
+    FMatcher.Reset();
+    const TUnitWantsOf wants = TUnitMatcher::Wants(kind);
+    std::int64_t block = FCursor.BlockStart();
+    TNalUnitSpan span;
+    while (FCursor.Next(span, wants, nullptr, 0)) {
+        if (FCursor.BlockStart() != block) {
+            block = FCursor.BlockStart();
+            if (control != nullptr) {
+                control->Reached.store(block);
+            }
+            if (blockDone) {
+                blockDone();
+            }
         }
-        TNalUnitSpan span = *pending;
-        pending.reset();
-        span.Length = end - span.Offset;
-        span.HasHeader = span.Length > span.StartCodeLength;
-        if (!span.HasHeader) {
-            return true; // the byte after it began the next start code
-        }
-        return visit(span);
-    };
-    std::int64_t pos = std::max<std::int64_t>(0, from);
-    FMatcher->Reset();
-    while (pos < FFileSize) {
-        if (control != nullptr && control->Cancel.load()) {
+        if (FMatcher.Match(kind, span, FCursor.Head()) && !visit(span)) {
             return;
         }
-        // Zeros hold no start code; the four bytes before data may begin one.
-        pos = std::max(pos, FStream.NextDataOffset(pos) - 4);
-        if (pos >= FFileSize) {
-            break;
-        }
-        const std::int64_t hi = std::min(FFileSize - 1, pos + FBlockSize - 1);
-        const std::int32_t first = ReadBlock(pos, hi);
-        const auto last = static_cast<std::int32_t>(hi - FBufferStart);
-        for (std::int32_t at = NextStart(first, last); at >= 0;) {
-            const std::int64_t offset = FBufferStart + at;
-            if (!settle(offset)) {
-                return;
-            }
-            const int startCode = StartCodeLength(FBuffer.get() + at, FBufferLength - at);
-            if (Matches(kind, at)) {
-                TNalUnitSpan span;
-                span.Offset = offset;
-                span.StartCodeLength = startCode;
-                span.Header = FBuffer[static_cast<std::size_t>(at + startCode)];
-                if (!lengths) {
-                    span.HasHeader = true; // a match has its header byte
-                    if (!visit(span)) {
-                        return;
-                    }
-                } else {
-                    pending = span;
-                }
-            }
-            at = NextStart(at + startCode, last);
-        }
-        pos = hi + 1;
-        if (control != nullptr) {
-            control->Reached.store(pos);
-        }
-        if (blockDone) {
-            blockDone();
-        }
     }
-    settle(FFileSize);
-    // The last unit's length ran to the old end; a file that grew since may go on.
-    if (FStream.Size() != FFileSize) {
-        throw EFileChanged();
+    if (control != nullptr && !FCursor.Cancelled()) {
+        control->Reached.store(FCursor.FileSize());
     }
 }
 
@@ -354,13 +297,14 @@ std::optional<std::int64_t> TUnitSearch::Next(const TFindKind& kind, std::int64_
             found = span.Offset;
             return false;
         },
-        control, false);
+        control);
     return found;
 }
 
 std::optional<std::int64_t> TUnitSearch::Previous(const TFindKind& kind, std::int64_t from,
                                                   TSearchControl* control) {
-    std::int64_t hi = std::min(from, FFileSize - 1);
+    const TUnitWantsOf wants = TUnitMatcher::Wants(kind);
+    std::int64_t hi = std::min(from, FCursor.FileSize() - 1);
     while (hi >= 0) {
         if (control != nullptr && control->Cancel.load()) {
             return std::nullopt;
@@ -370,17 +314,19 @@ std::optional<std::int64_t> TUnitSearch::Previous(const TFindKind& kind, std::in
         if (hi < 0) {
             break;
         }
+        // Each block is walked forward, so that its pictures are judged as a forward walk
+        // would judge them, and its last match is the answer.
         const std::int64_t lo = std::max<std::int64_t>(0, hi - FBlockSize + 1);
-        const std::int32_t first = ReadBlock(lo, hi);
-        FMatcher->Reset();
-        const auto last = static_cast<std::int32_t>(hi - FBufferStart);
+        FCursor.Seek(lo);
+        FCursor.SetBudget(hi - lo + 2 + FLookAhead);
+        FCursor.SetCancel(control != nullptr ? &control->Cancel : nullptr);
+        FMatcher.Reset();
         std::optional<std::int64_t> found;
-        for (std::int32_t at = NextStart(first, last); at >= 0;) {
-            const int startCode = StartCodeLength(FBuffer.get() + at, FBufferLength - at);
-            if (Matches(kind, at)) {
-                found = FBufferStart + at;
+        TNalUnitSpan span;
+        while (FCursor.Next(span, wants, nullptr, 0) && span.Offset <= hi) {
+            if (FMatcher.Match(kind, span, FCursor.Head())) {
+                found = span.Offset;
             }
-            at = NextStart(at + startCode, last);
         }
         if (found) {
             return found;

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class FileStream;
 
@@ -55,13 +56,35 @@ struct TSearchControl {
     std::atomic<std::int64_t> Reached{0};
 };
 
+// Tells whether each unit of a walk is of a kind. It is told the units in file order from
+// where the walk began, so that pictures are judged by the access-unit rule.
+class TUnitMatcher {
+  public:
+    // stream: where the parameter sets before the walk's start are looked for; null for
+    // standard input, which cannot be read back.
+    explicit TUnitMatcher(FileStream* stream);
+    ~TUnitMatcher();
+    TUnitMatcher(const TUnitMatcher&) = delete;
+    TUnitMatcher& operator=(const TUnitMatcher&) = delete;
+    // The units that follow are not the ones before: no slice before them is known.
+    void Reset();
+    // What the walk's cursor keeps of each unit for kind: the heads Match reads.
+    static TUnitWantsOf Wants(const TFindKind& kind);
+    // The unit the cursor just gave, with its head, is of kind.
+    bool Match(const TFindKind& kind, const TNalUnitSpan& span,
+               const std::vector<std::uint8_t>& head);
+
+  private:
+    class TImpl;
+    std::unique_ptr<TImpl> FImpl;
+};
+
 class TUnitSearch {
   public:
     static constexpr std::int32_t kBlockSize = 4 << 20;
-
-    // Reads stream, whose size is taken now, in blocks of blockSize with lookAhead bytes
-    // after each for the units that begin near its end (at most kSearchLookAhead); a file
-    // cut meanwhile ends a walk with EFileChanged.
+    // Reads stream, whose size is taken now, in blocks of blockSize; a backward step reads
+    // lookAhead bytes past its block for the units that begin near its end (at most
+    // kSearchLookAhead). A file cut meanwhile ends a walk with EFileChanged.
     explicit TUnitSearch(FileStream& stream, std::int32_t blockSize = kBlockSize,
                          std::int32_t lookAhead = kSearchLookAhead);
     ~TUnitSearch();
@@ -69,13 +92,10 @@ class TUnitSearch {
     // Tells visit each unit of kind whose start code begins at or after from, in file
     // order, with its length as the listing gives it; visit returns false to stop. Ends at
     // the end of the file or when control's Cancel is set. Throws on a read failure.
-    // Without lengths each match is told as soon as it is found, its Length 0: finding the
-    // next start code could mean reading far on. blockDone, when given, is called after
-    // each block read.
+    // blockDone, when given, is called whenever the walk has read another block.
     void Forward(const TFindKind& kind, std::int64_t from,
                  const std::function<bool(const TNalUnitSpan&)>& visit,
-                 TSearchControl* control = nullptr, bool lengths = true,
-                 const std::function<void()>& blockDone = {});
+                 TSearchControl* control = nullptr, const std::function<void()>& blockDone = {});
     // The first unit of kind at or after from.
     std::optional<std::int64_t> Next(const TFindKind& kind, std::int64_t from,
                                      TSearchControl* control = nullptr);
@@ -83,24 +103,12 @@ class TUnitSearch {
     std::optional<std::int64_t> Previous(const TFindKind& kind, std::int64_t from,
                                          TSearchControl* control = nullptr);
 
-    std::int64_t FileSize() const { return FFileSize; }
+    std::int64_t FileSize() const { return FCursor.FileSize(); }
 
   private:
-    // Reads the block whose candidates begin from lo to hi (inclusive), with three bytes
-    // before it and kSearchLookAhead after; returns the buffer index of lo.
-    std::int32_t ReadBlock(std::int64_t lo, std::int64_t hi);
-    // The next listed start code beginning from index to last (buffer indices); -1 when none.
-    std::int32_t NextStart(std::int32_t index, std::int32_t last) const;
-    bool Matches(const TFindKind& kind, std::int32_t index);
-
     FileStream& FStream;
     std::int32_t FBlockSize;
     std::int32_t FLookAhead;
-    std::int64_t FFileSize;
-    std::unique_ptr<std::uint8_t[]> FBuffer;
-    std::unique_ptr<std::uint8_t[]> FScratch;
-    class TMatcher;
-    std::unique_ptr<TMatcher> FMatcher;
-    std::int64_t FBufferStart = 0;
-    std::int32_t FBufferLength = 0;
+    TUnitCursor FCursor;
+    TUnitMatcher FMatcher;
 };

@@ -1,8 +1,8 @@
-#include "cli/WalkSets.h"
+#include "cli/WalkAnswers.h"
 
 #include "stream/H264Utils.h"
 
-void TWalkSets::At(const TNalUnitSpan& span) {
+void TWalkAnswers::At(const TNalUnitSpan& span) {
     FAt = span.Offset;
     const std::uint32_t type = span.HasHeader ? NalUnitType(span.Header) : 0;
     if (type == kNalSps || type == kNalPps) {
@@ -11,8 +11,8 @@ void TWalkSets::At(const TNalUnitSpan& span) {
 }
 
 template <class Set, class Ask>
-const Set* TWalkSets::Answer(TAnswer<Set>& answer, std::uint32_t type, TParameterSetId id,
-                             Ask ask) {
+const Set* TWalkAnswers::Answer(TAnswer<Set>& answer, std::uint32_t type, TParameterSetId id,
+                                Ask ask) {
     // A set of either kind walked since the answer may answer now, from the unit after it.
     const bool kept = answer.Valid && answer.Id == id && FLastSet < answer.Asked &&
                       (!answer.Found || *answer.Found >= FAt - kParameterSetSearchBound);
@@ -30,10 +30,10 @@ const Set* TWalkSets::Answer(TAnswer<Set>& answer, std::uint32_t type, TParamete
     return answer.Parsed ? &answer.Record : nullptr;
 }
 
-const TPicParameterSet* TWalkSets::Pps(std::uint32_t id) {
+const TPicParameterSet* TWalkAnswers::Pps(std::uint32_t id) {
     return Answer(FPps, kNalPps, id, [&] { return FFinder.FindPps(id, FAt); });
 }
 
-const TSeqParameterSet* TWalkSets::Sps(std::optional<std::uint32_t> id) {
+const TSeqParameterSet* TWalkAnswers::Sps(std::optional<std::uint32_t> id) {
     return Answer(FSps, kNalSps, id, [&] { return FFinder.FindSps(id, FAt); });
 }

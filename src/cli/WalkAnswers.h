@@ -10,9 +10,9 @@
 // answers, kept for as long as the walk meets no other parameter set and the set found
 // stays within the finder's bound. The answers are the finder's own, so every view agrees,
 // but the slices of a stream no longer each read back through the bytes before them.
-class TWalkSets final : public IGoverningSets {
+class TWalkAnswers final : public IGoverningSets {
   public:
-    explicit TWalkSets(TParameterSetFinder& finder) : FFinder(finder) {}
+    explicit TWalkAnswers(TParameterSetFinder& finder) : FFinder(finder) {}
 
     // The unit the next questions are about, the walk's next one.
     void At(const TNalUnitSpan& span);

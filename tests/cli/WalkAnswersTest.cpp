@@ -1,7 +1,7 @@
 // The sets a walk keeps answer what the finder answers at every unit: on every test stream,
 // and on one whose later slices lie past the finder's bound from the sets they follow.
 
-#include "cli/WalkSets.h"
+#include "cli/WalkAnswers.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "support/TestSupport.h"
@@ -32,7 +32,7 @@ int ExpectFinderAnswers(const std::string& path, std::uint32_t ppsId,
     TUnitCursor cursor(walked, 1 << 16);
     TParameterSetFinder finder(finderFile);
     TParameterSetFinder oracle(oracleFile);
-    TWalkSets sets(finder);
+    TWalkAnswers sets(finder);
     int found = 0;
     TNalUnitSpan span;
     while (cursor.Next(span)) {
@@ -47,7 +47,7 @@ int ExpectFinderAnswers(const std::string& path, std::uint32_t ppsId,
     return found;
 }
 
-TEST(WalkSets, AnswerWhatTheFinderAnswers) {
+TEST(WalkAnswers, AnswerWhatTheFinderAnswers) {
     TempDir dir;
     std::vector<std::string> paths;
     std::vector<std::uint8_t> first;

@@ -1,0 +1,117 @@
+// quillet-dump - reads standard input: every walk that can take it writes what it writes
+// for the same bytes in a file, through a real pipe that delivers them in small pieces, on
+// every test stream and on one long enough to cross the reads' blocks.
+
+#include "cli/DumpTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <thread>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#define pipe(fds) _pipe(fds, 65536, _O_BINARY)
+#define dup _dup
+#define dup2 _dup2
+#define close _close
+#define write _write
+#else
+#include <csignal>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// RunDump with bytes on standard input, written by another thread in pieces of odd sizes.
+DumpResult DumpPiped(std::vector<std::string> args, const std::vector<std::uint8_t>& bytes) {
+#ifndef _WIN32
+    std::signal(SIGPIPE, SIG_IGN); // a run that refuses reads nothing; the writer is told so
+#endif
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    const int saved = dup(0);
+    dup2(fds[0], 0);
+    close(fds[0]);
+    std::thread writer([fd = fds[1], &bytes] {
+        for (std::size_t at = 0, piece = 1; at < bytes.size(); piece = piece * 7 % 65521 + 1) {
+            const std::size_t n = std::min(piece, bytes.size() - at);
+            const auto put = write(fd, bytes.data() + at, static_cast<unsigned>(n));
+            if (put <= 0) {
+                break; // the reader stopped early
+            }
+            at += static_cast<std::size_t>(put);
+        }
+        close(fd);
+    });
+    args.push_back("-");
+    DumpResult result = Dump(args);
+    // A run that stopped early leaves the writer waiting: what is left goes unread.
+    close(0);
+    writer.join();
+    dup2(saved, 0);
+    close(saved);
+    return result;
+}
+
+// The summary names its file; from standard input it is "-".
+std::string Named(std::string text, const std::string& path) {
+    const std::size_t at = text.find(path);
+    return at == std::string::npos ? text : text.replace(at, path.size(), "-");
+}
+
+TEST(DumpStandardInput, EveryWalkFromStandardInputWritesWhatTheFileGives) {
+    const std::vector<std::vector<std::string>> modes = {
+        {},           {"--info"}, {"--find", "b"}, {"--find", "idr", "--info"}, {"--find", "sei:5"},
+        {"--summary"}};
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> inputs;
+    for (const auto& entry : std::filesystem::directory_iterator(TestDataPath(""))) {
+        if (entry.path().extension() == ".264") {
+            inputs.emplace_back(entry.path().string(), ReadAll(entry.path().string()));
+        }
+    }
+    // Past the first bytes kept for the check and across the walk's blocks: 9 MiB.
+    TempDir dir;
+    std::vector<std::uint8_t> longer;
+    while (longer.size() < (9u << 20)) {
+        const auto& piece = inputs[longer.size() % inputs.size()].second;
+        longer.insert(longer.end(), piece.begin(), piece.end());
+    }
+    inputs.emplace_back(dir.Write("long.264", longer), longer);
+    for (const auto& [path, bytes] : inputs) {
+        for (const auto& mode : modes) {
+            std::vector<std::string> args = mode;
+            args.push_back(path);
+            const DumpResult file = Dump(args);
+            const DumpResult piped = DumpPiped(mode, bytes);
+            const std::string what = path + " " + (mode.empty() ? "" : mode[0]);
+            EXPECT_EQ(piped.status, file.status) << what;
+            EXPECT_EQ(piped.err, Named(file.err, path)) << what;
+            if (mode == modes.back() && bytes.size() > 4096) {
+                // The buckets' width is known only at the end; the figures before them agree.
+                const auto figures = [](const std::string& s) {
+                    return s.substr(0, s.find("\"buckets\""));
+                };
+                EXPECT_EQ(figures(piped.out), figures(Named(file.out, path))) << what;
+            } else {
+                EXPECT_EQ(piped.out, Named(file.out, path)) << what;
+            }
+        }
+    }
+}
+
+TEST(DumpStandardInput, ModesThatReadAtAnOffsetSayTheyNeedAFile) {
+    const std::vector<std::uint8_t> bytes = ReadAll(TestDataPath("baseline_cavlc.264"));
+    for (const std::vector<std::string>& mode :
+         {std::vector<std::string>{"--at", "0"}, {"--trees"}, {"--json"}}) {
+        const DumpResult result = DumpPiped(mode, bytes);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.err,
+                  mode[0] + " needs a FILE: standard input cannot be read at any offset\n");
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+} // namespace
