@@ -45,9 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TFullDecoding full{&sets, &bits};
     DecodeNalUnit(bytes.data(), static_cast<std::int32_t>(bytes.size()), rbsp.get(), reader, tree,
                   {}, nullptr, &full);
-    std::int32_t found = 0;
-    const auto n = static_cast<std::int32_t>(bytes.size());
-    FindLastParameterSet(bytes.data(), n, 0, n, kNalSps, 0, found);
-    FindLastParameterSet(bytes.data(), n, 1, n / 2, kNalPps, 1, found);
+    SpsChromaFormat(bytes.data(), static_cast<std::int32_t>(bytes.size()));
     return 0;
 }

@@ -2,7 +2,8 @@
 // input picks, once as they are and once with holes of a sparse file between pieces of
 // them; and every unit told to the access-unit rule. The cursor must list what a
 // byte-by-byte walk lists, with the same lengths and payload ends, and the rule must keep
-// its promises: the first unit and an opener after a slice begin an access unit, filler and
+// its promises: the first unit and an opener after a slice begin an access unit (a prefix unit
+// with the slice after it), filler and
 // the ends of a sequence or stream never do.
 
 #include "FuzzSupport.h"
@@ -64,6 +65,7 @@ std::vector<TUnit> Walked(const std::string& path, std::int32_t block, std::int6
     TNalUnitSpan span;
     bool first = true;
     bool sliceBefore = false;
+    bool held = false; // the unit before was held back
     std::vector<std::uint8_t> rbsp;
     const auto wants = [](std::uint8_t) { return TUnitWants{kSliceHeaderBytes, false}; };
     while (cursor.Next(span, wants, nullptr, 0)) {
@@ -92,15 +94,22 @@ std::vector<TUnit> Walked(const std::string& path, std::int32_t block, std::int6
         const bool opener =
             (type >= kNalSei && type <= kNalDelimiter) || (type >= 14 && type <= 18);
         FuzzCheck(!first || begins, "the first unit begins an access unit");
-        FuzzCheck(!(opener && sliceBefore) || begins, "an opener after a slice begins one");
-        FuzzCheck(first || !begins || !(type == kNalFiller || type == kNalEndOfSequence ||
-                             type == kNalEndOfStream || type == kNalSpsExtension ||
-                             type == kNalPartitionB || type == kNalPartitionC),
+        FuzzCheck(!access.HeldBack() || (type == kNalPrefix && sliceBefore && !held),
+                  "only a prefix unit after a slice is held back");
+        FuzzCheck(!(opener && sliceBefore) || begins || access.HeldBack() || held,
+                  "an opener after a slice begins one");
+        FuzzCheck(!held || slice || (begins && access.BeganBefore()),
+                  "a held prefix unit not followed by a slice began an access unit");
+        FuzzCheck(first || !begins || access.BeganBefore() ||
+                      !(type == kNalFiller || type == kNalEndOfSequence ||
+                        type == kNalEndOfStream || type == kNalSpsExtension ||
+                        type == kNalPartitionB || type == kNalPartitionC),
                   "filler and the ends never begin one");
         FuzzCheck(!begins || !slice || access.PictureBegan() || first,
                   "a slice that begins an access unit begins a picture");
         first = false;
-        sliceBefore = (sliceBefore && !opener) || slice;
+        held = access.HeldBack();
+        sliceBefore = held || (sliceBefore && !opener && !(begins && !slice)) || slice;
     }
     return units;
 }

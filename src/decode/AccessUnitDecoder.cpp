@@ -269,7 +269,7 @@ bool TAccessUnitDecoder::CanAnswer(std::int64_t offset) const {
         return false;
     }
     if (const TUnitGroup* group = GroupHolding(offset)) {
-        return !group->HasPicture || FPictures.count(group->First) != 0 ||
+        return !group->HasPicture || FPictures.count(group->Picture) != 0 ||
                (!group->Out && !FDrained);
     }
     return !FDrained && (FOpenUsed ? offset >= FOpen.First : offset >= FWalk.Position());
@@ -342,6 +342,10 @@ TAccessUnitDecoder::FindStarts(std::int64_t anchor, std::int64_t floor, bool idr
                 idr = TStart{unit, TStartKind::Idr};
                 continue;
             }
+            if (type == kNalPrefix && idr.Offset >= 0) {
+                idr.Offset = unit; // the prefix unit goes with the slice after it
+                continue;
+            }
             if (idr.Offset >= 0) {
                 return {idr};
             }
@@ -386,6 +390,8 @@ void TAccessUnitDecoder::BeginWalk(const TStart& start, std::int64_t from) {
     Before(FSetsBefore).Restart(FWalkStart);
     FRule.Sets().Clear();
     FRule.Reset();
+    FHeldOffset = -1;
+    FHeldBytes.clear();
     FOrder = TPictureOrder{};
     FPictureCount = 0;
     FPeriod = 0;
@@ -417,7 +423,7 @@ TPictureAnswer TAccessUnitDecoder::WalkTo(std::int64_t offset, const std::atomic
             answer.Outcome = TPictureOutcome::Cancelled;
             return answer;
         }
-        FWaitFor = group ? group->First : -1;
+        FWaitFor = group ? group->Picture : -1;
         const TStep step = TakeUnit(group != nullptr);
         if (step == TStep::Cancelled) {
             FValid = false; // the cursor stopped inside a unit
@@ -458,16 +464,34 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
     const std::vector<std::uint8_t>& head = FWalk.Head();
     const std::int32_t size = Payload(head.data(), head.size(), FRbsp);
     const bool begins = FRule.Next(header, FRbsp.data(), size);
+    if (FRule.HeldBack()) {
+        // Which access unit a prefix unit is in is known with the unit after it.
+        FHeldOffset = FUnit.Offset;
+        FHeldOverflow = FWalk.Overflow();
+        FHeldBytes.swap(FUnitBytes);
+        return TStep::Continue;
+    }
+    const std::int64_t first = FRule.BeganBefore() ? FHeldOffset : FUnit.Offset;
     if (begins && FOpenUsed) {
-        const TStep step = CloseGroup(FUnit.Offset, feedAhead);
+        const TStep step = CloseGroup(first, feedAhead);
         if (step != TStep::Continue || FDrained) {
             return step;
         }
     }
     if (!FOpenUsed) {
         FOpen = TUnitGroup{};
-        FOpen.First = FUnit.Offset;
+        FOpen.First = first;
         FOpenUsed = true;
+    }
+    if (FHeldOffset >= 0) {
+        FOpen.Overflow =
+            FOpen.Overflow || FHeldOverflow ||
+            FOpen.Bytes.size() + FHeldBytes.size() > static_cast<std::size_t>(kPictureSearchBound);
+        if (!FOpen.Overflow) {
+            FOpen.Bytes.insert(FOpen.Bytes.end(), FHeldBytes.begin(), FHeldBytes.end());
+        }
+        FHeldBytes.clear();
+        FHeldOffset = -1;
     }
     if (IsSlice(type) && !FRule.HeadRead()) {
         FFailure = !Before(FSetsBefore).Missing.empty()
@@ -574,6 +598,7 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::Send(TUnitGroup& group) {
         return TStep::Failed;
     }
     group.Index = ++FPictureCount;
+    PairFields(group);
     // A decoder takes the slices of a picture in raster order only.
     if (std::is_sorted(group.Slices.begin(), group.Slices.end()) == false &&
         !group.Slices.empty()) {
@@ -618,6 +643,30 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::Send(TUnitGroup& group) {
     return TStep::Continue;
 }
 
+// A field that follows a first field of the other parity with the same frame_num is its
+// second field: the two come out of a decoder as one frame, under the first one's tag.
+void TAccessUnitDecoder::PairFields(TUnitGroup& group) {
+    group.Picture = group.First;
+    group.KeepUntil = group.End;
+    if (group.FirstHead.field_pic_flag == 0) {
+        return;
+    }
+    for (auto before = FDone.rbegin(); before != FDone.rend(); ++before) {
+        if (!before->HasPicture) {
+            continue;
+        }
+        const TSliceHead& first = before->FirstHead;
+        if (first.field_pic_flag != 0 && before->Picture == before->First && !before->Paired &&
+            first.bottom_field_flag != group.FirstHead.bottom_field_flag &&
+            first.frame_num == group.FirstHead.frame_num) {
+            before->Paired = true;
+            before->KeepUntil = group.End;
+            group.Picture = before->First;
+        }
+        return;
+    }
+}
+
 TAccessUnitDecoder::TStep TAccessUnitDecoder::DrainAll() {
     std::string error;
     FDrained = true;
@@ -641,7 +690,16 @@ void TAccessUnitDecoder::Collect() {
             return nullptr; // from before a restart
         }
         group->Out = true;
-        return group->End <= FRequested ? nullptr : &FPictures[first];
+        if (group->Paired) {
+            // The second field's picture is the same frame.
+            for (auto second = group + 1; second != FDone.end(); ++second) {
+                if (second->HasPicture) {
+                    second->Out = second->Picture == first;
+                    break;
+                }
+            }
+        }
+        return group->KeepUntil <= FRequested ? nullptr : &FPictures[first];
     };
     while (FDecoder.Receive(place, tag)) {
         while (FPictures.size() > kKeptPictures) {
@@ -682,7 +740,7 @@ bool TAccessUnitDecoder::Answer(std::int64_t offset, TPictureAnswer& answer) {
     if (!group || !group->HasPicture) {
         return false;
     }
-    const auto picture = FPictures.find(group->First);
+    const auto picture = FPictures.find(group->Picture);
     if (picture == FPictures.end()) {
         return false;
     }

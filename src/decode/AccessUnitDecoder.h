@@ -130,6 +130,11 @@ class TAccessUnitDecoder {
         std::vector<std::pair<std::uint32_t, std::pair<std::size_t, std::size_t>>> Slices;
         bool Overflow = false;
         bool Out = false; // its picture came out of the decoder
+        // The tag its picture comes out under: its own, or, for the second field of a
+        // pair, the first field's, since a decoder gives out the pair as one frame.
+        std::int64_t Picture = -1;
+        bool Paired = false;        // a first field whose second field followed
+        std::int64_t KeepUntil = 0; // its picture is wanted by selections before this
     };
     // A place decoding may begin, found looking back from a selection.
     struct TStart {
@@ -137,6 +142,7 @@ class TAccessUnitDecoder {
         TStartKind Kind = TStartKind::Idr;
     };
     enum class TStep { Continue, Failed, Cancelled };
+    void PairFields(TUnitGroup& group);
 
     bool CanAnswer(std::int64_t offset) const;
     // The first slice of the selected unit's picture when the unit comes before it (an SEI,
@@ -189,6 +195,10 @@ class TAccessUnitDecoder {
     std::int64_t FColdStarts = 0;
     TNalUnitSpan FUnit;
     std::vector<std::uint8_t> FUnitBytes;
+    // A prefix unit whose access unit the next unit tells (-1: none held).
+    std::int64_t FHeldOffset = -1;
+    bool FHeldOverflow = false;
+    std::vector<std::uint8_t> FHeldBytes;
     std::vector<std::uint8_t> FRbsp;
     std::int64_t FWaitFor = -1;   // the group whose picture the walk waits for
     std::int64_t FRequested = -1; // the offset asked for

@@ -21,6 +21,11 @@ TUnitCursor::TUnitCursor(FileStream& stream, std::int32_t blockSize, bool readAh
     if (blockSize < 16) {
         throw std::invalid_argument("block size too small");
     }
+    // A block never needs to be larger than the file: small files walk with small buffers.
+    if (!FPipe) {
+        FBlockSize = static_cast<std::int32_t>(std::clamp<std::int64_t>(FFileSize, 16, blockSize));
+        blockSize = FBlockSize;
+    }
     // Left uninitialised: every byte is read into before it is looked at, and clearing
     // megabytes would cost a short run more than its walk.
     FBuffer.reset(new std::uint8_t[static_cast<std::size_t>(blockSize) + kCarry]);

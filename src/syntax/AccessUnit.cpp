@@ -265,6 +265,8 @@ TAccessUnitRule::TAccessUnitRule(IGoverningSets* fallback) : FSets(fallback) {}
 void TAccessUnitRule::Reset() {
     FFirst = true;
     FSeenSlice = false;
+    FHeld = false;
+    FBeganBefore = false;
     FPictureBegan = false;
     FHeadRead = false;
     FLastRead = false;
@@ -273,6 +275,35 @@ void TAccessUnitRule::Reset() {
 
 bool TAccessUnitRule::Next(std::uint8_t header, const std::uint8_t* rbsp, std::int32_t size) {
     const std::uint32_t type = NalUnitType(header);
+    const bool slice = type == kNalNonIdrSlice || type == kNalIdrSlice || type == kNalPartitionA;
+    const bool held = FHeld;
+    FHeld = false;
+    FBeganBefore = false;
+    if (type == kNalPrefix && FSeenSlice && !held) {
+        // A prefix unit goes with the slice after it: after the last slice of a picture it
+        // begins the next access unit, before another slice of the same picture it does not.
+        FFirst = false;
+        FPictureBegan = false;
+        FHeadRead = false;
+        FHeld = true;
+        return false;
+    }
+    if (held && !slice) {
+        // No slice of the picture followed: the prefix unit began the access unit, which
+        // this unit is in.
+        FSeenSlice = false;
+        FLastRead = false;
+        Told(type, header, rbsp, size);
+        FBeganBefore = true;
+        return true;
+    }
+    const bool begins = Told(type, header, rbsp, size);
+    FBeganBefore = held && begins;
+    return begins;
+}
+
+bool TAccessUnitRule::Told(std::uint32_t type, std::uint8_t header, const std::uint8_t* rbsp,
+                           std::int32_t size) {
     const bool first = FFirst;
     FFirst = false;
     FPictureBegan = false;

@@ -102,6 +102,12 @@ class TAccessUnitRule {
     // True when the unit begins a new access unit.
     bool Next(std::uint8_t header, const std::uint8_t* rbsp, std::int32_t size);
 
+    // The last unit told is a prefix unit after a picture's slice: it begins an access unit
+    // unless the next unit is a slice of that same picture, which the next call tells. Its
+    // caller holds it apart until then.
+    bool HeldBack() const { return FHeld; }
+    // The access unit the last unit told begins began with the unit held back before it.
+    bool BeganBefore() const { return FBeganBefore; }
     // The last unit told was the first slice of a new primary picture.
     bool PictureBegan() const { return FPictureBegan; }
     // The last unit told was a slice whose header could be read: Head and Sps tell it.
@@ -113,9 +119,14 @@ class TAccessUnitRule {
     TKnownSets& Sets() { return FSets; }
 
   private:
+    // Next without the prefix unit's hold.
+    bool Told(std::uint32_t type, std::uint8_t header, const std::uint8_t* rbsp, std::int32_t size);
+
     TKnownSets FSets;
     bool FFirst = true;
     bool FSeenSlice = false;
+    bool FHeld = false;
+    bool FBeganBefore = false;
     bool FPictureBegan = false;
     bool FHeadRead = false;
     TSliceHead FHead;

@@ -2,6 +2,7 @@
 
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
+#include "stream/UnitCursor.h"
 #include "syntax/BitStream4.h"
 #include "syntax/seq_parameter_set_rbsp.h"
 
@@ -44,48 +45,35 @@ std::optional<THead> ReadHead(std::uint32_t type, const std::uint8_t* payload, s
     return head;
 }
 
-// The head of the unit of the given type whose start code begins at block[at].
-std::optional<THead> HeadAt(const std::uint8_t* block, std::int64_t n, std::int64_t at,
-                            std::uint32_t type) {
-    const int startCode = StartCodeLength(block + at, n - at);
-    const std::int64_t headerAt = at + startCode;
-    if (startCode == 0 || headerAt >= n || NalUnitType(block[headerAt]) != type) {
-        return std::nullopt;
-    }
-    const std::int64_t next = FindStartCode(block, n, headerAt, n);
-    const std::int64_t end = next < 0 ? n : next;
-    const auto raw =
-        static_cast<std::int32_t>(std::min<std::int64_t>(end - headerAt - 1, kHeadBytes));
+// The head of a parameter set of type from its stored bytes after the header byte.
+std::optional<THead> HeadOf(std::uint32_t type, const std::uint8_t* stored, std::int32_t size) {
     std::array<std::uint8_t, kHeadBytes> head{};
     std::int32_t written = 0;
-    if (raw <= 0 ||
-        !Remove_emulation_prevention_three_bytes(block + headerAt + 1, raw, head.data(), written)) {
+    if (size <= 0 || !Remove_emulation_prevention_three_bytes(stored, std::min(size, kHeadBytes),
+                                                              head.data(), written)) {
         return std::nullopt;
     }
     return ReadHead(type, head.data(), written);
 }
 
-} // namespace
-
-bool FindLastParameterSet(const std::uint8_t* block, std::int32_t n, std::int64_t firstBegin,
-                          std::int64_t lastBegin, std::uint32_t type, TParameterSetId id,
-                          std::int32_t& index) {
-    bool found = false;
-    std::int64_t at = FindStartCode(block, n, 0, std::min<std::int64_t>(lastBegin, n));
-    while (at >= 0) {
-        const std::optional<THead> head = HeadAt(block, n, at, type);
-        if (at >= firstBegin && head && (!id || head->Id == *id)) {
-            index = static_cast<std::int32_t>(at);
-            found = true;
-        }
-        at = FindStartCode(block, n, at + StartCodeLength(block + at, n - at),
-                           std::min<std::int64_t>(lastBegin, n));
-    }
-    return found;
+TUnitWants SpsHead(std::uint8_t header) {
+    return {NalUnitType(header) == kNalSps ? kHeadBytes : 0, false};
 }
 
+TUnitWants PpsHead(std::uint8_t header) {
+    return {NalUnitType(header) == kNalPps ? kHeadBytes : 0, false};
+}
+
+} // namespace
+
 std::optional<std::uint32_t> SpsChromaFormat(const std::uint8_t* data, std::int32_t n) {
-    const std::optional<THead> head = HeadAt(data, n, 0, kNalSps);
+    std::int32_t length = 0;
+    GetNalUnitLength(data, n, length);
+    const int startCode = StartCodeLength(data, length);
+    if (startCode == 0 || length <= startCode + 1 || NalUnitType(data[startCode]) != kNalSps) {
+        return std::nullopt;
+    }
+    const std::optional<THead> head = HeadOf(kNalSps, data + startCode + 1, length - startCode - 1);
     if (!head) {
         return std::nullopt;
     }
@@ -134,23 +122,31 @@ std::optional<std::int64_t> TParameterSetFinder::Find(std::uint32_t type, TParam
 std::optional<std::int64_t> TParameterSetFinder::SearchBack(std::uint32_t type, TParameterSetId id,
                                                             std::int64_t floor,
                                                             std::int64_t before) {
+    // Blocks ever larger from the top down, each walked forward: its last set with the id is
+    // the nearest.
     std::int64_t top = before; // start codes beginning below top are still to search
     std::int32_t size = kFirstBlock;
+    const TUnitWantsOf wants = type == kNalSps ? SpsHead : PpsHead;
     while (top > floor) {
         const std::int64_t low = std::max(floor, top - size);
-        // One byte below the block tells whether a start code at its bottom is the tail
-        // of a 00 00 00 01 that begins in the block below.
-        const std::int64_t from = low > 0 ? low - 1 : 0;
-        const auto want = static_cast<std::int32_t>(top - from + kTail);
-        if (FBuffer.size() < static_cast<std::size_t>(want)) {
-            FBuffer.resize(static_cast<std::size_t>(want));
+        TUnitCursor cursor(FStream, size);
+        cursor.Seek(low);
+        cursor.SetBudget(top - low + 1 + kTail);
+        std::optional<std::int64_t> found;
+        TNalUnitSpan span;
+        while (cursor.Next(span, wants, nullptr, 0) && span.Offset < top) {
+            const std::vector<std::uint8_t>& head = cursor.Head();
+            if (head.empty() || NalUnitType(span.Header) != type) {
+                continue;
+            }
+            const std::optional<THead> ids =
+                HeadOf(type, head.data(), static_cast<std::int32_t>(head.size()));
+            if (ids && (!id || ids->Id == *id)) {
+                found = span.Offset;
+            }
         }
-        FStream.Seek(from);
-        const std::int32_t n = FStream.Read(FBuffer.data(), want);
-        std::int32_t index = 0;
-        if (n > 0 &&
-            FindLastParameterSet(FBuffer.data(), n, low - from, top - from - 1, type, id, index)) {
-            return from + index;
+        if (found) {
+            return found;
         }
         top = low;
         size = std::min(size * 2, kLargestBlock);
@@ -173,8 +169,7 @@ void TParameterSetFinder::Remember(std::uint32_t type, TParameterSetId id, std::
 std::optional<std::uint32_t>
 TParameterSetFinder::GoverningChromaFormat(std::uint32_t seq_parameter_set_id,
                                            std::int64_t ppsOffset) {
-    const std::optional<std::int64_t> sps =
-        Find(kNalSps, seq_parameter_set_id, ppsOffset);
+    const std::optional<std::int64_t> sps = Find(kNalSps, seq_parameter_set_id, ppsOffset);
     if (!sps) {
         return std::nullopt;
     }
@@ -229,16 +224,14 @@ const Set* TParameterSetFinder::FindParsed(std::uint32_t type, TParameterSetId i
 }
 
 const TSeqParameterSet* TParameterSetFinder::FindSps(TParameterSetId id, std::int64_t before) {
-    return FindParsed(kNalSps, id, before, FSps,
-                      [](TBitStream4& reader, TSeqParameterSet& sps) {
-                          Parse_seq_parameter_set_rbsp(reader, sps);
-                      });
+    return FindParsed(kNalSps, id, before, FSps, [](TBitStream4& reader, TSeqParameterSet& sps) {
+        Parse_seq_parameter_set_rbsp(reader, sps);
+    });
 }
 
 const TPicParameterSet* TParameterSetFinder::FindPps(std::uint32_t id, std::int64_t before) {
     // A slice needs none of the elements that depend on the sequence parameter set.
-    return FindParsed(kNalPps, id, before, FPps,
-                      [](TBitStream4& reader, TPicParameterSet& pps) {
-                          Parse_pic_parameter_set_rbsp(reader, pps);
-                      });
+    return FindParsed(kNalPps, id, before, FPps, [](TBitStream4& reader, TPicParameterSet& pps) {
+        Parse_pic_parameter_set_rbsp(reader, pps);
+    });
 }

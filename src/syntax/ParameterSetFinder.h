@@ -17,21 +17,12 @@ class FileStream;
 // How far before a unit its parameter sets are looked for.
 inline constexpr std::int64_t kParameterSetSearchBound = 16777216; // 16 MiB
 
-
 // Which parameter set is looked for: its nal_unit_type (7 or 8) and its id; any id when
 // none is given (the sequence parameter set nearest before an SEI message).
 using TParameterSetId = std::optional<std::uint32_t>;
 
 // "seq_parameter_set_id 0 not found within 16 MiB before this unit".
 std::string NotFoundLine(const char* idName, std::uint32_t id);
-
-// Within a block of bytes, the last NAL unit of nal_unit_type type (7 or 8) whose id
-// (seq_parameter_set_id or pic_parameter_set_id) is id and whose start code begins from
-// firstBegin to lastBegin. Sets index to its start code. Bytes outside that range serve
-// only to tell a start code's first byte and a unit's head.
-bool FindLastParameterSet(const std::uint8_t* block, std::int32_t n, std::int64_t firstBegin,
-                          std::int64_t lastBegin, std::uint32_t type, TParameterSetId id,
-                          std::int32_t& index);
 
 // The chroma_format_idc of the sequence parameter set whose start code begins at data
 // (4:2:0 for profiles without the chroma block); no value when the bytes hold none.
@@ -89,7 +80,6 @@ class TParameterSetFinder {
                           TParsed<Set>& parsed, Parse parse);
 
     FileStream& FStream;
-    std::vector<std::uint8_t> FBuffer;
     std::array<TEntry, 8> FEntries{};
     std::size_t FNextEntry = 0;
     // The last set of each kind parsed, by offset, so that the slices of a picture do not

@@ -91,9 +91,16 @@ class TStreamSummaryWalk::TWalk {
         const std::uint32_t type = NalUnitType(span.Header);
         ++FSummary.UnitsByType[type];
         const std::int32_t n = Payload();
-        if (FRule.Next(span.Header, FRbsp.get(), n)) {
+        const bool begins = FRule.Next(span.Header, FRbsp.get(), n);
+        if (FRule.HeldBack()) {
+            // A prefix unit's access unit is known with the unit after it.
+            FHeldStart = span.Offset;
+            FHeldEnd = span.PayloadEnd;
+            return;
+        }
+        if (begins) {
             CloseAccessUnit();
-            FAccessUnitStart = span.Offset;
+            FAccessUnitStart = FRule.BeganBefore() ? FHeldStart : span.Offset;
         }
         if (FAccessUnitStart < 0) {
             FAccessUnitStart = span.Offset;
@@ -250,6 +257,9 @@ class TStreamSummaryWalk::TWalk {
     std::int64_t FAccessUnitSliceLength = 0;
     std::int64_t FLastIdrPicture = -1;
     bool FGrowing = false;
+    // A prefix unit held back by the rule: where it begins and its payload's end.
+    std::int64_t FHeldStart = -1;
+    std::int64_t FHeldEnd = 0;
 };
 
 TStreamSummaryWalk::TStreamSummaryWalk(FileStream& stream, TStreamSummary& summary)

@@ -2,6 +2,7 @@
 
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
+#include "stream/StartCodeFinder.h"
 #include "syntax/AccessUnit.h"
 #include "syntax/BitStream4.h"
 #include "syntax/ParameterSetFinder.h"
@@ -58,6 +59,9 @@ bool SeiHolds(const std::uint8_t* rbsp, std::int32_t size, std::uint32_t payload
     });
     return found;
 }
+
+// How far back a forward step looks for the units before where it begins.
+constexpr std::int64_t kPrimeBound = 16 << 20;
 
 } // namespace
 
@@ -262,7 +266,19 @@ TUnitSearch::~TUnitSearch() = default;
 void TUnitSearch::Forward(const TFindKind& kind, std::int64_t from,
                           const std::function<bool(const TNalUnitSpan&)>& visit,
                           TSearchControl* control, const std::function<void()>& blockDone) {
-    FCursor.Seek(from);
+    // The rule judges a slice against the one before it: the walk begins two units before
+    // from, which are told to the matcher but not visited.
+    std::int64_t start = std::max<std::int64_t>(from, 0);
+    if (start > 0 && !FStream.IsPipe()) {
+        std::vector<std::uint8_t> buffer(65536);
+        TStartCodeFinder finder(FStream, buffer.data(), static_cast<std::int32_t>(buffer.size()),
+                                FCursor.FileSize());
+        finder.SetBudget(kPrimeBound);
+        std::int64_t before[2];
+        const std::int32_t n = finder.Previous(start - 1, 2, before);
+        start = n > 0 ? before[n - 1] : start;
+    }
+    FCursor.Seek(start);
     FCursor.SetBudget(-1);
     FCursor.SetCancel(control != nullptr ? &control->Cancel : nullptr);
     FMatcher.Reset();
@@ -279,7 +295,7 @@ void TUnitSearch::Forward(const TFindKind& kind, std::int64_t from,
                 blockDone();
             }
         }
-        if (FMatcher.Match(kind, span, FCursor.Head()) && !visit(span)) {
+        if (FMatcher.Match(kind, span, FCursor.Head()) && span.Offset >= from && !visit(span)) {
             return;
         }
     }

@@ -149,12 +149,6 @@ SECOND = {
                                                  "8"),
 }
 STREAMS.update(SECOND)
-# Streams that show a fault not yet mended, run only when named.
-KNOWN_FAULTS = {
-    "openh264_prefix_slices": "a prefix unit before a picture's second slice begins an "
-                              "access unit",
-    "paff": "a second field gives no picture",
-}
 # Streams whose pictures may carry the warning that they may differ: the others begin with
 # an IDR picture and must be exact.
 MAY_WARN = {"idr_first_slice_lost", "intra_refresh_cut", "openh264_ids_first_slice_lost"}
@@ -249,9 +243,7 @@ def main():
     dump, work = args[0], args[1]
     names = args[2:]
     if not names:
-        names = [n for n in STREAMS if n not in KNOWN_FAULTS]
-        for name, fault in KNOWN_FAULTS.items():
-            print(f"skipped, a known fault: {name}: {fault}")
+        names = list(STREAMS)
     if OPENH264 is None:
         skipped = [n for n in names if n in SECOND]
         names = [n for n in names if n not in SECOND]
