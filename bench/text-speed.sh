@@ -6,7 +6,8 @@
 #      going to /dev/null as quillet-dump's text does) on the first 20 MB of a dense
 #      352x288 stream (nine slices a picture) and on a 12 MB 1080p stream, both made here
 #      with ffmpeg's libx264;
-#   3. start-up: --version and the listing of the 91 KB sample, and how many shared
+#   3. --summary of the same 1 GB, in seconds per GB;
+#   4. start-up: --version and the listing of the 91 KB sample, and how many shared
 #      libraries each loads.
 # Figures are medians of RUNS runs (default 5; start-up: the mean of 50 runs). BEFORE names
 # another quillet-dump (say of an older commit) measured in the same run; its outputs must
@@ -71,7 +72,7 @@ declare -A program=([now]="$dump")
 if [ -n "${BEFORE:-}" ]; then
     programs+=(before)
     program[before]="$BEFORE"
-    for args in "" "--trees --full" "--json"; do
+    for args in "" "--trees --full" "--json" "--summary"; do
         # shellcheck disable=SC2086
         cmp -s <("$BEFORE" $args "$work/dense.264") <("$dump" $args "$work/dense.264") ||
             echo "BEFORE writes ${args:-the listing} of the dense stream differently" >&2
@@ -79,6 +80,7 @@ if [ -n "${BEFORE:-}" ]; then
 fi
 for p in "${programs[@]}"; do
     seconds "$p.list" "${program[$p]}" "$work/1gb.264"
+    seconds "$p.summary" "${program[$p]}" --summary "$work/1gb.264"
     for s in dense 1080p; do
         seconds "$p.trees.$s" "${program[$p]}" --trees --full "$work/$s.264"
         seconds "$p.json.$s" "${program[$p]}" --json "$work/$s.264"
@@ -109,6 +111,13 @@ for s in dense 1080p; do
     done
     echo
 done
+echo "== --summary of the same file"
+for p in "${programs[@]}"; do
+    printf '%-8s %7s s   %.2f s per GB\n' "$p" "${secs[$p.summary]}" \
+        "$(awk -v q="${secs[$p.summary]}" -v n="$(stat -c %s "$work/1gb.264")" \
+            'BEGIN { print q * 1e9 / n }')"
+done
+echo
 echo "== start-up (mean of 50 runs)"
 printf '%-8s %10s %18s %10s\n' "" "--version" "listing the sample" "libraries"
 for p in "${programs[@]}"; do

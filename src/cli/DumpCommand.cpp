@@ -5,6 +5,7 @@
 #include "cli/JsonTree.h"
 #include "cli/MacroblockCommand.h"
 #include "cli/PictureCommand.h"
+#include "cli/WalkAnswers.h"
 #include "core/DebugOutput.h"
 #include "decode/Overlay.h"
 #include "stream/FileStream.h"
@@ -340,12 +341,13 @@ class TTreeDumper {
     TTreeDumper(FileStream& stream, std::int64_t fileSize, const TDumpArgs& args)
         : FStream(stream), FFileSize(fileSize), FFull(args.Full), FBits(args.Bits),
           FRead(new std::uint8_t[kDetailReadSize + 1]), FRbsp(new std::uint8_t[kDetailReadSize]),
-          FParameterSets(stream) {}
+          FParameterSets(stream), FWalkAnswers(FParameterSets) {}
 
     // False when the listing shows no NAL unit at offset. A caller that knows the unit's
     // length passes it, so that a walk over the whole file does not read 2 MiB per unit;
     // the four bytes after the unit still come along, so that it is measured as the
-    // window does. A walk that holds those bytes (walk) saves the read.
+    // window does. A walk that holds those bytes (walk) saves the read; its units come
+    // through Decode(span, walk), which keeps the walk's sets.
     bool Decode(std::int64_t offset, std::int64_t knownLength = kDetailReadSize,
                 const TUnitCursor* walk = nullptr) {
         if (offset >= FFileSize) {
@@ -372,8 +374,16 @@ class TTreeDumper {
         };
         FTree.ClearLines();
         TGoverningSets sets(FParameterSets, offset);
-        const TFullDecoding full{FFull ? &sets : nullptr, FBits ? &FTree : nullptr};
+        IGoverningSets& governing =
+            walk != nullptr ? static_cast<IGoverningSets&>(FWalkAnswers) : sets;
+        const TFullDecoding full{FFull ? &governing : nullptr, FBits ? &FTree : nullptr};
         return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail, &full);
+    }
+
+    // The same for the walk's next unit, which the walk holds.
+    bool Decode(const TNalUnitSpan& span, const TUnitCursor& walk) {
+        FWalkAnswers.At(span);
+        return Decode(span.Offset, span.Length, &walk);
     }
 
     // Every line of the last unit decoded, whatever its expanded state, two spaces per
@@ -387,7 +397,7 @@ class TTreeDumper {
         }
     }
 
-    const TSyntaxTree& Tree() const { return FTree; }
+    const TDumpTree& Tree() const { return FTree; }
     const TNalUnitDetail& Detail() const { return FDetail; }
 
   private:
@@ -398,8 +408,9 @@ class TTreeDumper {
     std::unique_ptr<std::uint8_t[]> FRead; // the byte before the unit, then the unit
     std::unique_ptr<std::uint8_t[]> FRbsp;
     TParameterSetFinder FParameterSets;
+    TWalkAnswers FWalkAnswers; // for the units of a walk, told in file order
     TBitStream4 FReader;
-    TSyntaxTree FTree;
+    TDumpTree FTree;
     TNalUnitDetail FDetail;
 };
 
@@ -418,7 +429,7 @@ void PrintTrees(FileStream& stream, FileStream& detail, const TDumpArgs& args, s
             block = reader.BlockStart();
         }
         lines.Commit(ListingLine(span, lines.Room(kListingLineMaxSize)).size());
-        if (!dumper.Decode(span.Offset, span.Length, &reader)) {
+        if (!dumper.Decode(span, reader)) {
             throw EFileChanged(); // the walk found a unit there a moment ago
         }
         dumper.Print(span.Offset, 2, lines, err);
@@ -450,7 +461,7 @@ void PrintJson(FileStream& stream, FileStream& detail, const TDumpArgs& args, st
             lines.Drain();
             block = reader.BlockStart();
         }
-        if (!dumper.Decode(span.Offset, span.Length, &reader)) {
+        if (!dumper.Decode(span, reader)) {
             throw EFileChanged();
         }
         char* text = lines.Room(kUnitFieldsMaxSize);

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -87,24 +88,44 @@ void AppendIndent(std::size_t width, TLineBuffer& lines) {
     lines.Append(kBlanks.substr(0, width));
 }
 
-void AppendLineText(const TSyntaxLine& line, std::size_t indent,
+void AppendLineText(const TDumpLine& line, std::size_t indent,
                     const std::optional<std::int64_t>& bitsOf, TLineBuffer& lines) {
-    AppendIndent(indent, lines);
-    lines.Append(line.Text);
-    if (bitsOf && line.FirstBit >= 0) {
-        lines.Commit(WriteBitPosition(lines.Room(kBitPositionMaxSize), *bitsOf, line.FirstBit));
+    // The usual line goes out in one piece: indent, text, bit position and line end.
+    const TElementLine parts = line.Element ? line.Parts() : TElementLine{};
+    const std::size_t size = line.Element ? ElementLineSize(parts) : line.Text.size();
+    if (indent + size + kBitPositionMaxSize + 1 <= TLineBuffer::kRoomMaxSize) {
+        char* out = std::fill_n(lines.Room(TLineBuffer::kRoomMaxSize), indent, ' ');
+        out = line.Element ? WriteElementLine(out, parts)
+                           : std::copy(line.Text.begin(), line.Text.end(), out);
+        if (bitsOf && line.FirstBit >= 0) {
+            out = WriteBitPosition(out, *bitsOf, line.FirstBit);
+        }
+        *out++ = '\n';
+        lines.Commit(out);
+    } else {
+        AppendIndent(indent, lines);
+        if (line.Element) {
+            std::string text;
+            ElementLineText(text, parts);
+            lines.Append(text);
+        } else {
+            lines.Append(line.Text);
+        }
+        if (bitsOf && line.FirstBit >= 0) {
+            lines.Commit(WriteBitPosition(lines.Room(kBitPositionMaxSize), *bitsOf, line.FirstBit));
+        }
+        lines.Append('\n');
     }
-    lines.Append('\n');
-    for (const TSyntaxLine* child : line.Children) {
+    for (const TDumpLine* child : line.Children) {
         AppendLineText(*child, indent + 2, bitsOf, lines);
     }
 }
 
 } // namespace
 
-void AppendTreeText(const TSyntaxTree& tree, std::size_t indent,
+void AppendTreeText(const TDumpTree& tree, std::size_t indent,
                     const std::optional<std::int64_t>& bitsOf, TLineBuffer& lines) {
-    for (const TSyntaxLine* root : tree.Roots()) {
+    for (const TDumpLine* root : tree.Roots()) {
         AppendLineText(*root, indent, bitsOf, lines);
     }
 }

@@ -2,9 +2,9 @@
 
 // What every mode of quillet-dump writes with: checked output and the listing line.
 
+#include "cli/DumpTree.h"
 #include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
-#include "syntax/SyntaxTree.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -91,5 +91,5 @@ char* WriteBitPosition(char* out, std::int64_t unitOffset, std::int64_t firstBit
 // Every line of tree, whatever its expanded state, a line before its children, two
 // spaces per level after indent. With bitsOf (the offset of the tree's unit) an element
 // line ends with its bit position.
-void AppendTreeText(const TSyntaxTree& tree, std::size_t indent,
+void AppendTreeText(const TDumpTree& tree, std::size_t indent,
                     const std::optional<std::int64_t>& bitsOf, TLineBuffer& lines);

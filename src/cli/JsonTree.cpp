@@ -23,15 +23,20 @@ std::size_t PlainUpTo(std::string_view text, std::size_t i) {
     constexpr std::uint64_t kOnes = 0x0101010101010101ull;
     constexpr std::uint64_t kHighs = 0x8080808080808080ull;
     const auto hasZero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
-    for (; i + 8 <= text.size(); i += 8) {
+    const auto escapedIn = [&](std::size_t at) {
         std::uint64_t v = 0;
-        std::memcpy(&v, text.data() + i, 8);
-        const std::uint64_t escaped = ((v - kOnes * 0x20) & ~v & kHighs) | (v & kHighs) |
-                                      hasZero(v ^ (kOnes * 0x7F)) | hasZero(v ^ (kOnes * '"')) |
-                                      hasZero(v ^ (kOnes * '\\'));
-        if (escaped != 0) {
+        std::memcpy(&v, text.data() + at, 8);
+        return (((v - kOnes * 0x20) & ~v & kHighs) | (v & kHighs) | hasZero(v ^ (kOnes * 0x7F)) |
+                hasZero(v ^ (kOnes * '"')) | hasZero(v ^ (kOnes * '\\'))) != 0;
+    };
+    for (; i + 8 <= text.size(); i += 8) {
+        if (escapedIn(i)) {
             break;
         }
+    }
+    // The last few bytes as the eight that end the text, which overlap what was looked at.
+    if (i < text.size() && text.size() >= 8 && i + 8 > text.size() && !escapedIn(text.size() - 8)) {
+        return text.size();
     }
     while (i < text.size() && !kEscaped[static_cast<unsigned char>(text[i])]) {
         ++i;
@@ -110,42 +115,114 @@ bool SplitElementLine(std::string_view text, std::string_view& name, std::string
     return true;
 }
 
-} // namespace
+char* Put(char* out, std::string_view text) {
+    return std::copy(text.begin(), text.end(), out);
+}
 
-void AppendJsonLine(const TSyntaxLine& line, std::int64_t unitOffset, TLineBuffer& lines) {
-    // The name, value and meaning are parts of the text: when it needs no escapes, neither
-    // do they, and the usual line is looked at once.
-    const bool plain = PlainUpTo(line.Text, 0) == line.Text.size();
-    const auto string = [plain, &lines](std::string_view text) {
-        if (plain) {
-            lines.Append('"');
-            lines.Append(text);
-            lines.Append('"');
-        } else {
-            AppendJsonString(text, lines);
-        }
+bool Plain(std::string_view text) {
+    return PlainUpTo(text, 0) == text.size();
+}
+
+// A line's members before its children. The text is written by putText, which writes
+// textSize characters; the other parts are as given.
+struct TMembers {
+    std::size_t TextSize = 0;
+    bool Element = false;
+    std::string_view Name;
+    std::string_view Value;
+    std::string_view Meaning;
+};
+
+// Room for the members besides their texts: the keys, quotes and the two bit counts.
+constexpr std::size_t kMembersRoom = 160;
+
+template <class PutText>
+char* PutMembers(char* out, const TMembers& members, PutText putText, const TDumpLine& line,
+                 std::int64_t unitOffset) {
+    const auto string = [&out](std::string_view key, std::string_view text) {
+        out = Put(out, key);
+        *out++ = '"';
+        out = Put(out, text);
+        *out++ = '"';
     };
+    out = Put(out, "{\"text\":\"");
+    out = putText(out);
+    *out++ = '"';
+    if (members.Element) {
+        string(",\"name\":", members.Name);
+        string(",\"value\":", members.Value);
+        if (!members.Meaning.empty()) {
+            string(",\"meaning\":", members.Meaning);
+        }
+    }
+    if (line.FirstBit >= 0) {
+        out = Put(out, ",\"first_bit\":");
+        out = std::to_chars(out, out + 20, 8 * unitOffset + line.FirstBit).ptr;
+        out = Put(out, ",\"bits\":");
+        out = std::to_chars(out, out + 20, line.Bits).ptr;
+    }
+    return out;
+}
+
+// The same for parts that need escapes, or too long for one piece.
+void AppendMembers(std::string_view text, const TMembers& members, const TDumpLine& line,
+                   std::int64_t unitOffset, TLineBuffer& lines) {
     lines.Append("{\"text\":");
-    string(line.Text);
-    std::string_view name;
-    std::string_view value;
-    std::string_view meaning;
-    if (SplitElementLine(line.Text, name, value, meaning)) {
+    AppendJsonString(text, lines);
+    if (members.Element) {
         lines.Append(",\"name\":");
-        string(name);
+        AppendJsonString(members.Name, lines);
         lines.Append(",\"value\":");
-        string(value);
-        if (!meaning.empty()) {
+        AppendJsonString(members.Value, lines);
+        if (!members.Meaning.empty()) {
             lines.Append(",\"meaning\":");
-            string(meaning);
+            AppendJsonString(members.Meaning, lines);
         }
     }
     if (line.FirstBit >= 0) {
         char* room = lines.Room(64);
-        char* out = std::copy_n(",\"first_bit\":", 13, room);
+        char* out = Put(room, ",\"first_bit\":");
         out = std::to_chars(out, out + 20, 8 * unitOffset + line.FirstBit).ptr;
-        out = std::copy_n(",\"bits\":", 8, out);
+        out = Put(out, ",\"bits\":");
         lines.Commit(std::to_chars(out, out + 20, line.Bits).ptr);
+    }
+}
+
+} // namespace
+
+void AppendJsonLine(const TDumpLine& line, std::int64_t unitOffset, TLineBuffer& lines) {
+    TMembers members;
+    bool plain = false;
+    if (line.Element) {
+        // An element line's name, value and meaning are its parts; its text, their
+        // formatting with blanks, " : " and the annotation, which need no escapes.
+        const TElementLine parts = line.Parts();
+        members = {ElementLineSize(parts), true, parts.Label, parts.Value, parts.Meaning};
+        plain = Plain(line.Text); // the three parts one after the other
+        const std::size_t most = members.TextSize + parts.Label.size() + parts.Value.size() +
+                                 parts.Meaning.size() + kMembersRoom;
+        if (plain && most <= TLineBuffer::kRoomMaxSize) {
+            lines.Commit(PutMembers(
+                lines.Room(most), members,
+                [&parts](char* out) { return WriteElementLine(out, parts); }, line, unitOffset));
+        } else {
+            std::string text;
+            ElementLineText(text, parts);
+            AppendMembers(text, members, line, unitOffset, lines);
+        }
+    } else {
+        // A text line that reads as an element line is written as one.
+        members.TextSize = line.Text.size();
+        members.Element = SplitElementLine(line.Text, members.Name, members.Value, members.Meaning);
+        plain = Plain(line.Text);
+        const std::size_t most = 2 * line.Text.size() + kMembersRoom;
+        if (plain && most <= TLineBuffer::kRoomMaxSize) {
+            lines.Commit(PutMembers(
+                lines.Room(most), members, [&line](char* out) { return Put(out, line.Text); }, line,
+                unitOffset));
+        } else {
+            AppendMembers(line.Text, members, line, unitOffset, lines);
+        }
     }
     if (!line.Children.empty()) {
         lines.Append(",\"children\":[");

@@ -3,7 +3,7 @@
 // The JSON form of detail trees, for quillet-dump --json.
 
 #include "cli/DumpOutput.h"
-#include "syntax/SyntaxTree.h"
+#include "cli/DumpTree.h"
 
 #include <cstdint>
 #include <string>
@@ -18,4 +18,4 @@ void AppendJsonString(std::string_view text, TLineBuffer& lines);
 // "name" and "value"; when its bits are known "first_bit" (counted from the file's first
 // bit, unitOffset being the offset of the line's unit) and "bits"; "children" when it has
 // any.
-void AppendJsonLine(const TSyntaxLine& line, std::int64_t unitOffset, TLineBuffer& lines);
+void AppendJsonLine(const TDumpLine& line, std::int64_t unitOffset, TLineBuffer& lines);

@@ -24,38 +24,55 @@ std::int64_t MaxFrameNum(const TSeqParameterSet& sps) {
 class THeadValues final : public IFieldValues {
   public:
     explicit THeadValues(TSliceHead& head) : FHead(head) {}
-    void Value(std::string_view label, std::int64_t value) override {
+    void Value(TElementId id, std::int64_t value) override {
         const auto u = static_cast<std::uint32_t>(value);
         const auto s = static_cast<std::int32_t>(value);
-        if (label == "first_mb_in_slice") {
+        switch (id) {
+        case TElementId::first_mb_in_slice:
             FHead.first_mb_in_slice = u;
-        } else if (label == "slice_type") {
+            break;
+        case TElementId::slice_type:
             FHead.slice_type = u;
-        } else if (label == "pic_parameter_set_id") {
+            break;
+        case TElementId::pic_parameter_set_id:
             FHead.pic_parameter_set_id = u;
-        } else if (label == "frame_num") {
+            break;
+        case TElementId::frame_num:
             FHead.frame_num = u;
-        } else if (label == "field_pic_flag") {
+            break;
+        case TElementId::field_pic_flag:
             FHead.field_pic_flag = u;
-        } else if (label == "bottom_field_flag") {
+            break;
+        case TElementId::bottom_field_flag:
             FHead.bottom_field_flag = u;
-        } else if (label == "idr_pic_id") {
+            break;
+        case TElementId::idr_pic_id:
             FHead.idr_pic_id = u;
-        } else if (label == "pic_order_cnt_lsb") {
+            break;
+        case TElementId::pic_order_cnt_lsb:
             FHead.pic_order_cnt_lsb = u;
-        } else if (label == "delta_pic_order_cnt_bottom") {
+            break;
+        case TElementId::delta_pic_order_cnt_bottom:
             FHead.delta_pic_order_cnt_bottom = s;
-        } else if (label == "delta_pic_order_cnt[0]") {
+            break;
+        case TElementId::delta_pic_order_cnt_0:
             FHead.delta_pic_order_cnt[0] = s;
-        } else if (label == "delta_pic_order_cnt[1]") {
+            break;
+        case TElementId::delta_pic_order_cnt_1:
             FHead.delta_pic_order_cnt[1] = s;
-        } else if (label == "redundant_pic_cnt") {
+            break;
+        case TElementId::redundant_pic_cnt:
             FHead.redundant_pic_cnt = u;
-        } else if (label == "slice_qp_delta") {
+            break;
+        case TElementId::slice_qp_delta:
             FHead.slice_qp_delta = s;
             QpRead = true;
-        } else if (label == "memory_management_control_operation" && value == 5) {
-            FHead.mmco5 = true;
+            break;
+        case TElementId::memory_management_control_operation:
+            FHead.mmco5 = FHead.mmco5 || value == 5;
+            break;
+        case TElementId::None:
+            break;
         }
     }
     bool QpRead = false;

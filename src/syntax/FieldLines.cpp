@@ -1,13 +1,15 @@
 #include "syntax/FieldLines.h"
 
+#include <charconv>
+
 TFieldLines::TFieldLines(TFieldContext& context, TBitStream4& reader, TTreeLine parent,
                          std::int64_t base)
     : FContext(context), FReader(reader), FLine(parent), FBase(base) {}
 
-TFieldLines TFieldLines::Structure(std::string text, TBitStream4& reader, std::int64_t base) {
+TFieldLines TFieldLines::Structure(std::string_view text, TBitStream4& reader, std::int64_t base) {
     TFieldLines inner(FContext, reader, nullptr, base);
     inner.FOuter = this;
-    inner.FText = std::move(text);
+    inner.FText = text;
     return inner;
 }
 
@@ -15,17 +17,27 @@ TTreeLine TFieldLines::Line() {
     if (FLine == nullptr && FOuter != nullptr) {
         const TTreeLine outer = FOuter->Line();
         if (outer != nullptr) {
-            FLine = FContext.Tree.AddChildLine(outer, FText);
+            FLine = FContext.Tree.AddChildLine(outer, FContext.Line.assign(FText));
             FContext.Tree.ExpandLine(FLine);
         }
     }
     return FLine;
 }
 
-void TFieldLines::Tell(std::string_view label, std::int64_t value) {
-    if (FContext.Values != nullptr && !Failed()) {
-        FContext.Values->Value(label, value);
+void TFieldLines::Read(TElementName name, std::int64_t value, int annotationBits,
+                       std::int64_t bits) {
+    if (Failed()) {
+        return;
     }
+    if (FContext.Values != nullptr) {
+        if (name.Id != TElementId::None) {
+            FContext.Values->Value(name.Id, value);
+        }
+        return;
+    }
+    char digits[24];
+    const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    Add(name.Label, {digits, static_cast<std::size_t>(end - digits)}, annotationBits, bits);
 }
 
 void TFieldLines::Add(std::string_view label, std::string_view value, int annotationBits,
@@ -37,37 +49,35 @@ void TFieldLines::Add(std::string_view label, std::string_view value, int annota
     if (parent == nullptr) {
         return;
     }
-    ElementLine(FContext.Line, label, kParameterSetLabelWidth, value, annotationBits);
-    const TTreeLine line = FContext.Tree.AddChildLine(parent, FContext.Line);
+    const TTreeLine line =
+        AddElementLine(FContext.Tree, FContext.Elements, parent,
+                       {label, kParameterSetLabelWidth, value, annotationBits, {}});
     if (FContext.Bits != nullptr && line != nullptr) {
         FContext.Bits->LineBits(line, FBase + FReader.BitsRead() - bits, bits);
     }
 }
 
-std::uint32_t TFieldLines::U(std::string_view label, int bits) {
+std::uint32_t TFieldLines::U(TElementName name, int bits) {
     const std::uint32_t value = FReader.ReadBits(bits);
-    Tell(label, value);
-    Add(label, std::to_string(value), bits, bits);
+    Read(name, value, bits, bits);
     return value;
 }
 
-std::uint32_t TFieldLines::Ue(std::string_view label) {
+std::uint32_t TFieldLines::Ue(TElementName name) {
     const std::int64_t before = FReader.BitsRead();
     const std::uint32_t value = FReader.ReadUE();
-    Tell(label, value);
-    Add(label, std::to_string(value), kVariableBits, FReader.BitsRead() - before);
+    Read(name, value, kVariableBits, FReader.BitsRead() - before);
     return value;
 }
 
-std::int32_t TFieldLines::Se(std::string_view label) {
+std::int32_t TFieldLines::Se(TElementName name) {
     const std::int64_t before = FReader.BitsRead();
     const std::int32_t value = FReader.ReadSE();
-    Tell(label, value);
-    Add(label, std::to_string(value), kVariableBits, FReader.BitsRead() - before);
+    Read(name, value, kVariableBits, FReader.BitsRead() - before);
     return value;
 }
 
-std::int32_t TFieldLines::I(std::string_view label, int bits) {
+std::int32_t TFieldLines::I(TElementName name, int bits) {
     const std::uint32_t raw = FReader.ReadBits(bits);
     std::int64_t value = raw;
     if (bits > 0 && bits < 32 && (raw >> (bits - 1)) != 0) {
@@ -75,8 +85,7 @@ std::int32_t TFieldLines::I(std::string_view label, int bits) {
     } else if (bits == 32) {
         value = static_cast<std::int32_t>(raw);
     }
-    Tell(label, value);
-    Add(label, std::to_string(value), bits, bits);
+    Read(name, value, bits, bits);
     return static_cast<std::int32_t>(value);
 }
 

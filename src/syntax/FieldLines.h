@@ -8,12 +8,43 @@
 #include <string_view>
 #include <utility>
 
-// Told the value of each element as it is read, in place of the lines: what a summary of
-// the unit needs, without building a tree.
+// The slice header elements whose values a reading without lines keeps (IFieldValues):
+// the readers tell them by this id, not by comparing names.
+enum class TElementId : std::uint8_t {
+    None,
+    first_mb_in_slice,
+    slice_type,
+    pic_parameter_set_id,
+    frame_num,
+    field_pic_flag,
+    bottom_field_flag,
+    idr_pic_id,
+    pic_order_cnt_lsb,
+    delta_pic_order_cnt_bottom,
+    delta_pic_order_cnt_0,
+    delta_pic_order_cnt_1,
+    redundant_pic_cnt,
+    slice_qp_delta,
+    memory_management_control_operation,
+};
+
+// An element's label as a reader names it, with its id when a reading without lines keeps
+// its value.
+struct TElementName {
+    constexpr TElementName(const char* label, TElementId id = TElementId::None)
+        : Label(label), Id(id) {}
+    constexpr TElementName(std::string_view label) : Label(label) {}
+    TElementName(const std::string& label) : Label(label) {}
+    std::string_view Label;
+    TElementId Id = TElementId::None;
+};
+
+// Told the value of each element with an id as it is read, in place of the lines: what a
+// summary of the unit needs, without building a tree.
 class IFieldValues {
   public:
     virtual ~IFieldValues() = default;
-    virtual void Value(std::string_view label, std::int64_t value) = 0;
+    virtual void Value(TElementId id, std::int64_t value) = 0;
 };
 
 // A tree that keeps nothing: for a reading with IFieldValues, which makes no line.
@@ -33,7 +64,8 @@ struct TFieldContext {
     ITreeLines& Tree;
     ILineBits* Bits = nullptr;
     IFieldValues* Values = nullptr;
-    std::string Line = {}; // the line being added, its room kept for the next
+    IElementLines* Elements = nullptr; // Tree's element side, if it has one
+    std::string Line = {};             // a structure line's text, its room kept for the next
 };
 
 // Reads elements and shows them at once, one line each, for the slice header and SEI
@@ -48,35 +80,39 @@ class TFieldLines {
     // Lines under parent; base is the RBSP bit position of the reader's first bit.
     TFieldLines(TFieldContext& context, TBitStream4& reader, TTreeLine parent, std::int64_t base);
 
-    std::uint32_t U(std::string_view label, int bits);
-    std::uint32_t Flag(std::string_view label) { return U(label, 1); }
-    std::uint32_t Ue(std::string_view label);
-    std::int32_t Se(std::string_view label);
+    std::uint32_t U(TElementName name, int bits);
+    std::uint32_t Flag(TElementName name) { return U(name, 1); }
+    std::uint32_t Ue(TElementName name);
+    std::int32_t Se(TElementName name);
     // i(n): n bits, two's complement.
-    std::int32_t I(std::string_view label, int bits);
+    std::int32_t I(TElementName name, int bits);
     // A line for a value read by the caller from the bits that end at the reader's current
     // position: value as text, bits wide. Nothing once a read has failed.
     void Shown(std::string_view label, std::string_view value, std::int64_t bits);
     // A line without a value (a note), shown only while every read so far succeeded.
     void Note(const std::string& text);
 
-    // The lines of a sub-structure: its line "text" appears with its first line.
-    TFieldLines Structure(std::string text) { return Structure(std::move(text), FReader, FBase); }
+    // The lines of a sub-structure: its line "text" (which must outlive them) appears with
+    // its first line.
+    TFieldLines Structure(std::string_view text) { return Structure(text, FReader, FBase); }
     // The same for a sub-structure read from its own bytes, base their first bit's position.
-    TFieldLines Structure(std::string text, TBitStream4& reader, std::int64_t base);
+    TFieldLines Structure(std::string_view text, TBitStream4& reader, std::int64_t base);
 
     bool Failed() const { return FReader.Error() != 0; }
+    // False for a reading without lines, which labels built for them would only slow.
+    bool Shows() const { return FContext.Values == nullptr; }
     TBitStream4& Reader() { return FReader; }
 
   private:
     TTreeLine Line();
-    void Tell(std::string_view label, std::int64_t value);
+    // The value of an element read in full: to Values, or as its line.
+    void Read(TElementName name, std::int64_t value, int annotationBits, std::int64_t bits);
     void Add(std::string_view label, std::string_view value, int annotationBits, std::int64_t bits);
 
     TFieldContext& FContext;
     TBitStream4& FReader;
     TFieldLines* FOuter = nullptr; // for a structure not shown yet
-    std::string FText;
+    std::string_view FText;
     TTreeLine FLine = nullptr;
     std::int64_t FBase = 0;
 };

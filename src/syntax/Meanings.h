@@ -34,6 +34,8 @@ struct TMeaningContext {
 };
 std::string ElementMeaning(std::string_view label, std::uint32_t value,
                            const TMeaningContext& context);
+// False for a label whose lines never have a meaning.
+bool ElementHasMeaning(std::string_view label);
 
 // The picture size after the frame cropping, in luma samples.
 struct TPictureSize {

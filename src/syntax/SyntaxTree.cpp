@@ -124,14 +124,35 @@ std::string ElementLine(std::string_view label, std::size_t labelWidth, std::str
 
 void ElementLine(std::string& line, std::string_view label, std::size_t labelWidth,
                  std::string_view value, int bits) {
-    const std::size_t padded = std::max(label.size(), labelWidth);
+    ElementLineText(line, {label, labelWidth, value, bits, {}});
+}
+
+std::size_t ElementLineSize(const TElementLine& element) {
     char annotation[kDecimalMaxSize + 8];
-    const std::string_view width(annotation, WriteWidthAnnotation(annotation, bits) - annotation);
-    line.assign(padded + 3 + value.size() + width.size(), ' ');
-    char* out = std::copy(label.begin(), label.end(), line.data());
-    out = std::copy_n(" : ", 3, line.data() + padded);
-    out = std::copy(value.begin(), value.end(), out);
-    std::copy(width.begin(), width.end(), out);
+    const auto width = static_cast<std::size_t>(
+        WriteWidthAnnotation(annotation, element.AnnotationBits) - annotation);
+    return std::max(element.Label.size(), element.LabelWidth) + 3 + element.Value.size() + width +
+           (element.Meaning.empty() ? 0 : element.Meaning.size() + 3);
+}
+
+char* WriteElementLine(char* out, const TElementLine& element) {
+    const std::size_t padded = std::max(element.Label.size(), element.LabelWidth);
+    out = std::copy(element.Label.begin(), element.Label.end(), out);
+    out = std::fill_n(out, padded - element.Label.size(), ' ');
+    out = std::copy_n(" : ", 3, out);
+    out = std::copy(element.Value.begin(), element.Value.end(), out);
+    out = WriteWidthAnnotation(out, element.AnnotationBits);
+    if (!element.Meaning.empty()) {
+        out = std::copy_n(" [", 2, out);
+        out = std::copy(element.Meaning.begin(), element.Meaning.end(), out);
+        *out++ = ']';
+    }
+    return out;
+}
+
+void ElementLineText(std::string& line, const TElementLine& element) {
+    line.resize(ElementLineSize(element));
+    WriteElementLine(line.data(), element);
 }
 
 std::size_t ElementSeparator(std::string_view line) {
@@ -145,11 +166,23 @@ std::size_t ElementSeparator(std::string_view line) {
     return line.find(" : ");
 }
 
+TTreeLine AddElementLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
+                         const TElementLine& element) {
+    if (elements != nullptr) {
+        return elements->AddElementLine(parent, element);
+    }
+    // One line's room for every tree of the thread, kept from line to line.
+    thread_local std::string text;
+    ElementLineText(text, element);
+    return tree.AddChildLine(parent, text);
+}
+
 template <class T> TTreeLine TElementLines::AddInteger(std::string_view label, T value, int bits) {
     char digits[kDecimalMaxSize];
     const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    ElementLine(FLine, label, FLabelWidth, {digits, static_cast<std::size_t>(end - digits)}, bits);
-    return FTree.AddChildLine(FParent, FLine);
+    return AddElementLine(
+        FTree, FElements, FParent,
+        {label, FLabelWidth, {digits, static_cast<std::size_t>(end - digits)}, bits, {}});
 }
 
 TTreeLine TElementLines::Unsigned(std::string_view label, std::uint32_t value, int bits) {

@@ -81,11 +81,43 @@ void ElementLine(std::string& line, std::string_view label, std::size_t labelWid
 // label and its padding, which is found without searching the padding blank by blank.
 std::size_t ElementSeparator(std::string_view line);
 
+// An element line as the parsers tell it, before it is text: the label padded to
+// LabelWidth, " : ", the value, the width annotation, and " [meaning]" when it has one.
+// The views that keep lines as text format it (ElementLineText); the command line keeps the
+// parts and writes its text and JSON from them.
+struct TElementLine {
+    std::string_view Label;
+    std::size_t LabelWidth = 0;
+    std::string_view Value;
+    int AnnotationBits = kVariableBits;
+    std::string_view Meaning;
+};
+void ElementLineText(std::string& line, const TElementLine& element);
+// The same written at out, which has room for ElementLineSize(element) characters; the end.
+std::size_t ElementLineSize(const TElementLine& element);
+char* WriteElementLine(char* out, const TElementLine& element);
+
+// A tree that takes element lines as their parts as well as text lines.
+class IElementLines : public ITreeLines {
+  public:
+    virtual TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) = 0;
+};
+
+// The tree's element side, when it has one: looked up once per structure, not per line.
+inline IElementLines* ElementSide(ITreeLines& tree) {
+    return dynamic_cast<IElementLines*>(&tree);
+}
+
+// Adds element under parent: as its parts where the tree takes them (elements, its element
+// side), as text otherwise.
+TTreeLine AddElementLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
+                         const TElementLine& element);
+
 // Adds the element lines of one structure under its structure line.
 class TElementLines {
   public:
     TElementLines(ITreeLines& tree, TTreeLine parent, std::size_t labelWidth)
-        : FTree(tree), FParent(parent), FLabelWidth(labelWidth) {}
+        : FTree(tree), FElements(ElementSide(tree)), FParent(parent), FLabelWidth(labelWidth) {}
 
     // A fixed-width element of bits bits (kVariableBits for ue(v)), written unsigned.
     TTreeLine Unsigned(std::string_view label, std::uint32_t value, int bits);
@@ -104,7 +136,7 @@ class TElementLines {
     template <class T> TTreeLine AddInteger(std::string_view label, T value, int bits);
 
     ITreeLines& FTree;
+    IElementLines* FElements;
     TTreeLine FParent;
     std::size_t FLabelWidth;
-    std::string FLine; // the line being added, its room kept for the next
 };

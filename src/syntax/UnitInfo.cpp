@@ -13,18 +13,17 @@
 
 namespace {
 
-
 // The slice header elements the summary shows, as the decoder reads them.
 class TSliceValues final : public IFieldValues {
   public:
-    void Value(std::string_view label, std::int64_t value) override {
-        if (label == "slice_type") {
+    void Value(TElementId id, std::int64_t value) override {
+        if (id == TElementId::slice_type) {
             SliceType = value;
-        } else if (label == "frame_num") {
+        } else if (id == TElementId::frame_num) {
             FrameNum = value;
-        } else if (label == "pic_order_cnt_lsb") {
+        } else if (id == TElementId::pic_order_cnt_lsb) {
             PocLsb = value;
-        } else if (label == "slice_qp_delta") {
+        } else if (id == TElementId::slice_qp_delta) {
             QpDelta = value;
         }
     }

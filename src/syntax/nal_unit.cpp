@@ -1,6 +1,7 @@
 #include "syntax/nal_unit.h"
 
 #include "stream/H264Utils.h"
+#include "syntax/AccessUnit.h"
 #include "syntax/Meanings.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/pic_parameter_set_rbsp.h"
@@ -17,7 +18,6 @@
 #include <vector>
 
 namespace {
-
 
 // The structure line shown under "NAL" for each nal_unit_type; null for none. Parameter
 // sets add their own.
@@ -59,22 +59,18 @@ constexpr std::array<const char*, 32> kStructureLines = {
 // Passes on the lines of one parameter set tree up to the last one whose data was read in
 // full: the structure's own line under "NAL", then the first lines lines below it, and
 // nothing after them.
-class TLinesReadInFull final : public ITreeLines {
+class TLinesReadInFull final : public IElementLines {
   public:
     TLinesReadInFull(ITreeLines& tree, TTreeLine nal, std::int32_t lines)
-        : FTree(tree), FNal(nal), FLeft(lines) {}
+        : FTree(tree), FElements(ElementSide(tree)), FNal(nal), FLeft(lines) {}
 
     void ClearLines() override { FTree.ClearLines(); }
     TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
-        if (parent == FNal) {
-            return FTree.AddChildLine(parent, text);
-        }
-        if (parent == nullptr || FLeft <= 0) {
-            return nullptr; // and so are the lines a routine hangs under this one
-        }
-        --FLeft;
-        return FTree.AddChildLine(parent, text);
+        return Passes(parent) ? FTree.AddChildLine(parent, text) : nullptr;
+    }
+    TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override {
+        return Passes(parent) ? ::AddElementLine(FTree, FElements, parent, element) : nullptr;
     }
     void ExpandLine(TTreeLine line) override {
         if (line != nullptr) {
@@ -83,7 +79,19 @@ class TLinesReadInFull final : public ITreeLines {
     }
 
   private:
+    bool Passes(TTreeLine parent) {
+        if (parent == FNal) {
+            return true;
+        }
+        if (parent == nullptr || FLeft <= 0) {
+            return false; // and so are the lines a routine hangs under this one
+        }
+        --FLeft;
+        return true;
+    }
+
     ITreeLines& FTree;
+    IElementLines* FElements;
     TTreeLine FNal;
     std::int32_t FLeft;
 };
@@ -91,14 +99,20 @@ class TLinesReadInFull final : public ITreeLines {
 // Ends the lines of enumerated elements with their meaning in square brackets, for the
 // deeper decoding; the lines pass otherwise unchanged. Remembers the SPS structure line so
 // that the summary line can follow its elements.
-class TMeaningLines final : public ITreeLines {
+class TMeaningLines final : public IElementLines {
   public:
-    explicit TMeaningLines(ITreeLines& tree) : FTree(tree) {}
+    explicit TMeaningLines(ITreeLines& tree) : FTree(tree), FElements(ElementSide(tree)) {}
 
     void ClearLines() override { FTree.ClearLines(); }
     TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
-        const std::string meaning = Meaning(text);
+        // A line given as text that reads as an element line gets its meaning too.
+        const std::size_t separator = ElementSeparator(text);
+        const std::string meaning =
+            separator == std::string::npos
+                ? std::string()
+                : Meaning(std::string_view(text).substr(0, text.find(' ')),
+                          text.c_str() + separator + 3, text.c_str() + text.size());
         TTreeLine line = nullptr;
         if (meaning.empty()) {
             line = FTree.AddChildLine(parent, text);
@@ -114,24 +128,37 @@ class TMeaningLines final : public ITreeLines {
         }
         return line;
     }
+    TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override {
+        std::string meaning;
+        if (element.Value.size() < sizeof FValue && HasMeaningOrContext(element.Label)) {
+            // The value read as the text form reads it, from a string that ends there.
+            std::copy(element.Value.begin(), element.Value.end(), FValue);
+            FValue[element.Value.size()] = '\0';
+            meaning = Meaning(element.Label, FValue, FValue + element.Value.size());
+        }
+        if (meaning.empty()) {
+            return ::AddElementLine(FTree, FElements, parent, element);
+        }
+        TElementLine withMeaning = element;
+        withMeaning.Meaning = meaning;
+        return ::AddElementLine(FTree, FElements, parent, withMeaning);
+    }
     void ExpandLine(TTreeLine line) override { FTree.ExpandLine(line); }
 
     TTreeLine SpsLine = nullptr;
 
   private:
-    // The element line's meaning: "label<blanks> : value (N bits)". The value is read as
-    // strtoul reads it; the usual case, digits, without it.
-    std::string Meaning(const std::string& text) {
-        const std::size_t separator = ElementSeparator(text);
-        if (separator == std::string::npos) {
+    // The meaning of an element line with label whose value's text begins at digits (the
+    // line's text runs to end, which ends a C string). The value is read as strtoul reads
+    // it; the usual case, digits, without it.
+    std::string Meaning(std::string_view label, const char* digits, const char* textEnd) {
+        if (!HasMeaningOrContext(label)) {
             return {};
         }
-        const std::string_view label = std::string_view(text).substr(0, text.find(' '));
-        const char* digits = text.c_str() + separator + 3;
         const char* end = nullptr;
         unsigned long value = 0;
         if (*digits >= '0' && *digits <= '9') {
-            const auto read = std::from_chars(digits, text.c_str() + text.size(), value);
+            const auto read = std::from_chars(digits, textEnd, value);
             end = read.ptr;
             if (read.ec == std::errc::result_out_of_range) {
                 value = ULONG_MAX;
@@ -153,23 +180,38 @@ class TMeaningLines final : public ITreeLines {
         return ElementMeaning(label, number, FContext);
     }
 
+    // Most lines name an element without a meaning: the label alone tells.
+    static bool HasMeaningOrContext(std::string_view label) {
+        return ElementHasMeaning(label) || label == "constraint_set3_flag";
+    }
+
     ITreeLines& FTree;
+    IElementLines* FElements;
     TMeaningContext FContext;
     std::string FWithMeaning; // kept, so that its room serves every line
+    char FValue[32] = {};
 };
 
 // Tells each line of a parameter set's tree, as it is added, where its bits lie: the
 // parse logged one span per line in the same order. Positions count from the header
 // byte's first bit.
-class TSpanLines final : public ITreeLines {
+class TSpanLines final : public IElementLines {
   public:
     TSpanLines(ITreeLines& tree, TTreeLine nal, const std::vector<TBitSpan>& log, ILineBits& bits)
-        : FTree(tree), FNal(nal), FLog(log), FBits(bits) {}
+        : FTree(tree), FElements(ElementSide(tree)), FNal(nal), FLog(log), FBits(bits) {}
 
     void ClearLines() override { FTree.ClearLines(); }
     TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
-        const TTreeLine line = FTree.AddChildLine(parent, text);
+        return Told(parent, FTree.AddChildLine(parent, text));
+    }
+    TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override {
+        return Told(parent, ::AddElementLine(FTree, FElements, parent, element));
+    }
+    void ExpandLine(TTreeLine line) override { FTree.ExpandLine(line); }
+
+  private:
+    TTreeLine Told(TTreeLine parent, TTreeLine line) {
         if (line != nullptr && parent != FNal && FNext < FLog.size()) {
             const TBitSpan span = FLog[FNext++];
             if (span.First >= 0) {
@@ -178,10 +220,9 @@ class TSpanLines final : public ITreeLines {
         }
         return line;
     }
-    void ExpandLine(TTreeLine line) override { FTree.ExpandLine(line); }
 
-  private:
     ITreeLines& FTree;
+    IElementLines* FElements;
     TTreeLine FNal;
     const std::vector<TBitSpan>& FLog;
     ILineBits& FBits;
@@ -303,9 +344,15 @@ std::string EndsEarlyLine(std::int64_t payloadBits) {
     return "NAL unit ends early: data ends after " + std::to_string(payloadBits) + " bits";
 }
 
-bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
-                   TBitStream4& reader, ITreeLines& shownTree, const TChromaFormatLookup& lookup,
-                   TNalUnitDetail* detail, const TFullDecoding* full) {
+namespace {
+
+// What one decoding of a unit came to; Cut: a slice header ran past the bytes freed of
+// emulation prevention, which were not the whole unit, so it is decoded again whole.
+enum class TDecoded { Nothing, Shown, Cut };
+
+TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
+                    TBitStream4& reader, ITreeLines& shownTree, const TChromaFormatLookup& lookup,
+                    TNalUnitDetail* detail, const TFullDecoding* full, bool whole) {
     // The deeper decoding also tells what enumerated values mean.
     std::optional<TMeaningLines> meanings;
     if (full != nullptr && full->Sets != nullptr) {
@@ -316,15 +363,26 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
         *detail = TNalUnitDetail{};
     }
     if (data == nullptr || n <= 0) {
-        return false;
+        return TDecoded::Nothing;
     }
     std::int32_t length = 0;
     if (!GetNalUnitLength(data, n, length)) {
         tree.ClearLines();
-        return false;
+        return TDecoded::Nothing;
+    }
+    // A slice shows its header at most, which lies in its first bytes: the rest need not
+    // lose its emulation prevention unless the header goes on past them.
+    const bool deep = full != nullptr && full->Sets != nullptr;
+    std::int32_t freed = length;
+    if (!whole && length > 4) {
+        const std::int32_t headerAt = data[2] != 0 ? 3 : 4;
+        const std::uint32_t type = NalUnitType(data[headerAt]);
+        if (type == kNalNonIdrSlice || type == kNalIdrSlice) {
+            freed = std::min(length, headerAt + 1 + (deep ? kSliceHeaderBytes : 0));
+        }
     }
     std::int32_t written = 0;
-    Remove_emulation_prevention_three_bytes(data, length, rbsp, written);
+    Remove_emulation_prevention_three_bytes(data, freed, rbsp, written);
     const std::int32_t startCode = rbsp[2] != 0 ? 3 : 4;
     if (written <= startCode) {
         // The start code alone: the byte after it, if any, begins the next one.
@@ -332,7 +390,7 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
         const TTreeLine nal = tree.AddRootLine("NAL");
         tree.AddChildLine(nal, kNoHeaderText);
         tree.ExpandLine(nal);
-        return true;
+        return TDecoded::Shown;
     }
     const std::uint8_t header = rbsp[startCode];
     const std::uint8_t* payload = rbsp + startCode + 1;
@@ -385,12 +443,15 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
                8, 3);
         }
         if (full != nullptr && full->Sets != nullptr) {
-            TFieldContext context{tree, bits};
+            TFieldContext context{tree, bits, nullptr, ElementSide(tree)};
             if (type == kNalSei) {
                 Decode_sei_rbsp(context, structure, payload, payloadSize, *full->Sets);
             } else if ((type == kNalNonIdrSlice || type == kNalIdrSlice) &&
                        !DecodeSliceHeader(payload, payloadSize, header, reader, context, structure,
                                           *full->Sets)) {
+                if (freed < length) {
+                    return TDecoded::Cut;
+                }
                 const std::int64_t payloadBits = 8 * static_cast<std::int64_t>(payloadSize);
                 tree.AddChildLine(nal, EndsEarlyLine(payloadBits));
                 if (detail != nullptr) {
@@ -403,5 +464,17 @@ bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
     if (structure != nullptr) {
         tree.ExpandLine(structure);
     }
-    return true;
+    return TDecoded::Shown;
+}
+
+} // namespace
+
+bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
+                   TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup,
+                   TNalUnitDetail* detail, const TFullDecoding* full) {
+    TDecoded decoded = DecodeUnit(data, n, rbsp, reader, tree, lookup, detail, full, false);
+    if (decoded == TDecoded::Cut) {
+        decoded = DecodeUnit(data, n, rbsp, reader, tree, lookup, detail, full, true);
+    }
+    return decoded == TDecoded::Shown;
 }

@@ -7,7 +7,6 @@
 
 namespace {
 
-
 // Entries of a loop "for i = 0 to last", the count bounded as the standard bounds it (32
 // references in a field list).
 std::uint32_t RefEntries(std::uint32_t last) {
@@ -60,19 +59,27 @@ std::string WeightLabel(const char* name, int list, std::uint32_t i, int j = -1)
 }
 
 void WeightList(TFieldLines& lines, int list, std::uint32_t entries, bool chroma) {
-    for (std::uint32_t i = 0; i < entries && !lines.Failed(); ++i) {
-        std::string flag = WeightLabel("luma_weight", list, i);
-        flag.insert(flag.find('['), "_flag");
-        if (lines.Flag(flag) != 0) {
-            lines.Se(WeightLabel("luma_weight", list, i));
-            lines.Se(WeightLabel("luma_offset", list, i));
+    // A reading without lines keeps none of these values: it needs no labels.
+    const bool shows = lines.Shows();
+    const auto label = [shows, list](const char* name, std::uint32_t i, int j = -1) {
+        return shows ? WeightLabel(name, list, i, j) : std::string();
+    };
+    const auto flagLabel = [&label](const char* name, std::uint32_t i) {
+        std::string flag = label(name, i);
+        if (!flag.empty()) {
+            flag.insert(flag.find('['), "_flag");
         }
-        flag = WeightLabel("chroma_weight", list, i);
-        flag.insert(flag.find('['), "_flag");
-        if (chroma && lines.Flag(flag) != 0) {
+        return flag;
+    };
+    for (std::uint32_t i = 0; i < entries && !lines.Failed(); ++i) {
+        if (lines.Flag(flagLabel("luma_weight", i)) != 0) {
+            lines.Se(label("luma_weight", i));
+            lines.Se(label("luma_offset", i));
+        }
+        if (chroma && lines.Flag(flagLabel("chroma_weight", i)) != 0) {
             for (int j = 0; j < 2; ++j) {
-                lines.Se(WeightLabel("chroma_weight", list, i, j));
-                lines.Se(WeightLabel("chroma_offset", list, i, j));
+                lines.Se(label("chroma_weight", i, j));
+                lines.Se(label("chroma_offset", i, j));
             }
         }
     }
@@ -117,7 +124,8 @@ bool Decode_dec_ref_pic_marking(TFieldLines& outer, const TSliceHeader& header) 
         if (lines.Failed()) {
             return true;
         }
-        const std::uint32_t operation = lines.Ue("memory_management_control_operation");
+        const std::uint32_t operation = lines.Ue({"memory_management_control_operation",
+                                                  TElementId::memory_management_control_operation});
         if (operation == 0) {
             return true;
         }
@@ -141,9 +149,10 @@ bool Decode_dec_ref_pic_marking(TFieldLines& outer, const TSliceHeader& header) 
 
 void Decode_slice_header(TFieldLines& outer, TSliceHeader& header, IGoverningSets& sets) {
     TFieldLines lines = outer.Structure("slice_header( )");
-    lines.Ue("first_mb_in_slice");
-    header.slice_type = lines.Ue("slice_type");
-    const std::uint32_t ppsId = lines.Ue("pic_parameter_set_id");
+    lines.Ue({"first_mb_in_slice", TElementId::first_mb_in_slice});
+    header.slice_type = lines.Ue({"slice_type", TElementId::slice_type});
+    const std::uint32_t ppsId =
+        lines.Ue({"pic_parameter_set_id", TElementId::pic_parameter_set_id});
     if (lines.Failed()) {
         return;
     }
@@ -164,31 +173,33 @@ void Decode_slice_header(TFieldLines& outer, TSliceHeader& header, IGoverningSet
     if (separateColourPlanes) {
         lines.U("colour_plane_id", 2);
     }
-    lines.U("frame_num", static_cast<int>(sps->log2_max_frame_num_minus4 + 4));
+    lines.U({"frame_num", TElementId::frame_num},
+            static_cast<int>(sps->log2_max_frame_num_minus4 + 4));
     if (sps->frame_mbs_only_flag == 0) {
-        header.field_pic_flag = lines.Flag("field_pic_flag");
+        header.field_pic_flag = lines.Flag({"field_pic_flag", TElementId::field_pic_flag});
         if (header.field_pic_flag != 0) {
-            lines.Flag("bottom_field_flag");
+            lines.Flag({"bottom_field_flag", TElementId::bottom_field_flag});
         }
     }
     if (header.nal_unit_type == kNalIdrSlice) {
-        lines.Ue("idr_pic_id");
+        lines.Ue({"idr_pic_id", TElementId::idr_pic_id});
     }
     const bool bottomInFrame = pps.pic_order_present_flag != 0 && header.field_pic_flag == 0;
     if (sps->pic_order_cnt_type == 0) {
-        lines.U("pic_order_cnt_lsb", static_cast<int>(sps->log2_max_pic_order_cnt_lsb_minus4 + 4));
+        lines.U({"pic_order_cnt_lsb", TElementId::pic_order_cnt_lsb},
+                static_cast<int>(sps->log2_max_pic_order_cnt_lsb_minus4 + 4));
         if (bottomInFrame) {
-            lines.Se("delta_pic_order_cnt_bottom");
+            lines.Se({"delta_pic_order_cnt_bottom", TElementId::delta_pic_order_cnt_bottom});
         }
     }
     if (sps->pic_order_cnt_type == 1 && sps->delta_pic_order_always_zero_flag == 0) {
-        lines.Se("delta_pic_order_cnt[0]");
+        lines.Se({"delta_pic_order_cnt[0]", TElementId::delta_pic_order_cnt_0});
         if (bottomInFrame) {
-            lines.Se("delta_pic_order_cnt[1]");
+            lines.Se({"delta_pic_order_cnt[1]", TElementId::delta_pic_order_cnt_1});
         }
     }
     if (pps.redundant_pic_cnt_present_flag != 0) {
-        lines.Ue("redundant_pic_cnt");
+        lines.Ue({"redundant_pic_cnt", TElementId::redundant_pic_cnt});
     }
     if (SliceKind::B(header)) {
         lines.Flag("direct_spatial_mv_pred_flag");
@@ -217,7 +228,7 @@ void Decode_slice_header(TFieldLines& outer, TSliceHeader& header, IGoverningSet
     if (pps.entropy_coding_mode_flag != 0 && !SliceKind::I(header) && !SliceKind::SI(header)) {
         lines.Ue("cabac_init_idc");
     }
-    lines.Se("slice_qp_delta");
+    lines.Se({"slice_qp_delta", TElementId::slice_qp_delta});
     if (SliceKind::SP(header) || SliceKind::SI(header)) {
         if (SliceKind::SP(header)) {
             lines.Flag("sp_for_switch_flag");

@@ -18,7 +18,7 @@
 namespace {
 
 const std::vector<std::vector<std::string>> kModes = {
-    {}, {"--info"}, {"--trees"}, {"--trees", "--full", "--bits"}, {"--json"}};
+    {}, {"--info"}, {"--trees"}, {"--trees", "--full", "--bits"}, {"--json"}, {"--summary"}};
 
 std::uint64_t Fnv1a(const std::string& text) {
     std::uint64_t hash = 0xCBF29CE484222325ull;

@@ -158,7 +158,24 @@ TEST(DeepDecoding, SliceHeaderEnds) {
         }
         return ops;
     }();
+    // A B slice with 32 weighted references a list, each weight far from zero: a header
+    // longer than the bytes a slice is first freed of emulation prevention in.
+    const std::string longWeights = [] {
+        std::string weights = " ue:0 ue:0";
+        for (int list = 0; list < 2; ++list) {
+            for (int i = 0; i < 32; ++i) {
+                weights += " 1 se:500000000 se:-500000000 1";
+                for (int j = 0; j < 4; ++j) {
+                    weights += " se:500000000";
+                }
+            }
+        }
+        return weights;
+    }();
     const Case cases[] = {
+        {"a header past the usual bytes", true, true, "41",
+         "ue:0 ue:1 ue:0 u4:0 1 1 ue:31 ue:31 0 0" + longWeights + " 0 se:5",
+         ElementLine("slice_qp_delta", kParameterSetLabelWidth, "5", kVariableBits), false},
         {"no PPS", false, true, "41", "ue:0 ue:0 ue:4 u4:0",
          "pic_parameter_set_id 4 not found within 16 MiB before this unit", false},
         {"no SPS", true, false, "41", "ue:0 ue:0 ue:0 u4:0",
@@ -175,6 +192,7 @@ TEST(DeepDecoding, SliceHeaderEnds) {
         FixedSets sets;
         if (c.withPps) {
             sets.PpsSet = TPicParameterSet{};
+            sets.PpsSet->weighted_bipred_idc = 1;
         }
         if (c.withSps) {
             sets.SpsSet = Sps();
