@@ -183,7 +183,8 @@ class TForm1 {
     // Copy: the texts of the selected NAL list row (as quillet-dump lists it, with --info
     // while the Info column shows), of the
     // selected tree line and the lines below it (as quillet-dump --at prints them), of the
-    // selected hex line; and the selected unit's offset. Nothing is put on the clipboard
+    // hex view's selected range (as its lines) or else its selected line; and the selected
+    // unit's offset. Nothing is put on the clipboard
     // when nothing is selected.
     void ListView1Copy();
     void TreeView1Copy();

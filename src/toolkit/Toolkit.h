@@ -17,7 +17,9 @@ inline constexpr int PageUp = 0x21;
 inline constexpr int PageDown = 0x22;
 inline constexpr int End = 0x23;
 inline constexpr int Home = 0x24;
+inline constexpr int Left = 0x25;
 inline constexpr int Up = 0x26;
+inline constexpr int Right = 0x27;
 inline constexpr int Down = 0x28;
 } // namespace Key
 
@@ -103,6 +105,17 @@ struct TLineMark {
     bool operator==(const TLineMark&) const = default;
 };
 
+// What extends the hex view's range selection.
+struct TRangeInput {
+    enum class TKind { Key, Press, Drag };
+    TKind Kind = TKind::Key;
+    int Key = 0;        // Key: the virtual key pressed with Shift
+    int Line = 0;       // Press, Drag: the line under the pointer (clamped to the lines)
+    int Char = 0;       // and the character of it, from the line's first
+    bool Shift = false; // Press: Shift was held
+};
+using TRangeHandler = std::function<void(const TRangeInput& input)>;
+
 // ListBox1: a list of text lines (the hex view's list).
 class ILineList {
   public:
@@ -126,6 +139,11 @@ class ILineList {
     // Marks exactly these characters; an empty list clears every mark. A list that
     // cannot mark ignores it.
     virtual void SetMarks(const std::vector<TLineMark>& marks) { (void)marks; }
+    // The range selection's input: arrows, pages, Home and End pressed with Shift (the
+    // list's own handling and the key-down handler do not see them), and the left button
+    // pressed (with or without Shift) or dragged over a line's character. A list without a
+    // handler keeps its own behaviour.
+    virtual void SetRangeHandler(TRangeHandler handler) { (void)handler; }
 };
 
 // ScrollBar1, ScrollBar2. Every position given is clamped to the range.

@@ -21,11 +21,11 @@ std::wstring HexText(const std::string& bytes) {
     if (bytes.empty()) {
         return {};
     }
-    const int n = MultiByteToWideChar(kHexCodePage, 0, bytes.data(),
-                                      static_cast<int>(bytes.size()), nullptr, 0);
+    const int n = MultiByteToWideChar(kHexCodePage, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                      nullptr, 0);
     std::wstring text(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(kHexCodePage, 0, bytes.data(), static_cast<int>(bytes.size()),
-                        text.data(), n);
+    MultiByteToWideChar(kHexCodePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
+                        n);
     return text;
 }
 
@@ -197,8 +197,9 @@ void TWin32ReportList::FitColumns() {
         int widest = 0;
         for (const char* text : {column.Caption, column.Widest}) {
             const std::wstring wide = Widen(text);
-            widest = std::max(widest, static_cast<int>(SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0,
-                                                                    reinterpret_cast<LPARAM>(wide.c_str()))));
+            widest = std::max(
+                widest, static_cast<int>(SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0,
+                                                      reinterpret_cast<LPARAM>(wide.c_str()))));
         }
         SetColumnWidth(c, widest + kCellMargin);
     }
@@ -215,9 +216,9 @@ bool TWin32ReportList::OnNotify(NMHDR* header, LRESULT& result) {
             }
             const int column = item.iSubItem;
             const bool known = column >= 0 && column < kColumnCount;
-            const std::string& text =
-                column <= 0 || !known ? row.Caption
-                                      : row.SubItems[static_cast<std::size_t>(column - 1)];
+            const std::string& text = column <= 0 || !known
+                                          ? row.Caption
+                                          : row.SubItems[static_cast<std::size_t>(column - 1)];
             CopyOut(Widen(known ? text : std::string()), item.pszText, item.cchTextMax);
         }
         result = 0;
@@ -458,7 +459,38 @@ std::vector<std::pair<int, int>> TWin32LineList::MarksOf(int line) const {
     return ranges;
 }
 
+TRangeInput TWin32LineList::PointerInput(TRangeInput::TKind kind, int x, int y) const {
+    const int height = std::max(LineHeight(), 1);
+    const int top = static_cast<int>(SendMessageW(Handle(), LB_GETTOPINDEX, 0, 0));
+    const int line = std::clamp(top + (y < 0 ? -1 : y / height), 0, std::max(Count() - 1, 0));
+    // The text starts two pixels in (Draw); the font has a fixed pitch.
+    const HDC dc = GetDC(Handle());
+    const HGDIOBJ old = SelectObject(dc, FFont ? FFont : GetStockObject(DEFAULT_GUI_FONT));
+    SIZE digit{};
+    GetTextExtentPoint32W(dc, L"0", 1, &digit);
+    SelectObject(dc, old);
+    ReleaseDC(Handle(), dc);
+    return TRangeInput{kind, 0, line, std::max(x - 2, 0) / std::max<int>(digit.cx, 1), false};
+}
+
 LRESULT TWin32LineList::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
+    // Keys with Shift select a range in place of the list's own moves.
+    if (message == WM_KEYDOWN && FOnRange && GetKeyState(VK_SHIFT) < 0 &&
+        wParam >= static_cast<WPARAM>(Key::PageUp) && wParam <= static_cast<WPARAM>(Key::Down)) {
+        FOnRange(TRangeInput{TRangeInput::TKind::Key, static_cast<int>(wParam)});
+        return 0;
+    }
+    if ((message == WM_LBUTTONDOWN || (message == WM_MOUSEMOVE && (wParam & MK_LBUTTON) != 0)) &&
+        FOnRange) {
+        // After the list's own handling, which selects the line under the pointer.
+        const LRESULT result = DefaultProc(message, wParam, lParam);
+        TRangeInput input = PointerInput(
+            message == WM_LBUTTONDOWN ? TRangeInput::TKind::Press : TRangeInput::TKind::Drag,
+            static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        input.Shift = (wParam & MK_SHIFT) != 0;
+        FOnRange(input);
+        return result;
+    }
     if (message == WM_KEYDOWN && FOnKeyDown) {
         FOnKeyDown(static_cast<int>(wParam));
     }
@@ -512,8 +544,8 @@ int TWin32LineList::SelectedIndex() const {
 }
 
 void TWin32LineList::SetSelectedIndex(int index) {
-    SendMessageW(Handle(), LB_SETCURSEL, static_cast<WPARAM>(index >= 0 && index < Count() ? index : -1),
-                 0);
+    SendMessageW(Handle(), LB_SETCURSEL,
+                 static_cast<WPARAM>(index >= 0 && index < Count() ? index : -1), 0);
 }
 
 int TWin32LineList::InnerHeight() const {
@@ -619,8 +651,8 @@ void TWin32ScrollBar::Step(ScrollCode code, int position) {
 void TWin32ScrollBar::OnScroll(int request) {
     const SCROLLINFO info = Info(SIF_ALL);
     const auto step = [&](int by) {
-        return static_cast<int>(std::clamp<std::int64_t>(std::int64_t{info.nPos} + by, info.nMin,
-                                                         info.nMax));
+        return static_cast<int>(
+            std::clamp<std::int64_t>(std::int64_t{info.nPos} + by, info.nMin, info.nMax));
     };
     switch (request) {
     case SB_LINEUP:
@@ -651,7 +683,6 @@ void TWin32ScrollBar::OnScroll(int request) {
         break;
     }
 }
-
 
 LRESULT TWin32ScrollBar::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -756,8 +787,7 @@ void TWin32TreeLines::LineBits(TTreeLine line, std::int64_t firstBit, std::int64
     SendMessageW(Handle(), TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&data));
 }
 
-void TWin32TreeLines::AddBranch(HTREEITEM item, int depth,
-                                std::vector<TBranchLine>& lines) const {
+void TWin32TreeLines::AddBranch(HTREEITEM item, int depth, std::vector<TBranchLine>& lines) const {
     lines.push_back({depth, Text(LineOf(item))});
     for (auto* child = TreeView_GetChild(Handle(), item); child != nullptr;
          child = TreeView_GetNextSibling(Handle(), child)) {
@@ -1136,15 +1166,14 @@ std::optional<std::string> RunInputDialog(HWND owner, const std::string& title,
     TDialogTemplate dialog(Widen(title), 220, 62);
     dialog.AddItem(kStaticClass, SS_LEFT, 7, 7, 206, 10, 0xFFFF, Widen(label));
     if (state.Combo) {
-        dialog.AddItem(kComboClass, WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 7,
-                       20, 206, 120, kInputId, L"");
+        dialog.AddItem(kComboClass, WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 7, 20,
+                       206, 120, kInputId, L"");
     } else {
         dialog.AddItem(kEditClass, WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, 7, 20, 206, 12,
                        kInputId, L"");
     }
     dialog.AddItem(kButtonClass, WS_TABSTOP | BS_DEFPUSHBUTTON, 109, 41, 50, 14, IDOK, L"OK");
-    dialog.AddItem(kButtonClass, WS_TABSTOP | BS_PUSHBUTTON, 163, 41, 50, 14, IDCANCEL,
-                   L"Cancel");
+    dialog.AddItem(kButtonClass, WS_TABSTOP | BS_PUSHBUTTON, 163, 41, 50, 14, IDCANCEL, L"Cancel");
     if (DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, InputDialogProc,
                                 reinterpret_cast<LPARAM>(&state)) != IDOK) {
         return std::nullopt;
@@ -1224,7 +1253,8 @@ void TWin32ProgressBar::Show(const std::string& caption) {
     SendMessageW(FStatusBar, SB_GETRECT, 3, reinterpret_cast<LPARAM>(&part));
     const int width = std::min<int>(200, part.right - part.left - 4);
     MoveWindow(FBar, part.right - width - 2, part.top + 2, width, part.bottom - part.top - 4, TRUE);
-    SendMessageW(FStatusBar, SB_SETTEXTW, 3, reinterpret_cast<LPARAM>(Widen(caption + " (Esc cancels)").c_str()));
+    SendMessageW(FStatusBar, SB_SETTEXTW, 3,
+                 reinterpret_cast<LPARAM>(Widen(caption + " (Esc cancels)").c_str()));
     SendMessageW(FBar, PBM_SETPOS, 0, 0);
     ShowWindow(FBar, SW_SHOW);
     FVisible = true;

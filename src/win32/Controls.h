@@ -8,13 +8,13 @@
 #include "syntax/SyntaxTree.h"
 #include "toolkit/Toolkit.h"
 
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include <array>
-#include <optional>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,8 +50,8 @@ class TChildControl {
     LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam);
 
   private:
-    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam,
-                                         LPARAM lParam, UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR id, DWORD_PTR self);
     HWND FHandle;
 };
 
@@ -166,13 +166,17 @@ class TWin32LineList : public TChildControl, public ILineList {
     void SetFocus() override;
     void SetKeyDownHandler(KeyDownHandler handler) override { FOnKeyDown = std::move(handler); }
     void SetMarks(const std::vector<TLineMark>& marks) override;
+    void SetRangeHandler(TRangeHandler handler) override { FOnRange = std::move(handler); }
     // Whole notches of the wheel over the lines, in place of the list's own scrolling.
     void SetWheelHandler(TWheelHandler handler) { FOnWheel = std::move(handler); }
+    // The line and the character under a point of the list (lines clamped to those there).
+    TRangeInput PointerInput(TRangeInput::TKind kind, int x, int y) const;
 
   protected:
     LRESULT Subclass(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   private:
+    TRangeHandler FOnRange;
     std::vector<std::string> FLines;
     std::vector<TLineMark> FMarks;
     KeyDownHandler FOnKeyDown;
@@ -204,9 +208,7 @@ class TWin32ScrollBar : public TChildControl, public IScrollBar {
     void SetSmallChange(int change) override { FSmallChange = change; }
     void SetLargeChange(int change) override { FLargeChange = change; }
     void SetScrollHandler(ScrollHandler handler) override { FOnScroll = std::move(handler); }
-    void SetMouseDownHandler(NotifyHandler handler) override {
-        FOnMouseDown = std::move(handler);
-    }
+    void SetMouseDownHandler(NotifyHandler handler) override { FOnMouseDown = std::move(handler); }
 
   protected:
     LRESULT Subclass(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -1,4 +1,5 @@
 #include "hexview/HexViewUtils.h"
+#include "hexview/StringUtils.h"
 
 #include "support/Fakes.h"
 #include "support/TestSupport.h"
@@ -8,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -432,3 +435,104 @@ TEST_F(HexViewTest, OffsetsPast4GiB) {
 }
 
 } // namespace
+
+namespace {
+
+// The bytes a copied range names, read back from its lines' offsets and digit pairs.
+std::map<std::int64_t, int> BytesOfCopy(const std::string& text) {
+    std::map<std::int64_t, int> bytes;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::int64_t at = std::stoll(line.substr(2, 16), nullptr, 16);
+        for (int i = 0; i < kHexBytesPerLine && 21 + 3 * i + 1 < static_cast<int>(line.size());
+             ++i) {
+            const std::string pair = line.substr(static_cast<std::size_t>(21 + 3 * i), 2);
+            if (pair != "  ") {
+                bytes[at + i] = std::stoi(pair, nullptr, 16);
+            }
+        }
+    }
+    return bytes;
+}
+
+} // namespace
+
+// Each step of the keys and the mouse against the range it leaves, [first, end); the copy of
+// every range read back gives exactly the file's bytes there (byte i is i mod 251).
+TEST_F(HexViewTest, ShiftKeysAndTheMouseSelectARangeThatCopiesAsTheFileHoldsIt) {
+    Open(1000, 4);
+    using K = TRangeInput::TKind;
+    struct Step {
+        TRangeInput Input;
+        std::int64_t First, End; // End == First: no range
+    };
+    const Step steps[] = {
+        {{K::Key, Key::Right}, 0, 1},
+        {{K::Key, Key::Down}, 0, 17},
+        {{K::Key, Key::PageDown}, 0, 81}, // four lines a page: past the lines shown
+        {{K::Key, Key::Left}, 0, 80},
+        {{K::Key, Key::Home}, 0, 0},
+        {{K::Key, Key::End}, 0, 1000},
+        {{K::Press, 0, 1, 21 + 3 * 5}, 0, 0},       // the digits of the line's sixth byte
+        {{K::Drag, 0, 2, 21 + 50 + 2}, 0, 0},       // to the text of the next line's third
+        {{K::Drag, 0, 0, 0}, 0, 0},                 // back over the offset column
+        {{K::Press, 0, 3, 21 + 3 * 7, true}, 0, 0}, // Shift extends to the last byte
+        {{K::Key, Key::Up}, 0, 0},
+    };
+    // The mouse steps' ranges depend on the lines shown when they come: worked out here.
+    std::int64_t pressed = 0;
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        const Step& step = steps[i];
+        std::int64_t first = step.First;
+        std::int64_t end = step.End;
+        if (step.Input.Kind != K::Key) {
+            const std::int64_t shown = LineOffset(0);
+            const std::int64_t at = shown + 16 * step.Input.Line +
+                                    (step.Input.Char >= 71   ? step.Input.Char - 71
+                                     : step.Input.Char >= 21 ? (step.Input.Char - 21) / 3
+                                                             : 0);
+            if (step.Input.Kind == K::Press && !step.Input.Shift) {
+                pressed = at;
+            }
+            first = step.Input.Kind == K::Press && !step.Input.Shift ? at : std::min(at, pressed);
+            end = step.Input.Kind == K::Press && !step.Input.Shift ? at : std::max(at, pressed) + 1;
+        } else if (i == std::size(steps) - 1) {
+            // Up from the Shift-click's range moves its caret a line back.
+            first = view->RangeFirst();
+            end = view->RangeEnd() - 16;
+        }
+        list.OnRange(step.Input);
+        SCOPED_TRACE(i);
+        ASSERT_EQ(view->HasRange(), first != end);
+        if (first == end) {
+            continue;
+        }
+        EXPECT_EQ(view->RangeFirst(), first);
+        EXPECT_EQ(view->RangeEnd(), end);
+        std::string text;
+        std::string reason;
+        ASSERT_TRUE(view->RangeText(text, reason)) << reason;
+        const auto bytes = BytesOfCopy(text);
+        ASSERT_EQ(static_cast<std::int64_t>(bytes.size()), end - first);
+        for (const auto& [offset, value] : bytes) {
+            ASSERT_TRUE(offset >= first && offset < end) << offset;
+            ASSERT_EQ(value, offset % 251) << offset;
+        }
+        // The caret's line is in view and selected; its first byte's line is marked.
+        ASSERT_GE(list.Selected, 0);
+        EXPECT_FALSE(list.Marks.empty());
+    }
+    // A move without Shift ends it.
+    list.PressKey(Key::Down);
+    EXPECT_FALSE(view->HasRange());
+    EXPECT_TRUE(list.Marks.empty());
+}
+
+TEST_F(HexViewTest, ACopyOverTheLimitIsRefusedWithItsSize) {
+    Open(kHexCopyLimit + 100, 4);
+    list.OnRange({TRangeInput::TKind::Key, Key::End});
+    std::string text;
+    std::string reason;
+    EXPECT_FALSE(view->RangeText(text, reason));
+    EXPECT_NE(reason.find(std::to_string(kHexCopyLimit + 100)), std::string::npos) << reason;
+}
