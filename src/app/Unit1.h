@@ -88,6 +88,8 @@ struct TForm1Widgets {
     IUiThread* UiThread = nullptr;
     // View > Overlay's items, in the order of kOverlayItems.
     std::array<IMenuCheck*, kOverlayItemCount> OverlayItems{};
+    // View > Zoom's items: Fit, 1:1, 2:1.
+    std::array<IMenuCheck*, 3> ZoomItems{};
 };
 
 // How many files File keeps as recent.
@@ -134,6 +136,8 @@ class TForm1 {
     void Picture1Click();
     // Turns an item of View > Overlay (a TOverlayItem) on or off.
     void OverlayClick(unsigned item);
+    // View > Zoom: the picture fitted to the pane (0), or at 1:1 (1) or 2:1 (2).
+    void ZoomClick(int zoom);
     // The picture pane's Left (-1) and Right (+1): the previous or next picture's first unit
     // selected in the list (Unit1PictureStep.cpp).
     void PictureStep(int direction);
@@ -265,6 +269,8 @@ class TForm1 {
     bool ShowPicture = false;
     // What View > Overlay draws over the picture (TOverlayItem bits); nothing unless asked.
     unsigned PictureOverlay = 0;
+    // View > Zoom's choice; fitted unless asked.
+    int PictureZoom = 0;
     // Created when the window is shown, released when it closes.
     std::unique_ptr<TBitStream4> BitStream;
     // The hex view of the loaded file; absent before the first file was loaded.
@@ -363,6 +369,7 @@ class TForm1 {
     void ShowPictureOf(std::int64_t offset);
     void ApplyPictureSetting();
     void ApplyOverlaySetting();
+    void ApplyZoomSetting();
     std::unique_ptr<TPictureView> FPictureView;
 
     // Finds the sequence parameter set that governs a picture parameter set being shown;

@@ -21,11 +21,11 @@ std::wstring HexText(const std::string& bytes) {
     if (bytes.empty()) {
         return {};
     }
-    const int n = MultiByteToWideChar(kHexCodePage, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                      nullptr, 0);
+    const int n = MultiByteToWideChar(kHexCodePage, 0, bytes.data(),
+                                      static_cast<int>(bytes.size()), nullptr, 0);
     std::wstring text(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(kHexCodePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
-                        n);
+    MultiByteToWideChar(kHexCodePage, 0, bytes.data(), static_cast<int>(bytes.size()),
+                        text.data(), n);
     return text;
 }
 
@@ -197,9 +197,8 @@ void TWin32ReportList::FitColumns() {
         int widest = 0;
         for (const char* text : {column.Caption, column.Widest}) {
             const std::wstring wide = Widen(text);
-            widest = std::max(
-                widest, static_cast<int>(SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0,
-                                                      reinterpret_cast<LPARAM>(wide.c_str()))));
+            widest = std::max(widest, static_cast<int>(SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0,
+                                                                    reinterpret_cast<LPARAM>(wide.c_str()))));
         }
         SetColumnWidth(c, widest + kCellMargin);
     }
@@ -216,9 +215,9 @@ bool TWin32ReportList::OnNotify(NMHDR* header, LRESULT& result) {
             }
             const int column = item.iSubItem;
             const bool known = column >= 0 && column < kColumnCount;
-            const std::string& text = column <= 0 || !known
-                                          ? row.Caption
-                                          : row.SubItems[static_cast<std::size_t>(column - 1)];
+            const std::string& text =
+                column <= 0 || !known ? row.Caption
+                                      : row.SubItems[static_cast<std::size_t>(column - 1)];
             CopyOut(Widen(known ? text : std::string()), item.pszText, item.cchTextMax);
         }
         result = 0;
@@ -544,8 +543,8 @@ int TWin32LineList::SelectedIndex() const {
 }
 
 void TWin32LineList::SetSelectedIndex(int index) {
-    SendMessageW(Handle(), LB_SETCURSEL,
-                 static_cast<WPARAM>(index >= 0 && index < Count() ? index : -1), 0);
+    SendMessageW(Handle(), LB_SETCURSEL, static_cast<WPARAM>(index >= 0 && index < Count() ? index : -1),
+                 0);
 }
 
 int TWin32LineList::InnerHeight() const {
@@ -651,8 +650,8 @@ void TWin32ScrollBar::Step(ScrollCode code, int position) {
 void TWin32ScrollBar::OnScroll(int request) {
     const SCROLLINFO info = Info(SIF_ALL);
     const auto step = [&](int by) {
-        return static_cast<int>(
-            std::clamp<std::int64_t>(std::int64_t{info.nPos} + by, info.nMin, info.nMax));
+        return static_cast<int>(std::clamp<std::int64_t>(std::int64_t{info.nPos} + by, info.nMin,
+                                                         info.nMax));
     };
     switch (request) {
     case SB_LINEUP:
@@ -683,6 +682,7 @@ void TWin32ScrollBar::OnScroll(int request) {
         break;
     }
 }
+
 
 LRESULT TWin32ScrollBar::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -787,7 +787,8 @@ void TWin32TreeLines::LineBits(TTreeLine line, std::int64_t firstBit, std::int64
     SendMessageW(Handle(), TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&data));
 }
 
-void TWin32TreeLines::AddBranch(HTREEITEM item, int depth, std::vector<TBranchLine>& lines) const {
+void TWin32TreeLines::AddBranch(HTREEITEM item, int depth,
+                                std::vector<TBranchLine>& lines) const {
     lines.push_back({depth, Text(LineOf(item))});
     for (auto* child = TreeView_GetChild(Handle(), item); child != nullptr;
          child = TreeView_GetNextSibling(Handle(), child)) {
@@ -1166,14 +1167,15 @@ std::optional<std::string> RunInputDialog(HWND owner, const std::string& title,
     TDialogTemplate dialog(Widen(title), 220, 62);
     dialog.AddItem(kStaticClass, SS_LEFT, 7, 7, 206, 10, 0xFFFF, Widen(label));
     if (state.Combo) {
-        dialog.AddItem(kComboClass, WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 7, 20,
-                       206, 120, kInputId, L"");
+        dialog.AddItem(kComboClass, WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 7,
+                       20, 206, 120, kInputId, L"");
     } else {
         dialog.AddItem(kEditClass, WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, 7, 20, 206, 12,
                        kInputId, L"");
     }
     dialog.AddItem(kButtonClass, WS_TABSTOP | BS_DEFPUSHBUTTON, 109, 41, 50, 14, IDOK, L"OK");
-    dialog.AddItem(kButtonClass, WS_TABSTOP | BS_PUSHBUTTON, 163, 41, 50, 14, IDCANCEL, L"Cancel");
+    dialog.AddItem(kButtonClass, WS_TABSTOP | BS_PUSHBUTTON, 163, 41, 50, 14, IDCANCEL,
+                   L"Cancel");
     if (DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, InputDialogProc,
                                 reinterpret_cast<LPARAM>(&state)) != IDOK) {
         return std::nullopt;
@@ -1253,8 +1255,7 @@ void TWin32ProgressBar::Show(const std::string& caption) {
     SendMessageW(FStatusBar, SB_GETRECT, 3, reinterpret_cast<LPARAM>(&part));
     const int width = std::min<int>(200, part.right - part.left - 4);
     MoveWindow(FBar, part.right - width - 2, part.top + 2, width, part.bottom - part.top - 4, TRUE);
-    SendMessageW(FStatusBar, SB_SETTEXTW, 3,
-                 reinterpret_cast<LPARAM>(Widen(caption + " (Esc cancels)").c_str()));
+    SendMessageW(FStatusBar, SB_SETTEXTW, 3, reinterpret_cast<LPARAM>(Widen(caption + " (Esc cancels)").c_str()));
     SendMessageW(FBar, PBM_SETPOS, 0, 0);
     ShowWindow(FBar, SW_SHOW);
     FVisible = true;

@@ -8,13 +8,13 @@
 #include "syntax/SyntaxTree.h"
 #include "toolkit/Toolkit.h"
 
-#include <commctrl.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <array>
+#include <optional>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,8 +50,8 @@ class TChildControl {
     LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam);
 
   private:
-    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam,
+                                         LPARAM lParam, UINT_PTR id, DWORD_PTR self);
     HWND FHandle;
 };
 
@@ -208,7 +208,9 @@ class TWin32ScrollBar : public TChildControl, public IScrollBar {
     void SetSmallChange(int change) override { FSmallChange = change; }
     void SetLargeChange(int change) override { FLargeChange = change; }
     void SetScrollHandler(ScrollHandler handler) override { FOnScroll = std::move(handler); }
-    void SetMouseDownHandler(NotifyHandler handler) override { FOnMouseDown = std::move(handler); }
+    void SetMouseDownHandler(NotifyHandler handler) override {
+        FOnMouseDown = std::move(handler);
+    }
 
   protected:
     LRESULT Subclass(UINT message, WPARAM wParam, LPARAM lParam) override;

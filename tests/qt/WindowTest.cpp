@@ -374,7 +374,8 @@ TEST(QtWindow, ViewMenuDecodesSliceHeadersOfTheSelectedUnit) {
     QAction* item = w.window.DecodeSliceHeaders1;
     ASSERT_EQ(menus[1]->menu()->actions(),
               (QList<QAction*>{item, w.window.UnitSummaryColumn1, w.window.StreamSummary1,
-                               w.window.Picture1, w.window.Overlay1->menuAction()}));
+                               w.window.Picture1, w.window.Overlay1->menuAction(),
+                               w.window.Zoom1->menuAction()}));
     EXPECT_EQ(item->text(), "&Decode Slice Headers and SEI");
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());

@@ -40,8 +40,7 @@ std::string Dump(const std::vector<std::string>& args) {
 
 std::string WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return Narrow(text);
 }
 
@@ -65,9 +64,9 @@ struct ShownWindow {
 
     explicit ShownWindow(ISettingsStore* registry = nullptr, int height = 420,
                          IMonitors* monitors = nullptr) {
-        const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES |
-                                                                              ICC_TREEVIEW_CLASSES |
-                                                                              ICC_BAR_CLASSES};
+        const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
+                                            ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES |
+                                                ICC_BAR_CLASSES};
         InitCommonControlsEx(&controls);
         TWin32WindowServices services;
         services.Dialogs = &dialogs;
@@ -87,8 +86,7 @@ struct ShownWindow {
         item.iSubItem = column;
         item.pszText = buffer;
         item.cchTextMax = 128;
-        SendMessageW(List(), LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                     reinterpret_cast<LPARAM>(&item));
+        SendMessageW(List(), LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
         return Narrow(buffer);
     }
     std::vector<std::int64_t> Rows() const {
@@ -100,12 +98,9 @@ struct ShownWindow {
         return rows;
     }
     int Selected() const {
-        return static_cast<int>(
-            SendMessageW(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+        return static_cast<int>(SendMessageW(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
     }
-    std::int64_t SelectedOffset() const {
-        return std::stoll(Cell(Selected(), 0).substr(2), nullptr, 16);
-    }
+    std::int64_t SelectedOffset() const { return std::stoll(Cell(Selected(), 0).substr(2), nullptr, 16); }
     // The listing line of row i, as quillet-dump writes it.
     std::string ListingLine(int row) const {
         return Cell(row, 0) + "\t" + Cell(row, 1) + "\t" + Cell(row, 2) + "\t" + Cell(row, 3);
@@ -129,8 +124,7 @@ struct ShownWindow {
     void ClickRow(int row) {
         RECT r{};
         r.left = LVIR_LABEL;
-        SendMessageW(List(), LVM_GETITEMRECT, static_cast<WPARAM>(row),
-                     reinterpret_cast<LPARAM>(&r));
+        SendMessageW(List(), LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
         Press(List(), {(r.left + r.right) / 2, (r.top + r.bottom) / 2});
     }
     // The window's tree as quillet-dump --at writes it: two blanks a level.
@@ -152,12 +146,8 @@ struct ShownWindow {
         const HWND list = window->ListBox1->Handle();
         const int count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
         for (int i = 0; i < count; ++i) {
-            std::wstring text(static_cast<std::size_t>(
-                                  SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0)) +
-                                  1,
-                              L'\0');
-            SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i),
-                         reinterpret_cast<LPARAM>(text.data()));
+            std::wstring text(static_cast<std::size_t>(SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0)) + 1, L'\0');
+            SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()));
             text.resize(wcslen(text.c_str()));
             lines.push_back(Narrow(text));
         }
@@ -175,8 +165,7 @@ void ExpectHexLinesOfFile(const ShownWindow& w, const std::vector<std::uint8_t>&
     for (const std::string& line : lines) {
         const auto offset = static_cast<std::size_t>(std::stoll(line.substr(2, 16), nullptr, 16));
         for (std::size_t i = 0; i < 16 && offset + i < file.size(); ++i) {
-            ASSERT_EQ(std::stoul(line.substr(21 + 3 * i, 2), nullptr, 16), file[offset + i])
-                << step << ": " << line;
+            ASSERT_EQ(std::stoul(line.substr(21 + 3 * i, 2), nullptr, 16), file[offset + i]) << step << ": " << line;
         }
     }
 }
@@ -243,8 +232,7 @@ TEST(Win32Window, CompositionAndStartup) {
         column.mask = LVCF_TEXT | LVCF_WIDTH;
         column.pszText = caption;
         column.cchTextMax = 32;
-        SendMessageW(f.ListView1->Handle(), LVM_GETCOLUMNW, static_cast<WPARAM>(c),
-                     reinterpret_cast<LPARAM>(&column));
+        SendMessageW(f.ListView1->Handle(), LVM_GETCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
         const TListColumn& expected = kListColumns[static_cast<std::size_t>(c)];
         EXPECT_EQ(Narrow(caption), expected.Caption);
         const std::wstring widest = Widen(expected.Widest);
@@ -252,12 +240,9 @@ TEST(Win32Window, CompositionAndStartup) {
                                           reinterpret_cast<LPARAM>(widest.c_str())));
     }
     const std::pair<UINT, const char*> items[] = {
-        {kIdOpen, "&Open\tCtrl+O"},
-        {kIdClose, "&Close"},
-        {kIdExit, "E&xit\tCtrl+Q"},
+        {kIdOpen, "&Open\tCtrl+O"}, {kIdClose, "&Close"}, {kIdExit, "E&xit\tCtrl+Q"},
         {kIdDecodeSliceHeaders, "&Decode Slice Headers and SEI\tCtrl+D"},
-        {kIdCheckForUpdates, "Check For &Updates"},
-        {kIdAbout, "&About"},
+        {kIdCheckForUpdates, "Check For &Updates"}, {kIdAbout, "&About"},
     };
     for (const auto& [id, caption] : items) {
         wchar_t text[64] = {};
@@ -351,23 +336,12 @@ TEST(Win32Window, ClicksAndTheWindowScrollBar) {
     const auto below = [&] { return POINT{r.right / 2, (thumb().second + r.bottom - arrow) / 2}; };
     // A page step up needs the bar ten steps from its top: two pages down first.
     const Press presses[] = {
-        {"down arrow",
-         [&] {
-             return POINT{r.right / 2, r.bottom - arrow / 2};
-         },
-         1, "one down", true},
+        {"down arrow", [&] { return POINT{r.right / 2, r.bottom - arrow / 2}; }, 1, "one down", true},
         {"below the thumb", below, 1 + rows, "page down", true},
         {"below the thumb again", below, 1 + 2 * rows, "page down", true},
-        {"up arrow",
-         [&] {
-             return POINT{r.right / 2, arrow / 2};
-         },
-         2 * rows, "one up", false},
-        {"above the thumb",
-         [&] {
-             return POINT{r.right / 2, (arrow + thumb().first) / 2};
-         },
-         rows, "page up", false},
+        {"up arrow", [&] { return POINT{r.right / 2, arrow / 2}; }, 2 * rows, "one up", false},
+        {"above the thumb", [&] { return POINT{r.right / 2, (arrow + thumb().first) / 2}; }, rows,
+         "page up", false},
     };
     for (const Press& p : presses) {
         debug.Clear();
@@ -378,9 +352,7 @@ TEST(Win32Window, ClicksAndTheWindowScrollBar) {
         EXPECT_EQ(debug.Lines().front(), p.trace) << p.what;
         const int row = p.forward ? 0 : static_cast<int>(rows) - 1;
         EXPECT_EQ(w.Selected(), row) << p.what;
-        EXPECT_EQ(
-            w.Tree(),
-            Dump({"--at", std::to_string(all[p.first + static_cast<std::size_t>(row)]), path}))
+        EXPECT_EQ(w.Tree(), Dump({"--at", std::to_string(all[p.first + static_cast<std::size_t>(row)]), path}))
             << p.what;
     }
     // The thumb dragged near the bar's end lists from the first start code at or after
@@ -401,11 +373,8 @@ TEST(Win32Window, DropsAndUnicodeNames) {
     // Cyrillic, Greek and CJK: outside any one ANSI code page.
     std::string unicodePath;
     {
-        const std::filesystem::path p =
-            dir.Path() / std::filesystem::path(Widen("поток-ροή-流.264"));
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(stream.data()),
-                   static_cast<std::streamsize>(stream.size()));
+        const std::filesystem::path p = dir.Path() / std::filesystem::path(Widen("поток-ροή-流.264"));
+        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
         unicodePath = Narrow(p.wstring());
     }
     const std::string invalid = dir.Write("text.264", Hex("48 65 6C 6C 6F"));
@@ -429,9 +398,7 @@ TEST(Win32Window, DropsAndUnicodeNames) {
         SendMessageW(w.List(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(c.paths)), 0);
         Pump();
         EXPECT_EQ(w.window->Form().FileName, c.loaded) << c.what;
-        EXPECT_EQ(WindowText(w.window->Handle()),
-                  c.loaded.empty() ? "Quillet" : "Quillet(" + c.loaded + ")")
-            << c.what;
+        EXPECT_EQ(WindowText(w.window->Handle()), c.loaded.empty() ? "Quillet" : "Quillet(" + c.loaded + ")") << c.what;
         EXPECT_EQ(w.Rows().empty(), c.loaded.empty()) << c.what;
         EXPECT_EQ(w.dialogs.Warnings.size(), c.warnings) << c.what;
     }
@@ -450,11 +417,9 @@ TEST(Win32Window, TreeLinesMarkTheirBytesInTheHexView) {
     const HWND tree = w.window->TreeView1->Handle();
     // nal_unit_type: the header byte's low five bits, at offset 6 + 4 = 10.
     HTREEITEM root = TreeView_GetRoot(tree);
-    HTREEITEM type =
-        TreeView_GetNextSibling(tree, TreeView_GetNextSibling(tree, TreeView_GetChild(tree, root)));
+    HTREEITEM type = TreeView_GetNextSibling(tree, TreeView_GetNextSibling(tree, TreeView_GetChild(tree, root)));
     ASSERT_NE(type, nullptr);
-    EXPECT_EQ(w.window->TreeView1->Text(reinterpret_cast<TTreeLine>(type)).substr(0, 13),
-              "nal_unit_type");
+    EXPECT_EQ(w.window->TreeView1->Text(reinterpret_cast<TTreeLine>(type)).substr(0, 13), "nal_unit_type");
     TreeView_SelectItem(tree, type);
     Pump();
     // Line 0 holds offsets 0 to 15; byte 10's digits are characters 21 + 30 and 31.
@@ -499,29 +464,22 @@ TEST(Win32Window, TheWheelAndTheStatusBar) {
     w.window->OpenDropped({path});
     const auto rows = static_cast<std::size_t>(SendMessageW(w.List(), LVM_GETCOUNTPERPAGE, 0, 0));
     const auto turn = [](HWND control, int notches) {
-        SendMessageW(control, WM_MOUSEWHEEL,
-                     MAKEWPARAM(0, static_cast<WORD>(notches * WHEEL_DELTA)), 0);
+        SendMessageW(control, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(notches * WHEEL_DELTA)), 0);
         Pump();
     };
     turn(w.List(), -1);
     EXPECT_EQ(w.Rows(), Slice(all, 3, rows));
     turn(w.window->ScrollBar1->Handle(), 1);
     EXPECT_EQ(w.Rows(), Slice(all, 0, rows));
-    const auto firstHexLine = [&] {
-        return std::stoll(w.HexLines().at(0).substr(2, 16), nullptr, 16);
-    };
+    const auto firstHexLine = [&] { return std::stoll(w.HexLines().at(0).substr(2, 16), nullptr, 16); };
     const std::int64_t before = firstHexLine();
     turn(w.window->ListBox1->Handle(), -1);
     EXPECT_EQ(firstHexLine(), before + 3 * 16);
 
     RECT hex{};
     GetWindowRect(w.window->ListBox1->Handle(), &hex);
-    MSG wheel{w.List(),
-              WM_MOUSEWHEEL,
-              MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA)),
-              MAKELPARAM((hex.left + hex.right) / 2, (hex.top + hex.bottom) / 2),
-              0,
-              {}};
+    MSG wheel{w.List(), WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA)),
+              MAKELPARAM((hex.left + hex.right) / 2, (hex.top + hex.bottom) / 2), 0, {}};
     EXPECT_FALSE(w.window->PreTranslate(wheel));
     EXPECT_EQ(wheel.hwnd, w.window->ListBox1->Handle());
 
@@ -538,11 +496,9 @@ TEST(Win32Window, TheWheelAndTheStatusBar) {
         EXPECT_EQ(part(i), w.window->StatusBar->Text(static_cast<TStatusField>(i)));
     }
     // Each field as wide as its text, however long.
-    w.window->StatusBar->SetText(
-        TStatusField::Page, "Page 0x00000000006A9610 to 0x00000000006B0000 (99.9 % to 100.0 %)");
+    w.window->StatusBar->SetText(TStatusField::Page, "Page 0x00000000006A9610 to 0x00000000006B0000 (99.9 % to 100.0 %)");
     const HDC dc = GetDC(status);
-    const HGDIOBJ font =
-        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(status, WM_GETFONT, 0, 0)));
+    const HGDIOBJ font = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(status, WM_GETFONT, 0, 0)));
     for (int i = 0; i < 3; ++i) {
         const std::wstring text = Widen(part(i));
         SIZE size{};
@@ -575,33 +531,21 @@ TEST(Win32Window, TheHexViewsScrollBar) {
         int selected;       // the selected line afterwards
     };
     const Step steps[] = {
-        {"down arrow",
-         [&] {
-             ShownWindow::Press(bar, {r.right / 2, r.bottom - arrow / 2});
-         },
-         0, 0},
-        {"below the thumb",
-         [&] {
-             ShownWindow::Press(bar, {r.right / 2, r.bottom - arrow - 2});
-         },
-         0, lines - 1},
+        {"down arrow", [&] { ShownWindow::Press(bar, {r.right / 2, r.bottom - arrow / 2}); }, 0, 0},
+        {"below the thumb", [&] { ShownWindow::Press(bar, {r.right / 2, r.bottom - arrow - 2}); }, 0,
+         lines - 1},
         {"wheel towards the user",
          [&] {
              SendMessageW(bar, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA)), 0);
              Pump();
          },
          16, lines - 1},
-        {"up arrow",
-         [&] {
-             ShownWindow::Press(bar, {r.right / 2, arrow / 2});
-         },
-         16, lines - 2},
+        {"up arrow", [&] { ShownWindow::Press(bar, {r.right / 2, arrow / 2}); }, 16, lines - 2},
     };
     for (const Step& s : steps) {
         s.act();
         ExpectHexLinesOfFile(w, file, s.first, s.what);
-        EXPECT_EQ(SendMessageW(w.window->ListBox1->Handle(), LB_GETCURSEL, 0, 0), s.selected)
-            << s.what;
+        EXPECT_EQ(SendMessageW(w.window->ListBox1->Handle(), LB_GETCURSEL, 0, 0), s.selected) << s.what;
     }
 }
 
@@ -622,23 +566,17 @@ TEST(Win32Window, SettingsInTheRegistry) {
         SendMessageW(w.window->Handle(), WM_CLOSE, 0, 0);
     }
     HKEY key = nullptr;
-    ASSERT_EQ(
-        RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Marvane\\Quillet", 0, KEY_ALL_ACCESS, &key),
-        ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Marvane\\Quillet", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
     const std::pair<const wchar_t*, DWORD> expected[] = {
-        {L"FormTop", 120},           {L"FormLeft", 150},       {L"FormHeight", 700},
-        {L"FormWidth", 900},         {L"OffsetColWidth", 130}, {L"LenColWidth", 90},
-        {L"StartCodeColWidth", 170}, {L"NALColWidth", 250},    {L"Panel2Width", 520},
-        {L"WindowState", 0},         {L"CheckForUpdates", 0},
+        {L"FormTop", 120}, {L"FormLeft", 150}, {L"FormHeight", 700}, {L"FormWidth", 900},
+        {L"OffsetColWidth", 130}, {L"LenColWidth", 90}, {L"StartCodeColWidth", 170},
+        {L"NALColWidth", 250}, {L"Panel2Width", 520}, {L"WindowState", 0}, {L"CheckForUpdates", 0},
     };
     for (const auto& [name, value] : expected) {
         DWORD type = 0;
         DWORD stored = 0;
         DWORD size = sizeof stored;
-        EXPECT_EQ(
-            RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&stored), &size),
-            ERROR_SUCCESS)
-            << Narrow(name);
+        EXPECT_EQ(RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&stored), &size), ERROR_SUCCESS) << Narrow(name);
         EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << Narrow(name);
         EXPECT_EQ(stored, value) << Narrow(name);
     }
@@ -653,8 +591,7 @@ TEST(Win32Window, SettingsInTheRegistry) {
         EXPECT_EQ(w.window->Panel2Width(), 520);
         EXPECT_EQ(RectOf(w.window->ScrollBar1->Handle(), w.window->Handle()).right, 520);
         EXPECT_EQ(w.window->ListView1->ColumnWidth(1), 90);
-        EXPECT_FALSE(GetMenuState(w.window->MainMenu1, kIdCheckForUpdates, MF_BYCOMMAND) &
-                     MF_CHECKED);
+        EXPECT_FALSE(GetMenuState(w.window->MainMenu1, kIdCheckForUpdates, MF_BYCOMMAND) & MF_CHECKED);
         EXPECT_FALSE(w.window->Form().Widgets.tmUpdate->Enabled());
         SendMessageW(w.window->Handle(), WM_CLOSE, 0, 0);
     }
@@ -663,8 +600,7 @@ TEST(Win32Window, SettingsInTheRegistry) {
     EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
     // A window saved maximised opens maximised.
     const DWORD maximised = 2;
-    RegSetValueExW(key, L"WindowState", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&maximised),
-                   sizeof maximised);
+    RegSetValueExW(key, L"WindowState", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&maximised), sizeof maximised);
     {
         ShownWindow w(&registry, 0);
         EXPECT_TRUE(IsZoomed(w.window->Handle()));
@@ -772,13 +708,13 @@ TEST(Win32Window, CopyAndRecentFiles) {
     SendMessageW(hex, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(xOf(71 + 5), y));
     SendMessageW(hex, WM_LBUTTONUP, 0, MAKELPARAM(xOf(71 + 5), y));
     const auto bytesOfLine = [&](int from, int to) {
-        std::string line = w.HexLines().at(0).substr(0, static_cast<std::size_t>(71 + to + 1));
-        for (int p = 21; p < static_cast<int>(line.size()); ++p) {
+        std::string shown = w.HexLines().at(0).substr(0, static_cast<std::size_t>(71 + to + 1));
+        for (int p = 21; p < static_cast<int>(shown.size()); ++p) {
             if (!((p >= 21 + 3 * from && p < 21 + 3 * (to + 1)) || p >= 71 + from)) {
-                line[static_cast<std::size_t>(p)] = ' ';
+                shown[static_cast<std::size_t>(p)] = ' ';
             }
         }
-        return WithCrLf(line + "\n");
+        return WithCrLf(shown + "\n");
     };
     EXPECT_EQ(copy(hex), bytesOfLine(2, 5));
     BYTE keys[256] = {};
@@ -845,9 +781,7 @@ TEST(Win32Window, GoFindAndTheInfoColumn) {
         SendMessageW(w.window->Handle(), WM_COMMAND, kIdUnitSummaryColumn, 0);
         EXPECT_EQ(SendMessageW(w.List(), LVM_GETCOLUMNWIDTH, kInfoColumn, 0), shown ? info : 0);
         EXPECT_EQ(w.window->ListView1->ColumnWidth(kInfoColumn), info);
-        EXPECT_EQ((GetMenuState(w.window->MainMenu1, kIdUnitSummaryColumn, MF_BYCOMMAND) &
-                   MF_CHECKED) != 0,
-                  shown);
+        EXPECT_EQ((GetMenuState(w.window->MainMenu1, kIdUnitSummaryColumn, MF_BYCOMMAND) & MF_CHECKED) != 0, shown);
     }
 }
 
@@ -948,8 +882,7 @@ TEST(Win32Dialogs, TextAndChoiceBoxes) {
         gBoxCancel = c.cancel;
         SetTimer(nullptr, 0, 20, AnswerBox);
         const std::optional<std::string> answer =
-            c.choose ? dialogs.ChooseItem(
-                           "Box", "Unit:", {"Sequence parameter set", "Picture parameter set"}, 1)
+            c.choose ? dialogs.ChooseItem("Box", "Unit:", {"Sequence parameter set", "Picture parameter set"}, 1)
                      : dialogs.AskText("Box", "Offset:", "0x10");
         EXPECT_EQ(answer, c.answer) << c.what;
     }
@@ -963,8 +896,7 @@ TEST(Win32Window, ExitClosesTheWindowAndSavesTheSettings) {
     Pump();
     EXPECT_EQ(w.window->Handle(), nullptr);
     HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Marvane\\Quillet", 0, KEY_READ, &key),
-              ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Marvane\\Quillet", 0, KEY_READ, &key), ERROR_SUCCESS);
     RegCloseKey(key);
 }
 
