@@ -196,13 +196,20 @@ std::optional<std::int64_t> TSummaryPlotModel::Release(int x) {
         FViewEnd = end;
     }
     Lay();
+    if (end > first && OnViewChange) {
+        OnViewChange(FViewFirst, FViewEnd);
+    }
     return std::nullopt;
 }
 
 void TSummaryPlotModel::ZoomOut() {
+    const bool zoomed = Zoomed();
     FViewFirst = 0;
     FViewEnd = FPlot.FileSize;
     Lay();
+    if (zoomed && OnViewChange) {
+        OnViewChange(FViewFirst, FViewEnd);
+    }
 }
 
 void TSummaryPlotModel::Lay() {

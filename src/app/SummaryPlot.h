@@ -94,6 +94,8 @@ class TSummaryPlotModel {
     std::optional<std::int64_t> Release(int x);
     // Back to the whole file.
     void ZoomOut();
+    // Told the range shown whenever a drag or ZoomOut changes it.
+    std::function<void(std::int64_t first, std::int64_t end)> OnViewChange;
     bool Zoomed() const { return FViewFirst != 0 || FViewEnd != FPlot.FileSize; }
     std::int64_t ViewFirst() const { return FViewFirst; }
     std::int64_t ViewEnd() const { return FViewEnd; }

@@ -166,6 +166,9 @@ class TForm1 {
     void tmSummaryTimer();
     // A click on the plot: the page goes to that offset.
     void SummaryPlotClick(std::int64_t offset);
+    // The plot now shows [first, end): a range of the file is walked again for buckets of its
+    // own access units; the whole file brings back the whole walk's plot.
+    void SummaryZoom(std::int64_t first, std::int64_t end);
     // At the first run: the list pane and its columns for a window windowWidth wide.
     void FitListPane(int windowWidth);
     // The Info text of the unit at offset, for the plot's tooltip.
@@ -408,6 +411,10 @@ class TForm1 {
     // The search under way, if any, and the unit it went on from.
     std::unique_ptr<TFindWorker> FFind;
     std::int64_t FFindReference = 0;
-    // The stream summary's walk, while it runs.
+    // The stream summary's walk, while it runs; the walk of the range the plot is zoomed
+    // into, while it runs; the whole walk's plot, shown again when zoomed out.
     std::unique_ptr<TSummaryWorker> FSummary;
+    std::unique_ptr<TSummaryWorker> FRefine;
+    TSummaryPlot FWholePlot;
+    bool FPlotZoomed = false;
 };

@@ -188,6 +188,10 @@ void TSummaryPane::SetClickHandler(std::function<void(std::int64_t)> handler) {
     PlotView->SetClickHandler(std::move(handler));
 }
 
+void TSummaryPane::SetZoomHandler(std::function<void(std::int64_t, std::int64_t)> handler) {
+    PlotView->SetZoomHandler(std::move(handler));
+}
+
 void TSummaryPane::SetUnitTextHandler(
     std::function<std::string(std::int64_t, std::int64_t)> handler) {
     PlotView->SetUnitTextHandler(std::move(handler));

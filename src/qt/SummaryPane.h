@@ -23,6 +23,9 @@ class TSummaryPlotView : public QWidget {
     void SetUnitTextHandler(std::function<std::string(std::int64_t, std::int64_t)> handler);
     const TSummaryPlot& Plot() const { return FModel.Plot(); }
     const TSummaryPlotModel& Model() const { return FModel; }
+    void SetZoomHandler(std::function<void(std::int64_t, std::int64_t)> handler) {
+        FModel.OnViewChange = std::move(handler);
+    }
 
   protected:
     bool event(QEvent* event) override;
@@ -56,6 +59,7 @@ class TSummaryPane : public QDockWidget, public ISummaryView {
     void SetClickHandler(std::function<void(std::int64_t offset)> handler) override;
     void
     SetUnitTextHandler(std::function<std::string(std::int64_t, std::int64_t)> handler) override;
+    void SetZoomHandler(std::function<void(std::int64_t, std::int64_t)> handler) override;
 
     QLabel* Figures = nullptr;
     TSummaryPlotView* PlotView = nullptr;

@@ -34,16 +34,24 @@ TUnitWants WantsOf(std::uint8_t header) {
 
 class TStreamSummaryWalk::TWalk {
   public:
-    TWalk(FileStream& stream, TStreamSummary& summary)
+    TWalk(FileStream& stream, TStreamSummary& summary, std::int64_t first, std::int64_t end)
         : FReader(stream, 4 << 20, true), FSummary(summary),
           FRbsp(std::make_unique<std::uint8_t[]>(kSetBytes)) {
         summary = TStreamSummary{};
         summary.Size = FReader.FileSize();
+        FFirst = std::clamp<std::int64_t>(first, 0, summary.Size);
+        FEnd = end < 0 ? summary.Size : std::clamp<std::int64_t>(end, FFirst, summary.Size);
+        FSkipFirst = FFirst > 0;
+        const std::int64_t span = FEnd - FFirst;
+        summary.RangeFirst = FFirst;
         summary.BucketWidth =
-            std::max<std::int64_t>(1, (summary.Size + kSummaryBuckets - 1) / kSummaryBuckets);
+            std::max<std::int64_t>(1, (span + kSummaryBuckets - 1) / kSummaryBuckets);
         summary.Buckets.assign(static_cast<std::size_t>(std::min<std::int64_t>(
-                                   kSummaryBuckets, summary.Size / summary.BucketWidth + 1)),
+                                   kSummaryBuckets, span / summary.BucketWidth + 1)),
                                TSummaryBucket{});
+        if (FFirst > 0) {
+            FReader.Seek(FFirst);
+        }
     }
 
     bool Run(TSearchControl* control, const std::function<void(const TStreamSummary&)>& blockDone) {
@@ -52,7 +60,7 @@ class TStreamSummaryWalk::TWalk {
         }
         TNalUnitSpan span;
         std::int64_t block = -1;
-        while (FReader.Next(span, WantsOf, nullptr, 0)) {
+        while (!FPastEnd && FReader.Next(span, WantsOf, nullptr, 0)) {
             if (FReader.BlockStart() != block) {
                 block = FReader.BlockStart();
                 if (blockDone) {
@@ -69,7 +77,7 @@ class TStreamSummaryWalk::TWalk {
         }
         CloseAccessUnit();
         if (control != nullptr) {
-            control->Reached.store(FSummary.Size);
+            control->Reached.store(FEnd);
         }
         return true;
     }
@@ -98,9 +106,19 @@ class TStreamSummaryWalk::TWalk {
         }
         const std::uint32_t type = NalUnitType(span.Header);
         ++FSummary.UnitsByType[type];
+        // A delimiter always begins an access unit: met first, its unit need not be left out.
+        if (FSummary.Units == 1 && type == kNalDelimiter) {
+            FSkipFirst = false;
+        }
         const std::int32_t n = Payload();
         if (FRule.Next(span.Header, FRbsp.get(), n)) {
             CloseAccessUnit();
+            // The range ends where the first access unit that begins past it begins: the
+            // last one within keeps all its units.
+            if (span.Offset >= FEnd) {
+                FPastEnd = true;
+                return;
+            }
             FAccessUnitStart = span.Offset;
         }
         if (FAccessUnitStart < 0) {
@@ -151,9 +169,13 @@ class TStreamSummaryWalk::TWalk {
             return;
         }
         FHasPicture = false;
+        if (FSkipFirst) {
+            FSkipFirst = false;
+            return;
+        }
         const std::int64_t bytes = FAccessUnitEnd - FAccessUnitStart;
         const auto index = static_cast<std::size_t>(
-            std::min<std::int64_t>(FAccessUnitStart / FSummary.BucketWidth,
+            std::min<std::int64_t>((FAccessUnitStart - FFirst) / FSummary.BucketWidth,
                                    static_cast<std::int64_t>(FSummary.Buckets.size()) - 1));
         TSummaryBucket& bucket = FSummary.Buckets[index];
         if (bucket.FirstOffset < 0) {
@@ -211,6 +233,11 @@ class TStreamSummaryWalk::TWalk {
 
     TUnitCursor FReader;
     TStreamSummary& FSummary;
+    // The range walked, and whether its first access unit is still to be left out.
+    std::int64_t FFirst = 0;
+    std::int64_t FEnd = 0;
+    bool FSkipFirst = false;
+    bool FPastEnd = false;
     std::unique_ptr<std::uint8_t[]> FRbsp;
     TAccessUnitRule FRule;
     // The access unit being gathered (-1: none yet): where it begins, one past its last
@@ -225,8 +252,9 @@ class TStreamSummaryWalk::TWalk {
     std::int64_t FLastIdrPicture = -1;
 };
 
-TStreamSummaryWalk::TStreamSummaryWalk(FileStream& stream, TStreamSummary& summary)
-    : FWalk(std::make_unique<TWalk>(stream, summary)) {}
+TStreamSummaryWalk::TStreamSummaryWalk(FileStream& stream, TStreamSummary& summary,
+                                       std::int64_t first, std::int64_t end)
+    : FWalk(std::make_unique<TWalk>(stream, summary, first, end)) {}
 
 TStreamSummaryWalk::~TStreamSummaryWalk() = default;
 

@@ -411,6 +411,8 @@ struct TSummaryBar {
 // Picture sizes over the file, and where the current page lies in it.
 struct TSummaryPlot {
     std::int64_t FileSize = 0;
+    // The bars' buckets: BucketWidth bytes each from RangeFirst (0 for the whole file).
+    std::int64_t RangeFirst = 0;
     std::int64_t BucketWidth = 1;
     std::vector<TSummaryBar> Bars;
     std::int64_t PageFirst = -1; // -1: no page
@@ -436,6 +438,11 @@ class ISummaryView {
     // bytes long).
     virtual void SetUnitTextHandler(
         std::function<std::string(std::int64_t offset, std::int64_t length)> handler) = 0;
+    // Told the range [first, end) the plot now shows after a drag zoomed into it, or the
+    // whole file after a zoom out. A pane without zoom never tells.
+    virtual void SetZoomHandler(std::function<void(std::int64_t first, std::int64_t end)> handler) {
+        (void)handler;
+    }
 };
 
 // The system clipboard. Texts are in the views' encoding (Windows-1252, as the hex view

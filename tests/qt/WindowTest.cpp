@@ -564,6 +564,26 @@ TEST(QtWindow, TheStreamSummaryPane) {
     QApplication::sendEvent(&view, &hover);
     EXPECT_TRUE(QToolTip::text().contains(QStringLiteral(" POC lsb ")))
         << QToolTip::text().toStdString();
+
+    // A drag from the second bar to the sixth zooms there, and that range is walked again:
+    // its own access units, each in a bucket of the range; a right click, the whole file.
+    const std::vector<TPlotColumn> columns = view.Model().Columns();
+    const int y = view.height() / 2;
+    QTest::mousePress(&view, Qt::LeftButton, Qt::NoModifier, QPoint(columns[1].Left - 1, y));
+    QTest::mouseMove(&view, QPoint(columns[5].Right, y));
+    QTest::mouseRelease(&view, Qt::LeftButton, Qt::NoModifier, QPoint(columns[5].Right, y));
+    ASSERT_TRUE(view.Model().Zoomed());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.Plot().RangeFirst > 0; }, 10000));
+    EXPECT_EQ(view.Plot().RangeFirst, view.Model().ViewFirst());
+    EXPECT_GE(view.Plot().Bars.size(), 3u);
+    for (const TSummaryBar& bar : view.Plot().Bars) {
+        EXPECT_GE(bar.FirstOffset, view.Model().ViewFirst());
+        EXPECT_LT(bar.FirstOffset, view.Model().ViewEnd());
+        EXPECT_EQ(bar.Pictures, 1) << "a bucket for each access unit";
+    }
+    QTest::mouseClick(&view, Qt::RightButton, Qt::NoModifier, QPoint(columns[1].Left, y));
+    EXPECT_EQ(view.Plot().RangeFirst, 0);
+    EXPECT_EQ(view.Plot().Bars.size(), 8u);
     w.window.StreamSummary1->trigger();
     EXPECT_FALSE(pane.isVisible());
 }
