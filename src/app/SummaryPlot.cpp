@@ -213,11 +213,12 @@ void TSummaryPlotModel::ZoomOut() {
 }
 
 void TSummaryPlotModel::Lay() {
-    FPicture = TPlotPicture{kBackground, kInk, {}, {}};
+    FPicture = TPlotPicture{kBackground, kInk, {}, {}, {}};
     FColumns.clear();
     const int line = FMetrics.LineHeight;
     FLeft = FMetrics.CharWidth * 6 + 8;
-    FRight = FWidth - FMetrics.CharWidth * 3;
+    // Room on the right for the bitrate's scale.
+    FRight = FWidth - FMetrics.CharWidth * (FPlot.PicturesPerSecond > 0 ? 7 : 3);
     FTop = line + 4 + kMarkHeight;
     FBottom = FHeight - line - 6;
     if (FRight - FLeft < 8 || FBottom - FTop < 8) {
@@ -264,7 +265,42 @@ void TSummaryPlotModel::Lay() {
         }
     }
     Axes();
+    RateLine();
     Legend();
+}
+
+double TSummaryPlotModel::RateOf(const TSummaryBar& bar) const {
+    return bar.Pictures > 0 ? static_cast<double>(bar.Bytes) * 8 * FPlot.PicturesPerSecond /
+                                  static_cast<double>(bar.Pictures) / 1000
+                            : 0;
+}
+
+void TSummaryPlotModel::RateLine() {
+    if (FPlot.PicturesPerSecond <= 0 || FColumns.empty()) {
+        return;
+    }
+    const int line = FMetrics.LineHeight;
+    double highest = 1;
+    for (const TPlotColumn& column : FColumns) {
+        highest = std::max(highest, RateOf(column.Bar));
+    }
+    const int rows = std::max(1, (FBottom - FTop) / (2 * line));
+    const double step = Nice(highest / rows);
+    const double top = std::max(step, std::ceil(highest / step - 1e-9) * step);
+    const int height = FBottom - FTop;
+    for (double tick = 0; tick <= top * (1 + 1e-9); tick += step) {
+        const int y = FBottom - static_cast<int>(std::lround(tick / top * height));
+        FPicture.Rects.push_back({FRight + 1, y, 3, 1, kPlotRate});
+        FPicture.Texts.push_back({FRight + 5, y - line / 2, Number(tick), TPlotAlign::Left});
+    }
+    std::optional<std::pair<int, int>> last;
+    for (const TPlotColumn& column : FColumns) {
+        const int x = (column.Left + column.Right) / 2;
+        const int y = FBottom - static_cast<int>(std::lround(RateOf(column.Bar) / top * height));
+        FPicture.Lines.push_back(last ? TPlotLine{last->first, last->second, x, y, kPlotRate}
+                                      : TPlotLine{x, y, x, y, kPlotRate});
+        last = std::pair{x, y};
+    }
 }
 
 void TSummaryPlotModel::LayColumns() {
@@ -331,9 +367,13 @@ void TSummaryPlotModel::Legend() {
         const char* name;
         TPlotColour colour;
     };
-    static const Item items[] = {{"I", kI}, {"P", kP}, {"B", kB}, {"IDR", kIdr}};
+    static const Item items[] = {{"I", kI},     {"P", kP},           {"B", kB},
+                                 {"IDR", kIdr}, {"kbit/s", kPlotRate}};
+    // The bitrate's item only where its line is drawn.
+    const auto shown = std::size(items) - (FPlot.PicturesPerSecond > 0 ? 0 : 1);
     int x = FWidth - 4;
-    for (auto item = std::rbegin(items); item != std::rend(items); ++item) {
+    for (auto item = std::rbegin(items) + static_cast<std::ptrdiff_t>(std::size(items) - shown);
+         item != std::rend(items); ++item) {
         const int textWidth =
             static_cast<int>(std::char_traits<char>::length(item->name)) * FMetrics.CharWidth;
         x -= textWidth;

@@ -104,6 +104,13 @@ TSummaryPlot SummaryPlotOf(const TStreamSummary& s) {
     plot.FileSize = s.Size;
     plot.BucketWidth = s.BucketWidth;
     plot.RangeFirst = s.RangeFirst;
+    // An interlaced stream's access units may be fields: no rate is drawn for them.
+    for (const TSummarySps& sps : s.Sps) {
+        if (sps.FramesPerSecond > 0 && !sps.Interlaced) {
+            plot.PicturesPerSecond = sps.FramesPerSecond;
+            break;
+        }
+    }
     for (const TSummaryBucket& b : s.Buckets) {
         if (b.Pictures > 0) {
             plot.Bars.push_back({b.FirstOffset, b.Pictures, b.Bytes, b.Largest, b.LargestOffset,

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolTip>
@@ -70,6 +71,10 @@ void TSummaryPlotView::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), ColourOf(picture.Background));
     for (const TPlotRect& r : picture.Rects) {
         painter.fillRect(r.Left, r.Top, r.Width, r.Height, ColourOf(r.Colour));
+    }
+    for (const TPlotLine& l : picture.Lines) {
+        painter.setPen(QPen(ColourOf(l.Colour), 2));
+        painter.drawLine(l.X1, l.Y1, l.X2, l.Y2);
     }
     painter.setPen(ColourOf(picture.Ink));
     const QFontMetrics metrics = fontMetrics();

@@ -227,6 +227,10 @@ class TStreamSummaryWalk::TWalk {
         kept.Width = size.Width;
         kept.Height = size.Height;
         kept.FrameRate = FrameRateText(sps);
+        if (!kept.FrameRate.empty()) {
+            const TVuiParameters& vui = sps.vui_parameters;
+            kept.FramesPerSecond = static_cast<double>(vui.time_scale) / (2.0 * vui.num_units_in_tick);
+        }
         kept.Interlaced = sps.frame_mbs_only_flag == 0;
         FSummary.Sps.push_back(std::move(kept));
     }

@@ -47,6 +47,7 @@ struct TSummarySps {
     std::int64_t Width = 0;
     std::int64_t Height = 0;
     std::string FrameRate; // empty without VUI timing
+    double FramesPerSecond = 0; // 0 without it
     bool Interlaced = false;
     bool EndsEarly = false;
     std::int64_t FirstOffset = 0;

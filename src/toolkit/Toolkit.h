@@ -415,6 +415,8 @@ struct TSummaryPlot {
     std::int64_t RangeFirst = 0;
     std::int64_t BucketWidth = 1;
     std::vector<TSummaryBar> Bars;
+    // Access units a second, from the VUI's timing of a stream of frames; 0 without it.
+    double PicturesPerSecond = 0;
     std::int64_t PageFirst = -1; // -1: no page
     std::int64_t PageEnd = -1;
 };

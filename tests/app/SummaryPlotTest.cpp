@@ -105,6 +105,33 @@ TEST_P(SummaryPlotModel, AClickAtEachBarSelectsThatAccessUnit) {
         all.insert(offset);
     }
     EXPECT_EQ(clickEachBar("wide"), all);
+    // The bitrate line where the VUI gives the timing of frames (trace_headers' values):
+    // each access unit's kbit times the frames a second.
+    double rate = 0;
+    const RefStream ref = LoadRef(TestDataPath(GetParam() + ".ref"));
+    for (const auto& [index, elements] : ref.ParameterSets) {
+        std::map<std::string, std::int64_t> sps;
+        for (const RefElement& e : elements) {
+            sps.emplace(e.Name, e.Value);
+        }
+        if (ref.NalTypes[static_cast<std::size_t>(index)] == 7) {
+            if (sps["timing_info_present_flag"] == 1 && sps["frame_mbs_only_flag"] == 1) {
+                rate = static_cast<double>(sps["time_scale"]) /
+                       (2.0 * static_cast<double>(sps["num_units_in_tick"]));
+            }
+            break;
+        }
+    }
+    EXPECT_DOUBLE_EQ(plot.PicturesPerSecond, rate);
+    EXPECT_EQ(model.Picture().Lines.size(), rate > 0 ? model.Columns().size() : 0u);
+    for (const TPlotColumn& column : model.Columns()) {
+        if (rate > 0 && column.Bar.Pictures == 1) {
+            EXPECT_NEAR(model.RateOf(column.Bar),
+                        static_cast<double>(reference.at(column.Bar.LargestOffset).Size) * 8 *
+                            rate / 1000,
+                        1e-6);
+        }
+    }
     // Fewer pixels than pictures (beside the 71 px of the axes): bars share them.
     model.SetSize(71 + std::max<int>(static_cast<int>(all.size()) / 2, 10), 200, {7, 14});
     EXPECT_LT(clickEachBar("narrow").size(), std::max<std::size_t>(all.size(), 11));

@@ -557,6 +557,11 @@ TEST(QtWindow, TheStreamSummaryPane) {
     ASSERT_EQ(view.Model().Columns().size(), 8u);
     const TPlotColumn fifth = view.Model().Columns()[4];
     const QPoint at((fifth.Left + fifth.Right) / 2, view.height() / 2);
+    // The VUI gives the timing: the bitrate line is drawn in its colour.
+    ASSERT_FALSE(view.Model().Picture().Lines.empty());
+    const TPlotLine& rateLine = view.Model().Picture().Lines.back();
+    EXPECT_EQ(view.grab().toImage().pixelColor(rateLine.X2, rateLine.Y2),
+              QColor(kPlotRate.R, kPlotRate.G, kPlotRate.B));
     QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, at);
     EXPECT_EQ(w.Rows().front(), fifth.Bar.LargestOffset);
     EXPECT_EQ(view.Plot().PageFirst, fifth.Bar.LargestOffset);
