@@ -124,6 +124,10 @@ class TSummaryPlotModel {
     void Legend();
     // The bitrate line over the columns, with its scale on the right.
     void RateLine();
+    // A vertical scale from 0 up to the first tick at or above highest, a tick every two
+    // lines: mark is told each tick and its row. Answers the scale's top.
+    double Ticks(double highest, const std::function<void(double tick, int y)>& mark) const;
+    int YOf(double value, double top) const;
 
     TSummaryPlot FPlot;
     int FWidth = 0;
