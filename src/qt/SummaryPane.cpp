@@ -7,6 +7,7 @@
 #include <QPen>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QToolTip>
 
 namespace {
@@ -129,9 +130,18 @@ TSummaryPane::TSummaryPane(QWidget* parent) : QDockWidget(QStringLiteral("Summar
     auto* body = new QWidget(this);
     auto* column = new QVBoxLayout(body);
     column->setContentsMargins(4, 2, 4, 2);
-    Figures = new QLabel(body);
+    // The figures beside the plot, so that the dock is no taller than the plot; many
+    // figure lines scroll rather than push the plot out of the window.
+    FiguresScroll = new QScrollArea(body);
+    FiguresScroll->setFrameShape(QFrame::NoFrame);
+    FiguresScroll->setWidgetResizable(true);
+    FiguresScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Figures = new QLabel(FiguresScroll);
     Figures->setAccessibleName(QStringLiteral("Summary figures"));
     Figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Figures->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Figures->setWordWrap(true);
+    FiguresScroll->setWidget(Figures);
     PlotView = new TSummaryPlotView(body);
     auto* progressRow = new QHBoxLayout;
     Bar = new QProgressBar(body);
@@ -141,8 +151,10 @@ TSummaryPane::TSummaryPane(QWidget* parent) : QDockWidget(QStringLiteral("Summar
     CancelButton->setAccessibleName(QStringLiteral("Cancel summary"));
     progressRow->addWidget(Bar, 1);
     progressRow->addWidget(CancelButton);
-    column->addWidget(Figures);
-    column->addWidget(PlotView, 1);
+    auto* row = new QHBoxLayout;
+    row->addWidget(FiguresScroll, 2);
+    row->addWidget(PlotView, 3);
+    column->addLayout(row, 1);
     column->addLayout(progressRow);
     setWidget(body);
     connect(CancelButton, &QPushButton::clicked, this, [this] {

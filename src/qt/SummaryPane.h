@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QLabel;
+class QScrollArea;
 class QProgressBar;
 class QPushButton;
 
@@ -62,6 +63,7 @@ class TSummaryPane : public QDockWidget, public ISummaryView {
     void SetZoomHandler(std::function<void(std::int64_t, std::int64_t)> handler) override;
 
     QLabel* Figures = nullptr;
+    QScrollArea* FiguresScroll = nullptr;
     TSummaryPlotView* PlotView = nullptr;
     QProgressBar* Bar = nullptr;
     QPushButton* CancelButton = nullptr;

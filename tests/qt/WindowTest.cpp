@@ -21,7 +21,9 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -114,9 +116,8 @@ TEST(QtWindow, CompositionAndStartup) {
         EXPECT_EQ(actual, design);
     }
     // Columns as wide as the texts they commonly hold.
-    EXPECT_GE(f.ListView1->ColumnWidth(3),
-              f.ListView1->fontMetrics().horizontalAdvance(
-                  QStringLiteral("Coded slice of a non-IDR picture")));
+    EXPECT_GE(f.ListView1->ColumnWidth(3), f.ListView1->fontMetrics().horizontalAdvance(
+                                               QStringLiteral("Coded slice of a non-IDR picture")));
     EXPECT_TRUE(f.CheckForUpdates1->isChecked());
     EXPECT_TRUE(f.tmUpdate->isActive());
     EXPECT_TRUE(w.List().viewport()->acceptDrops());
@@ -591,6 +592,29 @@ TEST(QtWindow, TheStreamSummaryPane) {
     EXPECT_EQ(view.Plot().Bars.size(), 8u);
     w.window.StreamSummary1->trigger();
     EXPECT_FALSE(pane.isVisible());
+}
+
+} // namespace
+
+namespace {
+
+// At 1400 x 900 the summary dock shows every figure line beside the plot at its height, and
+// leaves the window's panes most of the height.
+TEST(QtWindow, TheSummaryDockFitsAt1400By900) {
+    ShownWindow w;
+    w.window.resize(1400, 900);
+    w.window.OpenDropped({QString::fromStdString(TestDataPath("main_cabac.264"))});
+    w.window.StreamSummary1->trigger();
+    TSummaryPane& pane = *w.window.SummaryPane;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.window.Form().Summarising(); }, 10000));
+    QApplication::processEvents();
+    // The figures beside the plot: the dock no taller than the plot with the progress row.
+    EXPECT_GE(pane.FiguresScroll->viewport()->height(),
+              pane.Figures->heightForWidth(pane.Figures->width()));
+    EXPECT_GE(pane.PlotView->height(), pane.PlotView->minimumHeight());
+    EXPECT_LE(pane.height() - pane.PlotView->height(), 60) << "the title and margins only";
+    EXPECT_LE(pane.geometry().bottom(), w.window.statusBar()->geometry().top());
+    EXPECT_GE(w.window.centralWidget()->height(), 900 / 2);
 }
 
 } // namespace
