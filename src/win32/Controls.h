@@ -106,6 +106,10 @@ class TWin32ReportList : public TChildControl, public IReportList {
     bool OnNotify(NMHDR* header, LRESULT& result);
     // Sizes the columns to their common texts in the list's present font.
     void FitColumns();
+    // The whole text of the cell at (x, y) of the list when the cell cuts it, for the
+    // tooltip; empty where the cell shows it whole or there is no cell.
+    std::string CutTextAt(int x, int y) const;
+    HWND CutTextTip() const { return FTip; }
 
     // IReportList
     void SetRowCount(int count) override;
@@ -137,6 +141,10 @@ class TWin32ReportList : public TChildControl, public IReportList {
     TWheelHandler FOnWheel;
     TWindowProc FWindowProc;
     int FRowsPerPage = -1;
+    // The tooltip of cut cells, the cell it last spoke of, and its text.
+    HWND FTip = nullptr;
+    std::pair<int, int> FTipCell{-1, -1};
+    std::wstring FTipText;
     // The widths hidden columns show again with; none while a column shows.
     std::array<std::optional<int>, 5> FHiddenWidths{};
 };

@@ -806,6 +806,26 @@ TEST(Win32Window, AFirstRunFitsTheColumnsToTheList) {
     EXPECT_GE(w.window->ListView1->ColumnWidth(0), textWidth(L"0x0000000000000000"));
     EXPECT_GE(w.window->ListView1->ColumnWidth(kInfoColumn),
               textWidth(L"B  frame_num 15  POC lsb 30  QP 51"));
+
+    // A cut cell tells its whole text on hovering, a cell shown whole nothing; the tree's
+    // own tooltips tell its cut lines.
+    w.dialogs.ChosenFile = TestDataPath("aud_sei.264");
+    SendMessageW(w.window->Handle(), WM_COMMAND, kIdOpen, 0);
+    Pump();
+    TReportRow row;
+    w.window->Form().ListView1Data(1, row); // the sequence parameter set
+    ASSERT_FALSE(row.SubItems[3].empty());
+    RECT cell{};
+    cell.top = kInfoColumn;
+    cell.left = LVIR_LABEL;
+    SendMessageW(w.List(), LVM_GETSUBITEMRECT, 1, reinterpret_cast<LPARAM>(&cell));
+    const int x = cell.left + 4;
+    const int y = (cell.top + cell.bottom) / 2;
+    EXPECT_EQ(w.window->ListView1->CutTextAt(x, y), "");
+    w.window->ListView1->SetColumnWidth(kInfoColumn, 30);
+    EXPECT_EQ(w.window->ListView1->CutTextAt(x, y), row.SubItems[3]);
+    EXPECT_NE(w.window->ListView1->CutTextTip(), nullptr);
+    EXPECT_NE(TreeView_GetToolTips(w.window->TreeView1->Handle()), nullptr);
 }
 
 // View > Stream Summary walks the file in the background: the pane shows its figures and
