@@ -37,16 +37,23 @@ class TWin32PicturePane : public IPicturePane, public IUiThread {
     std::string Line() const override;
 
     void Post(std::function<void()> task) override;
+    // Zoomed, the picture is drawn sample by sample at that many pixels a pixel, and the
+    // canvas scrolls over it where it is larger.
+    void SetZoom(int zoom) override;
 
   private:
     static LRESULT CALLBACK CanvasProcedure(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam);
     void Paint(HDC dc) const;
+    // The scroll bars' ranges for the zoomed picture in the canvas's area.
+    void FitScrollBars();
+    void Scroll(int bar, int request);
     void RunPosted();
 
     HWND FCanvas;
     HWND FLine;
     bool FVisible = false;
+    int FZoom = 0;
     TRgbImage FImage;
     std::mutex FLock;
     std::deque<std::function<void()>> FTasks;

@@ -97,6 +97,25 @@ TEST(Win32Window, ThePicturePane) {
     }
     ReleaseDC(pane.Canvas(), dc);
 
+    // View > Zoom > 2:1: the full-size picture drawn twice its size, the canvas scrolling
+    // where it is larger; the menu marks the zoom chosen.
+    SendMessageW(frame, WM_COMMAND, kIdZoomFit + 2, 0);
+    for (int i = 0; i < 1000 && !(pane.Line() == expected &&
+                                  pane.Placement().right - pane.Placement().left == 352);
+         ++i) {
+        Sleep(10);
+        Pump();
+    }
+    EXPECT_TRUE(GetMenuState(window.MainMenu1, kIdZoomFit + 2, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(GetMenuState(window.MainMenu1, kIdZoomFit, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_EQ(pane.Placement().right - pane.Placement().left, 352);
+    EXPECT_EQ(pane.Placement().bottom - pane.Placement().top, 288);
+    GetClientRect(pane.Canvas(), &area);
+    const bool scrolls = (GetWindowLongW(pane.Canvas(), GWL_STYLE) & WS_VSCROLL) != 0;
+    EXPECT_EQ(scrolls, area.bottom < 288) << area.bottom;
+    SendMessageW(frame, WM_COMMAND, kIdZoomFit, 0);
+    Pump();
+
     SendMessageW(frame, WM_COMMAND, kIdPicture, 0);
     Pump();
     EXPECT_FALSE(IsWindowVisible(pane.Canvas()));
