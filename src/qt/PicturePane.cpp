@@ -92,6 +92,7 @@ TQtPicturePane::TQtPicturePane(QWidget* parent) : QWidget(parent) {
     Canvas = new TPictureCanvas(Scroll);
     Canvas->setAccessibleName(QStringLiteral("Decoded picture"));
     Scroll->setWidget(Canvas);
+    Scroll->viewport()->installEventFilter(this);
     LineLabel = new QLabel(this);
     LineLabel->setAccessibleName(QStringLiteral("Picture facts"));
     LineLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -190,6 +191,15 @@ void TQtPicturePane::keyPressEvent(QKeyEvent* event) {
         return;
     }
     FOnStep(direction);
+}
+
+bool TQtPicturePane::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel &&
+        (static_cast<QWheelEvent*>(event)->modifiers() & Qt::ControlModifier) != 0) {
+        wheelEvent(static_cast<QWheelEvent*>(event));
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TQtPicturePane::wheelEvent(QWheelEvent* event) {

@@ -69,6 +69,8 @@ class TQtPicturePane : public QWidget, public IPicturePane, public IUiThread {
     // Left and Right, and the wheel with Ctrl, step to the previous or next picture.
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    // The wheel with Ctrl over a zoomed picture steps too, rather than scrolling it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     std::function<void(int)> FOnStep;

@@ -12,9 +12,12 @@
 #include "support/TestSupport.h"
 #include "syntax/ReferenceSupport.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QScrollArea>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -161,6 +164,14 @@ TEST(QtPicturePane, RightAndLeftSelectTheNextAndPreviousPicturesFirstSlice) {
     EXPECT_EQ(selected(), firsts.back());
     QTest::keyClick(window.PicturePane, Qt::Key_Left);
     EXPECT_EQ(selected(), firsts[firsts.size() - 2]);
+    // The wheel with Ctrl over the zoomed, scrolled picture steps rather than scrolls.
+    window.ZoomItems[2]->trigger();
+    QWidget* area = window.PicturePane->Scroll->viewport();
+    const QPointF at(area->width() / 2.0, area->height() / 2.0);
+    QWheelEvent wheel(at, area->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(area, &wheel);
+    EXPECT_EQ(selected(), firsts[firsts.size() - 3]);
 }
 
 } // namespace
