@@ -122,6 +122,10 @@ class TStreamSummaryWalk::TWalk {
             FAccessUnitStart = span.Offset;
         }
         if (FAccessUnitStart < 0) {
+            if (span.Offset >= FEnd) {
+                FPastEnd = true;
+                return;
+            }
             FAccessUnitStart = span.Offset;
         }
         FAccessUnitEnd = span.PayloadEnd;
