@@ -73,6 +73,22 @@ void TWin32PicturePane::FitScrollBars() {
     }
 }
 
+void TWin32PicturePane::PointerAt(int x, int y) {
+    if (!FPointer) {
+        return;
+    }
+    const RECT place = Placement();
+    if (x < place.left || y < place.top || x >= place.right || y >= place.bottom) {
+        FPointer(-1, -1);
+        return;
+    }
+    // Told when the pointer leaves, to take its samples off the line.
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, FCanvas, 0};
+    TrackMouseEvent(&track);
+    FPointer((x - place.left) * FImage.Width / (place.right - place.left),
+             (y - place.top) * FImage.Height / (place.bottom - place.top));
+}
+
 void TWin32PicturePane::Scroll(int bar, int request) {
     SCROLLINFO info{};
     info.cbSize = sizeof info;
@@ -230,6 +246,16 @@ LRESULT CALLBACK TWin32PicturePane::CanvasProcedure(HWND window, UINT message, W
         return 0;
     case WM_ERASEBKGND:
         return 1; // the paint fills it all
+    case WM_MOUSEMOVE:
+        if (self) {
+            self->PointerAt(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        }
+        return 0;
+    case WM_MOUSELEAVE:
+        if (self) {
+            self->PointerAt(-1, -1);
+        }
+        return 0;
     case WM_HSCROLL:
     case WM_VSCROLL:
         if (self) {

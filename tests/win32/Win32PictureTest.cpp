@@ -96,6 +96,15 @@ TEST(Win32Window, ThePicturePane) {
         EXPECT_EQ(GetPixel(dc, place.left / 2, area.bottom / 2), background);
     }
     ReleaseDC(pane.Canvas(), dc);
+    // The pointer over the picture's middle: its samples and macroblock on the line.
+    SendMessageW(pane.Canvas(), WM_MOUSEMOVE, 0,
+                 MAKELPARAM((place.left + place.right) / 2, (place.top + place.bottom) / 2));
+    EXPECT_EQ(pane.Line().rfind(expected + "  |  ", 0), 0u) << pane.Line();
+    for (const char* part : {": Y ", " Cb ", " Cr ", "  |  MB "}) {
+        EXPECT_NE(pane.Line().find(part), std::string::npos) << pane.Line();
+    }
+    SendMessageW(pane.Canvas(), WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(pane.Line(), expected);
 
     // View > Zoom > 2:1: the full-size picture drawn twice its size, the canvas scrolling
     // where it is larger; the menu marks the zoom chosen.
