@@ -1,7 +1,9 @@
 // The hex view as a user drives it: an arbitrary file, a list of arbitrary height, then
-// an arbitrary run of keys, scroll codes and refreshes. After every step the list holds
-// at most one screen of lines, and each line shows its own offset and exactly the file's
-// bytes there. The hex-dump lines of the file's bytes are checked on their own as well.
+// an arbitrary run of keys, scroll codes, refreshes and range selections (Shift with the
+// keys, the mouse pressed and dragged). After every step the list holds at most one screen
+// of lines, and each line shows its own offset and exactly the file's bytes there; a range
+// selected lies within the file, and its copy names exactly the file's bytes in it. The hex-dump
+// lines of the file's bytes are checked on their own as well.
 //
 // Input: one byte n (actions, at most 32), one byte of visible lines, 2 n bytes of
 // actions, then the file's bytes.
@@ -55,6 +57,38 @@ void CheckScreen(const FakeLineList& list, const FakeScrollBar& bar,
     }
 }
 
+// The range's copy read back: each line's offset and digit pairs are the file's bytes, every
+// byte of the range once.
+void CheckRange(THexView& view, const std::vector<std::uint8_t>& file) {
+    if (!view.HasRange()) {
+        return;
+    }
+    const std::int64_t first = view.RangeFirst();
+    const std::int64_t end = view.RangeEnd();
+    FuzzCheck(first >= 0 && end <= static_cast<std::int64_t>(file.size()), "range in the file");
+    std::string text;
+    std::string reason;
+    FuzzCheck(view.RangeText(text, reason), "a range within the limit copies");
+    std::int64_t next = first;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t eol = text.find('\n', at);
+        FuzzCheck(eol != std::string::npos, "lines end");
+        const std::string line = text.substr(at, eol - at);
+        const auto offset = static_cast<std::int64_t>(std::stoull(line.substr(2, 16), nullptr, 16));
+        for (std::size_t i = 0; i < 16 && 21 + 3 * i + 2 <= line.size(); ++i) {
+            if (line.compare(21 + 3 * i, 2, "  ") != 0) {
+                FuzzCheck(offset + static_cast<std::int64_t>(i) == next, "bytes in order, once");
+                FuzzCheck(line.compare(21 + 3 * i, 3,
+                                       DigitsOf(&file[static_cast<std::size_t>(next)], 1)) == 0,
+                          "the copy shows the file's byte");
+                ++next;
+            }
+        }
+        at = eol + 1;
+    }
+    FuzzCheck(next == end, "every byte of the range copied");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -86,9 +120,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < actions; ++i) {
         const std::uint8_t kind = data[2 + 2 * i];
         const std::uint8_t arg = data[3 + 2 * i];
-        switch (kind % 3) {
+        switch (kind % 4) {
         case 0:
             list.PressKey(keys[arg % 7]);
+            break;
+        case 3:
+            if (list.OnRange) {
+                static const int shiftKeys[] = {Key::Left,   Key::Right,    Key::Up,   Key::Down,
+                                                Key::PageUp, Key::PageDown, Key::Home, Key::End};
+                const auto how = static_cast<TRangeInput::TKind>(arg % 3);
+                list.OnRange(
+                    {how, shiftKeys[arg / 3 % 8], arg / 24 % 12, kind, (kind & 0x80) != 0});
+            }
             break;
         case 1: {
             const auto code = static_cast<ScrollCode>(kind / 3 % 9);
@@ -100,6 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         CheckScreen(list, bar, bytes, visible);
+        CheckRange(view, bytes);
     }
     return 0;
 }

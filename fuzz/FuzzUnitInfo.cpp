@@ -92,6 +92,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // Zeros at the end of an access unit belong to none.
             FuzzCheck(covered <= summary.Size - std::max<std::int64_t>(summary.FirstStartCode, 0),
                       "the access units lie within the file from its first start code");
+            // A range walked again (the plot's zoom): its access units begin within it, and
+            // are no more than the whole walk's.
+            const auto length = static_cast<std::int64_t>(bytes.size());
+            const std::int64_t first = data[0] % (length + 1);
+            const std::int64_t end = first + data[1] * length / 256;
+            TStreamSummary range;
+            TStreamSummaryWalk(summed, range, first, end).Run();
+            std::int64_t within = 0;
+            for (const TSummaryBucket& bucket : range.Buckets) {
+                within += bucket.Pictures;
+                FuzzCheck(bucket.Pictures == 0 ||
+                              (bucket.FirstOffset >= first && bucket.LargestOffset < end),
+                          "a range's access units begin within it");
+            }
+            FuzzCheck(within <= summary.Pictures, "a range holds no more pictures than the file");
         }
     }
     return 0;

@@ -13,6 +13,16 @@
 
 class TPictureWorker;
 
+// View > Zoom's choices, in the menu's order.
+inline constexpr int kZoomFit = 0;
+inline constexpr int kZoomCount = 3;
+inline constexpr const char* kZoomItems[kZoomCount] = {"&Fit", "&1:1", "&2:1"};
+
+// The samples at picture pixel (x, y), at the stream's bit depth, chroma from its subsampled
+// planes: "Y 235 Cb 128 Cr 128" ("G B R" for a picture of RGB planes, Y alone without
+// chroma); empty outside the picture or without samples.
+std::string SampleText(const TPicture& picture, int x, int y);
+
 class TPictureView {
   public:
     TPictureView(IPicturePane& pane, IUiThread& ui, int decoderThreads = 0);
@@ -32,12 +42,15 @@ class TPictureView {
     // picture comes with its macroblocks and the line names the one under the pointer.
     void SetOverlay(unsigned items);
     unsigned Overlay() const { return FOverlay; }
+    // View > Zoom: the picture fitted to the pane (kZoomFit) or at 1:1 or 2:1, asked for
+    // again at full size when it was fitted.
+    void SetZoom(int zoom);
 
   private:
     void Ask();
     void Deliver();
     // The overlay's part: the picture as shown with its items drawn, and the pointer line.
-    void KeepForOverlay(const TPicture& picture, TRgbImage image, const std::string& line);
+    void KeepForOverlay(TPicture picture, TRgbImage image, const std::string& line);
     void ShowWithOverlay();
     void PointerAt(int x, int y);
 
@@ -47,10 +60,11 @@ class TPictureView {
     std::string FPath;
     std::int64_t FOffset = -1;
     unsigned FOverlay = 0;
+    int FZoom = 0;
     TRgbImage FBase; // the picture as decoded, without the overlay
+    // Its samples, for the pointer line, and its macroblocks, for the overlay.
+    std::shared_ptr<const TPicture> FPicture;
     std::shared_ptr<const TMacroblockMap> FMap;
-    int FPictureWidth = 0;
-    int FPictureHeight = 0;
     std::string FLine; // the picture's facts, before any pointer line
     // Lives as long as the view: a result posted to the user-interface thread after the
     // view is gone finds it expired.

@@ -196,21 +196,29 @@ std::optional<std::int64_t> TSummaryPlotModel::Release(int x) {
         FViewEnd = end;
     }
     Lay();
+    if (end > first && OnViewChange) {
+        OnViewChange(FViewFirst, FViewEnd);
+    }
     return std::nullopt;
 }
 
 void TSummaryPlotModel::ZoomOut() {
+    const bool zoomed = Zoomed();
     FViewFirst = 0;
     FViewEnd = FPlot.FileSize;
     Lay();
+    if (zoomed && OnViewChange) {
+        OnViewChange(FViewFirst, FViewEnd);
+    }
 }
 
 void TSummaryPlotModel::Lay() {
-    FPicture = TPlotPicture{kBackground, kInk, {}, {}};
+    FPicture = TPlotPicture{kBackground, kInk, {}, {}, {}};
     FColumns.clear();
     const int line = FMetrics.LineHeight;
     FLeft = FMetrics.CharWidth * 6 + 8;
-    FRight = FWidth - FMetrics.CharWidth * 3;
+    // Room on the right for the bitrate's scale.
+    FRight = FWidth - FMetrics.CharWidth * (FPlot.PicturesPerSecond > 0 ? 7 : 3);
     FTop = line + 4 + kMarkHeight;
     FBottom = FHeight - line - 6;
     if (FRight - FLeft < 8 || FBottom - FTop < 8) {
@@ -222,16 +230,11 @@ void TSummaryPlotModel::Lay() {
         largest = std::max(largest, column.Bar.Largest);
     }
     // The vertical scale in kbit, up to the first tick at or above the largest picture.
-    const double kbit = static_cast<double>(largest) * 8 / 1000;
-    const int rows = std::max(1, (FBottom - FTop) / (2 * line));
-    const double step = Nice(kbit / rows);
-    const double top = std::max(step, std::ceil(kbit / step - 1e-9) * step);
-    const int height = FBottom - FTop;
-    for (double tick = 0; tick <= top * (1 + 1e-9); tick += step) {
-        const int y = FBottom - static_cast<int>(std::lround(tick / top * height));
+    const double top = Ticks(static_cast<double>(largest) * 8 / 1000, [&](double tick, int y) {
         FPicture.Rects.push_back({FLeft, y, FRight - FLeft, 1, kGrid});
         FPicture.Texts.push_back({FLeft - 4, y - line / 2, Number(tick), TPlotAlign::Right});
-    }
+    });
+    const int height = FBottom - FTop;
     if (FPlot.PageFirst >= 0 && FPlot.PageEnd > FViewFirst && FPlot.PageFirst < FViewEnd) {
         const int left = std::max(XOf(FPlot.PageFirst), FLeft);
         const int right = std::min(std::max(XOf(FPlot.PageEnd), left + kPageWidth), FRight + 1);
@@ -257,7 +260,52 @@ void TSummaryPlotModel::Lay() {
         }
     }
     Axes();
+    RateLine();
     Legend();
+}
+
+int TSummaryPlotModel::YOf(double value, double top) const {
+    return FBottom - static_cast<int>(std::lround(value / top * (FBottom - FTop)));
+}
+
+double TSummaryPlotModel::Ticks(double highest,
+                                const std::function<void(double tick, int y)>& mark) const {
+    const int rows = std::max(1, (FBottom - FTop) / (2 * FMetrics.LineHeight));
+    const double step = Nice(highest / rows);
+    const double top = std::max(step, std::ceil(highest / step - 1e-9) * step);
+    for (double tick = 0; tick <= top * (1 + 1e-9); tick += step) {
+        mark(tick, YOf(tick, top));
+    }
+    return top;
+}
+
+double TSummaryPlotModel::RateOf(const TSummaryBar& bar) const {
+    return bar.Pictures > 0 ? static_cast<double>(bar.Bytes) * 8 * FPlot.PicturesPerSecond /
+                                  static_cast<double>(bar.Pictures) / 1000
+                            : 0;
+}
+
+void TSummaryPlotModel::RateLine() {
+    if (FPlot.PicturesPerSecond <= 0 || FColumns.empty()) {
+        return;
+    }
+    const int line = FMetrics.LineHeight;
+    double highest = 1;
+    for (const TPlotColumn& column : FColumns) {
+        highest = std::max(highest, RateOf(column.Bar));
+    }
+    const double top = Ticks(highest, [&](double tick, int y) {
+        FPicture.Rects.push_back({FRight + 1, y, 3, 1, kPlotRate});
+        FPicture.Texts.push_back({FRight + 5, y - line / 2, Number(tick), TPlotAlign::Left});
+    });
+    std::optional<std::pair<int, int>> last;
+    for (const TPlotColumn& column : FColumns) {
+        const int x = (column.Left + column.Right) / 2;
+        const int y = YOf(RateOf(column.Bar), top);
+        FPicture.Lines.push_back(last ? TPlotLine{last->first, last->second, x, y, kPlotRate}
+                                      : TPlotLine{x, y, x, y, kPlotRate});
+        last = std::pair{x, y};
+    }
 }
 
 void TSummaryPlotModel::LayColumns() {
@@ -324,9 +372,13 @@ void TSummaryPlotModel::Legend() {
         const char* name;
         TPlotColour colour;
     };
-    static const Item items[] = {{"I", kI}, {"P", kP}, {"B", kB}, {"IDR", kIdr}};
+    static const Item items[] = {
+        {"I", kI}, {"P", kP}, {"B", kB}, {"IDR", kIdr}, {"kbit/s", kPlotRate}};
+    // The bitrate's item only where its line is drawn.
+    const auto shown = std::size(items) - (FPlot.PicturesPerSecond > 0 ? 0 : 1);
     int x = FWidth - 4;
-    for (auto item = std::rbegin(items); item != std::rend(items); ++item) {
+    for (auto item = std::rbegin(items) + static_cast<std::ptrdiff_t>(std::size(items) - shown);
+         item != std::rend(items); ++item) {
         const int textWidth =
             static_cast<int>(std::char_traits<char>::length(item->name)) * FMetrics.CharWidth;
         x -= textWidth;

@@ -37,6 +37,15 @@ struct TPlotRect {
 enum class TPlotAlign { Left, Centre, Right };
 
 // A text whose line's top is at Y; X is its left edge, centre or right edge by Align.
+// A line from (X1, Y1) to (X2, Y2), two pixels wide.
+struct TPlotLine {
+    int X1 = 0;
+    int Y1 = 0;
+    int X2 = 0;
+    int Y2 = 0;
+    TPlotColour Colour;
+};
+
 struct TPlotText {
     int X = 0;
     int Y = 0;
@@ -50,13 +59,18 @@ struct TPlotMetrics {
     int LineHeight = 14;
 };
 
-// Everything drawn, in order: the background, then the rectangles, then the texts in Ink.
+// Everything drawn, in order: the background, then the rectangles, the lines, then the
+// texts in Ink.
 struct TPlotPicture {
     TPlotColour Background;
     TPlotColour Ink;
     std::vector<TPlotRect> Rects;
     std::vector<TPlotText> Texts;
+    std::vector<TPlotLine> Lines;
 };
+
+// The bitrate line's colour.
+inline constexpr TPlotColour kPlotRate{230, 130, 0};
 
 // One bar as drawn: its columns and the bar of the summary it stands for.
 struct TPlotColumn {
@@ -92,8 +106,12 @@ class TSummaryPlotModel {
     void Press(int x);
     void Drag(int x);
     std::optional<std::int64_t> Release(int x);
+    // A bar's pictures' kbit a second of stream time, the bitrate line's value over it.
+    double RateOf(const TSummaryBar& bar) const;
     // Back to the whole file.
     void ZoomOut();
+    // Told the range shown whenever a drag or ZoomOut changes it.
+    std::function<void(std::int64_t first, std::int64_t end)> OnViewChange;
     bool Zoomed() const { return FViewFirst != 0 || FViewEnd != FPlot.FileSize; }
     std::int64_t ViewFirst() const { return FViewFirst; }
     std::int64_t ViewEnd() const { return FViewEnd; }
@@ -104,6 +122,12 @@ class TSummaryPlotModel {
     void LayColumns();
     void Axes();
     void Legend();
+    // The bitrate line over the columns, with its scale on the right.
+    void RateLine();
+    // A vertical scale from 0 up to the first tick at or above highest, a tick every two
+    // lines: mark is told each tick and its row. Answers the scale's top.
+    double Ticks(double highest, const std::function<void(double tick, int y)>& mark) const;
+    int YOf(double value, double top) const;
 
     TSummaryPlot FPlot;
     int FWidth = 0;

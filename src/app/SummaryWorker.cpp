@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <exception>
 
-TSummaryWorker::TSummaryWorker(const std::string& path) {
+TSummaryWorker::TSummaryWorker(const std::string& path, std::int64_t first, std::int64_t end)
+    : FFirst(first), FEnd(end) {
     if (!FStream.Open(path)) {
         FFailure = FStream.OpenError();
         FDone = true;
@@ -25,7 +26,7 @@ TSummaryWorker::~TSummaryWorker() {
 void TSummaryWorker::Run() {
     try {
         TStreamSummary summary;
-        TStreamSummaryWalk walk(FStream, summary);
+        TStreamSummaryWalk walk(FStream, summary, FFirst, FEnd);
         walk.Run(&FControl, [this](const TStreamSummary& sofar) {
             const std::lock_guard lock(FLock);
             FShared = sofar;
@@ -102,6 +103,14 @@ TSummaryPlot SummaryPlotOf(const TStreamSummary& s) {
     TSummaryPlot plot;
     plot.FileSize = s.Size;
     plot.BucketWidth = s.BucketWidth;
+    plot.RangeFirst = s.RangeFirst;
+    // An interlaced stream's access units may be fields: no rate is drawn for them.
+    for (const TSummarySps& sps : s.Sps) {
+        if (sps.FramesPerSecond > 0 && !sps.Interlaced) {
+            plot.PicturesPerSecond = sps.FramesPerSecond;
+            break;
+        }
+    }
     for (const TSummaryBucket& b : s.Buckets) {
         if (b.Pictures > 0) {
             plot.Bars.push_back({b.FirstOffset, b.Pictures, b.Bytes, b.Largest, b.LargestOffset,

@@ -15,8 +15,9 @@
 class TSummaryWorker {
   public:
     // Opens its own handles on path and starts; a file that cannot be opened ends the walk
-    // at once with its reason.
-    explicit TSummaryWorker(const std::string& path);
+    // at once with its reason. With a range [first, end), only the access units that begin
+    // there are gathered, into buckets over that range.
+    explicit TSummaryWorker(const std::string& path, std::int64_t first = 0, std::int64_t end = -1);
     // Cancels the walk and waits for its thread.
     ~TSummaryWorker();
     TSummaryWorker(const TSummaryWorker&) = delete;
@@ -40,6 +41,8 @@ class TSummaryWorker {
     mutable std::mutex FLock;
     TStreamSummary FShared;
     std::string FFailure;
+    std::int64_t FFirst = 0;
+    std::int64_t FEnd = -1;
     std::atomic<bool> FDone{false};
     std::thread FThread;
 };

@@ -88,6 +88,8 @@ struct TForm1Widgets {
     IUiThread* UiThread = nullptr;
     // View > Overlay's items, in the order of kOverlayItems.
     std::array<IMenuCheck*, kOverlayItemCount> OverlayItems{};
+    // View > Zoom's items: Fit, 1:1, 2:1.
+    std::array<IMenuCheck*, 3> ZoomItems{};
 };
 
 // How many files File keeps as recent.
@@ -134,6 +136,8 @@ class TForm1 {
     void Picture1Click();
     // Turns an item of View > Overlay (a TOverlayItem) on or off.
     void OverlayClick(unsigned item);
+    // View > Zoom: the picture fitted to the pane (0), or at 1:1 (1) or 2:1 (2).
+    void ZoomClick(int zoom);
     // The picture pane's Left (-1) and Right (+1): the previous or next picture's first unit
     // selected in the list (Unit1PictureStep.cpp).
     void PictureStep(int direction);
@@ -162,6 +166,9 @@ class TForm1 {
     void tmSummaryTimer();
     // A click on the plot: the page goes to that offset.
     void SummaryPlotClick(std::int64_t offset);
+    // The plot now shows [first, end): a range of the file is walked again for buckets of its
+    // own access units; the whole file brings back the whole walk's plot.
+    void SummaryZoom(std::int64_t first, std::int64_t end);
     // At the first run: the list pane and its columns for a window windowWidth wide.
     void FitListPane(int windowWidth);
     // The Info text of the unit at offset, for the plot's tooltip.
@@ -183,7 +190,8 @@ class TForm1 {
     // Copy: the texts of the selected NAL list row (as quillet-dump lists it, with --info
     // while the Info column shows), of the
     // selected tree line and the lines below it (as quillet-dump --at prints them), of the
-    // selected hex line; and the selected unit's offset. Nothing is put on the clipboard
+    // hex view's selected range (as its lines) or else its selected line; and the selected
+    // unit's offset. Nothing is put on the clipboard
     // when nothing is selected.
     void ListView1Copy();
     void TreeView1Copy();
@@ -264,6 +272,8 @@ class TForm1 {
     bool ShowPicture = false;
     // What View > Overlay draws over the picture (TOverlayItem bits); nothing unless asked.
     unsigned PictureOverlay = 0;
+    // View > Zoom's choice; fitted unless asked.
+    int PictureZoom = 0;
     // Created when the window is shown, released when it closes.
     std::unique_ptr<TBitStream4> BitStream;
     // The hex view of the loaded file; absent before the first file was loaded.
@@ -362,6 +372,7 @@ class TForm1 {
     void ShowPictureOf(std::int64_t offset);
     void ApplyPictureSetting();
     void ApplyOverlaySetting();
+    void ApplyZoomSetting();
     std::unique_ptr<TPictureView> FPictureView;
 
     // Finds the sequence parameter set that governs a picture parameter set being shown;
@@ -400,6 +411,10 @@ class TForm1 {
     // The search under way, if any, and the unit it went on from.
     std::unique_ptr<TFindWorker> FFind;
     std::int64_t FFindReference = 0;
-    // The stream summary's walk, while it runs.
+    // The stream summary's walk, while it runs; the walk of the range the plot is zoomed
+    // into, while it runs; the whole walk's plot, shown again when zoomed out.
     std::unique_ptr<TSummaryWorker> FSummary;
+    std::unique_ptr<TSummaryWorker> FRefine;
+    TSummaryPlot FWholePlot;
+    bool FPlotZoomed = false;
 };

@@ -191,6 +191,16 @@ void TForm1::TreeView1Copy() {
 
 void TForm1::ListBox1Copy() {
     GuardVoid("TForm1.ListBox1Copy", [&] {
+        if (HexView && HexView->HasRange()) {
+            std::string text;
+            std::string reason;
+            if (HexView->RangeText(text, reason)) {
+                CopyText(text);
+            } else if (Widgets.Dialogs) {
+                Widgets.Dialogs->ShowMessage(reason);
+            }
+            return;
+        }
         const int selected = Widgets.ListBox1 ? Widgets.ListBox1->SelectedIndex() : -1;
         if (selected >= 0) {
             CopyText(Widgets.ListBox1->Line(selected) + '\n');

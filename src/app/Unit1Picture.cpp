@@ -2,6 +2,8 @@
 #include "app/Unit1.h"
 #include "core/Guard.h"
 
+#include <algorithm>
+
 // View > Picture: the decoded picture of the selected unit's access unit.
 
 TPictureView* TForm1::PictureView() {
@@ -26,6 +28,25 @@ void TForm1::OverlayClick(unsigned item) {
     });
 }
 
+void TForm1::ZoomClick(int zoom) {
+    GuardVoid("TForm1.ZoomClick", [&] {
+        PictureZoom = zoom;
+        ApplyZoomSetting();
+    });
+}
+
+void TForm1::ApplyZoomSetting() {
+    PictureZoom = std::clamp(PictureZoom, 0, kZoomCount - 1);
+    for (int i = 0; i < kZoomCount; ++i) {
+        if (IMenuCheck* check = Widgets.ZoomItems[static_cast<std::size_t>(i)]) {
+            check->SetChecked(i == PictureZoom);
+        }
+    }
+    if (TPictureView* view = PictureView()) {
+        view->SetZoom(PictureZoom);
+    }
+}
+
 void TForm1::ApplyOverlaySetting() {
     for (std::size_t i = 0; i < kOverlayItemCount; ++i) {
         if (IMenuCheck* check = Widgets.OverlayItems[i]) {
@@ -41,8 +62,9 @@ void TForm1::ApplyPictureSetting() {
     if (Widgets.Picture1) {
         Widgets.Picture1->SetChecked(ShowPicture);
     }
-    // The overlay first, so that the picture shown next is asked for with it.
+    // The overlay and the zoom first, so that the picture shown next is asked for with them.
     ApplyOverlaySetting();
+    ApplyZoomSetting();
     if (TPictureView* view = PictureView()) {
         view->SetShown(ShowPicture);
     }

@@ -109,6 +109,9 @@ const TStoredValue kInfoColumnValues[] = {
      [](TForm1& f, std::int32_t v) {
          f.PictureOverlay = static_cast<unsigned>(v) & ((1U << kOverlayItemCount) - 1);
      }},
+    // And View > Zoom.
+    {"PictureZoom", [](const TForm1& f) { return std::int32_t{f.PictureZoom}; },
+     [](TForm1& f, std::int32_t v) { f.PictureZoom = std::clamp(v, 0, 2); }},
 };
 
 // Applies each stored value there is; a value that is missing, of another type or refused

@@ -44,6 +44,9 @@ void TForm1::StartSummary() {
     pane->SetUnitTextHandler([this](std::int64_t offset, std::int64_t length) {
         return SummaryUnitText(offset, length);
     });
+    pane->SetZoomHandler([this](std::int64_t first, std::int64_t end) { SummaryZoom(first, end); });
+    FWholePlot = {};
+    FPlotZoomed = false;
     pane->SetProgress(true, 0, NalOffsetText(0));
     FSummary = std::make_unique<TSummaryWorker>(FileName);
     if (Widgets.tmSummary) {
@@ -59,6 +62,27 @@ void TForm1::EndSummary() {
         Widgets.SummaryPane->SetProgress(false, 0, "");
     }
     FSummary.reset();
+    FRefine.reset();
+}
+
+void TForm1::SummaryZoom(std::int64_t first, std::int64_t end) {
+    GuardVoid("TForm1.SummaryZoom", [&] {
+        FRefine.reset();
+        ISummaryView* pane = Widgets.SummaryPane;
+        if (!Stream || pane == nullptr) {
+            return;
+        }
+        FPlotZoomed = first > 0 || end < Stream->Size();
+        if (!FPlotZoomed) {
+            pane->SetPlot(FWholePlot);
+            RefreshSummaryPage();
+            return;
+        }
+        FRefine = std::make_unique<TSummaryWorker>(FileName, first, end);
+        if (Widgets.tmSummary) {
+            Widgets.tmSummary->SetEnabled(true);
+        }
+    });
 }
 
 void TForm1::CancelSummary() {
@@ -72,8 +96,23 @@ void TForm1::CancelSummary() {
 void TForm1::tmSummaryTimer() {
     GuardVoid("TForm1.tmSummaryTimer", [&] {
         ISummaryView* pane = Widgets.SummaryPane;
-        if (!FSummary || pane == nullptr) {
+        if ((!FSummary && !FRefine) || pane == nullptr) {
             EndSummary();
+            return;
+        }
+        // The zoomed range's own walk: its buckets replace the plot while zoomed.
+        if (FRefine) {
+            const bool refined = FRefine->Done();
+            pane->SetPlot(SummaryPlotOf(FRefine->Snapshot()));
+            RefreshSummaryPage();
+            if (refined) {
+                FRefine.reset();
+            }
+        }
+        if (!FSummary) {
+            if (!FRefine && Widgets.tmSummary) {
+                Widgets.tmSummary->SetEnabled(false);
+            }
             return;
         }
         const bool done = FSummary->Done();
@@ -94,10 +133,17 @@ void TForm1::tmSummaryTimer() {
                             ": the figures above cover the file up to there.");
         }
         pane->SetFigures(lines);
-        pane->SetPlot(plot);
+        FWholePlot = plot;
+        if (!FPlotZoomed) {
+            pane->SetPlot(plot);
+        }
         RefreshSummaryPage();
         if (done) {
-            EndSummary();
+            pane->SetProgress(false, 0, "");
+            FSummary.reset();
+            if (!FRefine && Widgets.tmSummary) {
+                Widgets.tmSummary->SetEnabled(false);
+            }
         }
     });
 }

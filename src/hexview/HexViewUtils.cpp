@@ -11,6 +11,10 @@
 namespace {
 
 constexpr std::int64_t kScrollMax = kHexScrollMax;
+// A line: "0x", 16 offset digits and three blanks, then "XX " per byte padded to the digits'
+// width, then one character per byte.
+constexpr int kDigitsAt = 2 + 16 + 3;
+constexpr int kTextAt = kDigitsAt + kHexColumnWidth;
 
 // Which hex view's handlers each widget carries. A view detaches only what is still its
 // own, so an old view destroyed after the next one took over leaves the new handlers be.
@@ -39,6 +43,10 @@ std::string OffsetToHexStr(std::int64_t offset) {
         digits += ByteToHexStr(static_cast<std::uint8_t>(value >> shift));
     }
     return digits;
+}
+
+std::string LinePrefix(std::int64_t lineStart) {
+    return "0x" + OffsetToHexStr(lineStart) + "   ";
 }
 
 // 100,000 × offset ÷ size, truncated. Integer division truncates exactly, where a floating
@@ -90,6 +98,7 @@ void THexView::Detach() {
         const auto owner = owners.find(FListBox);
         if (owner != owners.end() && owner->second == this) {
             FListBox->SetKeyDownHandler({});
+            FListBox->SetRangeHandler({});
             owners.erase(owner);
         }
         FListBox = nullptr;
@@ -111,6 +120,7 @@ TStatus THexView::Init(ILineList* listBox, IScrollBar* scrollBar) {
         FListBox = listBox;
         if (FListBox) {
             FListBox->SetKeyDownHandler([this](int key) { FListBoxKeyDown(key); });
+            FListBox->SetRangeHandler([this](const TRangeInput& input) { RangeInput(input); });
             HandlerOwners()[FListBox] = this;
             FListBox->SetFont("Courier New", 10);
         }
@@ -151,6 +161,9 @@ TStatus THexView::CloseFile() {
         FFileStream.reset();
         FMarkFirst = -1;
         FMarkLast = -1;
+        FAnchorSet = false;
+        FRangeShown = false;
+        FPressed = -1;
         FShownLines = 0;
         if (FListBox) {
             FListBox->Clear();
@@ -194,7 +207,7 @@ void THexView::RefreshFileData(std::int64_t offset) {
         const auto shown = std::min(FLineTexts.size(), static_cast<std::size_t>(lines));
         for (std::size_t e = 0; e < shown; ++e) {
             const auto lineStart = start + static_cast<std::int64_t>(e) * kHexBytesPerLine;
-            FListBox->Append("0x" + OffsetToHexStr(lineStart) + "   " + FLineTexts[e]);
+            FListBox->Append(LinePrefix(lineStart) + FLineTexts[e]);
         }
         FCurrentPos = offset;
         FShownStart = start;
@@ -209,11 +222,153 @@ void THexView::RefreshFileData(std::int64_t offset) {
     });
 }
 
+void THexView::ClearRange() {
+    FAnchorSet = false;
+    FPressed = -1;
+    if (FRangeShown) {
+        FRangeShown = false;
+        FMarkFirst = -1;
+        FMarkLast = -1;
+        ApplyMarks();
+    }
+}
+
+std::int64_t THexView::ByteAt(int line, int ch) const {
+    // Over the offset column: the line's first byte.
+    const int column = ch >= kTextAt ? ch - kTextAt : ch >= kDigitsAt ? (ch - kDigitsAt) / 3 : 0;
+    const std::int64_t at = FShownStart +
+                            std::int64_t{std::clamp(line, 0, FShownLines - 1)} * kHexBytesPerLine +
+                            std::clamp(column, 0, kHexBytesPerLine - 1);
+    return std::min(at, LastByteOffset());
+}
+
+void THexView::MoveCaret(std::int64_t caret) {
+    FCaret = std::clamp<std::int64_t>(caret, 0, FFileStream->Size());
+    // The byte the caret stands beside within the range: its last one when it grew forward.
+    const std::int64_t byte = std::min(FCaret > FAnchor ? FCaret - 1 : FCaret, LastByteOffset());
+    const std::int64_t line = byte - byte % kHexBytesPerLine;
+    const std::int64_t shownEnd =
+        FShownStart + static_cast<std::int64_t>(FShownLines) * kHexBytesPerLine;
+    if (line < FShownStart) {
+        RefreshFileData(line);
+    } else if (line >= shownEnd) {
+        const std::int64_t back =
+            std::int64_t{std::max(VisibleLineCount() - 1, 0)} * kHexBytesPerLine;
+        RefreshFileData(std::max<std::int64_t>(line - back, 0));
+    }
+    FRangeShown = true;
+    FMarkFirst = FAnchor == FCaret ? -1 : RangeFirst();
+    FMarkLast = FAnchor == FCaret ? -1 : RangeEnd() - 1;
+    ApplyMarks();
+    FListBox->SetSelectedIndex(static_cast<int>((line - FShownStart) / kHexBytesPerLine));
+}
+
+void THexView::RangeInput(const TRangeInput& input) {
+    GuardVoid("THexView.RangeInput", [&] {
+        if (!FFileStream || !FListBox || FShownLines <= 0) {
+            return;
+        }
+        using TKind = TRangeInput::TKind;
+        if (input.Kind == TKind::Key) {
+            if (!FAnchorSet) {
+                // From the selected line's first byte, or from the marked byte on it.
+                const int selected = std::max(FListBox->SelectedIndex(), 0);
+                const std::int64_t lineStart =
+                    FShownStart + std::int64_t{selected} * kHexBytesPerLine;
+                FAnchor = FMarkFirst >= lineStart && FMarkFirst < lineStart + kHexBytesPerLine
+                              ? FMarkFirst
+                              : lineStart;
+                FCaret = FAnchor;
+                FAnchorSet = true;
+            }
+            const std::int64_t page = std::int64_t{VisibleLineCount()} * kHexBytesPerLine;
+            const std::int64_t steps[] = {-1, 1, -kHexBytesPerLine, kHexBytesPerLine, -page, page};
+            const int keys[] = {Key::Left, Key::Right,  Key::Up,
+                                Key::Down, Key::PageUp, Key::PageDown};
+            for (std::size_t k = 0; k < std::size(keys); ++k) {
+                if (input.Key == keys[k]) {
+                    MoveCaret(FCaret + steps[k]);
+                }
+            }
+            if (input.Key == Key::Home || input.Key == Key::End) {
+                MoveCaret(input.Key == Key::Home ? 0 : FFileStream->Size());
+            }
+            FPressed = -1;
+            return;
+        }
+        const std::int64_t at = ByteAt(input.Line, input.Char);
+        if (input.Kind == TKind::Press && !(input.Shift && FAnchorSet)) {
+            ClearRange();
+            FPressed = at;
+            FAnchor = at;
+            FCaret = at;
+            FAnchorSet = true;
+            return;
+        }
+        if (FPressed < 0) {
+            // A range the keys began: the mouse moves its caret.
+            MoveCaret(at >= FAnchor ? at + 1 : at);
+            return;
+        }
+        // Both the pressed byte and the one under the pointer belong to the range.
+        FAnchor = at >= FPressed ? FPressed : FPressed + 1;
+        MoveCaret(at >= FPressed ? at + 1 : at);
+    });
+}
+
+bool THexView::RangeText(std::string& text, std::string& reason) {
+    return Guard("THexView.RangeText", false, [&] {
+        text.clear();
+        if (!FFileStream || !HasRange()) {
+            reason = "No bytes are selected.";
+            return false;
+        }
+        const std::int64_t first = RangeFirst();
+        const std::int64_t count = RangeEnd() - first;
+        if (count > kHexCopyLimit) {
+            reason = "The selection holds " + std::to_string(count) +
+                     " bytes; Copy takes at most " + std::to_string(kHexCopyLimit) + ".";
+            return false;
+        }
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
+        FFileStream->Seek(first);
+        if (FFileStream->Read(bytes.data(), static_cast<std::int32_t>(count)) != count) {
+            reason = "The file no longer holds the bytes selected.";
+            return false;
+        }
+        text = HexRangeText(first, bytes.data(), static_cast<std::int32_t>(count));
+        return true;
+    });
+}
+
+std::string HexRangeText(std::int64_t first, const std::uint8_t* data, std::int32_t count) {
+    std::string text;
+    std::vector<std::string> parts;
+    std::int32_t done = 0;
+    while (done < count) {
+        const std::int64_t at = first + done;
+        const auto skip = static_cast<int>(at % kHexBytesPerLine);
+        const std::int32_t n = std::min(kHexBytesPerLine - skip, count - done);
+        parts.clear();
+        MemToStrLines2(data + done, n, &parts);
+        const std::string& part = parts.front();
+        std::string line =
+            LinePrefix(at - skip) + std::string(3 * static_cast<std::size_t>(skip), ' ');
+        line += part.substr(0, 3 * static_cast<std::size_t>(n));
+        line = PadStrRight(line, kTextAt) + std::string(static_cast<std::size_t>(skip), ' ') +
+               part.substr(kHexColumnWidth);
+        text += line + '\n';
+        done += n;
+    }
+    return text;
+}
+
 void THexView::ShowByte(std::int64_t offset) {
     GuardVoid("THexView.ShowByte", [&] {
         if (!FFileStream || !FListBox || offset < 0 || offset >= FFileStream->Size()) {
             return;
         }
+        ClearRange();
         FMarkFirst = offset;
         FMarkLast = offset;
         RefreshFileData(offset); // marks it too
@@ -225,6 +380,9 @@ void THexView::ShowByte(std::int64_t offset) {
 
 void THexView::MarkBytes(std::int64_t first, std::int64_t last) {
     GuardVoid("THexView.MarkBytes", [&] {
+        FAnchorSet = false;
+        FRangeShown = false;
+        FPressed = -1;
         FMarkFirst = first;
         FMarkLast = first < 0 ? -1 : std::max(first, last);
         if (!FFileStream || !FListBox) {
@@ -241,10 +399,6 @@ void THexView::MarkBytes(std::int64_t first, std::int64_t last) {
 }
 
 void THexView::ApplyMarks() {
-    // A line: "0x", 16 offset digits and three blanks, then "XX " per byte padded to the
-    // digits' width, then one character per byte.
-    constexpr int kDigitsAt = 2 + 16 + 3;
-    constexpr int kTextAt = kDigitsAt + kHexColumnWidth;
     std::vector<TLineMark> marks;
     for (std::int32_t line = 0; FMarkFirst >= 0 && line < FShownLines; ++line) {
         const std::int64_t lineStart = FShownStart + std::int64_t{line} * kHexBytesPerLine;
@@ -306,6 +460,10 @@ void THexView::FListBoxKeyDown(int key) {
     GuardVoid("THexView.FListBoxKeyDown", [&] {
         if (!FFileStream || !FListBox) {
             return;
+        }
+        // A move without Shift (the arrows, pages, Home and End) ends the range selection.
+        if (key >= Key::PageUp && key <= Key::Down) {
+            ClearRange();
         }
         // The view moves only when the selection is at its edge already; the list's own
         // handling, which runs next, moves the selection within the lines shown.

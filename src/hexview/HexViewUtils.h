@@ -8,12 +8,15 @@
 #include "stream/FileStream.h"
 #include "toolkit/Toolkit.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 inline constexpr int kHexScrollMax = 100000;
+// The most bytes Copy takes of a range: some 5 MB of text.
+inline constexpr std::int64_t kHexCopyLimit = 1048576;
 // Lines the read buffer holds; a taller list shows only this many.
 inline constexpr int kHexBufferLines = 640;
 
@@ -47,6 +50,18 @@ class THexView {
 
     // The list's key-down handler, called before the list's own key handling.
     void FListBoxKeyDown(int key);
+    // The list's range handler: Shift with the keys extends the range as the key alone would
+    // move; the mouse pressed and dragged selects the bytes from the one pressed to the one
+    // under the pointer, both included.
+    void RangeInput(const TRangeInput& input);
+    // The range selected, as file offsets [first, end); none when it is empty.
+    bool HasRange() const { return FRangeShown && FAnchor != FCaret; }
+    std::int64_t RangeFirst() const { return std::min(FAnchor, FCaret); }
+    std::int64_t RangeEnd() const { return std::max(FAnchor, FCaret); }
+    // The range as the view's lines, its bytes read again from the file, bytes outside it
+    // left blank on its first and last lines. False, with why, for a range over
+    // kHexCopyLimit or one the file no longer holds.
+    bool RangeText(std::string& text, std::string& reason);
     // The scroll bar's scroll handler.
     void CustomScrollEvent(ScrollCode code, int& position);
 
@@ -83,10 +98,25 @@ class THexView {
 
     // Tells the list which characters of the lines shown hold the marked bytes.
     void ApplyMarks();
+    // Puts the caret at a place between bytes (0 to the file's size), brings its byte's line
+    // into view, selects that line and marks the range.
+    void MoveCaret(std::int64_t caret);
+    void ClearRange();
+    // The byte shown at character ch of line (of those shown).
+    std::int64_t ByteAt(int line, int ch) const;
 
     ILineList* FListBox = nullptr;
     std::int64_t FMarkFirst = -1;
     std::int64_t FMarkLast = -1;
+    // The range selection: places between bytes, the anchor where it began and the caret
+    // where it ends; shown (as the marks) while FRangeShown. FPressed: the byte the mouse
+    // was last pressed on, which a drag keeps in the range; -1 when the anchor came from
+    // the keys.
+    std::int64_t FAnchor = 0;
+    std::int64_t FCaret = 0;
+    std::int64_t FPressed = -1;
+    bool FAnchorSet = false;
+    bool FRangeShown = false;
     std::int64_t FShownStart = 0; // the first line's offset
     std::int32_t FShownLines = 0;
     IScrollBar* FScrollBar = nullptr;
@@ -98,3 +128,7 @@ class THexView {
     std::vector<std::uint8_t> FReadBuffer;
     std::vector<std::string> FLineTexts;
 };
+
+// The bytes at first (count of them) as the hex view's lines, one a line of 16 bytes, the
+// bytes before first left blank; each line ends after its last byte's character, with '\n'.
+std::string HexRangeText(std::int64_t first, const std::uint8_t* data, std::int32_t count);

@@ -3,13 +3,17 @@
 #include "qt/Cp1252.h"
 #include "qt/Fonts.h"
 #include "qt/KeyDownFilter.h"
+#include "qt/VirtualKeys.h"
 
 #include <QApplication>
 #include <QByteArray>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPoint>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -76,6 +80,58 @@ TLineListView::TLineListView(QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     // ScrollBar2 beside the list pages through the file; the list holds one screen.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Installed after the key-down filter, so that it sees the keys first.
+    installEventFilter(this);
+}
+
+bool TLineListView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == this && event->type() == QEvent::KeyPress && FOnRange) {
+        const auto* press = static_cast<QKeyEvent*>(event);
+        const int key = VirtualKeyOf(press->key());
+        if ((press->modifiers() & Qt::ShiftModifier) != 0 && key >= Key::PageUp &&
+            key <= Key::Down) {
+            FOnRange(TRangeInput{TRangeInput::TKind::Key, key});
+            return true;
+        }
+    }
+    return QListWidget::eventFilter(watched, event);
+}
+
+int TLineListView::CharAt(const QPoint& point) const {
+    // Where the delegate starts the text: the style's text rectangle and the focus margin.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = QRect(0, 0, viewport()->width(), fontMetrics().height());
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    const QRect text = style()->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
+    const int left =
+        text.left() + style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int advance = std::max(fontMetrics().horizontalAdvance(QLatin1Char('0')), 1);
+    return std::max(point.x() - left, 0) / advance;
+}
+
+void TLineListView::DeliverPointer(TRangeInput::TKind kind, QMouseEvent* event) {
+    if (!FOnRange || count() == 0) {
+        return;
+    }
+    const QPoint at = event->position().toPoint();
+    const QModelIndex index = indexAt(at);
+    const int line = index.isValid() ? index.row() : at.y() < 0 ? 0 : count() - 1;
+    FOnRange(TRangeInput{kind, 0, line, CharAt(at), (event->modifiers() & Qt::ShiftModifier) != 0});
+}
+
+void TLineListView::mousePressEvent(QMouseEvent* event) {
+    QListWidget::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton) {
+        DeliverPointer(TRangeInput::TKind::Press, event);
+    }
+}
+
+void TLineListView::mouseMoveEvent(QMouseEvent* event) {
+    QListWidget::mouseMoveEvent(event);
+    if ((event->buttons() & Qt::LeftButton) != 0) {
+        DeliverPointer(TRangeInput::TKind::Drag, event);
+    }
 }
 
 void TLineListView::Clear() {

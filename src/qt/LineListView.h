@@ -33,14 +33,24 @@ class TLineListView : public QListWidget, public ILineList {
     void SetFocus() override;
     void SetKeyDownHandler(KeyDownHandler handler) override;
     void SetMarks(const std::vector<TLineMark>& marks) override;
+    void SetRangeHandler(TRangeHandler handler) override { FOnRange = std::move(handler); }
+
+    // The character of the line under a point of the viewport (before the first: 0).
+    int CharAt(const QPoint& point) const;
 
   private:
     TKeyDownFilter* FKeyDownFilter;
 
   protected:
     void wheelEvent(QWheelEvent* event) override;
+    // Keys with Shift go to the range handler before the key-down filter sees them.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
+    void DeliverPointer(TRangeInput::TKind kind, QMouseEvent* event);
+    TRangeHandler FOnRange;
     TWheelNotches::Handler FOnWheel;
     TWheelNotches FWheel;
 };

@@ -1,5 +1,6 @@
 #include "qt/MainWindow.h"
 
+#include "app/PictureView.h"
 #include "qt/DroppedFiles.h"
 #include "qt/FindProgress.h"
 #include "qt/FocusFrame.h"
@@ -84,6 +85,10 @@ TMainWindow::TMainWindow(const TMainWindowServices& services) {
     for (std::size_t i = 0; i < kOverlayItemCount; ++i) {
         FOverlayChecks[i] = std::make_unique<TQtMenuCheck>(OverlayItems[i]);
         widgets.OverlayItems[i] = FOverlayChecks[i].get();
+    }
+    for (std::size_t i = 0; i < ZoomItems.size(); ++i) {
+        FZoomChecks[i] = std::make_unique<TQtMenuCheck>(ZoomItems[i]);
+        widgets.ZoomItems[i] = FZoomChecks[i].get();
     }
     widgets.ListView1 = ListView1;
     widgets.ScrollBar1 = ScrollBar1;
@@ -233,6 +238,12 @@ void TMainWindow::BuildMenu() {
         OverlayItems[i] = Overlay1->addAction(QString::fromUtf8(kOverlayItems[i].Menu));
         OverlayItems[i]->setCheckable(true);
     }
+    Zoom1 = View1->addMenu(QStringLiteral("&Zoom"));
+    for (std::size_t i = 0; i < ZoomItems.size(); ++i) {
+        ZoomItems[i] = Zoom1->addAction(QString::fromUtf8(kZoomItems[i]));
+        ZoomItems[i]->setCheckable(true);
+        ZoomItems[i]->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + static_cast<int>(i))));
+    }
 
     Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
     CheckForUpdates1 = Help1->addAction(QStringLiteral("Check For &Updates"));
@@ -338,6 +349,13 @@ void TMainWindow::ConnectHandlers() {
         connect(item, &QAction::triggered, this, [item, form, i](bool checked) {
             item->setChecked(!checked); // the logic says what it is
             form->OverlayClick(kOverlayItems[i].Item);
+        });
+    }
+    for (std::size_t i = 0; i < ZoomItems.size(); ++i) {
+        QAction* item = ZoomItems[i];
+        connect(item, &QAction::triggered, this, [item, form, i](bool checked) {
+            item->setChecked(!checked); // the logic says what it is
+            form->ZoomClick(static_cast<int>(i));
         });
     }
     connect(tmUpdate, &QTimer::timeout, this, [form] { form->tmUpdateTimer(); });

@@ -113,6 +113,9 @@ class TMainWindow : public QMainWindow, public IMainWindow, public IRecentFilesM
     // View > Overlay, its items in the order of kOverlayItems.
     QMenu* Overlay1 = nullptr;
     std::array<QAction*, kOverlayItemCount> OverlayItems{};
+    // View > Zoom: Fit, 1:1, 2:1.
+    QMenu* Zoom1 = nullptr;
+    std::array<QAction*, 3> ZoomItems{};
     TQtPicturePane* PicturePane = nullptr;
     QAction* About1 = nullptr;
     QTimer* tmUpdate = nullptr;
@@ -154,6 +157,7 @@ class TMainWindow : public QMainWindow, public IMainWindow, public IRecentFilesM
     std::unique_ptr<TQtTimer> FSummaryTimer;
     std::unique_ptr<TQtMenuCheck> FPictureCheck;
     std::array<std::unique_ptr<TQtMenuCheck>, kOverlayItemCount> FOverlayChecks;
+    std::array<std::unique_ptr<TQtMenuCheck>, 3> FZoomChecks;
     TQtClipboard FClipboard;
     std::unique_ptr<TForm1> FForm;
 };

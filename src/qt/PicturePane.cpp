@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -19,12 +20,37 @@ void TPictureCanvas::SetImage(const TRgbImage& image) {
                                    image.Width, image.Height, image.Width * 4, QImage::Format_RGB32)
                           : QImage();
     FScaled = QImage();
+    FitToZoom();
     update();
+}
+
+void TPictureCanvas::SetZoom(int zoom) {
+    FZoom = zoom;
+    FScaled = QImage();
+    FitToZoom();
+    update();
+}
+
+void TPictureCanvas::FitToZoom() {
+    auto* scroll =
+        qobject_cast<QScrollArea*>(parentWidget() ? parentWidget()->parentWidget() : nullptr);
+    if (scroll == nullptr) {
+        return;
+    }
+    // Fitted, the canvas is the pane's area; zoomed, it is the picture's size, and the area
+    // scrolls over it.
+    scroll->setWidgetResizable(FZoom == 0 || FImage.isNull());
+    if (FZoom != 0 && !FImage.isNull()) {
+        resize(FImage.size() * FZoom);
+    }
 }
 
 QRect TPictureCanvas::Placement() const {
     if (FImage.isNull()) {
         return {};
+    }
+    if (FZoom != 0) {
+        return {0, 0, FImage.width() * FZoom, FImage.height() * FZoom};
     }
     QSize whole = FImage.size();
     if (whole.width() > width() || whole.height() > height()) {
@@ -47,7 +73,9 @@ void TPictureCanvas::paintEvent(QPaintEvent*) {
         return;
     }
     if (FScaled.size() != place.size()) {
-        FScaled = FImage.scaled(place.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        // Zoomed, each sample stays a sharp square.
+        FScaled = FImage.scaled(place.size(), Qt::IgnoreAspectRatio,
+                                FZoom != 0 ? Qt::FastTransformation : Qt::SmoothTransformation);
     }
     painter.drawImage(place.topLeft(), FScaled);
 }
@@ -57,14 +85,20 @@ TQtPicturePane::TQtPicturePane(QWidget* parent) : QWidget(parent) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 2, 0, 0);
     column->setSpacing(2);
-    Canvas = new TPictureCanvas(this);
+    Scroll = new QScrollArea(this);
+    Scroll->setFrameShape(QFrame::NoFrame);
+    Scroll->setAlignment(Qt::AlignCenter);
+    Scroll->setWidgetResizable(true);
+    Canvas = new TPictureCanvas(Scroll);
     Canvas->setAccessibleName(QStringLiteral("Decoded picture"));
+    Scroll->setWidget(Canvas);
+    Scroll->viewport()->installEventFilter(this);
     LineLabel = new QLabel(this);
     LineLabel->setAccessibleName(QStringLiteral("Picture facts"));
     LineLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // A new line must not lay the window out again: that would repaint all of it.
     LineLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    column->addWidget(Canvas, 1);
+    column->addWidget(Scroll, 1);
     column->addWidget(LineLabel);
 }
 
@@ -77,11 +111,15 @@ bool TQtPicturePane::Visible() const {
 }
 
 int TQtPicturePane::ImageWidth() const {
-    return Canvas->width();
+    return Scroll->viewport()->width();
 }
 
 int TQtPicturePane::ImageHeight() const {
-    return Canvas->height();
+    return Scroll->viewport()->height();
+}
+
+void TQtPicturePane::SetZoom(int zoom) {
+    Canvas->SetZoom(zoom);
 }
 
 void TQtPicturePane::ShowImage(const TRgbImage& image) {
@@ -153,6 +191,15 @@ void TQtPicturePane::keyPressEvent(QKeyEvent* event) {
         return;
     }
     FOnStep(direction);
+}
+
+bool TQtPicturePane::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel &&
+        (static_cast<QWheelEvent*>(event)->modifiers() & Qt::ControlModifier) != 0) {
+        wheelEvent(static_cast<QWheelEvent*>(event));
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TQtPicturePane::wheelEvent(QWheelEvent* event) {

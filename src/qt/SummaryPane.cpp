@@ -4,8 +4,10 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QToolTip>
 
 namespace {
@@ -71,6 +73,10 @@ void TSummaryPlotView::paintEvent(QPaintEvent*) {
     for (const TPlotRect& r : picture.Rects) {
         painter.fillRect(r.Left, r.Top, r.Width, r.Height, ColourOf(r.Colour));
     }
+    for (const TPlotLine& l : picture.Lines) {
+        painter.setPen(QPen(ColourOf(l.Colour), 2));
+        painter.drawLine(l.X1, l.Y1, l.X2, l.Y2);
+    }
     painter.setPen(ColourOf(picture.Ink));
     const QFontMetrics metrics = fontMetrics();
     for (const TPlotText& t : picture.Texts) {
@@ -124,9 +130,18 @@ TSummaryPane::TSummaryPane(QWidget* parent) : QDockWidget(QStringLiteral("Summar
     auto* body = new QWidget(this);
     auto* column = new QVBoxLayout(body);
     column->setContentsMargins(4, 2, 4, 2);
-    Figures = new QLabel(body);
+    // The figures beside the plot, so that the dock is no taller than the plot; many
+    // figure lines scroll rather than push the plot out of the window.
+    FiguresScroll = new QScrollArea(body);
+    FiguresScroll->setFrameShape(QFrame::NoFrame);
+    FiguresScroll->setWidgetResizable(true);
+    FiguresScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Figures = new QLabel(FiguresScroll);
     Figures->setAccessibleName(QStringLiteral("Summary figures"));
     Figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Figures->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Figures->setWordWrap(true);
+    FiguresScroll->setWidget(Figures);
     PlotView = new TSummaryPlotView(body);
     auto* progressRow = new QHBoxLayout;
     Bar = new QProgressBar(body);
@@ -136,8 +151,10 @@ TSummaryPane::TSummaryPane(QWidget* parent) : QDockWidget(QStringLiteral("Summar
     CancelButton->setAccessibleName(QStringLiteral("Cancel summary"));
     progressRow->addWidget(Bar, 1);
     progressRow->addWidget(CancelButton);
-    column->addWidget(Figures);
-    column->addWidget(PlotView, 1);
+    auto* row = new QHBoxLayout;
+    row->addWidget(FiguresScroll, 2);
+    row->addWidget(PlotView, 3);
+    column->addLayout(row, 1);
     column->addLayout(progressRow);
     setWidget(body);
     connect(CancelButton, &QPushButton::clicked, this, [this] {
@@ -186,6 +203,10 @@ void TSummaryPane::SetCancelHandler(NotifyHandler handler) {
 
 void TSummaryPane::SetClickHandler(std::function<void(std::int64_t)> handler) {
     PlotView->SetClickHandler(std::move(handler));
+}
+
+void TSummaryPane::SetZoomHandler(std::function<void(std::int64_t, std::int64_t)> handler) {
+    PlotView->SetZoomHandler(std::move(handler));
 }
 
 void TSummaryPane::SetUnitTextHandler(

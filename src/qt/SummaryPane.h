@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QLabel;
+class QScrollArea;
 class QProgressBar;
 class QPushButton;
 
@@ -23,6 +24,9 @@ class TSummaryPlotView : public QWidget {
     void SetUnitTextHandler(std::function<std::string(std::int64_t, std::int64_t)> handler);
     const TSummaryPlot& Plot() const { return FModel.Plot(); }
     const TSummaryPlotModel& Model() const { return FModel; }
+    void SetZoomHandler(std::function<void(std::int64_t, std::int64_t)> handler) {
+        FModel.OnViewChange = std::move(handler);
+    }
 
   protected:
     bool event(QEvent* event) override;
@@ -56,8 +60,10 @@ class TSummaryPane : public QDockWidget, public ISummaryView {
     void SetClickHandler(std::function<void(std::int64_t offset)> handler) override;
     void
     SetUnitTextHandler(std::function<std::string(std::int64_t, std::int64_t)> handler) override;
+    void SetZoomHandler(std::function<void(std::int64_t, std::int64_t)> handler) override;
 
     QLabel* Figures = nullptr;
+    QScrollArea* FiguresScroll = nullptr;
     TSummaryPlotView* PlotView = nullptr;
     QProgressBar* Bar = nullptr;
     QPushButton* CancelButton = nullptr;

@@ -13,7 +13,7 @@
 
 class TStreamSummaryWalk::TWalk {
   public:
-    TWalk(FileStream& stream, TStreamSummary& summary)
+    TWalk(FileStream& stream, TStreamSummary& summary, std::int64_t first, std::int64_t end)
         : FReader(stream, 4 << 20, true), FSummary(summary),
           FRbsp(std::make_unique<std::uint8_t[]>(kParameterSetBytes)) {
         summary = TStreamSummary{};
@@ -21,16 +21,22 @@ class TStreamSummaryWalk::TWalk {
         // Standard input's size is known only at its end: its buckets start narrow and
         // double in width as the walk goes past them.
         FGrowing = summary.Size == FileStream::kUnknownSize;
+        FFirst = std::clamp<std::int64_t>(first, 0, summary.Size);
+        FEnd = end < 0 ? summary.Size : std::clamp<std::int64_t>(end, FFirst, summary.Size);
+        FSkipFirst = FFirst > 0;
+        const std::int64_t span = FEnd - FFirst;
+        summary.RangeFirst = FFirst;
         summary.BucketWidth =
-            FGrowing
-                ? 1
-                : std::max<std::int64_t>(1, (summary.Size + kSummaryBuckets - 1) / kSummaryBuckets);
+            FGrowing ? 1
+                     : std::max<std::int64_t>(1, (span + kSummaryBuckets - 1) / kSummaryBuckets);
         summary.Buckets.assign(
             static_cast<std::size_t>(
                 FGrowing ? kSummaryBuckets
-                         : std::min<std::int64_t>(kSummaryBuckets,
-                                                  summary.Size / summary.BucketWidth + 1)),
+                         : std::min<std::int64_t>(kSummaryBuckets, span / summary.BucketWidth + 1)),
             TSummaryBucket{});
+        if (FFirst > 0) {
+            FReader.Seek(FFirst);
+        }
     }
 
     bool Run(TSearchControl* control, const std::function<void(const TStreamSummary&)>& blockDone) {
@@ -39,7 +45,7 @@ class TStreamSummaryWalk::TWalk {
         }
         TNalUnitSpan span;
         std::int64_t block = -1;
-        while (FReader.Next(span, AccessUnitHeads, nullptr, 0)) {
+        while (!FPastEnd && FReader.Next(span, AccessUnitHeads, nullptr, 0)) {
             if (FReader.BlockStart() != block) {
                 block = FReader.BlockStart();
                 if (blockDone) {
@@ -57,11 +63,12 @@ class TStreamSummaryWalk::TWalk {
         CloseAccessUnit();
         if (FGrowing) {
             FSummary.Size = FReader.FileSize();
+            FEnd = FSummary.Size;
             FSummary.Buckets.resize(static_cast<std::size_t>(
                 std::min<std::int64_t>(kSummaryBuckets, FSummary.Size / FSummary.BucketWidth + 1)));
         }
         if (control != nullptr) {
-            control->Reached.store(FSummary.Size);
+            control->Reached.store(FEnd);
         }
         return true;
     }
@@ -90,6 +97,10 @@ class TStreamSummaryWalk::TWalk {
         }
         const std::uint32_t type = NalUnitType(span.Header);
         ++FSummary.UnitsByType[type];
+        // A delimiter always begins an access unit: met first, its unit need not be left out.
+        if (FSummary.Units == 1 && type == kNalDelimiter) {
+            FSkipFirst = false;
+        }
         const std::int32_t n = Payload();
         const bool begins = FRule.Next(span.Header, FRbsp.get(), n);
         if (FRule.HeldBack()) {
@@ -100,9 +111,20 @@ class TStreamSummaryWalk::TWalk {
         }
         if (begins) {
             CloseAccessUnit();
-            FAccessUnitStart = FRule.BeganBefore() ? FHeldStart : span.Offset;
+            // The range ends where the first access unit that begins past it begins: the
+            // last one within keeps all its units.
+            const std::int64_t start = FRule.BeganBefore() ? FHeldStart : span.Offset;
+            if (start >= FEnd) {
+                FPastEnd = true;
+                return;
+            }
+            FAccessUnitStart = start;
         }
         if (FAccessUnitStart < 0) {
+            if (span.Offset >= FEnd) {
+                FPastEnd = true;
+                return;
+            }
             FAccessUnitStart = span.Offset;
         }
         FAccessUnitEnd = span.PayloadEnd;
@@ -150,13 +172,17 @@ class TStreamSummaryWalk::TWalk {
             return;
         }
         FHasPicture = false;
-        while (FGrowing && FAccessUnitStart / FSummary.BucketWidth >=
+        if (FSkipFirst) {
+            FSkipFirst = false;
+            return;
+        }
+        while (FGrowing && (FAccessUnitStart - FFirst) / FSummary.BucketWidth >=
                                static_cast<std::int64_t>(kSummaryBuckets)) {
             WidenBuckets();
         }
         const std::int64_t bytes = FAccessUnitEnd - FAccessUnitStart;
         const auto index = static_cast<std::size_t>(
-            std::min<std::int64_t>(FAccessUnitStart / FSummary.BucketWidth,
+            std::min<std::int64_t>((FAccessUnitStart - FFirst) / FSummary.BucketWidth,
                                    static_cast<std::int64_t>(FSummary.Buckets.size()) - 1));
         TSummaryBucket& bucket = FSummary.Buckets[index];
         if (bucket.FirstOffset < 0) {
@@ -238,12 +264,22 @@ class TStreamSummaryWalk::TWalk {
         kept.Width = size.Width;
         kept.Height = size.Height;
         kept.FrameRate = FrameRateText(sps);
+        if (!kept.FrameRate.empty()) {
+            const TVuiParameters& vui = sps.vui_parameters;
+            kept.FramesPerSecond =
+                static_cast<double>(vui.time_scale) / (2.0 * vui.num_units_in_tick);
+        }
         kept.Interlaced = sps.frame_mbs_only_flag == 0;
         FSummary.Sps.push_back(std::move(kept));
     }
 
     TUnitCursor FReader;
     TStreamSummary& FSummary;
+    // The range walked, and whether its first access unit is still to be left out.
+    std::int64_t FFirst = 0;
+    std::int64_t FEnd = 0;
+    bool FSkipFirst = false;
+    bool FPastEnd = false;
     std::unique_ptr<std::uint8_t[]> FRbsp;
     TAccessUnitRule FRule;
     // The access unit being gathered (-1: none yet): where it begins, one past its last
@@ -262,8 +298,9 @@ class TStreamSummaryWalk::TWalk {
     std::int64_t FHeldEnd = 0;
 };
 
-TStreamSummaryWalk::TStreamSummaryWalk(FileStream& stream, TStreamSummary& summary)
-    : FWalk(std::make_unique<TWalk>(stream, summary)) {}
+TStreamSummaryWalk::TStreamSummaryWalk(FileStream& stream, TStreamSummary& summary,
+                                       std::int64_t first, std::int64_t end)
+    : FWalk(std::make_unique<TWalk>(stream, summary, first, end)) {}
 
 TStreamSummaryWalk::~TStreamSummaryWalk() = default;
 

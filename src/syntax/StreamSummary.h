@@ -47,6 +47,7 @@ struct TSummarySps {
     std::int64_t Width = 0;
     std::int64_t Height = 0;
     std::string FrameRate; // empty without VUI timing
+    double FramesPerSecond = 0; // 0 without it
     bool Interlaced = false;
     bool EndsEarly = false;
     std::int64_t FirstOffset = 0;
@@ -70,18 +71,24 @@ struct TStreamSummary {
     std::int64_t GopTotal = 0;
     std::vector<TSummarySps> Sps;
     std::int64_t SpsNotKept = 0;
-    // Bucket i holds the access units that begin in [i * BucketWidth, (i + 1) * BucketWidth).
+    // Bucket i holds the access units that begin in [RangeFirst + i * BucketWidth,
+    // RangeFirst + (i + 1) * BucketWidth).
+    std::int64_t RangeFirst = 0;
     std::int64_t BucketWidth = 1;
     std::vector<TSummaryBucket> Buckets;
 };
 
 // Walks stream once, splitting it into access units by the one access-unit rule. The
-// file's size is taken at construction; Run walks. control, when given, is told the
-// offset reached and may cancel; Run is false when cancelled. Throws EFileChanged when the
-// file changes meanwhile, and on read failures.
+// file's size is taken at construction; Run walks. A walk of the range [first, end) of the
+// file gathers the access units that begin there into buckets over that range alone; the
+// first access unit it meets is left out when first > 0 unless a delimiter begins it, as it
+// may have begun before. control, when
+// given, is told the offset reached and may cancel; Run is false when cancelled. Throws
+// EFileChanged when the file changes meanwhile, and on read failures.
 class TStreamSummaryWalk {
   public:
-    TStreamSummaryWalk(FileStream& stream, TStreamSummary& summary);
+    TStreamSummaryWalk(FileStream& stream, TStreamSummary& summary, std::int64_t first = 0,
+                       std::int64_t end = -1);
     ~TStreamSummaryWalk();
     TStreamSummaryWalk(const TStreamSummaryWalk&) = delete;
     TStreamSummaryWalk& operator=(const TStreamSummaryWalk&) = delete;

@@ -35,6 +35,9 @@ class IPicturePane {
     virtual void SetPointerListener(std::function<void(int x, int y)> listener) {
         static_cast<void>(listener);
     }
+    // How the picture is drawn: 0 fitted to the area, 1 or 2 at that many pixels a pixel of
+    // the image, scrolled where larger than the area. A pane without zoom always fits.
+    virtual void SetZoom(int zoom) { (void)zoom; }
     // Left and Right (and the wheel with Ctrl): -1 for the previous picture, +1 for the next.
     virtual void SetStepHandler(std::function<void(int direction)> handler) { (void)handler; }
 };

@@ -17,7 +17,9 @@ inline constexpr int PageUp = 0x21;
 inline constexpr int PageDown = 0x22;
 inline constexpr int End = 0x23;
 inline constexpr int Home = 0x24;
+inline constexpr int Left = 0x25;
 inline constexpr int Up = 0x26;
+inline constexpr int Right = 0x27;
 inline constexpr int Down = 0x28;
 } // namespace Key
 
@@ -103,6 +105,17 @@ struct TLineMark {
     bool operator==(const TLineMark&) const = default;
 };
 
+// What extends the hex view's range selection.
+struct TRangeInput {
+    enum class TKind { Key, Press, Drag };
+    TKind Kind = TKind::Key;
+    int Key = 0;        // Key: the virtual key pressed with Shift
+    int Line = 0;       // Press, Drag: the line under the pointer (clamped to the lines)
+    int Char = 0;       // and the character of it, from the line's first
+    bool Shift = false; // Press: Shift was held
+};
+using TRangeHandler = std::function<void(const TRangeInput& input)>;
+
 // ListBox1: a list of text lines (the hex view's list).
 class ILineList {
   public:
@@ -126,6 +139,11 @@ class ILineList {
     // Marks exactly these characters; an empty list clears every mark. A list that
     // cannot mark ignores it.
     virtual void SetMarks(const std::vector<TLineMark>& marks) { (void)marks; }
+    // The range selection's input: arrows, pages, Home and End pressed with Shift (the
+    // list's own handling and the key-down handler do not see them), and the left button
+    // pressed (with or without Shift) or dragged over a line's character. A list without a
+    // handler keeps its own behaviour.
+    virtual void SetRangeHandler(TRangeHandler handler) { (void)handler; }
 };
 
 // ScrollBar1, ScrollBar2. Every position given is clamped to the range.
@@ -393,8 +411,12 @@ struct TSummaryBar {
 // Picture sizes over the file, and where the current page lies in it.
 struct TSummaryPlot {
     std::int64_t FileSize = 0;
+    // The bars' buckets: BucketWidth bytes each from RangeFirst (0 for the whole file).
+    std::int64_t RangeFirst = 0;
     std::int64_t BucketWidth = 1;
     std::vector<TSummaryBar> Bars;
+    // Access units a second, from the VUI's timing of a stream of frames; 0 without it.
+    double PicturesPerSecond = 0;
     std::int64_t PageFirst = -1; // -1: no page
     std::int64_t PageEnd = -1;
 };
@@ -418,6 +440,11 @@ class ISummaryView {
     // bytes long).
     virtual void SetUnitTextHandler(
         std::function<std::string(std::int64_t offset, std::int64_t length)> handler) = 0;
+    // Told the range [first, end) the plot now shows after a drag zoomed into it, or the
+    // whole file after a zoom out. A pane without zoom never tells.
+    virtual void SetZoomHandler(std::function<void(std::int64_t first, std::int64_t end)> handler) {
+        (void)handler;
+    }
 };
 
 // The system clipboard. Texts are in the views' encoding (Windows-1252, as the hex view

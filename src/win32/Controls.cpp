@@ -187,6 +187,33 @@ TWin32ReportList::TWin32ReportList(HWND parent, int id)
         SendMessageW(Handle(), LVM_INSERTCOLUMNW, static_cast<WPARAM>(c),
                      reinterpret_cast<LPARAM>(&column));
     }
+    FTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX, 0, 0,
+                           0, 0, Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = Handle();
+    tool.uId = reinterpret_cast<UINT_PTR>(Handle());
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
+    SendMessageW(FTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+std::string TWin32ReportList::CutTextAt(int x, int y) const {
+    LVHITTESTINFO hit{};
+    hit.pt = {x, y};
+    if (SendMessageW(Handle(), LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)) < 0 ||
+        hit.iItem < 0 || hit.iSubItem < 0 || hit.iSubItem >= kColumnCount || !FOnData) {
+        return {};
+    }
+    TReportRow row;
+    FOnData(hit.iItem, row);
+    const std::string& text =
+        hit.iSubItem == 0 ? row.Caption : row.SubItems[static_cast<std::size_t>(hit.iSubItem - 1)];
+    const std::wstring wide = Widen(text);
+    const int width = static_cast<int>(
+        SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(wide.c_str())));
+    // The list leaves a few pixels each side of a cell's text.
+    return width + kCellMargin / 2 > ColumnWidth(hit.iSubItem) ? text : std::string();
 }
 
 void TWin32ReportList::FitColumns() {
@@ -260,6 +287,29 @@ LRESULT TWin32ReportList::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_MOUSEWHEEL:
         return FWheel.Deliver(wParam, FOnWheel) ? 0 : DefaultProc(message, wParam, lParam);
+    case WM_MOUSEMOVE: {
+        // Another cell: the tooltip goes, and asks for its text again when it comes back.
+        LVHITTESTINFO hit{};
+        hit.pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        SendMessageW(Handle(), LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+        if (std::pair{hit.iItem, hit.iSubItem} != FTipCell) {
+            FTipCell = {hit.iItem, hit.iSubItem};
+            SendMessageW(FTip, TTM_POP, 0, 0);
+        }
+        return DefaultProc(message, wParam, lParam);
+    }
+    case WM_NOTIFY: {
+        auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
+        if (info->hdr.hwndFrom == FTip && info->hdr.code == TTN_GETDISPINFOW) {
+            POINT at{};
+            GetCursorPos(&at);
+            ScreenToClient(Handle(), &at);
+            FTipText = Widen(CutTextAt(at.x, at.y));
+            info->lpszText = FTipText.data();
+            return 0;
+        }
+        return DefaultProc(message, wParam, lParam);
+    }
     case WM_DROPFILES: {
         TShellDrop drop(reinterpret_cast<HDROP>(wParam));
         TMessage dropped{kWmDropFiles, &drop};
@@ -458,7 +508,38 @@ std::vector<std::pair<int, int>> TWin32LineList::MarksOf(int line) const {
     return ranges;
 }
 
+TRangeInput TWin32LineList::PointerInput(TRangeInput::TKind kind, int x, int y) const {
+    const int height = std::max(LineHeight(), 1);
+    const int top = static_cast<int>(SendMessageW(Handle(), LB_GETTOPINDEX, 0, 0));
+    const int line = std::clamp(top + (y < 0 ? -1 : y / height), 0, std::max(Count() - 1, 0));
+    // The text starts two pixels in (Draw); the font has a fixed pitch.
+    const HDC dc = GetDC(Handle());
+    const HGDIOBJ old = SelectObject(dc, FFont ? FFont : GetStockObject(DEFAULT_GUI_FONT));
+    SIZE digit{};
+    GetTextExtentPoint32W(dc, L"0", 1, &digit);
+    SelectObject(dc, old);
+    ReleaseDC(Handle(), dc);
+    return TRangeInput{kind, 0, line, std::max(x - 2, 0) / std::max<int>(digit.cx, 1), false};
+}
+
 LRESULT TWin32LineList::Subclass(UINT message, WPARAM wParam, LPARAM lParam) {
+    // Keys with Shift select a range in place of the list's own moves.
+    if (message == WM_KEYDOWN && FOnRange && GetKeyState(VK_SHIFT) < 0 &&
+        wParam >= static_cast<WPARAM>(Key::PageUp) && wParam <= static_cast<WPARAM>(Key::Down)) {
+        FOnRange(TRangeInput{TRangeInput::TKind::Key, static_cast<int>(wParam)});
+        return 0;
+    }
+    if ((message == WM_LBUTTONDOWN || (message == WM_MOUSEMOVE && (wParam & MK_LBUTTON) != 0)) &&
+        FOnRange) {
+        // After the list's own handling, which selects the line under the pointer.
+        const LRESULT result = DefaultProc(message, wParam, lParam);
+        TRangeInput input = PointerInput(
+            message == WM_LBUTTONDOWN ? TRangeInput::TKind::Press : TRangeInput::TKind::Drag,
+            static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        input.Shift = (wParam & MK_SHIFT) != 0;
+        FOnRange(input);
+        return result;
+    }
     if (message == WM_KEYDOWN && FOnKeyDown) {
         FOnKeyDown(static_cast<int>(wParam));
     }

@@ -106,6 +106,10 @@ class TWin32ReportList : public TChildControl, public IReportList {
     bool OnNotify(NMHDR* header, LRESULT& result);
     // Sizes the columns to their common texts in the list's present font.
     void FitColumns();
+    // The whole text of the cell at (x, y) of the list when the cell cuts it, for the
+    // tooltip; empty where the cell shows it whole or there is no cell.
+    std::string CutTextAt(int x, int y) const;
+    HWND CutTextTip() const { return FTip; }
 
     // IReportList
     void SetRowCount(int count) override;
@@ -137,6 +141,10 @@ class TWin32ReportList : public TChildControl, public IReportList {
     TWheelHandler FOnWheel;
     TWindowProc FWindowProc;
     int FRowsPerPage = -1;
+    // The tooltip of cut cells, the cell it last spoke of, and its text.
+    HWND FTip = nullptr;
+    std::pair<int, int> FTipCell{-1, -1};
+    std::wstring FTipText;
     // The widths hidden columns show again with; none while a column shows.
     std::array<std::optional<int>, 5> FHiddenWidths{};
 };
@@ -166,13 +174,17 @@ class TWin32LineList : public TChildControl, public ILineList {
     void SetFocus() override;
     void SetKeyDownHandler(KeyDownHandler handler) override { FOnKeyDown = std::move(handler); }
     void SetMarks(const std::vector<TLineMark>& marks) override;
+    void SetRangeHandler(TRangeHandler handler) override { FOnRange = std::move(handler); }
     // Whole notches of the wheel over the lines, in place of the list's own scrolling.
     void SetWheelHandler(TWheelHandler handler) { FOnWheel = std::move(handler); }
+    // The line and the character under a point of the list (lines clamped to those there).
+    TRangeInput PointerInput(TRangeInput::TKind kind, int x, int y) const;
 
   protected:
     LRESULT Subclass(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   private:
+    TRangeHandler FOnRange;
     std::vector<std::string> FLines;
     std::vector<TLineMark> FMarks;
     KeyDownHandler FOnKeyDown;

@@ -1,5 +1,6 @@
 #include "win32/MainWindow.h"
 
+#include "app/PictureView.h"
 #include "core/WideText.h"
 
 #include <windowsx.h>
@@ -124,6 +125,11 @@ TWin32Window::TWin32Window(const TWin32WindowServices& services) {
     widgets.SummaryPane = SummaryPane.get();
     widgets.tmSummary = FSummaryTimer.get();
     widgets.Picture1 = FPictureCheck.get();
+    for (std::size_t i = 0; i < FZoomChecks.size(); ++i) {
+        FZoomChecks[i] =
+            std::make_unique<TWin32MenuCheck>(MainMenu1, kIdZoomFit + static_cast<UINT>(i));
+        widgets.ZoomItems[i] = FZoomChecks[i].get();
+    }
     widgets.PicturePane = PicturePane.get();
     widgets.UiThread = PicturePane.get();
     FForm = std::make_unique<TForm1>(widgets);
@@ -193,6 +199,12 @@ void TWin32Window::BuildMenu() {
     AppendItem(view, kIdUnitSummaryColumn, L"&Unit Summary Column");
     AppendItem(view, kIdStreamSummary, L"Stream &Summary");
     AppendItem(view, kIdPicture, L"&Picture");
+    HMENU zoom = CreatePopupMenu();
+    for (int i = 0; i < kZoomCount; ++i) {
+        AppendItem(zoom, kIdZoomFit + static_cast<UINT>(i),
+                   (Widen(kZoomItems[i]) + L"\tCtrl+" + std::to_wstring(i)).c_str());
+    }
+    AppendMenuW(view, MF_POPUP, reinterpret_cast<UINT_PTR>(zoom), L"&Zoom");
     HMENU go = CreatePopupMenu();
     AppendItem(go, kIdGoToOffset, L"Go to &Offset\u2026\tCtrl+G");
     AppendMenuW(go, MF_SEPARATOR, 0, nullptr);
@@ -208,11 +220,14 @@ void TWin32Window::BuildMenu() {
     AppendMenuW(MainMenu1, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"&Help");
     SetMenu(FHandle, MainMenu1);
 
-    std::array<ACCEL, 7> keys = {{
+    std::array<ACCEL, 10> keys = {{
         {FCONTROL | FVIRTKEY, 'O', kIdOpen},
         {FCONTROL | FVIRTKEY, 'Q', kIdExit},
         {FCONTROL | FVIRTKEY, 'D', kIdDecodeSliceHeaders},
         {FCONTROL | FVIRTKEY, 'G', kIdGoToOffset},
+        {FCONTROL | FVIRTKEY, '0', kIdZoomFit},
+        {FCONTROL | FVIRTKEY, '1', kIdZoomFit + 1},
+        {FCONTROL | FVIRTKEY, '2', kIdZoomFit + 2},
         {FCONTROL | FVIRTKEY, 'F', kIdFind},
         {FVIRTKEY, VK_F3, kIdFindNext},
         {FSHIFT | FVIRTKEY, VK_F3, kIdFindPrevious},
@@ -469,6 +484,11 @@ void TWin32Window::OnCommand(int id) {
         break;
     case kIdPicture:
         FForm->Picture1Click();
+        break;
+    case kIdZoomFit:
+    case kIdZoomFit + 1:
+    case kIdZoomFit + 2:
+        FForm->ZoomClick(static_cast<int>(id - kIdZoomFit));
         break;
     case kIdGoToOffset:
         FForm->GoToOffset1Click();

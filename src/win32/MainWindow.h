@@ -38,6 +38,7 @@ enum : int {
     kIdStreamSummary,
     kIdCancelSummary,
     kIdPicture,
+    kIdZoomFit,           // and 1:1, 2:1
     kIdRecentFile1 = 151, // and the next ones, one a recent file
     kIdListView1 = 201,
     kIdScrollBar1,
@@ -158,6 +159,7 @@ class TWin32Window : public IMainWindow, public IRecentFilesMenu {
     std::unique_ptr<TWin32MenuCheck> FMenuCheck;
     std::unique_ptr<TWin32MenuCheck> FViewCheck;
     std::unique_ptr<TWin32MenuCheck> FPictureCheck;
+    std::array<std::unique_ptr<TWin32MenuCheck>, 3> FZoomChecks;
     std::unique_ptr<TWin32Clipboard> FClipboard;
     std::unique_ptr<TForm1> FForm;
 };

@@ -3,6 +3,7 @@
 #include "core/WideText.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -27,7 +28,8 @@ TWin32PicturePane::TWin32PicturePane(HWND parent) {
         return RegisterClassExW(&canvasClass) != 0;
     }();
     (void)registered;
-    FCanvas = Child(parent, kCanvasClass, 0, L"Decoded picture");
+    FCanvas = Child(parent, kCanvasClass, WS_HSCROLL | WS_VSCROLL, L"Decoded picture");
+    ShowScrollBar(FCanvas, SB_BOTH, FALSE);
     SetWindowLongPtrW(FCanvas, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     FLine = Child(parent, L"STATIC", SS_LEFTNOWORDWRAP | SS_NOPREFIX, L"");
 }
@@ -45,6 +47,78 @@ void TWin32PicturePane::Place(int left, int top, int width, int height, int line
     const int canvas = std::max(height - lineHeight, 0);
     MoveWindow(FCanvas, left, top, width, canvas, TRUE);
     MoveWindow(FLine, left, top + canvas, width, height - canvas, TRUE);
+    FitScrollBars();
+}
+
+void TWin32PicturePane::SetZoom(int zoom) {
+    FZoom = zoom;
+    FitScrollBars();
+    InvalidateRect(FCanvas, nullptr, FALSE);
+}
+
+void TWin32PicturePane::FitScrollBars() {
+    RECT area{};
+    GetClientRect(FCanvas, &area);
+    const bool zoomed = FZoom > 0 && HasImage();
+    for (const auto& [bar, size, room] :
+         {std::tuple{SB_HORZ, FImage.Width * FZoom, static_cast<int>(area.right)},
+          std::tuple{SB_VERT, FImage.Height * FZoom, static_cast<int>(area.bottom)}}) {
+        SCROLLINFO info{};
+        info.cbSize = sizeof info;
+        info.fMask = SIF_RANGE | SIF_PAGE;
+        info.nMax = zoomed ? size - 1 : 0;
+        info.nPage = static_cast<UINT>(zoomed ? std::max(room, 1) : 1);
+        SetScrollInfo(FCanvas, bar, &info, TRUE);
+        ShowScrollBar(FCanvas, bar, zoomed && size > room);
+    }
+}
+
+void TWin32PicturePane::PointerAt(int x, int y) {
+    if (!FPointer) {
+        return;
+    }
+    const RECT place = Placement();
+    if (x < place.left || y < place.top || x >= place.right || y >= place.bottom) {
+        FPointer(-1, -1);
+        return;
+    }
+    // Told when the pointer leaves, to take its samples off the line.
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, FCanvas, 0};
+    TrackMouseEvent(&track);
+    FPointer((x - place.left) * FImage.Width / (place.right - place.left),
+             (y - place.top) * FImage.Height / (place.bottom - place.top));
+}
+
+void TWin32PicturePane::Scroll(int bar, int request) {
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    GetScrollInfo(FCanvas, bar, &info);
+    const int page = static_cast<int>(info.nPage);
+    const int line = std::max(page / 10, 8);
+    switch (request) {
+    case SB_LINEUP:
+        info.nPos -= line;
+        break;
+    case SB_LINEDOWN:
+        info.nPos += line;
+        break;
+    case SB_PAGEUP:
+        info.nPos -= page;
+        break;
+    case SB_PAGEDOWN:
+        info.nPos += page;
+        break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION:
+        info.nPos = info.nTrackPos;
+        break;
+    default:
+        return;
+    }
+    info.fMask = SIF_POS;
+    SetScrollInfo(FCanvas, bar, &info, TRUE);
+    InvalidateRect(FCanvas, nullptr, FALSE);
 }
 
 RECT TWin32PicturePane::Placement() const {
@@ -52,6 +126,16 @@ RECT TWin32PicturePane::Placement() const {
     GetClientRect(FCanvas, &area);
     if (!HasImage() || area.right <= 0 || area.bottom <= 0) {
         return {};
+    }
+    if (FZoom > 0) {
+        // Centred where smaller than the area, else from where the bars have scrolled to.
+        const int width = FImage.Width * FZoom;
+        const int height = FImage.Height * FZoom;
+        const int left =
+            width < area.right ? (area.right - width) / 2 : -GetScrollPos(FCanvas, SB_HORZ);
+        const int top =
+            height < area.bottom ? (area.bottom - height) / 2 : -GetScrollPos(FCanvas, SB_VERT);
+        return {left, top, left + width, top + height};
     }
     // The picture comes fitted to the area it was asked for; a smaller area since shrinks
     // it with its shape kept.
@@ -90,6 +174,7 @@ int TWin32PicturePane::ImageHeight() const {
 
 void TWin32PicturePane::ShowImage(const TRgbImage& image) {
     FImage = image;
+    FitScrollBars();
     InvalidateRect(FCanvas, nullptr, FALSE);
 }
 
@@ -142,7 +227,8 @@ void TWin32PicturePane::Paint(HDC dc) const {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    SetStretchBltMode(dc, HALFTONE);
+    // Zoomed, each sample stays a sharp square.
+    SetStretchBltMode(dc, FZoom > 0 ? COLORONCOLOR : HALFTONE);
     SetBrushOrgEx(dc, 0, 0, nullptr);
     StretchDIBits(dc, place.left, place.top, place.right - place.left, place.bottom - place.top, 0,
                   0, FImage.Width, FImage.Height, FImage.Pixels->data(), &info, DIB_RGB_COLORS,
@@ -160,6 +246,22 @@ LRESULT CALLBACK TWin32PicturePane::CanvasProcedure(HWND window, UINT message, W
         return 0;
     case WM_ERASEBKGND:
         return 1; // the paint fills it all
+    case WM_MOUSEMOVE:
+        if (self) {
+            self->PointerAt(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        }
+        return 0;
+    case WM_MOUSELEAVE:
+        if (self) {
+            self->PointerAt(-1, -1);
+        }
+        return 0;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+        if (self) {
+            self->Scroll(message == WM_HSCROLL ? SB_HORZ : SB_VERT, LOWORD(wParam));
+        }
+        return 0;
     case WM_PAINT: {
         PAINTSTRUCT paint;
         const HDC dc = BeginPaint(window, &paint);

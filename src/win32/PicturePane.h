@@ -37,16 +37,29 @@ class TWin32PicturePane : public IPicturePane, public IUiThread {
     std::string Line() const override;
 
     void Post(std::function<void()> task) override;
+    // Zoomed, the picture is drawn sample by sample at that many pixels a pixel, and the
+    // canvas scrolls over it where it is larger.
+    void SetZoom(int zoom) override;
+    // The pointer over the canvas, in the image's pixels, for the line's samples.
+    void SetPointerListener(std::function<void(int x, int y)> listener) override {
+        FPointer = std::move(listener);
+    }
 
   private:
     static LRESULT CALLBACK CanvasProcedure(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam);
     void Paint(HDC dc) const;
+    // The scroll bars' ranges for the zoomed picture in the canvas's area.
+    void FitScrollBars();
+    void Scroll(int bar, int request);
+    void PointerAt(int x, int y);
     void RunPosted();
 
     HWND FCanvas;
     HWND FLine;
     bool FVisible = false;
+    int FZoom = 0;
+    std::function<void(int x, int y)> FPointer;
     TRgbImage FImage;
     std::mutex FLock;
     std::deque<std::function<void()>> FTasks;

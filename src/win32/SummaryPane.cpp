@@ -158,6 +158,14 @@ void TWin32SummaryPane::Paint(HDC dc, const RECT& area) const {
     for (const TPlotRect& r : picture.Rects) {
         Fill(dc, {r.Left, r.Top, r.Left + r.Width, r.Top + r.Height}, ColourOf(r.Colour));
     }
+    for (const TPlotLine& l : picture.Lines) {
+        const HPEN pen = CreatePen(PS_SOLID, 2, ColourOf(l.Colour));
+        const HGDIOBJ old = SelectObject(dc, pen);
+        MoveToEx(dc, l.X1, l.Y1, nullptr);
+        LineTo(dc, l.X2, l.Y2);
+        SelectObject(dc, old);
+        DeleteObject(pen);
+    }
     const HGDIOBJ before = FFont != nullptr ? SelectObject(dc, FFont) : nullptr;
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, ColourOf(picture.Ink));

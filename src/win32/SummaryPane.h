@@ -43,6 +43,9 @@ class TWin32SummaryPane : public ISummaryView {
     SetUnitTextHandler(std::function<std::string(std::int64_t, std::int64_t)> handler) override {
         FUnitText = std::move(handler);
     }
+    void SetZoomHandler(std::function<void(std::int64_t, std::int64_t)> handler) override {
+        FModel.OnViewChange = std::move(handler);
+    }
 
   private:
     static LRESULT CALLBACK PlotProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

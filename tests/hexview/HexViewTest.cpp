@@ -1,4 +1,5 @@
 #include "hexview/HexViewUtils.h"
+#include "hexview/StringUtils.h"
 
 #include "support/Fakes.h"
 #include "support/TestSupport.h"
@@ -8,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -432,3 +435,81 @@ TEST_F(HexViewTest, OffsetsPast4GiB) {
 }
 
 } // namespace
+
+namespace {
+
+// The bytes a copied range names, read back from its lines' offsets and digit pairs.
+std::map<std::int64_t, int> BytesOfCopy(const std::string& text) {
+    std::map<std::int64_t, int> bytes;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::int64_t at = std::stoll(line.substr(2, 16), nullptr, 16);
+        for (int i = 0; i < kHexBytesPerLine && 21 + 3 * i + 1 < static_cast<int>(line.size());
+             ++i) {
+            const std::string pair = line.substr(static_cast<std::size_t>(21 + 3 * i), 2);
+            if (pair != "  ") {
+                bytes[at + i] = std::stoi(pair, nullptr, 16);
+            }
+        }
+    }
+    return bytes;
+}
+
+} // namespace
+
+// Each step of the keys and the mouse against the range it leaves, [first, end); the copy of
+// every range read back gives exactly the file's bytes there (byte i is i mod 251). A line
+// holds the digits from character 21 and the text from 71.
+TEST_F(HexViewTest, ShiftKeysAndTheMouseSelectARangeThatCopiesAsTheFileHoldsIt) {
+    Open(1000, 4);
+    using K = TRangeInput::TKind;
+    const struct {
+        TRangeInput Input;
+        std::int64_t First, End; // End == First: no range
+    } steps[] = {
+        {{K::Key, Key::Right}, 0, 1},
+        {{K::Key, Key::Down}, 0, 17},
+        {{K::Key, Key::PageDown}, 0, 81},
+        {{K::Key, Key::Left}, 0, 80},
+        {{K::Key, Key::Home}, 0, 0},
+        {{K::Key, Key::End}, 0, 1000},                   // shows lines 944 to 992
+        {{K::Press, 0, 1, 21 + 3 * 5}, 965, 965},        // pressed on 965's digits
+        {{K::Drag, 0, 2, 71 + 2}, 965, 979},             // dragged to 978's character
+        {{K::Drag, 0, 0, 0}, 944, 966},                  // back over the offset column of 944
+        {{K::Press, 0, 3, 21 + 3 * 7, true}, 965, 1000}, // Shift: from 965 to 999
+        {{K::Key, Key::Up}, 965, 984},
+    };
+    for (const auto& step : steps) {
+        list.OnRange(step.Input);
+        SCOPED_TRACE(step.First);
+        ASSERT_EQ(view->HasRange(), step.First != step.End);
+        if (step.First == step.End) {
+            continue;
+        }
+        EXPECT_EQ(view->RangeFirst(), step.First);
+        EXPECT_EQ(view->RangeEnd(), step.End);
+        std::string text;
+        std::string reason;
+        ASSERT_TRUE(view->RangeText(text, reason)) << reason;
+        const auto bytes = BytesOfCopy(text);
+        ASSERT_EQ(static_cast<std::int64_t>(bytes.size()), step.End - step.First);
+        for (const auto& [offset, value] : bytes) {
+            ASSERT_TRUE(offset >= step.First && offset < step.End) << offset;
+            ASSERT_EQ(value, offset % 251) << offset;
+        }
+        EXPECT_FALSE(list.Marks.empty());
+    }
+    // A move without Shift ends it.
+    list.PressKey(Key::Down);
+    EXPECT_FALSE(view->HasRange());
+    EXPECT_TRUE(list.Marks.empty());
+}
+
+TEST_F(HexViewTest, ACopyOverTheLimitIsRefusedWithItsSize) {
+    Open(kHexCopyLimit + 100, 4);
+    list.OnRange({TRangeInput::TKind::Key, Key::End});
+    std::string text;
+    std::string reason;
+    EXPECT_FALSE(view->RangeText(text, reason));
+    EXPECT_NE(reason.find(std::to_string(kHexCopyLimit + 100)), std::string::npos) << reason;
+}

@@ -12,9 +12,12 @@
 #include "support/TestSupport.h"
 #include "syntax/ReferenceSupport.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QScrollArea>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -93,18 +96,35 @@ TEST(QtPicturePane, OverlayItemsDrawAndTheLineNamesTheMacroblockUnderThePointer)
         place.topLeft() + QPoint(88 * place.width() / 176 + 1, 72 * place.height() / 144 + 1);
     QTest::mouseMove(&canvas, over);
     EXPECT_TRUE(QTest::qWaitFor([&] { return line.text() != facts; }, 5000));
-    EXPECT_TRUE(line.text().startsWith(facts + "  |  MB 49 (x 5, y 4) QP "))
-        << line.text().toStdString();
+    EXPECT_TRUE(line.text().startsWith(facts + "  |  89, 73: Y ")) << line.text().toStdString();
+    EXPECT_TRUE(line.text().contains("  |  MB 49 (x 5, y 4) QP ")) << line.text().toStdString();
     EXPECT_TRUE(line.text().endsWith(" L0 (4, 0)")) << line.text().toStdString();
     QTest::mouseMove(&canvas, place.topLeft() - QPoint(1, 1));
     EXPECT_EQ(line.text().toStdString(), facts.toStdString());
 
-    // Off again: the plain picture, and no macroblock under the pointer.
+    // Off again: the plain picture, and the macroblock's place without its map.
     vectors.trigger();
     EXPECT_FALSE(vectors.isChecked());
     EXPECT_EQ(canvas.grab().toImage(), plain);
     QTest::mouseMove(&canvas, over);
-    EXPECT_EQ(line.text().toStdString(), facts.toStdString());
+    EXPECT_TRUE(line.text().endsWith("  |  MB 49 (x 5, y 4)")) << line.text().toStdString();
+
+    // View > Zoom > 2:1 (Ctrl+2): the full-size picture drawn twice its size in a scrolled
+    // canvas, sample by sample; the pointer still names the sample under it.
+    ASSERT_EQ(window.Zoom1->actions().size(), 3);
+    QTest::keyClick(&window, Qt::Key_2, Qt::ControlModifier);
+    EXPECT_TRUE(window.ZoomItems[2]->isChecked());
+    EXPECT_FALSE(window.ZoomItems[0]->isChecked());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas.Placement().width() == 352; }, 20000));
+    EXPECT_EQ(canvas.size(), QSize(352, 288));
+    QTest::mouseMove(&canvas, QPoint(2 * 88 + 1, 2 * 72 + 1));
+    EXPECT_TRUE(line.text().startsWith(facts + "  |  88, 72: Y ")) << line.text().toStdString();
+    const QImage zoomed = canvas.grab().toImage();
+    EXPECT_EQ(zoomed.pixel(2 * 88, 2 * 72), zoomed.pixel(2 * 88 + 1, 2 * 72 + 1))
+        << "a sample a square";
+    window.ZoomItems[0]->trigger();
+    EXPECT_TRUE(window.ZoomItems[0]->isChecked());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas.grab().toImage() == plain; }, 20000));
 }
 
 // Right and Left in the pane select the next and previous picture's first slice in the list,
@@ -144,6 +164,14 @@ TEST(QtPicturePane, RightAndLeftSelectTheNextAndPreviousPicturesFirstSlice) {
     EXPECT_EQ(selected(), firsts.back());
     QTest::keyClick(window.PicturePane, Qt::Key_Left);
     EXPECT_EQ(selected(), firsts[firsts.size() - 2]);
+    // The wheel with Ctrl over the zoomed, scrolled picture steps rather than scrolls.
+    window.ZoomItems[2]->trigger();
+    QWidget* area = window.PicturePane->Scroll->viewport();
+    const QPointF at(area->width() / 2.0, area->height() / 2.0);
+    QWheelEvent wheel(at, area->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(area, &wheel);
+    EXPECT_EQ(selected(), firsts[firsts.size() - 3]);
 }
 
 } // namespace

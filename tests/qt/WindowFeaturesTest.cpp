@@ -243,6 +243,18 @@ TEST(QtWindowCopy, CtrlCCopiesAsQuilletDumpPrints) {
     window.ListBox1->SetSelectedIndex(1);
     QTest::keyClick(window.ListBox1, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(clipboard->text(), window.ListBox1->item(1)->text() + "\n");
+
+    // Shift+Down twice from that line's first byte: that line and the next, whole (the
+    // mouse and the other keys: HexViewTest and the Windows window's test).
+    QTest::mouseClick(window.ListBox1->viewport(), Qt::LeftButton, {},
+                      window.ListBox1->visualItemRect(window.ListBox1->item(1)).topLeft() +
+                          QPoint(1, 1));
+    QTest::keyClick(window.ListBox1, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(window.ListBox1, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(window.ListBox1, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(),
+              window.ListBox1->item(1)->text() + "\n" + window.ListBox1->item(2)->text() + "\n");
+    EXPECT_EQ(window.ListBox1->currentRow(), 2);
 }
 
 TEST(QtWindowMenus, RecentFilesStayAcrossARestartAndOpenFromTheMenu) {

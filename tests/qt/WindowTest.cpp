@@ -21,7 +21,9 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -114,9 +116,8 @@ TEST(QtWindow, CompositionAndStartup) {
         EXPECT_EQ(actual, design);
     }
     // Columns as wide as the texts they commonly hold.
-    EXPECT_GE(f.ListView1->ColumnWidth(3),
-              f.ListView1->fontMetrics().horizontalAdvance(
-                  QStringLiteral("Coded slice of a non-IDR picture")));
+    EXPECT_GE(f.ListView1->ColumnWidth(3), f.ListView1->fontMetrics().horizontalAdvance(
+                                               QStringLiteral("Coded slice of a non-IDR picture")));
     EXPECT_TRUE(f.CheckForUpdates1->isChecked());
     EXPECT_TRUE(f.tmUpdate->isActive());
     EXPECT_TRUE(w.List().viewport()->acceptDrops());
@@ -374,7 +375,8 @@ TEST(QtWindow, ViewMenuDecodesSliceHeadersOfTheSelectedUnit) {
     QAction* item = w.window.DecodeSliceHeaders1;
     ASSERT_EQ(menus[1]->menu()->actions(),
               (QList<QAction*>{item, w.window.UnitSummaryColumn1, w.window.StreamSummary1,
-                               w.window.Picture1, w.window.Overlay1->menuAction()}));
+                               w.window.Picture1, w.window.Overlay1->menuAction(),
+                               w.window.Zoom1->menuAction()}));
     EXPECT_EQ(item->text(), "&Decode Slice Headers and SEI");
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());
@@ -556,6 +558,11 @@ TEST(QtWindow, TheStreamSummaryPane) {
     ASSERT_EQ(view.Model().Columns().size(), 8u);
     const TPlotColumn fifth = view.Model().Columns()[4];
     const QPoint at((fifth.Left + fifth.Right) / 2, view.height() / 2);
+    // The VUI gives the timing: the bitrate line is drawn in its colour.
+    ASSERT_FALSE(view.Model().Picture().Lines.empty());
+    const TPlotLine& rateLine = view.Model().Picture().Lines.back();
+    EXPECT_EQ(view.grab().toImage().pixelColor(rateLine.X2, rateLine.Y2),
+              QColor(kPlotRate.R, kPlotRate.G, kPlotRate.B));
     QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, at);
     EXPECT_EQ(w.Rows().front(), fifth.Bar.LargestOffset);
     EXPECT_EQ(view.Plot().PageFirst, fifth.Bar.LargestOffset);
@@ -563,8 +570,51 @@ TEST(QtWindow, TheStreamSummaryPane) {
     QApplication::sendEvent(&view, &hover);
     EXPECT_TRUE(QToolTip::text().contains(QStringLiteral(" POC lsb ")))
         << QToolTip::text().toStdString();
+
+    // A drag from the second bar to the sixth zooms there, and that range is walked again:
+    // its own access units, each in a bucket of the range; a right click, the whole file.
+    const std::vector<TPlotColumn> columns = view.Model().Columns();
+    const int y = view.height() / 2;
+    QTest::mousePress(&view, Qt::LeftButton, Qt::NoModifier, QPoint(columns[1].Left - 1, y));
+    QTest::mouseMove(&view, QPoint(columns[5].Right, y));
+    QTest::mouseRelease(&view, Qt::LeftButton, Qt::NoModifier, QPoint(columns[5].Right, y));
+    ASSERT_TRUE(view.Model().Zoomed());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.Plot().RangeFirst > 0; }, 10000));
+    EXPECT_EQ(view.Plot().RangeFirst, view.Model().ViewFirst());
+    EXPECT_GE(view.Plot().Bars.size(), 3u);
+    for (const TSummaryBar& bar : view.Plot().Bars) {
+        EXPECT_GE(bar.FirstOffset, view.Model().ViewFirst());
+        EXPECT_LT(bar.FirstOffset, view.Model().ViewEnd());
+        EXPECT_EQ(bar.Pictures, 1) << "a bucket for each access unit";
+    }
+    QTest::mouseClick(&view, Qt::RightButton, Qt::NoModifier, QPoint(columns[1].Left, y));
+    EXPECT_EQ(view.Plot().RangeFirst, 0);
+    EXPECT_EQ(view.Plot().Bars.size(), 8u);
     w.window.StreamSummary1->trigger();
     EXPECT_FALSE(pane.isVisible());
+}
+
+} // namespace
+
+namespace {
+
+// At 1400 x 900 the summary dock shows every figure line beside the plot at its height, and
+// leaves the window's panes most of the height.
+TEST(QtWindow, TheSummaryDockFitsAt1400By900) {
+    ShownWindow w;
+    w.window.resize(1400, 900);
+    w.window.OpenDropped({QString::fromStdString(TestDataPath("main_cabac.264"))});
+    w.window.StreamSummary1->trigger();
+    TSummaryPane& pane = *w.window.SummaryPane;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.window.Form().Summarising(); }, 10000));
+    QApplication::processEvents();
+    // The figures beside the plot: the dock no taller than the plot with the progress row.
+    EXPECT_GE(pane.FiguresScroll->viewport()->height(),
+              pane.Figures->heightForWidth(pane.Figures->width()));
+    EXPECT_GE(pane.PlotView->height(), pane.PlotView->minimumHeight());
+    EXPECT_LE(pane.height() - pane.PlotView->height(), 60) << "the title and margins only";
+    EXPECT_LE(pane.geometry().bottom(), w.window.statusBar()->geometry().top());
+    EXPECT_GE(w.window.centralWidget()->height(), 900 / 2);
 }
 
 } // namespace

@@ -29,6 +29,7 @@ struct TLayout {
     bool Info = true;     // View > Unit Summary Column
     bool Picture = false; // View > Picture
     unsigned Overlay = 0; // View > Overlay's items
+    int Zoom = 0;         // View > Zoom
     bool operator==(const TLayout&) const = default;
 };
 
@@ -40,7 +41,7 @@ std::ostream& operator<<(std::ostream& out, const TLayout& l) {
     }
     return out << " panel " << l.Panel2 << " state " << static_cast<int>(l.State) << " flag "
                << l.Flag << " decode " << l.Decode << " hex " << l.HexPane << " info " << l.Info
-               << " picture " << l.Picture << " overlay " << l.Overlay;
+               << " picture " << l.Picture << " overlay " << l.Overlay << " zoom " << l.Zoom;
 }
 
 // The values a layout is stored as.
@@ -72,6 +73,7 @@ Stored AsStored(const TLayout& l) {
         {"UnitSummaryColumn", l.Info ? "1" : "0"},
         {"InfoColWidth", std::to_string(l.Columns[4])},
         {"PictureOverlay", std::to_string(l.Overlay)},
+        {"PictureZoom", std::to_string(l.Zoom)},
     };
 }
 
@@ -135,7 +137,8 @@ struct SettingsRig {
                 window.HexPane,
                 form.ShowInfoColumn,
                 form.ShowPicture,
-                form.PictureOverlay};
+                form.PictureOverlay,
+                form.PictureZoom};
     }
 };
 
@@ -220,6 +223,9 @@ TEST(WindowSettings, StartupAppliesAndShutdownStoresTheSettings) {
         {"overlay items", "[General]\nPictureOverlay=20\n", [](TLayout& l) { l.Overlay = 20; }},
         {"an overlay item turned off while running", "[General]\nPictureOverlay=3\n",
          [](TLayout& l) { l.Overlay = 1; }, [](TForm1& form) { form.OverlayClick(kOverlayIntra); }},
+        {"zoom 2:1", "[General]\nPictureZoom=2\n", [](TLayout& l) { l.Zoom = 2; }},
+        {"a zoom beyond 2:1 read as 2:1, then 1:1 chosen", "[General]\nPictureZoom=7\n",
+         [](TLayout& l) { l.Zoom = 1; }, [](TForm1& form) { form.ZoomClick(1); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -281,13 +287,13 @@ TEST(WindowSettings, NewValuesAreWrittenAfterTheElevenValues) {
     form.DecodeSliceHeaders = true;
     form.SaveRegistrySettings();
     EXPECT_EQ(registry.Writes,
-              (Lines{"FormTop",        "FormLeft",      "FormHeight",        "FormWidth",
-                     "OffsetColWidth", "LenColWidth",   "StartCodeColWidth", "NALColWidth",
-                     "Panel2Width",    "WindowState",   "CheckForUpdates",   "DecodeSliceHeaders",
-                     "HexPaneHeight",  "ShowPicture",   "OpenFolder",        "RecentFile1",
-                     "RecentFile2",    "RecentFile3",   "RecentFile4",       "RecentFile5",
-                     "RecentFile6",    "RecentFile7",   "RecentFile8",       "UnitSummaryColumn",
-                     "InfoColWidth",   "PictureOverlay"}));
+              (Lines{"FormTop",        "FormLeft",       "FormHeight",        "FormWidth",
+                     "OffsetColWidth", "LenColWidth",    "StartCodeColWidth", "NALColWidth",
+                     "Panel2Width",    "WindowState",    "CheckForUpdates",   "DecodeSliceHeaders",
+                     "HexPaneHeight",  "ShowPicture",    "OpenFolder",        "RecentFile1",
+                     "RecentFile2",    "RecentFile3",    "RecentFile4",       "RecentFile5",
+                     "RecentFile6",    "RecentFile7",    "RecentFile8",       "UnitSummaryColumn",
+                     "InfoColWidth",   "PictureOverlay", "PictureZoom"}));
     EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["DecodeSliceHeaders"], 1);
     EXPECT_EQ(registry.Keys["Software\\Marvane\\Quillet"]["ShowPicture"], 0);
 }

@@ -36,6 +36,8 @@ class FakePicturePane : public IPicturePane {
     void SetPointerListener(std::function<void(int x, int y)> listener) override {
         Pointer = std::move(listener);
     }
+    int Zoom = 0;
+    void SetZoom(int zoom) override { Zoom = zoom; }
 };
 
 class FakeUiThread : public IUiThread {

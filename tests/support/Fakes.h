@@ -172,6 +172,8 @@ class FakeLineList : public ILineList {
     void SetFocus() override { ++FocusCount; }
     void SetKeyDownHandler(KeyDownHandler handler) override { OnKeyDown = std::move(handler); }
     void SetMarks(const std::vector<TLineMark>& marks) override { Marks = marks; }
+    TRangeHandler OnRange;
+    void SetRangeHandler(TRangeHandler handler) override { OnRange = std::move(handler); }
 };
 
 class FakeScrollBar : public IScrollBar {

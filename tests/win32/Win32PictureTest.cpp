@@ -96,6 +96,34 @@ TEST(Win32Window, ThePicturePane) {
         EXPECT_EQ(GetPixel(dc, place.left / 2, area.bottom / 2), background);
     }
     ReleaseDC(pane.Canvas(), dc);
+    // The pointer over the picture's middle: its samples and macroblock on the line.
+    SendMessageW(pane.Canvas(), WM_MOUSEMOVE, 0,
+                 MAKELPARAM((place.left + place.right) / 2, (place.top + place.bottom) / 2));
+    EXPECT_EQ(pane.Line().rfind(expected + "  |  ", 0), 0u) << pane.Line();
+    for (const char* part : {": Y ", " Cb ", " Cr ", "  |  MB "}) {
+        EXPECT_NE(pane.Line().find(part), std::string::npos) << pane.Line();
+    }
+    SendMessageW(pane.Canvas(), WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(pane.Line(), expected);
+
+    // View > Zoom > 2:1: the full-size picture drawn twice its size, the canvas scrolling
+    // where it is larger; the menu marks the zoom chosen.
+    SendMessageW(frame, WM_COMMAND, kIdZoomFit + 2, 0);
+    for (int i = 0; i < 1000 && !(pane.Line() == expected &&
+                                  pane.Placement().right - pane.Placement().left == 352);
+         ++i) {
+        Sleep(10);
+        Pump();
+    }
+    EXPECT_TRUE(GetMenuState(window.MainMenu1, kIdZoomFit + 2, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(GetMenuState(window.MainMenu1, kIdZoomFit, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_EQ(pane.Placement().right - pane.Placement().left, 352);
+    EXPECT_EQ(pane.Placement().bottom - pane.Placement().top, 288);
+    GetClientRect(pane.Canvas(), &area);
+    const bool scrolls = (GetWindowLongW(pane.Canvas(), GWL_STYLE) & WS_VSCROLL) != 0;
+    EXPECT_EQ(scrolls, area.bottom < 288) << area.bottom;
+    SendMessageW(frame, WM_COMMAND, kIdZoomFit, 0);
+    Pump();
 
     SendMessageW(frame, WM_COMMAND, kIdPicture, 0);
     Pump();

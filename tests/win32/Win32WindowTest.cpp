@@ -693,6 +693,39 @@ TEST(Win32Window, CopyAndRecentFiles) {
     TreeView_SelectItem(tree, TreeView_GetRoot(tree));
     EXPECT_EQ(copy(tree), WithCrLf(Dump({"--at", "0", second})));
 
+    // The hex view: a drag from byte 2 to byte 5 of the first line, then Shift+Right: the
+    // bytes from 2 to 6, the others blank.
+    const HWND hex = w.window->ListBox1->Handle();
+    const auto xOf = [&](int ch) {
+        int x = 0;
+        while (w.window->ListBox1->PointerInput(TRangeInput::TKind::Drag, x, 0).Char < ch) {
+            ++x;
+        }
+        return x + 1;
+    };
+    const int y = static_cast<int>(SendMessageW(hex, LB_GETITEMHEIGHT, 0, 0)) / 2;
+    SendMessageW(hex, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(xOf(21 + 3 * 2), y));
+    SendMessageW(hex, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(xOf(71 + 5), y));
+    SendMessageW(hex, WM_LBUTTONUP, 0, MAKELPARAM(xOf(71 + 5), y));
+    const auto bytesOfLine = [&](int from, int to) {
+        std::string shown = w.HexLines().at(0).substr(0, static_cast<std::size_t>(71 + to + 1));
+        for (int p = 21; p < static_cast<int>(shown.size()); ++p) {
+            if (!((p >= 21 + 3 * from && p < 21 + 3 * (to + 1)) || p >= 71 + from)) {
+                shown[static_cast<std::size_t>(p)] = ' ';
+            }
+        }
+        return WithCrLf(shown + "\n");
+    };
+    EXPECT_EQ(copy(hex), bytesOfLine(2, 5));
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = 0x80;
+    SetKeyboardState(keys);
+    SendMessageW(hex, WM_KEYDOWN, VK_RIGHT, 0);
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+    EXPECT_EQ(copy(hex), bytesOfLine(2, 6));
+
     HMENU file = GetSubMenu(w.window->MainMenu1, 0);
     const auto caption = [&](UINT id) {
         wchar_t text[512] = {};
@@ -773,6 +806,26 @@ TEST(Win32Window, AFirstRunFitsTheColumnsToTheList) {
     EXPECT_GE(w.window->ListView1->ColumnWidth(0), textWidth(L"0x0000000000000000"));
     EXPECT_GE(w.window->ListView1->ColumnWidth(kInfoColumn),
               textWidth(L"B  frame_num 15  POC lsb 30  QP 51"));
+
+    // A cut cell tells its whole text on hovering, a cell shown whole nothing; the tree's
+    // own tooltips tell its cut lines.
+    w.dialogs.ChosenFile = TestDataPath("aud_sei.264");
+    SendMessageW(w.window->Handle(), WM_COMMAND, kIdOpen, 0);
+    Pump();
+    TReportRow row;
+    w.window->Form().ListView1Data(1, row); // the sequence parameter set
+    ASSERT_FALSE(row.SubItems[3].empty());
+    RECT cell{};
+    cell.top = kInfoColumn;
+    cell.left = LVIR_LABEL;
+    SendMessageW(w.List(), LVM_GETSUBITEMRECT, 1, reinterpret_cast<LPARAM>(&cell));
+    const int x = cell.left + 4;
+    const int y = (cell.top + cell.bottom) / 2;
+    EXPECT_EQ(w.window->ListView1->CutTextAt(x, y), "");
+    w.window->ListView1->SetColumnWidth(kInfoColumn, 30);
+    EXPECT_EQ(w.window->ListView1->CutTextAt(x, y), row.SubItems[3]);
+    EXPECT_NE(w.window->ListView1->CutTextTip(), nullptr);
+    EXPECT_NE(TreeView_GetToolTips(w.window->TreeView1->Handle()), nullptr);
 }
 
 // View > Stream Summary walks the file in the background: the pane shows its figures and
