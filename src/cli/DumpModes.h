@@ -13,8 +13,10 @@ class FileStream;
 // column), from the bytes the walk keeps of each unit, so that standard input can be listed.
 void PrintInfoListing(FileStream& stream, std::ostream& out);
 // The listing lines of the units of kind only, written as the walk finds them; withInfo,
-// each with its summary as a fifth field.
-void PrintFindListing(FileStream& stream, bool withInfo, const TFindKind& kind, std::ostream& out);
+// each with its summary as a fifth field. sets: a second handle on the file, where the
+// parameter sets of slices whose sets the walk has not met are looked for (null: none).
+void PrintFindListing(FileStream& stream, FileStream* sets, bool withInfo, const TFindKind& kind,
+                      std::ostream& out);
 // The whole stream's figures as one JSON document (the keys in the README). With progress,
 // a line there says how far the walk has come.
 void PrintSummary(FileStream& stream, const std::string& path, std::ostream& out,

@@ -83,8 +83,8 @@ std::string SummaryJson(const std::string& path, const TStreamSummary& s) {
 
 } // namespace
 
-void PrintSummary(FileStream& stream, const std::string& path,
-                  std::ostream& out, std::ostream* progress) {
+void PrintSummary(FileStream& stream, const std::string& path, std::ostream& out,
+                  std::ostream* progress) {
     TStreamSummary summary;
     if (progress == nullptr) {
         WalkStreamSummary(stream, summary);

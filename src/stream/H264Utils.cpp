@@ -25,14 +25,32 @@ std::int64_t FirstZeroZeroOne(const std::uint8_t* data, std::int64_t j, std::int
     const __m128i zero = _mm_setzero_si128();
     const __m128i one = _mm_set1_epi8(1);
     std::int64_t p = j - 2; // where the two zeros would begin
-    for (; p + 17 <= last; p += 16) {
-        const auto at = [data, p](int k) {
-            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + k));
-        };
+    const auto at = [data](std::int64_t k) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + k));
+    };
+    // The 01 after the zeros, among the 16 places from q on.
+    const auto ones = [&](std::int64_t q) {
         const __m128i zeros =
-            _mm_and_si128(_mm_cmpeq_epi8(at(0), zero), _mm_cmpeq_epi8(at(1), zero));
-        const int found = _mm_movemask_epi8(_mm_and_si128(zeros, _mm_cmpeq_epi8(at(2), one)));
-        if (found != 0) {
+            _mm_and_si128(_mm_cmpeq_epi8(at(q), zero), _mm_cmpeq_epi8(at(q + 1), zero));
+        return _mm_movemask_epi8(_mm_and_si128(zeros, _mm_cmpeq_epi8(at(q + 2), one)));
+    };
+    // Two zeros in a row are rare in coded data: 32 places are passed over with one test
+    // for them, and only a pair found is looked at again for its 01.
+    for (; p + 33 <= last; p += 32) {
+        const __m128i pairs =
+            _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(at(p), at(p + 1)), zero),
+                         _mm_cmpeq_epi8(_mm_or_si128(at(p + 16), at(p + 17)), zero));
+        if (_mm_movemask_epi8(pairs) == 0) {
+            continue;
+        }
+        for (const std::int64_t q : {p, p + 16}) {
+            if (const int found = ones(q)) {
+                return q + 2 + __builtin_ctz(static_cast<unsigned>(found));
+            }
+        }
+    }
+    for (; p + 17 <= last; p += 16) {
+        if (const int found = ones(p)) {
             return p + 2 + __builtin_ctz(static_cast<unsigned>(found));
         }
     }

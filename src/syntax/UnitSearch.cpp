@@ -258,7 +258,7 @@ bool TUnitMatcher::Match(const TFindKind& kind, const TNalUnitSpan& span,
 
 TUnitSearch::TUnitSearch(FileStream& stream, std::int32_t blockSize, std::int32_t lookAhead)
     : FStream(stream), FBlockSize(std::max(blockSize, 16)),
-      FLookAhead(std::clamp(lookAhead, 32, kSearchLookAhead)), FCursor(stream, FBlockSize, true),
+      FLookAhead(std::clamp(lookAhead, 32, kSearchLookAhead)), FCursor(stream, FBlockSize),
       FMatcher(stream.IsPipe() ? nullptr : &stream) {}
 
 TUnitSearch::~TUnitSearch() = default;

@@ -82,7 +82,8 @@ class TUnitMatcher {
 class TUnitSearch {
   public:
     static constexpr std::int32_t kBlockSize = 4 << 20;
-    // Reads stream, whose size is taken now, in blocks of blockSize; a backward step reads
+    // Reads stream, whose size is taken now, in blocks of blockSize, with no read ahead: the
+    // parameter sets before a walk's start are read from the same stream. A backward step reads
     // lookAhead bytes past its block for the units that begin near its end (at most
     // kSearchLookAhead). A file cut meanwhile ends a walk with EFileChanged.
     explicit TUnitSearch(FileStream& stream, std::int32_t blockSize = kBlockSize,
