@@ -261,7 +261,8 @@ bool Remove_emulation_prevention_three_bytes(const std::uint8_t* Source, std::in
         const std::uint8_t* const end = Source + std::max<std::int32_t>(Length, 0);
         const std::uint8_t* from = Source;
         std::int32_t written = 0; // in a local: Destination could alias Written
-        const std::uint8_t* look = Source + 2;
+        // No 03 can be one to remove before the third byte; nor anywhere in fewer bytes.
+        const std::uint8_t* look = Length > 2 ? Source + 2 : end;
         while (look < end) {
             const auto* three = static_cast<const std::uint8_t*>(
                 std::memchr(look, 3, static_cast<std::size_t>(end - look)));
