@@ -2,14 +2,14 @@
 // input picks, once as they are and once with holes of a sparse file between pieces of
 // them; and every unit told to the access-unit rule. The cursor must list what a
 // byte-by-byte walk lists, with the same lengths and payload ends, and the rule must keep
-// its promises: the first unit and an opener after a slice begin an access unit (a prefix unit
-// with the slice after it), filler and
-// the ends of a sequence or stream never do.
+// its promises: the first unit and an opener after a slice begin an access unit (a prefix
+// unit with the slice after it), filler and the ends of a sequence or stream never do.
 
 #include "FuzzSupport.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
+#include "support/NaiveUnits.h"
 #include "syntax/AccessUnit.h"
 
 #include <unistd.h>
@@ -27,27 +27,9 @@ struct TUnit {
 };
 
 std::vector<TUnit> Naive(const std::vector<std::uint8_t>& bytes, std::int64_t from) {
-    const auto n = static_cast<std::int64_t>(bytes.size());
-    std::vector<std::int64_t> starts;
-    for (std::int64_t p = from; p < n; ++p) {
-        const bool zeroBefore = p > 0 && bytes[static_cast<std::size_t>(p - 1)] == 0;
-        if (BeginsListedNalUnit(bytes.data() + p, n - p, zeroBefore)) {
-            starts.push_back(p);
-            p += StartCodeLength(bytes.data() + p, n - p) - 1;
-        }
-    }
     std::vector<TUnit> units;
-    for (std::size_t i = 0; i < starts.size(); ++i) {
-        const std::int64_t at = starts[i];
-        const std::int64_t end = i + 1 < starts.size() ? starts[i + 1] : n;
-        std::int64_t payloadEnd = at + StartCodeLength(bytes.data() + at, n - at);
-        for (std::int64_t q = end - 1; q >= payloadEnd; --q) {
-            if (bytes[static_cast<std::size_t>(q)] != 0) {
-                payloadEnd = q + 1;
-                break;
-            }
-        }
-        units.push_back({at, end - at, payloadEnd});
+    for (const TNalUnitSpan& u : NaiveUnits(bytes, from)) {
+        units.push_back({u.Offset, u.Length, u.PayloadEnd});
     }
     return units;
 }

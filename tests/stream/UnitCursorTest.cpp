@@ -2,6 +2,7 @@
 #include "stream/H264Utils.h"
 #include "stream/StartCodeFinder.h"
 #include "support/HangWatch.h"
+#include "support/NaiveUnits.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,38 +15,6 @@
 #include <set>
 
 namespace {
-
-// The units a byte-by-byte walk over the whole file lists from `from` on: a start code
-// begins at p unless it is the 00 00 01 of a 00 00 00 01 that began a byte before.
-std::vector<TNalUnitSpan> NaiveUnits(const std::vector<std::uint8_t>& bytes, std::int64_t from) {
-    const auto n = static_cast<std::int64_t>(bytes.size());
-    std::vector<std::int64_t> starts;
-    for (std::int64_t p = from; p < n; ++p) {
-        const bool zeroBefore = p > 0 && bytes[static_cast<std::size_t>(p - 1)] == 0;
-        if (BeginsListedNalUnit(bytes.data() + p, n - p, zeroBefore)) {
-            starts.push_back(p);
-            p += StartCodeLength(bytes.data() + p, n - p) - 1;
-        }
-    }
-    std::vector<TNalUnitSpan> units;
-    for (std::size_t i = 0; i < starts.size(); ++i) {
-        TNalUnitSpan u;
-        u.Offset = starts[i];
-        u.StartCodeLength = StartCodeLength(bytes.data() + u.Offset, n - u.Offset);
-        u.Length = (i + 1 < starts.size() ? starts[i + 1] : n) - u.Offset;
-        u.HasHeader = u.Length > u.StartCodeLength;
-        u.Header = u.HasHeader ? bytes[static_cast<std::size_t>(u.Offset + u.StartCodeLength)] : 0;
-        u.PayloadEnd = u.Offset + u.StartCodeLength;
-        for (std::int64_t q = u.Offset + u.Length - 1; q >= u.PayloadEnd; --q) {
-            if (bytes[static_cast<std::size_t>(q)] != 0) {
-                u.PayloadEnd = q + 1;
-                break;
-            }
-        }
-        units.push_back(u);
-    }
-    return units;
-}
 
 std::vector<TNalUnitSpan> CursorUnits(const std::string& path, std::int32_t blockSize,
                                       std::int64_t from, bool readAhead,
