@@ -494,10 +494,9 @@ void PrintJson(FileStream& stream, FileStream& detail, const TDumpArgs& args, st
 // The work of one run after its file has been accepted; the exit status.
 int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostream& err) {
     // The listing walks the file with its own reads, ahead of the walk on another thread;
-    // the trees, and find's sets from before the walk, read through a second handle.
+    // the trees read through a second handle.
     FileStream detail;
-    const bool perUnit = args.Mode == TDumpMode::Trees || args.Mode == TDumpMode::Json ||
-                         (args.Mode == TDumpMode::Find && !stream.IsPipe());
+    const bool perUnit = args.Mode == TDumpMode::Trees || args.Mode == TDumpMode::Json;
     if (perUnit && !detail.Open(args.Path)) {
         err << detail.OpenError() << '\n';
         return 1;
@@ -511,7 +510,7 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         }
         break;
     case TDumpMode::Find:
-        PrintFindListing(stream, detail.IsOpen() ? &detail : nullptr, args.Info, args.Kind, out);
+        PrintFindListing(stream, args.Info, args.Kind, out);
         break;
     case TDumpMode::Summary:
         // A progress line only for a person watching a terminal, and only where the end is

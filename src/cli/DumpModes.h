@@ -13,10 +13,9 @@ class FileStream;
 // column), from the bytes the walk keeps of each unit, so that standard input can be listed.
 void PrintInfoListing(FileStream& stream, std::ostream& out);
 // The listing lines of the units of kind only, written as the walk finds them; withInfo,
-// each with its summary as a fifth field. sets: a second handle on the file, where the
-// parameter sets of slices whose sets the walk has not met are looked for (null: none).
-void PrintFindListing(FileStream& stream, FileStream* sets, bool withInfo, const TFindKind& kind,
-                      std::ostream& out);
+// each with its summary as a fifth field. A walk from the file's start has met every set
+// a slice can use, so standard input and a file are judged alike.
+void PrintFindListing(FileStream& stream, bool withInfo, const TFindKind& kind, std::ostream& out);
 // The whole stream's figures as one JSON document (the keys in the README). With progress,
 // a line there says how far the walk has come.
 void PrintSummary(FileStream& stream, const std::string& path, std::ostream& out,

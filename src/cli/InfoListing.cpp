@@ -151,12 +151,11 @@ void PrintInfoListing(FileStream& stream, std::ostream& out) {
     lines.Drain();
 }
 
-void PrintFindListing(FileStream& stream, FileStream* sets, bool withInfo, const TFindKind& kind,
-                      std::ostream& out) {
+void PrintFindListing(FileStream& stream, bool withInfo, const TFindKind& kind, std::ostream& out) {
     // With summaries, every unit is kept as they need; the sets they read are learned on the
     // way.
     TUnitCursor reader(stream, 4 << 20, true);
-    TUnitMatcher matcher(sets);
+    TUnitMatcher matcher(nullptr);
     const TUnitWantsOf wants = withInfo ? InfoHead : TUnitMatcher::Wants(kind);
     TInfoLines info;
     TLineBuffer lines(out);

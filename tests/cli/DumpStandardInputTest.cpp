@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #ifdef _WIN32
@@ -64,6 +65,19 @@ std::string Figures(const std::string& json, bool buckets) {
     return json.substr(from, buckets ? std::string::npos : json.find("\"buckets\"") - from);
 }
 
+// What the buckets hold in all: pictures and bytes, the same whatever their width.
+std::pair<long long, long long> BucketTotals(const std::string& json) {
+    const std::size_t at = std::min(json.find("\"buckets\""), json.size());
+    std::pair<long long, long long> totals{0, 0};
+    const std::regex bucket("\"pictures\":([0-9]+),\"bytes\":([0-9]+)");
+    for (std::sregex_iterator i(json.begin() + static_cast<std::ptrdiff_t>(at), json.end(), bucket);
+         i != std::sregex_iterator(); ++i) {
+        totals.first += std::stoll((*i)[1]);
+        totals.second += std::stoll((*i)[2]);
+    }
+    return totals;
+}
+
 TEST(DumpStandardInput, EveryWalkFromStandardInputWritesWhatTheFileGives) {
     const std::vector<std::vector<std::string>> modes = {
         {},           {"--info"}, {"--find", "b"}, {"--find", "idr", "--info"}, {"--find", "sei:5"},
@@ -95,6 +109,7 @@ TEST(DumpStandardInput, EveryWalkFromStandardInputWritesWhatTheFileGives) {
                 EXPECT_EQ(Figures(piped.out, bytes.size() <= 4096),
                           Figures(file.out, bytes.size() <= 4096))
                     << what;
+                EXPECT_EQ(BucketTotals(piped.out), BucketTotals(file.out)) << what;
             } else {
                 EXPECT_EQ(piped.out, file.out) << what;
             }
