@@ -56,6 +56,9 @@ class TLineBuffer {
     void Commit(std::size_t size) { FUsed += size; }
     void Commit(const char* end) { FUsed = static_cast<std::size_t>(end - FBuffer.get()); }
     void Append(std::string_view text) {
+        if (text.empty()) { // a default view has no data pointer to copy from
+            return;
+        }
         if (text.size() <= kSize - FUsed) {
             std::memcpy(FBuffer.get() + FUsed, text.data(), text.size());
             FUsed += text.size();

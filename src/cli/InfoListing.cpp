@@ -123,7 +123,9 @@ class TInfoLines {
         p[zeros] = 1;
         p[zeros + 1] = span.Header;
         const std::size_t kept = std::min<std::size_t>(head.size(), kInfoSeiReadSize);
-        std::memcpy(p + zeros + 2, head.data(), kept);
+        if (kept > 0) { // an empty head has no data pointer to copy from
+            std::memcpy(p + zeros + 2, head.data(), kept);
+        }
         return static_cast<std::int32_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(zeros + 2 + kept), kInfoSeiReadSize));
     }
