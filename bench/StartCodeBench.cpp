@@ -2,7 +2,7 @@
 // (slice data with emulation prevention, as encoders write it).
 
 #include "stream/H264Utils.h"
-#include "stream/StartCodeFinder.h"
+#include "stream/UnitCursor.h"
 
 #include <benchmark/benchmark.h>
 

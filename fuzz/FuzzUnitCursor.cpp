@@ -3,7 +3,8 @@
 // them; and every unit told to the access-unit rule. The cursor must list what a
 // byte-by-byte walk lists, with the same lengths and payload ends, and the rule must keep
 // its promises: the first unit and an opener after a slice begin an access unit (a prefix
-// unit with the slice after it), filler and the ends of a sequence or stream never do.
+// unit with the slice after it), filler and the ends of a sequence or stream never do. The
+// window's steps from the offset, forward and back, must find the walk's start codes.
 
 #include "FuzzSupport.h"
 #include "stream/FileStream.h"
@@ -14,7 +15,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <fstream>
 #include <vector>
 
 namespace {
@@ -96,6 +99,34 @@ std::vector<TUnit> Walked(const std::string& path, std::int32_t block, std::int6
     return units;
 }
 
+// The window's steps from at, forward and back, against the start codes of the walk from
+// the file's start: a block size the input picks, and blocks as large as the window's.
+void Steps(const std::string& path, std::int32_t block, std::int64_t at,
+           const std::vector<std::uint8_t>& bytes) {
+    FileStream stream;
+    if (!stream.Open(path)) {
+        return;
+    }
+    std::vector<std::uint8_t> buffer((1 << 16) + 16);
+    TUnitCursor owned(stream, block);
+    TUnitCursor lent(stream, buffer.data(), static_cast<std::int32_t>(buffer.size()), -1);
+    for (TUnitCursor* cursor : {&owned, &lent}) {
+        const auto [after, before] = NaiveSteps(bytes, at, 6);
+        std::int64_t next = -1;
+        FuzzCheck((cursor->NextStart(at, next) ? next : -1) == after, "the start after an offset");
+        std::int64_t found[6];
+        const std::int32_t met = cursor->Previous(at, 6, found);
+        FuzzCheck(std::vector<std::int64_t>(found, found + met) == before,
+                  "the starts before an offset");
+        if (met > 0) {
+            const std::int64_t k = found[met - 1];
+            const TNalUnitLocator locator = cursor->Describe(k);
+            const bool four = bytes[static_cast<std::size_t>(k) + 2] == 0;
+            FuzzCheck((locator.StartCodeWord == 1) == four, "the start code's length");
+        }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -113,6 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzCheck(Walked(file.Path(), block, 0, bytes, true) == Naive(bytes, 0), "the walk from 0");
     FuzzCheck(Walked(file.Path(), block, from, bytes, false) == Naive(bytes, from),
               "the walk from an offset");
+    Steps(file.Path(), block, from, bytes);
     // The second half of the bytes 1 MiB further on: a hole of zeros lies between.
     std::vector<std::uint8_t> spread(bytes.begin(), bytes.begin() + n / 2);
     spread.resize(static_cast<std::size_t>(n / 2 + (1 << 20)));
@@ -124,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    static_cast<std::streamsize>(n - n / 2));
         FuzzCheck(Walked(sparse.Path(), 1 << 16, 0, spread, false) == Naive(spread, 0),
                   "the walk over a hole");
+        Steps(sparse.Path(), block, from < n / 2 ? from : from + (1 << 20), spread);
     }
     return 0;
 }

@@ -9,7 +9,7 @@
 #include "hexview/HexViewUtils.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
-#include "stream/StartCodeFinder.h"
+#include "stream/UnitCursor.h"
 #include "syntax/BitStream4.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/UnitInfo.h"
@@ -305,21 +305,22 @@ class TForm1 {
     // the file ends or the step's bound is spent. Of the rows, the first keep stay even
     // when the bound runs out before their end is found (the last one then shows its
     // length so far); a later one goes, to lead the next page.
-    void FillPage(TStartCodeFinder& finder, std::int32_t keep);
+    void FillPage(TUnitCursor& cursor, std::int32_t keep);
     // A page that begins with the unit at first, measured within a fresh bound.
-    void StartPageAt(TStartCodeFinder& finder, std::int64_t first);
+    void StartPageAt(TUnitCursor& cursor, std::int64_t first);
     // A page with no rows: no start code begins in [from, to).
     void SetEmptyPage(std::int64_t from, std::int64_t to);
     // Puts the units at offsets (ascending) on the page, each measured up to the next;
     // the last one's end is end, or unknown when end is negative.
-    void SetRows(TStartCodeFinder& finder, const std::int64_t* offsets, std::int32_t count,
+    void SetRows(TUnitCursor& cursor, const std::int64_t* offsets, std::int32_t count,
                  std::int64_t end);
-    TStartCodeFinder NewFinder(std::int32_t blockSize = 0);
+    // A cursor on the scan buffer with a step's bound.
+    TUnitCursor NewCursor();
     // The steps of the keys, the bar and the wheel; true when the page moved.
     bool StepForward(bool page);
     // Searches on for the end of the page's open last row within a fresh bound; false,
     // with the row's length so far and a note, when it is not found.
-    bool SearchPastLastRow(TStartCodeFinder& finder, std::int64_t& next);
+    bool SearchPastLastRow(TUnitCursor& cursor, std::int64_t& next);
     bool StepBack(bool page);
     bool StepHome();
     bool StepEnd();

@@ -119,20 +119,20 @@ void TForm1::SetNote(const std::string& text) {
 
 bool TForm1::FindUnitHolding(std::int64_t offset, std::int64_t& found) {
     // Each way has a step's bound of its own.
-    TStartCodeFinder back = NewFinder();
+    TUnitCursor back = NewCursor();
     if (back.Previous(offset, 1, &found) == 1) {
         return true;
     }
-    TStartCodeFinder forward = NewFinder();
-    return forward.Next(offset, found);
+    TUnitCursor forward = NewCursor();
+    return forward.NextStart(offset, found);
 }
 
 void TForm1::ShowUnitAt(std::int64_t offset) {
     RunStep([&] {
-        TStartCodeFinder finder = NewFinder();
-        SetRows(finder, &offset, 1, -1);
-        finder.SetBudget(kNavigationReadBound);
-        FillPage(finder, 1);
+        TUnitCursor cursor = NewCursor();
+        SetRows(cursor, &offset, 1, -1);
+        cursor.SetBudget(kNavigationReadBound);
+        FillPage(cursor, 1);
         return true;
     });
     IReportList& list = Need(Widgets.ListView1);

@@ -66,13 +66,8 @@ std::int32_t TForm1::PageCapacity() const {
     return std::max(RowCapacity, 1);
 }
 
-TStartCodeFinder TForm1::NewFinder(std::int32_t blockSize) {
-    TStartCodeFinder finder(*Stream, ScanBuffer.data(), kDetailRegionOffset, Stream->Size());
-    finder.SetBudget(kNavigationReadBound);
-    if (blockSize > 0) {
-        finder.SetBlockSize(blockSize);
-    }
-    return finder;
+TUnitCursor TForm1::NewCursor() {
+    return TUnitCursor(*Stream, ScanBuffer.data(), kDetailRegionOffset, kNavigationReadBound);
 }
 
 void TForm1::RefreshPosition(std::int64_t Start) {
@@ -106,22 +101,22 @@ void TForm1::ScanWindow(std::int64_t Start) {
     if (!Stream) {
         return;
     }
-    TStartCodeFinder finder = NewFinder();
+    TUnitCursor cursor = NewCursor();
     std::int64_t first = 0;
     // A list too short for a row still holds the unit that begins right at Start.
-    if (!finder.Next(std::max<std::int64_t>(Start, 0), first) ||
+    if (!cursor.NextStart(std::max<std::int64_t>(Start, 0), first) ||
         (RowCapacity == 0 && first != Start)) {
-        SetEmptyPage(Start, finder.Reached());
-        if (finder.Exhausted()) {
-            NoteNothingFound(Start, finder.Reached(), finder.Spent(), true);
+        SetEmptyPage(Start, cursor.Reached());
+        if (cursor.Exhausted()) {
+            NoteNothingFound(Start, cursor.Reached(), cursor.Spent(), true);
         } else if (RowCapacity > 0) {
-            NoteNothingFound(Start, finder.Reached(), -1, false);
+            NoteNothingFound(Start, cursor.Reached(), -1, false);
         }
         return;
     }
     // Finding the page's first unit and measuring the page are bounded each on their own,
     // so that a unit's length does not depend on how far its start was searched for.
-    StartPageAt(finder, first);
+    StartPageAt(cursor, first);
 }
 
 void TForm1::SetEmptyPage(std::int64_t from, std::int64_t to) {
@@ -134,28 +129,28 @@ void TForm1::SetEmptyPage(std::int64_t from, std::int64_t to) {
     FBackReached = -1;
 }
 
-void TForm1::SetRows(TStartCodeFinder& finder, const std::int64_t* offsets, std::int32_t count,
+void TForm1::SetRows(TUnitCursor& cursor, const std::int64_t* offsets, std::int32_t count,
                      std::int64_t end) {
     LocatorCount = 0;
     for (std::int32_t i = 0; i < count && i < kMaxLocators; ++i) {
-        TNalUnitLocator locator = finder.Describe(offsets[i]);
+        TNalUnitLocator locator = cursor.Describe(offsets[i]);
         const std::int64_t next = i + 1 < count ? offsets[i + 1] : end;
         locator.Len = next >= 0 ? next - locator.Offset : StartCodeBytes(locator);
         Locators[static_cast<std::size_t>(LocatorCount++)] = locator;
     }
     LastLenOpen = false;
     FLastMeasured = end >= 0;
-    PageReachesEnd = end >= 0 && end >= finder.Size();
+    PageReachesEnd = end >= 0 && end >= cursor.FileSize();
     FBackReached = -1;
 }
 
-void TForm1::StartPageAt(TStartCodeFinder& finder, std::int64_t first) {
-    finder.SetBudget(kNavigationReadBound);
-    SetRows(finder, &first, 1, -1);
-    FillPage(finder, 1);
+void TForm1::StartPageAt(TUnitCursor& cursor, std::int64_t first) {
+    cursor.SetBudget(kNavigationReadBound);
+    SetRows(cursor, &first, 1, -1);
+    FillPage(cursor, 1);
 }
 
-void TForm1::FillPage(TStartCodeFinder& finder, std::int32_t keep) {
+void TForm1::FillPage(TUnitCursor& cursor, std::int32_t keep) {
     const std::int32_t capacity = PageCapacity();
     while (LocatorCount > 0) {
         TNalUnitLocator& last = Locators[static_cast<std::size_t>(LocatorCount - 1)];
@@ -167,13 +162,13 @@ void TForm1::FillPage(TStartCodeFinder& finder, std::int32_t keep) {
             std::int64_t next = 0;
             FLastMeasured = true;
             // A row that did not have the whole bound to itself may be shorter than it.
-            const bool hadWholeBound = finder.Spent() == 0;
-            if (finder.Next(from, next)) {
+            const bool hadWholeBound = cursor.Spent() == 0;
+            if (cursor.NextStart(from, next)) {
                 last.Len = next - last.Offset;
                 LastLenOpen = false;
                 PageReachesEnd = false;
-            } else if (!finder.Exhausted()) {
-                last.Len = std::max(finder.Size() - last.Offset, StartCodeBytes(last));
+            } else if (!cursor.Exhausted()) {
+                last.Len = std::max(cursor.FileSize() - last.Offset, StartCodeBytes(last));
                 LastLenOpen = false;
                 PageReachesEnd = true;
                 return;
@@ -184,7 +179,7 @@ void TForm1::FillPage(TStartCodeFinder& finder, std::int32_t keep) {
                 PageReachesEnd = false;
                 return;
             } else {
-                FLastSearchedTo = std::max(finder.Reached(), from);
+                FLastSearchedTo = std::max(cursor.Reached(), from);
                 last.Len = std::max(FLastSearchedTo - last.Offset, StartCodeBytes(last));
                 LastLenOpen = true;
                 PageReachesEnd = false;
@@ -194,25 +189,25 @@ void TForm1::FillPage(TStartCodeFinder& finder, std::int32_t keep) {
         if (LastLenOpen || PageReachesEnd || LocatorCount >= capacity) {
             return;
         }
-        const TNalUnitLocator next = finder.Describe(last.Offset + last.Len);
+        const TNalUnitLocator next = cursor.Describe(last.Offset + last.Len);
         Locators[static_cast<std::size_t>(LocatorCount++)] = next;
         FLastMeasured = false;
     }
 }
 
-bool TForm1::SearchPastLastRow(TStartCodeFinder& finder, std::int64_t& next) {
+bool TForm1::SearchPastLastRow(TUnitCursor& cursor, std::int64_t& next) {
     TNalUnitLocator& last = Locators[static_cast<std::size_t>(LocatorCount - 1)];
     const std::int64_t from = std::max(FLastSearchedTo, AfterStartCode(last));
-    if (finder.Next(from, next)) {
-        finder.SetBudget(kNavigationReadBound);
+    if (cursor.NextStart(from, next)) {
+        cursor.SetBudget(kNavigationReadBound);
         return true;
     }
-    if (finder.Exhausted()) {
-        FLastSearchedTo = finder.Reached();
+    if (cursor.Exhausted()) {
+        FLastSearchedTo = cursor.Reached();
         last.Len = FLastSearchedTo - last.Offset;
-        NoteNothingFound(from, FLastSearchedTo, finder.Spent(), true);
+        NoteNothingFound(from, FLastSearchedTo, cursor.Spent(), true);
     } else {
-        last.Len = finder.Size() - last.Offset;
+        last.Len = cursor.FileSize() - last.Offset;
         LastLenOpen = false;
         PageReachesEnd = true;
     }
@@ -223,7 +218,7 @@ bool TForm1::StepForward(bool page) {
     if (!Stream) {
         return false;
     }
-    TStartCodeFinder finder = NewFinder();
+    TUnitCursor cursor = NewCursor();
     if (LocatorCount == 0) {
         // Nothing on the page: search on from where the last search stopped.
         if (PageReachesEnd) {
@@ -247,10 +242,10 @@ bool TForm1::StepForward(bool page) {
     if (page || (LastLenOpen && LocatorCount == 1)) {
         // The unit after the page, whose start a page with an open last row still has to
         // find.
-        if (LastLenOpen && !SearchPastLastRow(finder, next)) {
+        if (LastLenOpen && !SearchPastLastRow(cursor, next)) {
             return false;
         }
-        StartPageAt(finder, next);
+        StartPageAt(cursor, next);
         return true;
     }
     std::copy(Locators.begin() + 1, Locators.begin() + LocatorCount, Locators.begin());
@@ -260,15 +255,15 @@ bool TForm1::StepForward(bool page) {
         --LocatorCount;
         const std::int64_t from = FLastSearchedTo;
         FLastMeasured = false;
-        FillPage(finder, LocatorCount);
+        FillPage(cursor, LocatorCount);
         if (LastLenOpen) {
-            NoteNothingFound(from, FLastSearchedTo, finder.Spent(), true);
+            NoteNothingFound(from, FLastSearchedTo, cursor.Spent(), true);
         }
         return true;
     }
-    Locators[static_cast<std::size_t>(LocatorCount - 1)] = finder.Describe(next);
+    Locators[static_cast<std::size_t>(LocatorCount - 1)] = cursor.Describe(next);
     FLastMeasured = false;
-    FillPage(finder, LocatorCount);
+    FillPage(cursor, LocatorCount);
     return true;
 }
 
@@ -286,24 +281,24 @@ bool TForm1::StepBack(bool page) {
     if (below <= 0) {
         return false;
     }
-    TStartCodeFinder finder = NewFinder();
+    TUnitCursor cursor = NewCursor();
     std::array<std::int64_t, kMaxLocators> found{};
-    const std::int32_t met = finder.Previous(below - 1, count, found.data());
+    const std::int32_t met = cursor.Previous(below - 1, count, found.data());
     if (met == 0) {
-        if (finder.Exhausted()) {
-            const std::int64_t reached = finder.Reached();
-            NoteNothingFound(reached, empty ? FEmptyFrom : Locators[0].Offset, finder.Spent(),
+        if (cursor.Exhausted()) {
+            const std::int64_t reached = cursor.Reached();
+            NoteNothingFound(reached, empty ? FEmptyFrom : Locators[0].Offset, cursor.Spent(),
                              false);
             FBackReached = reached;
         }
         return false;
     }
-    const bool fileStart = met < count && !finder.Exhausted();
+    const bool fileStart = met < count && !cursor.Exhausted();
     std::reverse(found.begin(), found.begin() + met);
     if (empty) {
-        SetRows(finder, found.data(), met, -1);
-        finder.SetBudget(kNavigationReadBound);
-        FillPage(finder, met);
+        SetRows(cursor, found.data(), met, -1);
+        cursor.SetBudget(kNavigationReadBound);
+        FillPage(cursor, met);
         return true;
     }
     // The new units end where the page began; the page's own rows follow them when one
@@ -313,7 +308,7 @@ bool TForm1::StepBack(bool page) {
     const bool oldOpen = LastLenOpen;
     const bool oldEnd = PageReachesEnd;
     const bool oldMeasured = FLastMeasured;
-    SetRows(finder, found.data(), met, old[0].Offset);
+    SetRows(cursor, found.data(), met, old[0].Offset);
     if (!page || fileStart) {
         const std::int32_t room = std::max(capacity - LocatorCount, 0);
         const std::int32_t taken = std::min(room, oldCount);
@@ -323,8 +318,8 @@ bool TForm1::StepBack(bool page) {
             LastLenOpen = oldOpen;
             PageReachesEnd = oldEnd;
             FLastMeasured = oldMeasured;
-            finder.SetBudget(kNavigationReadBound);
-            FillPage(finder, LocatorCount);
+            cursor.SetBudget(kNavigationReadBound);
+            FillPage(cursor, LocatorCount);
         } else {
             LastLenOpen = false;
             PageReachesEnd = false;
@@ -346,19 +341,19 @@ bool TForm1::StepEnd() {
     if (!Stream) {
         return false;
     }
-    TStartCodeFinder finder = NewFinder();
-    const std::int64_t size = finder.Size();
+    TUnitCursor cursor = NewCursor();
+    const std::int64_t size = cursor.FileSize();
     std::array<std::int64_t, kMaxLocators> found{};
-    const std::int32_t met = finder.Previous(size - 1, PageCapacity(), found.data());
+    const std::int32_t met = cursor.Previous(size - 1, PageCapacity(), found.data());
     if (met == 0) {
-        SetEmptyPage(finder.Reached(), size);
-        if (finder.Exhausted()) {
-            NoteNothingFound(finder.Reached(), size, finder.Spent(), false);
+        SetEmptyPage(cursor.Reached(), size);
+        if (cursor.Exhausted()) {
+            NoteNothingFound(cursor.Reached(), size, cursor.Spent(), false);
         }
         return true;
     }
     std::reverse(found.begin(), found.begin() + met);
-    SetRows(finder, found.data(), met, size);
+    SetRows(cursor, found.data(), met, size);
     return true;
 }
 
@@ -367,27 +362,27 @@ bool TForm1::StepToThumb(std::int64_t at) {
         return false;
     }
     at = std::clamp<std::int64_t>(at, 0, Stream->Size());
-    TStartCodeFinder finder = NewFinder();
+    TUnitCursor cursor = NewCursor();
     std::int64_t first = 0;
-    if (finder.Next(at, first)) {
-        StartPageAt(finder, first);
+    if (cursor.NextStart(at, first)) {
+        StartPageAt(cursor, first);
         return true;
     }
-    if (finder.Exhausted()) {
-        SetEmptyPage(at, finder.Reached());
-        NoteNothingFound(at, finder.Reached(), finder.Spent(), true);
+    if (cursor.Exhausted()) {
+        SetEmptyPage(at, cursor.Reached());
+        NoteNothingFound(at, cursor.Reached(), cursor.Spent(), true);
         return true;
     }
     // Nothing after the thumb before the file ends: the last unit that begins before it.
-    finder.SetBudget(kNavigationReadBound);
+    cursor.SetBudget(kNavigationReadBound);
     std::int64_t previous = 0;
-    if (finder.Previous(at, 1, &previous) == 1) {
-        StartPageAt(finder, previous);
+    if (cursor.Previous(at, 1, &previous) == 1) {
+        StartPageAt(cursor, previous);
         return true;
     }
-    SetEmptyPage(finder.Reached(), finder.Size());
-    if (finder.Exhausted()) {
-        NoteNothingFound(finder.Reached(), at, finder.Spent(), false);
+    SetEmptyPage(cursor.Reached(), cursor.FileSize());
+    if (cursor.Exhausted()) {
+        NoteNothingFound(cursor.Reached(), at, cursor.Spent(), false);
     }
     return true;
 }
@@ -717,8 +712,8 @@ void TForm1::FormResize() {
                 PageReachesEnd = false;
                 FLastMeasured = true;
             } else if (RowCapacity > before) {
-                TStartCodeFinder finder = NewFinder();
-                FillPage(finder, LocatorCount);
+                TUnitCursor cursor = NewCursor();
+                FillPage(cursor, LocatorCount);
             }
         }
         if (Widgets.ListView1) {

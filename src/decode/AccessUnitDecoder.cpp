@@ -2,7 +2,7 @@
 
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
-#include "stream/StartCodeFinder.h"
+#include "stream/UnitCursor.h"
 #include "syntax/BitStream4.h"
 #include "syntax/ParameterSetFinder.h"
 
@@ -311,8 +311,7 @@ std::int64_t TAccessUnitDecoder::PictureAnchor(std::int64_t offset) {
 
 std::vector<TAccessUnitDecoder::TStart>
 TAccessUnitDecoder::FindStarts(std::int64_t anchor, std::int64_t floor, bool idrOnly) {
-    TStartCodeFinder finder(FStream, FSearchBlock.data(), kSearchBlock, FFileSize);
-    finder.SetBudget(anchor - floor + kSearchBlock);
+    TUnitCursor cursor(FStream, FSearchBlock.data(), kSearchBlock, anchor - floor + kSearchBlock);
     std::vector<TStart> recovery;
     TStart picture;
     TStart idr;
@@ -320,7 +319,7 @@ TAccessUnitDecoder::FindStarts(std::int64_t anchor, std::int64_t floor, bool idr
     std::vector<std::uint8_t> head(kSetBytes);
     std::vector<std::uint8_t> rbsp;
     for (std::int64_t at = anchor; at >= floor;) {
-        const std::int32_t n = finder.Previous(at, kStartsPerStep, found);
+        const std::int32_t n = cursor.Previous(at, kStartsPerStep, found);
         for (std::int32_t i = 0; i < n && found[i] >= floor; ++i) {
             const std::int64_t unit = found[i];
             const std::int32_t got =
@@ -359,7 +358,7 @@ TAccessUnitDecoder::FindStarts(std::int64_t anchor, std::int64_t floor, bool idr
                 }
             }
         }
-        if (n == 0 || found[n - 1] <= floor || finder.Exhausted() ||
+        if (n == 0 || found[n - 1] <= floor || cursor.Exhausted() ||
             (FCancel != nullptr && FCancel->load())) {
             break;
         }

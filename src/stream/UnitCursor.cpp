@@ -17,7 +17,52 @@ namespace {
 // Bytes carried from one block to the next: a start code cut by the block's end.
 constexpr std::int32_t kCarry = 16;
 
+// The least a backward search reads at a time, even with less of its budget left.
+constexpr std::int32_t kLeastRead = 65536;
+
+// The start code whose 01 byte is at j, or -1 when none ends there.
+std::int64_t StartCodeEndingAt(const std::uint8_t* buffer, std::int64_t j) {
+    if (j < 2 || buffer[j - 1] != 0 || buffer[j - 2] != 0) {
+        return -1;
+    }
+    return j >= 3 && buffer[j - 3] == 0 ? j - 3 : j - 2;
+}
+
+const std::uint8_t* LastOne(const std::uint8_t* from, std::size_t length) {
+#ifdef __GLIBC__
+    return static_cast<const std::uint8_t*>(memrchr(from, 1, length));
+#else
+    for (std::size_t i = length; i-- > 0;) {
+        if (from[i] == 1) {
+            return from + i;
+        }
+    }
+    return nullptr;
+#endif
+}
+
 } // namespace
+
+std::int32_t LastStartCodesIn(const std::uint8_t* buffer, std::int64_t n, std::int64_t lo,
+                              std::int64_t hi, std::int32_t count, std::int64_t* found) {
+    std::int32_t met = 0;
+    const std::int64_t first = std::max<std::int64_t>(lo + 2, 2);
+    std::int64_t upper = std::min(hi + 3, n - 1);
+    while (met < count && upper >= first) {
+        const std::uint8_t* hit =
+            LastOne(buffer + first, static_cast<std::size_t>(upper - first + 1));
+        if (hit == nullptr) {
+            break;
+        }
+        const std::int64_t j = hit - buffer;
+        const std::int64_t k = StartCodeEndingAt(buffer, j);
+        if (k >= lo && k <= hi) {
+            found[met++] = k;
+        }
+        upper = j - 1;
+    }
+    return met;
+}
 
 // Starting a thread a block would cost little on Linux but a millisecond and more under Wine:
 // one thread serves every read ahead of a walk.
@@ -48,11 +93,23 @@ TUnitCursor::TUnitCursor(FileStream& stream, std::int32_t blockSize, bool readAh
     }
     // Left uninitialised: every byte is read into before it is looked at, and clearing
     // megabytes would cost a short run more than its walk.
-    FBuffer.reset(new std::uint8_t[static_cast<std::size_t>(blockSize) + kCarry]);
+    FOwned.reset(new std::uint8_t[static_cast<std::size_t>(blockSize) + kCarry]);
+    FBuffer = FOwned.get();
     if (readAhead) {
-        FAheadBuffer.reset(new std::uint8_t[static_cast<std::size_t>(blockSize) + kCarry]);
+        FAheadOwned.reset(new std::uint8_t[static_cast<std::size_t>(blockSize) + kCarry]);
+        FAheadBuffer = FAheadOwned.get();
     }
-    FData = FBuffer.get() + kCarry;
+    FData = FBuffer + kCarry;
+}
+
+TUnitCursor::TUnitCursor(FileStream& stream, std::uint8_t* buffer, std::int32_t capacity,
+                         std::int64_t budget)
+    : FStream(stream), FBlockSize(capacity - kCarry), FFileSize(stream.Size()),
+      FPipe(stream.IsPipe()), FBuffer(buffer), FBudget(budget), FReadAhead(false) {
+    if (capacity < kLeastRead + kCarry) {
+        throw std::invalid_argument("buffer too small");
+    }
+    FData = FBuffer + kCarry;
 }
 
 TUnitCursor::~TUnitCursor() {
@@ -76,6 +133,15 @@ std::int32_t TUnitCursor::TakeAhead() {
         std::rethrow_exception(std::exchange(FAhead->Failure, nullptr));
     }
     return FAhead->Got;
+}
+
+void TUnitCursor::DropAhead() {
+    if (FAheadPending) {
+        try {
+            TakeAhead(); // the stream is shared: the read under way ends first, unwanted
+        } catch (const std::exception&) {
+        }
+    }
 }
 
 void TUnitCursor::Seek(std::int64_t offset) {
@@ -147,7 +213,7 @@ void TUnitCursor::StartReadAhead() {
     {
         const std::lock_guard lock(FAhead->Mutex);
         FAhead->At = next;
-        FAhead->Into = FAheadBuffer.get() + kCarry;
+        FAhead->Into = FAheadBuffer + kCarry;
         FAhead->Count = FAheadCount;
         FAhead->Asked = true;
         FAhead->Done = false;
@@ -209,12 +275,11 @@ bool TUnitCursor::Slide(std::int64_t keep) {
     }
     if (got >= 0) {
         // The block read ahead becomes the one in hand, the carried bytes put before it.
-        std::memmove(FAheadBuffer.get() + kCarry - carried, tail,
-                     static_cast<std::size_t>(carried));
+        std::memmove(FAheadBuffer + kCarry - carried, tail, static_cast<std::size_t>(carried));
         std::swap(FBuffer, FAheadBuffer);
     } else {
-        std::memmove(FBuffer.get() + kCarry - carried, tail, static_cast<std::size_t>(carried));
-        got = ReadAt(readAt, FBuffer.get() + kCarry, count);
+        std::memmove(FBuffer + kCarry - carried, tail, static_cast<std::size_t>(carried));
+        got = ReadAt(readAt, FBuffer + kCarry, count);
     }
     // Where standard input ends is learned at its last read; what was carried to it is
     // still to be looked at, now as the end.
@@ -222,7 +287,7 @@ bool TUnitCursor::Slide(std::int64_t keep) {
     if (ended) {
         FFileSize = readAt + got;
     }
-    FData = FBuffer.get() + kCarry - carried;
+    FData = FBuffer + kCarry - carried;
     FBase = keep;
     FLength = carried;
     FLength += got;
@@ -254,16 +319,125 @@ std::int64_t TUnitCursor::FindFrom(std::int64_t pos) {
     }
 }
 
+void TUnitCursor::Begin() {
+    FStarted = true;
+    FNext = FindFrom(FFrom);
+    // A 00 00 01 right after a zero is the tail of a start code that began before FFrom.
+    if (FNext == FFrom && FNext > 0 && FNext - 1 >= FBase && FData[FNext - 1 - FBase] == 0 &&
+        StartCodeLength(FData + (FNext - FBase), FBase + FLength - FNext) == 3) {
+        FNext = FindFrom(FNext + 1);
+    }
+}
+
+bool TUnitCursor::NextStart(std::int64_t from, std::int64_t& found) {
+    Seek(from);
+    Begin();
+    if (FNext < 0) {
+        return false;
+    }
+    found = FReached = FNext;
+    return true;
+}
+
+bool TUnitCursor::Load(std::int64_t from, std::int64_t to) {
+    to = std::min(to, FFileSize);
+    if (to <= from || (FBudget >= 0 && FSpent >= FBudget)) {
+        return false;
+    }
+    if (FCancel != nullptr && FCancel->load()) {
+        FCancelled = true;
+        return false;
+    }
+    DropAhead();
+    const auto want = static_cast<std::int32_t>(std::min<std::int64_t>(to - from, FBlockSize));
+    FSpent += want;
+    // Whatever fails below, the block in hand is no longer what it held.
+    FLength = 0;
+    FData = FBuffer + kCarry;
+    FBase = from;
+    FLength = ReadAt(from, FData, want);
+    return FLength > 0;
+}
+
+std::int32_t TUnitCursor::Previous(std::int64_t at, std::int32_t count, std::int64_t* found) {
+    FExhausted = false;
+    FCancelled = false;
+    FStarted = false;
+    FNext = -1;
+    std::int32_t met = 0;
+    std::int64_t pos = std::min(at, FFileSize - 3);
+    FReached = std::max<std::int64_t>(pos + 1, 0);
+    while (met < count && !FPipe) {
+        if (pos < 0) {
+            FReached = 0;
+            break;
+        }
+        // Pass over a hole: its start code's 01 byte lies in data, at least two bytes in.
+        const std::int64_t dataEnd = FStream.DataEndBefore(std::min(pos + 4, FFileSize));
+        pos = std::min(pos, dataEnd - 3);
+        if (pos < 0) {
+            FReached = 0;
+            break;
+        }
+        const std::int64_t top = std::min(pos + 4, FFileSize);
+        std::int64_t lo = std::max<std::int64_t>(top - FBlockSize + 1, 0);
+        // The block at hand serves as far down as it reaches; a position needs the byte
+        // before it.
+        const std::int64_t heldLo = FBase == 0 ? 0 : FBase + 1;
+        if (FLength > 0 && top <= FBase + FLength && heldLo <= pos) {
+            lo = std::max(lo, heldLo);
+        } else {
+            const std::int64_t allowed =
+                FBudget < 0 ? std::numeric_limits<std::int64_t>::max() : FBudget - FSpent;
+            if (allowed <= 0) {
+                FExhausted = true;
+                FReached = pos + 1;
+                break;
+            }
+            lo = std::min(std::max(lo, top - std::max<std::int64_t>(allowed, kLeastRead) + 1), pos);
+            if (!Load(lo > 0 ? lo - 1 : 0, top)) {
+                FExhausted = !FCancelled;
+                FReached = pos + 1;
+                break;
+            }
+        }
+        const std::int32_t more =
+            LastStartCodesIn(FData, FLength, lo - FBase, pos - FBase, count - met, found + met);
+        for (std::int32_t i = met; i < met + more; ++i) {
+            found[i] += FBase;
+        }
+        met += more;
+        FReached = lo;
+        pos = lo - 1;
+    }
+    FFrom = FReached;
+    return met;
+}
+
+TNalUnitLocator TUnitCursor::Describe(std::int64_t offset) {
+    std::uint8_t bytes[5] = {};
+    const auto available =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(FFileSize - offset, 0, 5));
+    const std::uint8_t* held = nullptr;
+    if (available > 0 && Held(offset, available, held) == available) {
+        std::memcpy(bytes, held, static_cast<std::size_t>(available));
+    } else if (available > 0 && !FPipe) {
+        DropAhead();
+        ReadAt(offset, bytes, available);
+    }
+    TNalUnitLocator locator{};
+    locator.Offset = offset;
+    const int startCode = StartCodeLength(bytes, available);
+    locator.NalHeader = startCode > 0 && available > startCode ? bytes[startCode] : 0;
+    // The four bytes at the offset read big-endian: 1 for 00 00 00 01, 00 00 01 xx otherwise.
+    locator.StartCodeWord = startCode == 4 ? 1u : 0x00000100u | locator.NalHeader;
+    return locator;
+}
+
 bool TUnitCursor::Next(TNalUnitSpan& span, TUnitWantsOf wants, std::vector<std::uint8_t>* sink,
                        std::size_t sinkLimit) {
     if (!FStarted) {
-        FStarted = true;
-        FNext = FindFrom(FFrom);
-        // A 00 00 01 right after a zero is the tail of a start code that began before FFrom.
-        if (FNext == FFrom && FNext > 0 && FNext - 1 >= FBase && FData[FNext - 1 - FBase] == 0 &&
-            StartCodeLength(FData + (FNext - FBase), FBase + FLength - FNext) == 3) {
-            FNext = FindFrom(FNext + 1);
-        }
+        Begin();
     }
     const std::int64_t at = FNext;
     if (at < 0) {

@@ -1,11 +1,17 @@
 #pragma once
 
-// The one way the program walks NAL units forward: every unit of a file
-// from an offset, in file order, with one block buffer that slides along, whatever the
-// size of a unit or of the file. Holes of a sparse file are passed over unread; a byte
-// budget and a cancel flag bound a walk, looked at before every read.
+// The one way the program walks NAL units: every unit of a file from an offset, in file
+// order, with one block buffer that slides along, whatever the size of a unit or of the
+// file; and, for the window's steps and the searches back, the start codes before an
+// offset. Holes of a sparse file are passed over unread; a byte budget and a cancel flag
+// bound a walk, looked at before every read.
+//
+// A start code is at k when 00 00 00 01 begins at k, or 00 00 01 begins at k and the byte
+// before it (if any) is not zero: a three-byte code after a zero is the tail of a four-byte
+// one, as a walk from the file's first byte meets them.
 
 #include "stream/FileStream.h"
+#include "stream/H264Utils.h"
 
 #include <atomic>
 #include <cstdint>
@@ -36,6 +42,13 @@ struct TUnitWants {
 };
 using TUnitWantsOf = TUnitWants (*)(std::uint8_t header);
 
+// The start codes of the buffer's positions lo..hi counting down from hi: up to count of
+// them, the highest first, into found; returns how many. Unless the buffer begins at the
+// file's first byte, its byte 0 only tells about position 1, so lo must then be at least 1.
+// Bytes past n are not looked at.
+std::int32_t LastStartCodesIn(const std::uint8_t* buffer, std::int64_t n, std::int64_t lo,
+                              std::int64_t hi, std::int32_t count, std::int64_t* found);
+
 class TUnitCursor {
   public:
     // Walks stream from offset 0, up to its size now; standard input to its end, forward
@@ -43,6 +56,10 @@ class TUnitCursor {
     // next block while this one is scanned; the stream must not be used elsewhere meanwhile.
     explicit TUnitCursor(FileStream& stream, std::int32_t blockSize = 4 << 20,
                          bool readAhead = false);
+    // On a caller's buffer of capacity bytes (at least 64 KiB), which it reads blocks into,
+    // and with a budget as SetBudget gives one: the window's steps, which must not allocate.
+    TUnitCursor(FileStream& stream, std::uint8_t* buffer, std::int32_t capacity,
+                std::int64_t budget);
     // Waits for a read still under way.
     ~TUnitCursor();
     TUnitCursor(const TUnitCursor&) = delete;
@@ -55,6 +72,19 @@ class TUnitCursor {
     void SetBudget(std::int64_t bytes);
     // Looked at before every read: when set, Next answers false and Cancelled() is true.
     void SetCancel(const std::atomic<bool>* cancel) { FCancel = cancel; }
+
+    // Seeks to from and gives where the next unit begins, without measuring it; false when
+    // no unit begins within the file or the budget (Reached() then is where the search
+    // stopped, and Exhausted() whether the budget stopped it).
+    bool NextStart(std::int64_t from, std::int64_t& found);
+    // Counting back from at (a start code at at is the first), up to count start codes into
+    // found, the highest first; returns how many. Reached() is then the lowest offset
+    // examined, and Exhausted() whether the budget ended the search before the file's start.
+    // Not of standard input. A forward walk afterwards begins with a Seek or NextStart.
+    std::int32_t Previous(std::int64_t at, std::int32_t count, std::int64_t* found);
+    // The start code word and header byte of the start code at offset, as a locator with
+    // Len 0; read when not in the block at hand.
+    TNalUnitLocator Describe(std::int64_t offset);
 
     // The next unit; false when there is none left within the file, the budget or before a
     // cancel. Throws on a read failure, and EFileChanged when the file no longer holds what
@@ -81,11 +111,20 @@ class TUnitCursor {
     // Where the next unit begins; where the walk stopped looking when none is left.
     std::int64_t Position() const { return !FStarted ? FFrom : FNext >= 0 ? FNext : FReached; }
     bool Cancelled() const { return FCancelled; }
+    // Where the last search stopped, whether the budget stopped it, and the bytes read since
+    // the budget was set.
+    std::int64_t Reached() const { return FReached; }
+    bool Exhausted() const { return FExhausted; }
+    std::int64_t Spent() const { return FSpent; }
 
   private:
     // Makes the block hold the bytes from keep on and as many after them as it can take;
     // false when nothing more can be read (the end, the budget or a cancel).
     bool Slide(std::int64_t keep);
+    // Finds the first unit from FFrom on, once per Seek.
+    void Begin();
+    // Reads [from, to) as the block in hand, within the budget; false when nothing may be read.
+    bool Load(std::int64_t from, std::int64_t to);
     void StartReadAhead();
     // count bytes at position, fewer only at the end of standard input.
     std::int32_t ReadAt(std::int64_t position, std::uint8_t* into, std::int32_t count);
@@ -98,8 +137,9 @@ class TUnitCursor {
     std::int64_t FFileSize; // of standard input: unknown until its end is read
     bool FPipe;
     // The block: FLength bytes at FData, the file's from FBase on, within FBuffer after room
-    // for the bytes carried from the block before.
-    std::unique_ptr<std::uint8_t[]> FBuffer;
+    // for the bytes carried from the block before. FBuffer is the caller's or FOwned.
+    std::unique_ptr<std::uint8_t[]> FOwned;
+    std::uint8_t* FBuffer = nullptr;
     std::uint8_t* FData = nullptr;
     std::int64_t FBase = 0;
     std::int32_t FLength = 0;
@@ -118,11 +158,14 @@ class TUnitCursor {
     bool FReadAhead;
     std::int64_t FAheadStart = -1;
     std::int32_t FAheadCount = 0;
-    std::unique_ptr<std::uint8_t[]> FAheadBuffer;
+    std::unique_ptr<std::uint8_t[]> FAheadOwned;
+    std::uint8_t* FAheadBuffer = nullptr;
     // The one thread that reads ahead, started with the first read ahead.
     struct TAhead;
     std::unique_ptr<TAhead> FAhead;
     bool FAheadPending = false;
     // The read ahead's count; it rethrows the read's failure.
     std::int32_t TakeAhead();
+    // Waits for a read ahead under way and drops it: a read elsewhere comes first.
+    void DropAhead();
 };

@@ -2,7 +2,6 @@
 
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
-#include "stream/StartCodeFinder.h"
 #include "syntax/AccessUnit.h"
 #include "syntax/BitStream4.h"
 #include "syntax/ParameterSetFinder.h"
@@ -270,16 +269,13 @@ void TUnitSearch::Forward(const TFindKind& kind, std::int64_t from,
     // from, which are told to the matcher but not visited.
     std::int64_t start = std::max<std::int64_t>(from, 0);
     if (start > 0 && !FStream.IsPipe()) {
-        std::vector<std::uint8_t> buffer(65536);
-        TStartCodeFinder finder(FStream, buffer.data(), static_cast<std::int32_t>(buffer.size()),
-                                FCursor.FileSize());
-        finder.SetBudget(kPrimeBound);
+        FCursor.SetBudget(kPrimeBound);
         std::int64_t before[2];
-        const std::int32_t n = finder.Previous(start - 1, 2, before);
+        const std::int32_t n = FCursor.Previous(start - 1, 2, before);
         start = n > 0 ? before[n - 1] : start;
     }
-    FCursor.Seek(start);
     FCursor.SetBudget(-1);
+    FCursor.Seek(start);
     FCursor.SetCancel(control != nullptr ? &control->Cancel : nullptr);
     FMatcher.Reset();
     const TUnitWantsOf wants = TUnitMatcher::Wants(kind);

@@ -1,6 +1,5 @@
 #include "stream/UnitCursor.h"
 #include "stream/H264Utils.h"
-#include "stream/StartCodeFinder.h"
 #include "support/HangWatch.h"
 #include "support/NaiveUnits.h"
 #include "support/TestSupport.h"
@@ -103,43 +102,33 @@ TEST(UnitCursor, AgreesWithAByteByByteWalk) {
     }
 }
 
-// The searches that navigation steps by, forward and backward from any offset, find the
-// start codes the byte-by-byte walk lists: the walk over the whole file is the oracle.
-TEST(StartCodeFinder, FindsWhatAByteByByteWalkLists) {
+// The steps the window takes, forward and backward from any offset, find the start codes
+// the byte-by-byte walk lists, whatever the block size: the walk over the whole file is the
+// oracle.
+TEST(UnitCursor, StepsFindWhatAByteByByteWalkLists) {
     std::mt19937 rng(3);
     TempDir dir;
-    std::vector<std::uint8_t> buffer(1 << 16);
+    std::vector<std::uint8_t> buffer((1 << 16) + 16);
     for (int round = 0; round < 300; ++round) {
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(1 + rng() % 300));
         for (auto& b : bytes) {
             const auto r = rng() % 8;
             b = r < 4 ? 0 : r < 6 ? 1 : static_cast<std::uint8_t>(rng());
         }
-        std::vector<std::int64_t> starts;
-        for (const auto& u : NaiveUnits(bytes, 0)) {
-            starts.push_back(u.Offset);
-        }
         FileStream stream;
         ASSERT_TRUE(stream.Open(dir.Write("f.264", bytes)));
-        const auto n = static_cast<std::int64_t>(bytes.size());
-        TStartCodeFinder finder(stream, buffer.data(), static_cast<std::int32_t>(buffer.size()), n);
         const std::int64_t at = static_cast<std::int64_t>(rng() % bytes.size());
-        finder.SetBudget(1 << 20);
-        std::int64_t next = -1;
-        const auto after = std::lower_bound(starts.begin(), starts.end(), at);
-        ASSERT_EQ(finder.Next(at, next), after != starts.end()) << round;
-        if (after != starts.end()) {
-            EXPECT_EQ(next, *after) << round << " from " << at;
+        TUnitCursor small(stream, 16 + round % 7);
+        TUnitCursor lent(stream, buffer.data(), static_cast<std::int32_t>(buffer.size()), 1 << 20);
+        for (TUnitCursor* cursor : {&small, &lent}) {
+            const auto [after, before] = NaiveSteps(bytes, at, 8);
+            std::int64_t next = -1;
+            EXPECT_EQ(cursor->NextStart(at, next) ? next : -1, after) << round << " from " << at;
+            std::int64_t found[8];
+            const std::int32_t met = cursor->Previous(at, 8, found);
+            EXPECT_EQ(std::vector<std::int64_t>(found, found + met), before)
+                << round << " from " << at;
         }
-        std::int64_t found[8];
-        finder.SetBudget(1 << 20);
-        const std::int32_t met = finder.Previous(at, 8, found);
-        auto below = std::upper_bound(starts.begin(), starts.end(), at);
-        std::vector<std::int64_t> want;
-        while (below != starts.begin() && want.size() < 8) {
-            want.push_back(*--below);
-        }
-        EXPECT_EQ(std::vector<std::int64_t>(found, found + met), want) << round << " from " << at;
     }
 }
 

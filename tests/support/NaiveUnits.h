@@ -45,3 +45,21 @@ inline std::vector<TNalUnitSpan> NaiveUnits(const std::vector<std::uint8_t>& byt
     }
     return units;
 }
+
+// What the window's steps from at must find, by the walk from the file's first byte: the
+// first start code at or after at (-1 when none), and up to count start codes at or before
+// at, the highest first.
+inline std::pair<std::int64_t, std::vector<std::int64_t>>
+NaiveSteps(const std::vector<std::uint8_t>& bytes, std::int64_t at, std::size_t count) {
+    std::vector<std::int64_t> starts;
+    for (const TNalUnitSpan& u : NaiveUnits(bytes, 0)) {
+        starts.push_back(u.Offset);
+    }
+    const auto after = std::lower_bound(starts.begin(), starts.end(), at);
+    std::vector<std::int64_t> before;
+    for (auto below = std::upper_bound(starts.begin(), starts.end(), at);
+         below != starts.begin() && before.size() < count;) {
+        before.push_back(*--below);
+    }
+    return {after != starts.end() ? *after : -1, before};
+}
