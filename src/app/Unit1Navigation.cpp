@@ -704,7 +704,10 @@ void TForm1::FormResize() {
         std::lock_guard lock(*TableLock);
         const std::int32_t before = RowCapacity;
         RowCapacity = RowsPerPage();
-        if (Stream && LocatorCount > 0) {
+        if (Stream && LocatorCount == 0 && before == 0 && RowCapacity > 0) {
+            // The page was left empty only for want of room: the unit it missed shows now.
+            ScanWindow(FEmptyFrom);
+        } else if (Stream && LocatorCount > 0) {
             // The rows the page holds stay; a longer list measures more after them.
             if (LocatorCount > PageCapacity()) {
                 LocatorCount = PageCapacity();

@@ -207,23 +207,17 @@ void TKnownSets::Clear() {
     FLastSps.reset();
 }
 
-bool TKnownSets::LearnSps(const std::uint8_t* rbsp, std::int32_t size) {
+bool ReadSps(const std::uint8_t* rbsp, std::int32_t size, TSeqParameterSet& sps) {
     TBitStream4 reader;
     if (size <= 0 || reader.SetData(rbsp, size) != kStatusOk) {
         return false;
     }
-    auto sps = std::make_unique<TSeqParameterSet>();
-    Parse_seq_parameter_set_rbsp(reader, *sps);
-    const std::uint32_t id = sps->seq_parameter_set_id;
-    if (reader.Error() != 0 || id >= FSps.size()) {
-        return false;
-    }
-    FSps[id] = std::move(sps);
-    FLastSps = id;
-    return true;
+    Parse_seq_parameter_set_rbsp(reader, sps);
+    return reader.Error() == 0 && sps.seq_parameter_set_id < 32;
 }
 
-bool TKnownSets::LearnPps(const std::uint8_t* rbsp, std::int32_t size) {
+bool ReadPps(const std::uint8_t* rbsp, std::int32_t size, IGoverningSets& sets,
+             TPicParameterSet& pps) {
     TBitStream4 reader;
     if (size <= 0 || reader.SetData(rbsp, size) != kStatusOk) {
         return false;
@@ -231,16 +225,31 @@ bool TKnownSets::LearnPps(const std::uint8_t* rbsp, std::int32_t size) {
     // The governing sequence set tells how many scaling lists follow.
     reader.ReadUE();
     const std::uint32_t spsId = reader.ReadUE();
-    const TSeqParameterSet* sps = reader.Error() == 0 ? Sps(spsId) : nullptr;
+    const TSeqParameterSet* sps = reader.Error() == 0 ? sets.Sps(spsId) : nullptr;
     const std::uint32_t chroma =
         sps != nullptr && SpsPresence::ChromaBlock(*sps) ? sps->chroma_format_idc : 1;
     reader.SetData(rbsp, size);
-    auto pps = std::make_unique<TPicParameterSet>();
-    Parse_pic_parameter_set_rbsp(reader, *pps, chroma);
-    const std::uint32_t id = pps->pic_parameter_set_id;
-    if (reader.Error() != 0 || id >= FPps.size()) {
+    Parse_pic_parameter_set_rbsp(reader, pps, chroma);
+    return reader.Error() == 0 && pps.pic_parameter_set_id < 256;
+}
+
+bool TKnownSets::LearnSps(const std::uint8_t* rbsp, std::int32_t size) {
+    auto sps = std::make_unique<TSeqParameterSet>();
+    if (!ReadSps(rbsp, size, *sps)) {
         return false;
     }
+    const std::uint32_t id = sps->seq_parameter_set_id;
+    FSps[id] = std::move(sps);
+    FLastSps = id;
+    return true;
+}
+
+bool TKnownSets::LearnPps(const std::uint8_t* rbsp, std::int32_t size) {
+    auto pps = std::make_unique<TPicParameterSet>();
+    if (!ReadPps(rbsp, size, *this, *pps)) {
+        return false;
+    }
+    const std::uint32_t id = pps->pic_parameter_set_id;
     FPps[id] = std::move(pps);
     return true;
 }

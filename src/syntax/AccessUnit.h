@@ -65,6 +65,13 @@ std::optional<std::uint32_t> RecoveryFrameCount(const std::uint8_t* rbsp, std::i
 // "I", "P", "B", "SP" or "SI" for slice_type.
 const char* SliceTypeName(std::uint32_t slice_type);
 
+// The one rule for which parameter sets count, wherever they are read: parsed to their end
+// without an error, with an id in range; a PPS with the chroma format of the SPS that sets
+// gives for its id. The payload follows the header byte, emulation prevention removed.
+bool ReadSps(const std::uint8_t* rbsp, std::int32_t size, TSeqParameterSet& sps);
+bool ReadPps(const std::uint8_t* rbsp, std::int32_t size, IGoverningSets& sets,
+             TPicParameterSet& pps);
+
 // The parameter sets met so far, by id, with the sets found elsewhere (before the walk's
 // start, say) behind them. Fixed memory: one set per id.
 class TKnownSets final : public IGoverningSets {

@@ -3,6 +3,7 @@
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
+#include "syntax/AccessUnit.h"
 #include "syntax/BitStream4.h"
 #include "syntax/seq_parameter_set_rbsp.h"
 
@@ -180,12 +181,13 @@ TParameterSetFinder::GoverningChromaFormat(std::uint32_t seq_parameter_set_id,
 }
 
 bool TParameterSetFinder::ReadPayload(std::int64_t offset, std::uint32_t type) {
-    // Parameter sets are small; what lies past this is not theirs to need.
-    constexpr std::int32_t kLargestSet = 65536;
-    FUnit.resize(kLargestSet);
-    FPayload.resize(kLargestSet);
+    // Parameter sets are small; what lies past this is not theirs to need. As much as a walk
+    // keeps of a set, so that both read the same bytes.
+    constexpr std::int32_t kLargestUnit = 4 + 1 + kParameterSetBytes;
+    FUnit.resize(kLargestUnit);
+    FPayload.resize(kParameterSetBytes);
     FStream.Seek(offset);
-    const std::int32_t n = FStream.Read(FUnit.data(), kLargestSet);
+    const std::int32_t n = FStream.Read(FUnit.data(), kLargestUnit);
     std::int32_t length = 0;
     if (n <= 0 || !GetNalUnitLength(FUnit.data(), n, length)) {
         return false;
@@ -195,10 +197,22 @@ bool TParameterSetFinder::ReadPayload(std::int64_t offset, std::uint32_t type) {
         NalUnitType(FUnit[static_cast<std::size_t>(startCode)]) != type) {
         return false;
     }
-    return Remove_emulation_prevention_three_bytes(FUnit.data() + startCode + 1,
-                                                   length - startCode - 1, FPayload.data(),
-                                                   FPayloadSize) &&
+    const std::int32_t stored = std::min(length - startCode - 1, kParameterSetBytes);
+    return Remove_emulation_prevention_three_bytes(FUnit.data() + startCode + 1, stored,
+                                                   FPayload.data(), FPayloadSize) &&
            FPayloadSize > 0;
+}
+
+bool TParameterSetFinder::ReadSet(std::int64_t offset, std::uint32_t type,
+                                  const std::uint8_t*& rbsp, std::int32_t& size) {
+    FSps.Offset.reset(); // the payload buffer is theirs too
+    FPps.Offset.reset();
+    if (!ReadPayload(offset, type)) {
+        return false;
+    }
+    rbsp = FPayload.data();
+    size = FPayloadSize;
+    return true;
 }
 
 template <class Set, class Parse>

@@ -49,6 +49,12 @@ class TParameterSetFinder {
     std::optional<std::uint32_t> GoverningChromaFormat(std::uint32_t seq_parameter_set_id,
                                                        std::int64_t ppsOffset);
 
+    // The payload of the set of type at offset: its first kParameterSetBytes after the
+    // header byte as stored, emulation prevention removed. Valid until the next call; false
+    // when the unit there is not of type or holds no payload.
+    bool ReadSet(std::int64_t offset, std::uint32_t type, const std::uint8_t*& rbsp,
+                 std::int32_t& size);
+
     // Forgets what was found: the file is another one now.
     void Forget();
 

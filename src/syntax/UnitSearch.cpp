@@ -10,28 +10,89 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <map>
+#include <memory>
+#include <utility>
 
 namespace {
 
 // The parameter sets found looking back from the unit in hand, for the slices whose sets
-// lie before where the search began; none for standard input.
+// lie before where the search began; none for standard input. A set counts by the rule a
+// walk learns sets by: one that cannot be read is passed over for the readable one before
+// it, as a walk from the file's start would have kept that one.
 class TSetsBeforeUnit final : public IGoverningSets {
   public:
     explicit TSetsBeforeUnit(FileStream* stream) {
         if (stream != nullptr) {
-            FFinder.emplace(*stream);
+            FNearest.emplace(*stream);
+            FDeeper.emplace(*stream);
         }
     }
     void SetUnit(std::int64_t offset) { FOffset = offset; }
     const TPicParameterSet* Pps(std::uint32_t id) override {
-        return FFinder ? FFinder->FindPps(id, FOffset) : nullptr;
+        return Readable<TPicParameterSet>(
+            kNalPps, id, [this](const std::vector<std::uint8_t>& rbsp, std::int64_t at) {
+                // The PPS's own SPS is the one before it.
+                const std::int64_t unit = std::exchange(FOffset, at);
+                auto pps = std::make_shared<TPicParameterSet>();
+                const bool read =
+                    ReadPps(rbsp.data(), static_cast<std::int32_t>(rbsp.size()), *this, *pps);
+                FOffset = unit;
+                return read ? pps : nullptr;
+            });
     }
     const TSeqParameterSet* Sps(std::optional<std::uint32_t> id) override {
-        return FFinder ? FFinder->FindSps(id, FOffset) : nullptr;
+        return Readable<TSeqParameterSet>(
+            kNalSps, id, [](const std::vector<std::uint8_t>& rbsp, std::int64_t) {
+                auto sps = std::make_shared<TSeqParameterSet>();
+                return ReadSps(rbsp.data(), static_cast<std::int32_t>(rbsp.size()), *sps) ? sps
+                                                                                          : nullptr;
+            });
     }
 
   private:
-    std::optional<TParameterSetFinder> FFinder;
+    // The answer for one type and id, by the offset of the nearest set with them: it holds
+    // while that set stays the nearest, so a set is read once, not per slice.
+    struct TAnswer {
+        std::int64_t Nearest = -1;
+        std::shared_ptr<void> Set;
+    };
+
+    template <class Set, class Read>
+    const Set* Readable(std::uint32_t type, TParameterSetId id, Read read) {
+        if (!FNearest) {
+            return nullptr;
+        }
+        const std::optional<std::int64_t> nearest = FNearest->Find(type, id, FOffset);
+        if (!nearest) {
+            return nullptr;
+        }
+        TAnswer& answer = FAnswers[{type, id ? static_cast<std::int64_t>(*id) : -1}];
+        if (answer.Nearest != *nearest) {
+            answer = TAnswer{*nearest, nullptr};
+            const std::int64_t floor = FOffset - kParameterSetSearchBound;
+            for (std::optional<std::int64_t> at = nearest; at && *at >= floor;
+                 at = FDeeper->Find(type, id, *at)) {
+                const std::uint8_t* rbsp = nullptr;
+                std::int32_t size = 0;
+                if (!FDeeper->ReadSet(*at, type, rbsp, size)) {
+                    continue;
+                }
+                // Reading a PPS looks for its SPS, which reads through the same finder.
+                const std::vector<std::uint8_t> bytes(rbsp, rbsp + size);
+                if (std::shared_ptr<Set> set = read(bytes, *at)) {
+                    answer.Set = std::move(set);
+                    break;
+                }
+            }
+        }
+        return static_cast<const Set*>(answer.Set.get());
+    }
+
+    // Two finders: the nearest set's search stays cached while the deeper ones run.
+    std::optional<TParameterSetFinder> FNearest;
+    std::optional<TParameterSetFinder> FDeeper;
+    std::map<std::pair<std::uint32_t, std::int64_t>, TAnswer> FAnswers;
     std::int64_t FOffset = 0;
 };
 
