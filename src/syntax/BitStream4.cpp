@@ -6,7 +6,7 @@
 
 TStatus TBitStream4::SetData(const std::uint8_t* data, std::int32_t length) {
     return Guard("TBitStream4.SetData", kStatusFail, [&] {
-        if (data == nullptr || length <= 0) {
+        if (data == nullptr || length <= 0 || length >= kMaxLength) {
             return kStatusFail;
         }
         FData = data;
@@ -16,17 +16,24 @@ TStatus TBitStream4::SetData(const std::uint8_t* data, std::int32_t length) {
         FBytePos = 0;
         FError = 0;
         FMarked = 0;
-        FBitsLeft = 8 * static_cast<std::int64_t>(length);
+        FBitsLeft = 8 * length;
         return kStatusOk;
     });
 }
 
-void TBitStream4::Advance(std::int64_t n) {
-    const std::int64_t bits = FBitPos + n;
-    FBytePos += static_cast<std::int32_t>(bits / 8);
+void TBitStream4::Advance(std::int32_t n) {
+    // Within 2^31 bits, since a payload is below 2^28 bytes: 32-bit sums, which a 32-bit
+    // build does in one step.
+    const std::int32_t bits = FBitPos + n;
+    FBytePos += bits >> 3;
     FCurrent = FData + FBytePos;
-    FBitPos = static_cast<std::int32_t>(bits % 8);
+    FBitPos = bits & 7;
     FBitsLeft -= n;
+}
+
+std::uint32_t TBitStream4::Word() const {
+    return std::uint32_t{FCurrent[0]} << 24 | std::uint32_t{FCurrent[1]} << 16 |
+           std::uint32_t{FCurrent[2]} << 8 | std::uint32_t{FCurrent[3]};
 }
 
 std::uint32_t TBitStream4::ReadBit() {
@@ -40,6 +47,12 @@ std::uint32_t TBitStream4::ReadBits(int n) {
     }
     if (n == 0) {
         return 0;
+    }
+    // Up to 25 bits lie in the four bytes from the current one, whatever the bit position.
+    if (n <= 25 && FSize - FBytePos >= 4) {
+        const std::uint32_t value = (Word() << FBitPos) >> (32 - n);
+        Advance(n);
+        return value;
     }
     // Gather the whole bytes that hold the n bits (at most five), then cut them out.
     const int span = (FBitPos + n + 7) / 8;
@@ -61,6 +74,16 @@ std::uint32_t TBitStream4::ReadBits32() {
 }
 
 std::uint32_t TBitStream4::ReadUE() {
+    // A code of up to 25 bits (12 leading zeros) read from four bytes at once.
+    if (FSize - FBytePos >= 4) {
+        const std::uint32_t bits = Word() << FBitPos;
+        const int leading = std::countl_zero(bits);
+        if (leading <= 12) {
+            const int width = 2 * leading + 1;
+            Advance(width);
+            return (bits >> (32 - width)) - 1;
+        }
+    }
     // Count the leading zeros a byte at a time where the byte's unread bits are all zero,
     // so that a long run of zero bytes costs little.
     std::int64_t zeros = 0;
@@ -77,10 +100,7 @@ std::uint32_t TBitStream4::ReadUE() {
             continue;
         }
         // The terminating 1 lies in this byte; step over the zeros before it and the 1.
-        int bit = FBitPos;
-        while ((unread & (0x80u >> bit)) == 0) {
-            ++bit;
-        }
+        const int bit = std::countl_zero(static_cast<std::uint8_t>(unread));
         zeros += bit - FBitPos;
         Advance(bit - FBitPos + 1);
         break;
@@ -97,7 +117,7 @@ std::uint32_t TBitStream4::ReadUE() {
     if (FBitsLeft < zeros) {
         Refuse();
     } else {
-        Advance(zeros);
+        Advance(static_cast<std::int32_t>(zeros));
     }
     return std::numeric_limits<std::uint32_t>::max();
 }

@@ -21,11 +21,13 @@ struct TBitSpan {
 // fit still succeed; the parsers rely on that to carry on with zeros.
 class TBitStream4 {
   public:
+    static constexpr std::int32_t kMaxLength = 1 << 28;
+
     TBitStream4() = default;
 
     // Binds the reader to length bytes at data. A null pointer or a length of 0 or less
-    // is refused (kStatusFail) and the previous binding stays. length must stay below
-    // 2^28 bytes.
+    // is refused (kStatusFail) and the previous binding stays, as is one of kMaxLength bytes
+    // or more, whose bits would not count in 32 bits.
     TStatus SetData(const std::uint8_t* data, std::int32_t length);
 
     std::uint32_t ReadBit();
@@ -68,14 +70,16 @@ class TBitStream4 {
 
   private:
     void Refuse() { FError = -1; }
-    void Advance(std::int64_t n);
+    void Advance(std::int32_t n);
+    // The four bytes from the current one, first most significant; four must be left.
+    std::uint32_t Word() const;
 
     std::int32_t FSize = 0;
     std::int32_t FBytePos = 0;
     std::int32_t FBitPos = 0;
     const std::uint8_t* FCurrent = nullptr;
     std::int32_t FError = 0;
-    std::int64_t FBitsLeft = 0;
+    std::int32_t FBitsLeft = 0;
     const std::uint8_t* FData = nullptr;
     std::int32_t FMarked = 0;
     std::vector<TBitSpan>* FSpanLog = nullptr;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <random>
 
 namespace {
 
@@ -71,6 +72,57 @@ TEST(TBitStream4, DecodesExpGolombCodes) {
             EXPECT_EQ(reader.BitsRead(), codeBits);
             EXPECT_EQ(reader.ReadUE(), 9u);
             EXPECT_EQ(reader.Error(), 0);
+        }
+    }
+}
+
+// Every read, whether the bits lie well inside the payload or at its end, against a reading
+// of one bit at a time: random widths and codes over random bytes, where runs of zero bytes
+// make long codes.
+TEST(TBitStream4, ReadsAsOneBitAtATimeWould) {
+    std::mt19937 random(27);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::uint8_t> bytes(1 + random() % 24);
+        for (auto& byte : bytes) {
+            byte = random() % 3 == 0 ? 0 : static_cast<std::uint8_t>(random());
+        }
+        const auto size = static_cast<std::int32_t>(bytes.size());
+        std::int64_t at = 0; // the next bit of the one-bit reading
+        const auto bit = [&](std::int64_t i) { return (bytes[i / 8] >> (7 - i % 8)) & 1u; };
+        const std::int64_t total = 8 * std::int64_t{size};
+        TBitStream4 reader;
+        ASSERT_EQ(reader.SetData(bytes.data(), size), kStatusOk);
+        while (reader.Error() == 0) {
+            std::uint64_t expected = 0;
+            if (random() % 2 == 0) {
+                const int n = static_cast<int>(random() % 33);
+                for (int i = 0; i < n && at + i < total; ++i) {
+                    expected = expected << 1 | bit(at + i);
+                }
+                const std::uint32_t value = reader.ReadBits(n);
+                if (at + n > total) {
+                    EXPECT_EQ(reader.Error(), -1);
+                    break;
+                }
+                at += n;
+                EXPECT_EQ(value, expected) << round;
+            } else {
+                int zeros = 0;
+                while (at + zeros < total && bit(at + zeros) == 0) {
+                    ++zeros;
+                }
+                const std::int64_t end = at + 2 * zeros + 1;
+                for (std::int64_t i = at + zeros; i < end && i < total; ++i) {
+                    expected = expected << 1 | bit(i);
+                }
+                const std::uint32_t value = reader.ReadUE();
+                if (end > total || zeros > 31) {
+                    break; // refused and saturated codes: RefusedReads
+                }
+                at = end;
+                EXPECT_EQ(value, expected - 1) << round;
+            }
+            EXPECT_EQ(reader.BitsRead(), at) << round;
         }
     }
 }
@@ -147,6 +199,7 @@ TEST(TBitStream4, BindingAndAlignment) {
     EXPECT_EQ(reader.SetData(second.data(), 0), kStatusFail);
     EXPECT_EQ(reader.SetData(nullptr, 1), kStatusFail);
     EXPECT_EQ(reader.SetData(second.data(), -5), kStatusFail);
+    EXPECT_EQ(reader.SetData(second.data(), TBitStream4::kMaxLength), kStatusFail);
     EXPECT_EQ(reader.Error(), -1);
     reader.ByteAlign(); // skips 5 bits
     EXPECT_EQ(reader.BytePos(), 1);
