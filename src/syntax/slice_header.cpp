@@ -25,7 +25,8 @@ int SliceGroupChangeCycleBits(const TSeqParameterSet& sps, std::uint32_t changeR
     return bits;
 }
 
-bool ModificationList(TFieldLines& lines, const char* flagName) {
+// The flag's name comes whole, its length known where it is written.
+bool ModificationList(TFieldLines& lines, TElementName flagName) {
     if (lines.Flag(flagName) == 0) {
         return true;
     }
