@@ -88,7 +88,9 @@ TEST(TBitStream4, ReadsAsOneBitAtATimeWould) {
         }
         const auto size = static_cast<std::int32_t>(bytes.size());
         std::int64_t at = 0; // the next bit of the one-bit reading
-        const auto bit = [&](std::int64_t i) { return (bytes[i / 8] >> (7 - i % 8)) & 1u; };
+        const auto bit = [&](std::int64_t i) {
+            return (bytes[static_cast<std::size_t>(i / 8)] >> (7 - i % 8)) & 1u;
+        };
         const std::int64_t total = 8 * std::int64_t{size};
         TBitStream4 reader;
         ASSERT_EQ(reader.SetData(bytes.data(), size), kStatusOk);
