@@ -21,38 +21,13 @@ TStatus TBitStream4::SetData(const std::uint8_t* data, std::int32_t length) {
     });
 }
 
-void TBitStream4::Advance(std::int32_t n) {
-    // Within 2^31 bits, since a payload is below 2^28 bytes: 32-bit sums, which a 32-bit
-    // build does in one step.
-    const std::int32_t bits = FBitPos + n;
-    FBytePos += bits >> 3;
-    FCurrent = FData + FBytePos;
-    FBitPos = bits & 7;
-    FBitsLeft -= n;
-}
-
-std::uint32_t TBitStream4::Word() const {
-    return std::uint32_t{FCurrent[0]} << 24 | std::uint32_t{FCurrent[1]} << 16 |
-           std::uint32_t{FCurrent[2]} << 8 | std::uint32_t{FCurrent[3]};
-}
-
-std::uint32_t TBitStream4::ReadBit() {
-    return ReadBits(1);
-}
-
-std::uint32_t TBitStream4::ReadBits(int n) {
+std::uint32_t TBitStream4::ReadBitsByBytes(int n) {
     if (n < 0 || n > 32 || FBitsLeft < n) {
         Refuse();
         return 0;
     }
     if (n == 0) {
         return 0;
-    }
-    // Up to 25 bits lie in the four bytes from the current one, whatever the bit position.
-    if (n <= 25 && FSize - FBytePos >= 4) {
-        const std::uint32_t value = (Word() << FBitPos) >> (32 - n);
-        Advance(n);
-        return value;
     }
     // Gather the whole bytes that hold the n bits (at most five), then cut them out.
     const int span = (FBitPos + n + 7) / 8;
@@ -73,17 +48,7 @@ std::uint32_t TBitStream4::ReadBits32() {
     return high * 65536u + low;
 }
 
-std::uint32_t TBitStream4::ReadUE() {
-    // A code of up to 25 bits (12 leading zeros) read from four bytes at once.
-    if (FSize - FBytePos >= 4) {
-        const std::uint32_t bits = Word() << FBitPos;
-        const int leading = std::countl_zero(bits);
-        if (leading <= 12) {
-            const int width = 2 * leading + 1;
-            Advance(width);
-            return (bits >> (32 - width)) - 1;
-        }
-    }
+std::uint32_t TBitStream4::ReadUEByBytes() {
     // Count the leading zeros a byte at a time where the byte's unread bits are all zero,
     // so that a long run of zero bytes costs little.
     std::int64_t zeros = 0;
