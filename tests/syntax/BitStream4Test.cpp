@@ -87,44 +87,33 @@ TEST(TBitStream4, ReadsAsOneBitAtATimeWould) {
             byte = random() % 3 == 0 ? 0 : static_cast<std::uint8_t>(random());
         }
         const auto size = static_cast<std::int32_t>(bytes.size());
-        std::int64_t at = 0; // the next bit of the one-bit reading
         const auto bit = [&](std::int64_t i) {
             return (bytes[static_cast<std::size_t>(i / 8)] >> (7 - i % 8)) & 1u;
         };
-        const std::int64_t total = 8 * std::int64_t{size};
         TBitStream4 reader;
         ASSERT_EQ(reader.SetData(bytes.data(), size), kStatusOk);
-        while (reader.Error() == 0) {
-            std::uint64_t expected = 0;
-            if (random() % 2 == 0) {
-                const int n = static_cast<int>(random() % 33);
-                for (int i = 0; i < n && at + i < total; ++i) {
-                    expected = expected << 1 | bit(at + i);
-                }
-                const std::uint32_t value = reader.ReadBits(n);
-                if (at + n > total) {
-                    EXPECT_EQ(reader.Error(), -1);
+        for (std::int64_t at = 0;;) {
+            // A code's bits read as a number are its value plus one.
+            const bool code = random() % 2 == 0;
+            int width = static_cast<int>(random() % 33);
+            for (int zeros = 0; code; ++zeros) {
+                width = 2 * zeros + 1;
+                if (at + zeros >= 8 * size || bit(at + zeros) != 0) {
                     break;
                 }
-                at += n;
-                EXPECT_EQ(value, expected) << round;
-            } else {
-                int zeros = 0;
-                while (at + zeros < total && bit(at + zeros) == 0) {
-                    ++zeros;
-                }
-                const std::int64_t end = at + 2 * zeros + 1;
-                for (std::int64_t i = at + zeros; i < end && i < total; ++i) {
-                    expected = expected << 1 | bit(i);
-                }
-                const std::uint32_t value = reader.ReadUE();
-                if (end > total || zeros > 31) {
-                    break; // refused and saturated codes: RefusedReads
-                }
-                at = end;
-                EXPECT_EQ(value, expected - 1) << round;
             }
+            if (at + width > 8 * size || width > 63) {
+                break; // refused and saturated reads: RefusedReads
+            }
+            std::uint64_t expected = 0;
+            for (int i = 0; i < width; ++i) {
+                expected = expected << 1 | bit(at + i);
+            }
+            EXPECT_EQ(code ? reader.ReadUE() + std::uint64_t{1} : reader.ReadBits(width), expected)
+                << round;
+            at += width;
             EXPECT_EQ(reader.BitsRead(), at) << round;
+            EXPECT_EQ(reader.Error(), 0) << round;
         }
     }
 }
