@@ -112,6 +112,9 @@ bool FileStream::Open(const std::string& path) {
         Refuse(path, {});
         return false;
     }
+    BY_HANDLE_FILE_INFORMATION information;
+    FSparse = !GetFileInformationByHandle(h, &information) ||
+              (information.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0;
     FHandle = h;
     FPosition = 0;
     return true;
@@ -240,6 +243,9 @@ std::int64_t FileStream::NextDataOffset(std::int64_t from) const {
     if (from >= size) {
         return size;
     }
+    if (!FSparse) {
+        return from;
+    }
     FILE_ALLOCATED_RANGE_BUFFER range[1];
     DWORD count = 0;
     bool more = false;
@@ -259,6 +265,9 @@ std::int64_t FileStream::DataEndBefore(std::int64_t position) const {
     }
     if (position <= 0) {
         return 0;
+    }
+    if (!FSparse) {
+        return position;
     }
     // Ever wider spans before position, until one holds data; its last range ends the data.
     for (std::int64_t span = 1 << 20;; span *= 2) {

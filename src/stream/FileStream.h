@@ -54,6 +54,9 @@ class FileStream {
   private:
 #ifdef _WIN32
     void* FHandle = nullptr;
+    // Only a sparse file has holes: the file system is asked about them only then, which
+    // spares a call into the system with every block read.
+    bool FSparse = false;
 #else
     int FFd = -1;
 #endif

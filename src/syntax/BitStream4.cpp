@@ -6,7 +6,7 @@
 
 TStatus TBitStream4::SetData(const std::uint8_t* data, std::int32_t length) {
     return Guard("TBitStream4.SetData", kStatusFail, [&] {
-        if (data == nullptr || length <= 0) {
+        if (data == nullptr || length <= 0 || length >= kMaxLength) {
             return kStatusFail;
         }
         FData = data;
@@ -16,24 +16,12 @@ TStatus TBitStream4::SetData(const std::uint8_t* data, std::int32_t length) {
         FBytePos = 0;
         FError = 0;
         FMarked = 0;
-        FBitsLeft = 8 * static_cast<std::int64_t>(length);
+        FBitsLeft = 8 * length;
         return kStatusOk;
     });
 }
 
-void TBitStream4::Advance(std::int64_t n) {
-    const std::int64_t bits = FBitPos + n;
-    FBytePos += static_cast<std::int32_t>(bits / 8);
-    FCurrent = FData + FBytePos;
-    FBitPos = static_cast<std::int32_t>(bits % 8);
-    FBitsLeft -= n;
-}
-
-std::uint32_t TBitStream4::ReadBit() {
-    return ReadBits(1);
-}
-
-std::uint32_t TBitStream4::ReadBits(int n) {
+std::uint32_t TBitStream4::ReadBitsByBytes(int n) {
     if (n < 0 || n > 32 || FBitsLeft < n) {
         Refuse();
         return 0;
@@ -60,7 +48,7 @@ std::uint32_t TBitStream4::ReadBits32() {
     return high * 65536u + low;
 }
 
-std::uint32_t TBitStream4::ReadUE() {
+std::uint32_t TBitStream4::ReadUEByBytes() {
     // Count the leading zeros a byte at a time where the byte's unread bits are all zero,
     // so that a long run of zero bytes costs little.
     std::int64_t zeros = 0;
@@ -77,10 +65,7 @@ std::uint32_t TBitStream4::ReadUE() {
             continue;
         }
         // The terminating 1 lies in this byte; step over the zeros before it and the 1.
-        int bit = FBitPos;
-        while ((unread & (0x80u >> bit)) == 0) {
-            ++bit;
-        }
+        const int bit = std::countl_zero(static_cast<std::uint8_t>(unread));
         zeros += bit - FBitPos;
         Advance(bit - FBitPos + 1);
         break;
@@ -97,7 +82,7 @@ std::uint32_t TBitStream4::ReadUE() {
     if (FBitsLeft < zeros) {
         Refuse();
     } else {
-        Advance(zeros);
+        Advance(static_cast<std::int32_t>(zeros));
     }
     return std::numeric_limits<std::uint32_t>::max();
 }

@@ -9,8 +9,10 @@
 #include <utility>
 
 // The slice header elements whose values a reading without lines keeps (IFieldValues):
-// the readers tell them by this id, not by comparing names.
-enum class TElementId : std::uint8_t {
+// the readers tell them by this id, not by comparing names. Four bytes wide, so that a name
+// passed by value is stored and loaded in whole words, which a 32-bit build would
+// otherwise stall on.
+enum class TElementId : std::uint32_t {
     None,
     first_mb_in_slice,
     slice_type,

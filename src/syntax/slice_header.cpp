@@ -14,10 +14,10 @@ std::uint32_t RefEntries(std::uint32_t last) {
 }
 
 // Ceil(Log2(PicSizeInMapUnits / SliceGroupChangeRate + 1)), without rounding the quotient.
-int SliceGroupChangeCycleBits(const TSeqParameterSet& sps, const TPicParameterSet& pps) {
+int SliceGroupChangeCycleBits(const TSeqParameterSet& sps, std::uint32_t changeRateMinus1) {
     const std::uint64_t size = (std::uint64_t{sps.pic_width_in_mbs_minus1} + 1) *
                                (std::uint64_t{sps.pic_height_in_map_units_minus1} + 1);
-    const std::uint64_t rate = std::uint64_t{pps.slice_group_change_rate_minus1} + 1;
+    const std::uint64_t rate = std::uint64_t{changeRateMinus1} + 1;
     int bits = 0;
     while (bits < 32 && (std::uint64_t{1} << bits) * rate < size + rate) {
         ++bits;
@@ -25,7 +25,8 @@ int SliceGroupChangeCycleBits(const TSeqParameterSet& sps, const TPicParameterSe
     return bits;
 }
 
-bool ModificationList(TFieldLines& lines, const char* flagName) {
+// The flag's name comes whole, its length known where it is written.
+bool ModificationList(TFieldLines& lines, TElementName flagName) {
     if (lines.Flag(flagName) == 0) {
         return true;
     }
@@ -84,6 +85,33 @@ void WeightList(TFieldLines& lines, int list, std::uint32_t entries, bool chroma
         }
     }
 }
+
+// What the slice header asks of its picture parameter set: a copy of these few values is
+// all it keeps, where a copy of the whole set would cost every slice a few kilobytes.
+struct TSlicePps {
+    explicit TSlicePps(const TPicParameterSet& pps)
+        : seq_parameter_set_id(pps.seq_parameter_set_id),
+          entropy_coding_mode_flag(pps.entropy_coding_mode_flag),
+          pic_order_present_flag(pps.pic_order_present_flag),
+          slice_group_change_rate_minus1(pps.slice_group_change_rate_minus1),
+          num_ref_idx_l0_active_minus1(pps.num_ref_idx_l0_active_minus1),
+          num_ref_idx_l1_active_minus1(pps.num_ref_idx_l1_active_minus1),
+          weighted_pred_flag(pps.weighted_pred_flag), weighted_bipred_idc(pps.weighted_bipred_idc),
+          deblocking_filter_control_present_flag(pps.deblocking_filter_control_present_flag),
+          redundant_pic_cnt_present_flag(pps.redundant_pic_cnt_present_flag),
+          sliceGroupChange(PpsPresence::SliceGroupChange(pps)) {}
+    std::uint32_t seq_parameter_set_id;
+    std::uint32_t entropy_coding_mode_flag;
+    std::uint32_t pic_order_present_flag;
+    std::uint32_t slice_group_change_rate_minus1;
+    std::uint32_t num_ref_idx_l0_active_minus1;
+    std::uint32_t num_ref_idx_l1_active_minus1;
+    std::uint32_t weighted_pred_flag;
+    std::uint32_t weighted_bipred_idc;
+    std::uint32_t deblocking_filter_control_present_flag;
+    std::uint32_t redundant_pic_cnt_present_flag;
+    bool sliceGroupChange;
+};
 
 } // namespace
 
@@ -162,7 +190,7 @@ void Decode_slice_header(TFieldLines& outer, TSliceHeader& header, IGoverningSet
         return;
     }
     // The next question may replace what the answer points to.
-    const TPicParameterSet pps = *found;
+    const TSlicePps pps(*found);
     const TSeqParameterSet* sps = sets.Sps(pps.seq_parameter_set_id);
     if (sps == nullptr) {
         lines.Note(NotFoundLine("seq_parameter_set_id", pps.seq_parameter_set_id));
@@ -241,7 +269,8 @@ void Decode_slice_header(TFieldLines& outer, TSliceHeader& header, IGoverningSet
             lines.Se("slice_beta_offset_div2");
         }
     }
-    if (PpsPresence::SliceGroupChange(pps)) {
-        lines.U("slice_group_change_cycle", SliceGroupChangeCycleBits(*sps, pps));
+    if (pps.sliceGroupChange) {
+        lines.U("slice_group_change_cycle",
+                SliceGroupChangeCycleBits(*sps, pps.slice_group_change_rate_minus1));
     }
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <random>
 
 namespace {
 
@@ -71,6 +72,48 @@ TEST(TBitStream4, DecodesExpGolombCodes) {
             EXPECT_EQ(reader.BitsRead(), codeBits);
             EXPECT_EQ(reader.ReadUE(), 9u);
             EXPECT_EQ(reader.Error(), 0);
+        }
+    }
+}
+
+// Every read, whether the bits lie well inside the payload or at its end, against a reading
+// of one bit at a time: random widths and codes over random bytes, where runs of zero bytes
+// make long codes.
+TEST(TBitStream4, ReadsAsOneBitAtATimeWould) {
+    std::mt19937 random(27);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::uint8_t> bytes(1 + random() % 24);
+        for (auto& byte : bytes) {
+            byte = random() % 3 == 0 ? 0 : static_cast<std::uint8_t>(random());
+        }
+        const auto size = static_cast<std::int32_t>(bytes.size());
+        const auto bit = [&](std::int64_t i) {
+            return (bytes[static_cast<std::size_t>(i / 8)] >> (7 - i % 8)) & 1u;
+        };
+        TBitStream4 reader;
+        ASSERT_EQ(reader.SetData(bytes.data(), size), kStatusOk);
+        for (std::int64_t at = 0;;) {
+            // A code's bits read as a number are its value plus one.
+            const bool code = random() % 2 == 0;
+            int width = static_cast<int>(random() % 33);
+            for (int zeros = 0; code; ++zeros) {
+                width = 2 * zeros + 1;
+                if (at + zeros >= 8 * size || bit(at + zeros) != 0) {
+                    break;
+                }
+            }
+            if (at + width > 8 * size || width > 63) {
+                break; // refused and saturated reads: RefusedReads
+            }
+            std::uint64_t expected = 0;
+            for (int i = 0; i < width; ++i) {
+                expected = expected << 1 | bit(at + i);
+            }
+            EXPECT_EQ(code ? reader.ReadUE() + std::uint64_t{1} : reader.ReadBits(width), expected)
+                << round;
+            at += width;
+            EXPECT_EQ(reader.BitsRead(), at) << round;
+            EXPECT_EQ(reader.Error(), 0) << round;
         }
     }
 }
@@ -147,6 +190,7 @@ TEST(TBitStream4, BindingAndAlignment) {
     EXPECT_EQ(reader.SetData(second.data(), 0), kStatusFail);
     EXPECT_EQ(reader.SetData(nullptr, 1), kStatusFail);
     EXPECT_EQ(reader.SetData(second.data(), -5), kStatusFail);
+    EXPECT_EQ(reader.SetData(second.data(), TBitStream4::kMaxLength), kStatusFail);
     EXPECT_EQ(reader.Error(), -1);
     reader.ByteAlign(); // skips 5 bits
     EXPECT_EQ(reader.BytePos(), 1);

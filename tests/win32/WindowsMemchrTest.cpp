@@ -10,12 +10,13 @@
 namespace {
 
 TEST(WindowsMemchr, FindsWhatAByteLoopFinds) {
-    alignas(16) unsigned char buffer[80];
-    for (const int place : {-1, 0, 5, 15, 16, 17, 31, 47, 63, 79}) {
+    // Long enough for the steps of four blocks, from every alignment.
+    alignas(16) unsigned char buffer[160];
+    for (const int place : {-1, 0, 5, 15, 16, 17, 31, 47, 63, 64, 79, 95, 111, 127, 130, 159}) {
         std::memset(buffer, 0, sizeof buffer);
         if (place >= 0) {
             buffer[place] = 1;
-            buffer[79] = 1; // a second one, which only a search past the first may find
+            buffer[159] = 1; // a second one, which only a search past the first may find
         }
         for (std::size_t from = 0; from < sizeof buffer; ++from) {
             for (std::size_t n = 0; from + n <= sizeof buffer; ++n) {
