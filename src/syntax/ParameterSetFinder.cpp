@@ -205,8 +205,6 @@ bool TParameterSetFinder::ReadPayload(std::int64_t offset, std::uint32_t type) {
 
 bool TParameterSetFinder::ReadSet(std::int64_t offset, std::uint32_t type,
                                   const std::uint8_t*& rbsp, std::int32_t& size) {
-    FSps.Offset.reset(); // the payload buffer is theirs too
-    FPps.Offset.reset();
     if (!ReadPayload(offset, type)) {
         return false;
     }
