@@ -220,8 +220,10 @@ class TUnitMatcher::TImpl {
         : FSets(stream), FRule(&FSets),
           FScratch(std::make_unique<std::uint8_t[]>(kSearchLookAhead)) {}
 
-    // The units that follow are not the ones before: no slice before them is known.
+    // The units that follow are not the ones before: no slice before them is known, and the
+    // sets learned elsewhere in the file need not govern them.
     void Reset() {
+        FRule.Sets().Clear();
         FRule.Reset();
         FSawSlice = false;
     }

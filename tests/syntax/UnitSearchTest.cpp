@@ -1,12 +1,15 @@
 // The find walk: the units of each kind in every test stream against the independent
 // listing and ffmpeg's reading of the slices and SEI messages, forward and backward, with
 // blocks small enough to cut units and start codes anywhere; the start-code rule against
-// the listing's walk on random bytes; a 300 GB sparse file; a cancelled search.
+// the listing's walk on random bytes; a 300 GB sparse file; a cancelled search; steps from
+// anywhere past a parameter set that cannot be read.
 
 #include "syntax/UnitSearch.h"
 #include "stream/FileStream.h"
 #include "stream/UnitCursor.h"
+#include "support/NaiveUnits.h"
 #include "support/SparseFiles.h"
+#include "support/TestSupport.h"
 #include "syntax/ReferenceSupport.h"
 
 #include <gtest/gtest.h>
@@ -275,6 +278,63 @@ TEST(UnitSearch, ACancelledSearchStopsWithoutAnAnswer) {
     control.Cancel = true;
     EXPECT_EQ(search.Next(*ParseFindKind("sps"), 0, &control), std::nullopt);
     EXPECT_EQ(search.Previous(*ParseFindKind("sps"), 1 << 20, &control), std::nullopt);
+}
+
+} // namespace
+
+namespace {
+
+// Every test stream with a parameter set that cannot be read put after each PPS: the same
+// pic_parameter_set_id 0, naming SPS 31, which no stream has, and cut after two more
+// elements; and the first slice of every third picture lost, so that only the slice
+// header's comparison tells where that picture begins. A walk keeps the PPS before the
+// unreadable one; a step from anywhere after must judge the pictures by that PPS too, as
+// the walk from the file's start does.
+TEST(UnitSearch, AStepFromAnywhereJudgesPicturesAsTheWalkFromTheStart) {
+    TempDir dir;
+    const auto broken = Hex("00 00 00 01 68 82 08");
+    std::size_t pictures = 0;
+    for (const std::string& name : StreamNames()) {
+        const auto bytes = ReadAll(TestDataPath(name + ".264"));
+        std::vector<std::uint8_t> edited;
+        std::vector<std::int64_t> starts;
+        const auto units = NaiveUnits(bytes, 0);
+        int firsts = 0;
+        for (const TNalUnitSpan& u : units) {
+            const std::uint32_t type = u.HasHeader ? NalUnitType(u.Header) : 0;
+            if (type == kNalNonIdrSlice && u.Length > u.StartCodeLength + 1 &&
+                bytes[static_cast<std::size_t>(u.Offset + u.StartCodeLength + 1)] >= 0x80 &&
+                ++firsts % 3 == 0) {
+                continue; // a picture's first slice lost: its second tells by the comparison
+            }
+            starts.push_back(static_cast<std::int64_t>(edited.size()));
+            const auto at = bytes.begin() + u.Offset;
+            edited.insert(edited.end(), at, at + u.Length);
+            if (type == kNalPps) {
+                starts.push_back(static_cast<std::int64_t>(edited.size()));
+                edited.insert(edited.end(), broken.begin(), broken.end());
+            }
+        }
+        FileStream stream;
+        ASSERT_TRUE(stream.Open(dir.Write("edited.264", edited)));
+        TUnitSearch search(stream);
+        using W = TFindKind::TWhat;
+        for (const W what : {W::Idr, W::IPicture, W::PPicture, W::BPicture}) {
+            std::vector<std::int64_t> walked;
+            search.Forward({what, 0}, 0, [&](const TNalUnitSpan& s) {
+                walked.push_back(s.Offset);
+                return true;
+            });
+            pictures += walked.size();
+            for (const std::int64_t from : starts) {
+                const auto want = std::lower_bound(walked.begin(), walked.end(), from);
+                const std::optional<std::int64_t> got = search.Next({what, 0}, from);
+                ASSERT_EQ(got.value_or(-1), want == walked.end() ? -1 : *want)
+                    << name << " kind " << static_cast<int>(what) << " from " << from;
+            }
+        }
+    }
+    EXPECT_GT(pictures, 100u);
 }
 
 } // namespace
