@@ -308,8 +308,8 @@ TEST(UnitSearch, AStepFromAnywhereJudgesPicturesAsTheWalkFromTheStart) {
                 continue; // a picture's first slice lost: its second tells by the comparison
             }
             starts.push_back(static_cast<std::int64_t>(edited.size()));
-            const auto at = bytes.begin() + u.Offset;
-            edited.insert(edited.end(), at, at + u.Length);
+            const auto at = bytes.begin() + static_cast<std::ptrdiff_t>(u.Offset);
+            edited.insert(edited.end(), at, at + static_cast<std::ptrdiff_t>(u.Length));
             if (type == kNalPps) {
                 starts.push_back(static_cast<std::int64_t>(edited.size()));
                 edited.insert(edited.end(), broken.begin(), broken.end());
