@@ -4,6 +4,7 @@
 // byte-by-byte walk lists, with the same lengths and payload ends, and the rule must keep
 // its promises: the first unit and an opener after a slice begin an access unit (a prefix
 // unit with the slice after it), filler and the ends of a sequence or stream never do.
+// Each kernel of the start-code search is held to a byte-by-byte look as well.
 
 #include "FuzzSupport.h"
 #include "stream/FileStream.h"
@@ -96,6 +97,33 @@ std::vector<TUnit> Walked(const std::string& path, std::int32_t block, std::int6
     return units;
 }
 
+// Each kernel of the start-code search, from every start code to the next, finds what a
+// byte-by-byte look finds, within a buffer of exactly the input's size.
+void CheckKernels(const std::vector<std::uint8_t>& bytes, std::int64_t lastBegin) {
+    const auto n = static_cast<std::int64_t>(bytes.size());
+    std::vector<std::int64_t> starts;
+    for (std::int64_t i = 0; i <= lastBegin && i < n; ++i) {
+        if (StartCodeLength(bytes.data() + i, n - i) != 0) {
+            starts.push_back(i);
+        }
+    }
+    for (const auto kernel : {TStartCodeKernel::Narrow, TStartCodeKernel::Wide}) {
+        if (!RunsStartCodeKernel(kernel)) {
+            continue;
+        }
+        std::int64_t from = 0;
+        for (std::size_t k = 0;; ++k) {
+            const std::int64_t found = FindStartCode(kernel, bytes.data(), n, from, lastBegin);
+            FuzzCheck(found == (k < starts.size() ? starts[k] : -1),
+                      "the kernel finds the next start code");
+            if (found < 0) {
+                break;
+            }
+            from = found + 1;
+        }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -109,6 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto n = static_cast<std::int64_t>(bytes.size());
     const std::int32_t block = 16 + data[0] % 200;
     const std::int64_t from = n > 0 ? data[1] % n : 0;
+    CheckKernels(bytes, n - 1 - data[0] % 8);
     file.Write(bytes.data(), bytes.size());
     FuzzCheck(Walked(file.Path(), block, 0, bytes, true) == Naive(bytes, 0), "the walk from 0");
     FuzzCheck(Walked(file.Path(), block, from, bytes, false) == Naive(bytes, from),
