@@ -138,6 +138,8 @@ TEST(NalListTexts, OffsetAndStartCode) {
     EXPECT_EQ(NalOffsetText(1234), "0x00000000000004D2");
     EXPECT_EQ(NalOffsetText(500), "0x00000000000001F4");
     EXPECT_EQ(NalOffsetText(0x123456789ABCDEF0LL), "0x123456789ABCDEF0");
+    EXPECT_EQ(NalOffsetText(0x0FEDCBA987654321LL), "0x0FEDCBA987654321");
+    EXPECT_EQ(NalOffsetText(INT64_MAX), "0x7FFFFFFFFFFFFFFF");
     EXPECT_EQ(NalStartCodeText(true, 0x67), "0x0000000167");
     EXPECT_EQ(NalStartCodeText(false, 0x65), "0x00000165");
     EXPECT_EQ(NalStartCodeText(false, 0x0A), "0x0000010A");
