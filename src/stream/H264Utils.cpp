@@ -86,6 +86,8 @@ std::int64_t FirstZeroZeroOne(const std::uint8_t* data, std::int64_t j, std::int
 // The same with AVX2, 64 places a step: one bit a byte for zeros and for 01, then the
 // 01s with two zeros before them found by shifting the bits, the zeros of the step before
 // carried in. Every byte is loaded once.
+constexpr std::int64_t kPrefetchAhead = 8192;
+
 // One bit a byte of the 64 in low and high: whether the byte compared true.
 __attribute__((target("avx2"))) inline std::uint64_t Bits(__m256i low, __m256i high) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
@@ -100,6 +102,12 @@ FirstZeroZeroOneWide(const std::uint8_t* data, std::int64_t j, std::int64_t last
     std::uint64_t before = static_cast<std::uint64_t>(data[j - 2] == 0) << 62 |
                            static_cast<std::uint64_t>(data[j - 1] == 0) << 63;
     for (; j + 63 <= last; j += 64) {
+        // The block was read in by another thread: its bytes are asked for two pages ahead,
+        // which the processor's own prefetch would not do across a page. The address may lie
+        // past the buffer, which a prefetch never faults on; it is formed as a number.
+        _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(data + j) +
+                                                   kPrefetchAhead),
+                     _MM_HINT_T0);
         const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + j));
         const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + j + 32));
         const std::uint64_t zeros =
