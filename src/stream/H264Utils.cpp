@@ -13,8 +13,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-// 32 bytes a step where the processor has AVX2, chosen when the program runs, so that one
-// build serves every x86-64 machine.
+// The start-code search also with AVX2, taken where the processor has it when the program
+// runs, so that one build serves every x86-64 machine.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define QUILLET_WIDE_SCAN 1
 #include <immintrin.h>
@@ -22,9 +22,9 @@
 
 namespace {
 
+// What FirstZeroZeroOne answers, for the places a vector step leaves, or every place where
+// there are no vector registers: the rarer 01 byte, then back at the zeros before it.
 std::int64_t FirstZeroZeroOneTail(const std::uint8_t* data, std::int64_t j, std::int64_t last) {
-    // The rest, or every place where there are no vector registers: the rarer 01 byte,
-    // then back at the zeros before it.
     while (j <= last) {
         const void* hit = std::memchr(data + j, 1, static_cast<std::size_t>(last - j + 1));
         if (hit == nullptr) {
@@ -83,9 +83,6 @@ std::int64_t FirstZeroZeroOne(const std::uint8_t* data, std::int64_t j, std::int
 }
 
 #if defined(QUILLET_WIDE_SCAN)
-// The same with AVX2, 64 places a step: one bit a byte for zeros and for 01, then the
-// 01s with two zeros before them found by shifting the bits, the zeros of the step before
-// carried in. Every byte is loaded once.
 constexpr std::int64_t kPrefetchAhead = 8192;
 
 // One bit a byte of the 64 in low and high: whether the byte compared true.
@@ -94,6 +91,9 @@ __attribute__((target("avx2"))) inline std::uint64_t Bits(__m256i low, __m256i h
            static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high))) << 32;
 }
 
+// FirstZeroZeroOne with AVX2, 64 places a step: one bit a byte for zeros and for 01, then
+// the 01s with two zeros before them found by shifting the bits, the zeros of the step
+// before carried in. Every byte is loaded once.
 __attribute__((target("avx2"))) std::int64_t
 FirstZeroZeroOneWide(const std::uint8_t* data, std::int64_t j, std::int64_t last) {
     const __m256i zero = _mm256_setzero_si256();
