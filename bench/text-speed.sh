@@ -11,9 +11,9 @@
 #   4. start-up: --version and the listing of the 91 KB sample, and how many shared
 #      libraries each loads.
 # Figures are medians of RUNS runs (default 5; start-up: the mean of 50 runs); the listings
-# and dd take turns, and the load average after them (their own share in it) is shown. BEFORE names
-# another quillet-dump (say of an older commit) measured in the same run; its outputs must
-# match. Usage: bench/text-speed.sh [build-dir]   Environment: RUNS, BEFORE, BENCH_DIR
+# and dd take turns, as do the programs, and the load average after the listings (their own
+# share in it) is shown. BEFORE names another quillet-dump (say of an older commit)
+# measured in the same run; its outputs must match. Usage: bench/text-speed.sh [build-dir]   Environment: RUNS, BEFORE, BENCH_DIR
 # (where the streams are made, default the build dir; removed afterwards).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -60,7 +60,8 @@ seconds() {
     read -r "secs[$name]" <"$work/m"
 }
 # interleaved NAME=COMMAND...: like seconds for each, but a run of each in turn, RUNS times,
-# so that a change in the machine's load falls on all of them alike.
+# so that a change in the machine's load falls on all of them alike. COMMAND is split at
+# blanks: the paths in it have none.
 interleaved() {
     for _ in $(seq "$runs"); do
         for entry in "$@"; do
@@ -110,12 +111,20 @@ for l in 1gb 640x360; do
     interleaved "${entries[@]}"
     load[$l]="$(cut -d' ' -f1 /proc/loadavg)"
 done
-for p in "${programs[@]}"; do
-    seconds "$p.summary" "${program[$p]}" --summary "$work/1gb.264"
-    for s in dense 1080p; do
-        seconds "$p.trees.$s" "${program[$p]}" --trees --full "$work/$s.264"
-        seconds "$p.json.$s" "${program[$p]}" --json "$work/$s.264"
+# each NAME ARGS...: every program with ARGS, in turn, as PROGRAM.NAME.
+each() {
+    local name="$1"
+    shift
+    local entries=()
+    for p in "${programs[@]}"; do
+        entries+=("$p.$name=${program[$p]} $*")
     done
+    interleaved "${entries[@]}"
+}
+each summary --summary "$work/1gb.264"
+for s in dense 1080p; do
+    each "trees.$s" --trees --full "$work/$s.264"
+    each "json.$s" --json "$work/$s.264"
 done
 for s in dense 1080p; do
     seconds "trace.$s" trace "$work/$s.264"
