@@ -129,22 +129,30 @@ FirstZeroZeroOneWide(const std::uint8_t* data, std::int64_t j, std::int64_t last
 bool RunsStartCodeKernel(TStartCodeKernel kernel) {
 #if defined(QUILLET_WIDE_SCAN)
     if (kernel == TStartCodeKernel::Wide) {
+        __builtin_cpu_init(); // asked perhaps before the run's constructors have made it
         return __builtin_cpu_supports("avx2");
     }
 #endif
     return kernel == TStartCodeKernel::Narrow;
 }
 
-std::int64_t FindStartCode(const std::uint8_t* data, std::int64_t available, std::int64_t from,
-                           std::int64_t lastBegin) {
-    static const TStartCodeKernel kernel = RunsStartCodeKernel(TStartCodeKernel::Wide)
-                                               ? TStartCodeKernel::Wide
-                                               : TStartCodeKernel::Narrow;
-    return FindStartCode(kernel, data, available, from, lastBegin);
+namespace {
+
+using TFirstZeroZeroOne = std::int64_t (*)(const std::uint8_t* data, std::int64_t j,
+                                           std::int64_t last);
+
+TFirstZeroZeroOne KernelOf(TStartCodeKernel kernel) {
+#if defined(QUILLET_WIDE_SCAN)
+    if (kernel == TStartCodeKernel::Wide && RunsStartCodeKernel(kernel)) {
+        return FirstZeroZeroOneWide;
+    }
+#endif
+    static_cast<void>(kernel);
+    return FirstZeroZeroOne;
 }
 
-std::int64_t FindStartCode(TStartCodeKernel kernel, const std::uint8_t* data,
-                           std::int64_t available, std::int64_t from, std::int64_t lastBegin) {
+std::int64_t FindStartCodeWith(TFirstZeroZeroOne firstZeroZeroOne, const std::uint8_t* data,
+                               std::int64_t available, std::int64_t from, std::int64_t lastBegin) {
     if (from < 0) {
         from = 0;
     }
@@ -156,14 +164,7 @@ std::int64_t FindStartCode(TStartCodeKernel kernel, const std::uint8_t* data,
     }
     // A start code beginning at i ends with its 01 at i + 2 or i + 3.
     const std::int64_t lastOne = lastBegin + 3 < available ? lastBegin + 3 : available - 1;
-#if defined(QUILLET_WIDE_SCAN)
-    const std::int64_t j = kernel == TStartCodeKernel::Wide && RunsStartCodeKernel(kernel)
-                               ? FirstZeroZeroOneWide(data, from + 2, lastOne)
-                               : FirstZeroZeroOne(data, from + 2, lastOne);
-#else
-    static_cast<void>(kernel);
-    const std::int64_t j = FirstZeroZeroOne(data, from + 2, lastOne);
-#endif
+    const std::int64_t j = firstZeroZeroOne(data, from + 2, lastOne);
     if (j < 0) {
         return -1;
     }
@@ -174,6 +175,20 @@ std::int64_t FindStartCode(TStartCodeKernel kernel, const std::uint8_t* data,
         return j - 2;
     }
     return -1; // only a three-byte code past lastBegin remains
+}
+
+} // namespace
+
+std::int64_t FindStartCode(const std::uint8_t* data, std::int64_t available, std::int64_t from,
+                           std::int64_t lastBegin) {
+    // Chosen at the first search of the run: the widest kernel the processor runs.
+    static const TFirstZeroZeroOne widest = KernelOf(TStartCodeKernel::Wide);
+    return FindStartCodeWith(widest, data, available, from, lastBegin);
+}
+
+std::int64_t FindStartCode(TStartCodeKernel kernel, const std::uint8_t* data,
+                           std::int64_t available, std::int64_t from, std::int64_t lastBegin) {
+    return FindStartCodeWith(KernelOf(kernel), data, available, from, lastBegin);
 }
 
 bool GetNalUnitLength(const std::uint8_t* Data, std::int32_t Available, std::int32_t& Length) {
