@@ -234,8 +234,9 @@ bool TUnitCursor::Slide(std::int64_t keep) {
     keep = std::clamp(keep, FBase + FLength - kCarry, FBase + FLength);
     std::int64_t readAt = FBase + FLength;
     // The zeros of a hole hold no start code: the walk goes on four bytes before the data
-    // after it, and what it kept from before the hole is of no more use.
-    const std::int64_t data = FStream.NextDataOffset(readAt);
+    // after it, and what it kept from before the hole is of no more use. Standard input has
+    // none, and its state is the read ahead's while it reads.
+    const std::int64_t data = FPipe ? readAt : FStream.NextDataOffset(readAt);
     if (data - 4 > readAt) {
         keep = readAt = std::min(data, FFileSize) - 4;
     }
