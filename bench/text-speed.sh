@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # quillet-dump's text against the disk and its peers, side by side in one run:
-#   1. the listing of about 1 GB (the sample repeated), warm in the page cache, against
-#      dd bs=4M of the same file;
+#   1. the listing, warm in the page cache, against dd bs=4M of the same file: of about
+#      1 GB of the sample repeated (dense: a unit every 700 bytes) and of about 1.3 GB of a
+#      640x360 stream at 8 Mb/s (a unit every 23 KB), a 69 MB piece made here repeated;
 #   2. --trees --full and --json against ffmpeg's trace_headers bitstream filter (its trace
 #      going to /dev/null as quillet-dump's text does) on the first 20 MB of a dense
 #      352x288 stream (nine slices a picture) and on a 12 MB 1080p stream, both made here
@@ -9,9 +10,10 @@
 #   3. --summary of the same 1 GB, in seconds per GB;
 #   4. start-up: --version and the listing of the 91 KB sample, and how many shared
 #      libraries each loads.
-# Figures are medians of RUNS runs (default 5; start-up: the mean of 50 runs). BEFORE names
-# another quillet-dump (say of an older commit) measured in the same run; its outputs must
-# match. Usage: bench/text-speed.sh [build-dir]   Environment: RUNS, BEFORE, BENCH_DIR
+# Figures are medians of RUNS runs (default 5; start-up: the mean of 50 runs); the listings
+# and dd take turns, as do the programs, and the load average after the listings (their own
+# share in it) is shown. BEFORE names another quillet-dump (say of an older commit)
+# measured in the same run; its outputs must match. Usage: bench/text-speed.sh [build-dir]   Environment: RUNS, BEFORE, BENCH_DIR
 # (where the streams are made, default the build dir; removed afterwards).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -38,11 +40,15 @@ ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=1920x1080:rate=25 -t 12 -c:v 
 sample="$root/samples/sample.264"
 copies=$(((1000000000 + $(stat -c %s "$sample") - 1) / $(stat -c %s "$sample")))
 for _ in $(seq "$copies"); do cat "$sample"; done >"$work/1gb.264"
+ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=640x360:rate=25 -t 120 -c:v libx264 \
+    -preset ultrafast -b:v 8M -f h264 "$work/piece.264"
+for _ in $(seq 19); do cat "$work/piece.264"; done >"$work/640x360.264"
+rm "$work/piece.264"
 cat "$work"/*.264 >/dev/null # warm the page cache
 
 # seconds NAME COMMAND...: the median elapsed seconds of RUNS runs, output to /dev/null
 # (standard error too, where trace_headers writes).
-declare -A secs
+declare -A secs load
 seconds() {
     local name="$1"
     shift
@@ -51,7 +57,26 @@ seconds() {
         "$@" >/dev/null 2>&1
         awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.4f\n", b - a }'
     done | sort -n | awk -v n="$runs" '{ t[NR] = $1 } END { print t[int((n + 1) / 2)] }' >"$work/m"
-    read -r secs[$name] <"$work/m"
+    read -r "secs[$name]" <"$work/m"
+}
+# interleaved NAME=COMMAND...: like seconds for each, but a run of each in turn, RUNS times,
+# so that a change in the machine's load falls on all of them alike. COMMAND is split at
+# blanks: the paths in it have none.
+interleaved() {
+    for _ in $(seq "$runs"); do
+        for entry in "$@"; do
+            local start="$EPOCHREALTIME"
+            # shellcheck disable=SC2086
+            ${entry#*=} >/dev/null 2>&1
+            awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.4f\n", b - a }' \
+                >>"$work/t.${entry%%=*}"
+        done
+    done
+    for entry in "$@"; do
+        sort -n "$work/t.${entry%%=*}" |
+            awk -v n="$runs" '{ t[NR] = $1 } END { print t[int((n + 1) / 2)] }' >"$work/m"
+        read -r "secs[${entry%%=*}]" <"$work/m"
+    done
 }
 trace() {
     ffmpeg -nostdin -hide_banner -nostats -loglevel info -f h264 -i "$1" -c:v copy \
@@ -78,24 +103,41 @@ if [ -n "${BEFORE:-}" ]; then
             echo "BEFORE writes ${args:-the listing} of the dense stream differently" >&2
     done
 fi
-for p in "${programs[@]}"; do
-    seconds "$p.list" "${program[$p]}" "$work/1gb.264"
-    seconds "$p.summary" "${program[$p]}" --summary "$work/1gb.264"
-    for s in dense 1080p; do
-        seconds "$p.trees.$s" "${program[$p]}" --trees --full "$work/$s.264"
-        seconds "$p.json.$s" "${program[$p]}" --json "$work/$s.264"
+for l in 1gb 640x360; do
+    entries=("dd.$l=dd if=$work/$l.264 of=/dev/null bs=4M status=none")
+    for p in "${programs[@]}"; do
+        entries+=("$p.list.$l=${program[$p]} $work/$l.264")
     done
+    interleaved "${entries[@]}"
+    load[$l]="$(cut -d' ' -f1 /proc/loadavg)"
 done
-seconds dd dd if="$work/1gb.264" of=/dev/null bs=4M status=none
+# each NAME ARGS...: every program with ARGS, in turn, as PROGRAM.NAME.
+each() {
+    local name="$1"
+    shift
+    local entries=()
+    for p in "${programs[@]}"; do
+        entries+=("$p.$name=${program[$p]} $*")
+    done
+    interleaved "${entries[@]}"
+}
+each summary --summary "$work/1gb.264"
+for s in dense 1080p; do
+    each "trees.$s" --trees --full "$work/$s.264"
+    each "json.$s" --json "$work/$s.264"
+done
 for s in dense 1080p; do
     seconds "trace.$s" trace "$work/$s.264"
 done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? a / b : 0) }'; }
-echo "== listing $(stat -c %s "$work/1gb.264") bytes, warm; dd bs=4M ${secs[dd]} s (median of $runs)"
-for p in "${programs[@]}"; do
-    printf '%-8s %7s s   %3.0f%% of dd\n' "$p" "${secs[$p.list]}" \
-        "$(awk -v d="${secs[dd]}" -v q="${secs[$p.list]}" 'BEGIN { print 100 * d / q }')"
+for l in 1gb 640x360; do
+    echo "== listing $l: $(stat -c %s "$work/$l.264") bytes, warm; dd bs=4M ${secs[dd.$l]} s" \
+        "(median of $runs; load average ${load[$l]})"
+    for p in "${programs[@]}"; do
+        printf '%-8s %7s s   %3.0f%% of dd\n' "$p" "${secs[$p.list.$l]}" \
+            "$(awk -v d="${secs[dd.$l]}" -v q="${secs[$p.list.$l]}" 'BEGIN { print 100 * d / q }')"
+    done
 done
 echo
 for s in dense 1080p; do

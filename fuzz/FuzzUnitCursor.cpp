@@ -4,7 +4,8 @@
 // byte-by-byte walk lists, with the same lengths and payload ends, and the rule must keep
 // its promises: the first unit and an opener after a slice begin an access unit (a prefix
 // unit with the slice after it), filler and the ends of a sequence or stream never do. The
-// window's steps from the offset, forward and back, must find the walk's start codes.
+// window's steps from the offset, forward and back, must find the walk's start codes, and
+// each kernel of the start-code search is held to a byte-by-byte look as well.
 
 #include "FuzzSupport.h"
 #include "stream/FileStream.h"
@@ -108,7 +109,12 @@ void Steps(const std::string& path, std::int32_t block, std::int64_t at,
         return;
     }
     std::vector<std::uint8_t> buffer((1 << 16) + 16);
-    TUnitCursor owned(stream, block);
+    // Reading ahead, and sent to the steps in the middle of a walk: the blocks read ahead
+    // must give way.
+    TUnitCursor owned(stream, block, true);
+    TNalUnitSpan span;
+    for (int i = 0; i < 3 && owned.Next(span); ++i) {
+    }
     TUnitCursor lent(stream, buffer.data(), static_cast<std::int32_t>(buffer.size()), -1);
     for (TUnitCursor* cursor : {&owned, &lent}) {
         const auto [after, before] = NaiveSteps(bytes, at, 6);
@@ -127,6 +133,33 @@ void Steps(const std::string& path, std::int32_t block, std::int64_t at,
     }
 }
 
+// Each kernel of the start-code search, from every start code to the next, finds what a
+// byte-by-byte look finds, within a buffer of exactly the input's size.
+void CheckKernels(const std::vector<std::uint8_t>& bytes, std::int64_t lastBegin) {
+    const auto n = static_cast<std::int64_t>(bytes.size());
+    std::vector<std::int64_t> starts;
+    for (std::int64_t i = 0; i <= lastBegin && i < n; ++i) {
+        if (StartCodeLength(bytes.data() + i, n - i) != 0) {
+            starts.push_back(i);
+        }
+    }
+    for (const auto kernel : {TStartCodeKernel::Narrow, TStartCodeKernel::Wide}) {
+        if (!RunsStartCodeKernel(kernel)) {
+            continue;
+        }
+        std::int64_t from = 0;
+        for (std::size_t k = 0;; ++k) {
+            const std::int64_t found = FindStartCode(kernel, bytes.data(), n, from, lastBegin);
+            FuzzCheck(found == (k < starts.size() ? starts[k] : -1),
+                      "the kernel finds the next start code");
+            if (found < 0) {
+                break;
+            }
+            from = found + 1;
+        }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -140,6 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto n = static_cast<std::int64_t>(bytes.size());
     const std::int32_t block = 16 + data[0] % 200;
     const std::int64_t from = n > 0 ? data[1] % n : 0;
+    CheckKernels(bytes, n - 1 - data[0] % 8);
     file.Write(bytes.data(), bytes.size());
     FuzzCheck(Walked(file.Path(), block, 0, bytes, true) == Naive(bytes, 0), "the walk from 0");
     FuzzCheck(Walked(file.Path(), block, from, bytes, false) == Naive(bytes, from),

@@ -316,9 +316,9 @@ class TDebugLines {
 
 // Lines collect in a buffer that goes out when it is full and whenever the walk has moved
 // on to another block of the file: few writes, and what is listed is out before the walk
-// reads on.
+// reads on. Blocks of 1 MiB are still in the processor's cache when the scan comes to them.
 void PrintListing(FileStream& stream, std::ostream& out) {
-    TUnitCursor reader(stream, 4 << 20, true);
+    TUnitCursor reader(stream, 1 << 20, true);
     TLineBuffer lines(out);
     std::int64_t block = reader.BlockStart();
     TNalUnitSpan span;

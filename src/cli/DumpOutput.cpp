@@ -38,7 +38,8 @@ std::string_view ListingLine(const TNalUnitSpan& span, char* line) {
     out = WriteNalStartCodeText(out, span.StartCodeLength == 4, span.Header);
     *out++ = '\t';
     const std::string_view type = span.HasHeader ? NalTypeName(span.Header) : kNoHeaderText;
-    out = std::copy(type.begin(), type.end(), out);
+    std::memcpy(out, type.data(), type.size());
+    out += type.size();
     *out++ = '\n';
     return {line, static_cast<std::size_t>(out - line)};
 }

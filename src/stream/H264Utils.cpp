@@ -13,8 +13,31 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// The start-code search also with AVX2, taken where the processor has it when the program
+// runs, so that one build serves every x86-64 machine.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUILLET_WIDE_SCAN 1
+#include <immintrin.h>
+#endif
 
 namespace {
+
+// What FirstZeroZeroOne answers, for the places a vector step leaves, or every place where
+// there are no vector registers: the rarer 01 byte, then back at the zeros before it.
+std::int64_t FirstZeroZeroOneTail(const std::uint8_t* data, std::int64_t j, std::int64_t last) {
+    while (j <= last) {
+        const void* hit = std::memchr(data + j, 1, static_cast<std::size_t>(last - j + 1));
+        if (hit == nullptr) {
+            return -1;
+        }
+        j = static_cast<const std::uint8_t*>(hit) - data;
+        if (data[j - 1] == 0 && data[j - 2] == 0) {
+            return j;
+        }
+        ++j;
+    }
+    return -1;
+}
 
 // The first j from j on, up to last, whose byte is 01 after two zeros; -1 when none. j is 2
 // or more. Inside a unit two zeros are rare (emulation prevention sees to that), so
@@ -56,26 +79,80 @@ std::int64_t FirstZeroZeroOne(const std::uint8_t* data, std::int64_t j, std::int
     }
     j = p + 2;
 #endif
-    // The rest, or every place where there are no vector registers: the rarer 01 byte,
-    // then back at the zeros before it.
-    while (j <= last) {
-        const void* hit = std::memchr(data + j, 1, static_cast<std::size_t>(last - j + 1));
-        if (hit == nullptr) {
-            return -1;
-        }
-        j = static_cast<const std::uint8_t*>(hit) - data;
-        if (data[j - 1] == 0 && data[j - 2] == 0) {
-            return j;
-        }
-        ++j;
-    }
-    return -1;
+    return FirstZeroZeroOneTail(data, j, last);
 }
+
+#if defined(QUILLET_WIDE_SCAN)
+constexpr std::int64_t kPrefetchAhead = 8192;
+
+// One bit a byte of the 64 in low and high: whether the byte compared true.
+__attribute__((target("avx2"))) inline std::uint64_t Bits(__m256i low, __m256i high) {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
+           static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high))) << 32;
+}
+
+// FirstZeroZeroOne with AVX2, 64 places a step: one bit a byte for zeros and for 01, then
+// the 01s with two zeros before them found by shifting the bits, the zeros of the step
+// before carried in. Every byte is loaded once.
+__attribute__((target("avx2"))) std::int64_t
+FirstZeroZeroOneWide(const std::uint8_t* data, std::int64_t j, std::int64_t last) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i one = _mm256_set1_epi8(1);
+    // The zeros of the two bytes before j, where the step before would have left them.
+    std::uint64_t before = static_cast<std::uint64_t>(data[j - 2] == 0) << 62 |
+                           static_cast<std::uint64_t>(data[j - 1] == 0) << 63;
+    for (; j + 63 <= last; j += 64) {
+        // The block was read in by another thread: its bytes are asked for two pages ahead,
+        // which the processor's own prefetch would not do across a page. The address may lie
+        // past the buffer, which a prefetch never faults on; it is formed as a number.
+        _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(data + j) +
+                                                   kPrefetchAhead),
+                     _MM_HINT_T0);
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + j));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + j + 32));
+        const std::uint64_t zeros =
+            Bits(_mm256_cmpeq_epi8(low, zero), _mm256_cmpeq_epi8(high, zero));
+        const std::uint64_t ones = Bits(_mm256_cmpeq_epi8(low, one), _mm256_cmpeq_epi8(high, one));
+        const std::uint64_t found =
+            ones & (zeros << 1 | before >> 63) & (zeros << 2 | before >> 62);
+        if (found != 0) {
+            return j + __builtin_ctzll(found);
+        }
+        before = zeros;
+    }
+    return FirstZeroZeroOneTail(data, j, last);
+}
+#endif
 
 } // namespace
 
-std::int64_t FindStartCode(const std::uint8_t* data, std::int64_t available, std::int64_t from,
-                           std::int64_t lastBegin) {
+bool RunsStartCodeKernel(TStartCodeKernel kernel) {
+#if defined(QUILLET_WIDE_SCAN)
+    if (kernel == TStartCodeKernel::Wide) {
+        __builtin_cpu_init(); // asked perhaps before the run's constructors have made it
+        return __builtin_cpu_supports("avx2");
+    }
+#endif
+    return kernel == TStartCodeKernel::Narrow;
+}
+
+namespace {
+
+using TFirstZeroZeroOne = std::int64_t (*)(const std::uint8_t* data, std::int64_t j,
+                                           std::int64_t last);
+
+TFirstZeroZeroOne KernelOf(TStartCodeKernel kernel) {
+#if defined(QUILLET_WIDE_SCAN)
+    if (kernel == TStartCodeKernel::Wide && RunsStartCodeKernel(kernel)) {
+        return FirstZeroZeroOneWide;
+    }
+#endif
+    static_cast<void>(kernel);
+    return FirstZeroZeroOne;
+}
+
+std::int64_t FindStartCodeWith(TFirstZeroZeroOne firstZeroZeroOne, const std::uint8_t* data,
+                               std::int64_t available, std::int64_t from, std::int64_t lastBegin) {
     if (from < 0) {
         from = 0;
     }
@@ -87,7 +164,7 @@ std::int64_t FindStartCode(const std::uint8_t* data, std::int64_t available, std
     }
     // A start code beginning at i ends with its 01 at i + 2 or i + 3.
     const std::int64_t lastOne = lastBegin + 3 < available ? lastBegin + 3 : available - 1;
-    const std::int64_t j = FirstZeroZeroOne(data, from + 2, lastOne);
+    const std::int64_t j = firstZeroZeroOne(data, from + 2, lastOne);
     if (j < 0) {
         return -1;
     }
@@ -98,6 +175,20 @@ std::int64_t FindStartCode(const std::uint8_t* data, std::int64_t available, std
         return j - 2;
     }
     return -1; // only a three-byte code past lastBegin remains
+}
+
+} // namespace
+
+std::int64_t FindStartCode(const std::uint8_t* data, std::int64_t available, std::int64_t from,
+                           std::int64_t lastBegin) {
+    // Chosen at the first search of the run: the widest kernel the processor runs.
+    static const TFirstZeroZeroOne widest = KernelOf(TStartCodeKernel::Wide);
+    return FindStartCodeWith(widest, data, available, from, lastBegin);
+}
+
+std::int64_t FindStartCode(TStartCodeKernel kernel, const std::uint8_t* data,
+                           std::int64_t available, std::int64_t from, std::int64_t lastBegin) {
+    return FindStartCodeWith(KernelOf(kernel), data, available, from, lastBegin);
 }
 
 bool GetNalUnitLength(const std::uint8_t* Data, std::int32_t Available, std::int32_t& Length) {
@@ -322,15 +413,31 @@ char* WriteNalOffsetText(char* out, std::int64_t offset) {
     out[0] = '0';
     out[1] = 'x';
     auto value = static_cast<std::uint64_t>(offset);
+#if defined(__SSE2__)
+    // A listing writes one a line: the sixteen digits at once, each byte's two halves
+    // spread to two bytes in the order they are read, then made characters.
+    const __m128i bytes = _mm_set_epi64x(0, static_cast<long long>(__builtin_bswap64(value)));
+    const __m128i low = _mm_set1_epi8(0x0F);
+    const __m128i digits =
+        _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(bytes, 4), low), _mm_and_si128(bytes, low));
+    const __m128i letters =
+        _mm_and_si128(_mm_cmpgt_epi8(digits, _mm_set1_epi8(9)), _mm_set1_epi8('A' - '9' - 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2),
+                     _mm_add_epi8(_mm_add_epi8(digits, _mm_set1_epi8('0')), letters));
+#else
     for (std::size_t i = kNalOffsetTextMaxSize; i > 2; --i, value >>= 4) {
         out[i - 1] = kHexDigits[value & 15u];
     }
+#endif
     return out + kNalOffsetTextMaxSize;
 }
 
 char* WriteNalStartCodeText(char* out, bool fourByteStartCode, std::uint8_t header) {
-    const std::string_view code = fourByteStartCode ? "0x00000001" : "0x000001";
-    out = std::copy(code.begin(), code.end(), out);
+    if (fourByteStartCode) {
+        out = std::copy_n("0x00000001", 10, out);
+    } else {
+        out = std::copy_n("0x000001", 8, out);
+    }
     *out++ = kHexDigits[header >> 4];
     *out++ = kHexDigits[header & 15u];
     return out;

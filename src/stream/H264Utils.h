@@ -51,6 +51,13 @@ inline bool BeginsListedNalUnit(const std::uint8_t* p, std::int64_t available, b
 std::int64_t FindStartCode(const std::uint8_t* data, std::int64_t available, std::int64_t from,
                            std::int64_t lastBegin);
 
+// The kernels of that search: FindStartCode takes the widest this processor runs (Wide:
+// AVX2, on x86-64 only), and the tests hold each one to the same answers.
+enum class TStartCodeKernel { Narrow, Wide };
+bool RunsStartCodeKernel(TStartCodeKernel kernel);
+std::int64_t FindStartCode(TStartCodeKernel kernel, const std::uint8_t* data,
+                           std::int64_t available, std::int64_t from, std::int64_t lastBegin);
+
 // Measures the NAL unit whose start code begins at Data: from the start code up to the
 // next start code, or to the end of the Available bytes. False (Length unchanged) when no
 // start code begins at Data.

@@ -65,20 +65,47 @@ std::int32_t LastStartCodesIn(const std::uint8_t* buffer, std::int64_t n, std::i
 }
 
 // Starting a thread a block would cost little on Linux but a millisecond and more under Wine:
-// one thread serves every read ahead of a walk.
+// one thread serves every read ahead of a walk. It reads on while buffers are free, so that
+// it never waits for the scan of one block before it reads the next; the buffers are few
+// and small enough to stay in the processor's cache.
 struct TUnitCursor::TAhead {
+    struct TSlot {
+        std::unique_ptr<std::uint8_t[]> Buffer;
+        std::int64_t At = 0;
+        std::int32_t Count = 0;
+        std::int32_t Got = 0;
+        bool Done = false;
+        std::exception_ptr Failure;
+    };
     std::mutex Mutex;
     std::condition_variable Changed;
     std::thread Thread;
-    bool Asked = false;
-    bool Done = false;
+    // A ring: Queued blocks from First on, in file order, the last one perhaps still read.
+    std::vector<TSlot> Slots;
+    std::size_t First = 0;
+    std::size_t Queued = 0;
+    std::size_t Depth = 0; // how many may be queued; 0 stops the reads
+    std::int64_t NextAt = 0;
+    std::int64_t Until = 0;
+    bool Halted = false; // a read failed or standard input ended: none after it
     bool Stop = false;
-    std::int64_t At = 0;
-    std::uint8_t* Into = nullptr;
-    std::int32_t Count = 0;
-    std::int32_t Got = 0;
-    std::exception_ptr Failure;
+
+    TSlot& Slot(std::size_t k) { return Slots[(First + k) % Slots.size()]; }
+    // With the lock held: no read begins, the one under way ends, and the ring is empty.
+    void Empty(std::unique_lock<std::mutex>& lock) {
+        Depth = 0;
+        Changed.wait(lock, [this] { return Queued == 0 || Slot(Queued - 1).Done; });
+        Queued = 0;
+        Halted = false;
+    }
 };
+
+namespace {
+
+// The ring's buffers: about this many bytes, from 2 to 8 of them.
+constexpr std::int64_t kAheadBytes = 8 << 20;
+
+} // namespace
 
 TUnitCursor::TUnitCursor(FileStream& stream, std::int32_t blockSize, bool readAhead)
     : FStream(stream), FBlockSize(blockSize), FFileSize(stream.Size()), FPipe(stream.IsPipe()),
@@ -95,10 +122,6 @@ TUnitCursor::TUnitCursor(FileStream& stream, std::int32_t blockSize, bool readAh
     // megabytes would cost a short run more than its walk.
     FOwned.reset(new std::uint8_t[static_cast<std::size_t>(blockSize) + kCarry]);
     FBuffer = FOwned.get();
-    if (readAhead) {
-        FAheadOwned.reset(new std::uint8_t[static_cast<std::size_t>(blockSize) + kCarry]);
-        FAheadBuffer = FAheadOwned.get();
-    }
     FData = FBuffer + kCarry;
 }
 
@@ -117,30 +140,46 @@ TUnitCursor::~TUnitCursor() {
         return;
     }
     {
-        std::unique_lock lock(FAhead->Mutex);
-        FAhead->Changed.wait(lock, [this] { return !FAheadPending || FAhead->Done; });
+        const std::lock_guard lock(FAhead->Mutex);
         FAhead->Stop = true;
     }
     FAhead->Changed.notify_all();
     FAhead->Thread.join();
 }
 
-std::int32_t TUnitCursor::TakeAhead() {
-    std::unique_lock lock(FAhead->Mutex);
-    FAhead->Changed.wait(lock, [this] { return FAhead->Done; });
-    FAheadPending = false;
-    if (FAhead->Failure) {
-        std::rethrow_exception(std::exchange(FAhead->Failure, nullptr));
+std::int32_t TUnitCursor::TakeAhead(std::int64_t position, const std::uint8_t* tail,
+                                    std::int32_t carried, std::int32_t& count) {
+    TAhead& ahead = *FAhead;
+    std::unique_lock lock(ahead.Mutex);
+    // A block that is not wanted is waited for, since the stream is shared, and its failure
+    // does not count: the read that is wanted reports its own.
+    if (ahead.Queued == 0 || ahead.Slot(0).At != position) {
+        ahead.Empty(lock);
+        return -1;
     }
-    return FAhead->Got;
+    ahead.Changed.wait(lock, [&ahead] { return ahead.Slot(0).Done; });
+    TAhead::TSlot& slot = ahead.Slot(0);
+    ahead.First = (ahead.First + 1) % ahead.Slots.size();
+    --ahead.Queued;
+    if (slot.Failure) {
+        const std::exception_ptr failure = std::exchange(slot.Failure, nullptr);
+        ahead.Empty(lock);
+        std::rethrow_exception(failure);
+    }
+    std::memcpy(slot.Buffer.get() + kCarry - carried, tail, static_cast<std::size_t>(carried));
+    std::swap(slot.Buffer, FOwned);
+    FBuffer = FOwned.get();
+    count = slot.Count;
+    const std::int32_t got = slot.Got;
+    lock.unlock();
+    ahead.Changed.notify_all(); // a buffer is free
+    return got;
 }
 
 void TUnitCursor::DropAhead() {
-    if (FAheadPending) {
-        try {
-            TakeAhead(); // the stream is shared: the read under way ends first, unwanted
-        } catch (const std::exception&) {
-        }
+    if (FAhead) {
+        std::unique_lock lock(FAhead->Mutex);
+        FAhead->Empty(lock);
     }
 }
 
@@ -179,21 +218,32 @@ void TUnitCursor::StartReadAhead() {
     if (!FReadAhead || next >= FFileSize) {
         return;
     }
-    FAheadStart = next;
-    FAheadCount = static_cast<std::int32_t>(std::min<std::int64_t>(FBlockSize, FFileSize - next));
     if (!FAhead) {
         FAhead = std::make_unique<TAhead>();
+        FAhead->Slots.resize(
+            static_cast<std::size_t>(std::clamp<std::int64_t>(kAheadBytes / FBlockSize, 2, 8)));
+        for (TAhead::TSlot& slot : FAhead->Slots) {
+            slot.Buffer.reset(new std::uint8_t[static_cast<std::size_t>(FBlockSize) + kCarry]);
+        }
         FAhead->Thread = std::thread([this, &ahead = *FAhead] {
             std::unique_lock lock(ahead.Mutex);
             for (;;) {
-                ahead.Changed.wait(lock, [&ahead] { return ahead.Asked || ahead.Stop; });
+                ahead.Changed.wait(lock, [&ahead] {
+                    return ahead.Stop || (!ahead.Halted && ahead.Queued < ahead.Depth &&
+                                          ahead.NextAt < ahead.Until);
+                });
                 if (ahead.Stop) {
                     return;
                 }
-                ahead.Asked = false;
-                const std::int64_t at = ahead.At;
-                std::uint8_t* into = ahead.Into;
-                const std::int32_t count = ahead.Count;
+                TAhead::TSlot& slot = ahead.Slot(ahead.Queued++);
+                const std::int64_t at = ahead.NextAt;
+                const auto count =
+                    static_cast<std::int32_t>(std::min<std::int64_t>(FBlockSize, ahead.Until - at));
+                slot.At = at;
+                slot.Count = count;
+                slot.Done = false;
+                ahead.NextAt += count;
+                std::uint8_t* into = slot.Buffer.get() + kCarry;
                 lock.unlock();
                 std::int32_t got = 0;
                 std::exception_ptr failure;
@@ -203,22 +253,25 @@ void TUnitCursor::StartReadAhead() {
                     failure = std::current_exception();
                 }
                 lock.lock();
-                ahead.Got = got;
-                ahead.Failure = failure;
-                ahead.Done = true;
+                slot.Got = got;
+                slot.Failure = failure;
+                slot.Done = true;
+                ahead.Halted = failure != nullptr || got < count;
                 ahead.Changed.notify_all();
             }
         });
     }
     {
         const std::lock_guard lock(FAhead->Mutex);
-        FAhead->At = next;
-        FAhead->Into = FAheadBuffer + kCarry;
-        FAhead->Count = FAheadCount;
-        FAhead->Asked = true;
-        FAhead->Done = false;
+        // The blocks queued follow the one in hand; an empty ring begins after it.
+        if (FAhead->Queued == 0) {
+            FAhead->NextAt = next;
+            FAhead->Halted = false;
+        }
+        // A walk within a budget reads one block ahead: it may end soon.
+        FAhead->Depth = FBudget >= 0 ? 1 : FAhead->Slots.size();
+        FAhead->Until = FFileSize;
     }
-    FAheadPending = true;
     FAhead->Changed.notify_all();
 }
 
@@ -246,8 +299,9 @@ bool TUnitCursor::Slide(std::int64_t keep) {
     keep = std::clamp(keep, FBase + FLength - kCarry, FBase + FLength);
     std::int64_t readAt = FBase + FLength;
     // The zeros of a hole hold no start code: the walk goes on four bytes before the data
-    // after it, and what it kept from before the hole is of no more use.
-    const std::int64_t data = FStream.NextDataOffset(readAt);
+    // after it, and what it kept from before the hole is of no more use. Standard input has
+    // none, and its state is the read ahead's while it reads.
+    const std::int64_t data = FPipe ? readAt : FStream.NextDataOffset(readAt);
     if (data - 4 > readAt) {
         keep = readAt = std::min(data, FFileSize) - 4;
     }
@@ -258,26 +312,8 @@ bool TUnitCursor::Slide(std::int64_t keep) {
     if (FBudget >= 0) {
         count = static_cast<std::int32_t>(std::min<std::int64_t>(count, FBudget - FSpent));
     }
-    std::int32_t got = -1;
-    if (FAheadPending) {
-        // A read ahead of a block that is not wanted is waited for, since the stream is
-        // shared, and its failure does not count: the read that is wanted reports its own.
-        const bool wanted = FAheadStart == readAt;
-        try {
-            got = TakeAhead();
-        } catch (const std::exception&) {
-            if (wanted) {
-                throw;
-            }
-        }
-        got = wanted ? got : -1;
-        count = wanted ? FAheadCount : count;
-    }
-    if (got >= 0) {
-        // The block read ahead becomes the one in hand, the carried bytes put before it.
-        std::memmove(FAheadBuffer + kCarry - carried, tail, static_cast<std::size_t>(carried));
-        std::swap(FBuffer, FAheadBuffer);
-    } else {
+    std::int32_t got = FAhead ? TakeAhead(readAt, tail, carried, count) : -1;
+    if (got < 0) {
         std::memmove(FBuffer + kCarry - carried, tail, static_cast<std::size_t>(carried));
         got = ReadAt(readAt, FBuffer + kCarry, count);
     }

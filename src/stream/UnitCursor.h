@@ -154,18 +154,15 @@ class TUnitCursor {
     std::int64_t FReached = 0;
     std::vector<std::uint8_t> FHead;
     bool FOverflow = false;
-    // The block read ahead: where it begins, its buffer, and the read under way.
+    // The blocks read ahead, in file order, on one thread into a ring of buffers.
     bool FReadAhead;
-    std::int64_t FAheadStart = -1;
-    std::int32_t FAheadCount = 0;
-    std::unique_ptr<std::uint8_t[]> FAheadOwned;
-    std::uint8_t* FAheadBuffer = nullptr;
-    // The one thread that reads ahead, started with the first read ahead.
     struct TAhead;
     std::unique_ptr<TAhead> FAhead;
-    bool FAheadPending = false;
-    // The read ahead's count; it rethrows the read's failure.
-    std::int32_t TakeAhead();
-    // Waits for a read ahead under way and drops it: a read elsewhere comes first.
+    // The block at position taken from the ring into FBuffer, the carried bytes put before
+    // it: the bytes read (count: the bytes asked for); it rethrows the read's failure. -1,
+    // and the ring emptied, when the ring does not begin with that block.
+    std::int32_t TakeAhead(std::int64_t position, const std::uint8_t* tail, std::int32_t carried,
+                           std::int32_t& count);
+    // Waits for the read under way and empties the ring: a read elsewhere comes first.
     void DropAhead();
 };

@@ -138,6 +138,8 @@ TEST(NalListTexts, OffsetAndStartCode) {
     EXPECT_EQ(NalOffsetText(1234), "0x00000000000004D2");
     EXPECT_EQ(NalOffsetText(500), "0x00000000000001F4");
     EXPECT_EQ(NalOffsetText(0x123456789ABCDEF0LL), "0x123456789ABCDEF0");
+    EXPECT_EQ(NalOffsetText(0x0FEDCBA987654321LL), "0x0FEDCBA987654321");
+    EXPECT_EQ(NalOffsetText(INT64_MAX), "0x7FFFFFFFFFFFFFFF");
     EXPECT_EQ(NalStartCodeText(true, 0x67), "0x0000000167");
     EXPECT_EQ(NalStartCodeText(false, 0x65), "0x00000165");
     EXPECT_EQ(NalStartCodeText(false, 0x0A), "0x0000010A");
@@ -245,3 +247,47 @@ TEST(StoredBitOfRbspBit, MapsEveryBitPastTheRemovedBytes) {
 }
 
 } // namespace
+
+// Every kernel of the start-code search finds what a byte-by-byte look finds: each pattern
+// below planted at every place of buffers that end at and around the kernels' step widths
+// (16, 32, 64 bytes), searched from every place and up to several last places. Each buffer
+// is exactly its size, so that a read past it shows under the address sanitizer.
+TEST(FindStartCode, EveryKernelAgreesWithAByteByByteLook) {
+    const auto naive = [](const std::vector<std::uint8_t>& b, std::int64_t from,
+                          std::int64_t lastBegin) -> std::int64_t {
+        const auto n = static_cast<std::int64_t>(b.size());
+        for (std::int64_t i = std::max<std::int64_t>(from, 0); i <= lastBegin && i < n; ++i) {
+            if (StartCodeLength(b.data() + i, n - i) != 0) {
+                return i;
+            }
+        }
+        return -1;
+    };
+    const char* const patterns[] = {"00 00 01", "00 00 00 01", "00 00 02",         "00 00 00 00 01",
+                                    "00 01",    "00 00",       "00 00 01 00 00 01"};
+    for (const auto kernel : {TStartCodeKernel::Narrow, TStartCodeKernel::Wide}) {
+        if (!RunsStartCodeKernel(kernel)) {
+            continue;
+        }
+        for (const std::size_t size : {3, 17, 33, 63, 64, 65, 66, 67, 130, 131}) {
+            for (const char* pattern : patterns) {
+                const auto planted = Hex(pattern);
+                for (std::size_t at = 0; at + planted.size() <= size; ++at) {
+                    // Non-zero filler, with a lone zero that must not pair with the pattern.
+                    std::vector<std::uint8_t> bytes(size, 0x5A);
+                    bytes[(at + 40) % size] = 0;
+                    std::copy(planted.begin(), planted.end(), bytes.begin() + at);
+                    const auto n = static_cast<std::int64_t>(size);
+                    for (std::int64_t from = 0; from < n; ++from) {
+                        for (const std::int64_t lastBegin : {n, n - 4, n - 5, from + 1}) {
+                            ASSERT_EQ(FindStartCode(kernel, bytes.data(), n, from, lastBegin),
+                                      naive(bytes, from, lastBegin))
+                                << static_cast<int>(kernel) << " " << pattern << " at " << at
+                                << " in " << size << " from " << from << " to " << lastBegin;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}

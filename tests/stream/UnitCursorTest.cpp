@@ -102,6 +102,40 @@ TEST(UnitCursor, AgreesWithAByteByByteWalk) {
     }
 }
 
+// Reading ahead, a walk sent elsewhere in the middle goes on from there as a walk that
+// began there: back, a little ahead, past the blocks read ahead, and to the end; with a
+// budget too, which reads one block ahead only.
+TEST(UnitCursor, ReadingAheadASeekInTheMiddleOfAWalk) {
+    std::mt19937 rng(11);
+    std::vector<std::uint8_t> bytes(6000);
+    for (auto& b : bytes) {
+        const auto r = rng() % 8;
+        b = r < 4 ? 0 : r < 6 ? 1 : static_cast<std::uint8_t>(rng());
+    }
+    TempDir dir;
+    const auto path = dir.Write("a.264", bytes);
+    const auto n = static_cast<std::int64_t>(bytes.size());
+    for (const bool budget : {false, true}) {
+        for (const std::int64_t to : {std::int64_t{0}, std::int64_t{300}, std::int64_t{700},
+                                      std::int64_t{2500}, n - 40, n}) {
+            FileStream stream;
+            ASSERT_TRUE(stream.Open(path));
+            TUnitCursor cursor(stream, 64, true);
+            cursor.SetBudget(budget ? 3 * n : -1);
+            TNalUnitSpan span;
+            for (int i = 0; i < 40 && cursor.Next(span); ++i) {
+            }
+            cursor.Seek(to);
+            std::vector<TNalUnitSpan> spans;
+            while (cursor.Next(span)) {
+                spans.push_back(span);
+            }
+            ExpectSameUnits(spans, NaiveUnits(bytes, to),
+                            "to " + std::to_string(to) + (budget ? " within a budget" : ""));
+        }
+    }
+}
+
 // The steps the window takes, forward and backward from any offset, find the start codes
 // the byte-by-byte walk lists, whatever the block size: the walk over the whole file is the
 // oracle.
