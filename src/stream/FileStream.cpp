@@ -187,12 +187,21 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
     if (FPipe) {
         return ReadPipe(static_cast<char*>(buffer), count);
     }
+    const std::int32_t total = ReadAt(FPosition, buffer, count);
+    FPosition += total;
+    return total;
+}
+
+std::int32_t FileStream::ReadAt(std::int64_t position, void* buffer, std::int32_t count) const {
+    if (!FHandle || FPipe || count < 0 || position < 0) {
+        throw std::logic_error("a read at a position of a closed stream or standard input");
+    }
     auto* out = static_cast<char*>(buffer);
     std::int32_t total = 0;
     while (total < count) {
         // The offset goes with the read: one call into the system a block.
         OVERLAPPED at{};
-        const auto offset = static_cast<std::uint64_t>(FPosition + total);
+        const auto offset = static_cast<std::uint64_t>(position + total);
         at.Offset = static_cast<DWORD>(offset);
         at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD got = 0;
@@ -208,7 +217,6 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
         }
         total += static_cast<std::int32_t>(got);
     }
-    FPosition += total;
     return total;
 }
 
@@ -396,11 +404,20 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
     if (FPipe) {
         return ReadPipe(static_cast<char*>(buffer), count);
     }
+    const std::int32_t total = ReadAt(FPosition, buffer, count);
+    FPosition += total;
+    return total;
+}
+
+std::int32_t FileStream::ReadAt(std::int64_t position, void* buffer, std::int32_t count) const {
+    if (FFd < 0 || FPipe || count < 0 || position < 0) {
+        throw std::logic_error("a read at a position of a closed stream or standard input");
+    }
     auto* out = static_cast<char*>(buffer);
     std::int32_t total = 0;
     while (total < count) {
-        ssize_t got = ::pread(FFd, out + total, static_cast<size_t>(count - total),
-                              static_cast<off_t>(FPosition + total));
+        const ssize_t got = ::pread(FFd, out + total, static_cast<size_t>(count - total),
+                                    static_cast<off_t>(position + total));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -412,7 +429,6 @@ std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
         }
         total += static_cast<std::int32_t>(got);
     }
-    FPosition += total;
     return total;
 }
 
@@ -487,8 +503,13 @@ std::int32_t ReadWithinSize(FileStream& stream, std::int64_t position, void* buf
                             std::int32_t count, std::int64_t size) {
     const auto wanted =
         static_cast<std::int32_t>(std::clamp<std::int64_t>(size - position, 0, count));
-    stream.Seek(position);
-    const std::int32_t got = stream.Read(buffer, wanted);
+    std::int32_t got = 0;
+    if (stream.IsPipe()) {
+        stream.Seek(position);
+        got = stream.Read(buffer, wanted);
+    } else {
+        got = stream.ReadAt(position, buffer, wanted);
+    }
     if (got < wanted) {
         throw EFileChanged();
     }

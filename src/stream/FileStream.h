@@ -41,6 +41,9 @@ class FileStream {
     // the count read: 0 at or past the end. Throws std::system_error on an OS failure, and
     // std::logic_error when the stream is closed or count is negative.
     std::int32_t Read(void* buffer, std::int32_t count);
+    // The same at position, which stays as it was: threads may read one file at once. Not
+    // of standard input.
+    std::int32_t ReadAt(std::int64_t position, void* buffer, std::int32_t count) const;
 
     // Holes of a sparse file read as zeros, and no start code can begin in one; searches
     // pass over them unread. The first offset at or after from that the file system holds
@@ -87,8 +90,9 @@ class EFileChanged : public std::runtime_error {
 };
 
 // Reads up to count bytes at position, but none at or past size (the file's size when the
-// reading began). Throws EFileChanged when the file returns fewer of those bytes, so that
-// a file cut meanwhile ends the reading instead of being read again and again.
+// reading began); of a file, without moving its position, so that threads may share it. Throws
+// EFileChanged when the file returns fewer of those bytes, so that a file cut meanwhile ends the
+// reading instead of being read again and again.
 std::int32_t ReadWithinSize(FileStream& stream, std::int64_t position, void* buffer,
                             std::int32_t count, std::int64_t size);
 

@@ -87,14 +87,16 @@ struct TUnitCursor::TAhead {
     std::size_t Depth = 0; // how many may be queued; 0 stops the reads
     std::int64_t NextAt = 0;
     std::int64_t Until = 0;
-    bool Halted = false; // a read failed or standard input ended: none after it
+    std::int32_t Reading = 0; // reads under way
+    bool Halted = false;      // a read failed or standard input ended: none after it
     bool Stop = false;
 
     TSlot& Slot(std::size_t k) { return Slots[(First + k) % Slots.size()]; }
-    // With the lock held: no read begins, the one under way ends, and the ring is empty.
+    bool MayRead() const { return !Halted && Queued < Depth && NextAt < Until; }
+    // With the lock held: no read begins, those under way end, and the ring is empty.
     void Empty(std::unique_lock<std::mutex>& lock) {
         Depth = 0;
-        Changed.wait(lock, [this] { return Queued == 0 || Slot(Queued - 1).Done; });
+        Changed.wait(lock, [this] { return Reading == 0; });
         Queued = 0;
         Halted = false;
     }
@@ -147,6 +149,35 @@ TUnitCursor::~TUnitCursor() {
     FAhead->Thread.join();
 }
 
+void TUnitCursor::ReadOneAhead(std::unique_lock<std::mutex>& lock) {
+    TAhead& ahead = *FAhead;
+    TAhead::TSlot& slot = ahead.Slot(ahead.Queued++);
+    const std::int64_t at = ahead.NextAt;
+    const auto count =
+        static_cast<std::int32_t>(std::min<std::int64_t>(FBlockSize, ahead.Until - at));
+    slot.At = at;
+    slot.Count = count;
+    slot.Done = false;
+    ahead.NextAt += count;
+    ++ahead.Reading;
+    std::uint8_t* into = slot.Buffer.get() + kCarry;
+    lock.unlock();
+    std::int32_t got = 0;
+    std::exception_ptr failure;
+    try {
+        got = ReadAt(at, into, count);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    lock.lock();
+    slot.Got = got;
+    slot.Failure = failure;
+    slot.Done = true;
+    --ahead.Reading;
+    ahead.Halted = ahead.Halted || failure != nullptr || got < count;
+    ahead.Changed.notify_all();
+}
+
 std::int32_t TUnitCursor::TakeAhead(std::int64_t position, const std::uint8_t* tail,
                                     std::int32_t carried, std::int32_t& count) {
     TAhead& ahead = *FAhead;
@@ -157,7 +188,15 @@ std::int32_t TUnitCursor::TakeAhead(std::int64_t position, const std::uint8_t* t
         ahead.Empty(lock);
         return -1;
     }
-    ahead.Changed.wait(lock, [&ahead] { return ahead.Slot(0).Done; });
+    // Rather than wait for the block, the walk reads the next one itself: the copy from the
+    // page cache bounds a walk, and two cores copy faster than one.
+    while (!ahead.Slot(0).Done) {
+        if (!FPipe && ahead.MayRead()) {
+            ReadOneAhead(lock);
+        } else {
+            ahead.Changed.wait(lock);
+        }
+    }
     TAhead::TSlot& slot = ahead.Slot(0);
     ahead.First = (ahead.First + 1) % ahead.Slots.size();
     --ahead.Queued;
@@ -228,36 +267,11 @@ void TUnitCursor::StartReadAhead() {
         FAhead->Thread = std::thread([this, &ahead = *FAhead] {
             std::unique_lock lock(ahead.Mutex);
             for (;;) {
-                ahead.Changed.wait(lock, [&ahead] {
-                    return ahead.Stop || (!ahead.Halted && ahead.Queued < ahead.Depth &&
-                                          ahead.NextAt < ahead.Until);
-                });
+                ahead.Changed.wait(lock, [&ahead] { return ahead.Stop || ahead.MayRead(); });
                 if (ahead.Stop) {
                     return;
                 }
-                TAhead::TSlot& slot = ahead.Slot(ahead.Queued++);
-                const std::int64_t at = ahead.NextAt;
-                const auto count =
-                    static_cast<std::int32_t>(std::min<std::int64_t>(FBlockSize, ahead.Until - at));
-                slot.At = at;
-                slot.Count = count;
-                slot.Done = false;
-                ahead.NextAt += count;
-                std::uint8_t* into = slot.Buffer.get() + kCarry;
-                lock.unlock();
-                std::int32_t got = 0;
-                std::exception_ptr failure;
-                try {
-                    got = ReadAt(at, into, count);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
-                lock.lock();
-                slot.Got = got;
-                slot.Failure = failure;
-                slot.Done = true;
-                ahead.Halted = failure != nullptr || got < count;
-                ahead.Changed.notify_all();
+                ReadOneAhead(lock);
             }
         });
     }

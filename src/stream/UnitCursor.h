@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 // One NAL unit as the walk finds it. Unlike a locator, its length is not cut at any block:
@@ -163,6 +164,9 @@ class TUnitCursor {
     // and the ring emptied, when the ring does not begin with that block.
     std::int32_t TakeAhead(std::int64_t position, const std::uint8_t* tail, std::int32_t carried,
                            std::int32_t& count);
+    // Takes the next block to read ahead into the ring and reads it, the lock let go
+    // meanwhile.
+    void ReadOneAhead(std::unique_lock<std::mutex>& lock);
     // Waits for the read under way and empties the ring: a read elsewhere comes first.
     void DropAhead();
 };

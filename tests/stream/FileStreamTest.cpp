@@ -28,6 +28,12 @@ TEST(FileStream, ReadsAtSixtyFourBitOffsetsOfASparseFile) {
     EXPECT_EQ(buffer[4], 3);
     stream.Seek(size + 100);
     EXPECT_EQ(stream.Read(buffer, 8), 0);
+    // A read at a position leaves the position where it was: the read ahead shares the file.
+    std::uint8_t at[8] = {};
+    EXPECT_EQ(stream.ReadAt(size - 4, at, 8), 4);
+    EXPECT_EQ(at[1], 1);
+    EXPECT_EQ(at[3], 3);
+    EXPECT_EQ(stream.Position(), size + 100);
 }
 
 TEST(FileStream, OpensReadOnlyAndRefusesWhatIsNoFile) {
