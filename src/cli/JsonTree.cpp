@@ -191,46 +191,33 @@ void AppendMembers(std::string_view text, const TMembers& members, const TDumpLi
 } // namespace
 
 void AppendJsonLine(const TDumpLine& line, std::int64_t unitOffset, TLineBuffer& lines) {
-    TMembers members;
-    bool plain = false;
+    const std::string_view text = line.Text();
+    TMembers members{text.size(), line.Element, {}, {}, {}};
     if (line.Element) {
-        // An element line's name, value and meaning are its parts; its text, their
-        // formatting with blanks, " : " and the annotation, which need no escapes.
-        const TElementLine parts = line.Parts();
-        members = {ElementLineSize(parts), true, parts.Label, parts.Value, parts.Meaning};
-        plain = Plain(line.Text); // the three parts one after the other
-        const std::size_t most = members.TextSize + parts.Label.size() + parts.Value.size() +
-                                 parts.Meaning.size() + kMembersRoom;
-        if (plain && most <= TLineBuffer::kRoomMaxSize) {
-            lines.Commit(PutMembers(
-                lines.Room(most), members,
-                [&parts](char* out) { return WriteElementLine(out, parts); }, line, unitOffset));
-        } else {
-            std::string text;
-            ElementLineText(text, parts);
-            AppendMembers(text, members, line, unitOffset, lines);
-        }
+        // An element line's name, value and meaning lie in its text.
+        members.Name = line.Label();
+        members.Value = line.Value();
+        members.Meaning = line.Meaning();
     } else {
         // A text line that reads as an element line is written as one.
-        members.TextSize = line.Text.size();
-        members.Element = SplitElementLine(line.Text, members.Name, members.Value, members.Meaning);
-        plain = Plain(line.Text);
-        const std::size_t most = 2 * line.Text.size() + kMembersRoom;
-        if (plain && most <= TLineBuffer::kRoomMaxSize) {
-            lines.Commit(PutMembers(
-                lines.Room(most), members, [&line](char* out) { return Put(out, line.Text); }, line,
-                unitOffset));
-        } else {
-            AppendMembers(line.Text, members, line, unitOffset, lines);
-        }
+        members.Element = SplitElementLine(text, members.Name, members.Value, members.Meaning);
     }
-    if (!line.Children.empty()) {
+    // The name, value and meaning lie in the text, which holds nothing else to escape.
+    const std::size_t most = 2 * text.size() + kMembersRoom;
+    if (most <= TLineBuffer::kRoomMaxSize && Plain(text)) {
+        lines.Commit(PutMembers(
+            lines.Room(most), members, [text](char* out) { return Put(out, text); }, line,
+            unitOffset));
+    } else {
+        AppendMembers(text, members, line, unitOffset, lines);
+    }
+    if (line.FirstChild != nullptr) {
         lines.Append(",\"children\":[");
-        for (std::size_t i = 0; i < line.Children.size(); ++i) {
-            if (i > 0) {
+        for (const TDumpLine* child = line.FirstChild; child != nullptr; child = child->Next) {
+            if (child != line.FirstChild) {
                 lines.Append(',');
             }
-            AppendJsonLine(*line.Children[i], unitOffset, lines);
+            AppendJsonLine(*child, unitOffset, lines);
         }
         lines.Append(']');
     }
