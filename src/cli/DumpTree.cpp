@@ -39,13 +39,6 @@ char* Copy(char* out, std::string_view text) {
 
 } // namespace
 
-char* WriteBlanks(char* out, std::size_t count) {
-    static constexpr char kBlanks[TDumpTree::kBlanksMaxSize + 1] =
-        "                                                                ";
-    std::memcpy(out, kBlanks, TDumpTree::kBlanksMaxSize);
-    return out + count;
-}
-
 void TDumpTree::ClearLines() {
     FRoots.clear();
     FUsed = 0;
@@ -68,19 +61,13 @@ char* TDumpTree::TextRoom(std::size_t size) {
 }
 
 TDumpLine* TDumpTree::NewLine(TTreeLine parent) {
-    if (FUsed == FLines.size()) {
-        FLines.emplace_back();
+    constexpr std::size_t kChunk = std::size_t{1} << kChunkShift;
+    if (FUsed == FLines.size() * kChunk) {
+        FLines.push_back(std::make_unique<TDumpLine[]>(kChunk));
     }
-    TDumpLine& line = FLines[FUsed++];
-    line.LabelSize = 0;
-    line.ValueAt = 0;
-    line.ValueSize = 0;
-    line.MeaningSize = 0;
-    line.FirstBit = -1;
-    line.Bits = 0;
-    line.FirstChild = nullptr;
-    line.LastChild = nullptr;
-    line.Next = nullptr;
+    TDumpLine& line = FLines[FUsed >> kChunkShift][FUsed & (kChunk - 1)];
+    ++FUsed;
+    line = TDumpLine{};
     if (parent != nullptr) {
         TDumpLine* above = Node(parent);
         (above->LastChild != nullptr ? above->LastChild->Next : above->FirstChild) = &line;

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,7 +65,9 @@ class TDumpTree final : public IElementLines, public ILineBits {
     char* TextRoom(std::size_t size);
 
     std::vector<TDumpLine*> FRoots;
-    std::deque<TDumpLine> FLines; // the first FUsed are in the tree
+    // Lines in chunks that never move: the first FUsed are in the tree.
+    static constexpr std::size_t kChunkShift = 8;
+    std::vector<std::unique_ptr<TDumpLine[]>> FLines;
     std::size_t FUsed = 0;
     struct TBlock {
         std::unique_ptr<char[]> Data;
@@ -77,5 +79,10 @@ class TDumpTree final : public IElementLines, public ILineBits {
 };
 
 // count (at most TDumpTree::kBlanksMaxSize) blanks at out, which has room for
-// kBlanksMaxSize whatever count is; the end of the blanks.
-char* WriteBlanks(char* out, std::size_t count);
+// kBlanksMaxSize whatever count is, so that they go in as whole words; the end of them.
+inline char* WriteBlanks(char* out, std::size_t count) {
+    static constexpr char kBlanks[TDumpTree::kBlanksMaxSize + 1] =
+        "                                                                ";
+    std::memcpy(out, kBlanks, TDumpTree::kBlanksMaxSize);
+    return out + count;
+}

@@ -108,9 +108,9 @@ class TMeaningLines final : public IElementLines {
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
         // A line given as text that reads as an element line gets its meaning too.
         const std::size_t separator = ElementSeparator(text);
-        const std::string meaning =
+        const std::string_view meaning =
             separator == std::string::npos
-                ? std::string()
+                ? std::string_view()
                 : Meaning(std::string_view(text).substr(0, text.find(' ')),
                           text.c_str() + separator + 3, text.c_str() + text.size());
         TTreeLine line = nullptr;
@@ -129,7 +129,7 @@ class TMeaningLines final : public IElementLines {
         return line;
     }
     TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override {
-        std::string meaning;
+        std::string_view meaning;
         if (element.Value.size() < sizeof FValue && HasMeaningOrContext(element.Label)) {
             // The value read as the text form reads it, from a string that ends there.
             std::copy(element.Value.begin(), element.Value.end(), FValue);
@@ -151,7 +151,7 @@ class TMeaningLines final : public IElementLines {
     // The meaning of an element line with label whose value's text begins at digits (the
     // line's text runs to end, which ends a C string). The value is read as strtoul reads
     // it; the usual case, digits, without it.
-    std::string Meaning(std::string_view label, const char* digits, const char* textEnd) {
+    std::string_view Meaning(std::string_view label, const char* digits, const char* textEnd) {
         if (!HasMeaningOrContext(label)) {
             return {};
         }
@@ -177,7 +177,7 @@ class TMeaningLines final : public IElementLines {
         } else if (label == "constraint_set3_flag") {
             FContext.constraint_set3_flag = number;
         }
-        return ElementMeaning(label, number, FContext);
+        return ElementMeaning(label, number, FContext, FMeaning);
     }
 
     // Most lines name an element without a meaning: the label alone tells.
@@ -189,6 +189,7 @@ class TMeaningLines final : public IElementLines {
     IElementLines* FElements;
     TMeaningContext FContext;
     std::string FWithMeaning; // kept, so that its room serves every line
+    std::string FMeaning;     // the same for a meaning that is not a table's text
     char FValue[32] = {};
 };
 
