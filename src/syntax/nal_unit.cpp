@@ -353,7 +353,8 @@ enum class TDecoded { Nothing, Shown, Cut };
 
 TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
                     TBitStream4& reader, ITreeLines& shownTree, const TChromaFormatLookup& lookup,
-                    TNalUnitDetail* detail, const TFullDecoding* full, bool whole) {
+                    TNalUnitDetail* detail, const TFullDecoding* full, bool whole,
+                    std::int32_t measured) {
     // The deeper decoding also tells what enumerated values mean.
     std::optional<TMeaningLines> meanings;
     if (full != nullptr && full->Sets != nullptr) {
@@ -366,8 +367,12 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
     if (data == nullptr || n <= 0) {
         return TDecoded::Nothing;
     }
-    std::int32_t length = 0;
-    if (!GetNalUnitLength(data, n, length)) {
+    // Only a length within the bytes, of a unit that a start code begins, can be one
+    // measured in them.
+    const int codeLength = StartCodeLength(data, n);
+    const bool known = codeLength != 0 && measured >= codeLength && measured <= n;
+    std::int32_t length = measured;
+    if (!known && !GetNalUnitLength(data, n, length)) {
         tree.ClearLines();
         return TDecoded::Nothing;
     }
@@ -472,10 +477,11 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
 
 bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
                    TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup,
-                   TNalUnitDetail* detail, const TFullDecoding* full) {
-    TDecoded decoded = DecodeUnit(data, n, rbsp, reader, tree, lookup, detail, full, false);
+                   TNalUnitDetail* detail, const TFullDecoding* full, std::int32_t measured) {
+    TDecoded decoded =
+        DecodeUnit(data, n, rbsp, reader, tree, lookup, detail, full, false, measured);
     if (decoded == TDecoded::Cut) {
-        decoded = DecodeUnit(data, n, rbsp, reader, tree, lookup, detail, full, true);
+        decoded = DecodeUnit(data, n, rbsp, reader, tree, lookup, detail, full, true, measured);
     }
     return decoded == TDecoded::Shown;
 }
