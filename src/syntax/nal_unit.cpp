@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -361,6 +362,8 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
         meanings.emplace(shownTree);
     }
     ITreeLines& tree = meanings ? static_cast<ITreeLines&>(*meanings) : shownTree;
+    // Looked up once for the unit's lines.
+    IElementLines* const elements = meanings ? &*meanings : ElementSide(shownTree);
     if (detail != nullptr) {
         *detail = TNalUnitDetail{};
     }
@@ -415,7 +418,7 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
 
     tree.ClearLines();
     const TTreeLine nal = tree.AddRootLine("NAL");
-    TElementLines headerLines(tree, nal, kNalHeaderLabelWidth);
+    TElementLines headerLines(tree, elements, nal, kNalHeaderLabelWidth);
     at(headerLines.Unsigned("forbidden_zero_bit", ForbiddenZeroBit(header), 1), 0, 1);
     at(headerLines.Unsigned("nal_ref_idc", NalRefIdc(header), 2), 1, 2);
     at(headerLines.Unsigned("nal_unit_type", NalUnitType(header), 5), 3, 5);
@@ -441,15 +444,23 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
             }
         }
     } else if (kStructureLines[type] != nullptr) {
-        structure = tree.AddChildLine(nal, kStructureLines[type]);
+        // Made once as strings, so that a unit's structure line allocates nothing.
+        static const std::array<std::string, 32> kStructureTexts = [] {
+            std::array<std::string, 32> texts;
+            for (std::size_t i = 0; i < texts.size(); ++i) {
+                texts[i] = kStructureLines[i] != nullptr ? kStructureLines[i] : "";
+            }
+            return texts;
+        }();
+        structure = tree.AddChildLine(nal, kStructureTexts[type]);
         // A delimiter cut off after its header byte shows no primary_pic_type.
         if (type == kNalDelimiter && payloadSize > 0) {
-            at(TElementLines(tree, structure, kNalHeaderLabelWidth)
+            at(TElementLines(tree, elements, structure, kNalHeaderLabelWidth)
                    .Unsigned("primary_pic_type", static_cast<std::uint32_t>(payload[0] >> 5), 3),
                8, 3);
         }
         if (full != nullptr && full->Sets != nullptr) {
-            TFieldContext context{tree, bits, nullptr, ElementSide(tree)};
+            TFieldContext context{tree, bits, nullptr, elements};
             if (type == kNalSei) {
                 Decode_sei_rbsp(context, structure, payload, payloadSize, *full->Sets);
             } else if ((type == kNalNonIdrSlice || type == kNalIdrSlice) &&
