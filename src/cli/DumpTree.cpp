@@ -67,7 +67,12 @@ TDumpLine* TDumpTree::NewLine(TTreeLine parent) {
     }
     TDumpLine& line = FLines[FUsed >> kChunkShift][FUsed & (kChunk - 1)];
     ++FUsed;
-    line = TDumpLine{};
+    // What every kind of line sets is left to it.
+    line.FirstBit = -1;
+    line.Bits = 0;
+    line.FirstChild = nullptr;
+    line.LastChild = nullptr;
+    line.Next = nullptr;
     if (parent != nullptr) {
         TDumpLine* above = Node(parent);
         (above->LastChild != nullptr ? above->LastChild->Next : above->FirstChild) = &line;
@@ -83,6 +88,10 @@ void SetText(TDumpLine& line, char* room, std::string_view text) {
     line.Element = false;
     line.TextData = room;
     line.TextSize = static_cast<std::uint32_t>(text.size());
+    line.LabelSize = 0;
+    line.ValueAt = 0;
+    line.ValueSize = 0;
+    line.MeaningSize = 0;
 }
 
 } // namespace
