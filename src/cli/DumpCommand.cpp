@@ -360,7 +360,12 @@ class TTreeDumper {
             static_cast<std::int32_t>(std::min<std::int64_t>(knownLength + 4, kDetailReadSize));
         const std::uint8_t* bytes = nullptr;
         std::int32_t got = walk != nullptr ? walk->Held(offset - before, before + count, bytes) : 0;
-        if (got != before + count) {
+        // The walk measured the unit in the bytes it holds, up to the next start code; in
+        // bytes read again, or cut at the read's size, the unit is measured anew.
+        std::int32_t measured = 0;
+        if (got == before + count && knownLength + 4 <= kDetailReadSize) {
+            measured = static_cast<std::int32_t>(knownLength);
+        } else if (got != before + count) {
             got = ReadWithinSize(FStream, offset - before, FRead.get(), before + count, FFileSize);
             bytes = FRead.get();
         }
@@ -377,7 +382,8 @@ class TTreeDumper {
         IGoverningSets& governing =
             walk != nullptr ? static_cast<IGoverningSets&>(FWalkAnswers) : sets;
         const TFullDecoding full{FFull ? &governing : nullptr, FBits ? &FTree : nullptr};
-        return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail, &full);
+        return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail, &full,
+                             measured);
     }
 
     // The same for the walk's next unit, which the walk holds.

@@ -92,12 +92,13 @@ void AppendIndent(std::size_t width, TLineBuffer& lines) {
 void AppendLineText(const TDumpLine& line, std::size_t indent,
                     const std::optional<std::int64_t>& bitsOf, TLineBuffer& lines) {
     // The usual line goes out in one piece: indent, text, bit position and line end.
-    const TElementLine parts = line.Element ? line.Parts() : TElementLine{};
-    const std::size_t size = line.Element ? ElementLineSize(parts) : line.Text.size();
-    if (indent + size + kBitPositionMaxSize + 1 <= TLineBuffer::kRoomMaxSize) {
-        char* out = std::fill_n(lines.Room(TLineBuffer::kRoomMaxSize), indent, ' ');
-        out = line.Element ? WriteElementLine(out, parts)
-                           : std::copy(line.Text.begin(), line.Text.end(), out);
+    const std::string_view text = line.Text();
+    if (indent <= TDumpTree::kBlanksMaxSize &&
+        TDumpTree::kBlanksMaxSize + text.size() + kBitPositionMaxSize + 1 <=
+            TLineBuffer::kRoomMaxSize) {
+        char* out = WriteBlanks(lines.Room(TLineBuffer::kRoomMaxSize), indent);
+        std::memcpy(out, text.data(), text.size());
+        out += text.size();
         if (bitsOf && line.FirstBit >= 0) {
             out = WriteBitPosition(out, *bitsOf, line.FirstBit);
         }
@@ -105,19 +106,13 @@ void AppendLineText(const TDumpLine& line, std::size_t indent,
         lines.Commit(out);
     } else {
         AppendIndent(indent, lines);
-        if (line.Element) {
-            std::string text;
-            ElementLineText(text, parts);
-            lines.Append(text);
-        } else {
-            lines.Append(line.Text);
-        }
+        lines.Append(text);
         if (bitsOf && line.FirstBit >= 0) {
             lines.Commit(WriteBitPosition(lines.Room(kBitPositionMaxSize), *bitsOf, line.FirstBit));
         }
         lines.Append('\n');
     }
-    for (const TDumpLine* child : line.Children) {
+    for (const TDumpLine* child = line.FirstChild; child != nullptr; child = child->Next) {
         AppendLineText(*child, indent + 2, bitsOf, lines);
     }
 }

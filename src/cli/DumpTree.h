@@ -2,39 +2,46 @@
 
 #include "syntax/SyntaxTree.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// One line of the command line's tree: a text line, or an element line kept as its parts
-// (Text then holds the label, the value and the meaning one after the other).
+// One line of the command line's tree. Its text lies in the tree's own blocks, formatted
+// once as it is added; an element line also knows where its label, value and meaning lie
+// in that text, so that the JSON takes them without reading the line apart again.
 struct TDumpLine {
     bool Element = false;
-    std::string Text;
-    std::size_t LabelSize = 0;
-    std::size_t ValueSize = 0;
-    std::size_t LabelWidth = 0;
-    int AnnotationBits = kVariableBits;
+    const char* TextData = nullptr;
+    std::uint32_t TextSize = 0;
+    // An element line's parts: the label at the text's start, the value at ValueAt, and
+    // the meaning just before the closing bracket that ends the text.
+    std::uint32_t LabelSize = 0;
+    std::uint32_t ValueAt = 0;
+    std::uint32_t ValueSize = 0;
+    std::uint32_t MeaningSize = 0;
     // Its bits, when told: the first one (-1 when none was told) and how many.
     std::int64_t FirstBit = -1;
     std::int64_t Bits = 0;
-    std::vector<TDumpLine*> Children;
+    // Its children in order, linked, so that adding one never allocates.
+    TDumpLine* FirstChild = nullptr;
+    TDumpLine* LastChild = nullptr;
+    TDumpLine* Next = nullptr;
 
-    TElementLine Parts() const {
-        const std::string_view all = Text;
-        return {all.substr(0, LabelSize), LabelWidth, all.substr(LabelSize, ValueSize),
-                AnnotationBits, all.substr(std::min(all.size(), LabelSize + ValueSize))};
+    std::string_view Text() const { return {TextData, TextSize}; }
+    std::string_view Label() const { return {TextData, LabelSize}; }
+    std::string_view Value() const { return {TextData + ValueAt, ValueSize}; }
+    std::string_view Meaning() const {
+        return {TextData + TextSize - (MeaningSize == 0 ? 0 : MeaningSize + 1), MeaningSize};
     }
 };
 
-// The tree quillet-dump writes: element lines stay as their parts, so that the text and
-// the JSON are written from them without formatting a line to read it apart again. Lines
-// cleared are kept for the next tree with their room, so that a walk stops allocating
-// once it has met its largest tree.
+// The tree quillet-dump writes: each line's text formatted once into large blocks that
+// the tree keeps from one unit to the next, with its lines, so that a walk stops
+// allocating once it has met its largest tree.
 class TDumpTree final : public IElementLines, public ILineBits {
   public:
     void ClearLines() override;
@@ -47,10 +54,35 @@ class TDumpTree final : public IElementLines, public ILineBits {
     // Top-level lines, first one first.
     const std::vector<TDumpLine*>& Roots() const { return FRoots; }
 
+    // Room a writer may fill past the end of what it writes, so that blanks go in as
+    // whole words: WriteBlanks writes at most this many.
+    static constexpr std::size_t kBlanksMaxSize = 64;
+
   private:
     TDumpLine* NewLine(TTreeLine parent);
+    // Room for size characters (and kBlanksMaxSize more) that stay where they are until
+    // the tree is cleared.
+    char* TextRoom(std::size_t size);
 
     std::vector<TDumpLine*> FRoots;
-    std::vector<std::unique_ptr<TDumpLine>> FLines; // the first FUsed are in the tree
+    // Lines in chunks that never move: the first FUsed are in the tree.
+    static constexpr std::size_t kChunkShift = 8;
+    std::vector<std::unique_ptr<TDumpLine[]>> FLines;
     std::size_t FUsed = 0;
+    struct TBlock {
+        std::unique_ptr<char[]> Data;
+        std::size_t Size = 0;
+    };
+    std::vector<TBlock> FBlocks; // up to FBlock in use, FBlockUsed characters of the last
+    std::size_t FBlock = 0;
+    std::size_t FBlockUsed = 0;
 };
+
+// count (at most TDumpTree::kBlanksMaxSize) blanks at out, which has room for
+// kBlanksMaxSize whatever count is, so that they go in as whole words; the end of them.
+inline char* WriteBlanks(char* out, std::size_t count) {
+    static constexpr char kBlanks[TDumpTree::kBlanksMaxSize + 1] =
+        "                                                                ";
+    std::memcpy(out, kBlanks, TDumpTree::kBlanksMaxSize);
+    return out + count;
+}

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // The bytes a JSON string cannot hold as they are.
@@ -17,9 +21,33 @@ constexpr std::array<bool, 256> kEscaped = [] {
     return escaped;
 }();
 
+#if defined(__SSE2__)
+// Whether one of the sixteen bytes at p needs an escape.
+bool EscapedIn16(const char* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // As signed bytes the plain ones lie above 0x1F: those from 0x80 on are negative.
+    const __m128i printable = _mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F));
+    const __m128i special = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)), _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))),
+        _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+    return _mm_movemask_epi8(_mm_andnot_si128(special, printable)) != 0xFFFF;
+}
+#endif
+
 // The first byte from i on that needs an escape (text.size() when none does), looked for
-// eight bytes at a time: most text needs none.
+// sixteen or eight bytes at a time: most text needs none.
 std::size_t PlainUpTo(std::string_view text, std::size_t i) {
+#if defined(__SSE2__)
+    for (; i + 16 <= text.size(); i += 16) {
+        if (EscapedIn16(text.data() + i)) {
+            break;
+        }
+    }
+    if (i < text.size() && text.size() >= 16 && i + 16 > text.size() &&
+        !EscapedIn16(text.data() + text.size() - 16)) {
+        return text.size();
+    }
+#endif
     constexpr std::uint64_t kOnes = 0x0101010101010101ull;
     constexpr std::uint64_t kHighs = 0x8080808080808080ull;
     const auto hasZero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
@@ -99,10 +127,13 @@ bool SplitElementLine(std::string_view text, std::string_view& name, std::string
             text = text.substr(0, bracket);
         }
     }
+    // Most text lines are structure lines, which hold no " : " to look for an annotation after.
     const std::size_t sep = ElementSeparator(text);
+    if (sep == std::string_view::npos || text.back() != ')') {
+        return false;
+    }
     const std::size_t open = text.rfind(" (");
-    if (sep == std::string_view::npos || open == std::string_view::npos || open < sep ||
-        text.back() != ')') {
+    if (open == std::string_view::npos || open < sep) {
         return false;
     }
     const std::string_view all(text);
@@ -159,7 +190,11 @@ char* PutMembers(char* out, const TMembers& members, PutText putText, const TDum
         out = Put(out, ",\"first_bit\":");
         out = std::to_chars(out, out + 20, 8 * unitOffset + line.FirstBit).ptr;
         out = Put(out, ",\"bits\":");
-        out = std::to_chars(out, out + 20, line.Bits).ptr;
+        if (line.Bits >= 0 && line.Bits < 10) {
+            *out++ = static_cast<char>('0' + line.Bits); // the usual width, without a call
+        } else {
+            out = std::to_chars(out, out + 20, line.Bits).ptr;
+        }
     }
     return out;
 }
@@ -191,46 +226,33 @@ void AppendMembers(std::string_view text, const TMembers& members, const TDumpLi
 } // namespace
 
 void AppendJsonLine(const TDumpLine& line, std::int64_t unitOffset, TLineBuffer& lines) {
-    TMembers members;
-    bool plain = false;
+    const std::string_view text = line.Text();
+    TMembers members{text.size(), line.Element, {}, {}, {}};
     if (line.Element) {
-        // An element line's name, value and meaning are its parts; its text, their
-        // formatting with blanks, " : " and the annotation, which need no escapes.
-        const TElementLine parts = line.Parts();
-        members = {ElementLineSize(parts), true, parts.Label, parts.Value, parts.Meaning};
-        plain = Plain(line.Text); // the three parts one after the other
-        const std::size_t most = members.TextSize + parts.Label.size() + parts.Value.size() +
-                                 parts.Meaning.size() + kMembersRoom;
-        if (plain && most <= TLineBuffer::kRoomMaxSize) {
-            lines.Commit(PutMembers(
-                lines.Room(most), members,
-                [&parts](char* out) { return WriteElementLine(out, parts); }, line, unitOffset));
-        } else {
-            std::string text;
-            ElementLineText(text, parts);
-            AppendMembers(text, members, line, unitOffset, lines);
-        }
+        // An element line's name, value and meaning lie in its text.
+        members.Name = line.Label();
+        members.Value = line.Value();
+        members.Meaning = line.Meaning();
     } else {
         // A text line that reads as an element line is written as one.
-        members.TextSize = line.Text.size();
-        members.Element = SplitElementLine(line.Text, members.Name, members.Value, members.Meaning);
-        plain = Plain(line.Text);
-        const std::size_t most = 2 * line.Text.size() + kMembersRoom;
-        if (plain && most <= TLineBuffer::kRoomMaxSize) {
-            lines.Commit(PutMembers(
-                lines.Room(most), members, [&line](char* out) { return Put(out, line.Text); }, line,
-                unitOffset));
-        } else {
-            AppendMembers(line.Text, members, line, unitOffset, lines);
-        }
+        members.Element = SplitElementLine(text, members.Name, members.Value, members.Meaning);
     }
-    if (!line.Children.empty()) {
+    // The name, value and meaning lie in the text, which holds nothing else to escape.
+    const std::size_t most = 2 * text.size() + kMembersRoom;
+    if (most <= TLineBuffer::kRoomMaxSize && Plain(text)) {
+        lines.Commit(PutMembers(
+            lines.Room(most), members, [text](char* out) { return Put(out, text); }, line,
+            unitOffset));
+    } else {
+        AppendMembers(text, members, line, unitOffset, lines);
+    }
+    if (line.FirstChild != nullptr) {
         lines.Append(",\"children\":[");
-        for (std::size_t i = 0; i < line.Children.size(); ++i) {
-            if (i > 0) {
+        for (const TDumpLine* child = line.FirstChild; child != nullptr; child = child->Next) {
+            if (child != line.FirstChild) {
                 lines.Append(',');
             }
-            AppendJsonLine(*line.Children[i], unitOffset, lines);
+            AppendJsonLine(*child, unitOffset, lines);
         }
         lines.Append(']');
     }

@@ -17,7 +17,9 @@ TTreeLine TFieldLines::Line() {
     if (FLine == nullptr && FOuter != nullptr) {
         const TTreeLine outer = FOuter->Line();
         if (outer != nullptr) {
-            FLine = FContext.Tree.AddChildLine(outer, FContext.Line.assign(FText));
+            // One structure line's room for every tree of the thread, kept from unit to unit.
+            thread_local std::string text;
+            FLine = FContext.Tree.AddChildLine(outer, text.assign(FText));
             FContext.Tree.ExpandLine(FLine);
         }
     }

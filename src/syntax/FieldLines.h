@@ -67,7 +67,6 @@ struct TFieldContext {
     ILineBits* Bits = nullptr;
     IFieldValues* Values = nullptr;
     IElementLines* Elements = nullptr; // Tree's element side, if it has one
-    std::string Line = {};             // a structure line's text, its room kept for the next
 };
 
 // Reads elements and shows them at once, one line each, for the slice header and SEI

@@ -128,8 +128,8 @@ constexpr std::array<TNamed, 14> kMatrixCoefficients = {{
 }};
 
 // The values a table of the standard leaves unnamed are reserved.
-std::string OrReserved(std::string_view name) {
-    return name.empty() ? std::string("Reserved") : std::string(name);
+std::string_view OrReserved(std::string_view name) {
+    return name.empty() ? std::string_view("Reserved") : name;
 }
 
 template <std::size_t N>
@@ -208,45 +208,53 @@ bool ElementHasMeaning(std::string_view label) {
     return std::find(kMeaningLabels.begin(), kMeaningLabels.end(), label) != kMeaningLabels.end();
 }
 
-std::string ElementMeaning(std::string_view label, std::uint32_t value,
-                           const TMeaningContext& context) {
+std::string_view ElementMeaning(std::string_view label, std::uint32_t value,
+                                const TMeaningContext& context, std::string& room) {
     if (label == "profile_idc") {
-        return std::string(ProfileName(value));
+        return ProfileName(value);
     }
     if (label == "level_idc") {
-        return IsNamedLevel(value)
-                   ? LevelText(context.profile_idc, context.constraint_set3_flag, value)
-                   : std::string();
+        if (!IsNamedLevel(value)) {
+            return {};
+        }
+        room = LevelText(context.profile_idc, context.constraint_set3_flag, value);
+        return room;
     }
     if (label == "slice_type") {
-        return value <= 9 ? std::string(SliceTypeLetter(value)) : std::string();
+        return value <= 9 ? SliceTypeLetter(value) : std::string_view();
     }
     if (label == "primary_pic_type") {
-        return std::string(PrimaryPicTypeSlices(value));
+        return PrimaryPicTypeSlices(value);
     }
     if (label == "nal_unit_type") {
-        return value < 32 ? std::string(NalTypeName(static_cast<std::uint8_t>(value)))
-                          : std::string();
+        return value < 32 ? NalTypeName(static_cast<std::uint8_t>(value)) : std::string_view();
     }
     if (label == "chroma_format_idc") {
-        return std::string(Indexed(kChromaFormats, value));
+        return Indexed(kChromaFormats, value);
     }
     if (label == "aspect_ratio_idc") {
-        return value <= 255 ? OrReserved(Lookup(kAspectRatios, value)) : std::string();
+        return value <= 255 ? OrReserved(Lookup(kAspectRatios, value)) : std::string_view();
     }
     if (label == "video_format") {
-        return value <= 7 ? OrReserved(Indexed(kVideoFormats, value)) : std::string();
+        return value <= 7 ? OrReserved(Indexed(kVideoFormats, value)) : std::string_view();
     }
     if (label == "colour_primaries") {
-        return value <= 255 ? OrReserved(Lookup(kColourPrimaries, value)) : std::string();
+        return value <= 255 ? OrReserved(Lookup(kColourPrimaries, value)) : std::string_view();
     }
     if (label == "transfer_characteristics") {
-        return value <= 255 ? OrReserved(Lookup(kTransferCharacteristics, value)) : std::string();
+        return value <= 255 ? OrReserved(Lookup(kTransferCharacteristics, value))
+                            : std::string_view();
     }
     if (label == "matrix_coefficients") {
-        return value <= 255 ? OrReserved(Lookup(kMatrixCoefficients, value)) : std::string();
+        return value <= 255 ? OrReserved(Lookup(kMatrixCoefficients, value)) : std::string_view();
     }
     return {};
+}
+
+std::string ElementMeaning(std::string_view label, std::uint32_t value,
+                           const TMeaningContext& context) {
+    std::string room;
+    return std::string(ElementMeaning(label, value, context, room));
 }
 
 TPictureSize CroppedSize(const TSeqParameterSet& sps) {

@@ -34,6 +34,10 @@ struct TMeaningContext {
 };
 std::string ElementMeaning(std::string_view label, std::uint32_t value,
                            const TMeaningContext& context);
+// The same without a string of its own: a table's text, or one written over room (which
+// a caller keeps from line to line); valid while room is unchanged.
+std::string_view ElementMeaning(std::string_view label, std::uint32_t value,
+                                const TMeaningContext& context, std::string& room);
 // False for a label whose lines never have a meaning.
 bool ElementHasMeaning(std::string_view label);
 

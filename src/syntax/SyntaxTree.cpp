@@ -159,8 +159,10 @@ std::size_t ElementSeparator(std::string_view line) {
     // Every " : " holds a colon, so when the first colon stands between blanks it begins
     // the first " : ".
     const std::size_t colon = line.find(':');
-    if (colon != std::string_view::npos && colon > 0 && colon + 1 < line.size() &&
-        line[colon - 1] == ' ' && line[colon + 1] == ' ') {
+    if (colon == std::string_view::npos) {
+        return colon; // no colon, no " : "
+    }
+    if (colon > 0 && colon + 1 < line.size() && line[colon - 1] == ' ' && line[colon + 1] == ' ') {
         return colon - 1;
     }
     return line.find(" : ");

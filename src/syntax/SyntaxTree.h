@@ -117,7 +117,11 @@ TTreeLine AddElementLine(ITreeLines& tree, IElementLines* elements, TTreeLine pa
 class TElementLines {
   public:
     TElementLines(ITreeLines& tree, TTreeLine parent, std::size_t labelWidth)
-        : FTree(tree), FElements(ElementSide(tree)), FParent(parent), FLabelWidth(labelWidth) {}
+        : TElementLines(tree, ElementSide(tree), parent, labelWidth) {}
+    // The same with tree's element side (ElementSide) already looked up.
+    TElementLines(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
+                  std::size_t labelWidth)
+        : FTree(tree), FElements(elements), FParent(parent), FLabelWidth(labelWidth) {}
 
     // A fixed-width element of bits bits (kVariableBits for ue(v)), written unsigned.
     TTreeLine Unsigned(std::string_view label, std::uint32_t value, int bits);

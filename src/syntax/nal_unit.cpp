@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -108,9 +109,9 @@ class TMeaningLines final : public IElementLines {
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
         // A line given as text that reads as an element line gets its meaning too.
         const std::size_t separator = ElementSeparator(text);
-        const std::string meaning =
+        const std::string_view meaning =
             separator == std::string::npos
-                ? std::string()
+                ? std::string_view()
                 : Meaning(std::string_view(text).substr(0, text.find(' ')),
                           text.c_str() + separator + 3, text.c_str() + text.size());
         TTreeLine line = nullptr;
@@ -129,7 +130,7 @@ class TMeaningLines final : public IElementLines {
         return line;
     }
     TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override {
-        std::string meaning;
+        std::string_view meaning;
         if (element.Value.size() < sizeof FValue && HasMeaningOrContext(element.Label)) {
             // The value read as the text form reads it, from a string that ends there.
             std::copy(element.Value.begin(), element.Value.end(), FValue);
@@ -151,7 +152,7 @@ class TMeaningLines final : public IElementLines {
     // The meaning of an element line with label whose value's text begins at digits (the
     // line's text runs to end, which ends a C string). The value is read as strtoul reads
     // it; the usual case, digits, without it.
-    std::string Meaning(std::string_view label, const char* digits, const char* textEnd) {
+    std::string_view Meaning(std::string_view label, const char* digits, const char* textEnd) {
         if (!HasMeaningOrContext(label)) {
             return {};
         }
@@ -177,7 +178,7 @@ class TMeaningLines final : public IElementLines {
         } else if (label == "constraint_set3_flag") {
             FContext.constraint_set3_flag = number;
         }
-        return ElementMeaning(label, number, FContext);
+        return ElementMeaning(label, number, FContext, FMeaning);
     }
 
     // Most lines name an element without a meaning: the label alone tells.
@@ -189,6 +190,7 @@ class TMeaningLines final : public IElementLines {
     IElementLines* FElements;
     TMeaningContext FContext;
     std::string FWithMeaning; // kept, so that its room serves every line
+    std::string FMeaning;     // the same for a meaning that is not a table's text
     char FValue[32] = {};
 };
 
@@ -352,21 +354,28 @@ enum class TDecoded { Nothing, Shown, Cut };
 
 TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
                     TBitStream4& reader, ITreeLines& shownTree, const TChromaFormatLookup& lookup,
-                    TNalUnitDetail* detail, const TFullDecoding* full, bool whole) {
+                    TNalUnitDetail* detail, const TFullDecoding* full, bool whole,
+                    std::int32_t measured) {
     // The deeper decoding also tells what enumerated values mean.
     std::optional<TMeaningLines> meanings;
     if (full != nullptr && full->Sets != nullptr) {
         meanings.emplace(shownTree);
     }
     ITreeLines& tree = meanings ? static_cast<ITreeLines&>(*meanings) : shownTree;
+    // Looked up once for the unit's lines.
+    IElementLines* const elements = meanings ? &*meanings : ElementSide(shownTree);
     if (detail != nullptr) {
         *detail = TNalUnitDetail{};
     }
     if (data == nullptr || n <= 0) {
         return TDecoded::Nothing;
     }
-    std::int32_t length = 0;
-    if (!GetNalUnitLength(data, n, length)) {
+    // Only a length within the bytes, of a unit that a start code begins, can be one
+    // measured in them.
+    const int codeLength = StartCodeLength(data, n);
+    const bool known = codeLength != 0 && measured >= codeLength && measured <= n;
+    std::int32_t length = measured;
+    if (!known && !GetNalUnitLength(data, n, length)) {
         tree.ClearLines();
         return TDecoded::Nothing;
     }
@@ -409,7 +418,7 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
 
     tree.ClearLines();
     const TTreeLine nal = tree.AddRootLine("NAL");
-    TElementLines headerLines(tree, nal, kNalHeaderLabelWidth);
+    TElementLines headerLines(tree, elements, nal, kNalHeaderLabelWidth);
     at(headerLines.Unsigned("forbidden_zero_bit", ForbiddenZeroBit(header), 1), 0, 1);
     at(headerLines.Unsigned("nal_ref_idc", NalRefIdc(header), 2), 1, 2);
     at(headerLines.Unsigned("nal_unit_type", NalUnitType(header), 5), 3, 5);
@@ -435,15 +444,23 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
             }
         }
     } else if (kStructureLines[type] != nullptr) {
-        structure = tree.AddChildLine(nal, kStructureLines[type]);
+        // Made once as strings, so that a unit's structure line allocates nothing.
+        static const std::array<std::string, 32> kStructureTexts = [] {
+            std::array<std::string, 32> texts;
+            for (std::size_t i = 0; i < texts.size(); ++i) {
+                texts[i] = kStructureLines[i] != nullptr ? kStructureLines[i] : "";
+            }
+            return texts;
+        }();
+        structure = tree.AddChildLine(nal, kStructureTexts[type]);
         // A delimiter cut off after its header byte shows no primary_pic_type.
         if (type == kNalDelimiter && payloadSize > 0) {
-            at(TElementLines(tree, structure, kNalHeaderLabelWidth)
+            at(TElementLines(tree, elements, structure, kNalHeaderLabelWidth)
                    .Unsigned("primary_pic_type", static_cast<std::uint32_t>(payload[0] >> 5), 3),
                8, 3);
         }
         if (full != nullptr && full->Sets != nullptr) {
-            TFieldContext context{tree, bits, nullptr, ElementSide(tree)};
+            TFieldContext context{tree, bits, nullptr, elements};
             if (type == kNalSei) {
                 Decode_sei_rbsp(context, structure, payload, payloadSize, *full->Sets);
             } else if ((type == kNalNonIdrSlice || type == kNalIdrSlice) &&
@@ -471,10 +488,11 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
 
 bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
                    TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup,
-                   TNalUnitDetail* detail, const TFullDecoding* full) {
-    TDecoded decoded = DecodeUnit(data, n, rbsp, reader, tree, lookup, detail, full, false);
+                   TNalUnitDetail* detail, const TFullDecoding* full, std::int32_t measured) {
+    TDecoded decoded =
+        DecodeUnit(data, n, rbsp, reader, tree, lookup, detail, full, false, measured);
     if (decoded == TDecoded::Cut) {
-        decoded = DecodeUnit(data, n, rbsp, reader, tree, lookup, detail, full, true);
+        decoded = DecodeUnit(data, n, rbsp, reader, tree, lookup, detail, full, true, measured);
     }
     return decoded == TDecoded::Shown;
 }

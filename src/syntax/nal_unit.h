@@ -54,6 +54,10 @@ std::string EndsEarlyLine(std::int64_t payloadBits);
 // is nothing to show: n of 0 or less leaves the tree as it was; bytes that do not begin
 // with a start code leave it cleared. Exceptions other than those the parse and tree
 // routines report themselves pass to the caller.
+//
+// A caller that has measured the unit in these very bytes, with the same search for the
+// next start code, passes its length as measured, which spares measuring it again.
 bool DecodeNalUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp,
                    TBitStream4& reader, ITreeLines& tree, const TChromaFormatLookup& lookup,
-                   TNalUnitDetail* detail = nullptr, const TFullDecoding* full = nullptr);
+                   TNalUnitDetail* detail = nullptr, const TFullDecoding* full = nullptr,
+                   std::int32_t measured = 0);

@@ -4,6 +4,7 @@
 
 #include "cli/DumpTree.h"
 #include "cli/DumpOutput.h"
+#include "cli/JsonTree.h"
 #include "stream/FileStream.h"
 #include "support/TestSupport.h"
 #include "syntax/ParameterSetFinder.h"
@@ -13,6 +14,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -78,6 +80,72 @@ TEST(DumpTree, WritesWhatTheTextTreeHolds) {
         }
     }
     EXPECT_GT(units, 500);
+}
+
+// Lines no stream gives: labels past their width or far short of it, widths past the
+// usual ones, escapes, a line longer than the buffer's room and than a block of text,
+// levels deeper than the blanks written at once, and more lines than a chunk holds. The
+// tree with element lines as text (which the window keeps) is the answer for the text;
+// for the JSON, the same tree holding each line as text, which reads its parts back out.
+TEST(DumpTree, HandPickedLinesAsTheTextTreeHoldsThem) {
+    struct TCase {
+        std::string Label;
+        std::size_t Width;
+        std::string Value;
+        int Bits;
+        std::string Meaning;
+    };
+    const TCase cases[] = {
+        {"nal_unit_type", kNalHeaderLabelWidth, "5", 5, "Coded slice of an IDR picture"},
+        {"a_label_longer_than_the_width_it_is_given_here", 39, "-12", kVariableBits, ""},
+        {"x", 150, "1", 1, ""},
+        {"wide", 39, "4294967295", 63, ""},
+        {"wider", 39, "7", 64, "m"},
+        {"widest", 39, "0", 0x7FFFFFFE, ""},
+        {"escaped", 39, "a\"b\\c\x01\xE9", 8, "\x7F"},
+        {"", 0, "", 2, ""},
+        {"long", 39, std::string(5000, '9'), 16, std::string(70000, 'm')},
+    };
+    TSyntaxTree window;
+    TDumpTree parts;
+    TDumpTree asText;
+    for (int round = 0; round < 2; ++round) { // the second over the room the first left
+        std::vector<ITreeLines*> trees{&window, &parts, &asText};
+        std::vector<TTreeLine> above;
+        for (ITreeLines* tree : trees) {
+            tree->ClearLines();
+            above.push_back(tree->AddRootLine("NAL"));
+        }
+        std::string text;
+        for (int line = 0; line < 700; ++line) {
+            const TCase& c = cases[static_cast<std::size_t>(line) % std::size(cases)];
+            const TElementLine element{c.Label, c.Width, c.Value, c.Bits, c.Meaning};
+            ElementLineText(text, element);
+            const bool deeper = line % 17 == 0 && line < 600; // down to 72 levels
+            for (std::size_t t = 0; t < trees.size(); ++t) {
+                const TTreeLine added = t == 1 ? parts.AddElementLine(above[t], element)
+                                               : trees[t]->AddChildLine(above[t], text);
+                dynamic_cast<ILineBits&>(*trees[t]).LineBits(added, line * 3, line % 9);
+                if (deeper) {
+                    above[t] = trees[t]->AddChildLine(added, "structure( )");
+                }
+            }
+        }
+        std::ostringstream out;
+        TLineBuffer lines(out);
+        AppendTreeText(parts, 0, std::int64_t{0x1234}, lines);
+        lines.Drain();
+        ASSERT_EQ(out.str(), Text(window, 0x1234)) << "round " << round;
+        std::ostringstream json;
+        std::ostringstream jsonAsText;
+        TLineBuffer jsonLines(json);
+        TLineBuffer jsonLinesAsText(jsonAsText);
+        AppendJsonLine(*parts.Roots().front(), 0x1234, jsonLines);
+        AppendJsonLine(*asText.Roots().front(), 0x1234, jsonLinesAsText);
+        jsonLines.Drain();
+        jsonLinesAsText.Drain();
+        ASSERT_EQ(json.str(), jsonAsText.str()) << "round " << round;
+    }
 }
 
 } // namespace
