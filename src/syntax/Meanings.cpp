@@ -251,12 +251,6 @@ std::string_view ElementMeaning(std::string_view label, std::uint32_t value,
     return {};
 }
 
-std::string ElementMeaning(std::string_view label, std::uint32_t value,
-                           const TMeaningContext& context) {
-    std::string room;
-    return std::string(ElementMeaning(label, value, context, room));
-}
-
 TPictureSize CroppedSize(const TSeqParameterSet& sps) {
     const bool separatePlanes =
         SpsPresence::ResidualColourTransform(sps) && sps.residual_colour_transform_flag != 0;

@@ -32,10 +32,8 @@ struct TMeaningContext {
     std::uint32_t profile_idc = 0;
     std::uint32_t constraint_set3_flag = 0;
 };
-std::string ElementMeaning(std::string_view label, std::uint32_t value,
-                           const TMeaningContext& context);
-// The same without a string of its own: a table's text, or one written over room (which
-// a caller keeps from line to line); valid while room is unchanged.
+// A table's text, or one written over room (which a caller keeps from line to line): valid
+// while room is unchanged.
 std::string_view ElementMeaning(std::string_view label, std::uint32_t value,
                                 const TMeaningContext& context, std::string& room);
 // False for a label whose lines never have a meaning.

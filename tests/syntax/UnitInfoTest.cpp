@@ -275,15 +275,17 @@ TEST(Meanings, EnumeratedValuesAsTheStandardNamesThem) {
         {"matrix_coefficients", 14, 0, 0, "ICtCp"},
         {"frame_num", 3, 0, 0, ""},
     };
+    std::string room;
     for (const Case& c : cases) {
-        EXPECT_EQ(ElementMeaning(c.Label, c.Value, {c.Profile, c.ConstraintSet3}), c.Meaning)
+        EXPECT_EQ(ElementMeaning(c.Label, c.Value, {c.Profile, c.ConstraintSet3}, room), c.Meaning)
             << c.Label << " " << c.Value;
     }
     // No meaning carries the " (" that begins a line's width.
     for (const char* label : {"profile_idc", "aspect_ratio_idc", "video_format", "colour_primaries",
                               "transfer_characteristics", "matrix_coefficients", "nal_unit_type"}) {
         for (std::uint32_t v = 0; v < 256; ++v) {
-            EXPECT_EQ(ElementMeaning(label, v, {}).find(" ("), std::string::npos) << label << v;
+            EXPECT_EQ(ElementMeaning(label, v, {}, room).find(" ("), std::string::npos)
+                << label << v;
         }
     }
 }
@@ -317,10 +319,11 @@ TEST(Meanings, EveryValueTheStandardNamesAndNoOther) {
         {"transfer_characteristics", join({1, 2}, range(4, 18))},
         {"matrix_coefficients", join({0, 1, 2}, range(4, 14))},
     };
+    std::string room;
     for (const auto& [label, values] : named) {
         std::vector<std::uint32_t> shown;
         for (std::uint32_t v = 0; v < 1024; ++v) {
-            const std::string meaning = ElementMeaning(label, v, {});
+            const std::string_view meaning = ElementMeaning(label, v, {}, room);
             if (!meaning.empty() && meaning != "Reserved") {
                 shown.push_back(v);
             }
