@@ -81,8 +81,10 @@ char* WriteBitPosition(char* out, std::int64_t unitOffset, std::int64_t firstBit
 
 namespace {
 
+constexpr std::string_view kBlanks =
+    "                                                                ";
+
 void AppendIndent(std::size_t width, TLineBuffer& lines) {
-    static constexpr std::string_view kBlanks = "                                                ";
     for (; width > kBlanks.size(); width -= kBlanks.size()) {
         lines.Append(kBlanks);
     }
@@ -93,10 +95,12 @@ void AppendLineText(const TDumpLine& line, std::size_t indent,
                     const std::optional<std::int64_t>& bitsOf, TLineBuffer& lines) {
     // The usual line goes out in one piece: indent, text, bit position and line end.
     const std::string_view text = line.Text();
-    if (indent <= TDumpTree::kBlanksMaxSize &&
-        TDumpTree::kBlanksMaxSize + text.size() + kBitPositionMaxSize + 1 <=
-            TLineBuffer::kRoomMaxSize) {
-        char* out = WriteBlanks(lines.Room(TLineBuffer::kRoomMaxSize), indent);
+    if (indent <= kBlanks.size() &&
+        kBlanks.size() + text.size() + kBitPositionMaxSize + 1 <= TLineBuffer::kRoomMaxSize) {
+        // The blanks go in as one whole copy; the text then covers those past the indent.
+        char* out = lines.Room(TLineBuffer::kRoomMaxSize);
+        std::memcpy(out, kBlanks.data(), kBlanks.size());
+        out += indent;
         std::memcpy(out, text.data(), text.size());
         out += text.size();
         if (bitsOf && line.FirstBit >= 0) {

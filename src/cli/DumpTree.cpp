@@ -1,7 +1,6 @@
 #include "cli/DumpTree.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <stdexcept>
 
@@ -16,27 +15,6 @@ TTreeLine Handle(TDumpLine* line) {
 
 constexpr std::size_t kBlockSize = 1 << 16;
 
-// The width annotations of the usual widths, each in a whole slot that is copied at once.
-struct TAnnotation {
-    char Text[16] = {};
-    std::size_t Size = 0;
-};
-constexpr std::size_t kAnnotations = 64;
-const std::array<TAnnotation, kAnnotations> kAnnotationTexts = [] {
-    std::array<TAnnotation, kAnnotations> texts{};
-    for (std::size_t bits = 0; bits < kAnnotations; ++bits) {
-        const std::string text = WidthAnnotation(static_cast<int>(bits));
-        std::memcpy(texts[bits].Text, text.data(), text.size());
-        texts[bits].Size = text.size();
-    }
-    return texts;
-}();
-
-char* Copy(char* out, std::string_view text) {
-    std::memcpy(out, text.data(), text.size());
-    return out + text.size();
-}
-
 } // namespace
 
 void TDumpTree::ClearLines() {
@@ -47,13 +25,12 @@ void TDumpTree::ClearLines() {
 }
 
 char* TDumpTree::TextRoom(std::size_t size) {
-    const std::size_t room = size + kBlanksMaxSize;
-    while (FBlock < FBlocks.size() && FBlocks[FBlock].Size - FBlockUsed < room) {
+    while (FBlock < FBlocks.size() && FBlocks[FBlock].Size - FBlockUsed < size) {
         ++FBlock; // a line's text never straddles two blocks
         FBlockUsed = 0;
     }
     if (FBlock == FBlocks.size()) {
-        const std::size_t blockSize = std::max(kBlockSize, room);
+        const std::size_t blockSize = std::max(kBlockSize, size);
         FBlocks.push_back({std::make_unique<char[]>(blockSize), blockSize});
         FBlockUsed = 0;
     }
@@ -119,47 +96,15 @@ TTreeLine TDumpTree::AddElementLine(TTreeLine parent, const TElementLine& elemen
         throw std::invalid_argument("AddElementLine without a parent line");
     }
     TDumpLine* added = NewLine(parent);
-    const std::size_t padding =
-        element.LabelWidth > element.Label.size() ? element.LabelWidth - element.Label.size() : 0;
-    const bool usualWidth = element.AnnotationBits >= 0 &&
-                            static_cast<std::size_t>(element.AnnotationBits) < kAnnotations;
-    const std::string annotation =
-        usualWidth ? std::string() : WidthAnnotation(element.AnnotationBits);
-    const std::size_t most = element.Label.size() + padding + 3 + element.Value.size() +
-                             sizeof(TAnnotation::Text) + annotation.size() +
-                             element.Meaning.size() + 3;
-    char* const text = TextRoom(most);
-    char* out = Copy(text, element.Label);
-    // The room past the end takes whole runs of blanks; a label far short of its width
-    // (none the readers give) is padded run by run.
-    for (std::size_t left = padding; left > 0;) {
-        const std::size_t run = std::min(left, kBlanksMaxSize);
-        out = WriteBlanks(out, run);
-        left -= run;
-    }
-    out = Copy(out, " : ");
-    const char* value = out;
-    out = Copy(out, element.Value);
-    if (usualWidth) {
-        const TAnnotation& fixed =
-            kAnnotationTexts[static_cast<std::size_t>(element.AnnotationBits)];
-        std::memcpy(out, fixed.Text, sizeof fixed.Text);
-        out += fixed.Size;
-    } else {
-        out = Copy(out, annotation);
-    }
-    if (!element.Meaning.empty()) {
-        out = Copy(out, " [");
-        out = Copy(out, element.Meaning);
-        *out++ = ']';
-    }
-    const auto size = static_cast<std::size_t>(out - text);
+    char* const text = TextRoom(ElementLineSize(element));
+    const auto size = static_cast<std::size_t>(WriteElementLine(text, element) - text);
     FBlockUsed += size;
+    const std::size_t value = std::max(element.Label.size(), element.LabelWidth) + 3;
     added->Element = true;
     added->TextData = text;
     added->TextSize = static_cast<std::uint32_t>(size);
     added->LabelSize = static_cast<std::uint32_t>(element.Label.size());
-    added->ValueAt = static_cast<std::uint32_t>(value - text);
+    added->ValueAt = static_cast<std::uint32_t>(value);
     added->ValueSize = static_cast<std::uint32_t>(element.Value.size());
     added->MeaningSize = static_cast<std::uint32_t>(element.Meaning.size());
     return Handle(added);

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -54,14 +53,9 @@ class TDumpTree final : public IElementLines, public ILineBits {
     // Top-level lines, first one first.
     const std::vector<TDumpLine*>& Roots() const { return FRoots; }
 
-    // Room a writer may fill past the end of what it writes, so that blanks go in as
-    // whole words: WriteBlanks writes at most this many.
-    static constexpr std::size_t kBlanksMaxSize = 64;
-
   private:
     TDumpLine* NewLine(TTreeLine parent);
-    // Room for size characters (and kBlanksMaxSize more) that stay where they are until
-    // the tree is cleared.
+    // Room for size characters that stay where they are until the tree is cleared.
     char* TextRoom(std::size_t size);
 
     std::vector<TDumpLine*> FRoots;
@@ -77,12 +71,3 @@ class TDumpTree final : public IElementLines, public ILineBits {
     std::size_t FBlock = 0;
     std::size_t FBlockUsed = 0;
 };
-
-// count (at most TDumpTree::kBlanksMaxSize) blanks at out, which has room for
-// kBlanksMaxSize whatever count is, so that they go in as whole words; the end of them.
-inline char* WriteBlanks(char* out, std::size_t count) {
-    static constexpr char kBlanks[TDumpTree::kBlanksMaxSize + 1] =
-        "                                                                ";
-    std::memcpy(out, kBlanks, TDumpTree::kBlanksMaxSize);
-    return out + count;
-}

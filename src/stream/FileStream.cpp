@@ -180,18 +180,6 @@ std::int64_t FileStream::Size() const {
     return size.QuadPart;
 }
 
-std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
-    if (!FHandle || count < 0) {
-        throw std::logic_error("read on a closed stream or with a negative count");
-    }
-    if (FPipe) {
-        return ReadPipe(static_cast<char*>(buffer), count);
-    }
-    const std::int32_t total = ReadAt(FPosition, buffer, count);
-    FPosition += total;
-    return total;
-}
-
 std::int32_t FileStream::ReadAt(std::int64_t position, void* buffer, std::int32_t count) const {
     if (!FHandle || FPipe || count < 0 || position < 0) {
         throw std::logic_error("a read at a position of a closed stream or standard input");
@@ -397,18 +385,6 @@ std::int64_t FileStream::Size() const {
     return static_cast<std::int64_t>(st.st_size);
 }
 
-std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
-    if (FFd < 0 || count < 0) {
-        throw std::logic_error("read on a closed stream or with a negative count");
-    }
-    if (FPipe) {
-        return ReadPipe(static_cast<char*>(buffer), count);
-    }
-    const std::int32_t total = ReadAt(FPosition, buffer, count);
-    FPosition += total;
-    return total;
-}
-
 std::int32_t FileStream::ReadAt(std::int64_t position, void* buffer, std::int32_t count) const {
     if (FFd < 0 || FPipe || count < 0 || position < 0) {
         throw std::logic_error("a read at a position of a closed stream or standard input");
@@ -497,6 +473,18 @@ void FileStream::Seek(std::int64_t position) {
         throw std::invalid_argument("negative stream position");
     }
     FPosition = position;
+}
+
+std::int32_t FileStream::Read(void* buffer, std::int32_t count) {
+    if (!IsOpen() || count < 0) {
+        throw std::logic_error("read on a closed stream or with a negative count");
+    }
+    if (FPipe) {
+        return ReadPipe(static_cast<char*>(buffer), count);
+    }
+    const std::int32_t total = ReadAt(FPosition, buffer, count);
+    FPosition += total;
+    return total;
 }
 
 std::int32_t ReadWithinSize(FileStream& stream, std::int64_t position, void* buffer,

@@ -80,7 +80,8 @@ struct TUnitCursor::TAhead {
     std::mutex Mutex;
     std::condition_variable Changed;
     std::thread Thread;
-    // A ring: Queued blocks from First on, in file order, the last one perhaps still read.
+    // A ring: Queued blocks from First on, in file order, the last ones perhaps still read
+    // (by the thread, and by the walk when it helps).
     std::vector<TSlot> Slots;
     std::size_t First = 0;
     std::size_t Queued = 0;

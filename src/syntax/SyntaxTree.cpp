@@ -3,7 +3,9 @@
 #include "stream/H264Utils.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -84,12 +86,45 @@ namespace {
 // Room for a 64-bit integer written in decimal, its sign included.
 constexpr std::size_t kDecimalMaxSize = 20;
 
-char* WriteWidthAnnotation(char* out, int bits) {
-    if (bits == kVariableBits) {
-        return std::copy_n(" (v bits)", 9, out);
+// The annotations of the usual widths (ue(v) as 0), made once: nearly every line has one.
+struct TAnnotationText {
+    char Text[12] = {};
+    std::size_t Size = 0;
+};
+constexpr std::size_t kUsualWidths = 64;
+constexpr std::size_t kAnnotationLeast = 8; // " (1 bit)"
+constexpr std::array<TAnnotationText, kUsualWidths> kUsualAnnotations = [] {
+    std::array<TAnnotationText, kUsualWidths> texts{};
+    for (std::size_t bits = 0; bits < kUsualWidths; ++bits) {
+        TAnnotationText& annotation = texts[bits];
+        const auto put = [&annotation](std::string_view part) {
+            for (const char c : part) {
+                annotation.Text[annotation.Size++] = c;
+            }
+        };
+        if (static_cast<int>(bits) == kVariableBits) {
+            put(" (v bits)");
+            continue;
+        }
+        put(" (");
+        if (bits >= 10) {
+            annotation.Text[annotation.Size++] = static_cast<char>('0' + bits / 10);
+        }
+        annotation.Text[annotation.Size++] = static_cast<char>('0' + bits % 10);
+        put(bits == 1 ? " bit)" : " bits)");
     }
-    if (bits == 1) {
-        return std::copy_n(" (1 bit)", 8, out);
+    return texts;
+}();
+
+char* WriteWidthAnnotation(char* out, int bits) {
+    if (bits >= 0 && static_cast<std::size_t>(bits) < kUsualWidths) {
+        // As its first eight characters and its last eight, which every one of them has:
+        // two copies of a size known, with no call.
+        const TAnnotationText& usual = kUsualAnnotations[static_cast<std::size_t>(bits)];
+        const std::size_t last = usual.Size - kAnnotationLeast;
+        std::memcpy(out, usual.Text, kAnnotationLeast);
+        std::memcpy(out + last, usual.Text + last, kAnnotationLeast);
+        return out + usual.Size;
     }
     out = std::copy_n(" (", 2, out);
     out = std::to_chars(out, out + kDecimalMaxSize, bits).ptr;
@@ -128,9 +163,12 @@ void ElementLine(std::string& line, std::string_view label, std::size_t labelWid
 }
 
 std::size_t ElementLineSize(const TElementLine& element) {
+    const int bits = element.AnnotationBits;
     char annotation[kDecimalMaxSize + 8];
-    const auto width = static_cast<std::size_t>(
-        WriteWidthAnnotation(annotation, element.AnnotationBits) - annotation);
+    const std::size_t width =
+        bits >= 0 && static_cast<std::size_t>(bits) < kUsualWidths
+            ? kUsualAnnotations[static_cast<std::size_t>(bits)].Size
+            : static_cast<std::size_t>(WriteWidthAnnotation(annotation, bits) - annotation);
     return std::max(element.Label.size(), element.LabelWidth) + 3 + element.Value.size() + width +
            (element.Meaning.empty() ? 0 : element.Meaning.size() + 3);
 }
@@ -138,8 +176,13 @@ std::size_t ElementLineSize(const TElementLine& element) {
 char* WriteElementLine(char* out, const TElementLine& element) {
     const std::size_t padded = std::max(element.Label.size(), element.LabelWidth);
     out = std::copy(element.Label.begin(), element.Label.end(), out);
-    out = std::fill_n(out, padded - element.Label.size(), ' ');
-    out = std::copy_n(" : ", 3, out);
+    // The padding in words of eight blanks: the " : " and the annotation after it, eleven
+    // characters at least, cover what the last word writes past it.
+    char* const padEnd = out + (padded - element.Label.size());
+    for (; out < padEnd; out += 8) {
+        std::memcpy(out, "        ", 8);
+    }
+    out = std::copy_n(" : ", 3, padEnd);
     out = std::copy(element.Value.begin(), element.Value.end(), out);
     out = WriteWidthAnnotation(out, element.AnnotationBits);
     if (!element.Meaning.empty()) {
