@@ -154,7 +154,12 @@ TEST(UnitCursor, StepsFindWhatAByteByByteWalkLists) {
         const std::int64_t at = static_cast<std::int64_t>(rng() % bytes.size());
         TUnitCursor small(stream, 16 + round % 7);
         TUnitCursor lent(stream, buffer.data(), static_cast<std::int32_t>(buffer.size()), 1 << 20);
-        for (TUnitCursor* cursor : {&small, &lent}) {
+        // Reading ahead and sent to the steps in the middle of a walk: its blocks give way.
+        TUnitCursor ahead(stream, 16, true);
+        TNalUnitSpan span;
+        for (int i = 0; i < round % 5 && ahead.Next(span); ++i) {
+        }
+        for (TUnitCursor* cursor : {&small, &lent, &ahead}) {
             const auto [after, before] = NaiveSteps(bytes, at, 8);
             std::int64_t next = -1;
             EXPECT_EQ(cursor->NextStart(at, next) ? next : -1, after) << round << " from " << at;
