@@ -64,5 +64,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FuzzCheck(StoredIndexOfRbspByte(data, length, static_cast<std::int32_t>(i)) == expected,
                   "each byte written is found where it lies");
     }
+    // Bits asked for one unit in any order: forwards, then back from a byte the first byte
+    // of the input names.
+    TStoredBitMap map(data, length);
+    const std::size_t back = size > 0 ? data[0] % (stored.size() + 1) : 0;
+    for (std::size_t i = 0; i <= stored.size() + back; ++i) {
+        const std::size_t byte = i <= stored.size() ? i : stored.size() - (i - stored.size());
+        const std::int64_t bit =
+            8 * static_cast<std::int64_t>(byte) + static_cast<std::int64_t>(i % 8);
+        const std::int32_t at = byte < stored.size() ? stored[byte] : length;
+        FuzzCheck(map.StoredBit(bit) == 8 * static_cast<std::int64_t>(at) + bit % 8,
+                  "a unit's map finds each bit where it lies");
+    }
     return 0;
 }

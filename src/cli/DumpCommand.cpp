@@ -465,6 +465,7 @@ void PrintJson(FileStream& stream, FileStream& detail, const TDumpArgs& args, st
     TUnitCursor reader(stream, 4 << 20, true);
     TTreeDumper dumper(detail, reader.FileSize(), args);
     TLineBuffer lines(out);
+    TJsonTreeWriter trees(lines);
     lines.Append("{\"file\":");
     AppendJsonString(args.Path, lines);
     lines.Append(",\"units\":[");
@@ -497,7 +498,7 @@ void PrintJson(FileStream& stream, FileStream& detail, const TDumpArgs& args, st
             if (i > 0) {
                 lines.Append(',');
             }
-            AppendJsonLine(*roots[i], span.Offset, lines);
+            trees.Line(*roots[i], span.Offset);
         }
         lines.Append("]}");
     }

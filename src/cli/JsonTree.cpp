@@ -22,15 +22,20 @@ constexpr std::array<bool, 256> kEscaped = [] {
 }();
 
 #if defined(__SSE2__)
-// Whether one of the sixteen bytes at p needs an escape.
-bool EscapedIn16(const char* p) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+// Marks each of the sixteen bytes of v that needs an escape.
+__m128i EscapedBytes(__m128i v) {
     // As signed bytes the plain ones lie above 0x1F: those from 0x80 on are negative.
-    const __m128i printable = _mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F));
+    const __m128i control = _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
     const __m128i special = _mm_or_si128(
         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)), _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))),
         _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
-    return _mm_movemask_epi8(_mm_andnot_si128(special, printable)) != 0xFFFF;
+    return _mm_or_si128(control, special);
+}
+
+// Whether one of the sixteen bytes at p needs an escape.
+bool EscapedIn16(const char* p) {
+    return _mm_movemask_epi8(EscapedBytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)))) !=
+           0;
 }
 #endif
 
@@ -150,58 +155,90 @@ char* Put(char* out, std::string_view text) {
     return std::copy(text.begin(), text.end(), out);
 }
 
-bool Plain(std::string_view text) {
+// Copies the n bytes at from to out without a call: the short texts of a line go in one or
+// two moves that may overlap, reading and writing nothing outside the n bytes.
+void CopyShort(char* out, const char* from, std::size_t n) {
+    const auto move = [&](std::size_t at, auto word) {
+        std::memcpy(&word, from + at, sizeof word);
+        std::memcpy(out + at, &word, sizeof word);
+    };
+    if (n >= 16) {
+        for (std::size_t at = 0; at + 16 < n; at += 16) {
+            move(at, std::array<std::uint64_t, 2>{});
+        }
+        move(n - 16, std::array<std::uint64_t, 2>{});
+    } else if (n >= 8) {
+        move(0, std::uint64_t{});
+        move(n - 8, std::uint64_t{});
+    } else if (n >= 4) {
+        move(0, std::uint32_t{});
+        move(n - 4, std::uint32_t{});
+    } else {
+        for (std::size_t at = 0; at < n; ++at) {
+            out[at] = from[at];
+        }
+    }
+}
+
+char* PutShort(char* out, std::string_view text) {
+    CopyShort(out, text.data(), text.size());
+    return out + text.size();
+}
+
+// Copies text to out and tells whether none of it needs an escape, in one pass.
+bool CopyPlain(char* out, std::string_view text) {
+#if defined(__SSE2__)
+    const std::size_t n = text.size();
+    if (n >= 16) {
+        __m128i escaped = _mm_setzero_si128();
+        const auto move = [&](std::size_t at) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), v);
+            escaped = _mm_or_si128(escaped, EscapedBytes(v));
+        };
+        for (std::size_t at = 0; at + 16 < n; at += 16) {
+            move(at);
+        }
+        move(n - 16);
+        return _mm_movemask_epi8(escaped) == 0;
+    }
+#endif
+    CopyShort(out, text.data(), text.size());
     return PlainUpTo(text, 0) == text.size();
 }
 
-// A line's members before its children. The text is written by putText, which writes
-// textSize characters; the other parts are as given.
+// A line's members besides its text.
 struct TMembers {
-    std::size_t TextSize = 0;
     bool Element = false;
     std::string_view Name;
     std::string_view Value;
     std::string_view Meaning;
 };
 
-// Room for the members besides their texts: the keys, quotes and the two bit counts.
+// Room for the members besides their texts: the keys, quotes and the two bit counts; and
+// for the bit counts' members alone.
 constexpr std::size_t kMembersRoom = 160;
+constexpr std::size_t kBitsRoom = 64;
 
-template <class PutText>
-char* PutMembers(char* out, const TMembers& members, PutText putText, const TDumpLine& line,
-                 std::int64_t unitOffset) {
+// The members after the text, whose parts they are and so need no escape.
+char* PutMembers(char* out, const TMembers& members) {
     const auto string = [&out](std::string_view key, std::string_view text) {
         out = Put(out, key);
-        *out++ = '"';
-        out = Put(out, text);
+        out = PutShort(out, text);
         *out++ = '"';
     };
-    out = Put(out, "{\"text\":\"");
-    out = putText(out);
-    *out++ = '"';
     if (members.Element) {
-        string(",\"name\":", members.Name);
-        string(",\"value\":", members.Value);
+        string(",\"name\":\"", members.Name);
+        string(",\"value\":\"", members.Value);
         if (!members.Meaning.empty()) {
-            string(",\"meaning\":", members.Meaning);
-        }
-    }
-    if (line.FirstBit >= 0) {
-        out = Put(out, ",\"first_bit\":");
-        out = std::to_chars(out, out + 20, 8 * unitOffset + line.FirstBit).ptr;
-        out = Put(out, ",\"bits\":");
-        if (line.Bits >= 0 && line.Bits < 10) {
-            *out++ = static_cast<char>('0' + line.Bits); // the usual width, without a call
-        } else {
-            out = std::to_chars(out, out + 20, line.Bits).ptr;
+            string(",\"meaning\":\"", members.Meaning);
         }
     }
     return out;
 }
 
 // The same for parts that need escapes, or too long for one piece.
-void AppendMembers(std::string_view text, const TMembers& members, const TDumpLine& line,
-                   std::int64_t unitOffset, TLineBuffer& lines) {
+void AppendMembers(std::string_view text, const TMembers& members, TLineBuffer& lines) {
     lines.Append("{\"text\":");
     AppendJsonString(text, lines);
     if (members.Element) {
@@ -214,20 +251,47 @@ void AppendMembers(std::string_view text, const TMembers& members, const TDumpLi
             AppendJsonString(members.Meaning, lines);
         }
     }
-    if (line.FirstBit >= 0) {
-        char* room = lines.Room(64);
-        char* out = Put(room, ",\"first_bit\":");
-        out = std::to_chars(out, out + 20, 8 * unitOffset + line.FirstBit).ptr;
-        out = Put(out, ",\"bits\":");
-        lines.Commit(std::to_chars(out, out + 20, line.Bits).ptr);
-    }
 }
 
 } // namespace
 
-void AppendJsonLine(const TDumpLine& line, std::int64_t unitOffset, TLineBuffer& lines) {
+char* TJsonTreeWriter::PutBits(char* out, const TDumpLine& line, std::int64_t unitOffset) {
+    if (line.FirstBit < 0) {
+        return out;
+    }
+    out = Put(out, ",\"first_bit\":");
+    // A line's first bit lies a little after the last one's, most often: its digits are the
+    // last ones' carried forward by the difference.
+    const auto first = static_cast<std::uint64_t>(8 * unitOffset + line.FirstBit);
+    std::uint64_t carry = first - FFirstBit;
+    std::size_t digit = FFirstBitSize;
+    if (first >= FFirstBit && carry < 100) {
+        while (carry != 0 && digit > 0) {
+            const std::uint64_t sum =
+                static_cast<std::uint64_t>(FFirstBitText[--digit] - '0') + carry;
+            FFirstBitText[digit] = static_cast<char>('0' + sum % 10);
+            carry = sum / 10;
+        }
+    }
+    if (carry != 0 || FFirstBitSize == 0) {
+        FFirstBitSize = static_cast<std::size_t>(
+            std::to_chars(FFirstBitText, FFirstBitText + sizeof FFirstBitText, first).ptr -
+            FFirstBitText);
+    }
+    FFirstBit = first;
+    out = PutShort(out, {FFirstBitText, FFirstBitSize});
+    out = Put(out, ",\"bits\":");
+    if (line.Bits >= 0 && line.Bits < 10) {
+        *out++ = static_cast<char>('0' + line.Bits); // the usual width
+        return out;
+    }
+    return std::to_chars(out, out + 20, line.Bits).ptr;
+}
+
+void TJsonTreeWriter::Line(const TDumpLine& line, std::int64_t unitOffset) {
+    TLineBuffer& lines = FLines;
     const std::string_view text = line.Text();
-    TMembers members{text.size(), line.Element, {}, {}, {}};
+    TMembers members{line.Element, {}, {}, {}};
     if (line.Element) {
         // An element line's name, value and meaning lie in its text.
         members.Name = line.Label();
@@ -237,14 +301,22 @@ void AppendJsonLine(const TDumpLine& line, std::int64_t unitOffset, TLineBuffer&
         // A text line that reads as an element line is written as one.
         members.Element = SplitElementLine(text, members.Name, members.Value, members.Meaning);
     }
-    // The name, value and meaning lie in the text, which holds nothing else to escape.
+    // The name, value and meaning lie in the text: when it needs no escape, nor do they.
+    bool written = false;
+    constexpr std::string_view kText = "{\"text\":\"";
     const std::size_t most = 2 * text.size() + kMembersRoom;
-    if (most <= TLineBuffer::kRoomMaxSize && Plain(text)) {
-        lines.Commit(PutMembers(
-            lines.Room(most), members, [text](char* out) { return Put(out, text); }, line,
-            unitOffset));
-    } else {
-        AppendMembers(text, members, line, unitOffset, lines);
+    if (most <= TLineBuffer::kRoomMaxSize) {
+        char* out = Put(lines.Room(most), kText);
+        if (CopyPlain(out, text)) {
+            out += text.size();
+            *out++ = '"';
+            lines.Commit(PutBits(PutMembers(out, members), line, unitOffset));
+            written = true;
+        }
+    }
+    if (!written) {
+        AppendMembers(text, members, lines);
+        lines.Commit(PutBits(lines.Room(kBitsRoom), line, unitOffset));
     }
     if (line.FirstChild != nullptr) {
         lines.Append(",\"children\":[");
@@ -252,7 +324,7 @@ void AppendJsonLine(const TDumpLine& line, std::int64_t unitOffset, TLineBuffer&
             if (child != line.FirstChild) {
                 lines.Append(',');
             }
-            AppendJsonLine(*child, unitOffset, lines);
+            Line(*child, unitOffset);
         }
         lines.Append(']');
     }

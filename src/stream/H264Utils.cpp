@@ -409,6 +409,21 @@ std::int64_t StoredBitOfRbspBit(const std::uint8_t* Source, std::int32_t Length,
            rbspBit % 8;
 }
 
+std::int64_t TStoredBitMap::StoredBitFurther(std::int64_t rbspBit) {
+    const std::int64_t byte = rbspBit / 8;
+    for (; !FBlocked && FClear <= byte && FClear < FLength; ++FClear) {
+        if (FClear >= 2 && FSource[FClear] == 3 && FSource[FClear - 1] == 0 &&
+            FSource[FClear - 2] == 0) {
+            FBlocked = true;
+            break;
+        }
+    }
+    if (rbspBit >= 0 && byte < FClear) {
+        return rbspBit;
+    }
+    return StoredBitOfRbspBit(FSource, FLength, rbspBit);
+}
+
 char* WriteNalOffsetText(char* out, std::int64_t offset) {
     out[0] = '0';
     out[1] = 'x';

@@ -126,6 +126,24 @@ std::int32_t StoredIndexOfRbspByte(const std::uint8_t* Source, std::int32_t Leng
 // The same for one bit, counted from Source's first bit.
 std::int64_t StoredBitOfRbspBit(const std::uint8_t* Source, std::int32_t Length,
                                 std::int64_t rbspBit);
+// The same for many bits of one unit. Most lie before its first emulation-prevention byte,
+// where a bit is where it was: the bytes before it are looked at once, not once a bit.
+class TStoredBitMap {
+  public:
+    TStoredBitMap(const std::uint8_t* source, std::int32_t length)
+        : FSource(source), FLength(length) {}
+    std::int64_t StoredBit(std::int64_t rbspBit) {
+        return rbspBit >= 0 && rbspBit / 8 < FClear ? rbspBit : StoredBitFurther(rbspBit);
+    }
+
+  private:
+    std::int64_t StoredBitFurther(std::int64_t rbspBit);
+
+    const std::uint8_t* FSource;
+    std::int32_t FLength;
+    std::int32_t FClear = 0; // the first bytes, none of them an emulation-prevention byte
+    bool FBlocked = false;   // the byte at FClear is one
+};
 
 // The NAL list's texts of one NAL unit: "0x" and 16 upper-case hexadecimal digits; the
 // start code and header byte ("0x00000001" or "0x000001", then two digits); the type name.

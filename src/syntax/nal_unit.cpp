@@ -237,18 +237,16 @@ class TStoredBits final : public ILineBits {
   public:
     TStoredBits(const std::uint8_t* unit, std::int32_t length, std::int32_t startCode,
                 ILineBits& out)
-        : FUnit(unit), FLength(length), FStartCode(startCode), FOut(out) {}
+        : FMap(unit, length), FStartCode(startCode), FOut(out) {}
     void LineBits(TTreeLine line, std::int64_t rbspBit, std::int64_t bits) override {
         const std::int64_t from = 8 * static_cast<std::int64_t>(FStartCode) + rbspBit;
-        const std::int64_t first = StoredBitOfRbspBit(FUnit, FLength, from);
-        const std::int64_t last =
-            bits > 0 ? StoredBitOfRbspBit(FUnit, FLength, from + bits - 1) : first - 1;
+        const std::int64_t first = FMap.StoredBit(from);
+        const std::int64_t last = bits > 0 ? FMap.StoredBit(from + bits - 1) : first - 1;
         FOut.LineBits(line, first, last - first + 1);
     }
 
   private:
-    const std::uint8_t* FUnit;
-    std::int32_t FLength;
+    TStoredBitMap FMap;
     std::int32_t FStartCode;
     ILineBits& FOut;
 };

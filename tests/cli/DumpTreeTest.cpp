@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -117,7 +118,13 @@ TEST(DumpTree, HandPickedLinesAsTheTextTreeHoldsThem) {
             above.push_back(tree->AddRootLine("NAL"));
         }
         std::string text;
+        // First bits that step a little, across a tenfold (99999 to 100000 from the unit's
+        // 37280), and now and then back: the JSON's digits are carried from line to line.
+        std::int64_t firstBit = 62700;
+        std::string firstBits;
         for (int line = 0; line < 700; ++line) {
+            firstBit += line % 97 == 96 ? -5000 : line % 13;
+            firstBits += std::to_string(8 * 0x1234 + firstBit) + ' ';
             const TCase& c = cases[static_cast<std::size_t>(line) % std::size(cases)];
             const TElementLine element{c.Label, c.Width, c.Value, c.Bits, c.Meaning};
             ElementLineText(text, element);
@@ -125,7 +132,8 @@ TEST(DumpTree, HandPickedLinesAsTheTextTreeHoldsThem) {
             for (std::size_t t = 0; t < trees.size(); ++t) {
                 const TTreeLine added = t == 1 ? parts.AddElementLine(above[t], element)
                                                : trees[t]->AddChildLine(above[t], text);
-                dynamic_cast<ILineBits&>(*trees[t]).LineBits(added, line * 3, line % 9);
+                dynamic_cast<ILineBits&>(*trees[t]).LineBits(
+                    added, firstBit, line % 37 == 0 ? 1000 + line : line % 9);
                 if (deeper) {
                     above[t] = trees[t]->AddChildLine(added, "structure( )");
                 }
@@ -140,11 +148,18 @@ TEST(DumpTree, HandPickedLinesAsTheTextTreeHoldsThem) {
         std::ostringstream jsonAsText;
         TLineBuffer jsonLines(json);
         TLineBuffer jsonLinesAsText(jsonAsText);
-        AppendJsonLine(*parts.Roots().front(), 0x1234, jsonLines);
-        AppendJsonLine(*asText.Roots().front(), 0x1234, jsonLinesAsText);
+        TJsonTreeWriter(jsonLines).Line(*parts.Roots().front(), 0x1234);
+        TJsonTreeWriter(jsonLinesAsText).Line(*asText.Roots().front(), 0x1234);
         jsonLines.Drain();
         jsonLinesAsText.Drain();
         ASSERT_EQ(json.str(), jsonAsText.str()) << "round " << round;
+        std::string written;
+        const std::string all = json.str();
+        const std::regex first("\"first_bit\":([0-9]+)");
+        for (std::sregex_iterator at(all.begin(), all.end(), first), end; at != end; ++at) {
+            written += (*at)[1].str() + ' ';
+        }
+        ASSERT_EQ(written, firstBits) << "round " << round;
     }
 }
 

@@ -182,7 +182,7 @@ TEST(RemoveEmulationPrevention, DropsThe03AfterTwoZeros) {
 // Hand-made units: a 24-bit element of value 0 placed at every bit phase, ending just
 // before or across an emulation-prevention byte. For each bit of the unescaped bytes, the
 // stored position must hold the same bit and never an inserted 03, and the element's
-// stored span grows by 8 bits exactly when a 03 lies inside it.
+// stored span grows by 8 bits exactly when a 03 lies inside it. A unit's map answers the same.
 TEST(StoredBitOfRbspBit, MapsEveryBitPastTheRemovedBytes) {
     struct Escaped {
         std::vector<std::uint8_t> Bytes;
@@ -218,8 +218,10 @@ TEST(StoredBitOfRbspBit, MapsEveryBitPastTheRemovedBytes) {
             const auto n = static_cast<std::int32_t>(stored.Bytes.size());
             SCOPED_TRACE(std::string(tail) + " phase " + std::to_string(phase));
             std::int64_t previous = -1;
+            TStoredBitMap map(stored.Bytes.data(), n); // one unit's map, asked bit after bit
             for (std::int64_t bit = 0; bit < 8 * static_cast<std::int64_t>(rbsp.size()); ++bit) {
                 const std::int64_t at = StoredBitOfRbspBit(stored.Bytes.data(), n, bit);
+                ASSERT_EQ(map.StoredBit(bit), at) << bit;
                 ASSERT_GT(at, previous) << bit;
                 ASSERT_EQ(bitOf(stored.Bytes, at), bitOf(rbsp, bit)) << bit;
                 for (const std::size_t inserted : stored.Inserted) {
