@@ -265,7 +265,12 @@ char* TJsonTreeWriter::PutBits(char* out, const TDumpLine& line, std::int64_t un
     const auto first = static_cast<std::uint64_t>(8 * unitOffset + line.FirstBit);
     std::uint64_t carry = first - FFirstBit;
     std::size_t digit = FFirstBitSize;
-    if (first >= FFirstBit && carry < 100) {
+    if (first >= FFirstBit && carry < 100 && digit > 0) {
+        if (char& last = FFirstBitText[digit - 1];
+            carry + static_cast<std::uint64_t>(last) <= '9') {
+            last = static_cast<char>(last + static_cast<char>(carry)); // the usual step
+            carry = 0;
+        }
         while (carry != 0 && digit > 0) {
             const std::uint64_t sum =
                 static_cast<std::uint64_t>(FFirstBitText[--digit] - '0') + carry;
