@@ -175,19 +175,19 @@ std::size_t ElementLineSize(const TElementLine& element) {
 
 char* WriteElementLine(char* out, const TElementLine& element) {
     const std::size_t padded = std::max(element.Label.size(), element.LabelWidth);
-    out = std::copy(element.Label.begin(), element.Label.end(), out);
+    out = CopyText(out, element.Label);
     // The padding in words of eight blanks: the " : " and the annotation after it, eleven
     // characters at least, cover what the last word writes past it.
     char* const padEnd = out + (padded - element.Label.size());
     for (; out < padEnd; out += 8) {
         std::memcpy(out, "        ", 8);
     }
-    out = std::copy_n(" : ", 3, padEnd);
-    out = std::copy(element.Value.begin(), element.Value.end(), out);
+    std::memcpy(padEnd, " : ", 3);
+    out = CopyText(padEnd + 3, element.Value);
     out = WriteWidthAnnotation(out, element.AnnotationBits);
     if (!element.Meaning.empty()) {
-        out = std::copy_n(" [", 2, out);
-        out = std::copy(element.Meaning.begin(), element.Meaning.end(), out);
+        std::memcpy(out, " [", 2);
+        out = CopyText(out + 2, element.Meaning);
         *out++ = ']';
     }
     return out;
@@ -211,11 +211,7 @@ std::size_t ElementSeparator(std::string_view line) {
     return line.find(" : ");
 }
 
-TTreeLine AddElementLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
-                         const TElementLine& element) {
-    if (elements != nullptr) {
-        return elements->AddElementLine(parent, element);
-    }
+TTreeLine AddElementLineAsText(ITreeLines& tree, TTreeLine parent, const TElementLine& element) {
     // One line's room for every tree of the thread, kept from line to line.
     thread_local std::string text;
     ElementLineText(text, element);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -93,9 +94,40 @@ struct TElementLine {
     std::string_view Meaning;
 };
 void ElementLineText(std::string& line, const TElementLine& element);
-// The same written at out, which has room for ElementLineSize(element) characters; the end.
+// The same written at out, which has room for ElementLineSize(element) characters, or
+// ElementLineRoom(element), a bound found without formatting the annotation; the end.
 std::size_t ElementLineSize(const TElementLine& element);
+inline constexpr std::size_t kAnnotationMaxSize = 19; // " (-2147483648 bits)"
+inline std::size_t ElementLineRoom(const TElementLine& element) {
+    return (element.Label.size() > element.LabelWidth ? element.Label.size() : element.LabelWidth) +
+           element.Value.size() + element.Meaning.size() + 6 + kAnnotationMaxSize;
+}
 char* WriteElementLine(char* out, const TElementLine& element);
+
+// Copies text to out and returns its end, writing and reading nothing past either: a short
+// text goes in two copies of a fixed size that overlap, with no call and no loop over its
+// characters, as lines are mostly a few words.
+inline char* CopyText(char* out, std::string_view text) {
+    const char* from = text.data();
+    const std::size_t size = text.size();
+    if (size >= 16) {
+        for (std::size_t at = 0; at + 16 < size; at += 16) {
+            std::memcpy(out + at, from + at, 16);
+        }
+        std::memcpy(out + size - 16, from + size - 16, 16);
+    } else if (size >= 8) {
+        std::memcpy(out, from, 8);
+        std::memcpy(out + size - 8, from + size - 8, 8);
+    } else if (size >= 4) {
+        std::memcpy(out, from, 4);
+        std::memcpy(out + size - 4, from + size - 4, 4);
+    } else if (size > 0) {
+        out[0] = from[0];
+        out[size / 2] = from[size / 2];
+        out[size - 1] = from[size - 1];
+    }
+    return out + size;
+}
 
 // A tree that takes element lines as their parts as well as text lines.
 class IElementLines : public ITreeLines {
@@ -110,8 +142,12 @@ inline IElementLines* ElementSide(ITreeLines& tree) {
 
 // Adds element under parent: as its parts where the tree takes them (elements, its element
 // side), as text otherwise.
-TTreeLine AddElementLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
-                         const TElementLine& element);
+TTreeLine AddElementLineAsText(ITreeLines& tree, TTreeLine parent, const TElementLine& element);
+inline TTreeLine AddElementLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
+                                const TElementLine& element) {
+    return elements != nullptr ? elements->AddElementLine(parent, element)
+                               : AddElementLineAsText(tree, parent, element);
+}
 
 // Adds the element lines of one structure under its structure line.
 class TElementLines {
