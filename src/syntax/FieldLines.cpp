@@ -13,15 +13,13 @@ TFieldLines TFieldLines::Structure(std::string_view text, TBitStream4& reader, s
     return inner;
 }
 
-TTreeLine TFieldLines::Line() {
-    if (FLine == nullptr && FOuter != nullptr) {
-        const TTreeLine outer = FOuter->Line();
-        if (outer != nullptr) {
-            // One structure line's room for every tree of the thread, kept from unit to unit.
-            thread_local std::string text;
-            FLine = FContext.Tree.AddChildLine(outer, text.assign(FText));
-            FContext.Tree.ExpandLine(FLine);
-        }
+TTreeLine TFieldLines::StructureLine() {
+    const TTreeLine outer = FOuter->Line();
+    if (outer != nullptr) {
+        // One structure line's room for every tree of the thread, kept from unit to unit.
+        thread_local std::string text;
+        FLine = FContext.Tree.AddChildLine(outer, text.assign(FText));
+        FContext.Tree.ExpandLine(FLine);
     }
     return FLine;
 }
@@ -39,14 +37,18 @@ void TFieldLines::Read(TElementName name, std::int64_t value, int annotationBits
     }
     char digits[24];
     const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    Add(name.Label, {digits, static_cast<std::size_t>(end - digits)}, annotationBits, bits);
+    AddShown(name.Label, {digits, static_cast<std::size_t>(end - digits)}, annotationBits, bits);
 }
 
 void TFieldLines::Add(std::string_view label, std::string_view value, int annotationBits,
                       std::int64_t bits) {
-    if (Failed() || FContext.Values != nullptr) {
-        return;
+    if (!Failed() && FContext.Values == nullptr) {
+        AddShown(label, value, annotationBits, bits);
     }
+}
+
+void TFieldLines::AddShown(std::string_view label, std::string_view value, int annotationBits,
+                           std::int64_t bits) {
     const TTreeLine parent = Line();
     if (parent == nullptr) {
         return;
