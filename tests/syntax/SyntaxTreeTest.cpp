@@ -42,10 +42,10 @@ TEST(ElementLine, EveryWidthAndPaddingAsThePiecesSay) {
     for (const std::string label :
          {"a", "pcm", "mb_qp_delta", "initial_cpb_removal_delay_length_minus1"})
         for (int bits = -2; bits <= 70; ++bits) {
-            for (std::size_t width = 0; width <= label.size() + 20; width += 3) {
+            for (std::size_t width = 0; width <= label.size() + 20; ++width) {
                 for (const std::string meaning : {"", "Baseline", "Constrained Baseline"}) {
                     const std::string value =
-                        bits % 3 == 0 ? "" : std::to_string(bits * bits * bits);
+                        bits % 3 == 1 ? "" : std::to_string(bits * bits * bits);
                     std::string want =
                         label + std::string(width - std::min(width, label.size()), ' ');
                     want += " : " + value;
