@@ -70,6 +70,10 @@ TTreeLine TDumpTree::AddRootLine(const std::string& text) {
 }
 
 TTreeLine TDumpTree::AddChildLine(TTreeLine parent, const std::string& text) {
+    return AddTextLine(parent, text);
+}
+
+TTreeLine TDumpTree::AddTextLine(TTreeLine parent, std::string_view text) {
     if (parent == nullptr) {
         throw std::invalid_argument("AddChildLine without a parent line");
     }

@@ -47,6 +47,7 @@ class TDumpTree final : public IElementLines, public ILineBits {
     TTreeLine AddRootLine(const std::string& text) override;
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override;
     TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override;
+    TTreeLine AddTextLine(TTreeLine parent, std::string_view text) override;
     void ExpandLine(TTreeLine) override {} // every line is written, whatever its state
     void LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) override;
 

@@ -16,9 +16,7 @@ TFieldLines TFieldLines::Structure(std::string_view text, TBitStream4& reader, s
 TTreeLine TFieldLines::StructureLine() {
     const TTreeLine outer = FOuter->Line();
     if (outer != nullptr) {
-        // One structure line's room for every tree of the thread, kept from unit to unit.
-        thread_local std::string text;
-        FLine = FContext.Tree.AddChildLine(outer, text.assign(FText));
+        FLine = AddTextLine(FContext.Tree, FContext.Elements, outer, FText);
         FContext.Tree.ExpandLine(FLine);
     }
     return FLine;

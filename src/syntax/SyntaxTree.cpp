@@ -224,9 +224,28 @@ std::size_t ElementSeparator(std::string_view line) {
     return line.find(" : ");
 }
 
+namespace {
+
+// One line's room for every tree of the thread, kept from line to line.
+std::string& LineRoom() {
+    thread_local std::string room;
+    return room;
+}
+
+} // namespace
+
+TTreeLine IElementLines::AddTextLine(TTreeLine parent, std::string_view text) {
+    return AddChildLine(parent, LineRoom().assign(text));
+}
+
+TTreeLine AddTextLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
+                      std::string_view text) {
+    return elements != nullptr ? elements->AddTextLine(parent, text)
+                               : tree.AddChildLine(parent, LineRoom().assign(text));
+}
+
 TTreeLine AddElementLineAsText(ITreeLines& tree, TTreeLine parent, const TElementLine& element) {
-    // One line's room for every tree of the thread, kept from line to line.
-    thread_local std::string text;
+    std::string& text = LineRoom();
     ElementLineText(text, element);
     return tree.AddChildLine(parent, text);
 }

@@ -129,10 +129,13 @@ inline char* CopyText(char* out, std::string_view text) {
     return out + size;
 }
 
-// A tree that takes element lines as their parts as well as text lines.
+// A tree that takes element lines as their parts as well as text lines, and text lines as
+// views, which a caller whose text is no string need not copy into one.
 class IElementLines : public ITreeLines {
   public:
     virtual TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) = 0;
+    // Unless a tree takes views itself, the text goes to AddChildLine as a string.
+    virtual TTreeLine AddTextLine(TTreeLine parent, std::string_view text);
 };
 
 // The tree's element side, when it has one: looked up once per structure, not per line.
@@ -148,6 +151,10 @@ inline TTreeLine AddElementLine(ITreeLines& tree, IElementLines* elements, TTree
     return elements != nullptr ? elements->AddElementLine(parent, element)
                                : AddElementLineAsText(tree, parent, element);
 }
+
+// Adds text under parent: as a view where the tree takes them (elements, its element side).
+TTreeLine AddTextLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
+                      std::string_view text);
 
 // Adds the element lines of one structure under its structure line.
 class TElementLines {

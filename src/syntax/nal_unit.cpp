@@ -126,10 +126,17 @@ class TMeaningLines final : public IElementLines {
             FWithMeaning += ']';
             line = FTree.AddChildLine(parent, FWithMeaning);
         }
-        if (std::string_view(text) == "seq_parameter_set_rbsp( )") {
+        if (std::string_view(text) == kSpsText) {
             SpsLine = line;
         }
         return line;
+    }
+    TTreeLine AddTextLine(TTreeLine parent, std::string_view text) override {
+        // A text with no colon reads as no element line: it passes as it is.
+        if (text.find(':') == std::string_view::npos && text != kSpsText) {
+            return ::AddTextLine(FTree, FElements, parent, text);
+        }
+        return IElementLines::AddTextLine(parent, text);
     }
     TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override {
         if (element.Value.size() >= sizeof FValue || !ElementTellsMeaning(element.Label)) {
@@ -152,6 +159,8 @@ class TMeaningLines final : public IElementLines {
     TTreeLine SpsLine = nullptr;
 
   private:
+    static constexpr std::string_view kSpsText = "seq_parameter_set_rbsp( )";
+
     // The meaning of an element line with label whose value's text begins at digits (the
     // line's text runs to end, which ends a C string). The value is read as strtoul reads
     // it; the usual case, digits, without it. The label is one that tells a meaning.
