@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 // Where the bits of tree lines lie: told the first bit and the width of each line that
@@ -139,8 +140,17 @@ class IElementLines : public ITreeLines {
 };
 
 // The tree's element side, when it has one: looked up once per structure, not per line.
+// Whether a kind of tree has one is kept for the last kind asked about: a cast to a side of
+// a tree with more than one base walks its classes, and every unit asks. (No tree holds an
+// ITreeLines besides the one its element side holds.)
 inline IElementLines* ElementSide(ITreeLines& tree) {
-    return dynamic_cast<IElementLines*>(&tree);
+    thread_local const std::type_info* kind = nullptr;
+    thread_local bool hasSide = false;
+    if (&typeid(tree) != kind) {
+        hasSide = dynamic_cast<IElementLines*>(&tree) != nullptr;
+        kind = &typeid(tree);
+    }
+    return hasSide ? static_cast<IElementLines*>(&tree) : nullptr;
 }
 
 // Adds element under parent: as its parts where the tree takes them (elements, its element
