@@ -22,6 +22,21 @@ TTreeLine TFieldLines::StructureLine() {
     return FLine;
 }
 
+// Inline, so that Read, which nearly every line comes from, takes it in.
+inline void TFieldLines::AddShown(std::string_view label, std::string_view value,
+                                  int annotationBits, std::int64_t bits) {
+    const TTreeLine parent = Line();
+    if (parent == nullptr) {
+        return;
+    }
+    const TTreeLine line =
+        AddElementLine(FContext.Tree, FContext.Elements, parent,
+                       {label, kParameterSetLabelWidth, value, annotationBits, {}});
+    if (FContext.Bits != nullptr && line != nullptr) {
+        FContext.Bits->LineBits(line, FBase + FReader.BitsRead() - bits, bits);
+    }
+}
+
 void TFieldLines::Read(TElementName name, std::int64_t value, int annotationBits,
                        std::int64_t bits) {
     if (Failed()) {
@@ -42,20 +57,6 @@ void TFieldLines::Add(std::string_view label, std::string_view value, int annota
                       std::int64_t bits) {
     if (!Failed() && FContext.Values == nullptr) {
         AddShown(label, value, annotationBits, bits);
-    }
-}
-
-void TFieldLines::AddShown(std::string_view label, std::string_view value, int annotationBits,
-                           std::int64_t bits) {
-    const TTreeLine parent = Line();
-    if (parent == nullptr) {
-        return;
-    }
-    const TTreeLine line =
-        AddElementLine(FContext.Tree, FContext.Elements, parent,
-                       {label, kParameterSetLabelWidth, value, annotationBits, {}});
-    if (FContext.Bits != nullptr && line != nullptr) {
-        FContext.Bits->LineBits(line, FBase + FReader.BitsRead() - bits, bits);
     }
 }
 

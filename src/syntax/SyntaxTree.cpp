@@ -235,13 +235,11 @@ std::string& LineRoom() {
 } // namespace
 
 TTreeLine IElementLines::AddTextLine(TTreeLine parent, std::string_view text) {
-    return AddChildLine(parent, LineRoom().assign(text));
+    return AddTextLineAsString(*this, parent, text);
 }
 
-TTreeLine AddTextLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
-                      std::string_view text) {
-    return elements != nullptr ? elements->AddTextLine(parent, text)
-                               : tree.AddChildLine(parent, LineRoom().assign(text));
+TTreeLine AddTextLineAsString(ITreeLines& tree, TTreeLine parent, std::string_view text) {
+    return tree.AddChildLine(parent, LineRoom().assign(text));
 }
 
 TTreeLine AddElementLineAsText(ITreeLines& tree, TTreeLine parent, const TElementLine& element) {

@@ -111,10 +111,16 @@ char* WriteElementLine(char* out, const TElementLine& element);
 inline char* CopyText(char* out, std::string_view text) {
     const char* from = text.data();
     const std::size_t size = text.size();
-    if (size >= 16) {
+    if (size > 64) {
         for (std::size_t at = 0; at + 16 < size; at += 16) {
             std::memcpy(out + at, from + at, 16);
         }
+        std::memcpy(out + size - 16, from + size - 16, 16);
+    } else if (size >= 32) {
+        std::memcpy(out, from, 32);
+        std::memcpy(out + size - 32, from + size - 32, 32);
+    } else if (size >= 16) {
+        std::memcpy(out, from, 16);
         std::memcpy(out + size - 16, from + size - 16, 16);
     } else if (size >= 8) {
         std::memcpy(out, from, 8);
@@ -163,8 +169,12 @@ inline TTreeLine AddElementLine(ITreeLines& tree, IElementLines* elements, TTree
 }
 
 // Adds text under parent: as a view where the tree takes them (elements, its element side).
-TTreeLine AddTextLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
-                      std::string_view text);
+TTreeLine AddTextLineAsString(ITreeLines& tree, TTreeLine parent, std::string_view text);
+inline TTreeLine AddTextLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
+                             std::string_view text) {
+    return elements != nullptr ? elements->AddTextLine(parent, text)
+                               : AddTextLineAsString(tree, parent, text);
+}
 
 // Adds the element lines of one structure under its structure line.
 class TElementLines {
