@@ -105,6 +105,12 @@ inline std::size_t ElementLineRoom(const TElementLine& element) {
 }
 char* WriteElementLine(char* out, const TElementLine& element);
 
+// The first and the last Size characters of size (at least Size) at from, to out.
+template <std::size_t Size> void CopyEnds(char* out, const char* from, std::size_t size) {
+    std::memcpy(out, from, Size);
+    std::memcpy(out + size - Size, from + size - Size, Size);
+}
+
 // Copies text to out and returns its end, writing and reading nothing past either: a short
 // text goes in two copies of a fixed size that overlap, with no call and no loop over its
 // characters, as lines are mostly a few words.
@@ -117,17 +123,13 @@ inline char* CopyText(char* out, std::string_view text) {
         }
         std::memcpy(out + size - 16, from + size - 16, 16);
     } else if (size >= 32) {
-        std::memcpy(out, from, 32);
-        std::memcpy(out + size - 32, from + size - 32, 32);
+        CopyEnds<32>(out, from, size);
     } else if (size >= 16) {
-        std::memcpy(out, from, 16);
-        std::memcpy(out + size - 16, from + size - 16, 16);
+        CopyEnds<16>(out, from, size);
     } else if (size >= 8) {
-        std::memcpy(out, from, 8);
-        std::memcpy(out + size - 8, from + size - 8, 8);
+        CopyEnds<8>(out, from, size);
     } else if (size >= 4) {
-        std::memcpy(out, from, 4);
-        std::memcpy(out + size - 4, from + size - 4, 4);
+        CopyEnds<4>(out, from, size);
     } else if (size > 0) {
         out[0] = from[0];
         out[size / 2] = from[size / 2];
