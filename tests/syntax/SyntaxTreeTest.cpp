@@ -67,6 +67,21 @@ TEST(ElementLine, EveryWidthAndPaddingAsThePiecesSay) {
         }
 }
 
+// Every size of text the copies of a fixed size take, and past them, against memcpy: the
+// copy is held to the text's own bytes and to as many after out.
+TEST(CopyText, EverySizeAsMemcpyWritingNothingPast) {
+    std::string source(100, ' ');
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        source[i] = static_cast<char>('!' + i % 90);
+    }
+    for (std::size_t size = 0; size <= 80; ++size) {
+        std::string copied(size + 16, '#');
+        EXPECT_EQ(CopyText(copied.data(), std::string_view(source).substr(3, size)),
+                  copied.data() + size);
+        EXPECT_EQ(copied, source.substr(3, size) + std::string(16, '#')) << size;
+    }
+}
+
 TEST(TSyntaxTree, KeepsOrderParentsAndExpandedState) {
     TSyntaxTree tree;
     const TTreeLine first = tree.AddRootLine("first");
