@@ -37,7 +37,7 @@ inline void TFieldLines::AddShown(std::string_view label, std::string_view value
     }
 }
 
-void TFieldLines::Read(TElementName name, std::int64_t value, int annotationBits,
+void TFieldLines::Read(const TElementName& name, std::int64_t value, int annotationBits,
                        std::int64_t bits) {
     if (Failed()) {
         return;
