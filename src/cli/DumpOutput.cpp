@@ -91,33 +91,36 @@ void AppendIndent(std::size_t width, TLineBuffer& lines) {
     lines.Append(kBlanks.substr(0, width));
 }
 
-void AppendLineText(const TDumpLine& line, std::size_t indent,
-                    const std::optional<std::int64_t>& bitsOf, TLineBuffer& lines) {
-    // The usual line goes out in one piece: indent, text, bit position and line end.
-    const std::string_view text = line.Text();
-    if (indent <= kBlanks.size() &&
-        kBlanks.size() + text.size() + kBitPositionMaxSize + 1 <= TLineBuffer::kRoomMaxSize) {
-        // The blanks go in as one whole copy; the text then covers those past the indent.
-        char* out = lines.Room(TLineBuffer::kRoomMaxSize);
-        std::memcpy(out, kBlanks.data(), kBlanks.size());
-        out += indent;
-        std::memcpy(out, text.data(), text.size());
-        out += text.size();
-        if (bitsOf && line.FirstBit >= 0) {
-            out = WriteBitPosition(out, *bitsOf, line.FirstBit);
+// The lines from line on and their children, at indent; bitsOf: the unit's offset when
+// element lines end with their bit position.
+void AppendLines(const TDumpLine* line, std::size_t indent, const std::int64_t* bitsOf,
+                 TLineBuffer& lines) {
+    for (; line != nullptr; line = line->Next) {
+        // The usual line goes out in one piece: indent, text, bit position and line end.
+        const std::string_view text = line->Text();
+        if (indent <= kBlanks.size() &&
+            kBlanks.size() + text.size() + kBitPositionMaxSize + 1 <= TLineBuffer::kRoomMaxSize) {
+            // The blanks go in as one whole copy; the text then covers those past the indent.
+            char* out = lines.Room(TLineBuffer::kRoomMaxSize);
+            std::memcpy(out, kBlanks.data(), kBlanks.size());
+            out = CopyText(out + indent, text);
+            if (bitsOf != nullptr && line->FirstBit >= 0) {
+                out = WriteBitPosition(out, *bitsOf, line->FirstBit);
+            }
+            *out++ = '\n';
+            lines.Commit(out);
+        } else {
+            AppendIndent(indent, lines);
+            lines.Append(text);
+            if (bitsOf != nullptr && line->FirstBit >= 0) {
+                lines.Commit(
+                    WriteBitPosition(lines.Room(kBitPositionMaxSize), *bitsOf, line->FirstBit));
+            }
+            lines.Append('\n');
         }
-        *out++ = '\n';
-        lines.Commit(out);
-    } else {
-        AppendIndent(indent, lines);
-        lines.Append(text);
-        if (bitsOf && line.FirstBit >= 0) {
-            lines.Commit(WriteBitPosition(lines.Room(kBitPositionMaxSize), *bitsOf, line.FirstBit));
+        if (line->FirstChild != nullptr) {
+            AppendLines(line->FirstChild, indent + 2, bitsOf, lines);
         }
-        lines.Append('\n');
-    }
-    for (const TDumpLine* child = line.FirstChild; child != nullptr; child = child->Next) {
-        AppendLineText(*child, indent + 2, bitsOf, lines);
     }
 }
 
@@ -125,7 +128,8 @@ void AppendLineText(const TDumpLine& line, std::size_t indent,
 
 void AppendTreeText(const TDumpTree& tree, std::size_t indent,
                     const std::optional<std::int64_t>& bitsOf, TLineBuffer& lines) {
+    const std::int64_t* const unitOffset = bitsOf ? &*bitsOf : nullptr;
     for (const TDumpLine* root : tree.Roots()) {
-        AppendLineText(*root, indent, bitsOf, lines);
+        AppendLines(root, indent, unitOffset, lines); // roots are not linked to each other
     }
 }

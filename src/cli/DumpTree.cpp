@@ -6,9 +6,6 @@
 
 namespace {
 
-TDumpLine* Node(TTreeLine handle) {
-    return reinterpret_cast<TDumpLine*>(handle);
-}
 TTreeLine Handle(TDumpLine* line) {
     return reinterpret_cast<TTreeLine>(line);
 }
@@ -19,49 +16,40 @@ constexpr std::size_t kBlockSize = 1 << 16;
 
 void TDumpTree::ClearLines() {
     FRoots.clear();
-    FUsed = 0;
+    FChunk = 0;
+    FNextLine = nullptr;
+    FLinesEnd = nullptr;
     FBlock = 0;
-    FBlockUsed = 0;
+    FText = nullptr;
+    FTextEnd = nullptr;
 }
 
-char* TDumpTree::TextRoom(std::size_t size) {
-    while (FBlock < FBlocks.size() && FBlocks[FBlock].Size - FBlockUsed < size) {
-        ++FBlock; // a line's text never straddles two blocks
-        FBlockUsed = 0;
+void TDumpTree::NextChunk() {
+    if (FChunk == FLines.size()) {
+        FLines.push_back(std::make_unique<TDumpLine[]>(kChunk));
+    }
+    FNextLine = FLines[FChunk++].get();
+    FLinesEnd = FNextLine + kChunk;
+}
+
+void TDumpTree::NextBlock(std::size_t size) {
+    // A line's text never straddles two blocks.
+    while (FBlock < FBlocks.size() && FBlocks[FBlock].Size < size) {
+        ++FBlock;
     }
     if (FBlock == FBlocks.size()) {
         const std::size_t blockSize = std::max(kBlockSize, size);
         FBlocks.push_back({std::make_unique<char[]>(blockSize), blockSize});
-        FBlockUsed = 0;
     }
-    return FBlocks[FBlock].Data.get() + FBlockUsed;
-}
-
-TDumpLine* TDumpTree::NewLine(TTreeLine parent) {
-    constexpr std::size_t kChunk = std::size_t{1} << kChunkShift;
-    if (FUsed == FLines.size() * kChunk) {
-        FLines.push_back(std::make_unique<TDumpLine[]>(kChunk));
-    }
-    TDumpLine& line = FLines[FUsed >> kChunkShift][FUsed & (kChunk - 1)];
-    ++FUsed;
-    // What every kind of line sets is left to it.
-    line.FirstBit = -1;
-    line.Bits = 0;
-    line.FirstChild = nullptr;
-    line.LastChild = nullptr;
-    line.Next = nullptr;
-    if (parent != nullptr) {
-        TDumpLine* above = Node(parent);
-        (above->LastChild != nullptr ? above->LastChild->Next : above->FirstChild) = &line;
-        above->LastChild = &line;
-    }
-    return &line;
+    FText = FBlocks[FBlock].Data.get();
+    FTextEnd = FText + FBlocks[FBlock].Size;
+    ++FBlock;
 }
 
 namespace {
 
 void SetText(TDumpLine& line, char* room, std::string_view text) {
-    std::memcpy(room, text.data(), text.size());
+    CopyText(room, text);
     line.Element = false;
     line.TextData = room;
     line.TextSize = static_cast<std::uint32_t>(text.size());
@@ -76,18 +64,22 @@ void SetText(TDumpLine& line, char* room, std::string_view text) {
 TTreeLine TDumpTree::AddRootLine(const std::string& text) {
     TDumpLine* added = NewLine(nullptr);
     SetText(*added, TextRoom(text.size()), text);
-    FBlockUsed += text.size();
+    FText += text.size();
     FRoots.insert(FRoots.begin(), added);
     return Handle(added);
 }
 
 TTreeLine TDumpTree::AddChildLine(TTreeLine parent, const std::string& text) {
+    return AddTextLine(parent, text);
+}
+
+TTreeLine TDumpTree::AddTextLine(TTreeLine parent, std::string_view text) {
     if (parent == nullptr) {
         throw std::invalid_argument("AddChildLine without a parent line");
     }
     TDumpLine* added = NewLine(parent);
     SetText(*added, TextRoom(text.size()), text);
-    FBlockUsed += text.size();
+    FText += text.size();
     return Handle(added);
 }
 
@@ -96,13 +88,12 @@ TTreeLine TDumpTree::AddElementLine(TTreeLine parent, const TElementLine& elemen
         throw std::invalid_argument("AddElementLine without a parent line");
     }
     TDumpLine* added = NewLine(parent);
-    char* const text = TextRoom(ElementLineSize(element));
-    const auto size = static_cast<std::size_t>(WriteElementLine(text, element) - text);
-    FBlockUsed += size;
+    char* const text = TextRoom(ElementLineRoom(element));
+    FText = WriteElementLine(text, element);
     const std::size_t value = std::max(element.Label.size(), element.LabelWidth) + 3;
     added->Element = true;
     added->TextData = text;
-    added->TextSize = static_cast<std::uint32_t>(size);
+    added->TextSize = static_cast<std::uint32_t>(FText - text);
     added->LabelSize = static_cast<std::uint32_t>(element.Label.size());
     added->ValueAt = static_cast<std::uint32_t>(value);
     added->ValueSize = static_cast<std::uint32_t>(element.Value.size());
@@ -111,7 +102,8 @@ TTreeLine TDumpTree::AddElementLine(TTreeLine parent, const TElementLine& elemen
 }
 
 void TDumpTree::LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) {
-    if (TDumpLine* node = Node(line)) {
+    if (line != nullptr) {
+        auto* node = reinterpret_cast<TDumpLine*>(line);
         node->FirstBit = firstBit;
         node->Bits = bits;
     }

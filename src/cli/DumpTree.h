@@ -47,6 +47,7 @@ class TDumpTree final : public IElementLines, public ILineBits {
     TTreeLine AddRootLine(const std::string& text) override;
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override;
     TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override;
+    TTreeLine AddTextLine(TTreeLine parent, std::string_view text) override;
     void ExpandLine(TTreeLine) override {} // every line is written, whatever its state
     void LineBits(TTreeLine line, std::int64_t firstBit, std::int64_t bits) override;
 
@@ -54,20 +55,49 @@ class TDumpTree final : public IElementLines, public ILineBits {
     const std::vector<TDumpLine*>& Roots() const { return FRoots; }
 
   private:
-    TDumpLine* NewLine(TTreeLine parent);
-    // Room for size characters that stay where they are until the tree is cleared.
-    char* TextRoom(std::size_t size);
+    TDumpLine* NewLine(TTreeLine parent) {
+        if (FNextLine == FLinesEnd) {
+            NextChunk();
+        }
+        TDumpLine& line = *FNextLine++;
+        // What every kind of line sets is left to it.
+        line.FirstBit = -1;
+        line.Bits = 0;
+        line.FirstChild = nullptr;
+        line.LastChild = nullptr;
+        line.Next = nullptr;
+        if (parent != nullptr) {
+            auto* above = reinterpret_cast<TDumpLine*>(parent);
+            (above->LastChild != nullptr ? above->LastChild->Next : above->FirstChild) = &line;
+            above->LastChild = &line;
+        }
+        return &line;
+    }
+    void NextChunk();
+    // Room for size characters that stay where they are until the tree is cleared; taken
+    // with FText += the size written.
+    char* TextRoom(std::size_t size) {
+        if (static_cast<std::size_t>(FTextEnd - FText) < size) {
+            NextBlock(size);
+        }
+        return FText;
+    }
+    void NextBlock(std::size_t size);
 
     std::vector<TDumpLine*> FRoots;
-    // Lines in chunks that never move: the first FUsed are in the tree.
-    static constexpr std::size_t kChunkShift = 8;
+    // Lines in chunks that never move: the first FChunk are in use up to FNextLine in the
+    // last of them.
+    static constexpr std::size_t kChunk = 256;
     std::vector<std::unique_ptr<TDumpLine[]>> FLines;
-    std::size_t FUsed = 0;
+    std::size_t FChunk = 0;
+    TDumpLine* FNextLine = nullptr;
+    TDumpLine* FLinesEnd = nullptr;
     struct TBlock {
         std::unique_ptr<char[]> Data;
         std::size_t Size = 0;
     };
-    std::vector<TBlock> FBlocks; // up to FBlock in use, FBlockUsed characters of the last
+    std::vector<TBlock> FBlocks; // the first FBlock in use, up to FText in the last of them
     std::size_t FBlock = 0;
-    std::size_t FBlockUsed = 0;
+    char* FText = nullptr;
+    char* FTextEnd = nullptr;
 };

@@ -13,20 +13,31 @@ TFieldLines TFieldLines::Structure(std::string_view text, TBitStream4& reader, s
     return inner;
 }
 
-TTreeLine TFieldLines::Line() {
-    if (FLine == nullptr && FOuter != nullptr) {
-        const TTreeLine outer = FOuter->Line();
-        if (outer != nullptr) {
-            // One structure line's room for every tree of the thread, kept from unit to unit.
-            thread_local std::string text;
-            FLine = FContext.Tree.AddChildLine(outer, text.assign(FText));
-            FContext.Tree.ExpandLine(FLine);
-        }
+TTreeLine TFieldLines::StructureLine() {
+    const TTreeLine outer = FOuter->Line();
+    if (outer != nullptr) {
+        FLine = AddTextLine(FContext.Tree, FContext.Elements, outer, FText);
+        FContext.Tree.ExpandLine(FLine);
     }
     return FLine;
 }
 
-void TFieldLines::Read(TElementName name, std::int64_t value, int annotationBits,
+// Inline, so that Read, which nearly every line comes from, takes it in.
+inline void TFieldLines::AddShown(std::string_view label, std::string_view value,
+                                  int annotationBits, std::int64_t bits) {
+    const TTreeLine parent = Line();
+    if (parent == nullptr) {
+        return;
+    }
+    const TTreeLine line =
+        AddElementLine(FContext.Tree, FContext.Elements, parent,
+                       {label, kParameterSetLabelWidth, value, annotationBits, {}});
+    if (FContext.Bits != nullptr && line != nullptr) {
+        FContext.Bits->LineBits(line, FBase + FReader.BitsRead() - bits, bits);
+    }
+}
+
+void TFieldLines::Read(const TElementName& name, std::int64_t value, int annotationBits,
                        std::int64_t bits) {
     if (Failed()) {
         return;
@@ -39,23 +50,13 @@ void TFieldLines::Read(TElementName name, std::int64_t value, int annotationBits
     }
     char digits[24];
     const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    Add(name.Label, {digits, static_cast<std::size_t>(end - digits)}, annotationBits, bits);
+    AddShown(name.Label, {digits, static_cast<std::size_t>(end - digits)}, annotationBits, bits);
 }
 
 void TFieldLines::Add(std::string_view label, std::string_view value, int annotationBits,
                       std::int64_t bits) {
-    if (Failed() || FContext.Values != nullptr) {
-        return;
-    }
-    const TTreeLine parent = Line();
-    if (parent == nullptr) {
-        return;
-    }
-    const TTreeLine line =
-        AddElementLine(FContext.Tree, FContext.Elements, parent,
-                       {label, kParameterSetLabelWidth, value, annotationBits, {}});
-    if (FContext.Bits != nullptr && line != nullptr) {
-        FContext.Bits->LineBits(line, FBase + FReader.BitsRead() - bits, bits);
+    if (!Failed() && FContext.Values == nullptr) {
+        AddShown(label, value, annotationBits, bits);
     }
 }
 

@@ -105,10 +105,15 @@ class TFieldLines {
     TBitStream4& Reader() { return FReader; }
 
   private:
-    TTreeLine Line();
+    // The line the lines go under: the structure's, added with its first line.
+    TTreeLine Line() { return FLine != nullptr || FOuter == nullptr ? FLine : StructureLine(); }
+    TTreeLine StructureLine();
     // The value of an element read in full: to Values, or as its line.
-    void Read(TElementName name, std::int64_t value, int annotationBits, std::int64_t bits);
+    void Read(const TElementName& name, std::int64_t value, int annotationBits, std::int64_t bits);
     void Add(std::string_view label, std::string_view value, int annotationBits, std::int64_t bits);
+    // The same once the reads succeeded, when lines are shown.
+    void AddShown(std::string_view label, std::string_view value, int annotationBits,
+                  std::int64_t bits);
 
     TFieldContext& FContext;
     TBitStream4& FReader;

@@ -2,7 +2,6 @@
 
 #include "stream/H264Utils.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <utility>
@@ -169,43 +168,6 @@ std::string_view SliceTypeLetter(std::uint32_t slice_type) {
 
 std::string_view PrimaryPicTypeSlices(std::uint32_t primary_pic_type) {
     return Indexed(kPrimaryPicTypes, primary_pic_type);
-}
-
-namespace {
-
-constexpr std::array<std::string_view, 11> kMeaningLabels = {
-    "profile_idc",        "level_idc",
-    "slice_type",         "primary_pic_type",
-    "nal_unit_type",      "chroma_format_idc",
-    "aspect_ratio_idc",   "video_format",
-    "colour_primaries",   "transfer_characteristics",
-    "matrix_coefficients"};
-
-// The sizes of those labels and their last letters: most other labels differ in one.
-constexpr std::size_t kLabelSizes = 32;
-constexpr std::array<bool, kLabelSizes> kMeaningSizes = [] {
-    std::array<bool, kLabelSizes> sizes{};
-    for (const std::string_view label : kMeaningLabels) {
-        sizes[label.size()] = true;
-    }
-    return sizes;
-}();
-constexpr std::array<bool, 256> kMeaningEnds = [] {
-    std::array<bool, 256> ends{};
-    for (const std::string_view label : kMeaningLabels) {
-        ends[static_cast<unsigned char>(label.back())] = true;
-    }
-    return ends;
-}();
-
-} // namespace
-
-bool ElementHasMeaning(std::string_view label) {
-    if (label.size() >= kLabelSizes || !kMeaningSizes[label.size()] ||
-        !kMeaningEnds[static_cast<unsigned char>(label.back())]) {
-        return false;
-    }
-    return std::find(kMeaningLabels.begin(), kMeaningLabels.end(), label) != kMeaningLabels.end();
 }
 
 std::string_view ElementMeaning(std::string_view label, std::uint32_t value,

@@ -6,7 +6,9 @@
 
 #include "syntax/seq_parameter_set_rbsp.h"
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -36,8 +38,58 @@ struct TMeaningContext {
 // while room is unchanged.
 std::string_view ElementMeaning(std::string_view label, std::uint32_t value,
                                 const TMeaningContext& context, std::string& room);
-// False for a label whose lines never have a meaning.
-bool ElementHasMeaning(std::string_view label);
+// The labels of the elements whose lines may have a meaning, and constraint_set3_flag,
+// whose value the meaning of level_idc needs.
+inline constexpr std::array<std::string_view, 12> kMeaningLabels = {
+    "profile_idc",         "level_idc",
+    "slice_type",          "primary_pic_type",
+    "nal_unit_type",       "chroma_format_idc",
+    "aspect_ratio_idc",    "video_format",
+    "colour_primaries",    "transfer_characteristics",
+    "matrix_coefficients", "constraint_set3_flag"};
+
+// Those labels by size (all below 32), each size with the first and the last letters its
+// labels have, one bit for each letter's five low bits: most other labels differ in one.
+struct TMeaningLabelsOfSize {
+    std::uint32_t First = 0;
+    std::uint32_t Last = 0;
+    std::array<std::string_view, 3> Labels{};
+};
+inline constexpr std::size_t kMeaningLabelSizes = 32;
+inline constexpr std::array<TMeaningLabelsOfSize, kMeaningLabelSizes> kMeaningLabelsBySize = [] {
+    std::array<TMeaningLabelsOfSize, kMeaningLabelSizes> sizes{};
+    for (const std::string_view label : kMeaningLabels) {
+        TMeaningLabelsOfSize& size = sizes[label.size()];
+        size.First |= std::uint32_t{1} << (label.front() & 31);
+        size.Last |= std::uint32_t{1} << (label.back() & 31);
+        std::size_t free = 0;
+        while (!size.Labels[free].empty()) {
+            ++free;
+        }
+        size.Labels[free] = label;
+    }
+    return sizes;
+}();
+
+// True for a label of kMeaningLabels, whose line may have a meaning or whose value another
+// line's meaning needs. Nearly every line names another element, which its size and two
+// letters tell here with no call.
+inline bool ElementTellsMeaning(std::string_view label) {
+    if (label.empty() || label.size() >= kMeaningLabelSizes) {
+        return false;
+    }
+    const TMeaningLabelsOfSize& size = kMeaningLabelsBySize[label.size()];
+    if ((size.First >> (label.front() & 31) & 1) == 0 ||
+        (size.Last >> (label.back() & 31) & 1) == 0) {
+        return false;
+    }
+    for (const std::string_view known : size.Labels) {
+        if (!known.empty() && std::memcmp(known.data(), label.data(), label.size()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // The picture size after the frame cropping, in luma samples.
 struct TPictureSize {

@@ -116,7 +116,13 @@ constexpr std::array<TAnnotationText, kUsualWidths> kUsualAnnotations = [] {
     return texts;
 }();
 
-char* WriteWidthAnnotation(char* out, int bits) {
+// What the padding of an element line may write past it: its " : " and the shortest
+// annotation, " (1 bit)".
+constexpr std::size_t kAfterPadding = 3 + kAnnotationLeast;
+constexpr std::size_t kPaddedBlanks = 40;
+constexpr char kBlanks[] = "                ";
+
+inline char* WriteWidthAnnotation(char* out, int bits) {
     if (bits >= 0 && static_cast<std::size_t>(bits) < kUsualWidths) {
         // As its first eight characters and its last eight, which every one of them has:
         // two copies of a size known, with no call.
@@ -175,19 +181,26 @@ std::size_t ElementLineSize(const TElementLine& element) {
 
 char* WriteElementLine(char* out, const TElementLine& element) {
     const std::size_t padded = std::max(element.Label.size(), element.LabelWidth);
-    out = std::copy(element.Label.begin(), element.Label.end(), out);
-    // The padding in words of eight blanks: the " : " and the annotation after it, eleven
-    // characters at least, cover what the last word writes past it.
-    char* const padEnd = out + (padded - element.Label.size());
-    for (; out < padEnd; out += 8) {
-        std::memcpy(out, "        ", 8);
+    // The " : " and the annotation after the padding, eleven characters at least, cover what
+    // the blanks write past it: the usual widths get 40 blanks in three copies of a size
+    // known under the label, the others words of eight after it.
+    char* const padEnd = out + padded;
+    if (padded >= kPaddedBlanks - kAfterPadding && padded <= kPaddedBlanks) {
+        std::memcpy(out, kBlanks, 16);
+        std::memcpy(out + 16, kBlanks, 16);
+        std::memcpy(out + 32, kBlanks, kPaddedBlanks - 32);
+        CopyText(out, element.Label);
+    } else {
+        for (out = CopyText(out, element.Label); out < padEnd; out += 8) {
+            std::memcpy(out, kBlanks, 8);
+        }
     }
-    out = std::copy_n(" : ", 3, padEnd);
-    out = std::copy(element.Value.begin(), element.Value.end(), out);
+    std::memcpy(padEnd, " : ", 3);
+    out = CopyText(padEnd + 3, element.Value);
     out = WriteWidthAnnotation(out, element.AnnotationBits);
     if (!element.Meaning.empty()) {
-        out = std::copy_n(" [", 2, out);
-        out = std::copy(element.Meaning.begin(), element.Meaning.end(), out);
+        std::memcpy(out, " [", 2);
+        out = CopyText(out + 2, element.Meaning);
         *out++ = ']';
     }
     return out;
@@ -211,13 +224,26 @@ std::size_t ElementSeparator(std::string_view line) {
     return line.find(" : ");
 }
 
-TTreeLine AddElementLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
-                         const TElementLine& element) {
-    if (elements != nullptr) {
-        return elements->AddElementLine(parent, element);
-    }
-    // One line's room for every tree of the thread, kept from line to line.
-    thread_local std::string text;
+namespace {
+
+// One line's room for every tree of the thread, kept from line to line.
+std::string& LineRoom() {
+    thread_local std::string room;
+    return room;
+}
+
+} // namespace
+
+TTreeLine IElementLines::AddTextLine(TTreeLine parent, std::string_view text) {
+    return AddTextLineAsString(*this, parent, text);
+}
+
+TTreeLine AddTextLineAsString(ITreeLines& tree, TTreeLine parent, std::string_view text) {
+    return tree.AddChildLine(parent, LineRoom().assign(text));
+}
+
+TTreeLine AddElementLineAsText(ITreeLines& tree, TTreeLine parent, const TElementLine& element) {
+    std::string& text = LineRoom();
     ElementLineText(text, element);
     return tree.AddChildLine(parent, text);
 }

@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 // Where the bits of tree lines lie: told the first bit and the width of each line that
@@ -93,25 +95,88 @@ struct TElementLine {
     std::string_view Meaning;
 };
 void ElementLineText(std::string& line, const TElementLine& element);
-// The same written at out, which has room for ElementLineSize(element) characters; the end.
+// The same written at out, which has room for ElementLineSize(element) characters, or
+// ElementLineRoom(element), a bound found without formatting the annotation; the end.
 std::size_t ElementLineSize(const TElementLine& element);
+inline constexpr std::size_t kAnnotationMaxSize = 19; // " (-2147483648 bits)"
+inline std::size_t ElementLineRoom(const TElementLine& element) {
+    return (element.Label.size() > element.LabelWidth ? element.Label.size() : element.LabelWidth) +
+           element.Value.size() + element.Meaning.size() + 6 + kAnnotationMaxSize;
+}
 char* WriteElementLine(char* out, const TElementLine& element);
 
-// A tree that takes element lines as their parts as well as text lines.
+// The first and the last Size characters of size (at least Size) at from, to out.
+template <std::size_t Size> void CopyEnds(char* out, const char* from, std::size_t size) {
+    std::memcpy(out, from, Size);
+    std::memcpy(out + size - Size, from + size - Size, Size);
+}
+
+// Copies text to out and returns its end, writing and reading nothing past either: a short
+// text goes in two copies of a fixed size that overlap, with no call and no loop over its
+// characters, as lines are mostly a few words.
+inline char* CopyText(char* out, std::string_view text) {
+    const char* from = text.data();
+    const std::size_t size = text.size();
+    if (size > 64) {
+        for (std::size_t at = 0; at + 16 < size; at += 16) {
+            std::memcpy(out + at, from + at, 16);
+        }
+        std::memcpy(out + size - 16, from + size - 16, 16);
+    } else if (size >= 32) {
+        CopyEnds<32>(out, from, size);
+    } else if (size >= 16) {
+        CopyEnds<16>(out, from, size);
+    } else if (size >= 8) {
+        CopyEnds<8>(out, from, size);
+    } else if (size >= 4) {
+        CopyEnds<4>(out, from, size);
+    } else if (size > 0) {
+        out[0] = from[0];
+        out[size / 2] = from[size / 2];
+        out[size - 1] = from[size - 1];
+    }
+    return out + size;
+}
+
+// A tree that takes element lines as their parts as well as text lines, and text lines as
+// views, which a caller whose text is no string need not copy into one.
 class IElementLines : public ITreeLines {
   public:
     virtual TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) = 0;
+    // Unless a tree takes views itself, the text goes to AddChildLine as a string.
+    virtual TTreeLine AddTextLine(TTreeLine parent, std::string_view text);
 };
 
 // The tree's element side, when it has one: looked up once per structure, not per line.
+// Whether a kind of tree has one is kept for the last kind asked about: a cast to a side of
+// a tree with more than one base walks its classes, and every unit asks. (No tree holds an
+// ITreeLines besides the one its element side holds.)
 inline IElementLines* ElementSide(ITreeLines& tree) {
-    return dynamic_cast<IElementLines*>(&tree);
+    thread_local const std::type_info* kind = nullptr;
+    thread_local bool hasSide = false;
+    if (&typeid(tree) != kind) {
+        hasSide = dynamic_cast<IElementLines*>(&tree) != nullptr;
+        kind = &typeid(tree);
+    }
+    return hasSide ? static_cast<IElementLines*>(&tree) : nullptr;
 }
 
 // Adds element under parent: as its parts where the tree takes them (elements, its element
 // side), as text otherwise.
-TTreeLine AddElementLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
-                         const TElementLine& element);
+TTreeLine AddElementLineAsText(ITreeLines& tree, TTreeLine parent, const TElementLine& element);
+inline TTreeLine AddElementLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
+                                const TElementLine& element) {
+    return elements != nullptr ? elements->AddElementLine(parent, element)
+                               : AddElementLineAsText(tree, parent, element);
+}
+
+// Adds text under parent: as a view where the tree takes them (elements, its element side).
+TTreeLine AddTextLineAsString(ITreeLines& tree, TTreeLine parent, std::string_view text);
+inline TTreeLine AddTextLine(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
+                             std::string_view text) {
+    return elements != nullptr ? elements->AddTextLine(parent, text)
+                               : AddTextLineAsString(tree, parent, text);
+}
 
 // Adds the element lines of one structure under its structure line.
 class TElementLines {

@@ -109,11 +109,13 @@ class TMeaningLines final : public IElementLines {
     TTreeLine AddChildLine(TTreeLine parent, const std::string& text) override {
         // A line given as text that reads as an element line gets its meaning too.
         const std::size_t separator = ElementSeparator(text);
+        const std::string_view label = separator == std::string::npos
+                                           ? std::string_view()
+                                           : std::string_view(text).substr(0, text.find(' '));
         const std::string_view meaning =
-            separator == std::string::npos
-                ? std::string_view()
-                : Meaning(std::string_view(text).substr(0, text.find(' ')),
-                          text.c_str() + separator + 3, text.c_str() + text.size());
+            ElementTellsMeaning(label)
+                ? Meaning(label, text.c_str() + separator + 3, text.c_str() + text.size())
+                : std::string_view();
         TTreeLine line = nullptr;
         if (meaning.empty()) {
             line = FTree.AddChildLine(parent, text);
@@ -124,19 +126,27 @@ class TMeaningLines final : public IElementLines {
             FWithMeaning += ']';
             line = FTree.AddChildLine(parent, FWithMeaning);
         }
-        if (text == "seq_parameter_set_rbsp( )") {
+        if (std::string_view(text) == kSpsText) {
             SpsLine = line;
         }
         return line;
     }
-    TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override {
-        std::string_view meaning;
-        if (element.Value.size() < sizeof FValue && HasMeaningOrContext(element.Label)) {
-            // The value read as the text form reads it, from a string that ends there.
-            std::copy(element.Value.begin(), element.Value.end(), FValue);
-            FValue[element.Value.size()] = '\0';
-            meaning = Meaning(element.Label, FValue, FValue + element.Value.size());
+    TTreeLine AddTextLine(TTreeLine parent, std::string_view text) override {
+        // A text with no colon reads as no element line: it passes as it is.
+        if (text.find(':') == std::string_view::npos && text != kSpsText) {
+            return ::AddTextLine(FTree, FElements, parent, text);
         }
+        return IElementLines::AddTextLine(parent, text);
+    }
+    TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) override {
+        if (element.Value.size() >= sizeof FValue || !ElementTellsMeaning(element.Label)) {
+            return ::AddElementLine(FTree, FElements, parent, element);
+        }
+        // The value read as the text form reads it, from a string that ends there.
+        std::copy(element.Value.begin(), element.Value.end(), FValue);
+        FValue[element.Value.size()] = '\0';
+        const std::string_view meaning =
+            Meaning(element.Label, FValue, FValue + element.Value.size());
         if (meaning.empty()) {
             return ::AddElementLine(FTree, FElements, parent, element);
         }
@@ -149,13 +159,12 @@ class TMeaningLines final : public IElementLines {
     TTreeLine SpsLine = nullptr;
 
   private:
+    static constexpr std::string_view kSpsText = "seq_parameter_set_rbsp( )";
+
     // The meaning of an element line with label whose value's text begins at digits (the
     // line's text runs to end, which ends a C string). The value is read as strtoul reads
-    // it; the usual case, digits, without it.
+    // it; the usual case, digits, without it. The label is one that tells a meaning.
     std::string_view Meaning(std::string_view label, const char* digits, const char* textEnd) {
-        if (!HasMeaningOrContext(label)) {
-            return {};
-        }
         const char* end = nullptr;
         unsigned long value = 0;
         if (*digits >= '0' && *digits <= '9') {
@@ -179,11 +188,6 @@ class TMeaningLines final : public IElementLines {
             FContext.constraint_set3_flag = number;
         }
         return ElementMeaning(label, number, FContext, FMeaning);
-    }
-
-    // Most lines name an element without a meaning: the label alone tells.
-    static bool HasMeaningOrContext(std::string_view label) {
-        return ElementHasMeaning(label) || label == "constraint_set3_flag";
     }
 
     ITreeLines& FTree;

@@ -36,30 +36,49 @@ TEST(ElementLine, FollowsTheLineRule) {
 }
 
 // Every width and every padding, against the line put together piece by piece: the
-// formatter writes the padding in words and the annotation in overlapping copies, so it is
-// also held to write nothing past the size it gives.
+// formatter writes the padding in words and the texts and annotation in overlapping copies,
+// so it is also held to write nothing past the size it gives, which its bound covers.
 TEST(ElementLine, EveryWidthAndPaddingAsThePiecesSay) {
-    const std::string label = "mb_qp_delta";
-    for (int bits = -2; bits <= 70; ++bits) {
-        for (std::size_t width = 0; width <= label.size() + 20; width += 3) {
-            for (const std::string meaning : {"", "Baseline"}) {
-                const std::string value = bits % 3 == 0 ? "" : std::to_string(bits * 1000);
-                std::string want = label + std::string(width - std::min(width, label.size()), ' ');
-                want += " : " + value;
-                want += bits == kVariableBits ? " (v bits)"
-                        : bits == 1           ? " (1 bit)"
-                                              : " (" + std::to_string(bits) + " bits)";
-                want += meaning.empty() ? "" : " [" + meaning + "]";
-                const TElementLine element{label, width, value, bits, meaning};
-                const std::string at =
-                    std::to_string(bits) + " bits, width " + std::to_string(width) + " " + meaning;
-                EXPECT_EQ(ElementLineSize(element), want.size()) << at;
-                std::string written(want.size() + 16, '#');
-                char* const end = WriteElementLine(written.data(), element);
-                EXPECT_EQ(std::string(written.data(), end), want) << at;
-                EXPECT_EQ(written.substr(want.size()), std::string(16, '#')) << at;
+    for (const std::string label :
+         {"a", "pcm", "mb_qp_delta", "initial_cpb_removal_delay_length_minus1"})
+        for (int bits = -2; bits <= 70; ++bits) {
+            for (std::size_t width = 0; width <= label.size() + 20; ++width) {
+                for (const std::string meaning : {"", "Baseline", "Constrained Baseline"}) {
+                    const std::string value =
+                        bits % 3 == 1 ? "" : std::to_string(bits * bits * bits);
+                    std::string want =
+                        label + std::string(width - std::min(width, label.size()), ' ');
+                    want += " : " + value;
+                    want += bits == kVariableBits ? " (v bits)"
+                            : bits == 1           ? " (1 bit)"
+                                                  : " (" + std::to_string(bits) + " bits)";
+                    want += meaning.empty() ? "" : " [" + meaning + "]";
+                    const TElementLine element{label, width, value, bits, meaning};
+                    const std::string at = label + ", " + std::to_string(bits) + " bits, width " +
+                                           std::to_string(width) + " " + meaning;
+                    EXPECT_EQ(ElementLineSize(element), want.size()) << at;
+                    EXPECT_GE(ElementLineRoom(element), want.size()) << at;
+                    std::string written(want.size() + 16, '#');
+                    char* const end = WriteElementLine(written.data(), element);
+                    EXPECT_EQ(std::string(written.data(), end), want) << at;
+                    EXPECT_EQ(written.substr(want.size()), std::string(16, '#')) << at;
+                }
             }
         }
+}
+
+// Every size of text the copies of a fixed size take, and past them, against memcpy: the
+// copy is held to the text's own bytes and to as many after out.
+TEST(CopyText, EverySizeAsMemcpyWritingNothingPast) {
+    std::string source(100, ' ');
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        source[i] = static_cast<char>('!' + i % 90);
+    }
+    for (std::size_t size = 0; size <= 80; ++size) {
+        std::string copied(size + 16, '#');
+        EXPECT_EQ(CopyText(copied.data(), std::string_view(source).substr(3, size)),
+                  copied.data() + size);
+        EXPECT_EQ(copied, source.substr(3, size) + std::string(16, '#')) << size;
     }
 }
 

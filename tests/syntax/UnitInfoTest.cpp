@@ -329,6 +329,14 @@ TEST(Meanings, EveryValueTheStandardNamesAndNoOther) {
             }
         }
         EXPECT_EQ(shown, values) << label;
+        EXPECT_TRUE(ElementTellsMeaning(label)) << label;
+    }
+    // The labels it tells from the letters it looks at, and those that share them.
+    EXPECT_TRUE(ElementTellsMeaning("constraint_set3_flag"));
+    for (const char* other : {"", "nal_ref_idc", "constraint_set2_flag", "pic_parameter_set_id",
+                              "first_mb_in_slice", "slice_typ", "slice_types", "blice_type",
+                              "colour_primariex", "profile_idx", "level_idc_with_a_long_tail"}) {
+        EXPECT_FALSE(ElementTellsMeaning(other)) << other;
     }
 }
 
