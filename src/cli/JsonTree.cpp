@@ -155,36 +155,6 @@ char* Put(char* out, std::string_view text) {
     return std::copy(text.begin(), text.end(), out);
 }
 
-// Copies the n bytes at from to out without a call: the short texts of a line go in one or
-// two moves that may overlap, reading and writing nothing outside the n bytes.
-void CopyShort(char* out, const char* from, std::size_t n) {
-    const auto move = [&](std::size_t at, auto word) {
-        std::memcpy(&word, from + at, sizeof word);
-        std::memcpy(out + at, &word, sizeof word);
-    };
-    if (n >= 16) {
-        for (std::size_t at = 0; at + 16 < n; at += 16) {
-            move(at, std::array<std::uint64_t, 2>{});
-        }
-        move(n - 16, std::array<std::uint64_t, 2>{});
-    } else if (n >= 8) {
-        move(0, std::uint64_t{});
-        move(n - 8, std::uint64_t{});
-    } else if (n >= 4) {
-        move(0, std::uint32_t{});
-        move(n - 4, std::uint32_t{});
-    } else {
-        for (std::size_t at = 0; at < n; ++at) {
-            out[at] = from[at];
-        }
-    }
-}
-
-char* PutShort(char* out, std::string_view text) {
-    CopyShort(out, text.data(), text.size());
-    return out + text.size();
-}
-
 // Copies text to out and tells whether none of it needs an escape, in one pass.
 bool CopyPlain(char* out, std::string_view text) {
 #if defined(__SSE2__)
@@ -203,7 +173,7 @@ bool CopyPlain(char* out, std::string_view text) {
         return _mm_movemask_epi8(escaped) == 0;
     }
 #endif
-    CopyShort(out, text.data(), text.size());
+    CopyText(out, text);
     return PlainUpTo(text, 0) == text.size();
 }
 
@@ -224,7 +194,7 @@ constexpr std::size_t kBitsRoom = 64;
 char* PutMembers(char* out, const TMembers& members) {
     const auto string = [&out](std::string_view key, std::string_view text) {
         out = Put(out, key);
-        out = PutShort(out, text);
+        out = CopyText(out, text);
         *out++ = '"';
     };
     if (members.Element) {
@@ -284,7 +254,7 @@ char* TJsonTreeWriter::PutBits(char* out, const TDumpLine& line, std::int64_t un
             FFirstBitText);
     }
     FFirstBit = first;
-    out = PutShort(out, {FFirstBitText, FFirstBitSize});
+    out = CopyText(out, {FFirstBitText, FFirstBitSize});
     out = Put(out, ",\"bits\":");
     if (line.Bits >= 0 && line.Bits < 10) {
         *out++ = static_cast<char>('0' + line.Bits); // the usual width
