@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -95,6 +97,35 @@ TEST(DumpJson, StringsAreEscaped) {
         EXPECT_EQ(JsonString(text), json);
     }
     EXPECT_EQ(Dump({"--json", "--full", TestDataPath("aud_sei.264")}).status, 2);
+}
+
+// A tree line's text with one byte that needs an escape, or a plain one at the edge of
+// those, at every place in texts of every size around the 16 bytes copied at once: Qt's
+// parser reads back the very text, from printable ASCII.
+TEST(DumpJson, EveryByteThatNeedsAnEscapeAtEveryPlace) {
+    TDumpTree tree;
+    for (std::size_t size = 1; size <= 40; ++size) {
+        for (std::size_t at = 0; at < size; ++at) {
+            for (const char byte : {'"', '\\', '\x1F', '\x7F', '\x80', '\xFF', '\x20', '\x7E'}) {
+                std::string text(size, 'a');
+                text[at] = byte;
+                tree.ClearLines();
+                tree.AddRootLine(text);
+                std::ostringstream out;
+                TLineBuffer lines(out);
+                TJsonTreeWriter(lines).Line(*tree.Roots().front(), 0);
+                lines.Drain();
+                const QJsonObject line =
+                    QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
+                ASSERT_EQ(line["text"].toString(), QString::fromLatin1(text.data(), size))
+                    << size << " at " << at << ": " << out.str();
+                const std::string json = out.str(); // which holds printable ASCII alone
+                ASSERT_TRUE(std::all_of(json.begin(), json.end(),
+                                        [](char c) { return c >= 0x20 && c < 0x7F; }))
+                    << size << " at " << at << ": " << json;
+            }
+        }
+    }
 }
 
 } // namespace
