@@ -168,17 +168,6 @@ void ElementLine(std::string& line, std::string_view label, std::size_t labelWid
     ElementLineText(line, {label, labelWidth, value, bits, {}});
 }
 
-std::size_t ElementLineSize(const TElementLine& element) {
-    const int bits = element.AnnotationBits;
-    char annotation[kDecimalMaxSize + 8];
-    const std::size_t width =
-        bits >= 0 && static_cast<std::size_t>(bits) < kUsualWidths
-            ? kUsualAnnotations[static_cast<std::size_t>(bits)].Size
-            : static_cast<std::size_t>(WriteWidthAnnotation(annotation, bits) - annotation);
-    return std::max(element.Label.size(), element.LabelWidth) + 3 + element.Value.size() + width +
-           (element.Meaning.empty() ? 0 : element.Meaning.size() + 3);
-}
-
 char* WriteElementLine(char* out, const TElementLine& element) {
     const std::size_t padded = std::max(element.Label.size(), element.LabelWidth);
     // The " : " and the annotation after the padding, eleven characters at least, cover what
@@ -207,8 +196,8 @@ char* WriteElementLine(char* out, const TElementLine& element) {
 }
 
 void ElementLineText(std::string& line, const TElementLine& element) {
-    line.resize(ElementLineSize(element));
-    WriteElementLine(line.data(), element);
+    line.resize(ElementLineRoom(element));
+    line.resize(static_cast<std::size_t>(WriteElementLine(line.data(), element) - line.data()));
 }
 
 std::size_t ElementSeparator(std::string_view line) {

@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <typeinfo>
 #include <vector>
 
 // Where the bits of tree lines lie: told the first bit and the width of each line that
@@ -95,9 +94,8 @@ struct TElementLine {
     std::string_view Meaning;
 };
 void ElementLineText(std::string& line, const TElementLine& element);
-// The same written at out, which has room for ElementLineSize(element) characters, or
-// ElementLineRoom(element), a bound found without formatting the annotation; the end.
-std::size_t ElementLineSize(const TElementLine& element);
+// The same written at out, which has room for ElementLineRoom(element) characters, a bound
+// found without formatting the annotation; the end.
 inline constexpr std::size_t kAnnotationMaxSize = 19; // " (-2147483648 bits)"
 inline std::size_t ElementLineRoom(const TElementLine& element) {
     return (element.Label.size() > element.LabelWidth ? element.Label.size() : element.LabelWidth) +
@@ -145,21 +143,8 @@ class IElementLines : public ITreeLines {
     virtual TTreeLine AddElementLine(TTreeLine parent, const TElementLine& element) = 0;
     // Unless a tree takes views itself, the text goes to AddChildLine as a string.
     virtual TTreeLine AddTextLine(TTreeLine parent, std::string_view text);
+    IElementLines* ElementSide() final { return this; }
 };
-
-// The tree's element side, when it has one: looked up once per structure, not per line.
-// Whether a kind of tree has one is kept for the last kind asked about: a cast to a side of
-// a tree with more than one base walks its classes, and every unit asks. (No tree holds an
-// ITreeLines besides the one its element side holds.)
-inline IElementLines* ElementSide(ITreeLines& tree) {
-    thread_local const std::type_info* kind = nullptr;
-    thread_local bool hasSide = false;
-    if (&typeid(tree) != kind) {
-        hasSide = dynamic_cast<IElementLines*>(&tree) != nullptr;
-        kind = &typeid(tree);
-    }
-    return hasSide ? static_cast<IElementLines*>(&tree) : nullptr;
-}
 
 // Adds element under parent: as its parts where the tree takes them (elements, its element
 // side), as text otherwise.
@@ -182,8 +167,8 @@ inline TTreeLine AddTextLine(ITreeLines& tree, IElementLines* elements, TTreeLin
 class TElementLines {
   public:
     TElementLines(ITreeLines& tree, TTreeLine parent, std::size_t labelWidth)
-        : TElementLines(tree, ElementSide(tree), parent, labelWidth) {}
-    // The same with tree's element side (ElementSide) already looked up.
+        : TElementLines(tree, tree.ElementSide(), parent, labelWidth) {}
+    // The same with tree's element side already looked up.
     TElementLines(ITreeLines& tree, IElementLines* elements, TTreeLine parent,
                   std::size_t labelWidth)
         : FTree(tree), FElements(elements), FParent(parent), FLabelWidth(labelWidth) {}

@@ -63,7 +63,7 @@ constexpr std::array<const char*, 32> kStructureLines = {
 class TLinesReadInFull final : public IElementLines {
   public:
     TLinesReadInFull(ITreeLines& tree, TTreeLine nal, std::int32_t lines)
-        : FTree(tree), FElements(ElementSide(tree)), FNal(nal), FLeft(lines) {}
+        : FTree(tree), FElements(tree.ElementSide()), FNal(nal), FLeft(lines) {}
 
     void ClearLines() override { FTree.ClearLines(); }
     TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
@@ -102,7 +102,7 @@ class TLinesReadInFull final : public IElementLines {
 // that the summary line can follow its elements.
 class TMeaningLines final : public IElementLines {
   public:
-    explicit TMeaningLines(ITreeLines& tree) : FTree(tree), FElements(ElementSide(tree)) {}
+    explicit TMeaningLines(ITreeLines& tree) : FTree(tree), FElements(tree.ElementSide()) {}
 
     void ClearLines() override { FTree.ClearLines(); }
     TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
@@ -204,7 +204,7 @@ class TMeaningLines final : public IElementLines {
 class TSpanLines final : public IElementLines {
   public:
     TSpanLines(ITreeLines& tree, TTreeLine nal, const std::vector<TBitSpan>& log, ILineBits& bits)
-        : FTree(tree), FElements(ElementSide(tree)), FNal(nal), FLog(log), FBits(bits) {}
+        : FTree(tree), FElements(tree.ElementSide()), FNal(nal), FLog(log), FBits(bits) {}
 
     void ClearLines() override { FTree.ClearLines(); }
     TTreeLine AddRootLine(const std::string& text) override { return FTree.AddRootLine(text); }
@@ -365,7 +365,7 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
     }
     ITreeLines& tree = meanings ? static_cast<ITreeLines&>(*meanings) : shownTree;
     // Looked up once for the unit's lines.
-    IElementLines* const elements = meanings ? &*meanings : ElementSide(shownTree);
+    IElementLines* const elements = meanings ? &*meanings : shownTree.ElementSide();
     if (detail != nullptr) {
         *detail = TNalUnitDetail{};
     }

@@ -168,6 +168,7 @@ class IScrollBar {
 // An opaque handle on one line of a syntax tree.
 struct TTreeLineTag;
 using TTreeLine = TTreeLineTag*;
+class IElementLines;
 
 // TreeView1: an ordered tree of text lines. Children keep the order they were added in;
 // a new line starts collapsed.
@@ -181,6 +182,8 @@ class ITreeLines {
     virtual TTreeLine AddChildLine(TTreeLine parent, const std::string& text) = 0;
     // Shows the line's direct children; the children's own state is not changed.
     virtual void ExpandLine(TTreeLine line) = 0;
+    // The side that takes element lines as their parts, for a tree that has one.
+    virtual IElementLines* ElementSide() { return nullptr; }
 };
 
 enum class TWindowState { Normal, Minimized, Maximized };

@@ -89,9 +89,9 @@ TEST(DumpTree, ItsElementSideAndATextTreesNoneInTurn) {
     TDumpTree parts;
     TSyntaxTree text;
     for (int round = 0; round < 3; ++round) {
-        EXPECT_EQ(ElementSide(parts), static_cast<IElementLines*>(&parts));
-        EXPECT_EQ(ElementSide(parts), static_cast<IElementLines*>(&parts));
-        EXPECT_EQ(ElementSide(text), nullptr);
+        EXPECT_EQ(parts.ElementSide(), static_cast<IElementLines*>(&parts));
+        EXPECT_EQ(parts.ElementSide(), static_cast<IElementLines*>(&parts));
+        EXPECT_EQ(text.ElementSide(), nullptr);
     }
 }
 

@@ -37,7 +37,7 @@ TEST(ElementLine, FollowsTheLineRule) {
 
 // Every width and every padding, against the line put together piece by piece: the
 // formatter writes the padding in words and the texts and annotation in overlapping copies,
-// so it is also held to write nothing past the size it gives, which its bound covers.
+// so it is also held to write nothing past the line, which its bound covers.
 TEST(ElementLine, EveryWidthAndPaddingAsThePiecesSay) {
     for (const std::string label :
          {"a", "pcm", "mb_qp_delta", "initial_cpb_removal_delay_length_minus1"})
@@ -56,7 +56,6 @@ TEST(ElementLine, EveryWidthAndPaddingAsThePiecesSay) {
                     const TElementLine element{label, width, value, bits, meaning};
                     const std::string at = label + ", " + std::to_string(bits) + " bits, width " +
                                            std::to_string(width) + " " + meaning;
-                    EXPECT_EQ(ElementLineSize(element), want.size()) << at;
                     EXPECT_GE(ElementLineRoom(element), want.size()) << at;
                     std::string written(want.size() + 16, '#');
                     char* const end = WriteElementLine(written.data(), element);
