@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -84,6 +85,84 @@ TEST(DumpJson, ElementLinesCarryNameValueAndFileBits) {
     EXPECT_EQ(profile["meaning"].toString(), "High");
     // A structure line has a text only.
     EXPECT_EQ(sps["tree"][0]["children"][3].toObject().keys(), (QStringList{"children", "text"}));
+}
+
+// Every element line of every test stream read back from the file at the bits its JSON
+// names: those bits, less the emulation-prevention bytes among them, hold the line's value
+// as its width says: n bits unsigned or in two's complement, or an Exp-Golomb code of
+// exactly the length told, unsigned or signed.
+TEST(DumpJson, EveryElementsValueLiesAtItsBits) {
+    int checked = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(TestDataPath(""))) {
+        if (entry.path().extension() != ".264") {
+            continue;
+        }
+        const std::string path = entry.path().string();
+        const std::vector<std::uint8_t> file = ReadAll(path);
+        std::vector<QJsonObject> lines;
+        const std::function<void(const QJsonArray&)> collect = [&](const QJsonArray& array) {
+            for (const auto& line : array) {
+                lines.push_back(line.toObject());
+                collect(line.toObject()["children"].toArray());
+            }
+        };
+        const QJsonDocument doc =
+            QJsonDocument::fromJson(QByteArray::fromStdString(Dump({"--json", path}).out));
+        for (const auto& unit : doc["units"].toArray()) {
+            collect(unit.toObject()["tree"].toArray());
+        }
+        for (const QJsonObject& line : lines) {
+            bool number = false;
+            const long long value = line["value"].toString().toLongLong(&number);
+            const long long first = line["first_bit"].toInteger(-1);
+            const long long bits = line["bits"].toInteger();
+            if (!number || first < 0 || bits <= 0 || bits > 64) {
+                continue;
+            }
+            std::vector<int> code;
+            for (long long at = first; at < first + bits; ++at) {
+                const auto byte = static_cast<std::size_t>(at / 8);
+                if (byte < 2 || file[byte] != 3 || file[byte - 1] != 0 || file[byte - 2] != 0) {
+                    code.push_back((file[byte] >> (7 - at % 8)) & 1);
+                }
+            }
+            bool holds = false;
+            const QString text = line["text"].toString();
+            if (text.contains(" (v bits)")) {
+                std::size_t zeros = 0;
+                while (zeros < code.size() && code[zeros] == 0) {
+                    ++zeros;
+                }
+                long long codeNum = 1;
+                for (std::size_t i = zeros + 1; i < code.size(); ++i) {
+                    codeNum = codeNum << 1 | code[i];
+                }
+                codeNum -= 1;
+                holds = code.size() == 2 * zeros + 1 &&
+                        (value == codeNum ||
+                         value == (codeNum % 2 == 1 ? (codeNum + 1) / 2 : -(codeNum / 2)));
+            } else if (text.contains(QString(" (%1 bit").arg(code.size()))) {
+                // An SEI message's type and size are bytes that add up, 0xFF while more follow.
+                const QString name = line["name"].toString();
+                const std::size_t step =
+                    name == "payloadType" || name == "payloadSize" ? 8 : code.size();
+                unsigned long long u = 0;
+                for (std::size_t from = 0; from < code.size(); from += step) {
+                    unsigned long long part = 0;
+                    for (std::size_t i = from; i < std::min(from + step, code.size()); ++i) {
+                        part = part << 1 | static_cast<unsigned long long>(code[i]);
+                    }
+                    u += part;
+                }
+                holds =
+                    static_cast<unsigned long long>(value) == u ||
+                    (code.size() < 64 && value == static_cast<long long>(u) - (1LL << code.size()));
+            }
+            EXPECT_TRUE(holds) << path << ": " << text.toStdString() << " at bit " << first;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 5000);
 }
 
 TEST(DumpJson, StringsAreEscaped) {
