@@ -83,18 +83,6 @@ TEST(DumpTree, WritesWhatTheTextTreeHolds) {
     EXPECT_GT(units, 500);
 }
 
-// Trees of two kinds asked about in turn, the command line's with two bases: each gets its
-// own element side, or none.
-TEST(DumpTree, ItsElementSideAndATextTreesNoneInTurn) {
-    TDumpTree parts;
-    TSyntaxTree text;
-    for (int round = 0; round < 3; ++round) {
-        EXPECT_EQ(parts.ElementSide(), static_cast<IElementLines*>(&parts));
-        EXPECT_EQ(parts.ElementSide(), static_cast<IElementLines*>(&parts));
-        EXPECT_EQ(text.ElementSide(), nullptr);
-    }
-}
-
 // Lines no stream gives: labels past their width or far short of it, widths past the
 // usual ones, escapes, a line longer than the buffer's room and than a block of text,
 // levels deeper than the blanks written at once, and more lines than a chunk holds. The
