@@ -4,6 +4,7 @@
 // intra) and the slice it belongs to. Toolkit-free and free of the decoder's headers: the
 // decoder fills it, the overlays and quillet-dump read it.
 
+#include "model/SetStore.h"
 #include "syntax/AccessUnit.h"
 #include "syntax/pic_parameter_set_rbsp.h"
 #include "syntax/seq_parameter_set_rbsp.h"
@@ -80,7 +81,7 @@ class TSliceStartReader {
   private:
     void ReadUnit(const std::uint8_t* unit, std::int64_t size, std::vector<TSliceStart>& starts);
 
-    TKnownSets FSets;
+    TSetStore FSets{nullptr};
     std::vector<std::uint8_t> FPayload; // reused from unit to unit
 };
 
