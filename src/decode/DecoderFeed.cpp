@@ -15,9 +15,11 @@ constexpr int kSampleAspect[16][2] = {{1, 1},    {12, 11}, {10, 11}, {16, 11}, {
 
 bool ShapeOf(const TSeqParameterSet& sps, TSequenceShape& shape) {
     const bool chroma = ProfileHasChromaBlock(sps.profile_idc);
-    // A set that names a sampling no picture can have tells nothing of the pictures.
-    if (chroma && (sps.chroma_format_idc > 3 || sps.bit_depth_luma_minus8 > 6 ||
-                   sps.bit_depth_chroma_minus8 > 6)) {
+    // A set with values no stream can have tells nothing of the pictures.
+    if ((chroma && (sps.chroma_format_idc > 3 || sps.bit_depth_luma_minus8 > 6 ||
+                    sps.bit_depth_chroma_minus8 > 6)) ||
+        sps.log2_max_frame_num_minus4 > 12 || sps.pic_order_cnt_type > 2 ||
+        sps.log2_max_pic_order_cnt_lsb_minus4 > 12) {
         return false;
     }
     const int format = chroma ? static_cast<int>(sps.chroma_format_idc) : 1;
