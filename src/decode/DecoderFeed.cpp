@@ -138,7 +138,7 @@ class TBitWriter {
 std::int64_t DecodingPeakMiB(const TSequenceShape& shape) {
     // Wine's decoder gives 8-bit 4:2:0 samples whatever it is given; in tenths of a picture.
     const std::int64_t frameBytes = std::int64_t{shape.CodedWidth} * shape.CodedHeight * 3 / 2;
-    return 60 + frameBytes * (118 + 26 * std::int64_t{shape.Buffer}) / 10 / (1 << 20);
+    return 60 + frameBytes * (188 + 26 * std::int64_t{shape.Buffer}) / 10 / (1 << 20);
 }
 
 bool WindowsDecoderTakes(const TSequenceShape& shape, std::string& why) {

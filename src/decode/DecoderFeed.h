@@ -49,8 +49,9 @@ struct TSequenceShape {
 // The address space the 32-bit program's decoding may take, and what decoding pictures of
 // a shape is expected to take at its peak, in MiB: what Wine's decoder was measured to
 // hold (some 12 pictures' worth whatever the stream, and 2.6 more for each frame its
-// buffer may keep) with the program's own copies and a working set beside them. Beyond
-// about 1,330 MiB the 32-bit address space ran out.
+// buffer may keep) with the program's own copies and a working set beside them, and 7
+// pictures' worth more for making a PNG file of one while the decoder still holds its
+// own. Beyond about 1,330 MiB the 32-bit address space ran out.
 inline constexpr std::int64_t kDecodingBudgetMiB = 1200;
 std::int64_t DecodingPeakMiB(const TSequenceShape& shape);
 

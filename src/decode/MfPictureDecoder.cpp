@@ -6,6 +6,7 @@
 // that includes Media Foundation's headers.
 
 #include "decode/DecoderFeed.h"
+#include "decode/Macroblocks.h"
 
 #include <windows.h>
 
@@ -200,7 +201,9 @@ constexpr LONGLONG kTimeBase = LONGLONG{1} << 40;
 
 class TMfPictureDecoder final : public IPictureDecoder {
   public:
-    explicit TMfPictureDecoder(const TMfApi& api) : FApi(api) { JoinCom(); }
+    TMfPictureDecoder(const TMfApi& api, bool macroblocks) : FApi(api), FMacroblocks(macroblocks) {
+        JoinCom();
+    }
 
     // A new transform rather than a flushed one, made with the first unit, whose sequence
     // parameter set then gives the input's size.
@@ -212,6 +215,7 @@ class TMfPictureDecoder final : public IPictureDecoder {
         FLastTime = 0;
         FShape = TSequenceShape{};
         FHaveOutputType = false;
+        FSliceReader.Reset();
     }
 
     bool Send(const TAccessUnitIn& unit, std::string& error) override {
@@ -224,7 +228,11 @@ class TMfPictureDecoder final : public IPictureDecoder {
             return false;
         }
         const LONGLONG time = kTimeBase + unit.OutputOrder;
-        FOutstanding[time] = unit.Tag;
+        TSent& sent = FOutstanding[time];
+        sent = {unit.Tag, {}};
+        if (FMacroblocks) {
+            FSliceReader.Read(unit.Data, unit.Size, sent.Starts);
+        }
         FLastTime = std::max(FLastTime, time);
         return Feed(FUnit.data(), FUnit.size(), time, error);
     }
@@ -269,7 +277,7 @@ class TMfPictureDecoder final : public IPictureDecoder {
         while (!FPending.empty()) {
             TOutput out = std::move(FPending.front());
             FPending.pop_front();
-            tag = out.Tag;
+            tag = out.Sent.Tag;
             TPicture* picture = place(tag);
             if (picture == nullptr || Copy(out, *picture)) {
                 return true;
@@ -285,8 +293,13 @@ class TMfPictureDecoder final : public IPictureDecoder {
         int Width = 0;
         int Height = 0;
     };
-    struct TOutput {
+    // A unit sent whose picture did not come out yet: its tag, and where its slices begin.
+    struct TSent {
         std::int64_t Tag = 0;
+        std::vector<TSliceStart> Starts;
+    };
+    struct TOutput {
+        TSent Sent;
         std::vector<std::uint8_t> Bytes; // NV12, FStride bytes a row, FRows rows of luma
     };
 
@@ -486,7 +499,7 @@ class TMfPictureDecoder final : public IPictureDecoder {
             found = FOutstanding.begin();
         }
         TOutput out;
-        out.Tag = found->second;
+        out.Sent = std::move(found->second);
         FOutstanding.erase(FOutstanding.begin(), std::next(found));
         TCom<IMFMediaBuffer> buffer;
         BYTE* bytes = nullptr;
@@ -580,6 +593,17 @@ class TMfPictureDecoder final : public IPictureDecoder {
                 }
             }
         }
+        if (FMacroblocks && FShape.Known) {
+            // Where the macroblocks and slices lie, which needs nothing of the decoder.
+            auto map = std::make_shared<TMacroblockMap>();
+            map->WidthMbs = FShape.CodedWidth / 16;
+            map->HeightMbs = FShape.CodedHeight / 16;
+            map->Mbs.resize(static_cast<std::size_t>(map->WidthMbs) *
+                            static_cast<std::size_t>(map->HeightMbs));
+            AssignSlices(out.Sent.Starts, *map);
+            map->CodingKnown = false;
+            picture.Macroblocks = std::move(map);
+        }
         if (picture.ChromaFormat == 1) {
             std::uint32_t given = 0;
             std::uint32_t own = 0;
@@ -600,8 +624,10 @@ class TMfPictureDecoder final : public IPictureDecoder {
     std::uint32_t FOutputMatrix = 0; // the stream's number of the matrix the output type names
     TSequenceShape FShape;
     std::deque<TOutput> FPending;
-    // The tags of the units sent whose pictures did not come out yet, by their times.
-    std::map<LONGLONG, std::int64_t> FOutstanding;
+    // The units sent whose pictures did not come out yet, by their times.
+    std::map<LONGLONG, TSent> FOutstanding;
+    const bool FMacroblocks;
+    TSliceStartReader FSliceReader;
     std::set<LONGLONG> FFillers;
     std::vector<std::uint8_t> FUnit; // the unit being sent, as the decoder gets it
     LONGLONG FLastTime = 0;
@@ -613,12 +639,12 @@ bool DecoderBuilt() {
     return true;
 }
 
-std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int, bool) {
+std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int, bool macroblocks) {
     const TMfApi& api = MediaFoundation();
     if (!api.Ready) {
         return nullptr;
     }
-    return std::make_unique<TMfPictureDecoder>(api);
+    return std::make_unique<TMfPictureDecoder>(api, macroblocks);
 }
 
 std::string NoDecoderText() {

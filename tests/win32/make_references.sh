@@ -8,7 +8,7 @@
 # and NAME.pos, the offset of each frame's access unit; and main_cabac.bgra. Also
 # crop_66x50.264, whose chroma planes are of odd size; irb_cut.264, a stream with intra
 # refresh and B pictures cut at a recovery point, whose last pictures a decoder keeps until
-# it is drained; and edge_buf4.edge and edge_buf5.edge, 8192x4320 pictures with 4 and 5
+# it is drained; and edge_buf1.edge and edge_buf2.edge, 8192x4320 pictures with 1 and 2
 # frames buffered, either side of the 32-bit program's bound, with only the last frame of
 # the first decoded (NAME.last.yuv).
 # Usage: make_references.sh DATA_DIR OUT_DIR [MORE_DATA_DIR]
@@ -34,13 +34,14 @@ sei=$(grep -obUaP '\x00\x00\x01\x06' "$out/irb.264" | head -n 1 | cut -d: -f1)
 rp=$(grep -obUaP '\x00\x00\x01\x06\x06' "$out/irb.264" | sed -n 2p | cut -d: -f1)
 { head -c "$sei" "$out/irb.264"; tail -c +"$((rp + 1))" "$out/irb.264"; } >"$out/irb_cut.264"
 rm "$out/irb.264"
-for frames in 4 5; do
-    ffmpeg -nostdin -v error -y -f lavfi -i color=c=gray:size=8192x4320:rate=25 -frames:v 12 \
-        -pix_fmt yuv420p -c:v libx264 -preset ultrafast \
+# The refused one needs no more than its parameter sets; the other fills its buffer.
+for frames in 1 2; do
+    ffmpeg -nostdin -v error -y -f lavfi -i color=c=gray:size=8192x4320:rate=25 \
+        -frames:v $((frames == 1 ? 4 : 1)) -pix_fmt yuv420p -c:v libx264 -preset ultrafast \
         -x264-params ref=$frames:bframes=0:level=6.2 -f h264 "$out/edge_buf$frames.edge"
 done
-ffmpeg -nostdin -v error -y -i "$out/edge_buf4.edge" -vf 'select=eq(n\,11)' -frames:v 1 \
-    -pix_fmt yuv420p -f rawvideo "$out/edge_buf4.last.yuv"
+ffmpeg -nostdin -v error -y -i "$out/edge_buf1.edge" -vf 'select=eq(n\,3)' -frames:v 1 \
+    -pix_fmt yuv420p -f rawvideo "$out/edge_buf1.last.yuv"
 for stream in "$out"/*.264 "$data"/*.264 ${3:+"$3"/*.264}; do
     name="$(basename "$stream" .264)"
     ffmpeg -nostdin -v error -y -threads 1 -flags unaligned -flags2 +showall -i "$stream" \
