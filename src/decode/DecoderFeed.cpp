@@ -37,7 +37,8 @@ bool ShapeOf(const TSeqParameterSet& sps, TSequenceShape& shape) {
         top = std::int64_t{sps.frame_crop_top_offset} * unitY;
         bottom = std::int64_t{sps.frame_crop_bottom_offset} * unitY;
     }
-    if (codedWidth > 16384 || codedHeight > 16384 || left + right >= codedWidth ||
+    // No side over 1,055 macroblocks, the longest any level allows.
+    if (codedWidth > 16880 || codedHeight > 16880 || left + right >= codedWidth ||
         top + bottom >= codedHeight) {
         return false;
     }
