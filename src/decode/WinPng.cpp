@@ -1,5 +1,5 @@
-#include "decode/PictureDecoder.h"
 #include "decode/PngWriter.h"
+#include "decode/RgbConversion.h"
 
 // PNG files of the Windows program, which has no encoding library: the pixels go into
 // deflate's stored blocks, uncompressed, which every PNG reader takes. Larger files, but no
@@ -90,7 +90,8 @@ void Encode(const TRgbPixels& rgb, std::vector<std::uint8_t>& png) {
 
 bool PictureToPng(const TPicture& picture, std::vector<std::uint8_t>& png, std::string& error) {
     TRgbPixels rgb;
-    if (!PictureToRgb32(picture, 0, 0, rgb)) {
+    // At the picture's own size, as the other builds write it: its samples' shape unapplied.
+    if (!PictureToRgb32At(picture, picture.Width, picture.Height, rgb)) {
         error = "the picture cannot be converted to RGB";
         return false;
     }
