@@ -46,6 +46,9 @@ struct TMacroblockMap {
     int MinQp = 0;
     int MaxQp = 0;
     int SliceCount = 0;
+    // QP, vectors and intra macroblocks are the decoder's; false from a decoder that tells
+    // none (the Windows one), whose map has only the macroblocks' places and slices.
+    bool CodingKnown = true;
 
     const TMacroblock* At(int x, int y) const {
         return x >= 0 && y >= 0 && x < WidthMbs && y < HeightMbs
