@@ -31,6 +31,12 @@ bool IsSlice(std::uint32_t type) {
     return type == kNalNonIdrSlice || type == kNalIdrSlice || type == kNalPartitionA;
 }
 
+// The units that may come before a picture's first slice in its access unit: those that
+// open one, and filler and SPS extensions among them.
+bool LeadsToPicture(std::uint32_t type) {
+    return OpensAccessUnit(type) || type == kNalFiller || type == kNalSpsExtension;
+}
+
 TUnitWants WantsOf(std::uint8_t header) {
     const std::uint32_t type = NalUnitType(header);
     if (IsSlice(type)) {
@@ -205,8 +211,7 @@ std::int64_t TAccessUnitDecoder::PictureAnchor(std::int64_t offset) {
         if (IsSlice(type)) {
             return unit.Offset;
         }
-        const bool before = (type >= kNalSei && type <= kNalDelimiter) || type == kNalFiller ||
-                            (type >= kNalSpsExtension && type <= 18);
+        const bool before = LeadsToPicture(type);
         if (unit.Offset != offset || !before) {
             break;
         }
@@ -216,8 +221,7 @@ std::int64_t TAccessUnitDecoder::PictureAnchor(std::int64_t offset) {
             if (IsSlice(next)) {
                 return unit.Offset;
             }
-            if (!((next >= kNalSei && next <= kNalDelimiter) || next == kNalFiller ||
-                  (next >= kNalSpsExtension && next <= 18))) {
+            if (!LeadsToPicture(next)) {
                 break;
             }
         }
@@ -268,9 +272,8 @@ TAccessUnitDecoder::FindStarts(std::int64_t anchor, std::int64_t floor, bool idr
             if (!idrOnly && type == kNalSei && RecoveryFrameCount(rbsp.data(), size)) {
                 recovery.push_back(TStart{unit, TStartKind::RecoveryPoint});
             } else if (!idrOnly && picture.Offset < 0 && type == kNalNonIdrSlice) {
-                TBitStream4 reader;
-                if (size > 0 && reader.SetData(rbsp.data(), size) == kStatusOk &&
-                    reader.ReadUE() == 0 && reader.ReadUE() % 5 == 2 && reader.Error() == 0) {
+                const std::optional<TSliceOpening> opening = ReadSliceOpening(rbsp.data(), size);
+                if (opening && opening->first_mb_in_slice == 0 && opening->slice_type % 5 == 2) {
                     picture = TStart{unit, TStartKind::IPicture};
                 }
             }

@@ -124,13 +124,15 @@ bool ReadSliceHead(const std::uint8_t* rbsp, std::int32_t size, std::uint8_t hea
     return true;
 }
 
-std::optional<std::uint32_t> ReadFirstMbInSlice(const std::uint8_t* rbsp, std::int32_t size) {
+std::optional<TSliceOpening> ReadSliceOpening(const std::uint8_t* rbsp, std::int32_t size) {
     TBitStream4 reader;
     if (size <= 0 || reader.SetData(rbsp, size) != kStatusOk) {
         return std::nullopt;
     }
-    const std::uint32_t first = reader.ReadUE();
-    return reader.Error() == 0 ? std::optional(first) : std::nullopt;
+    TSliceOpening opening;
+    opening.first_mb_in_slice = reader.ReadUE();
+    opening.slice_type = reader.ReadUE();
+    return reader.Error() == 0 ? std::optional(opening) : std::nullopt;
 }
 
 bool BeginsNewPicture(const TSliceHead& previous, const TSliceHead& next,

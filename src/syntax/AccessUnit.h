@@ -48,8 +48,13 @@ struct TSliceHead {
 bool ReadSliceHead(const std::uint8_t* rbsp, std::int32_t size, std::uint8_t header,
                    IGoverningSets& sets, TSliceHead& head, const TSeqParameterSet*& sps);
 
-// first_mb_in_slice alone, for a slice whose parameter sets are not at hand.
-std::optional<std::uint32_t> ReadFirstMbInSlice(const std::uint8_t* rbsp, std::int32_t size);
+// The two elements a slice header begins with, which need no parameter set: what tells a
+// picture's start and kind when the sets are not at hand. None when the payload ends first.
+struct TSliceOpening {
+    std::uint32_t first_mb_in_slice = 0;
+    std::uint32_t slice_type = 0;
+};
+std::optional<TSliceOpening> ReadSliceOpening(const std::uint8_t* rbsp, std::int32_t size);
 
 // True when the slice `next` begins a new primary coded picture after the slice
 // `previous`: the standard's comparison of the first VCL unit of a picture.

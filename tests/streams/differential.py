@@ -17,6 +17,7 @@ import zlib
 
 sys.dont_write_bytecode = True  # the test leaves the source tree as it found it
 import fieldstream  # noqa: E402
+from craft_headers import escape, to_bits, to_bytes, unescape, with_trailing_bits  # noqa: E402
 
 FFMPEG = ["ffmpeg", "-nostdin", "-v", "error", "-y"]
 OPENH264 = None  # the second encoder's tool, when it was built
@@ -75,12 +76,43 @@ def edit(src, out, how):
                 i += 4
             else:
                 i += 1
+    elif how == "pps-switch":
+        # A second PPS (id 1) after the first, the sets only at the start (x264 repeats them
+        # at every IDR picture); the slices of every fourth picture name it, the last before
+        # each IDR picture: decoding from a later one needs it only three pictures in.
+        res, picture = [], -1
+        for i, (p, k) in enumerate(zip(pieces, kind)):
+            if k in (7, 8) and k in kind[:i]:
+                continue
+            if k in (1, 5):
+                picture += first_mb(p) == 0
+                p = with_second_ue(p, 2, 1) if picture % 4 == 3 else p
+            res.append(p)
+            if k == 8:
+                res.append(with_second_ue(p, 0, 1))
+        pieces = res
     elif how == "from-second-recovery-point":
         # The parameter sets, then everything from the second recovery point on.
         sei = [i for i, (p, k) in enumerate(zip(pieces, kind)) if k == 6 and recovery_point(p)]
         sets = [p for p, k in zip(pieces[:sei[1]], kind) if k in (7, 8)][:2]
         pieces = sets + pieces[sei[1]:]
     open(out, "wb").write(b"".join(pieces))
+
+
+def with_second_ue(unit, skip, value):
+    """The unit with the ue(v) after the first `skip` ue(v) codes of its payload rewritten to
+    value, the rest of its bits as they were (CAVLC slices and parameter sets only: their
+    bits after the header need no alignment)."""
+    sc = 4 if unit[2] == 0 else 3
+    bits = to_bits(unescape(unit[sc + 1:]))
+    bits = bits[:bits.rindex("1")]  # without the trailing bits
+    at = 0
+    for _ in range(skip + 1):
+        zeros = bits.index("1", at) - at
+        start, at = at, at + 2 * zeros + 1
+    code = format(value + 1, "b")
+    bits = bits[:start] + "0" * (len(code) - 1) + code + bits[at:]
+    return unit[:sc + 1] + escape(to_bytes(with_trailing_bits(bits)))
 
 
 def recovery_point(unit):
@@ -116,6 +148,10 @@ STREAMS = {
                                        edit(o + ".src", o, "lose-first-slice")),
     "slices_reordered": lambda o: (x264(o + ".src", "-x264-params", "slices=4:keyint=10"),
                                    edit(o + ".src", o, "reorder")),
+    # One SPS and two PPS at the start, the pictures after later IDR pictures naming either.
+    "pps_switch": lambda o: (x264(o + ".src", "-profile:v", "baseline", "-x264-params",
+                                  "keyint=4:slices=2"),
+                             edit(o + ".src", o, "pps-switch")),
     # No IDR picture: decoding can only begin at a recovery point.
     # Field pictures (PAFF), which no encoder here writes: made bit by bit, with pairs of
     # non-reference B fields and two slices a field.
