@@ -766,18 +766,20 @@ void TPictureModel::Store() {
         return static_cast<std::size_t>(
             std::count_if(FStores.begin(), FStores.end(), [](const TStore& s) { return s.Used; }));
     };
-    if (FCurReference == 0 && parity == 0 && used() >= DpbSize()) {
-        bool lowest = true;
-        for (const TStore& s : FStores) {
-            lowest = lowest && !(s.Used && s.Entry.WaitingForOutput && s.Entry.Poc < poc);
-        }
-        if (lowest) {
+    const auto lowest = [&] {
+        return std::none_of(FStores.begin(), FStores.end(), [poc](const TStore& s) {
+            return s.Used && s.Entry.WaitingForOutput && s.Entry.Poc < poc;
+        });
+    };
+    while (used() >= DpbSize()) {
+        if (FCurReference == 0 && parity == 0 && lowest()) {
             const std::int64_t decode[2] = {FFacts.Decode, -1};
             OutputPicture(decode, poc); // straight out, never stored
             return;
         }
-    }
-    while (used() >= DpbSize() && Bump()) {
+        if (!Bump()) {
+            break;
+        }
     }
     if (used() >= DpbSize()) {
         Problem("decoded picture buffer overflow: " + Text(static_cast<std::int64_t>(used()) + 1) +
