@@ -218,7 +218,6 @@ void TPictureModel::FillGaps(const TSliceHead& head) {
     }
     FHead = current;
     FPrevRefFrameNum = (FPrevRefFrameNum + missing) % max;
-    FFacts.Exact = false;
 }
 
 std::int64_t TPictureModel::PicNumOf(int store, int parity) const {
