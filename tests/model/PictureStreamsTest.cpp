@@ -1,6 +1,7 @@
 // The picture model on every test stream against ffmpeg's own decoder: the references it
-// keeps after each marking (NAME.dpb, from its -debug mmco lines) and the order it shows
-// the pictures in (NAME.order, from ffprobe). And on the same streams, each initial
+// keeps after each marking (pictures/NAME.dpb, from its -debug mmco lines) and the order it
+// shows the pictures in (pictures/NAME.order, from ffprobe); the streams made for the
+// model are in pictures/ too. And on the same streams, each initial
 // reference list against the ordering rules written here from the buffer before the
 // picture.
 
@@ -20,7 +21,8 @@ namespace {
 
 std::vector<TPictureFacts> Model(const std::string& name) {
     FileStream stream;
-    EXPECT_TRUE(stream.Open(TestDataPath(name + ".264")));
+    const std::string own = TestDataPath("pictures/" + name + ".264");
+    EXPECT_TRUE(stream.Open(std::filesystem::exists(own) ? own : TestDataPath(name + ".264")));
     std::vector<TPictureFacts> pictures;
     TPictureModel model([&](const TPictureFacts& p) { pictures.push_back(p); });
     WalkPictures(stream, model);
@@ -29,7 +31,7 @@ std::vector<TPictureFacts> Model(const std::string& name) {
 
 std::vector<std::string> Streams() {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(TestDataPath(""))) {
+    for (const auto& entry : std::filesystem::directory_iterator(TestDataPath("pictures"))) {
         if (entry.path().extension() == ".dpb") {
             names.push_back(entry.path().stem().string());
         }
@@ -75,7 +77,7 @@ TEST(PictureStreams, BufferAfterEachMarkingAsFfmpegKeepsIt) {
     for (const std::string& name : Streams()) {
         SCOPED_TRACE(name);
         const std::vector<TPictureFacts> pictures = Model(name);
-        std::ifstream answers(TestDataPath(name + ".dpb"));
+        std::ifstream answers(TestDataPath("pictures/" + name + ".dpb"));
         std::string line;
         std::int64_t constant = 0;
         std::size_t compared = 0;
@@ -104,7 +106,7 @@ TEST(PictureStreams, DisplayOrderAsFfprobeShowsIt) {
     for (const std::string& name : Streams()) {
         SCOPED_TRACE(name);
         const std::vector<TPictureFacts> pictures = Model(name);
-        std::ifstream answers(TestDataPath(name + ".order"));
+        std::ifstream answers(TestDataPath("pictures/" + name + ".order"));
         std::string line;
         ASSERT_TRUE(std::getline(answers, line));
         std::istringstream packetLine(line.substr(line.find(' ')));

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes the picture model's streams (x264 0.164, ffmpeg 5.1) and writes, for them and for
-# every other NAME.264 here, what ffmpeg's own decoder says of each picture:
+# Makes the picture model's streams here (x264 0.164, ffmpeg 5.1) and writes here, for them
+# and for every NAME.264 of the folder above, what ffmpeg's own decoder says of each
+# picture:
 #   NAME.dpb    its reference lists after each marking: "S fn/poc ... L idx/poc ...",
 #               one line per reference picture (per field for field pictures), in
 #               decoding order, from `ffmpeg -threads 1 -debug mmco` (ffmpeg adds 65536 to
@@ -22,7 +23,7 @@ make_stream() { # name, frames, filter, x264 options...
     local name=$1 frames=$2 filter=$3
     shift 3
     source_clip "$frames" "$filter" |
-        x264 --quiet --threads 1 --demuxer y4m --crf 30 "$@" -o "pictures_$name.264" - 2>/dev/null
+        x264 --quiet --threads 1 --demuxer y4m --crf 30 "$@" -o "$name.264" - 2>/dev/null
 }
 
 make_stream ref1 30 "" --ref 1 --bframes 0 --keyint 15
@@ -33,8 +34,8 @@ make_stream bframes16 40 "" --ref 2 --bframes 16 --b-adapt 0 --b-pyramid none --
 make_stream interlaced 24 "" --tff --ref 3 --bframes 2 --keyint 24
 make_stream open_gop 40 "" --open-gop --keyint 12 --min-keyint 12 --bframes 3 --ref 3
 
-for stream in *.264; do
-    name=${stream%.264}
+for stream in *.264 ../*.264; do
+    name=$(basename "$stream" .264)
     ffmpeg -hide_banner -nostats -threads 1 -debug mmco -i "$stream" -f null - 2>&1 |
         python3 -c '
 import re, sys
