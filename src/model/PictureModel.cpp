@@ -4,6 +4,7 @@
 #include "stream/H264Utils.h"
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 namespace {
@@ -119,7 +120,10 @@ void TPictureModel::Slice(const TSliceHead& head, const TSeqParameterSet& sps,
     if (!FInPicture) {
         StartPicture(head, sps);
     }
-    const std::int32_t qp = 26 + (pps != nullptr ? pps->pic_init_qp_minus26 : 0) + head.slice_qp_delta;
+    // A damaged header's values may lie far outside any QP: kept as they add up.
+    const auto qp = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        std::int64_t{26} + (pps != nullptr ? pps->pic_init_qp_minus26 : 0) + head.slice_qp_delta,
+        INT32_MIN, INT32_MAX));
     FFacts.QpMin = FFacts.Slices == 0 ? qp : std::min(FFacts.QpMin, qp);
     FFacts.QpMax = FFacts.Slices == 0 ? qp : std::max(FFacts.QpMax, qp);
     ++FFacts.Slices;
