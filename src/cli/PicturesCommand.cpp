@@ -3,6 +3,7 @@
 #include "cli/DumpOutput.h"
 #include "model/PictureWalk.h"
 
+#include <charconv>
 #include <map>
 #include <string>
 #include <utility>
@@ -12,6 +13,13 @@ namespace {
 const char* const kHeader = "decode\tdisplay\toffset\ttype\tidr\treference\tstructure\tframe_num\t"
                             "poc\ttop_poc\tbottom_poc\tbytes\tslice_bytes\tslices\tqp\texact\t"
                             "dpb\tl0\tl1\tproblems\tnotes\n";
+
+// Appends a number, with no string of its own.
+void Number(std::string& text, std::int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    text.append(digits, end);
+}
 
 const char* ParityText(std::int32_t parity) {
     return parity == 1 ? "t" : parity == 2 ? "b" : "";
@@ -24,8 +32,16 @@ void BufferText(const std::vector<TBufferEntry>& entries, std::string& text) {
     for (const TBufferEntry& e : entries) {
         text += first ? "" : " ";
         first = false;
-        text += e.LongTerm() ? "L" + std::to_string(e.LongTermFrameIdx) : std::to_string(e.FrameNum);
-        text += e.Exists ? "@" + std::to_string(e.Poc) : "@gap";
+        if (e.LongTerm()) {
+            text += 'L';
+        }
+        Number(text, e.LongTerm() ? e.LongTermFrameIdx : e.FrameNum);
+        text += '@';
+        if (e.Exists) {
+            Number(text, e.Poc);
+        } else {
+            text += "gap";
+        }
         text += e.Fields == 3 ? "" : ParityText(e.Fields);
         text += e.ShortTerm() || e.LongTerm() ? "" : "-"; // only waits for output
         text += e.WaitingForOutput ? "*" : "";
@@ -39,10 +55,14 @@ void ListText(const std::vector<TListEntry>& entries, std::string& text) {
         text += first ? "" : " ";
         first = false;
         if (e.Missing) {
-            text += std::string(e.LongTerm ? "?LongTermPicNum " : "?picNum ") + std::to_string(e.Number);
+            text += e.LongTerm ? "?LongTermPicNum " : "?picNum ";
+            Number(text, e.Number);
             continue;
         }
-        text += e.Exists ? std::to_string(e.Poc) : "gap" + std::to_string(e.FrameNum);
+        if (!e.Exists) {
+            text += "gap";
+        }
+        Number(text, e.Exists ? e.Poc : e.FrameNum);
         text += ParityText(e.Parity);
         text += e.LongTerm ? "L" : "";
     }
@@ -50,25 +70,35 @@ void ListText(const std::vector<TListEntry>& entries, std::string& text) {
 
 void Tsv(const TPictureFacts& p, std::string& line) {
     line.clear();
-    const auto field = [&line](const std::string& value) {
+    const auto field = [&line](std::string_view value) {
         line += value;
         line += '\t';
     };
-    field(std::to_string(p.Decode));
-    field(p.Display >= 0 ? std::to_string(p.Display) : "-");
-    field(std::to_string(p.Offset));
+    const auto number = [&line](std::int64_t value) {
+        Number(line, value);
+        line += '\t';
+    };
+    number(p.Decode);
+    if (p.Display >= 0) {
+        number(p.Display);
+    } else {
+        field("-");
+    }
+    number(p.Offset);
     field(p.Types);
     field(p.Idr ? "1" : "0");
-    field(std::to_string(p.NalRefIdc));
+    number(p.NalRefIdc);
     field(StructureName(p.Structure));
-    field(std::to_string(p.FrameNum));
-    field(std::to_string(p.Count.Poc));
-    field(std::to_string(p.Count.Top));
-    field(std::to_string(p.Count.Bottom));
-    field(std::to_string(p.Bytes));
-    field(std::to_string(p.SliceBytes));
-    field(std::to_string(p.Slices));
-    field(std::to_string(p.QpMin) + "-" + std::to_string(p.QpMax));
+    number(p.FrameNum);
+    number(p.Count.Poc);
+    number(p.Count.Top);
+    number(p.Count.Bottom);
+    number(p.Bytes);
+    number(p.SliceBytes);
+    number(p.Slices);
+    Number(line, p.QpMin);
+    line += '-';
+    number(p.QpMax);
     field(p.Exact ? "1" : "0");
     BufferText(p.After, line);
     line += '\t';
@@ -79,7 +109,7 @@ void Tsv(const TPictureFacts& p, std::string& line) {
         }
         line += '\t';
     }
-    field(std::to_string(p.Problems.size() + p.ProblemsLeftOut));
+    number(static_cast<std::int64_t>(p.Problems.size() + p.ProblemsLeftOut));
     for (std::size_t i = 0; i < p.Problems.size(); ++i) {
         line += i == 0 ? "" : "; ";
         line += p.Problems[i];

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -34,6 +35,28 @@ const char* StructureName(TPictureStructure structure) {
     return "frame";
 }
 
+namespace {
+
+// A reference as a list holds it: a frame buffer and which of its pictures.
+struct TRef {
+    int Store = -1; // -1: no picture answered (Number says which was asked for)
+    int Parity = 0;
+    std::int64_t Number = 0;
+    bool LongTerm = false;
+};
+
+} // namespace
+
+// What building a slice's lists needs for a moment, kept to spare an allocation per slice.
+struct TPictureModel::TScratch {
+    std::vector<int> ShortTerm, LongTerm, Before, After, Order;
+    std::vector<int> FrameLists[2];
+    std::vector<TRef> Refs[2];
+    std::vector<TRef> List;
+    std::vector<TPictureFacts> SpareFacts;
+    std::vector<TSliceLists> SpareLists;
+};
+
 // A frame buffer: a frame, a field pair or a single field.
 struct TPictureModel::TStore {
     bool Used = false;
@@ -49,7 +72,7 @@ struct TPictureModel::TPending {
 };
 
 TPictureModel::TPictureModel(std::function<void(const TPictureFacts&)> done)
-    : FDone(std::move(done)), FStores(kMaxFrames + 1) {}
+    : FDone(std::move(done)), FStores(kMaxFrames + 1), FScratch(std::make_unique<TScratch>()) {}
 
 TPictureModel::~TPictureModel() = default;
 
@@ -63,23 +86,56 @@ int TPictureModel::Parity() const {
 }
 
 std::int64_t TPictureModel::MaxFrameNum() const {
-    return std::int64_t{1} << ((FSps.log2_max_frame_num_minus4 + 4) & 31);
+    return FSequence.MaxFrameNum;
 }
 
 std::size_t TPictureModel::DpbSize() const {
+    return FSequence.DpbSize;
+}
+
+void TPictureModel::Learn(const TSeqParameterSet& sps) {
+    FSequence.MaxFrameNum = std::int64_t{1} << ((sps.log2_max_frame_num_minus4 + 4) & 31);
+    FSequence.NumRefFrames = std::max<std::uint32_t>(sps.num_ref_frames, 1);
+    FSequence.GapsAllowed = sps.gaps_in_frame_num_value_allowed_flag != 0;
     std::size_t size = kMaxFrames;
-    const TVuiParameters& vui = FSps.vui_parameters;
-    if (FSps.vui_parameters_present_flag != 0 && vui.bitstream_restriction_flag != 0) {
+    const TVuiParameters& vui = sps.vui_parameters;
+    if (sps.vui_parameters_present_flag != 0 && vui.bitstream_restriction_flag != 0) {
         size = vui.max_dec_frame_buffering;
-    } else if (const auto level = LevelOf(FSps.profile_idc, FSps.constraint_set3_flag,
-                                          FSps.level_idc)) {
+    } else if (const auto level = LevelOf(sps.profile_idc, sps.constraint_set3_flag,
+                                          sps.level_idc)) {
         const std::uint64_t frameMbs =
-            (std::uint64_t{FSps.pic_width_in_mbs_minus1} + 1) *
-            (std::uint64_t{FSps.pic_height_in_map_units_minus1} + 1) *
-            (FSps.frame_mbs_only_flag != 0 ? 1 : 2);
+            (std::uint64_t{sps.pic_width_in_mbs_minus1} + 1) *
+            (std::uint64_t{sps.pic_height_in_map_units_minus1} + 1) *
+            (sps.frame_mbs_only_flag != 0 ? 1 : 2);
         size = MaxDpbFrames(*level, frameMbs);
     }
-    return std::clamp<std::size_t>(size, 1, kMaxFrames);
+    FSequence.DpbSize = std::clamp<std::size_t>(size, 1, kMaxFrames);
+}
+
+void TPictureModel::Recycle(TPictureFacts& facts) {
+    for (TSliceLists& lists : facts.Lists) {
+        for (int l = 0; l < 2; ++l) {
+            lists.Initial[l].clear();
+            lists.Final[l].clear();
+        }
+        if (FScratch->SpareLists.size() < 2 * kKeptSliceLists) {
+            FScratch->SpareLists.push_back(std::move(lists));
+        }
+    }
+    // The vectors keep what they hold room for: a picture costs no allocation.
+    std::vector<TBufferEntry> before = std::move(facts.Before);
+    std::vector<TBufferEntry> after = std::move(facts.After);
+    std::vector<TSliceLists> kept = std::move(facts.Lists);
+    std::string types = std::move(facts.Types);
+    facts = TPictureFacts{};
+    before.clear();
+    after.clear();
+    kept.clear();
+    types.clear();
+    facts.Before = std::move(before);
+    facts.After = std::move(after);
+    facts.Lists = std::move(kept);
+    facts.Types = std::move(types);
 }
 
 void TPictureModel::Problem(const std::string& line) {
@@ -127,34 +183,45 @@ void TPictureModel::Slice(const TSliceHead& head, const TSeqParameterSet& sps,
     FFacts.QpMin = FFacts.Slices == 0 ? qp : std::min(FFacts.QpMin, qp);
     FFacts.QpMax = FFacts.Slices == 0 ? qp : std::max(FFacts.QpMax, qp);
     ++FFacts.Slices;
-    const std::string type = SliceTypeName(head.slice_type);
+    const std::string_view type = SliceTypeName(head.slice_type);
     bool seen = false;
     for (std::size_t at = 0; at < FFacts.Types.size() && !seen;) {
         const std::size_t end = std::min(FFacts.Types.find(',', at), FFacts.Types.size());
-        seen = FFacts.Types.compare(at, end - at, type) == 0;
+        seen = std::string_view(FFacts.Types).substr(at, end - at) == type;
         at = end + 1;
     }
     if (!seen) {
-        FFacts.Types += (FFacts.Types.empty() ? "" : ",") + type;
+        if (!FFacts.Types.empty()) {
+            FFacts.Types += ',';
+        }
+        FFacts.Types += type;
     }
     if (!Predicted(head.slice_type)) {
         return;
     }
-    TSliceLists lists;
-    lists.SliceType = head.slice_type;
-    BuildLists(head, lists);
-    if (FFacts.Lists.size() < kKeptSliceLists) {
-        FFacts.Lists.push_back(std::move(lists));
-    } else {
+    if (FFacts.Lists.size() >= kKeptSliceLists) {
+        // Not kept, but built: what it finds wrong still counts.
         ++FFacts.ListsLeftOut;
+        TSliceLists lists;
+        BuildLists(head, lists);
+        return;
     }
+    std::vector<TSliceLists>& spare = FScratch->SpareLists;
+    if (spare.empty()) {
+        FFacts.Lists.emplace_back();
+    } else {
+        FFacts.Lists.push_back(std::move(spare.back()));
+        spare.pop_back();
+    }
+    FFacts.Lists.back().SliceType = head.slice_type;
+    BuildLists(head, FFacts.Lists.back());
 }
 
 void TPictureModel::StartPicture(const TSliceHead& head, const TSeqParameterSet& sps) {
-    FSps = sps;
+    Learn(sps);
     FHead = head;
     FInPicture = true;
-    FFacts = TPictureFacts{};
+    Recycle(FFacts);
     FFacts.Decode = FDecoded++;
     FFacts.Offset = FAccessUnitOffset;
     FFacts.Idr = head.nal_unit_type == kNalIdrSlice;
@@ -178,7 +245,7 @@ void TPictureModel::StartPicture(const TSliceHead& head, const TSeqParameterSet&
         FPrevRefFrameNum = head.frame_num;
     } else if (!FSecondField && head.frame_num != FPrevRefFrameNum &&
                head.frame_num != (FPrevRefFrameNum + 1) % MaxFrameNum()) {
-        FillGaps(head);
+        FillGaps(head, sps);
     }
     FStarted = true;
     FFacts.Exact = !FUnsure;
@@ -186,15 +253,15 @@ void TPictureModel::StartPicture(const TSliceHead& head, const TSeqParameterSet&
     Snapshot(FFacts.Before);
 }
 
-void TPictureModel::FillGaps(const TSliceHead& head) {
+void TPictureModel::FillGaps(const TSliceHead& head, const TSeqParameterSet& sps) {
     const std::int64_t max = MaxFrameNum();
     const std::int64_t missing = (head.frame_num - FPrevRefFrameNum - 1 + max) % max;
-    if (FSps.gaps_in_frame_num_value_allowed_flag == 0) {
+    if (!FSequence.GapsAllowed) {
         Problem("frame_num " + Text(head.frame_num) + " after " + Text(FPrevRefFrameNum) +
                 " leaves a gap, which gaps_in_frame_num_value_allowed_flag 0 forbids");
     }
     // Only the last frames inserted outlast the sliding window.
-    const std::int64_t kept = std::max<std::int64_t>(FSps.num_ref_frames, 1);
+    const std::int64_t kept = FSequence.NumRefFrames;
     const TSliceHead current = FHead;
     for (std::int64_t i = std::max<std::int64_t>(0, missing - kept); i < missing; ++i) {
         const auto frameNum = static_cast<std::uint32_t>((FPrevRefFrameNum + 1 + i) % max);
@@ -218,7 +285,7 @@ void TPictureModel::FillGaps(const TSliceHead& head) {
         free->Entry.FrameNum = frameNum;
         free->Entry.Reference[0] = free->Entry.Reference[1] = 1;
         free->Entry.Exists = false;
-        FOrder.Skipped(frameNum, FSps);
+        FOrder.Skipped(frameNum, sps);
     }
     FHead = current;
     FPrevRefFrameNum = (FPrevRefFrameNum + missing) % max;
@@ -248,17 +315,6 @@ TListEntry TPictureModel::EntryOf(int store, int parity) const {
     return entry;
 }
 
-namespace {
-
-// A reference as a list holds it: a frame buffer and which of its pictures.
-struct TRef {
-    int Store = -1; // -1: no picture answered (Number says which was asked for)
-    int Parity = 0;
-    std::int64_t Number = 0;
-    bool LongTerm = false;
-};
-
-} // namespace
 
 void TPictureModel::BuildLists(const TSliceHead& head, TSliceLists& lists) {
     const bool field = Field();
@@ -291,8 +347,11 @@ void TPictureModel::BuildLists(const TSliceHead& head, TSliceLists& lists) {
         }
         return poc;
     };
-    std::vector<int> shortTerm;
-    std::vector<int> longTerm;
+    TScratch& scratch = *FScratch;
+    std::vector<int>& shortTerm = scratch.ShortTerm;
+    std::vector<int>& longTerm = scratch.LongTerm;
+    shortTerm.clear();
+    longTerm.clear();
     for (int s = 0; s < static_cast<int>(FStores.size()); ++s) {
         if (marked(s, 1)) {
             shortTerm.push_back(s);
@@ -301,36 +360,41 @@ void TPictureModel::BuildLists(const TSliceHead& head, TSliceLists& lists) {
             longTerm.push_back(s);
         }
     }
-    std::sort(longTerm.begin(), longTerm.end(), [&](int x, int y) {
-        return FStores[x].Entry.LongTermFrameIdx < FStores[y].Entry.LongTermFrameIdx;
+    std::sort(longTerm.begin(), longTerm.end(), [&](int p, int q) {
+        return FStores[p].Entry.LongTermFrameIdx < FStores[q].Entry.LongTermFrameIdx;
     });
-    std::vector<int> frameLists[2];
+    std::vector<int>(&frameLists)[2] = scratch.FrameLists;
+    frameLists[0].clear();
+    frameLists[1].clear();
     if (!b) {
-        std::vector<int> byNum = shortTerm;
-        std::sort(byNum.begin(), byNum.end(), [&](int x, int y) {
-            return PicNumOf(x, 1) > PicNumOf(y, 1); // the order of FrameNumWrap
+        frameLists[0] = shortTerm;
+        std::sort(frameLists[0].begin(), frameLists[0].end(), [&](int p, int q) {
+            return PicNumOf(p, 1) > PicNumOf(q, 1); // the order of FrameNumWrap
         });
-        frameLists[0] = byNum;
     } else {
         // Before the current picture, nearest first; then after it, nearest first. A field
         // counts a frame buffer at its own count as before it.
-        std::vector<int> before;
-        std::vector<int> after;
+        std::vector<int>& before = scratch.Before;
+        std::vector<int>& after = scratch.After;
+        before.clear();
+        after.clear();
         for (const int s : shortTerm) {
             const std::int64_t poc = pocOf(s, 1);
             (poc < currentPoc || (field && poc == currentPoc) ? before : after).push_back(s);
         }
         std::sort(before.begin(), before.end(),
-                  [&](int x, int y) { return pocOf(x, 1) > pocOf(y, 1); });
+                  [&](int p, int q) { return pocOf(p, 1) > pocOf(q, 1); });
         std::sort(after.begin(), after.end(),
-                  [&](int x, int y) { return pocOf(x, 1) < pocOf(y, 1); });
+                  [&](int p, int q) { return pocOf(p, 1) < pocOf(q, 1); });
         frameLists[0] = before;
         frameLists[0].insert(frameLists[0].end(), after.begin(), after.end());
         frameLists[1] = after;
         frameLists[1].insert(frameLists[1].end(), before.begin(), before.end());
     }
     const int listCount = b ? 2 : 1;
-    std::vector<TRef> refs[2];
+    std::vector<TRef>(&refs)[2] = scratch.Refs;
+    refs[0].clear();
+    refs[1].clear();
     for (int l = 0; l < listCount; ++l) {
         for (int kind = 1; kind <= 2; ++kind) {
             const std::vector<int>& frames = kind == 1 ? frameLists[l] : longTerm;
@@ -392,7 +456,8 @@ void TPictureModel::BuildLists(const TSliceHead& head, TSliceLists& lists) {
         const std::int64_t maxPicNum = field ? 2 * MaxFrameNum() : MaxFrameNum();
         const std::int64_t currPicNum = field ? 2 * std::int64_t{head.frame_num} + 1 : head.frame_num;
         std::int64_t pred = currPicNum;
-        std::vector<TRef> list = refs[l];
+        std::vector<TRef>& list = scratch.List;
+        list = refs[l];
         std::size_t refIdx = 0;
         for (std::uint32_t i = 0; i < head.modification_count[l]; ++i) {
             const TSliceHead::TModification m = head.modifications[l][i];
@@ -509,7 +574,7 @@ void TPictureModel::SlidingWindow() {
             }
         }
     }
-    if (total >= static_cast<int>(std::max<std::uint32_t>(FSps.num_ref_frames, 1)) &&
+    if (total >= static_cast<int>(FSequence.NumRefFrames) &&
         shortCount > 0) {
         for (std::int32_t& r : FStores[oldest].Entry.Reference) {
             r = r == 1 ? 0 : r;
@@ -646,7 +711,7 @@ void TPictureModel::Mark() {
     for (const TStore& s : FStores) {
         frames += s.Used && (s.Entry.Reference[0] != 0 || s.Entry.Reference[1] != 0) ? 1 : 0;
     }
-    const int allowed = static_cast<int>(std::max<std::uint32_t>(FSps.num_ref_frames, 1));
+    const int allowed = static_cast<int>(FSequence.NumRefFrames);
     if (frames > allowed) {
         Problem(Text(frames) + " reference frames after marking, more than max_num_ref_frames " +
                 Text(allowed));
@@ -825,7 +890,8 @@ void TPictureModel::Store() {
 
 void TPictureModel::Snapshot(std::vector<TBufferEntry>& into) const {
     into.clear();
-    std::vector<int> order;
+    std::vector<int>& order = FScratch->Order;
+    order.clear();
     for (int s = 0; s < static_cast<int>(FStores.size()); ++s) {
         if (FStores[s].Used) {
             order.push_back(s);
@@ -870,8 +936,13 @@ void TPictureModel::FinishPicture() {
         FLastFieldIdr = FFacts.Idr;
     }
     FInPicture = false;
-    FQueue.push_back({std::move(FFacts), FCurResolved});
-    FFacts = TPictureFacts{};
+    FQueue.emplace_back();
+    std::swap(FQueue.back().Facts, FFacts);
+    FQueue.back().Resolved = FCurResolved;
+    if (!FScratch->SpareFacts.empty()) {
+        std::swap(FFacts, FScratch->SpareFacts.back());
+        FScratch->SpareFacts.pop_back();
+    }
     Drain(false);
 }
 
@@ -886,6 +957,9 @@ void TPictureModel::Drain(bool all) {
                     : "its place in output order is not known: too many pictures wait before it");
         }
         FDone(front.Facts);
+        if (FScratch->SpareFacts.size() < 4) {
+            FScratch->SpareFacts.push_back(std::move(front.Facts));
+        }
         FQueue.pop_front();
     }
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,10 +105,20 @@ class TPictureModel {
   private:
     struct TStore;
     struct TPending;
+    struct TScratch;
+    // What the model keeps of the sequence set of the picture in hand.
+    struct TSequence {
+        std::int64_t MaxFrameNum = 16;
+        std::uint32_t NumRefFrames = 1; // at least 1, as the sliding window counts
+        bool GapsAllowed = false;
+        std::size_t DpbSize = kMaxFrames;
+    };
 
     void FinishPicture();
     void StartPicture(const TSliceHead& head, const TSeqParameterSet& sps);
-    void FillGaps(const TSliceHead& head);
+    void Learn(const TSeqParameterSet& sps);
+    void Recycle(TPictureFacts& facts);
+    void FillGaps(const TSliceHead& head, const TSeqParameterSet& sps);
     void BuildLists(const TSliceHead& head, TSliceLists& lists);
     void Modify(const TSliceHead& head, int list, std::vector<TListEntry>& entries,
                 std::vector<int>& stores, std::uint32_t active);
@@ -137,8 +148,8 @@ class TPictureModel {
     std::vector<TStore> FStores; // kMaxFrames + 1, the current picture's last
     std::deque<TPending> FQueue; // pictures decoded whose place in output is not yet known
     TPictureOrder FOrder;
-    TSeqParameterSet FSps{};
-    bool FHaveSps = false;
+    TSequence FSequence;
+    std::unique_ptr<TScratch> FScratch;
     // The picture in hand.
     bool FInPicture = false;
     bool FAccessUnitOpen = false;
