@@ -515,6 +515,8 @@ void TPictureModel::BuildLists(const TSliceHead& head, TSliceLists& lists) {
         for (const TRef& r : list) {
             if (r.Store >= 0) {
                 lists.Final[l].push_back(EntryOf(r.Store, r.Parity));
+                // A frame inserted for a gap the stream does not allow stands for one lost.
+                FFacts.Exact = FFacts.Exact && (FSequence.GapsAllowed || lists.Final[l].back().Exists);
             } else {
                 TListEntry missing;
                 missing.Missing = true;

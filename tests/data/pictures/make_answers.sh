@@ -5,7 +5,8 @@
 #   NAME.dpb    its reference lists after each marking: "S fn/poc ... L idx/poc ...",
 #               one line per reference picture (per field for field pictures), in
 #               decoding order, from `ffmpeg -threads 1 -debug mmco` (ffmpeg adds 65536 to
-#               every order count of type 0; the line keeps its numbers as printed)
+#               every order count of type 0; the line keeps its numbers as printed); a
+#               frame inserted for a gap in frame_num has no line, and "?" as its count
 #   NAME.order  ffprobe's frames in output order: the file position of each frame's
 #               packet, then its pict_type; a first line "packets" and every packet's
 #               position in decoding order
@@ -33,6 +34,11 @@ make_stream weightp 30 ",fade=in:0:20" --ref 3 --weightp 2 --bframes 0 --keyint 
 make_stream bframes16 40 "" --ref 2 --bframes 16 --b-adapt 0 --b-pyramid none --keyint 40
 make_stream interlaced 24 "" --tff --ref 3 --bframes 2 --keyint 24
 make_stream open_gop 40 "" --open-gop --keyint 12 --min-keyint 12 --bframes 3 --ref 3
+# ref1 without its fourth access unit (a reference P picture), cut where ffprobe's packets
+# begin: a gap in frame_num that the stream does not allow.
+ffprobe -v error -show_packets -show_entries packet=pos -of csv=p=0 ref1.264 | sed -n '4,5p' |
+    { read -r from && read -r to && head -c "$from" ref1.264 && tail -c +"$((to + 1))" ref1.264; } \
+        >lost_reference.264
 
 for stream in *.264 ../*.264; do
     name=$(basename "$stream" .264)
@@ -46,6 +52,16 @@ ctx = None
 state = None  # "marked" after a marking, then "short" and "long" while its lists run
 short, long_ = [], []
 out = []
+gaps, skip = set(), 0
+
+def snapshot():
+    global skip
+    if skip > 0:
+        skip -= 1
+        return
+    out.append("S " + " ".join(fn + "/" + ("?" if int(fn) in gaps else poc) for _, fn, poc in short) +
+               " L " + " ".join(f"{i}/{poc}" for i, _, poc in long_))
+
 for line in lines[start:]:
     m = re.match(r"\[h264 @ (0x[0-9a-f]+)\] (.*)", line)
     if not m:
@@ -55,6 +71,16 @@ for line in lines[start:]:
     if m.group(1) != ctx:
         continue
     text = m.group(2)
+    gap = re.match(r"Frame num gap (\d+) (\d+)", text)
+    if gap:
+        # The frames ffmpeg inserts for the gap: their own markings are left out, and
+        # their order counts (which ffmpeg makes up) are written as "?".
+        inserted = set(range(int(gap.group(2)) + 1, int(gap.group(1))))
+        skip = len(inserted)
+        gaps |= inserted
+        continue
+    if text.startswith("nal_unit_type: 5"):
+        gaps = set()
     if text == "no mmco here" or text.startswith("mmco:"):
         state = "marked"
     elif text == "short term list:" and state == "marked":
@@ -65,12 +91,10 @@ for line in lines[start:]:
         i, fn, poc = re.match(r"(\d+) fn:(-?\d+) poc:(-?\d+)", text).groups()
         (short if state == "short" else long_).append((i, fn, poc))
     elif state == "long":
-        out.append("S " + " ".join(f"{fn}/{poc}" for _, fn, poc in short) +
-                   " L " + " ".join(f"{i}/{poc}" for i, _, poc in long_))
+        snapshot()
         state = "marked" if (text == "no mmco here" or text.startswith("mmco:")) else None
 if state == "long":
-    out.append("S " + " ".join(f"{fn}/{poc}" for _, fn, poc in short) +
-               " L " + " ".join(f"{i}/{poc}" for i, _, poc in long_))
+    snapshot()
 print("\n".join(out))
 ' >"$name.dpb"
     {
