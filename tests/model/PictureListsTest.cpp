@@ -28,10 +28,10 @@ struct TResult {
     std::int64_t Problems = 0;
 };
 
-TResult Decode(const std::vector<TMade>& made) {
+TResult Decode(const std::vector<TMade>& made, const std::string& spsBits = kSps) {
     TKnownSets sets;
     BitWriter sps;
-    sps.Put(kSps).Trailing();
+    sps.Put(spsBits).Trailing();
     BitWriter pps;
     pps.Put(kPps).Trailing();
     EXPECT_TRUE(sets.LearnSps(sps.Bytes().data(), static_cast<std::int32_t>(sps.Bytes().size())));
@@ -170,6 +170,23 @@ TEST(PictureLists, MarkingOperationsAndGaps) {
     }
     EXPECT_TRUE(gapped[3].LongTerm);
     EXPECT_TRUE(r.Pictures[4].Exact); // gaps allowed: the inserted frames are known
+    EXPECT_EQ(r.Problems, 1);
+}
+
+TEST(PictureLists, BumpingOutOfOrderIsSaid) {
+    // One reference frame and a buffer of one frame (the VUI's max_dec_frame_buffering):
+    // frame 1 (POC 8) must leave the buffer when frame 2 (POC 4) comes, since the sliding
+    // window has taken its place as a reference; so frame 2 is shown after a higher POC.
+    const std::string oneFrame = "u8:77 u8:0 u8:30 ue:0 ue:0 ue:0 ue:2 ue:1 0 ue:10 ue:8 0 0 1 0 1 "
+                                 "0 0 0 0 0 0 0 0 1 1 ue:0 ue:0 ue:16 ue:16 ue:0 ue:1";
+    const TResult r = Decode({{"I5", 0, 0, 0, "0 0"}, {"P", 1, 0, 8, "0 0 0"}, {"P", 2, 0, 4, "0 0 0"}},
+                             oneFrame);
+    ASSERT_EQ(r.Pictures.size(), 3u);
+    EXPECT_EQ(r.Pictures[0].Display, 0);
+    EXPECT_EQ(r.Pictures[1].Display, 1);
+    EXPECT_EQ(r.Pictures[2].Display, 2);
+    ASSERT_EQ(r.Pictures[2].Problems.size(), 1u);
+    EXPECT_EQ(r.Pictures[2].Problems[0].rfind("output by the bumping process after POC 8", 0), 0u);
     EXPECT_EQ(r.Problems, 1);
 }
 
