@@ -141,7 +141,8 @@ void TPictureModel::Recycle(TPictureFacts& facts) {
 void TPictureModel::Problem(const std::string& line) {
     ++FProblemCount;
     if (FFacts.Problems.size() < kKeptProblems) {
-        FFacts.Problems.push_back(line);
+        // Until an IDR picture, an absent picture may be one from before the start.
+        FFacts.Problems.push_back(FCutStart ? "after a start without IDR: " + line : line);
     } else {
         ++FFacts.ProblemsLeftOut;
     }
@@ -159,6 +160,10 @@ void TPictureModel::Unit(std::int64_t bytes, bool slice) {
     if (slice) {
         FSliceBytes += bytes;
     }
+}
+
+void TPictureModel::RecoveryPoint(std::uint32_t recovery_frame_cnt) {
+    FPendingRecovery = recovery_frame_cnt;
 }
 
 void TPictureModel::UnreadableSlice() {
@@ -240,16 +245,32 @@ void TPictureModel::StartPicture(const TSliceHead& head, const TSeqParameterSet&
     FLastField = -1;
     if (FFacts.Idr && !FSecondField) {
         FUnsure = false;
+        FCutStart = false;
+        FLeadingUnsure = false;
+        FRecoveryFrameNum = -1;
     } else if (!FStarted) {
         FUnsure = true; // what came before the start is not known
+        FCutStart = true;
         FPrevRefFrameNum = head.frame_num;
     } else if (!FSecondField && head.frame_num != FPrevRefFrameNum &&
                head.frame_num != (FPrevRefFrameNum + 1) % MaxFrameNum()) {
         FillGaps(head, sps);
     }
     FStarted = true;
-    FFacts.Exact = !FUnsure;
     FFacts.Count = FOrder.Next(head, sps);
+    if (FUnsure && FPendingRecovery >= 0 && FRecoveryFrameNum < 0) {
+        FRecoveryFrameNum = (head.frame_num + FPendingRecovery) % MaxFrameNum();
+    }
+    FPendingRecovery = -1;
+    if (FUnsure && head.frame_num == FRecoveryFrameNum) {
+        // Recovered: this picture and those shown after it are right; those decoded later
+        // but shown before it may still predict from pictures before the start.
+        FUnsure = false;
+        FLeadingUnsure = true;
+        FRecoveredPoc = FFacts.Count.Poc;
+        FRecoveryFrameNum = -1;
+    }
+    FFacts.Exact = !FUnsure && !(FLeadingUnsure && FFacts.Count.Poc < FRecoveredPoc);
     Snapshot(FFacts.Before);
 }
 
@@ -707,6 +728,7 @@ void TPictureModel::Mark() {
         SlidingWindow();
     }
     if (FHead.mmco5) {
+        FLeadingUnsure = false; // the counts begin again
         FlushAll(true);
     }
     int frames = FSecondField ? 0 : 1; // the current picture's own

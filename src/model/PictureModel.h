@@ -94,6 +94,8 @@ class TPictureModel {
     void Unit(std::int64_t bytes, bool slice);
     // A slice of the access unit in hand whose header could be read, with its sets.
     void Slice(const TSliceHead& head, const TSeqParameterSet& sps, const TPicParameterSet* pps);
+    // A recovery point SEI in the access unit in hand: recovery_frame_cnt.
+    void RecoveryPoint(std::uint32_t recovery_frame_cnt);
     // A slice whose header could not be read.
     void UnreadableSlice();
     // The stream ends: the last picture is finished and every waiting one output.
@@ -171,6 +173,13 @@ class TPictureModel {
     std::int64_t FPrevRefFrameNum = 0;
     bool FStarted = false;
     bool FUnsure = false; // the start was not an IDR picture: the buffer is not known
+    bool FCutStart = false; // no IDR picture since a start at another picture
+    // A recovery point met while unsure: the frame_num at which pictures are right again,
+    // and once there, its POC, below which pictures shown before it stay unsure.
+    std::int64_t FPendingRecovery = -1;
+    std::int64_t FRecoveryFrameNum = -1;
+    std::int64_t FRecoveredPoc = 0;
+    bool FLeadingUnsure = false;
     std::int64_t FLastOutputPoc = 0;
     bool FOutputInSequence = false;
     std::int32_t FLastField = -1;  // store of the last field decoded, awaiting its pair

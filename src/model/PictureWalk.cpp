@@ -4,6 +4,17 @@
 
 #include <vector>
 
+namespace {
+
+// A slice's head and the parameter sets, as the rule keeps them; an SEI's first messages,
+// where a recovery point comes.
+TUnitWants PictureHeads(std::uint8_t header) {
+    return NalUnitType(header) == kNalSei ? TUnitWants{kSliceHeaderBytes, false}
+                                          : AccessUnitHeads(header);
+}
+
+} // namespace
+
 void WalkPictures(FileStream& stream, TPictureModel& model) {
     TUnitCursor cursor(stream, 4 << 20, !stream.IsPipe());
     TAccessUnitRule rule;
@@ -12,7 +23,7 @@ void WalkPictures(FileStream& stream, TPictureModel& model) {
     // A prefix unit held back is told with the unit after it, which says where it goes.
     std::int64_t heldOffset = -1;
     std::int64_t heldBytes = 0;
-    while (cursor.Next(span, AccessUnitHeads, nullptr, 0)) {
+    while (cursor.Next(span, PictureHeads, nullptr, 0)) {
         const std::int64_t bytes = span.PayloadEnd - span.Offset;
         if (!span.HasHeader) {
             model.Unit(bytes, false);
@@ -40,6 +51,11 @@ void WalkPictures(FileStream& stream, TPictureModel& model) {
         const std::uint32_t type = NalUnitType(span.Header);
         const bool slice = type == kNalNonIdrSlice || type == kNalIdrSlice || type == kNalPartitionA;
         model.Unit(bytes, slice);
+        if (type == kNalSei) {
+            if (const auto count = RecoveryFrameCount(rbsp.data(), n)) {
+                model.RecoveryPoint(*count);
+            }
+        }
         if (rule.HeadRead()) {
             model.Slice(rule.Head(), *rule.Sps(), rule.Sets().Pps(rule.Head().pic_parameter_set_id));
         } else if (slice) {

@@ -120,6 +120,59 @@ TEST(PictureStreams, ALostReferenceIsMarkedWhereItIsMissed) {
               "forbids");
 }
 
+// The streams cut at a recovery point, whose decode ffmpeg made both whole
+// (NAME.pictures) and cut (NAME.rp.pictures): a picture the model calls exact in the cut
+// stream is the same picture in both decodes; the cut's first pictures, before the
+// recovery point has recovered, are not exact.
+TEST(PictureStreams, ACutStreamIsExactOnlyWhereItDecodesAsTheWholeOne) {
+    const auto checksums = [](const std::string& file, std::int64_t& from) {
+        std::map<std::int64_t, std::string> sums;
+        std::ifstream in(TestDataPath(file));
+        std::string word;
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream fields(line);
+            std::int64_t pos = 0;
+            std::string format, size, type, sum;
+            if (line.rfind("from ", 0) == 0) {
+                from = std::stoll(line.substr(5));
+            } else if (fields >> pos >> format >> size >> type >> sum) {
+                sums[pos] = sum;
+            }
+        }
+        return sums;
+    };
+    const TempDir dir;
+    for (const std::string name : {"aud_sei", "intra_refresh"}) {
+        SCOPED_TRACE(name);
+        std::int64_t from = 0;
+        const auto whole = checksums(name + ".pictures", from);
+        const auto cut = checksums(name + ".rp.pictures", from);
+        const std::vector<std::uint8_t> bytes = ReadAll(TestDataPath(name + ".264"));
+        ASSERT_GT(from, 0);
+        FileStream stream;
+        ASSERT_TRUE(stream.Open(dir.Write(name + ".264", {bytes.begin() + from, bytes.end()})));
+        std::vector<TPictureFacts> pictures;
+        TPictureModel model([&](const TPictureFacts& p) { pictures.push_back(p); });
+        WalkPictures(stream, model);
+        std::size_t exact = 0;
+        for (const TPictureFacts& p : pictures) {
+            // ffmpeg's position may count the zero byte before a start code.
+            const auto find = [&](const std::map<std::int64_t, std::string>& sums) {
+                auto at = sums.find(p.Offset + from);
+                return at != sums.end() ? at : sums.find(p.Offset + from - 1);
+            };
+            ASSERT_NE(find(whole), whole.end()) << p.Offset;
+            ASSERT_NE(find(cut), cut.end()) << p.Offset;
+            if (p.Exact) {
+                EXPECT_EQ(find(cut)->second, find(whole)->second) << "picture " << p.Decode;
+                ++exact;
+            }
+        }
+        EXPECT_GT(exact, 0u);
+        EXPECT_LT(exact, pictures.size() + (name == "aud_sei" ? 1 : 0));
+    }
+}
+
 TEST(PictureStreams, DisplayOrderAsFfprobeShowsIt) {
     for (const std::string& name : Streams()) {
         SCOPED_TRACE(name);
