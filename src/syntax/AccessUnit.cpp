@@ -6,7 +6,10 @@
 #include "syntax/slice_header.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <string_view>
+#include <type_traits>
 
 namespace {
 
@@ -167,7 +170,11 @@ bool ReadSliceHead(const std::uint8_t* rbsp, std::int32_t size, std::uint8_t hea
     if (size <= 0 || reader.SetData(rbsp, size) != kStatusOk) {
         return false;
     }
-    TSliceHead h;
+    // Every value before the entries that the counts guard, cleared: a slice costs no
+    // copy of the whole record.
+    static_assert(std::is_trivially_copyable_v<TSliceHead> && std::is_standard_layout_v<TSliceHead>);
+    std::memset(static_cast<void*>(&head), 0, offsetof(TSliceHead, modifications));
+    TSliceHead& h = head;
     h.nal_unit_type = NalUnitType(header);
     h.nal_ref_idc = NalRefIdc(header);
     TNotingSets noting(sets);
@@ -182,7 +189,6 @@ bool ReadSliceHead(const std::uint8_t* rbsp, std::int32_t size, std::uint8_t hea
     if (!values.QpRead || noting.Found == nullptr) {
         return false;
     }
-    head = h;
     sps = noting.Found;
     return true;
 }
@@ -404,7 +410,8 @@ bool TAccessUnitRule::Told(std::uint32_t type, std::uint8_t header, const std::u
         newPicture = FHead.redundant_pic_cnt == 0 &&
                      (!FSeenSlice || !FLastRead || BeginsNewPicture(FLast, FHead, *FHeadSps));
         if (FHead.redundant_pic_cnt == 0) {
-            FLast = FHead;
+            // What tells pictures apart comes before the lists and marking operations.
+            std::memcpy(static_cast<void*>(&FLast), &FHead, offsetof(TSliceHead, modifications));
             FLastRead = true;
         }
     } else {

@@ -44,6 +44,14 @@ struct TSliceHead {
     // The active list sizes, the picture parameter set's unless the slice overrides them.
     std::uint32_t num_ref_idx_l0_active_minus1 = 0;
     std::uint32_t num_ref_idx_l1_active_minus1 = 0;
+    // dec_ref_pic_marking( )'s flags.
+    std::uint32_t no_output_of_prior_pics_flag = 0;
+    std::uint32_t long_term_reference_flag = 0;
+    std::uint32_t adaptive_ref_pic_marking_mode_flag = 0;
+    // How many of the entries below the slice holds: only those are read. (They come last:
+    // a reading clears what comes before them, not the few hundred words after.)
+    std::uint32_t modification_count[2] = {0, 0};
+    std::uint32_t marking_count = 0;
     // ref_pic_list_modification( ) of each list, without its end code: the idc and its
     // abs_diff_pic_num_minus1 or long_term_pic_num.
     struct TModification {
@@ -51,12 +59,7 @@ struct TSliceHead {
         std::uint32_t value = 0;
     };
     std::array<std::array<TModification, 32>, 2> modifications{};
-    std::uint32_t modification_count[2] = {0, 0};
-    // dec_ref_pic_marking( ).
-    std::uint32_t no_output_of_prior_pics_flag = 0;
-    std::uint32_t long_term_reference_flag = 0;
-    std::uint32_t adaptive_ref_pic_marking_mode_flag = 0;
-    // Each operation without the end code: its number and the values it carries
+    // Each marking operation without the end code: its number and the values it carries
     // (difference_of_pic_nums_minus1 or long_term_pic_num or max_long_term_frame_idx_plus1
     // first, long_term_frame_idx second).
     struct TMarking {
@@ -65,13 +68,13 @@ struct TSliceHead {
         std::uint32_t long_term_frame_idx = 0;
     };
     std::array<TMarking, 66> markings{};
-    std::uint32_t marking_count = 0;
 };
 
 // Reads a slice header (payload after the header byte, emulation prevention removed) with
 // the reader that builds the detail tree, so both read the same elements. sets answers
 // the picture and sequence parameter sets; sps receives the one that governs the slice.
-// False when a set is missing or the payload ends before slice_qp_delta.
+// False when a set is missing or the payload ends before slice_qp_delta (head then holds
+// what was read).
 bool ReadSliceHead(const std::uint8_t* rbsp, std::int32_t size, std::uint8_t header,
                    IGoverningSets& sets, TSliceHead& head, const TSeqParameterSet*& sps);
 
