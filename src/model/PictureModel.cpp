@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -55,7 +56,34 @@ struct TPictureModel::TScratch {
     std::vector<TRef> List;
     std::vector<TPictureFacts> SpareFacts;
     std::vector<TSliceLists> SpareLists;
+    // What made the last slice's lists in the picture in hand: a slice that says the same
+    // gets the same lists.
+    bool KeyValid = false;
+    TSliceHead Key;
 };
+
+namespace {
+
+bool SameLists(const TSliceHead& x, const TSliceHead& y) {
+    if (x.slice_type % 5 != y.slice_type % 5 ||
+        x.num_ref_idx_l0_active_minus1 != y.num_ref_idx_l0_active_minus1 ||
+        x.num_ref_idx_l1_active_minus1 != y.num_ref_idx_l1_active_minus1) {
+        return false;
+    }
+    for (int l = 0; l < 2; ++l) {
+        const std::uint32_t n = std::min<std::uint32_t>(x.modification_count[l], 32);
+        if (n != y.modification_count[l] ||
+            !std::equal(x.modifications[l].begin(), x.modifications[l].begin() + n,
+                        y.modifications[l].begin(), [](const auto& p, const auto& q) {
+                            return p.idc == q.idc && p.value == q.value;
+                        })) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
 
 // A frame buffer: a frame, a field pair or a single field.
 struct TPictureModel::TStore {
@@ -204,26 +232,46 @@ void TPictureModel::Slice(const TSliceHead& head, const TSeqParameterSet& sps,
     if (!Predicted(head.slice_type)) {
         return;
     }
+    TScratch& scratch = *FScratch;
+    const bool same = scratch.KeyValid && SameLists(scratch.Key, head);
+    if (!same) {
+        // The key's lists and marking operations beyond the counts are not looked at.
+        std::memcpy(static_cast<void*>(&scratch.Key), &head, sizeof head);
+        scratch.KeyValid = true;
+    }
     if (FFacts.Lists.size() >= kKeptSliceLists) {
         // Not kept, but built: what it finds wrong still counts.
         ++FFacts.ListsLeftOut;
-        TSliceLists lists;
-        BuildLists(head, lists);
+        if (!same) {
+            TSliceLists lists;
+            BuildLists(head, lists);
+        }
         return;
     }
-    std::vector<TSliceLists>& spare = FScratch->SpareLists;
+    std::vector<TSliceLists>& spare = scratch.SpareLists;
     if (spare.empty()) {
         FFacts.Lists.emplace_back();
     } else {
         FFacts.Lists.push_back(std::move(spare.back()));
         spare.pop_back();
     }
-    FFacts.Lists.back().SliceType = head.slice_type;
-    BuildLists(head, FFacts.Lists.back());
+    TSliceLists& lists = FFacts.Lists.back();
+    if (same) {
+        // Its problems, if any, were told with the first such slice.
+        const TSliceLists& previous = FFacts.Lists[FFacts.Lists.size() - 2];
+        for (int l = 0; l < 2; ++l) {
+            lists.Initial[l] = previous.Initial[l];
+            lists.Final[l] = previous.Final[l];
+        }
+    } else {
+        BuildLists(head, lists);
+    }
+    lists.SliceType = head.slice_type;
 }
 
 void TPictureModel::StartPicture(const TSliceHead& head, const TSeqParameterSet& sps) {
     Learn(sps);
+    FScratch->KeyValid = false;
     FHead = head;
     FInPicture = true;
     Recycle(FFacts);
