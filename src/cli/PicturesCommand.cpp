@@ -172,6 +172,8 @@ void Json(const TPictureFacts& p, bool first, std::string& out) {
     out += std::to_string(p.Count.Bottom) + ", ";
     key("bytes");
     out += std::to_string(p.Bytes) + ", ";
+    key("slice_bytes");
+    out += std::to_string(p.SliceBytes) + ", ";
     key("slices");
     out += std::to_string(p.Slices) + ", ";
     key("qp");
