@@ -4,6 +4,7 @@
 // modification, marking operations, gaps, references that are not there).
 
 #include "model/PictureModel.h"
+#include "model/SetStore.h"
 #include "syntax/SyntaxTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -29,13 +30,13 @@ struct TResult {
 };
 
 TResult Decode(const std::vector<TMade>& made, const std::string& spsBits = kSps) {
-    TKnownSets sets;
+    TSetStore sets(nullptr);
     BitWriter sps;
     sps.Put(spsBits).Trailing();
     BitWriter pps;
     pps.Put(kPps).Trailing();
-    EXPECT_TRUE(sets.LearnSps(sps.Bytes().data(), static_cast<std::int32_t>(sps.Bytes().size())));
-    EXPECT_TRUE(sets.LearnPps(pps.Bytes().data(), static_cast<std::int32_t>(pps.Bytes().size())));
+    EXPECT_TRUE(sets.Learn(0x67, sps.Bytes().data(), static_cast<std::int32_t>(sps.Bytes().size()), 0));
+    EXPECT_TRUE(sets.Learn(0x68, pps.Bytes().data(), static_cast<std::int32_t>(pps.Bytes().size()), 1));
     TResult result;
     TPictureModel model([&](const TPictureFacts& p) { result.Pictures.push_back(p); });
     std::int64_t offset = 0;
