@@ -1,6 +1,7 @@
 #include "cli/DumpCommand.h"
 
 #include "cli/DumpModes.h"
+#include "cli/PicturesCommand.h"
 #include "cli/DumpOutput.h"
 #include "cli/JsonTree.h"
 #include "cli/MacroblockCommand.h"
@@ -42,6 +43,7 @@ constexpr const char* kUsage =
     "       quillet-dump [--debug] --json FILE\n"
     "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
     "       quillet-dump [--debug] --summary FILE\n"
+    "       quillet-dump [--debug] --pictures [--json | --display-order] FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.png [--overlay ITEMS] FILE\n"
     "       quillet-dump [--debug] --macroblocks OFFSET FILE\n"
@@ -59,7 +61,7 @@ constexpr const char* kExitStatus =
     "the picture cannot be decoded; 2 bad arguments, or an OFFSET at which no NAL unit\n"
     "begins.";
 
-enum class TDumpMode { Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks };
+enum class TDumpMode { Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks, Pictures };
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
@@ -70,6 +72,8 @@ struct TDumpArgs {
     bool Full = false;               // slice headers and SEI messages in the trees
     bool Bits = false;               // where each element line's bits lie in the file
     bool Info = false;               // the listing's fifth field, the unit's summary
+    bool PicturesJson = false;       // --pictures with --json
+    bool DisplayOrder = false;       // --pictures in display order
     TFindKind Kind;                  // with --find
     std::string Output;              // --picture: the YUV4MPEG2 file to write
     std::optional<unsigned> Overlay; // --overlay: TOverlayItem bits
@@ -156,8 +160,29 @@ const TOption kOptions[] = {
      "byte and the bit of its first bit, as \" @0x1D.3\"",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Bits = true; }},
     {"--json", nullptr, nullptr,
-     "the listing and every unit's full tree with its bits, as\none JSON document",
-     ChooseMode<TDumpMode::Json>},
+     "the listing and every unit's full tree with its bits, as\none JSON document; "
+     "with --pictures, the pictures",
+     [](TDumpArgs& a, const TOption& o, const std::string&) {
+         if (a.Mode == TDumpMode::Pictures) {
+             a.PicturesJson = true;
+         } else {
+             SetMode(a, TDumpMode::Json, o.Name);
+         }
+     }},
+    {"--pictures", nullptr, nullptr,
+     "one line per picture in decoding order: its type, order\n"
+     "count, size, QPs, the decoded picture buffer after it, its\n"
+     "reference lists and what is wrong (the README says each\nfield)",
+     [](TDumpArgs& a, const TOption& o, const std::string&) {
+         const bool json = a.Mode == TDumpMode::Json;
+         if (json) {
+             a.ModeOption = nullptr; // --json only asked for the pictures as JSON
+         }
+         SetMode(a, TDumpMode::Pictures, o.Name);
+         a.PicturesJson = json;
+     }},
+    {"--display-order", nullptr, nullptr, "with --pictures: the lines in display order",
+     [](TDumpArgs& a, const TOption&, const std::string&) { a.DisplayOrder = true; }},
     {"--info", nullptr, nullptr,
      "add to each listing line a tab and what the unit is (the\nwindow's Info column)",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Info = true; }},
@@ -237,13 +262,16 @@ TDumpArgs ParseArgs(const std::vector<std::string>& args) {
         parsed.Bits = true;
     } else if ((parsed.Mode == TDumpMode::Listing || parsed.Mode == TDumpMode::Find ||
                 parsed.Mode == TDumpMode::Summary || parsed.Mode == TDumpMode::Picture ||
-                parsed.Mode == TDumpMode::Macroblocks) &&
+                parsed.Mode == TDumpMode::Macroblocks || parsed.Mode == TDumpMode::Pictures) &&
                (parsed.Full || parsed.Bits)) {
         throw EArguments(std::string(parsed.Full ? "--full" : "--bits") +
                          " needs --at or --trees"); // the listing has no trees to deepen
     }
     if (parsed.Info && parsed.Mode != TDumpMode::Listing && parsed.Mode != TDumpMode::Find) {
         throw EArguments("--info goes with the listing or --find"); // a field of its lines
+    }
+    if (parsed.DisplayOrder && parsed.Mode != TDumpMode::Pictures) {
+        throw EArguments("--display-order goes with --pictures");
     }
     if (parsed.Mode == TDumpMode::Picture) {
         if (files.size() != 2) {
@@ -291,7 +319,7 @@ std::string HelpText() {
         }
         entry(name, option.Help);
     }
-    entry("-", "as FILE: standard input, for the listing, --info, --find\nand --summary");
+    entry("-", "as FILE: standard input, for the listing, --info, --find,\n--summary and --pictures");
     entry("--", "what follows is FILE, even when it begins with -");
     return text + "\n" + kExitStatus + "\n";
 }
@@ -578,6 +606,9 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         return DumpPicture(stream, args.Offset, args.Output, out, err);
     case TDumpMode::Macroblocks:
         return DumpMacroblocks(stream, args.Offset, out, err);
+    case TDumpMode::Pictures:
+        PrintPictures(stream, args.PicturesJson, args.DisplayOrder, out);
+        break;
     case TDumpMode::Trees:
     case TDumpMode::Json: {
         if (args.Mode == TDumpMode::Trees) {
@@ -617,7 +648,7 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     // "-" is standard input, read once forward: only the walks from the start can take it.
     const bool standardInput = path == "-";
     if (standardInput && parsed->ModeOption != nullptr && parsed->Mode != TDumpMode::Find &&
-        parsed->Mode != TDumpMode::Summary) {
+        parsed->Mode != TDumpMode::Summary && parsed->Mode != TDumpMode::Pictures) {
         err << parsed->ModeOption << " needs a FILE: standard input cannot be read at any offset\n";
         return 2;
     }

@@ -439,7 +439,7 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
                 ++FPeriod;
             }
             FOpen.Period = FPeriod;
-            FOpen.Poc = FOrder.Next(slice, *told.Sps);
+            FOpen.Poc = static_cast<std::int32_t>(FOrder.Next(slice, *told.Sps).Poc);
             const TSeqParameterSet& sps = *told.Sps;
             const TVuiParameters& vui = sps.vui_parameters;
             if (sps.vui_parameters_present_flag != 0 && vui.chroma_loc_info_present_flag != 0) {

@@ -8,6 +8,7 @@
 // on from where the last decoding stopped.
 
 #include "decode/PictureDecoder.h"
+#include "model/PictureOrder.h"
 #include "stream/UnitCursor.h"
 #include "syntax/AccessUnit.h"
 

@@ -3,6 +3,8 @@
 #include "stream/H264Utils.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -110,7 +112,8 @@ bool TAccessUnitRule::Told(std::uint32_t type, std::uint8_t header, const std::u
         newPicture = !FSeenSlice || firstMbZero;
     }
     if (FHeadRead && FHead.redundant_pic_cnt == 0) {
-        FLast = FHead;
+        // What tells pictures apart comes before the lists and marking operations.
+        std::memcpy(static_cast<void*>(&FLast), &FHead, offsetof(TSliceHead, modifications));
         FLastRead = true;
     } else if (!FHeadRead) {
         FLastRead = false;
