@@ -2,6 +2,7 @@
 
 #include "cli/DumpModes.h"
 #include "cli/DumpOutput.h"
+#include "cli/HrdCommand.h"
 #include "cli/JsonTree.h"
 #include "cli/MacroblockCommand.h"
 #include "cli/PictureCommand.h"
@@ -44,6 +45,8 @@ constexpr const char* kUsage =
     "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.png [--overlay ITEMS] FILE\n"
     "       quillet-dump [--debug] --macroblocks OFFSET FILE\n"
+    "       quillet-dump [--debug] --hrd [--json] [--what-if RATE,SIZE[,DELAY[,FPS]]] FILE\n"
+    "       quillet-dump [--debug] --levels FILE\n"
     "       quillet-dump --help | --version";
 
 constexpr const char* kAbout =
@@ -56,9 +59,10 @@ constexpr const char* kExitStatus =
     "Exit status: 0 done; 1 the file cannot be opened or read, is not an H.264\n"
     "elementary stream, changes while it is read, the output cannot be written, or\n"
     "the picture cannot be decoded; 2 bad arguments, or an OFFSET at which no NAL unit\n"
-    "begins.";
+    "begins; 3 (--hrd, --what-if, --levels) the stream breaks its buffer model or\n"
+    "its level's limits.";
 
-enum class TDumpMode { Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks };
+enum class TDumpMode { Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks, Hrd, Levels };
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
@@ -72,6 +76,8 @@ struct TDumpArgs {
     TFindKind Kind;                  // with --find
     std::string Output;              // --picture: the YUV4MPEG2 file to write
     std::optional<unsigned> Overlay; // --overlay: TOverlayItem bits
+    bool HrdJson = false;            // --hrd --json
+    std::optional<TWhatIf> WhatIf;   // --what-if
     // Answered whatever else is given.
     bool Help = false;
     bool Version = false;
@@ -155,8 +161,50 @@ const TOption kOptions[] = {
      "byte and the bit of its first bit, as \" @0x1D.3\"",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Bits = true; }},
     {"--json", nullptr, nullptr,
-     "the listing and every unit's full tree with its bits, as\none JSON document",
-     ChooseMode<TDumpMode::Json>},
+     "the listing and every unit's full tree with its bits, as\none JSON document; "
+     "with --hrd, the buffer model's",
+     [](TDumpArgs& a, const TOption& o, const std::string&) {
+         if (a.Mode == TDumpMode::Hrd) {
+             a.HrdJson = true;
+         } else {
+             SetMode(a, TDumpMode::Json, o.Name);
+         }
+     }},
+    {"--hrd", nullptr, nullptr,
+     "the coded picture buffer of every HRD and schedule the\n"
+     "stream declares, run exactly: one line per access unit\n"
+     "(arrival, removal, fullness), its problems and a summary",
+     [](TDumpArgs& a, const TOption& o, const std::string&) {
+         if (a.Mode == TDumpMode::Json) { // --json --hrd: the model's JSON
+             a.Mode = TDumpMode::Hrd;
+             a.ModeOption = o.Name;
+             a.HrdJson = true;
+         } else if (a.Mode != TDumpMode::Hrd) {
+             SetMode(a, TDumpMode::Hrd, o.Name);
+         }
+     }},
+    {"--what-if", nullptr, "RATE,SIZE[,DELAY[,FPS]]",
+     "run the buffer model with these figures in place of the\n"
+     "stream's: bits/s and bits (k, M allowed), the initial\n"
+     "delay in seconds (the time to fill the buffer if not\n"
+     "given), the frame rate (the stream's if not given)",
+     [](TDumpArgs& a, const TOption& o, const std::string& value) {
+         a.WhatIf = ParseWhatIf(value);
+         if (!a.WhatIf) {
+             throw EArguments("--what-if " + value + " is not RATE,SIZE[,DELAY[,FPS]]");
+         }
+         if (a.Mode == TDumpMode::Json) {
+             a.Mode = TDumpMode::Hrd;
+             a.ModeOption = o.Name;
+             a.HrdJson = true;
+         } else if (a.Mode != TDumpMode::Hrd) {
+             SetMode(a, TDumpMode::Hrd, o.Name);
+         }
+     }},
+    {"--levels", nullptr, nullptr,
+     "the limits of each sequence parameter set's level, per set\n"
+     "and per picture: each violation with its limit, value and\nbound",
+     ChooseMode<TDumpMode::Levels>},
     {"--info", nullptr, nullptr,
      "add to each listing line a tab and what the unit is (the\nwindow's Info column)",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Info = true; }},
@@ -236,7 +284,8 @@ TDumpArgs ParseArgs(const std::vector<std::string>& args) {
         parsed.Bits = true;
     } else if ((parsed.Mode == TDumpMode::Listing || parsed.Mode == TDumpMode::Find ||
                 parsed.Mode == TDumpMode::Summary || parsed.Mode == TDumpMode::Picture ||
-                parsed.Mode == TDumpMode::Macroblocks) &&
+                parsed.Mode == TDumpMode::Macroblocks || parsed.Mode == TDumpMode::Hrd ||
+                parsed.Mode == TDumpMode::Levels) &&
                (parsed.Full || parsed.Bits)) {
         throw EArguments(std::string(parsed.Full ? "--full" : "--bits") +
                          " needs --at or --trees"); // the listing has no trees to deepen
@@ -290,7 +339,8 @@ std::string HelpText() {
         }
         entry(name, option.Help);
     }
-    entry("-", "as FILE: standard input, for the listing, --info, --find\nand --summary");
+    entry("-", "as FILE: standard input, for the listing, --info, --find,\n--summary, --hrd "
+               "and --levels");
     entry("--", "what follows is FILE, even when it begins with -");
     return text + "\n" + kExitStatus + "\n";
 }
@@ -554,6 +604,10 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         return DumpPicture(stream, args.Offset, args.Output, out, err);
     case TDumpMode::Macroblocks:
         return DumpMacroblocks(stream, args.Offset, out, err);
+    case TDumpMode::Hrd:
+        return PrintHrd(stream, args.HrdJson, args.WhatIf, out);
+    case TDumpMode::Levels:
+        return PrintLevels(stream, out);
     case TDumpMode::Trees:
     case TDumpMode::Json: {
         if (args.Mode == TDumpMode::Trees) {
@@ -593,7 +647,8 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     // "-" is standard input, read once forward: only the walks from the start can take it.
     const bool standardInput = path == "-";
     if (standardInput && parsed->ModeOption != nullptr && parsed->Mode != TDumpMode::Find &&
-        parsed->Mode != TDumpMode::Summary) {
+        parsed->Mode != TDumpMode::Summary && parsed->Mode != TDumpMode::Hrd &&
+        parsed->Mode != TDumpMode::Levels) {
         err << parsed->ModeOption << " needs a FILE: standard input cannot be read at any offset\n";
         return 2;
     }
@@ -608,7 +663,7 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     try {
         const int status = Dump(*parsed, stream, out, err);
-        if (status != 0) {
+        if (status != 0 && status != kNotConforming) {
             return status; // its one message said why
         }
         // What still waits in the stream's buffer can fail too; the status must say so.

@@ -1,0 +1,159 @@
+#include "model/HrdWalk.h"
+
+#include "stream/FileStream.h"
+#include "stream/H264Utils.h"
+#include "stream/UnitCursor.h"
+#include "syntax/AccessUnit.h"
+#include "syntax/FieldLines.h"
+
+#include <memory>
+
+namespace {
+
+// The bytes of a unit each HRD counts. The NAL HRD takes the byte stream as it is: every
+// byte from the unit's start code (its zero_byte included) up to the next start code, so
+// the trailing zero bytes too, and the access units cover the file without a gap. The VCL
+// HRD takes the NAL units of slices and filler data alone, without what the byte stream
+// format adds around them.
+std::int64_t NalHrdBytes(const TNalUnitSpan& span) {
+    return span.Length;
+}
+
+std::int64_t VclHrdBytes(const TNalUnitSpan& span) {
+    if (!span.HasHeader) {
+        return 0;
+    }
+    const std::uint32_t type = NalUnitType(span.Header);
+    const bool counted = (type >= kNalNonIdrSlice && type <= kNalIdrSlice) || type == kNalFiller;
+    return counted ? span.PayloadEnd - span.Offset - span.StartCodeLength : 0;
+}
+
+TUnitWants HrdWants(std::uint8_t header) {
+    return NalUnitType(header) == kNalSei ? TUnitWants{kParameterSetBytes, false}
+                                          : AccessUnitHeads(header);
+}
+
+class TNoValues final : public IFieldValues {
+  public:
+    void Value(TElementId, std::int64_t) override {}
+};
+
+} // namespace
+
+const char* HrdBytesCounted(THrdKind kind) {
+    return kind == THrdKind::Nal
+               ? "every byte of the access unit: its NAL units with their start codes, "
+                 "zero_byte and trailing zero bytes (byte stream, Type II)"
+               : "the NAL units of its slices and filler data, without start codes or "
+                 "trailing zero bytes (Type I)";
+}
+
+bool WalkHrdAccessUnits(FileStream& stream, const std::function<bool(const THrdAccessUnit&)>& each,
+                        const std::atomic<bool>* cancel) {
+    TUnitCursor reader(stream, 4 << 20, true);
+    reader.SetCancel(cancel);
+    TAccessUnitRule rule;
+    TPictureOrder order;
+    const auto rbsp = std::make_unique<std::uint8_t[]>(kParameterSetBytes);
+    // The governing set is copied when it may have changed: at a new pointer, or after any
+    // sequence parameter set unit, which can replace a set at the same address.
+    auto sps = std::make_unique<TSeqParameterSet>();
+    const TSeqParameterSet* spsFrom = nullptr;
+    THrdAccessUnit au;
+    bool open = false;
+    bool stopped = false;
+    TNalUnitSpan held; // a prefix unit the rule holds back
+    bool holding = false;
+    const auto close = [&] {
+        if (open && !stopped) {
+            stopped = !each(au);
+            ++au.Index;
+        }
+        open = false;
+    };
+    const auto add = [&](const TNalUnitSpan& span) {
+        au.NalBytes += NalHrdBytes(span);
+        au.VclBytes += VclHrdBytes(span);
+        au.UnitBytes += span.HasHeader ? span.PayloadEnd - span.Offset - span.StartCodeLength : 0;
+    };
+    const auto begin = [&](std::int64_t offset) {
+        const std::int64_t index = au.Index;
+        au = THrdAccessUnit{};
+        au.Index = index;
+        au.Offset = offset;
+        open = true;
+    };
+    TNalUnitSpan span;
+    while (!stopped && reader.Next(span, HrdWants, nullptr, 0)) {
+        if (!span.HasHeader) {
+            if (!open) {
+                begin(span.Offset);
+            }
+            add(span);
+            continue;
+        }
+        const std::vector<std::uint8_t>& head = reader.Head();
+        std::int32_t n = 0;
+        if (!head.empty()) {
+            Remove_emulation_prevention_three_bytes(head.data(), static_cast<std::int32_t>(head.size()),
+                                                    rbsp.get(), n);
+        }
+        const std::uint32_t type = NalUnitType(span.Header);
+        const bool begins = rule.Next(span.Header, rbsp.get(), n);
+        if (rule.HeldBack()) {
+            held = span;
+            holding = true;
+            continue;
+        }
+        if (holding && !rule.BeganBefore() && open) {
+            add(held); // the prefix unit stays with the access unit it follows
+        }
+        if (begins || !open) {
+            close();
+            begin(holding && rule.BeganBefore() ? held.Offset : span.Offset);
+            if (holding && rule.BeganBefore()) {
+                add(held);
+            }
+        }
+        holding = false;
+        add(span);
+        if (type == kNalSps) {
+            spsFrom = nullptr;
+        } else if (type == kNalSei) {
+            TNoLines none;
+            TNoValues values;
+            TFieldContext context{none, nullptr, &values};
+            Decode_sei_rbsp(context, nullptr, rbsp.get(), n, rule.Sets(), &au.Timing);
+            au.TimingSpsMissing = au.TimingSpsMissing || (au.Timing.BufferingPeriod &&
+                                                          !au.Timing.BufferingPeriodSpsFound);
+        } else if (rule.PictureBegan() && !au.HasPicture) {
+            au.HasPicture = true;
+            au.Idr = type == kNalIdrSlice;
+            au.FirstSlice = span.Offset;
+            if (rule.HeadRead() && rule.Sps() != nullptr) {
+                if (rule.Sps() != spsFrom) {
+                    *sps = *rule.Sps();
+                    spsFrom = rule.Sps();
+                }
+                au.Sps = sps.get();
+                au.SliceType = rule.Head().slice_type % 5;
+                au.Field = rule.Head().field_pic_flag != 0;
+                au.Poc = order.Next(rule.Head(), *sps);
+                const std::uint64_t frameHeight = (std::uint64_t{sps->pic_height_in_map_units_minus1} + 1) *
+                                                  (sps->frame_mbs_only_flag != 0 ? 1 : 2);
+                au.PicSizeInMbs = (std::uint64_t{sps->pic_width_in_mbs_minus1} + 1) * frameHeight /
+                                  (au.Field ? 2 : 1);
+            }
+        }
+        const bool slice =
+            type == kNalNonIdrSlice || type == kNalPartitionA || type == kNalIdrSlice;
+        if (slice && au.HasPicture) {
+            ++au.Slices;
+        }
+    }
+    if (holding && open) {
+        add(held);
+    }
+    close();
+    return !reader.Cancelled();
+}
