@@ -122,6 +122,7 @@ class TModelRun final : public IHrdSink {
         if (json) {
             FUnits = std::make_unique<TSpool>();
             FUnderflows = std::make_unique<TSpool>();
+            FOwnUnderflows = std::make_unique<TSpool>();
             FOverflows = std::make_unique<TSpool>();
             FProblems = std::make_unique<TSpool>();
         } else {
@@ -143,6 +144,9 @@ class TModelRun final : public IHrdSink {
             if (u.Underflow) {
                 FUnderflows->Item(std::to_string(u.Index));
             }
+            if (u.OwnUnderflow) {
+                FOwnUnderflows->Item(std::to_string(u.Index));
+            }
             if (u.Overflow) {
                 FOverflows->Item(std::to_string(u.Index));
             }
@@ -154,7 +158,7 @@ class TModelRun final : public IHrdSink {
                       TExact::Fraction(u.FinalArrival, d, kTimeDigits) + "\t" +
                       TExact::Fraction(u.Removal, d, kTimeDigits) + "\t" +
                       std::to_string(u.FullnessBefore) + "\t" + std::to_string(u.FullnessAfter) +
-                      (u.Underflow ? "\tunderflow" : "") + (u.Overflow ? "\toverflow" : "") + "\n");
+                      (u.OwnUnderflow ? "\tunderflow" : u.Underflow ? "\tunderflow (carried)" : "") + (u.Overflow ? "\toverflow" : "") + "\n");
     }
 
     void Problem(THrdProblem problem, std::int64_t index, std::int64_t offset,
@@ -191,6 +195,8 @@ class TModelRun final : public IHrdSink {
                           ",\"max_fullness\":" + std::to_string(Model.MaxFullness()) +
                           ",\"underflows\":[");
             FUnderflows->CopyTo(FLines);
+            FLines.Append("],\"own_underflows\":[");
+            FOwnUnderflows->CopyTo(FLines);
             FLines.Append("],\"overflows\":[");
             FOverflows->CopyTo(FLines);
             FLines.Append("],\"problems\":[");
@@ -218,6 +224,7 @@ class TModelRun final : public IHrdSink {
     TLineBuffer& FLines;
     std::unique_ptr<TSpool> FUnits;
     std::unique_ptr<TSpool> FUnderflows;
+    std::unique_ptr<TSpool> FOwnUnderflows;
     std::unique_ptr<TSpool> FOverflows;
     std::unique_ptr<TSpool> FProblems;
 };

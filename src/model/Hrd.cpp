@@ -177,19 +177,21 @@ void THrdModel::Next(const THrdAccessUnit& au, IHrdSink& sink) {
     FTicks += au.Field ? 1 : 2;
     // The arrival.
     const std::int64_t bits = 8 * au.Bytes(kind);
-    TExact initial;
-    if (first) {
-        initial = TExact(0);
-    } else if (FSchedule.Cbr) {
-        initial = FLastFinalArrival;
-    } else {
-        // Within a buffering period the offset lets the unit arrive earlier; its first unit
-        // arrives no earlier than its own delay before its removal.
-        const TExact earliest =
-            nominal - Seconds90k(period ? delay : delay + offset);
-        initial = std::max(FLastFinalArrival, earliest);
-    }
+    // Within a buffering period the offset lets a unit arrive earlier; its first unit
+    // arrives no earlier than its own delay before its removal.
+    const TExact earliest = nominal - Seconds90k(period ? delay : delay + offset);
+    const auto arrival = [&](const TExact& previousFinal) {
+        if (first) {
+            return TExact(0);
+        }
+        return FSchedule.Cbr ? previousFinal : std::max(previousFinal, earliest);
+    };
+    const TExact initial = arrival(FLastFinalArrival);
     const TExact complete = initial + FPerBit * TExact(bits);
+    // The same with every earlier late unit taken as if it had arrived at its removal: an
+    // underflow there is the unit's own, not one carried from a late unit before it (what
+    // an encoder's buffer, which forgives a deficit once spent, reports).
+    const TExact forgiven = arrival(FForgivenFinal) + FPerBit * TExact(bits);
     // The removal: a low-delay decoder waits for a late unit to the next tick after it.
     TExact removal = nominal;
     const bool late = nominal < complete;
@@ -243,13 +245,16 @@ void THrdModel::Next(const THrdAccessUnit& au, IHrdSink& sink) {
     unit.FinalArrival = complete;
     unit.Removal = removal;
     unit.Underflow = late && !FSchedule.LowDelay;
+    unit.OwnUnderflow = unit.Underflow && nominal < forgiven;
     if (unit.Underflow) {
         ++FUnderflows;
         Report(sink, THrdProblem::Underflow, au,
-               "removed at " + TExact::Fraction(removal, FD, 6) + " s before its last bit arrives at " +
-                   TExact::Fraction(complete, FD, 6) + " s");
+               "removed at " + TExact::Fraction(removal, FD, 6) +
+                   " s before its last bit arrives at " + TExact::Fraction(complete, FD, 6) +
+                   " s" + (unit.OwnUnderflow ? "" : ", late only by the late units before it"));
     }
     FLastFinalArrival = complete;
+    FForgivenFinal = nominal < forgiven ? nominal : forgiven;
     FLastRemoval = removal;
     FPending.push_back({unit});
     if (FPending.size() > kPendingBound) {

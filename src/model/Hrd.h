@@ -60,6 +60,9 @@ struct THrdUnit {
     std::int64_t FullnessBefore = 0; // bits, rounded down, just before its removal
     std::int64_t FullnessAfter = 0;  // bits, rounded down, just after
     bool Underflow = false;
+    // An underflow even when every late unit before it is taken to have arrived by its
+    // removal.
+    bool OwnUnderflow = false;
     bool Overflow = false;
 };
 
@@ -129,6 +132,7 @@ class THrdModel {
     bool FSkipNoted = false;   // access units before it were named once
     TExact FBufferingRemoval;  // t_r,n(nb) of the last buffering period's first unit
     TExact FLastFinalArrival;  // t_af(n - 1)
+    TExact FForgivenFinal;     // the same, earlier deficits forgiven
     TExact FLastRemoval;
     std::uint64_t FInitialDelay = 0;
     std::uint64_t FInitialOffset = 0;
