@@ -233,10 +233,7 @@ void THrdModel::Next(const THrdAccessUnit& au, IHrdSink& sink) {
     }
     FStarted = true;
     ++FUnits;
-    // The unit before this one has now arrived in full.
-    FArrived += FTransitBits;
-    FTransitStart = initial;
-    FTransitBits = bits;
+    FArrivals.push_back({initial, complete, bits});
     THrdUnit unit;
     unit.Index = au.Index;
     unit.Offset = au.Offset;
@@ -257,7 +254,7 @@ void THrdModel::Next(const THrdAccessUnit& au, IHrdSink& sink) {
     FForgivenFinal = nominal < forgiven ? nominal : forgiven;
     FLastRemoval = removal;
     FPending.push_back({unit});
-    if (FPending.size() > kPendingBound) {
+    if (FPending.size() > kPendingBound || FArrivals.size() > kPendingBound) {
         Stop(sink, au.Index, au.Offset,
              "more than " + std::to_string(kPendingBound) + " access units in the buffer at once");
         return;
@@ -272,16 +269,18 @@ void THrdModel::Remove(IHrdSink& sink, const TExact* until) {
     const TExact size(static_cast<std::int64_t>(FSchedule.CpbSize));
     while (!FPending.empty() && (until == nullptr || FPending.front().Unit.Removal <= *until)) {
         THrdUnit& unit = FPending.front().Unit;
-        // The bits of the unit in transit that have arrived by the removal.
-        TExact part(0);
-        TExact rest(0);
-        if (until != nullptr && FTransitStart < unit.Removal) {
-            part = TExact::DivFloor(unit.Removal - FTransitStart, FPerBit, &rest);
-            if (part >= TExact(FTransitBits)) {
-                part = TExact(FTransitBits);
-                rest = TExact(0);
+        // The bits that have arrived by the removal, of the units not known to be in: in
+        // units of 1/D second of arrival, so that their sum stays exact.
+        TExact arrived(0);
+        for (const TArrival& a : FArrivals) {
+            if (until == nullptr || a.Final <= unit.Removal) {
+                arrived = arrived + FPerBit * TExact(a.Bits);
+            } else if (a.Start < unit.Removal) {
+                arrived = arrived + (unit.Removal - a.Start);
             }
         }
+        TExact rest(0);
+        const TExact part = TExact::DivFloor(arrived, FPerBit, &rest);
         const std::int64_t held = FArrived - FRemoved;
         const TExact room = size - TExact(held);
         unit.Overflow = part > room || (part == room && rest != TExact(0));
@@ -296,6 +295,11 @@ void THrdModel::Remove(IHrdSink& sink, const TExact* until) {
                          "the buffer holds " + std::to_string(unit.FullnessBefore) +
                              (rest != TExact(0) ? "+" : "") + " bits before this removal, over its " +
                              std::to_string(FSchedule.CpbSize));
+        }
+        // Removals come in order of time: what has arrived by this one is in for the next.
+        while (!FArrivals.empty() && (until == nullptr || FArrivals.front().Final <= unit.Removal)) {
+            FArrived += FArrivals.front().Bits;
+            FArrivals.pop_front();
         }
         sink.Unit(unit);
         FPending.pop_front();
@@ -360,7 +364,5 @@ void THrdModel::Finish(IHrdSink& sink) {
     if (Stopped()) {
         return;
     }
-    FArrived += FTransitBits;
-    FTransitBits = 0;
     Remove(sink, nullptr);
 }

@@ -110,8 +110,8 @@ class THrdModel {
     void Stop(IHrdSink& sink, std::int64_t index, std::int64_t offset, const std::string& why);
     void Report(IHrdSink& sink, THrdProblem problem, const THrdAccessUnit& au,
                 const std::string& text);
-    // Removes the waiting units whose removal comes at or before `until` (all of them
-    // without one), the unit arriving then being `transit`.
+    // Removes the waiting units whose removal comes at or before `until` (all of them,
+    // everything arrived, without one).
     void Remove(IHrdSink& sink, const TExact* until);
     void Output(IHrdSink& sink, const THrdAccessUnit& au, const TExact& removal,
                 std::uint32_t dpbOutputDelay);
@@ -137,12 +137,16 @@ class THrdModel {
     std::uint64_t FInitialDelay = 0;
     std::uint64_t FInitialOffset = 0;
     std::uint64_t FTicks = 0; // what if: ticks since the first unit
-    // Bits of the units that have arrived in full, and of those removed.
+    // Bits of the units that have arrived in full (and left FArrivals), and of those removed.
     std::int64_t FArrived = 0;
     std::int64_t FRemoved = 0;
-    // The unit arriving last: the one whose bits are in transit at a removal.
-    TExact FTransitStart;
-    std::int64_t FTransitBits = 0;
+    // The units whose arrival may not be over at the next removal.
+    struct TArrival {
+        TExact Start;
+        TExact Final;
+        std::int64_t Bits = 0;
+    };
+    std::deque<TArrival> FArrivals;
     std::deque<TPending> FPending;
     std::vector<TOutput> FWaiting; // pictures decoded, not yet output
     std::optional<std::int32_t> FLastOutputPoc;
