@@ -6,8 +6,12 @@ SPS's trailing bits and emulation prevention redone.
 usage: edit_sps.py TRACE IN.264 OUT.264 NAME=VALUE...
 e.g.   edit_sps.py cbr.trace cbr.264 cbr_half_rate.264 'bit_rate_value_minus1[0]=2342'
 """
+import os
 import re
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from craft_headers import escape, unescape  # noqa: E402
 
 FIELD = re.compile(r"\]\s+(\d+)\s+(\S+)\s+([01]+) = (-?\d+)")
 
@@ -15,30 +19,6 @@ FIELD = re.compile(r"\]\s+(\d+)\s+(\S+)\s+([01]+) = (-?\d+)")
 def ue(value):
     code = format(value + 1, "b")
     return "0" * (len(code) - 1) + code
-
-
-def rbsp(nal):
-    out = bytearray()
-    zeros = 0
-    for b in nal:
-        if zeros >= 2 and b == 3:
-            zeros = 0
-            continue
-        out.append(b)
-        zeros = zeros + 1 if b == 0 else 0
-    return bytes(out)
-
-
-def escaped(payload):
-    out = bytearray()
-    zeros = 0
-    for b in payload:
-        if zeros >= 2 and b <= 3:
-            out.append(3)
-            zeros = 0
-        out.append(b)
-        zeros = zeros + 1 if b == 0 else 0
-    return bytes(out)
 
 
 def main():
@@ -62,14 +42,14 @@ def main():
         end = len(data) if end < 0 else end
         while end > start and data[end - 1] == 0:
             end -= 1
-        bits = "".join(format(b, "08b") for b in rbsp(data[start:end]))
+        bits = "".join(format(b, "08b") for b in unescape(data[start:end]))
         bits = bits[: bits.rindex("1")]  # without rbsp_stop_one_bit and alignment
         for name, (pos, width) in order:
             bits = bits[:pos] + ue(int(edits[name])) + bits[pos + width:]
         bits += "1"
         bits += "0" * (-len(bits) % 8)
         payload = bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
-        out += data[at:start] + payload[:1] + escaped(payload[1:])
+        out += data[at:start] + payload[:1] + escape(payload[1:])
         at = end
     out += data[at:]
     open(dst, "wb").write(out)
