@@ -134,6 +134,12 @@ void THrdModel::Next(const THrdAccessUnit& au, IHrdSink& sink) {
                  "the sequence parameter set's HRD figures change at this access unit");
             return;
         }
+        if (timing.BufferingPeriod && !timing.BufferingPeriodSpsFound) {
+            Report(sink, THrdProblem::Timing, au,
+                   "buffering_period( ) names seq_parameter_set_id " +
+                       std::to_string(timing.BufferingPeriodSpsId) +
+                       ", which is not there: its delays cannot be read");
+        }
         if (timing.BufferingPeriod && timing.BufferingPeriodSpsFound &&
             timing.Entries[k] <= FSchedule.Index) {
             Stop(sink, au.Index, au.Offset,

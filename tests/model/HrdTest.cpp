@@ -205,6 +205,27 @@ TEST(Hrd, OneUnitEitherSideOfEachEdge) {
         EXPECT_EQ(sink.Units[0].Underflow, c.underflow0) << c.what;
         EXPECT_EQ(sink.Count(THrdProblem::InitialDelay), c.initialDelayProblems) << c.what;
     }
+    // Low delay: the last bit at 1 s, the nominal removal at 80000/90000 s; the decoder
+    // waits to the first tick after it, six ticks of 1/50 s on: 1.008888... s.
+    THrdSchedule low = Schedule(960, 960, false, 1, 50);
+    low.LowDelay = true;
+    THrdModel model(low);
+    TCollect sink;
+    model.Next(Au(0, 120, 80000, 0), sink);
+    model.Finish(sink);
+    ASSERT_EQ(sink.Units.size(), 1u);
+    EXPECT_FALSE(sink.Units[0].Underflow);
+    EXPECT_EQ(Seconds(sink.Units[0].Removal, model), "1.008888888");
+    // A buffering period naming a set that is not there is said, and nothing is modelled.
+    THrdAccessUnit orphan = Au(0, 10, 1, 0);
+    orphan.Timing.BufferingPeriodSpsFound = false;
+    orphan.Timing.Entries[0] = 0;
+    THrdModel lost(low);
+    TCollect told;
+    lost.Next(orphan, told);
+    ASSERT_EQ(told.Problems.size(), 2u);
+    EXPECT_EQ(told.Problems[0].first, THrdProblem::Timing);
+    EXPECT_EQ(told.Problems[1].first, THrdProblem::Skipped);
 }
 
 // The largest figures the syntax can write: bit_rate_value_minus1 and
