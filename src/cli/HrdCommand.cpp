@@ -9,9 +9,14 @@
 
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <vector>
+
+#ifdef _WIN32
+#include <process.h>
+#endif
 
 namespace {
 
@@ -55,7 +60,7 @@ std::optional<std::uint64_t> Delay90k(std::string_view text) {
 // memory stays fixed however many access units there are.
 class TSpool {
   public:
-    TSpool() : FFile(std::tmpfile()) {
+    TSpool() : FFile(Open()) {
         if (FFile == nullptr) {
             throw std::runtime_error("cannot create a temporary file");
         }
@@ -86,6 +91,19 @@ class TSpool {
     }
 
   private:
+    static std::FILE* Open() {
+#ifdef _WIN32
+        // Windows makes tmpfile( )'s file in the drive's root, which a user may not write:
+        // the user's temporary folder instead, removed when closed ("D").
+        static int count = 0;
+        const std::filesystem::path path =
+            std::filesystem::temp_directory_path() /
+            ("quillet-dump-" + std::to_string(_getpid()) + "-" + std::to_string(count++));
+        return _wfopen(path.c_str(), L"w+bD");
+#else
+        return std::tmpfile();
+#endif
+    }
     void Put(const std::string& text) {
         if (std::fwrite(text.data(), 1, text.size(), FFile) != text.size()) {
             throw std::runtime_error("cannot write a temporary file");

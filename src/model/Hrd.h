@@ -77,8 +77,9 @@ class IHrdSink {
 
 class THrdModel {
   public:
-    // Access units the buffer may hold at once before the model gives up: its memory bound.
-    static constexpr std::size_t kPendingBound = 1 << 16;
+    // Access units the buffer may hold at once before the model gives up: its memory bound,
+    // some 2 MiB a model, 64 models at most.
+    static constexpr std::size_t kPendingBound = 1 << 14;
 
     explicit THrdModel(const THrdSchedule& schedule);
 
