@@ -58,12 +58,12 @@ std::vector<std::string> FileLines(const std::string& path) {
 
 // Runs the stream's NAL HRD schedule 0, or the user's figures.
 void RunModel(const std::string& path, TCollect& sink, std::optional<THrdSchedule> whatIf,
-         std::unique_ptr<THrdModel>& model) {
+              std::unique_ptr<THrdModel>& model, std::size_t schedule = 0) {
     FileStream stream;
     ASSERT_TRUE(stream.Open(path)) << path;
     WalkHrdAccessUnits(stream, [&](const THrdAccessUnit& au) {
         if (!model && au.Sps != nullptr) {
-            THrdSchedule s = whatIf ? *whatIf : SchedulesOf(*au.Sps).at(0);
+            THrdSchedule s = whatIf ? *whatIf : SchedulesOf(*au.Sps).at(schedule);
             if (whatIf) {
                 s.NumUnitsInTick = au.Sps->vui_parameters.num_units_in_tick;
                 s.TimeScale = au.Sps->vui_parameters.time_scale;
@@ -116,6 +116,23 @@ TEST(Hrd, EveryAccessUnitAsTheOracleWorksItOut) {
         ++streams;
     }
     EXPECT_EQ(streams, 8);
+}
+
+// A stream with both HRDs: the VCL HRD counts the NAL units of slices and filler data
+// alone, as the oracle counts them from a naive scan of the units.
+TEST(Hrd, VclHrdCountsSlicesAndFillerAlone) {
+    for (std::size_t which = 0; which < 2; ++which) {
+        TCollect sink;
+        std::unique_ptr<THrdModel> model;
+        RunModel(TestDataPath("hrd_nal_vcl.264"), sink, std::nullopt, model, which);
+        EXPECT_EQ(model->Schedule().Kind, which == 0 ? THrdKind::Nal : THrdKind::Vcl);
+        const std::vector<std::string> expected =
+            FileLines(HrdData(which == 0 ? "hrd_nal_vcl.nal" : "hrd_nal_vcl.vcl"));
+        ASSERT_EQ(sink.Units.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(Line(sink.Units[i], *model), expected[i]) << which;
+        }
+    }
 }
 
 TEST(Hrd, OwnUnderflowsAreTheOnesX264Reports) {

@@ -6,6 +6,7 @@ fullness at each removal is summed over every access unit's arrival rather than 
 from one unit to the next.
 
 usage: hrd_oracle.py TRACE [RATE SIZE DELAY] > NAME.hrd
+       hrd_oracle.py TRACE --vcl NAME.264 > NAME.vcl.hrd
 TRACE is the standard error of
     ffmpeg -i NAME.264 -c copy -bsf:v trace_headers -f null -
 
@@ -16,7 +17,12 @@ before and just after the removal (bits, rounded down), and "underflow" or "over
 With RATE (bits/s), SIZE (bits) and DELAY (90 kHz units) the stream's own HRD is left
 aside: a VBR buffer with those figures, the first removal DELAY after the first arrival
 begins and one every frame of the stream's tick after it.
+
+With --vcl the VCL HRD's first schedule instead, counting of each access unit (ffmpeg's
+packet) only the NAL units of slices and filler data, found by list_nals.py's naive scan,
+without their start codes and the zero bytes after them.
 """
+import os
 import re
 import sys
 from fractions import Fraction
@@ -26,7 +32,7 @@ FIELD = re.compile(r"\]\s+\d+\s+(\S+)\s+[01]+ = (-?\d+)")
 PACKET = re.compile(r"Packet: (\d+) bytes")
 
 
-def read(path):
+def read(path, vcl=False):
     sps = {}
     units = []
     current = {}  # the values before the first packet (extradata) go nowhere
@@ -37,12 +43,15 @@ def read(path):
             name, value = m.group(1), int(m.group(2))
             if name == "vcl_hrd_parameters_present_flag":
                 in_vcl_hrd = True
-            elif name == "nal_hrd_parameters_present_flag":
+            elif name in ("nal_hrd_parameters_present_flag", "low_delay_hrd_flag"):
                 in_vcl_hrd = False
-            if name in ("initial_cpb_removal_delay[0]", "initial_cpb_removal_delay_offset[0]",
-                        "cpb_removal_delay", "dpb_output_delay"):
+            if name in ("initial_cpb_removal_delay[0]", "initial_cpb_removal_delay_offset[0]"):
+                # The NAL HRD's come first, the VCL HRD's last.
+                if vcl or name not in current:
+                    current[name] = value
+            elif name in ("cpb_removal_delay", "dpb_output_delay"):
                 current.setdefault(name, value)
-            elif not in_vcl_hrd:
+            elif in_vcl_hrd == vcl or name not in sps:
                 sps[name] = value
             continue
         m = PACKET.search(line)
@@ -59,10 +68,28 @@ def seconds(t):
     return "%d.%09d" % (n // 10**9, n % 10**9)
 
 
+def vcl_bytes(stream, units):
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    from list_nals import list_nals
+    data = open(stream, "rb").read()
+    rows = list_nals(data)
+    at = rows[0][0]
+    for u in units:
+        end = at + u["bytes"]
+        u["bytes"] = 0
+        for pos, length, sc_len, nal_type in rows:
+            if at <= pos < end and (1 <= nal_type <= 5 or nal_type == 12):
+                u["bytes"] += len(data[pos + sc_len:pos + length].rstrip(b"\0"))
+        at = end
+
+
 def main():
-    sps, units = read(sys.argv[1])
+    vcl = len(sys.argv) == 4 and sys.argv[2] == "--vcl"
+    sps, units = read(sys.argv[1], vcl)
+    if vcl:
+        vcl_bytes(sys.argv[3], units)
     tick = Fraction(sps["num_units_in_tick"], sps["time_scale"])
-    if len(sys.argv) == 5:
+    if len(sys.argv) == 5 and not vcl:
         rate, size, delay = (int(v) for v in sys.argv[2:])
         cbr = False
         for n, u in enumerate(units):

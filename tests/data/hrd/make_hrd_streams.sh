@@ -60,3 +60,9 @@ ffmpeg -hide_banner -loglevel error -i cbr.264 -c copy \
 # A stream without HRD, checked with the user's figures: 100 kbit/s, 80 kbit, 0.5 s.
 x264q --crf 26 --bframes 2 --keyint 50 -o no_hrd.264
 oracle no_hrd 100000 80000 45000
+
+# The NAL and the VCL HRD of a test stream that declares both: the VCL HRD counts the NAL
+# units of slices and filler data alone.
+trace ../hrd_nal_vcl.264
+python3 hrd_oracle.py "$work/hrd_nal_vcl.264.trace" >hrd_nal_vcl.nal
+python3 hrd_oracle.py "$work/hrd_nal_vcl.264.trace" --vcl ../hrd_nal_vcl.264 >hrd_nal_vcl.vcl
