@@ -368,8 +368,10 @@ int PrintHrd(FileStream& stream, bool json, const std::optional<TWhatIf>& whatIf
     if (note.empty() && !modelled) {
         note = kNoHrd;
     }
+    // Nothing run is nothing shown to conform.
+    const char* verdict = !modelled ? "null" : conforms ? "true" : "false";
     if (json) {
-        lines.Append(std::string("{\"conforms\":") + (conforms ? "true" : "false"));
+        lines.Append(std::string("{\"conforms\":") + verdict);
         if (!note.empty()) {
             lines.Append(",\"note\":" + JsonString(note));
         }
@@ -386,7 +388,9 @@ int PrintHrd(FileStream& stream, bool json, const std::optional<TWhatIf>& whatIf
         if (!note.empty()) {
             lines.Append("# " + note + "\n");
         }
-        lines.Append(conforms ? "# conforms\n" : "# does not conform\n");
+        lines.Append(!modelled  ? "# nothing checked\n"
+                     : conforms ? "# conforms\n"
+                                : "# does not conform\n");
     }
     lines.Drain();
     return conforms ? 0 : kNotConforming;
@@ -409,6 +413,10 @@ int PrintLevels(FileStream& stream, std::ostream& out) {
     lines.Append("# " + std::to_string(units) + " access units, " +
                  std::to_string(check.Violations()) + " violations; checked: " +
                  TLevelCheck::Covered() + "\n");
+    if (check.Unchecked() > 0) {
+        lines.Append("# " + std::to_string(check.Unchecked()) +
+                     " access units without a readable slice header and its sets: not checked\n");
+    }
     if (check.Untimed() > 0) {
         lines.Append("# " + std::to_string(check.Untimed()) +
                      " access units without a tick in the stream: their rates are not checked\n");

@@ -92,6 +92,7 @@ void TLevelCheck::CheckSet(const THrdAccessUnit& au) {
 
 void TLevelCheck::Next(const THrdAccessUnit& au) {
     if (au.Sps == nullptr || !au.HasPicture) {
+        ++FUnchecked;
         FHavePrevious = false;
         return;
     }

@@ -30,6 +30,8 @@ class TLevelCheck {
     std::int64_t Violations() const { return FViolations; }
     // Access units whose rates could not be checked: no tick in the stream.
     std::int64_t Untimed() const { return FUntimed; }
+    // Access units with no set to check them against.
+    std::int64_t Unchecked() const { return FUnchecked; }
     // The limits checked, for the closing lines.
     static const char* Covered();
 
@@ -41,6 +43,7 @@ class TLevelCheck {
     TSink FSink;
     std::int64_t FViolations = 0;
     std::int64_t FUntimed = 0;
+    std::int64_t FUnchecked = 0;
     // The set last checked as a whole, by content: its figures are told once.
     std::array<std::uint32_t, 8> FSetKey{};
     bool FSetChecked = false;

@@ -67,6 +67,8 @@ TEST(HrdCommand, TextWhatIfLevelsAndStatus) {
     const DumpResult none = Dump({"--hrd", Hrd("no_hrd.264")});
     EXPECT_EQ(none.status, 0);
     EXPECT_NE(none.out.find("--what-if"), std::string::npos);
+    EXPECT_NE(none.out.find("# nothing checked"), std::string::npos);
+    EXPECT_EQ(Dump({"--hrd", "--json", Hrd("no_hrd.264")}).out.rfind("{\"conforms\":null,", 0), 0u);
     const DumpResult whatIf = Dump({"--what-if", "100k,80k,0.5", Hrd("no_hrd.264")});
     EXPECT_EQ(whatIf.status, 0) << whatIf.out;
     EXPECT_NE(whatIf.out.find("what-if\t99\t"), std::string::npos);
