@@ -245,6 +245,39 @@ TEST(Hrd, OneUnitEitherSideOfEachEdge) {
     EXPECT_EQ(told.Problems[1].first, THrdProblem::Skipped);
 }
 
+// Output order and the picture buffer, worked by hand: ticks of 1/50 s, a frame every two;
+// an IDR picture (POC 0) out 4 ticks after its removal, a P (POC 4) 4 ticks after its own,
+// then a B (POC 2): 1 tick after its removal puts it between them, 3 ticks after it.
+TEST(Hrd, OutputOrderAndPictureBuffer) {
+    struct Case {
+        std::uint32_t bDelay, maxDecFrameBuffering;
+        std::int64_t order, fullness;
+    } const cases[] = {{1, 2, 0, 0}, {3, 2, 1, 0}, {1, 1, 0, 2}};
+    for (const Case& c : cases) {
+        TSeqParameterSet sps{};
+        sps.vui_parameters_present_flag = 1;
+        sps.frame_mbs_only_flag = 1;
+        sps.vui_parameters.bitstream_restriction_flag = 1;
+        sps.vui_parameters.max_dec_frame_buffering = c.maxDecFrameBuffering;
+        THrdModel model(Schedule(960000, 960000, false, 1, 50));
+        TCollect sink;
+        const std::int32_t pocs[] = {0, 4, 2};
+        const std::uint32_t outputs[] = {4, 4, c.bDelay};
+        for (std::int64_t i = 0; i < 3; ++i) {
+            THrdAccessUnit au = Au(i, 100, i == 0 ? std::optional<std::uint32_t>(9000) : std::nullopt,
+                                   static_cast<std::uint32_t>(2 * i));
+            au.HasPicture = true;
+            au.Idr = i == 0;
+            au.Sps = &sps;
+            au.Poc = pocs[i];
+            au.Timing.DpbOutputDelay = outputs[i];
+            model.Next(au, sink);
+        }
+        EXPECT_EQ(sink.Count(THrdProblem::OutputOrder), c.order) << c.bDelay;
+        EXPECT_EQ(sink.Count(THrdProblem::DpbFullness), c.fullness) << c.maxDecFrameBuffering;
+    }
+}
+
 // The largest figures the syntax can write: bit_rate_value_minus1 and
 // cpb_size_value_minus1 2^32 - 2 with scale 15, a tick of 2^32 - 1 s, delays of 2^32 - 1.
 // The times come within a bit of 2^127 units and one step more leaves the range: the model
