@@ -43,7 +43,8 @@ class TNoValues final : public IFieldValues {
 const char* HrdBytesCounted(THrdKind kind) {
     return kind == THrdKind::Nal
                ? "every byte of the access unit: its NAL units with their start codes, "
-                 "zero_byte and trailing zero bytes (byte stream, Type II)"
+                 "zero_byte and trailing zero bytes, the first also the leading zero bytes "
+                 "(byte stream, Type II)"
                : "the NAL units of its slices and filler data, without start codes or "
                  "trailing zero bytes (Type I)";
 }
@@ -78,13 +79,22 @@ bool WalkHrdAccessUnits(FileStream& stream, const std::function<bool(const THrdA
     };
     const auto begin = [&](std::int64_t offset) {
         const std::int64_t index = au.Index;
+        const std::int64_t leading = index == 0 ? au.NalBytes : 0;
         au = THrdAccessUnit{};
         au.Index = index;
+        au.NalBytes = leading;
         au.Offset = offset;
         open = true;
     };
     TNalUnitSpan span;
+    bool firstUnit = true;
     while (!stopped && reader.Next(span, HrdWants, nullptr, 0)) {
+        if (firstUnit) {
+            // The zero bytes before the first start code lead the first NAL unit of the
+            // byte stream: the NAL HRD counts them with the first access unit.
+            firstUnit = false;
+            au.NalBytes = span.Offset;
+        }
         if (!span.HasHeader) {
             if (!open) {
                 begin(span.Offset);

@@ -21,7 +21,7 @@ const char* HrdBytesCounted(THrdKind kind);
 struct THrdAccessUnit {
     std::int64_t Index = 0;    // in decoding order, from 0
     std::int64_t Offset = 0;   // its first start code, zero_byte included
-    std::int64_t NalBytes = 0; // as the NAL HRD counts them
+    std::int64_t NalBytes = 0; // as the NAL HRD counts them (the first: the bytes before it too)
     std::int64_t VclBytes = 0; // as the VCL HRD counts them
     std::int64_t UnitBytes = 0; // NumBytesInNALunit of all its units: for the level's MinCR
     bool HasPicture = false;
