@@ -328,6 +328,12 @@ TEST(Hrd, ExtremeFiguresStayExactOrStopWithAReason) {
     untimed.Next(Au(1, 10, {}, 1), told);
     EXPECT_EQ(told.Problems.size(), 1u);
     EXPECT_NE(untimed.StopReason().find("tick is zero"), std::string::npos);
+    // A buffering period without the schedule's entry.
+    THrdSchedule second = Schedule(960, 960, false, 1, 50);
+    second.Index = 1;
+    THrdModel missing(second);
+    missing.Next(Au(0, 10, 1, 0), told);
+    EXPECT_NE(missing.StopReason().find("no initial_cpb_removal_delay"), std::string::npos);
     TSeqParameterSet sps{};
     sps.vui_parameters_present_flag = 1;
     sps.vui_parameters = vui;
