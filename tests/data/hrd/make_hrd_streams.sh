@@ -29,7 +29,8 @@ x264q --crf 22 --vbv-maxrate 200 --vbv-bufsize 150 --nal-hrd vbr --bframes 3 --b
 oracle cbr
 oracle vbr
 
-# Made to underflow: the command, and one with B frames that underflows now and then.
+# Made to underflow: a quality floor the rate cannot pay for, and the same with B frames and
+# a larger buffer, which underflows now and then.
 x264 --threads 1 --crf 10 --crf-max 12 --vbv-maxrate 100 --vbv-bufsize 100 --nal-hrd vbr \
     --log-level debug -o underflow.264 "$work/src.y4m" 2>"$work/underflow.log"
 underflows "$work/underflow.log" >underflow.x264
