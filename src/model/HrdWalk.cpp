@@ -1,9 +1,9 @@
 #include "model/HrdWalk.h"
 
+#include "model/WalkContext.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
-#include "syntax/AccessUnit.h"
 #include "syntax/FieldLines.h"
 
 #include <memory>
@@ -28,11 +28,6 @@ std::int64_t VclHrdBytes(const TNalUnitSpan& span) {
     return counted ? span.PayloadEnd - span.Offset - span.StartCodeLength : 0;
 }
 
-TUnitWants HrdWants(std::uint8_t header) {
-    return NalUnitType(header) == kNalSei ? TUnitWants{kParameterSetBytes, false}
-                                          : AccessUnitHeads(header);
-}
-
 class TNoValues final : public IFieldValues {
   public:
     void Value(TElementId, std::int64_t) override {}
@@ -53,9 +48,8 @@ bool WalkHrdAccessUnits(FileStream& stream, const std::function<bool(const THrdA
                         const std::atomic<bool>* cancel) {
     TUnitCursor reader(stream, 4 << 20, true);
     reader.SetCancel(cancel);
-    TAccessUnitRule rule;
+    TWalkContext walk(reader, nullptr);
     TPictureOrder order;
-    const auto rbsp = std::make_unique<std::uint8_t[]>(kParameterSetBytes);
     // The governing set is copied when it may have changed: at a new pointer, or after any
     // sequence parameter set unit, which can replace a set at the same address.
     auto sps = std::make_unique<TSeqParameterSet>();
@@ -86,9 +80,10 @@ bool WalkHrdAccessUnits(FileStream& stream, const std::function<bool(const THrdA
         au.Offset = offset;
         open = true;
     };
-    TNalUnitSpan span;
+    TWalkUnit unit;
     bool firstUnit = true;
-    while (!stopped && reader.Next(span, HrdWants, nullptr, 0)) {
+    while (!stopped && walk.Next(unit, WalkHeadsWithSei)) {
+        const TNalUnitSpan& span = unit.Span;
         if (firstUnit) {
             // The zero bytes before the first start code lead the first NAL unit of the
             // byte stream: the NAL HRD counts them with the first access unit.
@@ -102,61 +97,54 @@ bool WalkHrdAccessUnits(FileStream& stream, const std::function<bool(const THrdA
             add(span);
             continue;
         }
-        const std::vector<std::uint8_t>& head = reader.Head();
-        std::int32_t n = 0;
-        if (!head.empty()) {
-            Remove_emulation_prevention_three_bytes(head.data(), static_cast<std::int32_t>(head.size()),
-                                                    rbsp.get(), n);
-        }
-        const std::uint32_t type = NalUnitType(span.Header);
-        const bool begins = rule.Next(span.Header, rbsp.get(), n);
-        if (rule.HeldBack()) {
+        if (unit.HeldBack) {
             held = span;
             holding = true;
             continue;
         }
-        if (holding && !rule.BeganBefore() && open) {
+        if (holding && !unit.BeganBefore && open) {
             add(held); // the prefix unit stays with the access unit it follows
         }
-        if (begins || !open) {
+        if (unit.BeginsAccessUnit || !open) {
             close();
-            begin(holding && rule.BeganBefore() ? held.Offset : span.Offset);
-            if (holding && rule.BeganBefore()) {
+            begin(holding && unit.BeganBefore ? held.Offset : span.Offset);
+            if (holding && unit.BeganBefore) {
                 add(held);
             }
         }
         holding = false;
         add(span);
-        if (type == kNalSps) {
+        if (unit.Type == kNalSps) {
             spsFrom = nullptr;
-        } else if (type == kNalSei) {
+        } else if (unit.Type == kNalSei) {
             TNoLines none;
             TNoValues values;
             TFieldContext context{none, nullptr, &values};
-            Decode_sei_rbsp(context, nullptr, rbsp.get(), n, rule.Sets(), &au.Timing);
+            Decode_sei_rbsp(context, nullptr, unit.Rbsp, unit.RbspSize, walk.Sets(), &au.Timing);
             au.TimingSpsMissing = au.TimingSpsMissing || (au.Timing.BufferingPeriod &&
                                                           !au.Timing.BufferingPeriodSpsFound);
-        } else if (rule.PictureBegan() && !au.HasPicture) {
+        } else if (unit.BeginsPicture && !au.HasPicture) {
             au.HasPicture = true;
-            au.Idr = type == kNalIdrSlice;
+            au.Idr = unit.Type == kNalIdrSlice;
             au.FirstSlice = span.Offset;
-            if (rule.HeadRead() && rule.Sps() != nullptr) {
-                if (rule.Sps() != spsFrom) {
-                    *sps = *rule.Sps();
-                    spsFrom = rule.Sps();
+            if (unit.Head != nullptr && unit.Sps != nullptr) {
+                if (unit.Sps != spsFrom) {
+                    *sps = *unit.Sps;
+                    spsFrom = unit.Sps;
                 }
                 au.Sps = sps.get();
-                au.SliceType = rule.Head().slice_type % 5;
-                au.Field = rule.Head().field_pic_flag != 0;
-                au.Poc = order.Next(rule.Head(), *sps);
-                const std::uint64_t frameHeight = (std::uint64_t{sps->pic_height_in_map_units_minus1} + 1) *
-                                                  (sps->frame_mbs_only_flag != 0 ? 1 : 2);
-                au.PicSizeInMbs = (std::uint64_t{sps->pic_width_in_mbs_minus1} + 1) * frameHeight /
-                                  (au.Field ? 2 : 1);
+                au.SliceType = unit.Head->slice_type % 5;
+                au.Field = unit.Head->field_pic_flag != 0;
+                au.Poc = order.Next(*unit.Head, *sps);
+                const std::uint64_t frameHeight =
+                    (std::uint64_t{sps->pic_height_in_map_units_minus1} + 1) *
+                    (sps->frame_mbs_only_flag != 0 ? 1 : 2);
+                au.PicSizeInMbs = (std::uint64_t{sps->pic_width_in_mbs_minus1} + 1) *
+                                  frameHeight / (au.Field ? 2 : 1);
             }
         }
         const bool slice =
-            type == kNalNonIdrSlice || type == kNalPartitionA || type == kNalIdrSlice;
+            unit.Type == kNalNonIdrSlice || unit.Type == kNalPartitionA || unit.Type == kNalIdrSlice;
         if (slice && au.HasPicture) {
             ++au.Slices;
         }

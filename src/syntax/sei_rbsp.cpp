@@ -116,7 +116,7 @@ void BufferingPeriod(TFieldLines& lines, IGoverningSets& sets, TSeiTiming* timin
     }
     const TSeqParameterSet* sps = sets.Sps(id);
     if (sps == nullptr) {
-        lines.Note(NotFoundLine("seq_parameter_set_id", id));
+        lines.Note(sets.MissingLine("seq_parameter_set_id", id));
         return;
     }
     if (timing != nullptr) {
