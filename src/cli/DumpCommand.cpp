@@ -3,6 +3,7 @@
 #include "cli/DumpModes.h"
 #include "cli/PicturesCommand.h"
 #include "cli/DumpOutput.h"
+#include "cli/HrdCommand.h"
 #include "cli/JsonTree.h"
 #include "cli/MacroblockCommand.h"
 #include "cli/PictureCommand.h"
@@ -47,6 +48,8 @@ constexpr const char* kUsage =
     "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.png [--overlay ITEMS] FILE\n"
     "       quillet-dump [--debug] --macroblocks OFFSET FILE\n"
+    "       quillet-dump [--debug] --hrd [--json] [--what-if RATE,SIZE[,DELAY[,FPS]]] FILE\n"
+    "       quillet-dump [--debug] --levels FILE\n"
     "       quillet-dump --help | --version";
 
 constexpr const char* kAbout =
@@ -59,9 +62,12 @@ constexpr const char* kExitStatus =
     "Exit status: 0 done; 1 the file cannot be opened or read, is not an H.264\n"
     "elementary stream, changes while it is read, the output cannot be written, or\n"
     "the picture cannot be decoded; 2 bad arguments, or an OFFSET at which no NAL unit\n"
-    "begins.";
+    "begins; 3 (--hrd, --what-if, --levels) the stream breaks its buffer model or\n"
+    "its level's limits.";
 
-enum class TDumpMode { Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks, Pictures };
+enum class TDumpMode {
+    Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks, Pictures, Hrd, Levels
+};
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
@@ -77,6 +83,8 @@ struct TDumpArgs {
     TFindKind Kind;                  // with --find
     std::string Output;              // --picture: the YUV4MPEG2 file to write
     std::optional<unsigned> Overlay; // --overlay: TOverlayItem bits
+    bool HrdJson = false;            // --hrd --json
+    std::optional<TWhatIf> WhatIf;   // --what-if
     // Answered whatever else is given.
     bool Help = false;
     bool Version = false;
@@ -161,10 +169,12 @@ const TOption kOptions[] = {
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Bits = true; }},
     {"--json", nullptr, nullptr,
      "the listing and every unit's full tree with its bits, as\none JSON document; "
-     "with --pictures, the pictures",
+     "with --pictures, the pictures; with --hrd, the buffer model's",
      [](TDumpArgs& a, const TOption& o, const std::string&) {
          if (a.Mode == TDumpMode::Pictures) {
              a.PicturesJson = true;
+         } else if (a.Mode == TDumpMode::Hrd) {
+             a.HrdJson = true;
          } else {
              SetMode(a, TDumpMode::Json, o.Name);
          }
@@ -183,6 +193,41 @@ const TOption kOptions[] = {
      }},
     {"--display-order", nullptr, nullptr, "with --pictures: the lines in display order",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.DisplayOrder = true; }},
+    {"--hrd", nullptr, nullptr,
+     "the coded picture buffer of every HRD and schedule the\n"
+     "stream declares, run exactly: one line per access unit\n"
+     "(arrival, removal, fullness), its problems and a summary",
+     [](TDumpArgs& a, const TOption& o, const std::string&) {
+         if (a.Mode == TDumpMode::Json) { // --json --hrd: the model's JSON
+             a.Mode = TDumpMode::Hrd;
+             a.ModeOption = o.Name;
+             a.HrdJson = true;
+         } else if (a.Mode != TDumpMode::Hrd) {
+             SetMode(a, TDumpMode::Hrd, o.Name);
+         }
+     }},
+    {"--what-if", nullptr, "RATE,SIZE[,DELAY[,FPS]]",
+     "run the buffer model with these figures in place of the\n"
+     "stream's: bits/s and bits (k, M allowed), the initial\n"
+     "delay in seconds (the time to fill the buffer if not\n"
+     "given), the frame rate (the stream's if not given)",
+     [](TDumpArgs& a, const TOption& o, const std::string& value) {
+         a.WhatIf = ParseWhatIf(value);
+         if (!a.WhatIf) {
+             throw EArguments("--what-if " + value + " is not RATE,SIZE[,DELAY[,FPS]]");
+         }
+         if (a.Mode == TDumpMode::Json) {
+             a.Mode = TDumpMode::Hrd;
+             a.ModeOption = o.Name;
+             a.HrdJson = true;
+         } else if (a.Mode != TDumpMode::Hrd) {
+             SetMode(a, TDumpMode::Hrd, o.Name);
+         }
+     }},
+    {"--levels", nullptr, nullptr,
+     "the limits of each sequence parameter set's level, per set\n"
+     "and per picture: each violation with its limit, value and\nbound",
+     ChooseMode<TDumpMode::Levels>},
     {"--info", nullptr, nullptr,
      "add to each listing line a tab and what the unit is (the\nwindow's Info column)",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Info = true; }},
@@ -262,7 +307,8 @@ TDumpArgs ParseArgs(const std::vector<std::string>& args) {
         parsed.Bits = true;
     } else if ((parsed.Mode == TDumpMode::Listing || parsed.Mode == TDumpMode::Find ||
                 parsed.Mode == TDumpMode::Summary || parsed.Mode == TDumpMode::Picture ||
-                parsed.Mode == TDumpMode::Macroblocks || parsed.Mode == TDumpMode::Pictures) &&
+                parsed.Mode == TDumpMode::Macroblocks || parsed.Mode == TDumpMode::Pictures ||
+                parsed.Mode == TDumpMode::Hrd || parsed.Mode == TDumpMode::Levels) &&
                (parsed.Full || parsed.Bits)) {
         throw EArguments(std::string(parsed.Full ? "--full" : "--bits") +
                          " needs --at or --trees"); // the listing has no trees to deepen
@@ -319,7 +365,8 @@ std::string HelpText() {
         }
         entry(name, option.Help);
     }
-    entry("-", "as FILE: standard input, for the listing, --info, --find,\n--summary and --pictures");
+    entry("-", "as FILE: standard input, for the listing, --info, --find,\n--summary, "
+               "--pictures, --hrd and --levels");
     entry("--", "what follows is FILE, even when it begins with -");
     return text + "\n" + kExitStatus + "\n";
 }
@@ -609,6 +656,10 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
     case TDumpMode::Pictures:
         PrintPictures(stream, args.PicturesJson, args.DisplayOrder, out);
         break;
+    case TDumpMode::Hrd:
+        return PrintHrd(stream, args.HrdJson, args.WhatIf, out);
+    case TDumpMode::Levels:
+        return PrintLevels(stream, out);
     case TDumpMode::Trees:
     case TDumpMode::Json: {
         if (args.Mode == TDumpMode::Trees) {
@@ -648,7 +699,8 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     // "-" is standard input, read once forward: only the walks from the start can take it.
     const bool standardInput = path == "-";
     if (standardInput && parsed->ModeOption != nullptr && parsed->Mode != TDumpMode::Find &&
-        parsed->Mode != TDumpMode::Summary && parsed->Mode != TDumpMode::Pictures) {
+        parsed->Mode != TDumpMode::Summary && parsed->Mode != TDumpMode::Pictures &&
+        parsed->Mode != TDumpMode::Hrd && parsed->Mode != TDumpMode::Levels) {
         err << parsed->ModeOption << " needs a FILE: standard input cannot be read at any offset\n";
         return 2;
     }
@@ -663,7 +715,7 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     try {
         const int status = Dump(*parsed, stream, out, err);
-        if (status != 0) {
+        if (status != 0 && status != kNotConforming) {
             return status; // its one message said why
         }
         // What still waits in the stream's buffer can fail too; the status must say so.

@@ -18,6 +18,8 @@ const std::string kUsage =
     "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.png [--overlay ITEMS] FILE\n"
     "       quillet-dump [--debug] --macroblocks OFFSET FILE\n"
+    "       quillet-dump [--debug] --hrd [--json] [--what-if RATE,SIZE[,DELAY[,FPS]]] FILE\n"
+    "       quillet-dump [--debug] --levels FILE\n"
     "       quillet-dump --help | --version\n";
 
 // An AUD and a slice.
