@@ -1,5 +1,6 @@
 #include "model/HrdWalk.h"
 
+#include "model/PictureOrder.h"
 #include "model/WalkContext.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
@@ -135,7 +136,7 @@ bool WalkHrdAccessUnits(FileStream& stream, const std::function<bool(const THrdA
                 au.Sps = sps.get();
                 au.SliceType = unit.Head->slice_type % 5;
                 au.Field = unit.Head->field_pic_flag != 0;
-                au.Poc = order.Next(*unit.Head, *sps);
+                au.Poc = static_cast<std::int32_t>(order.Next(*unit.Head, *sps).Poc);
                 const std::uint64_t frameHeight =
                     (std::uint64_t{sps->pic_height_in_map_units_minus1} + 1) *
                     (sps->frame_mbs_only_flag != 0 ? 1 : 2);
