@@ -7,6 +7,7 @@
 #include "syntax/ParameterSetFinder.h"
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 
 namespace {
@@ -56,6 +57,34 @@ const char* KindText(TStartKind kind) {
         return "I picture";
     }
     return "";
+}
+
+// Access units the decoder refused that a picture's line names; more are counted.
+constexpr std::size_t kRejectedNamed = 3;
+
+
+// How every warning on a picture begins.
+constexpr const char* kMayDiffer = "the picture may differ from the stream's: ";
+
+// What the decoder said of a picture, one reason a line.
+void AddDecoderDamage(const TPicture& picture, bool startExplains, std::vector<std::string>& into) {
+    static constexpr std::pair<unsigned, const char*> kTexts[] = {
+        {kDecodeInvalidData, "the decoder found data it could not read"},
+        {kDecodeMissingReference, "the decoder lacked a reference picture"},
+        {kDecodeConcealed, "the decoder concealed damaged macroblocks"},
+        {kDecodeSlicesMissing, "the decoder could not decode all of its slices"},
+    };
+    for (const auto& [bit, text] : kTexts) {
+        if ((picture.DecodeErrors & bit) != 0) {
+            into.emplace_back(text);
+        }
+    }
+    // A start short of an IDR picture explains a picture the decoder has not yet seen
+    // recover; after one, the decoder only says so when something went missing on the way
+    // (a new sequence without an IDR picture, say).
+    if (picture.Corrupt && picture.DecodeErrors == 0 && !startExplains) {
+        into.emplace_back("the decoder marked it as decoded without all it refers to");
+    }
 }
 
 // "IDR at 0x...", "recovery point at 0x..." or "I picture at 0x...".
@@ -184,11 +213,22 @@ std::string TooLargeMessage(std::uint32_t widthInMbs, std::uint32_t heightInMbs)
 }
 
 std::string InexactNote(const TPictureFacts& facts) {
-    if (facts.Exact) {
+    if (facts.StartExact) {
         return {};
     }
-    return "the picture may differ from the stream's: decoding began at the " +
+    return std::string(kMayDiffer) + "decoding began at the " +
            StartText(facts.StartOffset, facts.StartKind) + ", and references were missing";
+}
+
+std::vector<std::string> PictureWarnings(const TDecodedPicture& decoded) {
+    std::vector<std::string> lines;
+    if (!decoded.Facts.StartExact) {
+        lines.push_back(InexactNote(decoded.Facts));
+    }
+    for (const std::string& damage : decoded.Facts.Damage) {
+        lines.push_back(kMayDiffer + damage);
+    }
+    return lines;
 }
 
 std::string PictureLine(const TDecodedPicture& decoded) {
@@ -200,10 +240,8 @@ std::string PictureLine(const TDecodedPicture& decoded) {
         " in decoding order and " + std::to_string(f.DisplayIndex) +
         " in display order after the " + KindText(f.StartKind) + ", decoded from the " +
         StartText(f.StartOffset, f.StartKind) + " (" + Plural(f.Pictures, "picture") + ")";
-    if (!f.Exact) {
-        line += "; " + InexactNote(f);
-    } else if (decoded.Picture.Corrupt) {
-        line += ", with decoding errors";
+    for (const std::string& warning : PictureWarnings(decoded)) {
+        line += "; " + warning;
     }
     return line;
 }
@@ -394,6 +432,8 @@ void TAccessUnitDecoder::BeginWalk(const TStart& start, std::int64_t from) {
     FOrder = TPictureOrder{};
     FPictureCount = 0;
     FPeriod = 0;
+    FFrameNumRun = 0;
+    FFrameNumSeen = false;
     FPictures.clear();
     FWaitFor = -1;
     FWalk.Seek(FWalkStart);
@@ -412,9 +452,20 @@ TPictureAnswer TAccessUnitDecoder::WalkTo(std::int64_t offset, const std::atomic
             answer.Message = NoPictureMessage();
             return answer;
         }
+        if (group && group->LeftOut) {
+            answer.Message = group->Rejected;
+            answer.Message[0] = 'T';
+            return answer;
+        }
         if (FDrained) {
-            answer.Message =
-                group ? DecoderErrorMessage("the picture did not come out") : NoPictureMessage();
+            if (!group) {
+                answer.Message = NoPictureMessage();
+            } else if (!group->Rejected.empty()) {
+                answer.Message = group->Rejected;
+                answer.Message[0] = 'T'; // a line of its own
+            } else {
+                answer.Message = DecoderErrorMessage("the picture did not come out");
+            }
             FValid = false;
             return answer;
         }
@@ -493,10 +544,23 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
         FHeldOffset = -1;
     }
     if (IsSlice(type) && !FRule.HeadRead()) {
-        FFailure = !Before(FSetsBefore).Missing.empty()
-                       ? Before(FSetsBefore).Missing
-                       : "The slice header at " + NalOffsetText(FUnit.Offset) + " cannot be read";
-        return TStep::Failed;
+        if (!Before(FSetsBefore).Missing.empty()) {
+            FFailure = Before(FSetsBefore).Missing;
+            return TStep::Failed;
+        }
+        // Left out, as a decoder drops a slice it cannot read; the pictures after it say so.
+        const std::string unreadable =
+            "the slice header at " + NalOffsetText(FUnit.Offset) + " cannot be read";
+        if (FOpen.HasPicture) {
+            FOpen.Rejected = unreadable + ": the slice was left out";
+            return TStep::Continue;
+        }
+        FOpen.HasPicture = true;
+        FOpen.LeftOut = true;
+        FOpen.Rejected = unreadable + ": its access unit was left out";
+        FOpen.Period = FPeriod;
+        FOpen.Poc = std::numeric_limits<std::int32_t>::max(); // before no other picture
+        return CloseGroup(FUnit.Offset + FUnit.Length, feedAhead);
     }
     FOpen.Overflow =
         FOpen.Overflow || FWalk.Overflow() ||
@@ -516,12 +580,25 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
         if (FRule.PictureBegan() && !FOpen.HasPicture) {
             FOpen.HasPicture = true;
             FOpen.FirstHead = slice;
+            const TSeqParameterSet& sps = *FRule.Sps();
             if (slice.nal_unit_type == kNalIdrSlice || slice.mmco5) {
                 ++FPeriod;
             }
+            FOpen.MaxFrameNum = std::uint32_t{1} << std::min<std::uint32_t>(
+                                    sps.log2_max_frame_num_minus4 + 4, 16);
+            if (FFrameNumSeen) {
+                // frame_num moves on modulo MaxFrameNum; a picture with its own frame_num
+                // (a second field, a non-reference picture) moves it by 0.
+                FFrameNumRun += (slice.frame_num + FOpen.MaxFrameNum -
+                                 FLastFrameNum % FOpen.MaxFrameNum) %
+                                FOpen.MaxFrameNum;
+            }
+            FLastFrameNum = slice.frame_num;
+            FFrameNumSeen = true;
+            FOpen.FrameNumRun = FFrameNumRun;
+            FOpen.Reference = slice.nal_ref_idc != 0;
             FOpen.Period = FPeriod;
-            FOpen.Poc = FOrder.Next(slice, *FRule.Sps());
-            const TSeqParameterSet& sps = *FRule.Sps();
+            FOpen.Poc = FOrder.Next(slice, sps);
             const TVuiParameters& vui = sps.vui_parameters;
             if (sps.vui_parameters_present_flag != 0 && vui.chroma_loc_info_present_flag != 0) {
                 FOpen.ChromaSampleLoc = static_cast<int>(vui.chroma_sample_loc_type_top_field);
@@ -597,6 +674,9 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::Send(TUnitGroup& group) {
         return TStep::Failed;
     }
     group.Index = ++FPictureCount;
+    if (group.LeftOut) {
+        return TStep::Continue;
+    }
     PairFields(group);
     // A decoder takes the slices of a picture in raster order only.
     if (std::is_sorted(group.Slices.begin(), group.Slices.end()) == false &&
@@ -632,8 +712,15 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::Send(TUnitGroup& group) {
     unit.OutputOrder = std::int64_t{group.Period} * (std::int64_t{1} << 33) + group.Poc;
     std::string error;
     if (!FDecoder.Send(unit, error)) {
-        FFailure = DecoderErrorMessage(error);
-        return TStep::Failed;
+        // As a player would, the decoder goes on with the next access unit; the pictures
+        // the refused one touches say so.
+        const std::int64_t failed = FDecoder.FailedTag(unit.Tag);
+        const auto done = std::find_if(FDone.begin(), FDone.end(),
+                                       [&](const TUnitGroup& g) { return g.First == failed; });
+        TUnitGroup& refused = done != FDone.end() ? *done : group;
+        refused.Rejected = "the decoder refused the access unit at " +
+                           NalOffsetText(refused.First) + ": " +
+                           (error.empty() ? "no reason given" : error);
     }
     ++FUnitsSent;
     if (FProgress) {
@@ -681,7 +768,10 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::DrainAll() {
 // selection there begins afresh anyway, unless the picture is still kept.
 void TAccessUnitDecoder::Collect() {
     std::int64_t tag = 0;
-    const auto place = [this](std::int64_t first) -> TPicture* {
+    // Pictures nobody asked for are still looked at: damage in a reference picture is
+    // damage in every picture after it.
+    TPicture* placed = nullptr;
+    const auto place = [this, &placed](std::int64_t first) -> TPicture* {
         const auto group =
             std::lower_bound(FDone.begin(), FDone.end(), first,
                              [](const TUnitGroup& g, std::int64_t at) { return g.First < at; });
@@ -698,9 +788,21 @@ void TAccessUnitDecoder::Collect() {
                 }
             }
         }
-        return group->KeepUntil <= FRequested ? nullptr : &FPictures[first];
+        placed = group->KeepUntil <= FRequested ? &FScratch : &FPictures[first];
+        return placed;
     };
     while (FDecoder.Receive(place, tag)) {
+        if (placed != nullptr) {
+            std::vector<std::string> damage;
+            AddDecoderDamage(*placed, true, damage);
+            const auto group =
+                std::lower_bound(FDone.begin(), FDone.end(), tag,
+                                 [](const TUnitGroup& g, std::int64_t at) { return g.First < at; });
+            if (!damage.empty() && group != FDone.end() && group->First == tag) {
+                group->Damaged = damage.front();
+            }
+            placed = nullptr;
+        }
         while (FPictures.size() > kKeptPictures) {
             auto oldest = FPictures.begin();
             if (oldest->first == FWaitFor) {
@@ -720,6 +822,56 @@ const TAccessUnitDecoder::TUnitGroup* TAccessUnitDecoder::GroupHolding(std::int6
     }
     const TUnitGroup& group = *(after - 1);
     return offset < group.End ? &group : nullptr;
+}
+
+// Whether decoding from the start, whose picture is first's, makes group's picture the
+// stream's own.
+bool TAccessUnitDecoder::StartMakesExact(const TUnitGroup& first, const TUnitGroup& group) const {
+    switch (FStart.Kind) {
+    case TStartKind::Idr:
+        // An IDR picture that lost its first slice is concealed from what the decoder
+        // happens to hold.
+        return first.FromFirstMb;
+    case TStartKind::RecoveryPoint: {
+        // From the output position of the reference picture whose frame_num is the
+        // recovery point's moved on by recovery_frame_cnt, within the same period. A count
+        // of MaxFrameNum or more names no picture: it never recovers.
+        std::uint64_t frames = first.MaxFrameNum;
+        for (const TUnitGroup& g : FDone) {
+            if (g.RecoveryFrames) {
+                frames = *g.RecoveryFrames;
+                break;
+            }
+        }
+        if (frames >= first.MaxFrameNum || group.Period != first.Period) {
+            return false;
+        }
+        for (const TUnitGroup& g : FDone) {
+            if (g.HasPicture && g.Reference && g.Period == first.Period &&
+                g.FrameNumRun >= frames) {
+                return group.Poc >= g.Poc && group.Poc >= first.Poc;
+            }
+        }
+        return false; // not reached yet: nothing says the picture is whole
+    }
+    case TStartKind::IPicture: {
+        // A frame, or a field pair both of whose fields are intra: the frame given out for a
+        // first field holds its second.
+        if (&group != &first || !group.AllIntra) {
+            return false;
+        }
+        if (!group.Paired) {
+            return true;
+        }
+        for (auto g = FDone.begin() + (&group - FDone.data()) + 1; g != FDone.end(); ++g) {
+            if (g->HasPicture) {
+                return g->AllIntra;
+            }
+        }
+        return false;
+    }
+    }
+    return false;
 }
 
 // Pictures of the same period that come before it in display order; those still to be
@@ -768,31 +920,37 @@ bool TAccessUnitDecoder::Answer(std::int64_t offset, TPictureAnswer& answer) {
             break;
         }
     }
-    switch (FStart.Kind) {
-    case TStartKind::Idr:
-        // An IDR picture that lost its first slice is concealed from what the decoder
-        // happens to hold.
-        facts.Exact = first != nullptr && first->FromFirstMb;
-        break;
-    case TStartKind::RecoveryPoint: {
-        // Exact once recovery_frame_cnt frames have passed, in display order from the
-        // recovery point's picture on, within its period.
-        std::uint32_t frames = 0;
-        for (const TUnitGroup& g : FDone) {
-            if (g.RecoveryFrames) {
-                frames = *g.RecoveryFrames;
-                break;
+    facts.StartExact = first != nullptr && StartMakesExact(*first, *group);
+    facts.Damage.clear();
+    AddDecoderDamage(answer.Decoded.Picture, !facts.StartExact, facts.Damage);
+    // An access unit the decoder refused touches every picture after it up to the next
+    // IDR picture: any of them may refer to it. A few are named, the rest counted. So does
+    // a reference picture the decoder said was damaged (the first is named).
+    std::size_t rejected = 0;
+    bool damagedReference = false;
+    for (const TUnitGroup& g : FDone) {
+        if (g.First >= group->First) {
+            if (g.First == group->First && !g.Rejected.empty() &&
+                ++rejected <= kRejectedNamed) {
+                facts.Damage.push_back(g.Rejected);
             }
+            break;
         }
-        const std::int32_t decoded = group->Index - (first ? first->Index : 1);
-        facts.Exact = first != nullptr && group->Period == first->Period &&
-                      group->Poc >= first->Poc && decoded >= static_cast<std::int32_t>(frames);
-        break;
+        if (!damagedReference && !g.Damaged.empty() && g.Reference &&
+            g.Period == group->Period && g.Picture != group->Picture) {
+            damagedReference = true;
+            facts.Damage.push_back("the reference picture at " + NalOffsetText(g.First) +
+                                   ", decoded before it, is damaged: " + g.Damaged);
+        }
+        if (!g.Rejected.empty() && g.Period == group->Period && ++rejected <= kRejectedNamed) {
+            facts.Damage.push_back(g.Rejected);
+        }
     }
-    case TStartKind::IPicture:
-        facts.Exact = group == first && group->AllIntra;
-        break;
+    if (rejected > kRejectedNamed) {
+        facts.Damage.push_back(Plural(static_cast<std::int64_t>(rejected - kRejectedNamed),
+                                      "more access unit") +
+                               " before it the decoder refused");
     }
-    facts.Exact = facts.Exact && !(answer.Decoded.Picture.Corrupt && facts.StartIsIdr == false);
+    facts.Exact = facts.StartExact && facts.Damage.empty();
     return true;
 }
