@@ -31,25 +31,21 @@ namespace {
 // False with the reason when it cannot be written.
 bool WritePicture(const TPicture& picture, const std::string& outPath, std::ostream& out,
                   std::string& error) {
-    std::string bytes;
     if (IsPngPath(outPath)) {
         std::vector<std::uint8_t> png;
         if (!PictureToPng(picture, png, error)) {
             error = "cannot make the PNG file: " + error;
             return false;
         }
-        bytes.assign(png.begin(), png.end());
-    } else {
-        if (Y4mColourTag(picture).empty()) {
-            error = picture.Rgb ? kY4mRgbMessage
-                                : "YUV4MPEG2 has no colour tag for this picture's sampling";
-            return false;
-        }
-        std::ostringstream y4m;
-        WriteY4m(y4m, picture);
-        bytes = std::move(y4m).str();
+        return WriteOutput(outPath, png.data(), png.size(), out, error);
     }
-    return WriteOutput(outPath, bytes.data(), bytes.size(), out, error);
+    if (Y4mColourTag(picture).empty()) {
+        error = picture.Rgb ? kY4mRgbMessage
+                            : "YUV4MPEG2 has no colour tag for this picture's sampling";
+        return false;
+    }
+    // Written straight out: a copy of a picture of 8192x4320 samples is hundreds of MB.
+    return WriteOutput(outPath, [&](std::ostream& to) { WriteY4m(to, picture); }, out, error);
 }
 
 } // namespace
@@ -63,6 +59,16 @@ bool IsPngPath(const std::string& path) {
 
 bool WriteOutput(const std::string& path, const void* data, std::size_t size, std::ostream& out,
                  std::string& error) {
+    return WriteOutput(
+        path,
+        [&](std::ostream& to) {
+            to.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+        },
+        out, error);
+}
+
+bool WriteOutput(const std::string& path, const std::function<void(std::ostream&)>& write,
+                 std::ostream& out, std::string& error) {
     // The reason is taken from the failing call itself: opening a directory, a missing
     // folder or a file without permission fails at the open, a full disk at the write.
     errno = 0;
@@ -74,7 +80,7 @@ bool WriteOutput(const std::string& path, const void* data, std::size_t size, st
     }
     if (*target) {
         errno = 0;
-        target->write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+        write(*target);
         target->flush();
     }
     if (!*target) {

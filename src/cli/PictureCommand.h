@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -15,6 +16,9 @@ bool IsPngPath(const std::string& path);
 // that names the path and the reason when it cannot.
 bool WriteOutput(const std::string& path, const void* data, std::size_t size, std::ostream& out,
                  std::string& error);
+// The same for what write puts out.
+bool WriteOutput(const std::string& path, const std::function<void(std::ostream&)>& write,
+                 std::ostream& out, std::string& error);
 
 // What a written picture carries to standard error: each of its warnings, one a line.
 void WarnAboutPicture(const TDecodedPicture& decoded, std::ostream& err);

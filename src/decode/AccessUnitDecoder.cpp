@@ -1,5 +1,7 @@
 #include "decode/AccessUnitDecoder.h"
 
+#include "decode/DpbBound.h"
+#include "model/Levels.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
@@ -22,10 +24,6 @@ constexpr std::int32_t kSearchBlock = 1 << 20;
 constexpr std::int32_t kStartsPerStep = 256;
 // Recovery points tried, the nearest first, before an I picture is taken.
 constexpr std::size_t kRecoveryPointsTried = 4;
-// The largest picture of the highest level (6.2): its frame size in macroblocks, and the
-// longest side the level's rule (at most the square root of 8 frame sizes) allows.
-constexpr std::uint64_t kMaxFrameMbs = 139264;
-constexpr std::uint32_t kMaxSideMbs = 1055;
 
 bool IsSlice(std::uint32_t type) {
     return type == kNalNonIdrSlice || type == kNalIdrSlice || type == kNalPartitionA;
@@ -166,9 +164,13 @@ class TSetsBeforeStart final : public IGoverningSets {
         const bool learnt =
             type == kNalSps ? FSets.LearnSps(rbsp.data(), size) : FSets.LearnPps(rbsp.data(), size);
         if (learnt) {
-            std::vector<std::uint8_t>& bytes = type == kNalSps ? FSpsBytes : FPpsBytes;
-            bytes.insert(bytes.end(), {0, 0, 0, 1});
+            std::vector<std::uint8_t> bytes = {0, 0, 0, 1};
             bytes.insert(bytes.end(), unit.begin() + startCode, unit.begin() + length);
+            if (type == kNalSps) {
+                BoundSequenceSetUnit(bytes);
+            }
+            std::vector<std::uint8_t>& into = type == kNalSps ? FSpsBytes : FPpsBytes;
+            into.insert(into.end(), bytes.begin(), bytes.end());
         }
         return learnt;
     }
@@ -206,10 +208,18 @@ std::string DecoderErrorMessage(const std::string& reason) {
     return "The decoder reported an error: " + reason;
 }
 
-std::string TooLargeMessage(std::uint32_t widthInMbs, std::uint32_t heightInMbs) {
-    return "The picture is " + std::to_string(std::uint64_t{widthInMbs} * 16) + "x" +
-           std::to_string(std::uint64_t{heightInMbs} * 16) +
-           ", larger than any level allows (at most 139,264 macroblocks, no side over 1,055)";
+bool AnyLevelAllows(std::uint64_t widthInMbs, std::uint64_t heightInMbs) {
+    const std::uint64_t maxFs = HighestLevel().MaxFS;
+    // No side over the square root of 8 frame sizes.
+    return widthInMbs > 0 && heightInMbs > 0 && widthInMbs * heightInMbs <= maxFs &&
+           widthInMbs * widthInMbs <= 8 * maxFs && heightInMbs * heightInMbs <= 8 * maxFs;
+}
+
+std::string TooLargeMessage(std::uint64_t widthInMbs, std::uint64_t heightInMbs) {
+    return "The picture is " + std::to_string(widthInMbs * 16) + "x" +
+           std::to_string(heightInMbs * 16) + ", larger than any level allows (level " +
+           HighestLevel().Name + ": at most " + std::to_string(HighestLevel().MaxFS) +
+           " macroblocks, no side over the square root of 8 times that)";
 }
 
 std::string InexactNote(const TPictureFacts& facts) {
@@ -562,6 +572,9 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
         FOpen.Poc = std::numeric_limits<std::int32_t>::max(); // before no other picture
         return CloseGroup(FUnit.Offset + FUnit.Length, feedAhead);
     }
+    if (type == kNalSps) {
+        BoundSequenceSetUnit(FUnitBytes); // what the decoder may hold, before it sees the set
+    }
     FOpen.Overflow =
         FOpen.Overflow || FWalk.Overflow() ||
         FOpen.Bytes.size() + FUnitBytes.size() > static_cast<std::size_t>(kPictureSearchBound);
@@ -617,14 +630,14 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
                 }
             }
             // Refused before any memory is taken for it.
-            const std::uint32_t width = sps.pic_width_in_mbs_minus1 + 1;
-            const std::uint32_t height =
-                (sps.pic_height_in_map_units_minus1 + 1) * (sps.frame_mbs_only_flag != 0 ? 1 : 2);
-            if (std::uint64_t{width} * height > kMaxFrameMbs || width > kMaxSideMbs ||
-                height > kMaxSideMbs || width == 0 || height == 0) {
+            const std::uint64_t width = std::uint64_t{sps.pic_width_in_mbs_minus1} + 1;
+            const std::uint64_t height = (std::uint64_t{sps.pic_height_in_map_units_minus1} + 1) *
+                                         (sps.frame_mbs_only_flag != 0 ? 1 : 2);
+            if (!AnyLevelAllows(width, height)) {
                 FFailure = TooLargeMessage(width, height);
                 return TStep::Failed;
             }
+            FOpen.BoundNote = ReferenceBoundNote(sps);
         }
         FOpen.AllIntra = FOpen.AllIntra && slice.slice_type % 5 == 2;
         FOpen.FromFirstMb = FOpen.FromFirstMb || slice.first_mb_in_slice == 0;
@@ -801,6 +814,9 @@ void TAccessUnitDecoder::Collect() {
             if (!damage.empty() && group != FDone.end() && group->First == tag) {
                 group->Damaged = damage.front();
             }
+            if (placed == &FScratch) {
+                FScratch = TPicture{}; // only its marks were wanted
+            }
             placed = nullptr;
         }
         while (FPictures.size() > kKeptPictures) {
@@ -923,6 +939,9 @@ bool TAccessUnitDecoder::Answer(std::int64_t offset, TPictureAnswer& answer) {
     facts.StartExact = first != nullptr && StartMakesExact(*first, *group);
     facts.Damage.clear();
     AddDecoderDamage(answer.Decoded.Picture, !facts.StartExact, facts.Damage);
+    if (!group->BoundNote.empty()) {
+        facts.Damage.push_back(group->BoundNote);
+    }
     // An access unit the decoder refused touches every picture after it up to the next
     // IDR picture: any of them may refer to it. A few are named, the rest counted. So does
     // a reference picture the decoder said was damaged (the first is named).

@@ -76,8 +76,12 @@ std::string DecoderErrorMessage(const std::string& reason);
 // The line while a picture is on its way: where decoding began and how far it got.
 std::string ProgressLine(std::int64_t startOffset, TStartKind kind, std::int32_t pictures);
 
+// Whether some level allows a picture of this size: the highest level's frame size, and
+// no side over the square root of 8 frame sizes.
+bool AnyLevelAllows(std::uint64_t widthInMbs, std::uint64_t heightInMbs);
+
 // Why a picture cannot be decoded at all: its size is past what any level allows.
-std::string TooLargeMessage(std::uint32_t widthInMbs, std::uint32_t heightInMbs);
+std::string TooLargeMessage(std::uint64_t widthInMbs, std::uint64_t heightInMbs);
 
 // What a picture decoded from a start that cannot make it exact carries: the start, and
 // that it may differ. Empty when the start makes it exact.
@@ -141,6 +145,8 @@ class TAccessUnitDecoder {
         // Why the decoder refused it, or why it was not given to the decoder, when so.
         std::string Rejected;
         bool LeftOut = false; // its only slices could not be read: never sent
+        // Its set declares more reference frames than the decoder was let keep.
+        std::string BoundNote;
         // What the decoder said was wrong in its picture (its first reason), once out.
         std::string Damaged;
         std::vector<std::uint8_t> Bytes;

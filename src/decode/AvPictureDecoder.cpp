@@ -3,6 +3,7 @@
 #include "decode/AvHandles.h"
 #include "decode/Macroblocks.h"
 #include "decode/PngWriter.h"
+#include "model/Levels.h"
 
 // The decoder realised with libavcodec, and the colour conversion with libswscale: the
 // decoder module (DecoderModule.h). The only unit of the program that includes their
@@ -18,6 +19,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <utility>
@@ -235,9 +237,13 @@ class TAvPictureDecoder final : public IPictureDecoder {
         // Every picture comes out, also those decoded before the references were complete:
         // a start at a recovery point shows what it has, marked as such.
         FContext->flags2 |= AV_CODEC_FLAG2_SHOW_ALL;
-        // No level allows more than 139,264 macroblocks: a larger size is a broken stream,
-        // refused before its planes are allocated.
-        FContext->max_pixels = 139264 * 256;
+        // No level allows a larger picture: a broken stream, refused before its planes are
+        // allocated. The library compares the limit with a width rounded up to its stride
+        // alignment (64 samples at most), so that much is added, or a legal picture 1,053
+        // to 1,055 macroblocks wide would be refused.
+        const std::int64_t maxFs = HighestLevel().MaxFS;
+        const auto maxSide = static_cast<std::int64_t>(std::sqrt(8.0 * static_cast<double>(maxFs)));
+        FContext->max_pixels = (maxFs + 4 * maxSide) * 256;
         if (FMacroblocks) {
             FContext->export_side_data |=
                 AV_CODEC_EXPORT_DATA_MVS | AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;

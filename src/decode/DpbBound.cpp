@@ -1,0 +1,183 @@
+#include "decode/DpbBound.h"
+
+#include "model/Levels.h"
+#include "stream/H264Utils.h"
+#include "syntax/BitStream4.h"
+#include "syntax/seq_parameter_set_rbsp.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+class TBitWriter {
+  public:
+    void Bit(std::uint32_t bit) {
+        if (FFree == 0) {
+            Bytes.push_back(0);
+            FFree = 8;
+        }
+        --FFree;
+        Bytes.back() |= static_cast<std::uint8_t>((bit & 1) << FFree);
+    }
+    void Ue(std::uint32_t value) {
+        const std::uint64_t code = std::uint64_t{value} + 1;
+        int length = 0;
+        while ((code >> (length + 1)) != 0) {
+            ++length;
+        }
+        for (int i = 0; i < length; ++i) {
+            Bit(0);
+        }
+        for (int i = length; i >= 0; --i) {
+            Bit(static_cast<std::uint32_t>(code >> i));
+        }
+    }
+    std::vector<std::uint8_t> Bytes;
+
+  private:
+    int FFree = 0;
+};
+
+std::uint32_t BitAt(const std::vector<std::uint8_t>& bytes, std::int64_t bit) {
+    return (bytes[static_cast<std::size_t>(bit / 8)] >> (7 - bit % 8)) & 1u;
+}
+
+std::uint32_t UeAt(const std::vector<std::uint8_t>& rbsp, const TBitSpan& span) {
+    TBitStream4 reader;
+    reader.SetData(rbsp.data(), static_cast<std::int32_t>(rbsp.size()));
+    for (std::int64_t skip = span.First; skip > 0;) {
+        const int n = static_cast<int>(std::min<std::int64_t>(skip, 24));
+        reader.ReadBits(n);
+        skip -= n;
+    }
+    return reader.ReadUE();
+}
+
+struct TEdit {
+    TBitSpan Span;
+    std::uint32_t Value = 0;
+};
+
+} // namespace
+
+std::uint32_t BoundedReferenceFrames(const TSeqParameterSet& sps) {
+    const std::uint64_t size = std::uint64_t{sps.pic_width_in_mbs_minus1 + 1} *
+                               (std::uint64_t{sps.pic_height_in_map_units_minus1} + 1) *
+                               (sps.frame_mbs_only_flag != 0 ? 1 : 2);
+    return std::max<std::uint32_t>(MaxDpbFrames(HighestLevel(), size), 1);
+}
+
+std::string ReferenceBoundNote(const TSeqParameterSet& sps) {
+    const std::uint32_t bound = BoundedReferenceFrames(sps);
+    if (sps.num_ref_frames <= bound) {
+        return {};
+    }
+    return "the stream declares " + std::to_string(sps.num_ref_frames) +
+           " reference frames, more than level " + HighestLevel().Name + " allows at " +
+           std::to_string(std::uint64_t{sps.pic_width_in_mbs_minus1 + 1} * 16) + "x" +
+           std::to_string((std::uint64_t{sps.pic_height_in_map_units_minus1} + 1) *
+                          (sps.frame_mbs_only_flag != 0 ? 16 : 32)) +
+           " (" + std::to_string(bound) + "): the decoder kept " + std::to_string(bound);
+}
+
+bool BoundSequenceSet(const std::uint8_t* unit, std::size_t size, std::vector<std::uint8_t>& out) {
+    if (size < 2 || size > static_cast<std::size_t>(TBitStream4::kMaxLength)) {
+        return false;
+    }
+    std::vector<std::uint8_t> rbsp(size - 1);
+    std::int32_t length = 0;
+    Remove_emulation_prevention_three_bytes(unit + 1, static_cast<std::int32_t>(size - 1),
+                                            rbsp.data(), length);
+    rbsp.resize(static_cast<std::size_t>(length));
+    TBitStream4 reader;
+    std::vector<TBitSpan> spans;
+    reader.SetSpanLog(&spans);
+    auto sps = std::make_unique<TSeqParameterSet>();
+    if (length == 0 || reader.SetData(rbsp.data(), length) != kStatusOk ||
+        !Parse_seq_parameter_set_rbsp(reader, *sps) || reader.Error() != 0) {
+        return false;
+    }
+    const std::uint32_t bound = BoundedReferenceFrames(*sps);
+    std::vector<TEdit> edits;
+    // num_ref_frames is the ue(v) followed by the gaps flag, the two sizes and
+    // frame_mbs_only_flag, each with the value the parse gave it.
+    for (std::size_t i = 0; i + 4 < spans.size() && sps->num_ref_frames > bound; ++i) {
+        const TBitSpan* s = &spans[i];
+        if (s[0].First >= 0 && s[1].Bits == 1 && s[2].First >= 0 && s[3].First >= 0 &&
+            s[4].Bits == 1 && UeAt(rbsp, s[0]) == sps->num_ref_frames &&
+            BitAt(rbsp, s[1].First) == sps->gaps_in_frame_num_value_allowed_flag &&
+            UeAt(rbsp, s[2]) == sps->pic_width_in_mbs_minus1 &&
+            UeAt(rbsp, s[3]) == sps->pic_height_in_map_units_minus1 &&
+            BitAt(rbsp, s[4].First) == sps->frame_mbs_only_flag) {
+            edits.push_back({s[0], bound});
+            break;
+        }
+    }
+    if (sps->num_ref_frames > bound && edits.empty()) {
+        return false;
+    }
+    // The VUI's last two elements, which end the set's elements.
+    const TVuiParameters& vui = sps->vui_parameters;
+    if (sps->vui_parameters_present_flag != 0 && vui.bitstream_restriction_flag != 0 &&
+        spans.size() >= 2 &&
+        (vui.num_reorder_frames > bound || vui.max_dec_frame_buffering > bound)) {
+        const TBitSpan reorder = spans[spans.size() - 2];
+        const TBitSpan buffering = spans.back();
+        if (UeAt(rbsp, reorder) != vui.num_reorder_frames ||
+            UeAt(rbsp, buffering) != vui.max_dec_frame_buffering) {
+            return false;
+        }
+        edits.push_back({reorder, std::min(vui.num_reorder_frames, bound)});
+        edits.push_back({buffering, std::min(vui.max_dec_frame_buffering, bound)});
+    }
+    if (edits.empty()) {
+        return false;
+    }
+    // The bits up to the stop bit, with the edited elements written anew, then the stop bit.
+    std::int64_t stop = std::int64_t{length} * 8 - 1;
+    while (stop >= 0 && BitAt(rbsp, stop) == 0) {
+        --stop;
+    }
+    const TEdit& last = edits.back();
+    if (stop < last.Span.First + last.Span.Bits) {
+        return false;
+    }
+    TBitWriter writer;
+    std::int64_t bit = 0;
+    for (const TEdit& edit : edits) {
+        for (; bit < edit.Span.First; ++bit) {
+            writer.Bit(BitAt(rbsp, bit));
+        }
+        writer.Ue(edit.Value);
+        bit = edit.Span.First + edit.Span.Bits;
+    }
+    for (; bit < stop; ++bit) {
+        writer.Bit(BitAt(rbsp, bit));
+    }
+    writer.Bit(1);
+    out.assign(unit, unit + 1);
+    std::size_t zeros = 0;
+    for (const std::uint8_t byte : writer.Bytes) {
+        if (zeros >= 2 && byte <= 3) {
+            out.push_back(3);
+            zeros = 0;
+        }
+        out.push_back(byte);
+        zeros = byte == 0 ? zeros + 1 : 0;
+    }
+    return true;
+}
+
+void BoundSequenceSetUnit(std::vector<std::uint8_t>& unit) {
+    const int startCode = StartCodeLength(unit.data(), static_cast<std::int32_t>(unit.size()));
+    if (startCode == 0 || unit.size() <= static_cast<std::size_t>(startCode)) {
+        return;
+    }
+    std::vector<std::uint8_t> bounded;
+    if (BoundSequenceSet(unit.data() + startCode, unit.size() - static_cast<std::size_t>(startCode),
+                         bounded)) {
+        unit.resize(static_cast<std::size_t>(startCode));
+        unit.insert(unit.end(), bounded.begin(), bounded.end());
+    }
+}
