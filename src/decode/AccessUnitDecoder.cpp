@@ -849,26 +849,30 @@ bool TAccessUnitDecoder::StartMakesExact(const TUnitGroup& first, const TUnitGro
         // happens to hold.
         return first.FromFirstMb;
     case TStartKind::RecoveryPoint: {
-        // From the output position of the reference picture whose frame_num is the
-        // recovery point's moved on by recovery_frame_cnt, within the same period. A count
-        // of MaxFrameNum or more names no picture: it never recovers.
-        std::uint64_t frames = first.MaxFrameNum;
+        // From the output position of the reference picture the recovery point names, in
+        // the same period. An intra recovery point's picture (an open GOP) makes that
+        // certain; a gradual refresh has only the encoder's count for it, which can fall
+        // short (an encoder's refresh with B pictures was found whole only dozens of
+        // pictures later), so the next recovery point's refresh must have passed as well.
+        const TUnitGroup* own = nullptr;
+        const TUnitGroup* next = nullptr;
         for (const TUnitGroup& g : FDone) {
-            if (g.RecoveryFrames) {
-                frames = *g.RecoveryFrames;
-                break;
+            if (g.RecoveryFrames && g.HasPicture && !g.LeftOut) {
+                (own == nullptr ? own : next) = &g;
+                if (next != nullptr) {
+                    break;
+                }
             }
         }
-        if (frames >= first.MaxFrameNum || group.Period != first.Period) {
+        if (own == nullptr || group.Period != first.Period) {
             return false;
         }
-        for (const TUnitGroup& g : FDone) {
-            if (g.HasPicture && g.Reference && g.Period == first.Period &&
-                g.FrameNumRun >= frames) {
-                return group.Poc >= g.Poc && group.Poc >= first.Poc;
-            }
-        }
-        return false; // not reached yet: nothing says the picture is whole
+        const auto covers = [&](const TUnitGroup* point) {
+            const TUnitGroup* recovered = point != nullptr ? RecoveredAt(*point) : nullptr;
+            return recovered != nullptr && recovered->Period == group.Period &&
+                   group.Poc >= recovered->Poc && group.Poc >= first.Poc;
+        };
+        return covers(own) && (own->AllIntra || covers(next));
     }
     case TStartKind::IPicture: {
         // A frame, or a field pair both of whose fields are intra: the frame given out for a
@@ -888,6 +892,27 @@ bool TAccessUnitDecoder::StartMakesExact(const TUnitGroup& first, const TUnitGro
     }
     }
     return false;
+}
+
+// The reference picture whose frame_num is the recovery point's (point: its access unit)
+// moved on by recovery_frame_cnt; none while the walk has not reached it, and for a count
+// of MaxFrameNum or more, which names no picture.
+const TAccessUnitDecoder::TUnitGroup*
+TAccessUnitDecoder::RecoveredAt(const TUnitGroup& point) const {
+    const std::uint64_t frames = point.RecoveryFrames.value_or(0);
+    if (frames >= point.MaxFrameNum) {
+        return nullptr;
+    }
+    for (auto g = FDone.begin() + (&point - FDone.data()); g != FDone.end(); ++g) {
+        if (g->Period != point.Period) {
+            return nullptr;
+        }
+        if (g->HasPicture && !g->LeftOut && g->Reference &&
+            g->FrameNumRun - point.FrameNumRun >= frames) {
+            return &*g;
+        }
+    }
+    return nullptr;
 }
 
 // Pictures of the same period that come before it in display order; those still to be

@@ -191,6 +191,7 @@ class TAccessUnitDecoder {
     const TUnitGroup* GroupHolding(std::int64_t offset) const;
     std::int32_t DisplayIndexOf(const TUnitGroup& group) const;
     bool StartMakesExact(const TUnitGroup& first, const TUnitGroup& group) const;
+    const TUnitGroup* RecoveredAt(const TUnitGroup& point) const;
 
     FileStream& FStream;
     std::int64_t FFileSize;
