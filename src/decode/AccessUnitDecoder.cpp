@@ -936,6 +936,17 @@ bool TAccessUnitDecoder::Answer(std::int64_t offset, TPictureAnswer& answer) {
     if (picture == FPictures.end()) {
         return false;
     }
+    // A reference picture decoded before it that has not come out yet may be damaged, which
+    // only its coming out tells: the walk goes on until it has.
+    for (const TUnitGroup& g : FDone) {
+        if (g.First >= group->First) {
+            break;
+        }
+        if (!FDrained && g.HasPicture && g.Reference && !g.Out && !g.LeftOut &&
+            g.Rejected.empty() && g.Period == group->Period) {
+            return false;
+        }
+    }
     answer.Outcome = TPictureOutcome::Done;
     answer.Message.clear();
     answer.Decoded.Picture = picture->second;

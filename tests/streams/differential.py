@@ -137,8 +137,9 @@ STREAMS = {
     "intra_refresh_b_cut": lambda o: (x264(o + ".src", "-bf", "2", "-x264-params",
                                            "intra-refresh=1:keyint=10", frames=40),
                                       edit(o + ".src", o, "from-second-recovery-point")),
-    # Damage the decoder conceals: every picture it touches must say so.
-    "slice_lost": lambda o: (x264(o + ".src", "-bf", "0", "-x264-params", "slices=4:keyint=30"),
+    # Damage the decoder conceals: every picture it touches must say so, those shown before
+    # the damaged reference picture among them (B pictures).
+    "slice_lost": lambda o: (x264(o + ".src", "-x264-params", "slices=4:keyint=30"),
                              edit(o + ".src", o, "lose-a-slice")),
     "slice_garbled": lambda o: (x264(o + ".src", "-bf", "0", "-x264-params",
                                      "slices=4:keyint=30"),
