@@ -100,19 +100,28 @@ bool BoundSequenceSet(const std::uint8_t* unit, std::size_t size, std::vector<st
     }
     const std::uint32_t bound = BoundedReferenceFrames(*sps);
     std::vector<TEdit> edits;
-    // num_ref_frames is the ue(v) followed by the gaps flag, the two sizes and
-    // frame_mbs_only_flag, each with the value the parse gave it.
-    for (std::size_t i = 0; i + 4 < spans.size() && sps->num_ref_frames > bound; ++i) {
-        const TBitSpan* s = &spans[i];
-        if (s[0].First >= 0 && s[1].Bits == 1 && s[2].First >= 0 && s[3].First >= 0 &&
-            s[4].Bits == 1 && UeAt(rbsp, s[0]) == sps->num_ref_frames &&
-            BitAt(rbsp, s[1].First) == sps->gaps_in_frame_num_value_allowed_flag &&
-            UeAt(rbsp, s[2]) == sps->pic_width_in_mbs_minus1 &&
-            UeAt(rbsp, s[3]) == sps->pic_height_in_map_units_minus1 &&
-            BitAt(rbsp, s[4].First) == sps->frame_mbs_only_flag) {
-            edits.push_back({s[0], bound});
-            break;
+    // num_ref_frames's place among the elements read, by the presence rules the parse
+    // and the tree share (a structure line is an empty entry).
+    if (sps->num_ref_frames > bound) {
+        const TSeqParameterSet& set = *sps;
+        std::size_t index = 8; // profile_idc to seq_parameter_set_id
+        if (SpsPresence::ChromaBlock(set)) {
+            index += SpsPresence::ResidualColourTransform(set) ? 6 : 5;
+            for (std::int32_t i = 0; i < SpsPresence::ScalingListFlags(set); ++i) {
+                index += SpsPresence::ScalingList(set, i) ? 2 : 1;
+            }
         }
+        index += SpsPresence::SvcExtension(set) ? 3 : 2; // log2_max_frame_num, the POC type
+        if (SpsPresence::PicOrderCntLsb(set)) {
+            index += 1;
+        } else if (SpsPresence::PicOrderCntCycle(set)) {
+            index += 4 + static_cast<std::size_t>(SpsPresence::OffsetForRefFrameHeld(set));
+        }
+        if (index + 1 >= spans.size() || spans[index].First < 0 ||
+            UeAt(rbsp, spans[index]) != set.num_ref_frames || spans[index + 1].Bits != 1) {
+            return false;
+        }
+        edits.push_back({spans[index], bound});
     }
     if (sps->num_ref_frames > bound && edits.empty()) {
         return false;
@@ -139,9 +148,12 @@ bool BoundSequenceSet(const std::uint8_t* unit, std::size_t size, std::vector<st
     while (stop >= 0 && BitAt(rbsp, stop) == 0) {
         --stop;
     }
-    const TEdit& last = edits.back();
-    if (stop < last.Span.First + last.Span.Bits) {
-        return false;
+    // A set whose elements run on past its stop bit (into the zeros after it) would read
+    // otherwise once the stop bit moves: it goes as it is.
+    for (const TBitSpan& span : spans) {
+        if (span.First >= 0 && span.First + span.Bits > stop) {
+            return false;
+        }
     }
     TBitWriter writer;
     std::int64_t bit = 0;
