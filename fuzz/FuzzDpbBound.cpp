@@ -1,6 +1,6 @@
 // Any sequence parameter set through the reference-frame bound: a set it rewrites reads back
-// with max_num_ref_frames (and the VUI's reorder and buffering counts) within the bound and
-// every other element as before, carries no start code pattern the emulation prevention
+// with max_num_ref_frames within the bound, a VUI bitstream restriction whose reorder and
+// buffering counts are within it too, and every other element as before, carries no start code pattern the emulation prevention
 // should have broken, and is not rewritten again.
 
 #include "FuzzSupport.h"
@@ -59,17 +59,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   a.frame_mbs_only_flag == b.frame_mbs_only_flag &&
                   a.frame_cropping_flag == b.frame_cropping_flag &&
                   a.frame_crop_bottom_offset == b.frame_crop_bottom_offset &&
-                  a.vui_parameters_present_flag == b.vui_parameters_present_flag &&
                   a.vui_parameters.timing_info_present_flag ==
                       b.vui_parameters.timing_info_present_flag &&
-                  a.vui_parameters.bitstream_restriction_flag ==
-                      b.vui_parameters.bitstream_restriction_flag,
+                  a.vui_parameters.aspect_ratio_idc == b.vui_parameters.aspect_ratio_idc,
               "every other element as it was");
-    if (b.vui_parameters_present_flag != 0 && b.vui_parameters.bitstream_restriction_flag != 0) {
-        FuzzCheck(b.vui_parameters.num_reorder_frames <= bound &&
-                      b.vui_parameters.max_dec_frame_buffering <= bound,
-                  "the VUI's counts within the bound");
-    }
+    FuzzCheck(b.vui_parameters_present_flag != 0 && b.vui_parameters.bitstream_restriction_flag != 0 &&
+                  b.vui_parameters.num_reorder_frames <= bound &&
+                  b.vui_parameters.max_dec_frame_buffering <= bound &&
+                  (b.vui_parameters.num_reorder_frames >= 1 ||
+                   (a.vui_parameters_present_flag != 0 &&
+                    a.vui_parameters.bitstream_restriction_flag != 0)),
+              "a restriction within the bound, one added saying the buffer's frames");
     for (std::size_t i = 3; i < out.size(); ++i) {
         FuzzCheck(!(out[i - 2] == 0 && out[i - 1] == 0 && out[i] <= 2),
                   "no 00 00 00, 00 00 01 or 00 00 02 left unbroken");

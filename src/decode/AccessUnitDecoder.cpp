@@ -444,6 +444,8 @@ void TAccessUnitDecoder::BeginWalk(const TStart& start, std::int64_t from) {
     FPeriod = 0;
     FFrameNumRun = 0;
     FFrameNumSeen = false;
+    FSequence.clear();
+    FSequenceBreak.clear();
     FPictures.clear();
     FWaitFor = -1;
     FWalk.Seek(FWalkStart);
@@ -638,6 +640,21 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
                 return TStep::Failed;
             }
             FOpen.BoundNote = ReferenceBoundNote(sps);
+            // A new sequence takes effect at an IDR picture only: its pictures cannot refer
+            // to pictures of another size or sampling.
+            const std::string sequence =
+                std::to_string(width * 16) + "x" + std::to_string(height * 16) + ", chroma " +
+                std::to_string(sps.chroma_format_idc) + ", " +
+                std::to_string(sps.bit_depth_luma_minus8 + 8) + " bits";
+            if (slice.nal_unit_type == kNalIdrSlice) {
+                FSequenceBreak.clear();
+            } else if (!FSequence.empty() && sequence != FSequence) {
+                FSequenceBreak = "the sequence changed from " + FSequence + " to " + sequence +
+                                 " at " + NalOffsetText(FOpen.First) +
+                                 " without an IDR picture";
+            }
+            FSequence = sequence;
+            FOpen.SequenceBreak = FSequenceBreak;
         }
         FOpen.AllIntra = FOpen.AllIntra && slice.slice_type % 5 == 2;
         FOpen.FromFirstMb = FOpen.FromFirstMb || slice.first_mb_in_slice == 0;
@@ -975,8 +992,10 @@ bool TAccessUnitDecoder::Answer(std::int64_t offset, TPictureAnswer& answer) {
     facts.StartExact = first != nullptr && StartMakesExact(*first, *group);
     facts.Damage.clear();
     AddDecoderDamage(answer.Decoded.Picture, !facts.StartExact, facts.Damage);
-    if (!group->BoundNote.empty()) {
-        facts.Damage.push_back(group->BoundNote);
+    for (const std::string* note : {&group->BoundNote, &group->SequenceBreak}) {
+        if (!note->empty()) {
+            facts.Damage.push_back(*note);
+        }
     }
     // An access unit the decoder refused touches every picture after it up to the next
     // IDR picture: any of them may refer to it. A few are named, the rest counted. So does

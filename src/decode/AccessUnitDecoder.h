@@ -147,6 +147,8 @@ class TAccessUnitDecoder {
         bool LeftOut = false; // its only slices could not be read: never sent
         // Its set declares more reference frames than the decoder was let keep.
         std::string BoundNote;
+        // A sequence of another size or sampling began before it without an IDR picture.
+        std::string SequenceBreak;
         // What the decoder said was wrong in its picture (its first reason), once out.
         std::string Damaged;
         std::vector<std::uint8_t> Bytes;
@@ -217,6 +219,10 @@ class TAccessUnitDecoder {
     std::uint64_t FFrameNumRun = 0;
     std::uint32_t FLastFrameNum = 0;
     bool FFrameNumSeen = false;
+    // The size and sampling of the sequence in force, and what broke it, when a picture
+    // other than an IDR picture changed it.
+    std::string FSequence;
+    std::string FSequenceBreak;
     std::int64_t FOutputEpoch = 0;
     std::string FFailure;
     // Pictures out of the decoder that nobody asked for yet, by their group's First.

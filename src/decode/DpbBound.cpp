@@ -6,7 +6,9 @@
 #include "syntax/seq_parameter_set_rbsp.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -54,18 +56,39 @@ std::uint32_t UeAt(const std::vector<std::uint8_t>& rbsp, const TBitSpan& span) 
     return reader.ReadUE();
 }
 
+// The bits of one element, or of a flag and what it brings, in place of the element's.
 struct TEdit {
     TBitSpan Span;
-    std::uint32_t Value = 0;
+    std::function<void(TBitWriter&)> Write;
 };
+
+TEdit UeEdit(const TBitSpan& span, std::uint32_t value) {
+    return {span, [value](TBitWriter& w) { w.Ue(value); }};
+}
+
+// bitstream_restriction_flag 1 and what follows it: the defaults the absent elements
+// stand for, and the output delay and buffer of frames.
+void WriteRestriction(TBitWriter& w, std::uint32_t frames) {
+    w.Bit(1); // bitstream_restriction_flag
+    w.Bit(1); // motion_vectors_over_pic_boundaries_flag
+    w.Ue(2);  // max_bytes_per_pic_denom
+    w.Ue(1);  // max_bits_per_mb_denom
+    w.Ue(15); // log2_max_mv_length_horizontal
+    w.Ue(15); // log2_max_mv_length_vertical
+    w.Ue(frames); // max_num_reorder_frames
+    w.Ue(frames); // max_dec_frame_buffering
+}
 
 } // namespace
 
+std::uint64_t FrameSizeInMbs(const TSeqParameterSet& sps) {
+    return (std::uint64_t{sps.pic_width_in_mbs_minus1} + 1) *
+           (std::uint64_t{sps.pic_height_in_map_units_minus1} + 1) *
+           (sps.frame_mbs_only_flag != 0 ? 1 : 2);
+}
+
 std::uint32_t BoundedReferenceFrames(const TSeqParameterSet& sps) {
-    const std::uint64_t size = std::uint64_t{sps.pic_width_in_mbs_minus1 + 1} *
-                               (std::uint64_t{sps.pic_height_in_map_units_minus1} + 1) *
-                               (sps.frame_mbs_only_flag != 0 ? 1 : 2);
-    return std::max<std::uint32_t>(MaxDpbFrames(HighestLevel(), size), 1);
+    return std::max<std::uint32_t>(MaxDpbFrames(HighestLevel(), FrameSizeInMbs(sps)), 1);
 }
 
 std::string ReferenceBoundNote(const TSeqParameterSet& sps) {
@@ -121,15 +144,44 @@ bool BoundSequenceSet(const std::uint8_t* unit, std::size_t size, std::vector<st
             UeAt(rbsp, spans[index]) != set.num_ref_frames || spans[index + 1].Bits != 1) {
             return false;
         }
-        edits.push_back({spans[index], bound});
+        edits.push_back(UeEdit(spans[index], bound));
     }
     if (sps->num_ref_frames > bound && edits.empty()) {
         return false;
     }
     // The VUI's last two elements, which end the set's elements.
     const TVuiParameters& vui = sps->vui_parameters;
-    if (sps->vui_parameters_present_flag != 0 && vui.bitstream_restriction_flag != 0 &&
-        spans.size() >= 2 &&
+    const bool restricted =
+        sps->vui_parameters_present_flag != 0 && vui.bitstream_restriction_flag != 0;
+    if (!restricted) {
+        // Without the VUI's restriction the decoder may hold back as many pictures as the
+        // buffer takes before it gives one out; a decoder that starts with none held back,
+        // as libavcodec does, drops the pictures that then come out of order (B pictures
+        // whose POC lies before the IDR picture decoded before them). Said outright: the
+        // buffer's frames, by the set's own level where it has one the picture fits.
+        const std::optional<TLevelLimits> level =
+            LevelOf(sps->profile_idc, sps->constraint_set3_flag, sps->level_idc);
+        const std::uint32_t levelFrames = level ? MaxDpbFrames(*level, FrameSizeInMbs(*sps)) : 0;
+        const std::uint32_t frames =
+            std::min(std::max({levelFrames, std::min(sps->num_ref_frames, bound), 1u}), bound);
+        // The flag that ends the elements read: vui_parameters_present_flag, or the VUI's
+        // bitstream_restriction_flag.
+        const TBitSpan flag = spans.empty() ? TBitSpan{} : spans.back();
+        if (flag.First < 0 || flag.Bits != 1 || BitAt(rbsp, flag.First) != 0) {
+            return false;
+        }
+        const bool withVui = sps->vui_parameters_present_flag != 0;
+        edits.push_back({flag, [withVui, frames](TBitWriter& w) {
+                             if (!withVui) {
+                                 w.Bit(1); // vui_parameters_present_flag
+                                 for (int i = 0; i < 8; ++i) {
+                                     w.Bit(0); // aspect ratio to pic_struct: none
+                                 }
+                             }
+                             WriteRestriction(w, frames);
+                         }});
+    }
+    if (restricted && spans.size() >= 2 &&
         (vui.num_reorder_frames > bound || vui.max_dec_frame_buffering > bound)) {
         const TBitSpan reorder = spans[spans.size() - 2];
         const TBitSpan buffering = spans.back();
@@ -137,8 +189,8 @@ bool BoundSequenceSet(const std::uint8_t* unit, std::size_t size, std::vector<st
             UeAt(rbsp, buffering) != vui.max_dec_frame_buffering) {
             return false;
         }
-        edits.push_back({reorder, std::min(vui.num_reorder_frames, bound)});
-        edits.push_back({buffering, std::min(vui.max_dec_frame_buffering, bound)});
+        edits.push_back(UeEdit(reorder, std::min(vui.num_reorder_frames, bound)));
+        edits.push_back(UeEdit(buffering, std::min(vui.max_dec_frame_buffering, bound)));
     }
     if (edits.empty()) {
         return false;
@@ -161,7 +213,7 @@ bool BoundSequenceSet(const std::uint8_t* unit, std::size_t size, std::vector<st
         for (; bit < edit.Span.First; ++bit) {
             writer.Bit(BitAt(rbsp, bit));
         }
-        writer.Ue(edit.Value);
+        edit.Write(writer);
         bit = edit.Span.First + edit.Span.Bits;
     }
     for (; bit < stop; ++bit) {

@@ -12,6 +12,9 @@
 
 struct TSeqParameterSet;
 
+// PicWidthInMbs * FrameHeightInMbs.
+std::uint64_t FrameSizeInMbs(const TSeqParameterSet& sps);
+
 // MaxDpbFrames of level 6.2 for the set's frame size, at least 1.
 std::uint32_t BoundedReferenceFrames(const TSeqParameterSet& sps);
 
@@ -21,8 +24,11 @@ std::string ReferenceBoundNote(const TSeqParameterSet& sps);
 
 // A sequence parameter set unit (from its header byte on, emulation prevention in place):
 // when max_num_ref_frames, or the VUI's max_num_reorder_frames or max_dec_frame_buffering,
-// is over the bound, true with the unit rewritten to the bound in out, every other bit as
-// it was. False when nothing is over, or the set cannot be read (it then goes as it is).
+// is over the bound, or the set has no VUI bitstream restriction, true with the unit
+// rewritten in out: the counts cut to the bound, a restriction added that says what its
+// absence means (the buffer's frames by the set's level, within the bound), every other
+// bit as it was. False when there is nothing to change, or the set cannot be read (it then
+// goes as it is).
 bool BoundSequenceSet(const std::uint8_t* unit, std::size_t size, std::vector<std::uint8_t>& out);
 
 // The same for a unit that begins with its start code, rewritten in place.

@@ -93,6 +93,53 @@ def edit(src, out, how):
     open(out, "wb").write(b"".join(pieces))
 
 
+def two_idr_then_b(out):
+    """No VUI; two IDR pictures with frame_num 0 and POC 0, then seven skipped non-reference
+    B pictures with frame_num 1 and POC lsb 18 to 30, which lie before the second IDR picture
+    in output order (POC -14 to -2): a decoder that gives out pictures at once must not drop
+    them as out of order."""
+    fs = fieldstream
+    width, height, log2_poc = 4, 4, 5
+
+    def picture(kind, idr_pic_id, poc, seed=0):
+        b = fs.Bits()
+        b.ue(0)
+        b.ue({"i": 7, "b": 6}[kind])
+        b.ue(0)
+        b.u(4, 0 if kind == "i" else 1)  # frame_num
+        if kind == "i":
+            b.ue(idr_pic_id)
+        b.u(log2_poc, poc)
+        if kind == "b":
+            b.u(1, 1)  # direct_spatial_mv_pred_flag
+            b.u(3, 0)  # no override, no list modifications
+        else:
+            b.u(2, 0)  # no_output_of_prior_pics_flag, long_term_reference_flag
+        b.se(0)
+        b.ue(1)  # no deblocking
+        if kind == "i":
+            for mb in range(width * height):
+                b.ue(25)  # I_PCM
+                b.align()
+                for sample in fs.samples(seed, mb % 8):
+                    b.u(8, sample)
+        else:
+            b.ue(width * height)  # every macroblock skipped
+        b.trailing()
+        return fs.nal(3 if kind == "i" else 0, 5 if kind == "i" else 1, b.bytes())
+
+    sps = fs.Bits()
+    sps.u(8, 77), sps.u(8, 0), sps.u(8, 30), sps.ue(0)
+    sps.ue(0)  # log2_max_frame_num_minus4
+    sps.ue(0), sps.ue(log2_poc - 4)  # pic_order_cnt_type 0
+    sps.ue(1), sps.u(1, 0), sps.ue(width - 1), sps.ue(height - 1)
+    sps.u(1, 1), sps.u(1, 1), sps.u(1, 0), sps.u(1, 0)  # frames, 8x8 direct, no crop, no VUI
+    sps.trailing()
+    units = [fs.nal(3, 7, sps.bytes()), fs.pps(), picture("i", 0, 0, 0), picture("i", 1, 0, 1)]
+    units += [picture("b", 0, poc) for poc in range(18, 31, 2)]
+    open(out, "wb").write(b"".join(units))
+
+
 def recovery_point(unit):
     """An SEI unit whose first message is a recovery point (x264 writes it alone)."""
     off = 5 if unit[2] == 0 else 4
@@ -137,6 +184,7 @@ STREAMS = {
     "intra_refresh_b_cut": lambda o: (x264(o + ".src", "-bf", "2", "-x264-params",
                                            "intra-refresh=1:keyint=10", frames=40),
                                       edit(o + ".src", o, "from-second-recovery-point")),
+    "two_idr_then_b": two_idr_then_b,
     # Damage the decoder conceals: every picture it touches must say so, those shown before
     # the damaged reference picture among them (B pictures).
     "slice_lost": lambda o: (x264(o + ".src", "-x264-params", "slices=4:keyint=30"),
