@@ -1,7 +1,7 @@
 // Any sequence parameter set through the reference-frame bound: a set it rewrites reads back
 // with max_num_ref_frames within the bound, a VUI bitstream restriction whose reorder and
-// buffering counts are within it too, and every other element as before, carries no start code pattern the emulation prevention
-// should have broken, and is not rewritten again.
+// buffering counts are within it too, and every other element as before, carries no start code
+// pattern the emulation prevention should have broken, and is not rewritten again.
 
 #include "FuzzSupport.h"
 #include "decode/DpbBound.h"
@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   a.bit_depth_luma_minus8 == b.bit_depth_luma_minus8 &&
                   a.log2_max_frame_num_minus4 == b.log2_max_frame_num_minus4 &&
                   a.pic_order_cnt_type == b.pic_order_cnt_type &&
-                  a.gaps_in_frame_num_value_allowed_flag == b.gaps_in_frame_num_value_allowed_flag &&
+                  a.gaps_in_frame_num_value_allowed_flag ==
+                      b.gaps_in_frame_num_value_allowed_flag &&
                   a.pic_width_in_mbs_minus1 == b.pic_width_in_mbs_minus1 &&
                   a.pic_height_in_map_units_minus1 == b.pic_height_in_map_units_minus1 &&
                   a.frame_mbs_only_flag == b.frame_mbs_only_flag &&
@@ -63,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       b.vui_parameters.timing_info_present_flag &&
                   a.vui_parameters.aspect_ratio_idc == b.vui_parameters.aspect_ratio_idc,
               "every other element as it was");
-    FuzzCheck(b.vui_parameters_present_flag != 0 && b.vui_parameters.bitstream_restriction_flag != 0 &&
+    FuzzCheck(b.vui_parameters_present_flag != 0 &&
+                  b.vui_parameters.bitstream_restriction_flag != 0 &&
                   b.vui_parameters.num_reorder_frames <= bound &&
                   b.vui_parameters.max_dec_frame_buffering <= bound &&
                   (b.vui_parameters.num_reorder_frames >= 1 ||

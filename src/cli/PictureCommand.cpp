@@ -45,7 +45,8 @@ bool WritePicture(const TPicture& picture, const std::string& outPath, std::ostr
         return false;
     }
     // Written straight out: a copy of a picture of 8192x4320 samples is hundreds of MB.
-    return WriteOutput(outPath, [&](std::ostream& to) { WriteY4m(to, picture); }, out, error);
+    return WriteOutput(
+        outPath, [&](std::ostream& to) { WriteY4m(to, picture); }, out, error);
 }
 
 } // namespace

@@ -60,7 +60,6 @@ const char* KindText(TStartKind kind) {
 // Access units the decoder refused that a picture's line names; more are counted.
 constexpr std::size_t kRejectedNamed = 3;
 
-
 // How every warning on a picture begins.
 constexpr const char* kMayDiffer = "the picture may differ from the stream's: ";
 
@@ -302,7 +301,7 @@ TPictureAnswer TAccessUnitDecoder::Decode(std::int64_t offset, const std::atomic
         ++FColdStarts;
         BeginWalk(start, offset);
         answer = WalkTo(offset, cancel);
-        if (answer.Outcome != TPictureOutcome::Done || answer.Decoded.Facts.Exact ||
+        if (answer.Outcome != TPictureOutcome::Done || answer.Decoded.Facts.StartExact ||
             start.Kind != TStartKind::RecoveryPoint || ++tried >= kRecoveryPointsTried) {
             break;
         }
@@ -599,14 +598,14 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
             if (slice.nal_unit_type == kNalIdrSlice || slice.mmco5) {
                 ++FPeriod;
             }
-            FOpen.MaxFrameNum = std::uint32_t{1} << std::min<std::uint32_t>(
-                                    sps.log2_max_frame_num_minus4 + 4, 16);
+            FOpen.MaxFrameNum = std::uint32_t{1}
+                                << std::min<std::uint32_t>(sps.log2_max_frame_num_minus4 + 4, 16);
             if (FFrameNumSeen) {
                 // frame_num moves on modulo MaxFrameNum; a picture with its own frame_num
                 // (a second field, a non-reference picture) moves it by 0.
-                FFrameNumRun += (slice.frame_num + FOpen.MaxFrameNum -
-                                 FLastFrameNum % FOpen.MaxFrameNum) %
-                                FOpen.MaxFrameNum;
+                FFrameNumRun +=
+                    (slice.frame_num + FOpen.MaxFrameNum - FLastFrameNum % FOpen.MaxFrameNum) %
+                    FOpen.MaxFrameNum;
             }
             FLastFrameNum = slice.frame_num;
             FFrameNumSeen = true;
@@ -642,16 +641,15 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
             FOpen.BoundNote = ReferenceBoundNote(sps);
             // A new sequence takes effect at an IDR picture only: its pictures cannot refer
             // to pictures of another size or sampling.
-            const std::string sequence =
-                std::to_string(width * 16) + "x" + std::to_string(height * 16) + ", chroma " +
-                std::to_string(sps.chroma_format_idc) + ", " +
-                std::to_string(sps.bit_depth_luma_minus8 + 8) + " bits";
+            const std::string sequence = std::to_string(width * 16) + "x" +
+                                         std::to_string(height * 16) + ", chroma " +
+                                         std::to_string(sps.chroma_format_idc) + ", " +
+                                         std::to_string(sps.bit_depth_luma_minus8 + 8) + " bits";
             if (slice.nal_unit_type == kNalIdrSlice) {
                 FSequenceBreak.clear();
             } else if (!FSequence.empty() && sequence != FSequence) {
                 FSequenceBreak = "the sequence changed from " + FSequence + " to " + sequence +
-                                 " at " + NalOffsetText(FOpen.First) +
-                                 " without an IDR picture";
+                                 " at " + NalOffsetText(FOpen.First) + " without an IDR picture";
             }
             FSequence = sequence;
             FOpen.SequenceBreak = FSequenceBreak;
@@ -1004,14 +1002,13 @@ bool TAccessUnitDecoder::Answer(std::int64_t offset, TPictureAnswer& answer) {
     bool damagedReference = false;
     for (const TUnitGroup& g : FDone) {
         if (g.First >= group->First) {
-            if (g.First == group->First && !g.Rejected.empty() &&
-                ++rejected <= kRejectedNamed) {
+            if (g.First == group->First && !g.Rejected.empty() && ++rejected <= kRejectedNamed) {
                 facts.Damage.push_back(g.Rejected);
             }
             break;
         }
-        if (!damagedReference && !g.Damaged.empty() && g.Reference &&
-            g.Period == group->Period && g.Picture != group->Picture) {
+        if (!damagedReference && !g.Damaged.empty() && g.Reference && g.Period == group->Period &&
+            g.Picture != group->Picture) {
             damagedReference = true;
             facts.Damage.push_back("the reference picture at " + NalOffsetText(g.First) +
                                    ", decoded before it, is damaged: " + g.Damaged);
@@ -1021,9 +1018,9 @@ bool TAccessUnitDecoder::Answer(std::int64_t offset, TPictureAnswer& answer) {
         }
     }
     if (rejected > kRejectedNamed) {
-        facts.Damage.push_back(Plural(static_cast<std::int64_t>(rejected - kRejectedNamed),
-                                      "more access unit") +
-                               " before it the decoder refused");
+        facts.Damage.push_back(
+            Plural(static_cast<std::int64_t>(rejected - kRejectedNamed), "more access unit") +
+            " before it the decoder refused");
     }
     facts.Exact = facts.StartExact && facts.Damage.empty();
     return true;

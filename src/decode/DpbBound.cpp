@@ -69,12 +69,12 @@ TEdit UeEdit(const TBitSpan& span, std::uint32_t value) {
 // bitstream_restriction_flag 1 and what follows it: the defaults the absent elements
 // stand for, and the output delay and buffer of frames.
 void WriteRestriction(TBitWriter& w, std::uint32_t frames) {
-    w.Bit(1); // bitstream_restriction_flag
-    w.Bit(1); // motion_vectors_over_pic_boundaries_flag
-    w.Ue(2);  // max_bytes_per_pic_denom
-    w.Ue(1);  // max_bits_per_mb_denom
-    w.Ue(15); // log2_max_mv_length_horizontal
-    w.Ue(15); // log2_max_mv_length_vertical
+    w.Bit(1);     // bitstream_restriction_flag
+    w.Bit(1);     // motion_vectors_over_pic_boundaries_flag
+    w.Ue(2);      // max_bytes_per_pic_denom
+    w.Ue(1);      // max_bits_per_mb_denom
+    w.Ue(15);     // log2_max_mv_length_horizontal
+    w.Ue(15);     // log2_max_mv_length_vertical
     w.Ue(frames); // max_num_reorder_frames
     w.Ue(frames); // max_dec_frame_buffering
 }

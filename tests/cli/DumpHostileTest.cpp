@@ -462,8 +462,8 @@ TEST(DumpHostile, ReferenceFramesAreCutToTheLevelsBound) {
                                       "=$1");
         };
         const std::string f = std::to_string(c.Frames);
-        std::string expected = std::regex_replace(tree(sps), std::regex("num_ref_frames=16"),
-                                                  "num_ref_frames=" + f);
+        std::string expected =
+            std::regex_replace(tree(sps), std::regex("num_ref_frames=16"), "num_ref_frames=" + f);
         expected = std::regex_replace(
             expected, std::regex("vui_parameters_present_flag=0\n"),
             "vui_parameters_present_flag=1\n    vui_parameters ( )\n"
@@ -474,8 +474,8 @@ TEST(DumpHostile, ReferenceFramesAreCutToTheLevelsBound) {
             "      bitstream_restriction_flag=1\n"
             "      motion_vectors_over_pic_boundaries_flag=1\n      max_bytes_per_pic_denom=2\n"
             "      max_bits_per_mb_denom=1\n      log2_max_mv_length_horizontal=15\n"
-            "      log2_max_mv_length_vertical=15\n      num_reorder_frames=" + f +
-                "\n      max_dec_frame_buffering=" + f + "\n");
+            "      log2_max_mv_length_vertical=15\n      num_reorder_frames=" +
+                f + "\n      max_dec_frame_buffering=" + f + "\n");
         EXPECT_EQ(tree(bounded), expected) << c.Sps;
     }
 }
@@ -502,17 +502,23 @@ TEST(DumpHostile, PicturePathsShareTheirWarningsAndTheirWriteErrors) {
         int Status;
         std::string Err; // exactly, or, ending without a newline, the start of the first line
     } cases[] = {
-        {{"--picture", "0", (dir.Path() / "a.png").string(), cut}, 0,
+        {{"--picture", "0", (dir.Path() / "a.png").string(), cut},
+         0,
          "warning: the picture may differ from the stream's: decoding began at the recovery "
          "point at 0x"},
-        {{"--picture", "0", (dir.Path() / "b.png").string(), "--overlay", "grid", cut}, 0,
+        {{"--picture", "0", (dir.Path() / "b.png").string(), "--overlay", "grid", cut},
+         0,
          "warning: the picture may differ from the stream's: decoding began at the recovery "
          "point at 0x"},
-        {{"--picture", "0", missing, "--overlay", "grid", stream}, 1,
+        {{"--picture", "0", missing, "--overlay", "grid", stream},
+         1,
          "cannot write output: " + missing + ": No such file or directory\n"},
-        {{"--picture", "0", missing, stream}, 1,
+        {{"--picture", "0", missing, stream},
+         1,
          "cannot write output: " + missing + ": No such file or directory\n"},
-        {{"--picture", "0", folder, stream}, 1, "cannot write output: " + folder + ": Is a directory\n"},
+        {{"--picture", "0", folder, stream},
+         1,
+         "cannot write output: " + folder + ": Is a directory\n"},
         {{"--picture", "0", (dir.Path() / "c.PNG").string(), "--overlay", "qp", stream}, 0, ""},
         {{"--picture", "0", (dir.Path() / "d.Png").string(), stream}, 0, ""},
     };
