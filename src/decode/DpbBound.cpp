@@ -245,3 +245,19 @@ void BoundSequenceSetUnit(std::vector<std::uint8_t>& unit) {
         unit.insert(unit.end(), bounded.begin(), bounded.end());
     }
 }
+
+void BoundSequenceSetsIn(std::vector<std::uint8_t>& units) {
+    static constexpr std::uint8_t kStart[] = {0, 0, 0, 1};
+    std::vector<std::uint8_t> out;
+    auto at = std::search(units.begin(), units.end(), std::begin(kStart), std::end(kStart));
+    while (at != units.end()) {
+        const auto next = std::search(at + 4, units.end(), std::begin(kStart), std::end(kStart));
+        std::vector<std::uint8_t> unit(at, next);
+        if (unit.size() > 4 && (unit[4] & 31) == kNalSps) {
+            BoundSequenceSetUnit(unit);
+        }
+        out.insert(out.end(), unit.begin(), unit.end());
+        at = next;
+    }
+    units.swap(out);
+}

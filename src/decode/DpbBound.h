@@ -33,3 +33,7 @@ bool BoundSequenceSet(const std::uint8_t* unit, std::size_t size, std::vector<st
 
 // The same for a unit that begins with its start code, rewritten in place.
 void BoundSequenceSetUnit(std::vector<std::uint8_t>& unit);
+
+// The same for every sequence parameter set among units each of which begins with
+// 00 00 00 01.
+void BoundSequenceSetsIn(std::vector<std::uint8_t>& units);
