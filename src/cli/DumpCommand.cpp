@@ -152,6 +152,9 @@ const TOption kOptions[] = {
      "comma-separated ITEMS of qp, intra, mv, grid and slices",
      [](TDumpArgs& a, const TOption&, const std::string& value) {
          a.Overlay = ParseOverlayItems(value);
+         if (value.empty()) {
+             throw EArguments("--overlay needs at least one item");
+         }
          if (!a.Overlay) {
              throw EArguments("ITEMS " + value + " are not overlay items");
          }
@@ -262,9 +265,7 @@ const TOption* FindOption(const std::string& name) {
 }
 
 bool PngOutput(const TDumpArgs& args) {
-    const std::string& out = args.Output;
-    return args.Mode == TDumpMode::Picture && out.size() > 4 &&
-           out.compare(out.size() - 4, 4, ".png") == 0;
+    return args.Mode == TDumpMode::Picture && IsPngPath(args.Output);
 }
 
 TDumpArgs ParseArgs(const std::vector<std::string>& args) {
@@ -648,7 +649,7 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         // Overlays are drawn on the picture as the window shows it; without them the PNG
         // keeps every bit of the stream's samples.
         if (PngOutput(args) && args.Overlay.value_or(0) != 0) {
-            return DumpPicturePng(stream, args.Offset, args.Output, *args.Overlay, err);
+            return DumpPicturePng(stream, args.Offset, args.Output, *args.Overlay, out, err);
         }
         return DumpPicture(stream, args.Offset, args.Output, out, err);
     case TDumpMode::Macroblocks:

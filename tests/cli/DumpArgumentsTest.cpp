@@ -71,6 +71,7 @@ TEST(DumpArguments, RefusalsSayWhatWasWrongBeforeTheUsage) {
         {{"--macroblocks", "0", "--overlay", "qp", path}, "--overlay needs --picture with OUT.png"},
         {{"--picture", "0", "a.png", "--overlay", "qp,hue", path},
          "ITEMS qp,hue are not overlay items"},
+        {{"--picture", "0", "a.png", "--overlay", "", path}, "--overlay needs at least one item"},
         {{"--macroblocks", "0", "--full", path}, "--full needs --at or --trees"},
     };
     for (const Case& c : cases) {
