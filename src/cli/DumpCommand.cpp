@@ -1,5 +1,7 @@
 #include "cli/DumpCommand.h"
 
+#include "cli/CheckCommand.h"
+
 #include "cli/DumpModes.h"
 #include "cli/DumpOutput.h"
 #include "cli/JsonTree.h"
@@ -41,6 +43,7 @@ constexpr const char* kUsage =
     "       quillet-dump [--debug] --json FILE\n"
     "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
     "       quillet-dump [--debug] --summary FILE\n"
+    "       quillet-dump [--debug] --check [--json] FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.png [--overlay ITEMS] FILE\n"
     "       quillet-dump [--debug] --macroblocks OFFSET FILE\n"
@@ -56,9 +59,9 @@ constexpr const char* kExitStatus =
     "Exit status: 0 done; 1 the file cannot be opened or read, is not an H.264\n"
     "elementary stream, changes while it is read, the output cannot be written, or\n"
     "the picture cannot be decoded; 2 bad arguments, or an OFFSET at which no NAL unit\n"
-    "begins.";
+    "begins; 3 --check found an error (warnings and notes alone give 0).";
 
-enum class TDumpMode { Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks };
+enum class TDumpMode { Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks, Check };
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
@@ -72,6 +75,7 @@ struct TDumpArgs {
     TFindKind Kind;                  // with --find
     std::string Output;              // --picture: the YUV4MPEG2 file to write
     std::optional<unsigned> Overlay; // --overlay: TOverlayItem bits
+    bool CheckJson = false;          // --check with --json
     // Answered whatever else is given.
     bool Help = false;
     bool Version = false;
@@ -155,8 +159,28 @@ const TOption kOptions[] = {
      "byte and the bit of its first bit, as \" @0x1D.3\"",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Bits = true; }},
     {"--json", nullptr, nullptr,
-     "the listing and every unit's full tree with its bits, as\none JSON document",
-     ChooseMode<TDumpMode::Json>},
+     "the listing and every unit's full tree with its bits, as\none JSON document (with --check: its\n"
+     "problems and counts)",
+     [](TDumpArgs& a, const TOption& o, const std::string&) {
+         if (a.Mode == TDumpMode::Check) {
+             a.CheckJson = true;
+         } else {
+             SetMode(a, TDumpMode::Json, o.Name);
+         }
+     }},
+    {"--check", nullptr, nullptr,
+     "check the stream against the standard's rules: one line per\n"
+     "problem (offset, unit type, severity, rule, reason), then\n"
+     "the counts by rule after \"# \"",
+     [](TDumpArgs& a, const TOption& o, const std::string&) {
+         if (a.Mode == TDumpMode::Json) { // --json came first
+             a.Mode = TDumpMode::Check;
+             a.ModeOption = o.Name;
+             a.CheckJson = true;
+         } else {
+             SetMode(a, TDumpMode::Check, o.Name);
+         }
+     }},
     {"--info", nullptr, nullptr,
      "add to each listing line a tab and what the unit is (the\nwindow's Info column)",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Info = true; }},
@@ -236,7 +260,7 @@ TDumpArgs ParseArgs(const std::vector<std::string>& args) {
         parsed.Bits = true;
     } else if ((parsed.Mode == TDumpMode::Listing || parsed.Mode == TDumpMode::Find ||
                 parsed.Mode == TDumpMode::Summary || parsed.Mode == TDumpMode::Picture ||
-                parsed.Mode == TDumpMode::Macroblocks) &&
+                parsed.Mode == TDumpMode::Macroblocks || parsed.Mode == TDumpMode::Check) &&
                (parsed.Full || parsed.Bits)) {
         throw EArguments(std::string(parsed.Full ? "--full" : "--bits") +
                          " needs --at or --trees"); // the listing has no trees to deepen
@@ -290,7 +314,7 @@ std::string HelpText() {
         }
         entry(name, option.Help);
     }
-    entry("-", "as FILE: standard input, for the listing, --info, --find\nand --summary");
+    entry("-", "as FILE: standard input, for the listing, --info, --find,\n--summary and --check");
     entry("--", "what follows is FILE, even when it begins with -");
     return text + "\n" + kExitStatus + "\n";
 }
@@ -554,6 +578,8 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         return DumpPicture(stream, args.Offset, args.Output, out, err);
     case TDumpMode::Macroblocks:
         return DumpMacroblocks(stream, args.Offset, out, err);
+    case TDumpMode::Check:
+        return DumpCheck(stream, args.CheckJson, out);
     case TDumpMode::Trees:
     case TDumpMode::Json: {
         if (args.Mode == TDumpMode::Trees) {
@@ -593,7 +619,7 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     // "-" is standard input, read once forward: only the walks from the start can take it.
     const bool standardInput = path == "-";
     if (standardInput && parsed->ModeOption != nullptr && parsed->Mode != TDumpMode::Find &&
-        parsed->Mode != TDumpMode::Summary) {
+        parsed->Mode != TDumpMode::Summary && parsed->Mode != TDumpMode::Check) {
         err << parsed->ModeOption << " needs a FILE: standard input cannot be read at any offset\n";
         return 2;
     }
