@@ -209,9 +209,11 @@ void CheckSpsProfile(const TSeqParameterSet& sps, TUnitProblems& problems) {
                                     : profile == kHigh422                 ? 2
                                                                           : 3;
     const std::uint32_t maxDepth = profile == kHigh ? 0 : profile == kHigh10 || profile == kHigh422 ? 2 : 6;
-    problems.Expect(sps.chroma_format_idc <= maxChroma, kChromaProfile, sps.chroma_format_idc);
-    problems.Expect(std::max(sps.bit_depth_luma_minus8, sps.bit_depth_chroma_minus8) <= maxDepth,
-                    kDepthProfile, std::max(sps.bit_depth_luma_minus8, sps.bit_depth_chroma_minus8));
+    // A value out of every profile's range is told once, by its own rule.
+    problems.Expect(sps.chroma_format_idc > 3 || sps.chroma_format_idc <= maxChroma,
+                    kChromaProfile, sps.chroma_format_idc);
+    const std::uint32_t depth = std::max(sps.bit_depth_luma_minus8, sps.bit_depth_chroma_minus8);
+    problems.Expect(depth > 6 || depth <= maxDepth, kDepthProfile, depth);
     problems.Expect(sps.qpprime_y_zero_transform_bypass_flag == 0 || profile == kHigh444,
                     kBypassProfile);
 }

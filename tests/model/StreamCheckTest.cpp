@@ -1,0 +1,340 @@
+// The stream check held to conforming streams (no error, no warning) and to a mutation
+// oracle: one element of one unit re-written to a value its rule forbids, or one unit
+// moved, cut or added, must give exactly that rule at exactly that unit.
+
+#include "model/StreamCheck.h"
+#include "stream/FileStream.h"
+#include "stream/H264Utils.h"
+#include "support/NaiveUnits.h"
+#include "support/TestSupport.h"
+#include "syntax/SyntaxTestSupport.h"
+#include "syntax/nal_unit.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <set>
+
+namespace {
+
+struct TFound {
+    std::int64_t Offset;
+    std::string Rule;
+    TSeverity Severity;
+};
+
+class TCollect final : public IProblems {
+  public:
+    void Problem(const TProblem& p) override {
+        All.push_back({p.Offset, p.Rule->Id, p.Rule->Severity});
+    }
+    std::vector<TFound> All;
+};
+
+std::vector<TFound> Check(const std::vector<std::uint8_t>& bytes) {
+    const TempDir dir;
+    FileStream stream;
+    EXPECT_TRUE(stream.Open(dir.Write("s.264", bytes)));
+    TCollect found;
+    EXPECT_TRUE(CheckStream(stream, found));
+    return found.All;
+}
+
+using TBytes = std::vector<std::uint8_t>;
+using TUnits = std::vector<TNalUnitSpan>;
+
+TBytes Slice(const TBytes& b, std::int64_t from, std::int64_t to) {
+    return TBytes(b.begin() + from, b.begin() + to);
+}
+
+// Emulation prevention as the standard writes it: an 03 after two zeros before any byte
+// up to 03, and after a payload that ends in a zero.
+TBytes Escape(const TBytes& rbsp) {
+    TBytes out;
+    int zeros = 0;
+    for (const std::uint8_t b : rbsp) {
+        if (zeros >= 2 && b <= 3) {
+            out.push_back(3);
+            zeros = 0;
+        }
+        out.push_back(b);
+        zeros = b == 0 ? zeros + 1 : 0;
+    }
+    if (!out.empty() && out.back() == 0) {
+        out.push_back(3);
+    }
+    return out;
+}
+
+// The unit of the given type and occurrence.
+const TNalUnitSpan& UnitOf(const TUnits& units, std::uint32_t type, int occurrence) {
+    for (const TNalUnitSpan& u : units) {
+        if (u.HasHeader && NalUnitType(u.Header) == type && occurrence-- == 0) {
+            return u;
+        }
+    }
+    throw std::runtime_error("no such unit");
+}
+
+// The element line labelled so in the unit's full tree: its first bit counted from the
+// header byte's first bit with the emulation-prevention bytes before it left out, and its
+// width as the tree says ("v" for a code).
+struct TElementAt {
+    std::int64_t Bit = -1;
+    std::string Width;
+};
+
+TElementAt FindElement(const TBytes& stream, const TUnits& units, const TNalUnitSpan& unit,
+                       const std::string& label) {
+    // The sets before the unit, learned as the walk learns them.
+    TKnownSets sets;
+    TBytes rbsp(stream.size());
+    for (const TNalUnitSpan& u : units) {
+        if (u.Offset >= unit.Offset) {
+            break;
+        }
+        const auto from = u.Offset + u.StartCodeLength + 1;
+        std::int32_t n = 0;
+        if (u.PayloadEnd > from) {
+            Remove_emulation_prevention_three_bytes(stream.data() + from,
+                                                    static_cast<std::int32_t>(u.PayloadEnd - from),
+                                                    rbsp.data(), n);
+        }
+        if (NalUnitType(u.Header) == kNalSps) {
+            sets.LearnSps(rbsp.data(), n);
+        } else if (NalUnitType(u.Header) == kNalPps) {
+            sets.LearnPps(rbsp.data(), n);
+        }
+    }
+    TSyntaxTree tree;
+    TBitStream4 reader;
+    const TFullDecoding full{&sets, &tree};
+    const auto n = static_cast<std::int32_t>(unit.Length);
+    DecodeNalUnit(stream.data() + unit.Offset, n, rbsp.data(), reader, tree,
+                  [&sets](std::uint32_t id) -> std::optional<std::uint32_t> {
+                      const TSeqParameterSet* sps = sets.Sps(id);
+                      return sps ? std::optional(sps->chroma_format_idc) : std::nullopt;
+                  },
+                  nullptr, &full);
+    TElementAt at;
+    tree.Walk([&](const TSyntaxLine& line, int) {
+        const auto parsed = ParseElementLine(line.Text);
+        if (at.Bit < 0 && parsed && parsed->Label == label && line.FirstBit >= 0) {
+            at.Bit = line.FirstBit - 8 * unit.StartCodeLength;
+            at.Width = parsed->Annotation.substr(0, parsed->Annotation.find(' '));
+        }
+    });
+    // Emulation-prevention bytes before it.
+    const std::int64_t payload = unit.Offset + unit.StartCodeLength + 1;
+    const std::int64_t storedByte = payload + at.Bit / 8 - 1;
+    for (std::int64_t i = payload + 2; i < storedByte && at.Bit >= 0; ++i) {
+        if (stream[i] == 3 && stream[i - 1] == 0 && stream[i - 2] == 0 &&
+            (i < payload + 3 || stream[i - 3] != 0 || true)) {
+            at.Bit -= 8;
+        }
+    }
+    return at;
+}
+
+// The stream with the element re-written as the elements of replacement (BitWriter's
+// text); the unit's bits after it follow unchanged up to its stop bit, then new trailing
+// bits. "first..last" re-writes the elements from first to last.
+TBytes Rewrite(const TBytes& stream, const TUnits& units, const TNalUnitSpan& unit,
+               const std::string& label, const std::string& replacement) {
+    const std::size_t dots = label.find("..");
+    const TElementAt at = FindElement(stream, units, unit, label.substr(0, dots));
+    const TElementAt last =
+        dots == std::string::npos ? at : FindElement(stream, units, unit, label.substr(dots + 2));
+    if (at.Bit < 0 || last.Bit < 0) {
+        throw std::runtime_error("no element " + label);
+    }
+    const std::int64_t payload = unit.Offset + unit.StartCodeLength + 1;
+    TBytes bits(1, unit.Header); // the header byte and the payload, unescaped
+    std::int32_t n = 0;
+    TBytes rbsp(static_cast<std::size_t>(unit.PayloadEnd - payload) + 1);
+    Remove_emulation_prevention_three_bytes(stream.data() + payload,
+                                            static_cast<std::int32_t>(unit.PayloadEnd - payload),
+                                            rbsp.data(), n);
+    bits.insert(bits.end(), rbsp.begin(), rbsp.begin() + n);
+    const auto bitAt = [&bits](std::int64_t i) { return (bits[i / 8] >> (7 - i % 8)) & 1; };
+    std::int64_t stop = 8 * static_cast<std::int64_t>(bits.size()) - 1;
+    while (stop > 0 && bitAt(stop) == 0) {
+        --stop;
+    }
+    std::int64_t width = 0;
+    if (last.Width == "v") {
+        while (bitAt(last.Bit + width) == 0) {
+            ++width;
+        }
+        width = 2 * width + 1;
+    } else {
+        width = std::stoll(last.Width);
+    }
+    width += last.Bit - at.Bit;
+    BitWriter w;
+    for (std::int64_t i = 0; i < at.Bit; ++i) {
+        w.Bit(bitAt(i));
+    }
+    w.Put(replacement);
+    for (std::int64_t i = at.Bit + width; i < stop; ++i) {
+        w.Bit(bitAt(i));
+    }
+    w.Trailing();
+    TBytes out = Slice(stream, 0, unit.Offset + unit.StartCodeLength);
+    out.push_back(w.Bytes()[0]);
+    const TBytes escaped = Escape(TBytes(w.Bytes().begin() + 1, w.Bytes().end()));
+    out.insert(out.end(), escaped.begin(), escaped.end());
+    out.insert(out.end(), stream.begin() + unit.PayloadEnd, stream.end());
+    return out;
+}
+
+// Exactly the rule at the unit at offset, and that rule nowhere else.
+void ExpectOnly(const std::vector<TFound>& found, std::int64_t offset, const std::string& rule,
+                const std::string& what) {
+    std::set<std::string> atUnit;
+    int elsewhere = 0;
+    for (const TFound& f : found) {
+        if (f.Offset == offset) {
+            atUnit.insert(f.Rule);
+        } else if (f.Rule == rule) {
+            ++elsewhere;
+        }
+    }
+    EXPECT_EQ(atUnit, std::set<std::string>{rule}) << what;
+    EXPECT_EQ(elsewhere, 0) << what;
+}
+
+std::int64_t NextOfType(const TUnits& units, std::int64_t after, std::uint32_t type) {
+    for (const TNalUnitSpan& u : units) {
+        if (u.Offset > after && NalUnitType(u.Header) == type) {
+            return u.Offset;
+        }
+    }
+    return -1;
+}
+
+struct TEdit {
+    const char* Label;
+    const char* Replacement;
+};
+
+struct TMutation {
+    const char* Stream;
+    std::uint32_t Type;
+    int Occurrence;
+    // Made in turn; the last breaks the rule, those before it set the scene.
+    std::vector<TEdit> Edits;
+    const char* Rule;
+    // Where the rule is broken: the unit re-written (0), or the next unit of this type.
+    std::uint32_t At = 0;
+};
+
+// One element re-written to a value its rule forbids, for every rule one element can
+// break. The values written follow the standard's ranges, not the check's code.
+// num_ref_frames_in_pic_order_cnt_cycle of 256 where poc_type1 has 3, with the offsets
+// that the count adds.
+const std::string kCycleOf256 = [] {
+    std::string text = "ue:256";
+    for (int i = 3; i < 256; ++i) {
+        text += " se:0";
+    }
+    return text;
+}();
+
+const TMutation kMutations[] = {
+    {"main_cabac", kNalSps, 0, {{"forbidden_zero_bit", "1"}}, "forbidden-zero-bit"},
+    {"main_cabac", kNalSps, 0, {{"nal_ref_idc", "u2:0"}}, "nal-ref-idc-non-zero"},
+    {"aud_sei", kNalSei, 0, {{"nal_ref_idc", "u2:2"}}, "nal-ref-idc-zero"},
+    {"main_cabac", kNalSps, 0, {{"nal_unit_type", "u5:16"}}, "nal-unit-type-reserved"},
+    {"main_cabac", kNalSps, 0, {{"profile_idc", "u8:1"}}, "profile-idc-unknown"},
+    {"main_cabac", kNalSps, 0, {{"reserved_zero_4bits", "u4:1"}}, "reserved-zero-2bits"},
+    {"main_cabac", kNalSps, 0, {{"level_idc", "u8:14"}}, "level-idc-unknown"},
+    {"main_cabac", kNalSps, 0, {{"seq_parameter_set_id", "ue:32"}}, "sps-id-range"},
+    {"high10", kNalSps, 0, {{"chroma_format_idc", "ue:4"}}, "chroma-format-idc-range"},
+    {"high10", kNalSps, 0, {{"bit_depth_luma_minus8", "ue:7"}}, "bit-depth-luma-range"},
+    {"high10", kNalSps, 0, {{"bit_depth_chroma_minus8", "ue:7"}}, "bit-depth-chroma-range"},
+    {"high10", kNalSps, 0, {{"chroma_format_idc", "ue:2"}}, "profile-chroma-format"},
+    {"high10", kNalSps, 0, {{"bit_depth_luma_minus8", "ue:4"}}, "profile-bit-depth"},
+    {"high10", kNalSps, 0, {{"qpprime_y_zero_transform_bypass_flag", "1"}},
+     "profile-transform-bypass"},
+    {"main_cabac", kNalSps, 0, {{"log2_max_frame_num_minus4", "ue:13"}}, "log2-max-frame-num-range"},
+    {"baseline_cavlc", kNalSps, 0, {{"pic_order_cnt_type", "ue:3"}}, "pic-order-cnt-type-range"},
+    {"main_cabac", kNalSps, 0, {{"log2_max_pic_order_cnt_lsb_minus4", "ue:13"}},
+     "log2-max-poc-lsb-range"},
+    {"poc_type1", kNalSps, 0, {{"num_ref_frames_in_pic_order_cnt_cycle", kCycleOf256.c_str()}},
+     "poc-cycle-range"},
+    {"main_cabac", kNalSps, 0,
+     {{"bitstream_restriction_flag..max_dec_frame_buffering", "0"}, {"num_ref_frames", "ue:17"}}, "level-max-num-ref-frames"},
+    {"main_cabac", kNalSps, 0, {{"pic_width_in_mbs_minus1", "ue:4000"}}, "level-max-fs"},
+    {"interlaced_mbaff", kNalSps, 0, {{"direct_8x8_inference_flag", "0"}},
+     "direct-8x8-inference-fields"},
+    {"baseline_cavlc", kNalSps, 0, {{"frame_mbs_only_flag", "0 0"}}, "profile-no-interlace"},
+    {"crop_170x100", kNalSps, 0, {{"frame_crop_right_offset", "ue:200"}}, "frame-crop-range"},
+    {"main_cabac", kNalSps, 0, {{"aspect_ratio_idc", "u8:100"}}, "aspect-ratio-idc-reserved"},
+    {"vui_full", kNalSps, 0, {{"video_format", "u3:6"}}, "video-format-reserved"},
+    {"vui_full", kNalSps, 0, {{"chroma_sample_loc_type_top_field", "ue:6"}},
+     "chroma-sample-loc-range"},
+    {"vui_full", kNalSps, 0, {{"num_units_in_tick", "u32:0"}}, "timing-zero"},
+    {"main_cabac", kNalSps, 0, {{"max_bytes_per_pic_denom", "ue:17"}}, "max-bytes-bits-denom-range"},
+    {"main_cabac", kNalSps, 0, {{"log2_max_mv_length_horizontal", "ue:17"}},
+     "log2-max-mv-length-range"},
+    {"main_cabac", kNalSps, 0, {{"num_reorder_frames", "ue:5"}}, "num-reorder-frames-range"},
+    {"main_cabac", kNalSps, 0, {{"max_dec_frame_buffering", "ue:17"}},
+     "level-max-dec-frame-buffering"},
+    {"hrd_nal_vbr", kNalSps, 0, {{"bit_rate_value_minus1[0]", "ue:4294967295"}}, "hrd-value-range"},
+    {"main_cabac", kNalPps, 0, {{"pic_parameter_set_id", "ue:256"}}, "pps-id-range"},
+    {"main_cabac", kNalPps, 0, {{"seq_parameter_set_id", "ue:32"}}, "pps-sps-id-range"},
+    {"baseline_cavlc", kNalPps, 0, {{"num_slice_groups_minus1", "ue:8 ue:6 ue:0 u4:0"}},
+     "num-slice-groups-range"},
+    {"baseline_cavlc", kNalPps, 0, {{"num_slice_groups_minus1", "ue:1 ue:7"}},
+     "slice-group-map-type-range"},
+    {"main_cabac", kNalPps, 0, {{"num_slice_groups_minus1", "ue:1 ue:6 ue:0 u1:0"}},
+     "profile-no-slice-groups"},
+    {"main_cabac", kNalPps, 0, {{"num_ref_idx_l0_active_minus1", "ue:32"}},
+     "num-ref-idx-default-range"},
+    {"main_cabac", kNalPps, 0, {{"weighted_bipred_idc", "u2:3"}}, "weighted-bipred-idc-range"},
+    {"main_cabac", kNalPps, 0, {{"pic_init_qs_minus26", "se:-27"}}, "pic-init-qs-range"},
+    {"main_cabac", kNalPps, 0, {{"chroma_qp_index_offset", "se:13"}}, "chroma-qp-index-offset-range"},
+    {"baseline_cavlc", kNalPps, 0, {{"entropy_coding_mode_flag", "1"}}, "profile-no-cabac"},
+    {"baseline_cavlc", kNalPps, 0, {{"weighted_bipred_idc", "u2:1"}},
+     "profile-no-weighted-prediction"},
+    {"main_cabac", kNalPps, 0, {{"redundant_pic_cnt_present_flag", "1"}},
+     "profile-no-redundant-pictures"},
+    {"main_cabac", kNalPps, 0, {{"redundant_pic_cnt_present_flag", "0 1 0 se:0"}},
+     "profile-no-8x8-transform"},
+    {"main_cabac", kNalIdrSlice, 0, {{"first_mb_in_slice", "ue:99"}}, "first-mb-in-slice-range"},
+    {"main_cabac", kNalIdrSlice, 0, {{"slice_type", "ue:12"}}, "slice-type-range"},
+    {"baseline_cavlc", kNalIdrSlice, 0,
+     {{"no_output_of_prior_pics_flag", "0 0 0"}, {"slice_type", "ue:5"}}, "idr-slice-type"},
+    {"main_cabac", kNalIdrSlice, 0, {{"frame_num", "u4:3"}}, "idr-frame-num-zero"},
+    {"main_cabac", kNalIdrSlice, 0, {{"idr_pic_id", "ue:65536"}}, "idr-pic-id-range"},
+    {"main_cabac", kNalIdrSlice, 0, {{"slice_qp_delta", "se:30"}}, "slice-qp-range"},
+    {"main_cabac", kNalIdrSlice, 0, {{"pic_parameter_set_id", "ue:256"}}, "slice-pps-id-range"},
+    {"main_cabac", kNalIdrSlice, 0, {{"pic_parameter_set_id", "ue:5"}}, "slice-pps-missing"},
+    {"main_cabac", kNalNonIdrSlice, 2, {{"frame_num", "u4:9"}}, "frame-num-gap"},
+    {"main_cabac", kNalIdrSlice, 0, {{"slice_type", "ue:9"}}, "profile-no-switching-slices"},
+    {"aud_sei", kNalDelimiter, 1, {{"primary_pic_type", "u3:0"}}, "slice-type-primary-pic-type",
+     kNalNonIdrSlice},
+};
+
+TEST(StreamCheck, MutationOracle) {
+    std::set<std::string> covered;
+    for (const TMutation& m : kMutations) {
+        const TBytes stream = ReadAll(TestDataPath(std::string(m.Stream) + ".264"));
+        const TUnits units = NaiveUnits(stream, 0);
+        const TNalUnitSpan& unit = UnitOf(units, m.Type, m.Occurrence);
+        TBytes mutated = stream;
+        for (const TEdit& edit : m.Edits) {
+            const TUnits now = NaiveUnits(mutated, 0);
+            mutated = Rewrite(mutated, now, UnitOf(now, m.Type, m.Occurrence), edit.Label,
+                              edit.Replacement);
+        }
+        const std::int64_t at =
+            m.At == 0 ? unit.Offset : NextOfType(NaiveUnits(mutated, 0), unit.Offset, m.At);
+        ExpectOnly(Check(mutated), at, m.Rule, std::string(m.Stream) + " " + m.Edits.back().Label);
+        covered.insert(m.Rule);
+    }
+}
+
+} // namespace
