@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <set>
@@ -584,6 +585,57 @@ TEST(StreamCheck, MutationOracle) {
         all.insert(rule->Id);
     }
     EXPECT_EQ(covered, all);
+}
+
+// No error and no warning on any stream of tests/data: x264 across its profiles and
+// options, OpenH264 (make_check_streams.sh), and the streams made by hand.
+TEST(StreamCheck, QuietOnConformingStreams) {
+    int streams = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(TestDataPath(""))) {
+        if (entry.path().extension() != ".264") {
+            continue;
+        }
+        ++streams;
+        for (const TFound& f : Check(ReadAll(entry.path().string()))) {
+            EXPECT_EQ(f.Severity, TSeverity::Note)
+                << entry.path().filename() << " " << f.Rule << " at " << f.Offset;
+        }
+    }
+    EXPECT_GE(streams, 30);
+}
+
+// Bytes changed at random, start codes put in, streams cut: the check ends, and every
+// problem it tells is at a unit of the stream.
+TEST(StreamCheck, RandomMutationsTellProblemsAtUnits) {
+    std::mt19937 random(36);
+    for (const char* name : {"main_cabac", "aud_sei", "interlaced_mbaff", "check_openh264_layers",
+                             "hrd_cbr_filler"}) {
+        const TBytes stream = ReadAll(TestDataPath(std::string(name) + ".264"));
+        for (int round = 0; round < 40; ++round) {
+            TBytes b = stream;
+            const int changes = 1 + static_cast<int>(random() % 8);
+            for (int i = 0; i < changes; ++i) {
+                const auto at = random() % b.size();
+                switch (random() % 3) {
+                case 0:
+                    b[at] = static_cast<std::uint8_t>(random());
+                    break;
+                case 1:
+                    b = Insert(b, static_cast<std::int64_t>(at), {0, 0, 1});
+                    break;
+                default:
+                    b.resize(std::max<std::size_t>(at, 8));
+                }
+            }
+            std::set<std::int64_t> offsets;
+            for (const TNalUnitSpan& u : NaiveUnits(b, 0)) {
+                offsets.insert(u.Offset);
+            }
+            for (const TFound& f : Check(b)) {
+                EXPECT_TRUE(offsets.count(f.Offset)) << name << " " << f.Rule << " at " << f.Offset;
+            }
+        }
+    }
 }
 
 } // namespace
