@@ -14,6 +14,7 @@ const std::string kUsage =
     "       quillet-dump [--debug] --json FILE\n"
     "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
     "       quillet-dump [--debug] --summary FILE\n"
+    "       quillet-dump [--debug] --check [--json] FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.png [--overlay ITEMS] FILE\n"
     "       quillet-dump [--debug] --macroblocks OFFSET FILE\n"
@@ -69,6 +70,8 @@ TEST(DumpArguments, RefusalsSayWhatWasWrongBeforeTheUsage) {
         {{"--picture", "0", "a.png", "--overlay", "qp,hue", path},
          "ITEMS qp,hue are not overlay items"},
         {{"--macroblocks", "0", "--full", path}, "--full needs --at or --trees"},
+        {{"--check", "--bits", path}, "--bits needs --at or --trees"},
+        {{"--check", "--trees", path}, "--check and --trees cannot go together"},
     };
     for (const Case& c : cases) {
         const auto r = Dump(c.args);
