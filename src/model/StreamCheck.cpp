@@ -140,6 +140,9 @@ void TStreamCheck::Unit(const TNalUnitSpan& span, const std::uint8_t* bytes, std
         FAuOffset = span.Offset;
         FAuHeader = span.Header;
     }
+    if (whole) {
+        CheckUnitPayload(type, rbsp, n, payload, stored, problems);
+    }
     switch (type) {
     case kNalSps:
         Sps(rbsp, n, problems);
@@ -160,31 +163,18 @@ void TStreamCheck::Unit(const TNalUnitSpan& span, const std::uint8_t* bytes, std
         FAuHasSlice = true;
         break;
     case kNalDelimiter:
-        FAuPrimaryPicType = CheckAccessUnitDelimiter(rbsp, n, problems);
+        FAuPrimaryPicType = n > 0 ? rbsp[0] >> 5 : -1;
         problems.Expect(begins, kDelimiterFirst);
         break;
-    case kNalSei:
-        if (whole) {
-            CheckSeiMessages(rbsp, n, problems);
-        }
-        break;
     case kNalEndOfSequence:
-        CheckEmptyPayload(stored, problems);
         problems.Expect(FAuHasSlice, kEndBeforePicture);
         FAfterEndOfSequence = true;
         break;
     case kNalEndOfStream:
-        CheckEmptyPayload(stored, problems);
         FAfterEndOfStream = true;
         break;
     case kNalFiller:
-        if (whole) {
-            CheckFiller(payload, stored, problems);
-        }
         problems.Expect(FAuHasSlice, kFillerBeforePicture);
-        break;
-    case kNalSpsExtension:
-        CheckSpsExtension(rbsp, n, problems);
         break;
     default:
         break;

@@ -60,6 +60,12 @@ void CheckSeiMessages(const std::uint8_t* rbsp, std::int32_t size, TUnitProblems
 // with the chroma block.
 bool KnownProfile(std::uint32_t profile_idc);
 
+// The checks of those units by their type, for a unit read whole: its payload after the
+// header byte without emulation prevention (rbsp) and as stored, each up to its last byte
+// that is not zero.
+void CheckUnitPayload(std::uint32_t nal_unit_type, const std::uint8_t* rbsp, std::int32_t rbspSize,
+                      const std::uint8_t* stored, std::int32_t storedSize, TUnitProblems& problems);
+
 // Whether a slice of slice_type may be in an access unit whose delimiter says
 // primary_pic_type.
 bool SliceTypeAllowed(std::uint32_t primary_pic_type, std::uint32_t slice_type);

@@ -202,6 +202,30 @@ void CheckSeiMessages(const std::uint8_t* rbsp, std::int32_t size, TUnitProblems
     }
 }
 
+void CheckUnitPayload(std::uint32_t nal_unit_type, const std::uint8_t* rbsp, std::int32_t rbspSize,
+                      const std::uint8_t* stored, std::int32_t storedSize, TUnitProblems& problems) {
+    switch (nal_unit_type) {
+    case kNalSei:
+        CheckSeiMessages(rbsp, rbspSize, problems);
+        break;
+    case kNalDelimiter:
+        CheckAccessUnitDelimiter(rbsp, rbspSize, problems);
+        break;
+    case kNalEndOfSequence:
+    case kNalEndOfStream:
+        CheckEmptyPayload(storedSize, problems);
+        break;
+    case kNalFiller:
+        CheckFiller(stored, storedSize, problems);
+        break;
+    case kNalSpsExtension:
+        CheckSpsExtension(rbsp, rbspSize, problems);
+        break;
+    default:
+        break;
+    }
+}
+
 bool SliceTypeAllowed(std::uint32_t primary_pic_type, std::uint32_t slice_type) {
     // Bits by slice_type modulo 5 (P, B, I, SP, SI) of each primary_pic_type.
     static constexpr std::uint8_t kAllowed[8] = {

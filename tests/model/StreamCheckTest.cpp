@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -78,21 +79,11 @@ const TNalUnitSpan& UnitOf(const TUnits& units, std::uint32_t type, int occurren
     throw std::runtime_error("no such unit");
 }
 
-// The element line labelled so in the unit's full tree: its first bit counted from the
-// header byte's first bit with the emulation-prevention bytes before it left out, and its
-// width as the tree says ("v" for a code).
-struct TElementAt {
-    std::int64_t Bit = -1;
-    std::string Width;
-};
-
-TElementAt FindElement(const TBytes& stream, const TUnits& units, const TNalUnitSpan& unit,
-                       const std::string& label) {
-    // The sets before the unit, learned as the walk learns them.
-    TKnownSets sets;
+// The sets before the unit at offset, learned as the walk learns them.
+void LearnSetsBefore(const TBytes& stream, std::int64_t offset, TKnownSets& sets) {
     TBytes rbsp(stream.size());
-    for (const TNalUnitSpan& u : units) {
-        if (u.Offset >= unit.Offset) {
+    for (const TNalUnitSpan& u : NaiveUnits(stream, 0)) {
+        if (u.Offset >= offset) {
             break;
         }
         const auto from = u.Offset + u.StartCodeLength + 1;
@@ -108,15 +99,33 @@ TElementAt FindElement(const TBytes& stream, const TUnits& units, const TNalUnit
             sets.LearnPps(rbsp.data(), n);
         }
     }
+}
+
+TChromaFormatLookup ChromaOf(TKnownSets& sets) {
+    return [&sets](std::uint32_t id) -> std::optional<std::uint32_t> {
+        const TSeqParameterSet* sps = sets.Sps(id);
+        return sps ? std::optional(sps->chroma_format_idc) : std::nullopt;
+    };
+}
+
+// The element line labelled so in the unit's full tree: its first bit counted from the
+// header byte's first bit with the emulation-prevention bytes before it left out, and its
+// width as the tree says ("v" for a code).
+struct TElementAt {
+    std::int64_t Bit = -1;
+    std::string Width;
+};
+
+TElementAt FindElement(const TBytes& stream, const TNalUnitSpan& unit,
+                       const std::string& label) {
+    TKnownSets sets;
+    LearnSetsBefore(stream, unit.Offset, sets);
+    TBytes rbsp(stream.size());
     TSyntaxTree tree;
     TBitStream4 reader;
     const TFullDecoding full{&sets, &tree};
     const auto n = static_cast<std::int32_t>(unit.Length);
-    DecodeNalUnit(stream.data() + unit.Offset, n, rbsp.data(), reader, tree,
-                  [&sets](std::uint32_t id) -> std::optional<std::uint32_t> {
-                      const TSeqParameterSet* sps = sets.Sps(id);
-                      return sps ? std::optional(sps->chroma_format_idc) : std::nullopt;
-                  },
+    DecodeNalUnit(stream.data() + unit.Offset, n, rbsp.data(), reader, tree, ChromaOf(sets),
                   nullptr, &full);
     TElementAt at;
     tree.Walk([&](const TSyntaxLine& line, int) {
@@ -141,12 +150,12 @@ TElementAt FindElement(const TBytes& stream, const TUnits& units, const TNalUnit
 // The stream with the element re-written as the elements of replacement (BitWriter's
 // text); the unit's bits after it follow unchanged up to its stop bit, then new trailing
 // bits. "first..last" re-writes the elements from first to last.
-TBytes Rewrite(const TBytes& stream, const TUnits& units, const TNalUnitSpan& unit,
+TBytes Rewrite(const TBytes& stream, const TNalUnitSpan& unit,
                const std::string& label, const std::string& replacement) {
     const std::size_t dots = label.find("..");
-    const TElementAt at = FindElement(stream, units, unit, label.substr(0, dots));
+    const TElementAt at = FindElement(stream, unit, label.substr(0, dots));
     const TElementAt last =
-        dots == std::string::npos ? at : FindElement(stream, units, unit, label.substr(dots + 2));
+        dots == std::string::npos ? at : FindElement(stream, unit, label.substr(dots + 2));
     if (at.Bit < 0 || last.Bit < 0) {
         throw std::runtime_error("no element " + label);
     }
@@ -190,9 +199,33 @@ TBytes Rewrite(const TBytes& stream, const TUnits& units, const TNalUnitSpan& un
     return out;
 }
 
+// The rules the detail tree of the unit at offset marks with its "! " lines: what the unit
+// alone breaks.
+std::set<std::string> TreeMarks(const TBytes& stream, std::int64_t offset) {
+    TKnownSets sets;
+    LearnSetsBefore(stream, offset, sets);
+    TSyntaxTree tree;
+    TBitStream4 reader;
+    TBytes rbsp(stream.size());
+    TFullDecoding full;
+    full.Problems = true;
+    DecodeNalUnit(stream.data() + offset, static_cast<std::int32_t>(stream.size() - offset),
+                  rbsp.data(), reader, tree, ChromaOf(sets), nullptr, &full);
+    std::set<std::string> marks;
+    tree.Walk([&](const TSyntaxLine& line, int) {
+        if (line.Text.rfind("! ", 0) == 0) {
+            const auto open = line.Text.rfind(" [");
+            marks.insert(line.Text.substr(open + 2, line.Text.find(',', open) - open - 2));
+        }
+    });
+    return marks;
+}
+
 // Exactly the rule at the unit at offset, and that rule nowhere else.
-void ExpectOnly(const std::vector<TFound>& found, std::int64_t offset, const std::string& rule,
+// Whether the tree marked the rule, the tree's marks being among the check's.
+bool ExpectOnly(const TBytes& stream, std::int64_t offset, const std::string& rule,
                 const std::string& what, bool recurs) {
+    const std::vector<TFound> found = Check(stream);
     std::set<std::string> atUnit;
     int elsewhere = 0;
     for (const TFound& f : found) {
@@ -204,6 +237,9 @@ void ExpectOnly(const std::vector<TFound>& found, std::int64_t offset, const std
     }
     EXPECT_EQ(atUnit, std::set<std::string>{rule}) << what;
     EXPECT_TRUE(recurs || elsewhere == 0) << what;
+    const std::set<std::string> marks = TreeMarks(stream, offset);
+    EXPECT_TRUE(std::includes(atUnit.begin(), atUnit.end(), marks.begin(), marks.end())) << what;
+    return marks.count(rule) != 0;
 }
 
 std::int64_t NextOfType(const TUnits& units, std::int64_t after, std::uint32_t type) {
@@ -545,7 +581,7 @@ const TUnitEdit kUnitEdits[] = {
     {"main_cabac",
      [](const TBytes& b, const TUnits& u) {
          const auto& sps = UnitOf(u, kNalSps, 0);
-         TBytes c = Rewrite(b, u, UnitOf(u, kNalPps, 0), "seq_parameter_set_id", "ue:1");
+         TBytes c = Rewrite(b, UnitOf(u, kNalPps, 0), "seq_parameter_set_id", "ue:1");
          return TChanged{c, NextOfType(NaiveUnits(c, 0), sps.Offset, kNalIdrSlice)};
      },
      "slice-sps-missing", true},
@@ -557,6 +593,7 @@ const std::set<std::string> kNotMutated = {"unit-not-checked-whole"};
 
 TEST(StreamCheck, MutationOracle) {
     std::set<std::string> covered = kNotMutated;
+    int marked = 0; // rules the unit's tree marks too
     for (const TMutation& m : kMutations) {
         const TBytes stream = ReadAll(TestDataPath(std::string(m.Stream) + ".264"));
         const TUnits units = NaiveUnits(stream, 0);
@@ -565,18 +602,18 @@ TEST(StreamCheck, MutationOracle) {
         TBytes mutated = stream;
         for (const TEdit& edit : m.Edits) {
             const TUnits now = NaiveUnits(mutated, 0);
-            mutated = Rewrite(mutated, now, UnitOf(now, edit.Type, edit.Occurrence), edit.Label,
+            mutated = Rewrite(mutated, UnitOf(now, edit.Type, edit.Occurrence), edit.Label,
                               edit.Replacement);
         }
         const std::int64_t at =
             m.At == 0 ? unit.Offset : NextOfType(NaiveUnits(mutated, 0), unit.Offset, m.At);
-        ExpectOnly(Check(mutated), at, m.Rule, std::string(m.Stream) + " " + last.Label, false);
+        marked += ExpectOnly(mutated, at, m.Rule, std::string(m.Stream) + " " + last.Label, false);
         covered.insert(m.Rule);
     }
     for (const TUnitEdit& e : kUnitEdits) {
         const TBytes stream = ReadAll(TestDataPath(std::string(e.Stream) + ".264"));
         const TChanged changed = e.Change(stream, NaiveUnits(stream, 0));
-        ExpectOnly(Check(changed.Bytes), changed.At, e.Rule, e.Rule, e.Recurs);
+        marked += ExpectOnly(changed.Bytes, changed.At, e.Rule, e.Rule, e.Recurs);
         covered.insert(e.Rule);
     }
     // Every rule has its change.
@@ -585,20 +622,26 @@ TEST(StreamCheck, MutationOracle) {
         all.insert(rule->Id);
     }
     EXPECT_EQ(covered, all);
+    // Those of the header, the bytes, the parameter sets' own elements and the small units.
+    EXPECT_GE(marked, 45);
 }
 
 // No error and no warning on any stream of tests/data: x264 across its profiles and
-// options, OpenH264 (make_check_streams.sh), and the streams made by hand.
+// options, OpenH264 (check/make_streams.sh), and the streams made by hand.
 TEST(StreamCheck, QuietOnConformingStreams) {
     int streams = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(TestDataPath(""))) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(TestDataPath(""))) {
         if (entry.path().extension() != ".264") {
             continue;
         }
         ++streams;
-        for (const TFound& f : Check(ReadAll(entry.path().string()))) {
+        const TBytes bytes = ReadAll(entry.path().string());
+        for (const TFound& f : Check(bytes)) {
             EXPECT_EQ(f.Severity, TSeverity::Note)
                 << entry.path().filename() << " " << f.Rule << " at " << f.Offset;
+        }
+        for (const TNalUnitSpan& unit : NaiveUnits(bytes, 0)) {
+            EXPECT_TRUE(TreeMarks(bytes, unit.Offset).empty()) << entry.path().filename();
         }
     }
     EXPECT_GE(streams, 30);
@@ -608,7 +651,7 @@ TEST(StreamCheck, QuietOnConformingStreams) {
 // problem it tells is at a unit of the stream.
 TEST(StreamCheck, RandomMutationsTellProblemsAtUnits) {
     std::mt19937 random(36);
-    for (const char* name : {"main_cabac", "aud_sei", "interlaced_mbaff", "check_openh264_layers",
+    for (const char* name : {"main_cabac", "aud_sei", "interlaced_mbaff", "check/check_openh264_layers",
                              "hrd_cbr_filler"}) {
         const TBytes stream = ReadAll(TestDataPath(std::string(name) + ".264"));
         for (int round = 0; round < 40; ++round) {

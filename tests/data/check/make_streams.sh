@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the streams the stream check must be quiet on (check_*.264): small encodes of x264
+# Makes the streams the stream check must be quiet on (check_*.264 in this folder): small encodes of x264
 # and OpenH264 across their options. CI does not run this: the outputs are committed.
 # Usage: make_check_streams.sh OPENH264_STREAM_TOOL (the tests/streams tool, built)
 set -euo pipefail
