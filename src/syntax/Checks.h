@@ -33,7 +33,8 @@ void ReportEndsEarly(TUnitProblems& problems);
 // The elements of a sequence parameter set (with its VUI and HRD) and what its profile
 // allows; read in full.
 void CheckSps(const TSeqParameterSet& sps, TUnitProblems& problems);
-// The elements of a picture parameter set; sps is the one its id names, when known.
+// The elements of a picture parameter set; sps is the one its id names, when known (without
+// it, what no sequence set could allow).
 void CheckPps(const TPicParameterSet& pps, const TSeqParameterSet* sps, TUnitProblems& problems);
 // The elements of a slice header that the walk reads, with the sets that govern it.
 void CheckSliceHead(const TSliceHead& head, const TPicParameterSet& pps,

@@ -280,9 +280,9 @@ void CheckPps(const TPicParameterSet& pps, const TSeqParameterSet* sps, TUnitPro
                     kRefIdxDefault,
                     std::max(pps.num_ref_idx_l0_active_minus1, pps.num_ref_idx_l1_active_minus1));
     problems.Expect(pps.weighted_bipred_idc <= 2, kBipredIdc, pps.weighted_bipred_idc);
-    const std::int32_t depthOffset =
-        sps != nullptr ? 6 * static_cast<std::int32_t>(std::min<std::uint32_t>(sps->bit_depth_luma_minus8, 6))
-                       : 0;
+    // Without its sequence set, the widest range any bit depth allows.
+    const std::uint32_t depth = sps != nullptr ? std::min<std::uint32_t>(sps->bit_depth_luma_minus8, 6) : 6;
+    const auto depthOffset = static_cast<std::int32_t>(6 * depth);
     problems.Expect(pps.pic_init_qp_minus26 >= -(26 + depthOffset) && pps.pic_init_qp_minus26 <= 25,
                     kInitQp, pps.pic_init_qp_minus26);
     problems.Expect(pps.pic_init_qs_minus26 >= -26 && pps.pic_init_qs_minus26 <= 25, kInitQs,

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -310,6 +311,24 @@ class TUnitMarks final : public IProblems {
     int FCount = 0;
 };
 
+// A parameter set's own checks. The tree reads it with the zeros after the unit, which a
+// parse cut short may have taken for elements: one that went past the unit's last byte that
+// is not zero ends early, as the stream check, which reads without them, finds.
+template <class Set>
+void CheckParameterSet(const Set& set, const std::uint8_t* payload, std::int32_t checkedSize,
+                       TUnitProblems& problems) {
+    if (set.trailing_bits_at > 8 * static_cast<std::int64_t>(checkedSize)) {
+        ReportEndsEarly(problems);
+        return;
+    }
+    if constexpr (std::is_same_v<Set, TSeqParameterSet>) {
+        CheckSps(set, problems);
+    } else {
+        CheckPps(set, nullptr, problems);
+    }
+    CheckTrailingBits(payload, checkedSize, set.trailing_bits_at, problems);
+}
+
 bool DecodeSeqParameterSet(const std::uint8_t* payload, std::int32_t size, TBitStream4& reader,
                            ITreeLines& tree, TTreeLine nal, TParameterSetSpans& spans,
                            TMeaningLines* meanings, std::int32_t checkedSize,
@@ -322,8 +341,7 @@ bool DecodeSeqParameterSet(const std::uint8_t* payload, std::int32_t size, TBitS
         Update_TreeView_seq_parameter_set_rbsp(lines, nal, sps);
     });
     if (complete && problems != nullptr) {
-        CheckSps(sps, *problems);
-        CheckTrailingBits(payload, checkedSize, sps.trailing_bits_at, *problems);
+        CheckParameterSet(sps, payload, checkedSize, *problems);
     }
     if (complete && meanings != nullptr && meanings->SpsLine != nullptr) {
         tree.AddChildLine(meanings->SpsLine, SequenceSummaryLine(sps));
@@ -356,8 +374,7 @@ bool DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitS
         Update_TreeView_pic_parameter_set_rbsp(lines, nal, pps, chroma_format_idc);
     });
     if (complete && problems != nullptr) {
-        CheckPps(pps, nullptr, *problems);
-        CheckTrailingBits(payload, checkedSize, pps.trailing_bits_at, *problems);
+        CheckParameterSet(pps, payload, checkedSize, *problems);
     }
     return complete;
 }
