@@ -46,8 +46,16 @@ std::vector<TFound> Check(const std::vector<std::uint8_t>& bytes) {
 using TBytes = std::vector<std::uint8_t>;
 using TUnits = std::vector<TNalUnitSpan>;
 
+// Offsets are 64-bit; a 32-bit build indexes with narrower types.
+std::size_t Z(std::int64_t at) {
+    return static_cast<std::size_t>(at);
+}
+TBytes::const_iterator At(const TBytes& b, std::int64_t at) {
+    return b.begin() + static_cast<std::ptrdiff_t>(at);
+}
+
 TBytes Slice(const TBytes& b, std::int64_t from, std::int64_t to) {
-    return TBytes(b.begin() + from, b.begin() + to);
+    return TBytes(At(b, from), At(b, to));
 }
 
 // Emulation prevention as the standard writes it: an 03 after two zeros before any byte
@@ -139,8 +147,7 @@ TElementAt FindElement(const TBytes& stream, const TNalUnitSpan& unit,
     const std::int64_t payload = unit.Offset + unit.StartCodeLength + 1;
     const std::int64_t storedByte = payload + at.Bit / 8 - 1;
     for (std::int64_t i = payload + 2; i < storedByte && at.Bit >= 0; ++i) {
-        if (stream[i] == 3 && stream[i - 1] == 0 && stream[i - 2] == 0 &&
-            (i < payload + 3 || stream[i - 3] != 0 || true)) {
+        if (stream[Z(i)] == 3 && stream[Z(i - 1)] == 0 && stream[Z(i - 2)] == 0) {
             at.Bit -= 8;
         }
     }
@@ -167,7 +174,7 @@ TBytes Rewrite(const TBytes& stream, const TNalUnitSpan& unit,
                                             static_cast<std::int32_t>(unit.PayloadEnd - payload),
                                             rbsp.data(), n);
     bits.insert(bits.end(), rbsp.begin(), rbsp.begin() + n);
-    const auto bitAt = [&bits](std::int64_t i) { return (bits[i / 8] >> (7 - i % 8)) & 1; };
+    const auto bitAt = [&bits](std::int64_t i) { return (bits[Z(i / 8)] >> (7 - i % 8)) & 1; };
     std::int64_t stop = 8 * static_cast<std::int64_t>(bits.size()) - 1;
     while (stop > 0 && bitAt(stop) == 0) {
         --stop;
@@ -195,7 +202,7 @@ TBytes Rewrite(const TBytes& stream, const TNalUnitSpan& unit,
     out.push_back(w.Bytes()[0]);
     const TBytes escaped = Escape(TBytes(w.Bytes().begin() + 1, w.Bytes().end()));
     out.insert(out.end(), escaped.begin(), escaped.end());
-    out.insert(out.end(), stream.begin() + unit.PayloadEnd, stream.end());
+    out.insert(out.end(), At(stream, unit.PayloadEnd), stream.end());
     return out;
 }
 
@@ -399,7 +406,7 @@ TBytes UnitBytes(std::uint8_t header, const TBytes& payload = {}) {
 }
 
 TBytes Insert(TBytes stream, std::int64_t at, const TBytes& bytes) {
-    stream.insert(stream.begin() + at, bytes.begin(), bytes.end());
+    stream.insert(At(stream, at), bytes.begin(), bytes.end());
     return stream;
 }
 
@@ -432,7 +439,7 @@ const TUnitEdit kUnitEdits[] = {
          const auto& slice = UnitOf(u, kNalNonIdrSlice, 0);
          TBytes c = b;
          const auto at = slice.Offset + 40;
-         c[at] = 0, c[at + 1] = 0, c[at + 2] = 2;
+         c[Z(at)] = 0, c[Z(at + 1)] = 0, c[Z(at + 2)] = 2;
          return TChanged{c, slice.Offset};
      },
      "emulation-forbidden-sequence"},
@@ -452,7 +459,7 @@ const TUnitEdit kUnitEdits[] = {
      [](const TBytes& b, const TUnits& u) {
          const auto& sps = UnitOf(u, kNalSps, 0);
          TBytes c = Slice(b, 0, sps.Offset + sps.StartCodeLength + 4);
-         c.insert(c.end(), b.begin() + sps.Offset + sps.Length, b.end());
+         c.insert(c.end(), At(b, sps.Offset + sps.Length), b.end());
          return TChanged{c, sps.Offset};
      },
      "payload-ends-early"},
@@ -466,7 +473,7 @@ const TUnitEdit kUnitEdits[] = {
      [](const TBytes& b, const TUnits& u) {
          const auto& filler = UnitOf(u, kNalFiller, 0);
          TBytes c = b;
-         c[filler.Offset + filler.StartCodeLength + 1] = 0xFE;
+         c[Z(filler.Offset + filler.StartCodeLength + 1)] = 0xFE;
          return TChanged{c, filler.Offset};
      },
      "filler-data-byte"},
@@ -531,7 +538,7 @@ const TUnitEdit kUnitEdits[] = {
          const auto& pps = UnitOf(u, kNalPps, 0);
          TBytes c = Slice(b, 0, pps.Offset + pps.Length);
          const auto at = static_cast<std::int64_t>(c.size());
-         c.insert(c.end(), b.begin() + slice.Offset, b.end());
+         c.insert(c.end(), At(b, slice.Offset), b.end());
          return TChanged{c, at};
      },
      "stream-starts-without-idr"},
@@ -547,8 +554,8 @@ const TUnitEdit kUnitEdits[] = {
          const auto& aud = UnitOf(u, kNalDelimiter, 0);
          const auto& sps = UnitOf(u, kNalSps, 0);
          TBytes c = Slice(b, sps.Offset, sps.Offset + sps.Length);
-         c.insert(c.end(), b.begin() + aud.Offset, b.begin() + aud.Offset + aud.Length);
-         c.insert(c.end(), b.begin() + sps.Offset + sps.Length, b.end());
+         c.insert(c.end(), At(b, aud.Offset), At(b, aud.Offset + aud.Length));
+         c.insert(c.end(), At(b, sps.Offset + sps.Length), b.end());
          return TChanged{c, sps.Length};
      },
      "aud-not-first"},
