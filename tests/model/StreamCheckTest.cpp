@@ -7,6 +7,7 @@
 #include "stream/H264Utils.h"
 #include "support/NaiveUnits.h"
 #include "support/TestSupport.h"
+#include "syntax/Checks.h"
 #include "syntax/SyntaxTestSupport.h"
 #include "syntax/nal_unit.h"
 
@@ -684,6 +685,42 @@ TEST(StreamCheck, RandomMutationsTellProblemsAtUnits) {
             for (const TFound& f : Check(b)) {
                 EXPECT_TRUE(offsets.count(f.Offset)) << name << " " << f.Rule << " at " << f.Offset;
             }
+        }
+    }
+}
+
+// The search for the forbidden sequences against the rule read byte by byte: payloads
+// rich in zeros and small bytes, of every length around a word, at every alignment.
+TEST(StreamCheck, PayloadBytesAsTheRuleReadsThem) {
+    std::mt19937 random(3);
+    static constexpr std::uint8_t kBytes[] = {0, 0, 0, 0, 1, 2, 3, 3, 4, 0x80, 0xFF};
+    for (int round = 0; round < 20000; ++round) {
+        TBytes bytes(1 + random() % 40);
+        for (auto& b : bytes) {
+            b = kBytes[random() % std::size(kBytes)];
+        }
+        const std::size_t from = random() % 8; // the payload's alignment
+        const TBytes payload(bytes.begin() + static_cast<std::ptrdiff_t>(std::min(from, bytes.size() - 1)),
+                             bytes.end());
+        bool forbidden = false;
+        bool badEmulation = false;
+        for (std::size_t i = 0; i + 2 < payload.size(); ++i) {
+            if (payload[i] == 0 && payload[i + 1] == 0) {
+                forbidden = forbidden || payload[i + 2] <= 2;
+                badEmulation =
+                    badEmulation || (payload[i + 2] == 3 && i + 3 < payload.size() && payload[i + 3] > 3);
+            }
+        }
+        TCollect found;
+        TUnitProblems problems(found, 0, 0);
+        CheckPayloadBytes(payload.data(), static_cast<std::int32_t>(payload.size()), problems);
+        std::set<std::string> rules;
+        for (const TFound& f : found.All) {
+            rules.insert(f.Rule);
+        }
+        EXPECT_EQ(rules.count("emulation-forbidden-sequence") != 0, forbidden);
+        if (!forbidden) {
+            EXPECT_EQ(rules.count("emulation-prevention-byte") != 0, badEmulation);
         }
     }
 }
