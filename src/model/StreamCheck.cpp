@@ -56,6 +56,9 @@ const TRule kEndBeforePicture("end-of-sequence-before-picture", TSeverity::Error
 const TRule kFillerBeforePicture("filler-before-picture", TSeverity::Error, nullptr,
                                  "filler data must follow its access unit's first slice",
                                  "7.4.1.2.3");
+const TRule kSpsChanged("sps-changed-without-idr", TSeverity::Error, "seq_parameter_set_id",
+                        "the active sequence parameter set changes, and no IDR picture follows",
+                        "7.4.1.2.1");
 const TRule kNoPicture("access-unit-without-picture", TSeverity::Error, nullptr,
                        "an access unit must hold a primary coded picture", "7.4.1.2.3");
 
@@ -65,6 +68,15 @@ TUnitWants CheckWants(std::uint8_t header) {
     TUnitWants wants = AccessUnitHeads(header);
     wants.Keep = true;
     return wants;
+}
+
+// FNV-1a of a set's payload: whether a set sent again says the same.
+std::uint64_t Fingerprint(const std::uint8_t* bytes, std::int32_t size) {
+    std::uint64_t hash = 0xCBF29CE484222325ull;
+    for (std::int32_t i = 0; i < size; ++i) {
+        hash = (hash ^ bytes[i]) * 0x100000001B3ull;
+    }
+    return hash;
 }
 
 bool IsSlice(std::uint32_t type) {
@@ -194,6 +206,16 @@ void TStreamCheck::Sps(const std::uint8_t* rbsp, std::int32_t size, TUnitProblem
     }
     CheckSps(*FSps, problems);
     CheckSpsLevel(*FSps, problems);
+    // The set in use may change only where a coded video sequence begins: before an IDR
+    // picture, which the next picture tells.
+    const std::uint32_t id = FSps->seq_parameter_set_id;
+    if (id < FSpsPrints.size()) {
+        const std::uint64_t print = Fingerprint(rbsp, size);
+        if (FActiveSps == id && FSpsPrints[id] && *FSpsPrints[id] != print && !FSpsChange) {
+            FSpsChange = TProblem{problems.Offset(), problems.Header(), &kSpsChanged, true, id};
+        }
+        FSpsPrints[id] = print;
+    }
     CheckTrailingBits(rbsp, size, FSps->trailing_bits_at, problems);
 }
 
@@ -287,6 +309,11 @@ void TStreamCheck::Picture(const TSliceHead& head, const TSeqParameterSet& sps,
         FAfterEndOfSequence = false;
         problems.Expect(idr, kIdrAfterEnd);
     }
+    if (FSpsChange && !idr) {
+        FSink.Problem(*FSpsChange);
+    }
+    FSpsChange.reset();
+    FActiveSps = sps.seq_parameter_set_id;
     if (idr) {
         FPrevRefFrameNum = 0;
     } else if (FPrevRefFrameNum && sps.gaps_in_frame_num_value_allowed_flag == 0) {

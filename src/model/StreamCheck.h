@@ -9,6 +9,7 @@
 #include "syntax/AccessUnit.h"
 #include "syntax/Rules.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -68,6 +69,12 @@ class TStreamCheck {
     bool FAfterEndOfSequence = false;
     bool FAfterEndOfStream = false;
     std::optional<std::uint32_t> FPrevRefFrameNum;
+    // A fingerprint of the last sequence set of each id, not the set: the sets are the
+    // rule's. A change of the one in use waits for the next picture to tell whether it is
+    // an IDR picture.
+    std::array<std::optional<std::uint64_t>, 32> FSpsPrints;
+    std::optional<std::uint32_t> FActiveSps;
+    std::optional<TProblem> FSpsChange;
 };
 
 // Walks the whole stream from its start and tells sink every problem as it is found;

@@ -588,6 +588,16 @@ const TUnitEdit kUnitEdits[] = {
      "access-unit-without-picture"},
     {"main_cabac",
      [](const TBytes& b, const TUnits& u) {
+         // The sequence set sent again before a P picture, with another level.
+         const auto& sps = UnitOf(u, kNalSps, 0);
+         const auto& slice = UnitOf(u, kNalNonIdrSlice, 0);
+         TBytes changed = Slice(b, sps.Offset, sps.PayloadEnd);
+         changed[Z(sps.StartCodeLength + 3)] = 12;
+         return TChanged{Insert(b, slice.Offset, changed), slice.Offset};
+     },
+     "sps-changed-without-idr"},
+    {"main_cabac",
+     [](const TBytes& b, const TUnits& u) {
          const auto& sps = UnitOf(u, kNalSps, 0);
          TBytes c = Rewrite(b, UnitOf(u, kNalPps, 0), "seq_parameter_set_id", "ue:1");
          return TChanged{c, NextOfType(NaiveUnits(c, 0), sps.Offset, kNalIdrSlice)};
