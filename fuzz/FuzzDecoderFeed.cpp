@@ -1,7 +1,8 @@
 // Any bytes as an access unit for the system's decoder: what it is given must be the input's
 // own units, in order, less the kinds it is spared, as a plain byte-by-byte split finds
-// them; and the shape of the pictures, when a sequence parameter set gives one, must lie
-// within the coded picture.
+// them; the shape of the pictures, when a sequence parameter set gives one, must lie
+// within the coded picture with a sampling and a buffer there can be; and the IDR picture
+// made for the shape must be given to the decoder whole, as an IDR picture.
 
 #include "FuzzSupport.h"
 #include "decode/DecoderFeed.h"
@@ -47,6 +48,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       shape.CropTop >= 0 && shape.CropLeft + shape.Width <= shape.CodedWidth &&
                       shape.CropTop + shape.Height <= shape.CodedHeight,
                   "the shown picture lies within the coded one");
+        FuzzCheck(shape.BitDepth >= 8 && shape.BitDepth <= 14 && shape.ChromaFormat >= 0 &&
+                      shape.ChromaFormat <= 3 && shape.Buffer >= 1 && shape.Buffer <= 16,
+                  "a sampling and a buffer there can be");
+        if (shape.CodedWidth / 16 * (shape.CodedHeight / 16) <= 8160) {
+            std::vector<std::uint8_t> filler;
+            FillerIdr(shape, filler);
+            TSequenceShape unchanged = shape;
+            Decodable(filler.data(), filler.size(), out, idr, unchanged);
+            FuzzCheck(idr && out == filler, "the filler is an IDR picture given whole");
+        }
     }
     return 0;
 }

@@ -9,7 +9,7 @@
 #include "stream/H264Utils.h"
 #include "support/NaiveUnits.h"
 #include "syntax/AccessUnit.h"
-#include "syntax/UnitSearch.h"
+#include "model/UnitSearch.h"
 
 #include <fcntl.h>
 

@@ -7,7 +7,7 @@
 #include "model/StreamCheck.h"
 #include "stream/FileStream.h"
 #include "support/NaiveUnits.h"
-#include "syntax/AccessUnit.h"
+#include "model/SetStore.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/nal_unit.h"
 
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzCheck(found.Offsets.size() <= (units.size() + 1) * static_cast<std::size_t>(TRule::Count()),
               "more problems than rules at every unit");
     // The trees, the sets learned as the walk learns them.
-    TKnownSets sets;
+    TSetStore sets(nullptr);
     const TChromaFormatLookup lookup = [&sets](std::uint32_t id) -> std::optional<std::uint32_t> {
         const TSeqParameterSet* sps = sets.Sps(id);
         return sps != nullptr ? std::optional(sps->chroma_format_idc) : std::nullopt;
@@ -66,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TFullDecoding full;
     full.Problems = true;
     for (const TNalUnitSpan& unit : NaiveUnits(bytes, 0)) {
+        sets.At(unit.Offset);
         DecodeNalUnit(data + unit.Offset, static_cast<std::int32_t>(size - unit.Offset), rbsp.data(),
                       reader, tree, lookup, nullptr, &full);
         tree.Walk([&](const TSyntaxLine& line, int) {
@@ -85,11 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (unit.HasHeader && (type == kNalSps || type == kNalPps) && unit.PayloadEnd > from) {
             Remove_emulation_prevention_three_bytes(
                 data + from, static_cast<std::int32_t>(unit.PayloadEnd - from), rbsp.data(), n);
-            if (type == kNalSps) {
-                sets.LearnSps(rbsp.data(), n);
-            } else {
-                sets.LearnPps(rbsp.data(), n);
-            }
+            sets.Learn(unit.Header, rbsp.data(), n, unit.Offset);
         }
     }
     return 0;

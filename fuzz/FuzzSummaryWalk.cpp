@@ -8,7 +8,7 @@
 
 #include "FuzzSupport.h"
 #include "stream/FileStream.h"
-#include "syntax/StreamSummary.h"
+#include "model/StreamSummary.h"
 
 #include <fcntl.h>
 #include <unistd.h>

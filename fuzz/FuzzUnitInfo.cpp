@@ -8,9 +8,9 @@
 #include "FuzzSupport.h"
 #include "stream/FileStream.h"
 #include "stream/UnitCursor.h"
-#include "syntax/StreamSummary.h"
+#include "model/StreamSummary.h"
 #include "syntax/UnitInfo.h"
-#include "syntax/UnitSearch.h"
+#include "model/UnitSearch.h"
 
 #include <algorithm>
 #include <cstdint>

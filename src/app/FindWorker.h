@@ -4,7 +4,7 @@
 // window stays responsive however far the search goes. Toolkit-free: the window polls it
 // (Reached for the progress, Done for the end) and cancels it.
 
-#include "syntax/UnitSearch.h"
+#include "model/UnitSearch.h"
 
 #include <atomic>
 #include <cstdint>

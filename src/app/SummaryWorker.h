@@ -4,7 +4,7 @@
 // responsive; the window takes snapshots of the figures as they come.
 
 #include "stream/FileStream.h"
-#include "syntax/StreamSummary.h"
+#include "model/StreamSummary.h"
 #include "toolkit/Toolkit.h"
 
 #include <atomic>

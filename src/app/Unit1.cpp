@@ -5,7 +5,7 @@
 #include "app/PictureView.h"
 #include "app/SummaryWorker.h"
 #include "core/Guard.h"
-#include "syntax/ParameterSetFinder.h"
+#include "model/SetStore.h"
 #include "syntax/nal_unit.h"
 
 #include <algorithm>
@@ -82,7 +82,7 @@ void TForm1::FormClose() {
         EndFind();
         EndSummary();
         FPictureView.reset();
-        FParameterSets.reset();
+        FSets.reset();
         Stream.reset();
         TableLock.reset();
         SaveRegistrySettings();
@@ -172,7 +172,7 @@ bool TForm1::LoadFile(const std::string& fileName) {
         EndSummary();
         ForgetInfo();
         ShowPictureOf(-1);
-        FParameterSets.reset(); // it reads the stream that goes now
+        FSets.reset(); // it reads the stream that goes now
         Stream.reset();
         LoadFailure.clear();
         auto stream = std::make_unique<FileStream>();
@@ -238,7 +238,7 @@ bool TForm1::UnloadFile() {
         EndFind();
         EndSummary();
         ShowPictureOf(-1);
-        FParameterSets.reset();
+        FSets.reset();
         Stream.reset();
         RefreshCaption();
         LocatorCount = 0;
@@ -328,16 +328,13 @@ void TForm1::UpdatePack(std::int64_t offset) {
             HexView->RefreshFileData(offset);
         }
         FDetailOffset = offset;
-        if (!FParameterSets) {
-            FParameterSets = std::make_unique<TParameterSetFinder>(*Stream);
-        }
-        const TChromaFormatLookup lookup = [this, offset](std::uint32_t id) {
-            return FParameterSets->GoverningChromaFormat(id, offset);
-        };
         if (!BitStream) {
             throw std::logic_error("no bit reader");
         }
-        TGoverningSets sets(*FParameterSets, offset);
+        TSetStore& sets = SetsAt(offset);
+        const TChromaFormatLookup lookup = [&sets](std::uint32_t id) {
+            return GoverningChromaFormat(sets, id);
+        };
         const TFullDecoding full{DecodeSliceHeaders ? &sets : nullptr, Widgets.TreeView1Bits};
         DecodeNalUnit(raw, n, ScanBuffer.data(), *BitStream, Need(Widgets.TreeView1), lookup,
                       nullptr, &full);

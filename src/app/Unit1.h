@@ -13,7 +13,7 @@
 #include "syntax/BitStream4.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/UnitInfo.h"
-#include "syntax/UnitSearch.h"
+#include "model/UnitSearch.h"
 #include "toolkit/PicturePane.h"
 #include "toolkit/Toolkit.h"
 
@@ -98,7 +98,7 @@ inline constexpr std::size_t kRecentFileCount = 8;
 inline constexpr const char* kStreamFilterName = "H264 ES Files";
 inline constexpr const char* kStreamFilePatterns = "*.264 *.h264 *.h26l *.avc *.jsv *.jvt";
 
-class TParameterSetFinder;
+class TSetStore;
 class TFindWorker;
 class TSummaryWorker;
 class TPictureView;
@@ -346,7 +346,6 @@ class TForm1 {
     void ShowSelectedRow();
     // The unit of row index is the first slice of a picture.
     bool BeginsPicture(int index);
-    std::vector<std::uint8_t> SliceHeaderBytes(int index);
     void ClearDetail();
     void ClearHexLines();
     std::int64_t FileSize() const;
@@ -378,7 +377,10 @@ class TForm1 {
 
     // Finds the sequence parameter set that governs a picture parameter set being shown;
     // made for the loaded stream when first needed.
-    std::unique_ptr<TParameterSetFinder> FParameterSets;
+    // The one parameter-set store of the window's views, looking back from the unit asked
+    // about; made when first needed, gone with the file.
+    std::unique_ptr<TSetStore> FSets;
+    TSetStore& SetsAt(std::int64_t offset);
     // The offset of the unit the detail shows; -1 for none.
     std::int64_t FDetailOffset = -1;
     // Go to Offset's byte and the unit that holds it: while that unit is shown in detail,

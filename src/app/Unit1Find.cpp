@@ -5,7 +5,7 @@
 #include "app/Need.h"
 #include "app/Unit1.h"
 #include "core/Guard.h"
-#include "syntax/ParameterSetFinder.h"
+#include "model/SetStore.h"
 
 #include <array>
 #include <cstdio>
@@ -85,10 +85,7 @@ const std::string& TForm1::InfoText(std::int32_t index) {
     if (!Stream) {
         return entry.Text;
     }
-    if (!FParameterSets) {
-        FParameterSets = std::make_unique<TParameterSetFinder>(*Stream);
-    }
-    TGoverningSets sets(*FParameterSets, locator.Offset);
+    TSetStore& sets = SetsAt(locator.Offset);
     entry.Text = FUnitInfo.Read(*Stream, locator.Offset, length, size, &sets);
     return entry.Text;
 }

@@ -6,7 +6,7 @@
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "syntax/AccessUnit.h"
-#include "syntax/ParameterSetFinder.h"
+#include "model/WalkContext.h"
 
 #include <algorithm>
 #include <optional>
@@ -21,74 +21,44 @@ bool IsSlice(std::uint32_t type) {
     return type == kNalNonIdrSlice || type == kNalIdrSlice || type == kNalPartitionA;
 }
 
-bool OpensAccessUnit(std::uint32_t type) {
-    return (type >= kNalSei && type <= kNalDelimiter) || (type >= kNalPrefix && type <= 18);
-}
-
 } // namespace
 
-// The payload of the unit in row index, without emulation prevention: as much as a slice
-// header needs.
-std::vector<std::uint8_t> TForm1::SliceHeaderBytes(int index) {
-    const TNalUnitLocator& unit = Locators[static_cast<std::size_t>(index)];
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(kSliceHeaderBytes));
-    const std::int32_t n = ReadWithinSize(
-        *Stream, unit.Offset, bytes.data(),
-        static_cast<std::int32_t>(std::min<std::int64_t>(unit.Len, kSliceHeaderBytes)),
-        Stream->Size());
-    const std::int32_t skip = (unit.StartCodeWord == 1 ? 4 : 3) + 1;
-    std::vector<std::uint8_t> rbsp(bytes.size());
-    std::int32_t written = 0;
-    if (n > skip) {
-        Remove_emulation_prevention_three_bytes(bytes.data() + skip, n - skip, rbsp.data(),
-                                                written);
+TSetStore& TForm1::SetsAt(std::int64_t offset) {
+    if (!FSets) {
+        FSets = std::make_unique<TSetStore>(Stream.get());
     }
-    rbsp.resize(static_cast<std::size_t>(written));
-    return rbsp;
+    FSets->LookBackFrom(offset);
+    return *FSets;
 }
 
-// The access-unit rule on the row and the slice before it on the page: a slice after a unit
-// that opens an access unit, or one whose header differs from the slice before it as the
-// rule compares them. With no slice before it on the page, or headers that cannot be read,
-// the first macroblock tells.
+// The walk's rule on the row: walked from the slice or the unit that opens an access unit
+// nearest before it on the page, so that it is judged as a walk through the file judges it.
+// With neither before it on the page, the first macroblock tells.
 bool TForm1::BeginsPicture(int index) {
-    const std::uint32_t type = NalUnitType(Locators[static_cast<std::size_t>(index)].NalHeader);
-    if (!IsSlice(type)) {
+    const TNalUnitLocator& unit = Locators[static_cast<std::size_t>(index)];
+    if (!IsSlice(NalUnitType(unit.NalHeader))) {
         return false;
     }
-    int previous = index - 1;
-    while (previous >= 0 &&
-           !IsSlice(NalUnitType(Locators[static_cast<std::size_t>(previous)].NalHeader))) {
-        if (OpensAccessUnit(NalUnitType(Locators[static_cast<std::size_t>(previous)].NalHeader))) {
-            return true;
-        }
-        --previous;
-    }
-    if (!FParameterSets) {
-        FParameterSets = std::make_unique<TParameterSetFinder>(*Stream);
-    }
-    const std::vector<std::uint8_t> rbsp = SliceHeaderBytes(index);
-    const auto size = static_cast<std::int32_t>(rbsp.size());
-    const std::uint8_t header = Locators[static_cast<std::size_t>(index)].NalHeader;
-    TSliceHead head;
-    TSliceHead before;
-    const TSeqParameterSet* sps = nullptr;
-    const TSeqParameterSet* spsBefore = nullptr;
-    if (previous >= 0) {
-        const std::vector<std::uint8_t> earlier = SliceHeaderBytes(previous);
-        TGoverningSets setsBefore(*FParameterSets,
-                                  Locators[static_cast<std::size_t>(previous)].Offset);
-        if (ReadSliceHead(earlier.data(), static_cast<std::int32_t>(earlier.size()),
-                          Locators[static_cast<std::size_t>(previous)].NalHeader, setsBefore,
-                          before, spsBefore)) {
-            TGoverningSets sets(*FParameterSets, Locators[static_cast<std::size_t>(index)].Offset);
-            if (ReadSliceHead(rbsp.data(), size, header, sets, head, sps)) {
-                return head.redundant_pic_cnt == 0 && BeginsNewPicture(before, head, *sps);
-            }
+    int first = index;
+    for (int i = index - 1; i >= 0; --i) {
+        const std::uint32_t type = NalUnitType(Locators[static_cast<std::size_t>(i)].NalHeader);
+        if (IsSlice(type) || OpensAccessUnit(type)) {
+            first = i;
+            break;
         }
     }
-    const std::optional<std::uint32_t> firstMb = ReadFirstMbInSlice(rbsp.data(), size);
-    return firstMb && *firstMb == 0;
+    const std::int64_t from = Locators[static_cast<std::size_t>(first)].Offset;
+    TUnitCursor cursor(*Stream, 1 << 20);
+    cursor.SetBudget(unit.Offset - from + kSliceHeaderBytes + 8);
+    TWalkContext walk(cursor, SetsAt(from));
+    walk.Begin(from);
+    TWalkUnit told;
+    while (walk.Next(told) && told.Span.Offset <= unit.Offset) {
+        if (told.Span.Offset == unit.Offset) {
+            return told.BeginsPicture;
+        }
+    }
+    return false;
 }
 
 void TForm1::PictureStep(int direction) {

@@ -3,7 +3,7 @@
 #include "app/SummaryWorker.h"
 #include "app/Unit1.h"
 #include "core/Guard.h"
-#include "syntax/ParameterSetFinder.h"
+#include "model/SetStore.h"
 
 #include <algorithm>
 
@@ -174,10 +174,7 @@ std::string TForm1::SummaryUnitText(std::int64_t offset, std::int64_t length) {
         if (!Stream || offset < 0 || offset >= Stream->Size()) {
             return std::string();
         }
-        if (!FParameterSets) {
-            FParameterSets = std::make_unique<TParameterSetFinder>(*Stream);
-        }
-        TGoverningSets sets(*FParameterSets, offset);
+        TSetStore& sets = SetsAt(offset);
         // A copy: the summary's text is the reader's, and the Info column uses it too.
         return std::string(FUnitInfo.Read(*Stream, offset, length, Stream->Size(), &sets));
     });

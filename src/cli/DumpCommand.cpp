@@ -7,12 +7,13 @@
 #include "cli/JsonTree.h"
 #include "cli/MacroblockCommand.h"
 #include "cli/PictureCommand.h"
-#include "cli/WalkAnswers.h"
 #include "core/DebugOutput.h"
 #include "decode/Overlay.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
+#include "model/SetStore.h"
+#include "syntax/AccessUnit.h"
 #include "syntax/ParameterSetFinder.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/nal_unit.h"
@@ -373,7 +374,10 @@ class TTreeDumper {
     TTreeDumper(FileStream& stream, std::int64_t fileSize, const TDumpArgs& args)
         : FStream(stream), FFileSize(fileSize), FFull(args.Full), FBits(args.Bits),
           FRead(new std::uint8_t[kDetailReadSize + 1]), FRbsp(new std::uint8_t[kDetailReadSize]),
-          FParameterSets(stream), FWalkAnswers(FParameterSets) {}
+          FSets(&stream), FWalkSets(nullptr) {
+        // A walk's unit sees the sets the window's tree would find looking back from it.
+        FWalkSets.SetReach(kParameterSetSearchBound);
+    }
 
     // False when the listing shows no NAL unit at offset. A caller that knows the unit's
     // length passes it, so that a walk over the whole file does not read 2 MiB per unit;
@@ -406,13 +410,14 @@ class TTreeDumper {
         if (!BeginsListedNalUnit(data, n, before == 1 && bytes[0] == 0)) {
             return false;
         }
-        const TChromaFormatLookup lookup = [this, offset](std::uint32_t id) {
-            return FParameterSets.GoverningChromaFormat(id, offset);
-        };
         FTree.ClearLines();
-        TGoverningSets sets(FParameterSets, offset);
-        IGoverningSets& governing =
-            walk != nullptr ? static_cast<IGoverningSets&>(FWalkAnswers) : sets;
+        if (walk == nullptr) {
+            FSets.LookBackFrom(offset);
+        }
+        IGoverningSets& governing = walk != nullptr ? FWalkSets : FSets;
+        const TChromaFormatLookup lookup = [&governing](std::uint32_t id) {
+            return GoverningChromaFormat(governing, id);
+        };
         const TFullDecoding full{FFull ? &governing : nullptr, FBits ? &FTree : nullptr};
         return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail, &full,
                              measured);
@@ -420,8 +425,13 @@ class TTreeDumper {
 
     // The same for the walk's next unit, which the walk holds.
     bool Decode(const TNalUnitSpan& span, const TUnitCursor& walk) {
-        FWalkAnswers.At(span);
-        return Decode(span.Offset, span.Length, &walk);
+        FWalkSets.At(span.Offset);
+        const bool decoded = Decode(span.Offset, span.Length, &walk);
+        const std::uint32_t type = span.HasHeader ? NalUnitType(span.Header) : 0;
+        if (decoded && (type == kNalSps || type == kNalPps)) {
+            Learn(span, walk);
+        }
+        return decoded;
     }
 
     // Every line of the last unit decoded, whatever its expanded state, two spaces per
@@ -439,14 +449,28 @@ class TTreeDumper {
     const TNalUnitDetail& Detail() const { return FDetail; }
 
   private:
+    // A parameter set the walk passes goes to its store, for the units after it.
+    void Learn(const TNalUnitSpan& span, const TUnitCursor& walk) {
+        const std::int64_t payload = span.Offset + span.StartCodeLength + 1;
+        const auto count = static_cast<std::int32_t>(
+            std::min<std::int64_t>(span.PayloadEnd - payload, kParameterSetBytes));
+        const std::uint8_t* bytes = nullptr;
+        if (count <= 0 || walk.Held(payload, count, bytes) != count) {
+            return;
+        }
+        std::int32_t written = 0;
+        Remove_emulation_prevention_three_bytes(bytes, count, FRbsp.get(), written);
+        FWalkSets.Learn(span.Header, FRbsp.get(), written, span.Offset);
+    }
+
     FileStream& FStream;
     std::int64_t FFileSize;
     bool FFull;
     bool FBits;
     std::unique_ptr<std::uint8_t[]> FRead; // the byte before the unit, then the unit
     std::unique_ptr<std::uint8_t[]> FRbsp;
-    TParameterSetFinder FParameterSets;
-    TWalkAnswers FWalkAnswers; // for the units of a walk, told in file order
+    TSetStore FSets;     // for a unit on its own, looked back from it
+    TSetStore FWalkSets; // for the units of a walk from the file's start, told in file order
     TBitStream4 FReader;
     TDumpTree FTree;
     TNalUnitDetail FDetail;

@@ -2,7 +2,7 @@
 
 // The modes of quillet-dump that add to the listing, each in its own file.
 
-#include "syntax/UnitSearch.h"
+#include "model/UnitSearch.h"
 
 #include <ostream>
 #include <string>

@@ -39,12 +39,27 @@ int DecodeWithMacroblocks(FileStream& stream, std::int64_t offset, bool macroblo
     return 0;
 }
 
+// Refuses items that need the macroblocks' QP, vectors or types from a decoder that tells
+// only where they and the slices lie.
+bool CodingMissing(const TPicture& picture, unsigned items, std::ostream& err) {
+    if (picture.Macroblocks == nullptr || picture.Macroblocks->CodingKnown ||
+        (items & ~unsigned{kOverlayGrid | kOverlaySlices}) == 0) {
+        return false;
+    }
+    err << "this system's H.264 decoder tells no QP, vectors or macroblock types: of the "
+           "overlays only grid and slices can be drawn\n";
+    return true;
+}
+
 } // namespace
 
 int DumpMacroblocks(FileStream& stream, std::int64_t offset, std::ostream& out, std::ostream& err) {
     TPicture picture;
     if (const int status = DecodeWithMacroblocks(stream, offset, true, err, picture)) {
         return status;
+    }
+    if (CodingMissing(picture, ~0U, err)) {
+        return 1;
     }
     const TMacroblockMap& map = *picture.Macroblocks;
     std::string text = "{\"width_mbs\": " + std::to_string(map.WidthMbs) +
@@ -81,6 +96,9 @@ int DumpPicturePng(FileStream& stream, std::int64_t offset, const std::string& o
     TPicture picture;
     if (const int status = DecodeWithMacroblocks(stream, offset, overlay != 0, err, picture)) {
         return status;
+    }
+    if (CodingMissing(picture, overlay, err)) {
+        return 1;
     }
     TRgbPixels rgb;
     if (!PictureToRgb32(picture, 0, 0, rgb)) {

@@ -3,7 +3,7 @@
 #include "cli/JsonTree.h"
 
 #include "stream/FileStream.h"
-#include "syntax/StreamSummary.h"
+#include "model/StreamSummary.h"
 
 #include <chrono>
 #include <cstdio>

@@ -4,6 +4,7 @@
 #include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
 #include "syntax/BitStream4.h"
+#include "model/WalkContext.h"
 #include "syntax/ParameterSetFinder.h"
 
 #include <algorithm>
@@ -75,88 +76,6 @@ std::int32_t Payload(const std::uint8_t* afterHeader, std::size_t size,
     return written;
 }
 
-// The parameter sets a walk needs from before its start, found looking back from there;
-// their bytes go to the decoder ahead of the first access unit, sequence sets first.
-class TSetsBeforeStart final : public IGoverningSets {
-  public:
-    TSetsBeforeStart(FileStream& stream, std::int64_t fileSize, TParameterSetFinder& finder)
-        : FStream(stream), FFileSize(fileSize), FFinder(finder) {}
-
-    void Restart(std::int64_t start) {
-        FStart = start;
-        FSets.Clear();
-        FSpsBytes.clear();
-        FPpsBytes.clear();
-        Missing.clear();
-    }
-    const TPicParameterSet* Pps(std::uint32_t id) override {
-        if (const TPicParameterSet* known = FSets.Pps(id)) {
-            return known;
-        }
-        return Fetch(kNalPps, id) ? FSets.Pps(id) : nullptr;
-    }
-    const TSeqParameterSet* Sps(std::optional<std::uint32_t> id) override {
-        if (const TSeqParameterSet* known = FSets.Sps(id)) {
-            return known;
-        }
-        return id && Fetch(kNalSps, *id) ? FSets.Sps(id) : nullptr;
-    }
-    // What the decoder is given ahead of the walk's first unit, once.
-    void TakePrelude(std::vector<std::uint8_t>& into) {
-        into.insert(into.end(), FSpsBytes.begin(), FSpsBytes.end());
-        into.insert(into.end(), FPpsBytes.begin(), FPpsBytes.end());
-        FSpsBytes.clear();
-        FPpsBytes.clear();
-    }
-    std::string Missing;
-
-  private:
-    bool Fetch(std::uint32_t type, std::uint32_t id) {
-        const std::optional<std::int64_t> found = FFinder.Find(type, id, FStart);
-        if (!found) {
-            Missing =
-                std::string(type == kNalSps ? "seq_parameter_set_id" : "pic_parameter_set_id") +
-                " " + std::to_string(id) + " not found within " +
-                std::to_string(kParameterSetSearchBound / 1048576) + " MiB before " +
-                NalOffsetText(FStart) + ", where decoding begins";
-            return false;
-        }
-        std::vector<std::uint8_t> unit(kSetBytes);
-        const std::int32_t got = ReadWithinSize(FStream, *found, unit.data(), kSetBytes, FFileSize);
-        std::int32_t length = 0;
-        if (!GetNalUnitLength(unit.data(), got, length)) {
-            return false;
-        }
-        const int startCode = StartCodeLength(unit.data(), length);
-        if (length <= startCode + 1) {
-            return false;
-        }
-        std::vector<std::uint8_t> rbsp;
-        const std::int32_t size = Payload(unit.data() + startCode + 1,
-                                          static_cast<std::size_t>(length - startCode - 1), rbsp);
-        const bool learnt =
-            type == kNalSps ? FSets.LearnSps(rbsp.data(), size) : FSets.LearnPps(rbsp.data(), size);
-        if (learnt) {
-            std::vector<std::uint8_t>& bytes = type == kNalSps ? FSpsBytes : FPpsBytes;
-            bytes.insert(bytes.end(), {0, 0, 0, 1});
-            bytes.insert(bytes.end(), unit.begin() + startCode, unit.begin() + length);
-        }
-        return learnt;
-    }
-
-    FileStream& FStream;
-    std::int64_t FFileSize;
-    TParameterSetFinder& FFinder;
-    TKnownSets FSets;
-    std::int64_t FStart = 0;
-    std::vector<std::uint8_t> FSpsBytes;
-    std::vector<std::uint8_t> FPpsBytes;
-};
-
-TSetsBeforeStart& Before(const std::unique_ptr<IGoverningSets>& sets) {
-    return static_cast<TSetsBeforeStart&>(*sets);
-}
-
 } // namespace
 
 std::string NoStartMessage() {
@@ -211,9 +130,7 @@ std::string PictureLine(const TDecodedPicture& decoded) {
 TAccessUnitDecoder::TAccessUnitDecoder(FileStream& stream, std::int64_t fileSize,
                                        IPictureDecoder& decoder)
     : FStream(stream), FFileSize(fileSize), FDecoder(decoder),
-      FFinder(std::make_unique<TParameterSetFinder>(stream)),
-      FSetsBefore(std::make_unique<TSetsBeforeStart>(stream, fileSize, *FFinder)),
-      FRule(FSetsBefore.get()), FWalk(stream, 1 << 20),
+      FWalk(stream, 1 << 20), FContext(std::make_unique<TWalkContext>(FWalk, &stream)),
       FSearchBlock(static_cast<std::size_t>(kSearchBlock)) {}
 
 TAccessUnitDecoder::~TAccessUnitDecoder() = default;
@@ -385,10 +302,6 @@ void TAccessUnitDecoder::BeginWalk(const TStart& start, std::int64_t from) {
     FDone.clear();
     FOpen = TUnitGroup{};
     FOpenUsed = false;
-    FSentSets = false;
-    Before(FSetsBefore).Restart(FWalkStart);
-    FRule.Sets().Clear();
-    FRule.Reset();
     FHeldOffset = -1;
     FHeldBytes.clear();
     FOrder = TPictureOrder{};
@@ -396,7 +309,7 @@ void TAccessUnitDecoder::BeginWalk(const TStart& start, std::int64_t from) {
     FPeriod = 0;
     FPictures.clear();
     FWaitFor = -1;
-    FWalk.Seek(FWalkStart);
+    FContext->Begin(FWalkStart, true);
     FWalk.SetBudget(-1);
 }
 
@@ -440,7 +353,9 @@ TPictureAnswer TAccessUnitDecoder::WalkTo(std::int64_t offset, const std::atomic
 // One more unit of the walk; at the file's end, the last group and what the decoder holds.
 TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
     FUnitBytes.clear();
-    if (!FWalk.Next(FUnit, WantsOf, &FUnitBytes, static_cast<std::size_t>(kPictureSearchBound))) {
+    TWalkUnit told;
+    if (!FContext->Next(told, WantsOf, &FUnitBytes,
+                        static_cast<std::size_t>(kPictureSearchBound))) {
         if (FWalk.Cancelled()) {
             return TStep::Cancelled;
         }
@@ -455,22 +370,20 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
     if (FWalk.Cancelled()) {
         return TStep::Cancelled;
     }
+    FUnit = told.Span;
     if (!FUnit.HasHeader) {
         return TStep::Continue;
     }
-    const std::uint8_t header = FUnit.Header;
-    const std::uint32_t type = NalUnitType(header);
-    const std::vector<std::uint8_t>& head = FWalk.Head();
-    const std::int32_t size = Payload(head.data(), head.size(), FRbsp);
-    const bool begins = FRule.Next(header, FRbsp.data(), size);
-    if (FRule.HeldBack()) {
+    const std::uint32_t type = told.Type;
+    const bool begins = told.BeginsAccessUnit;
+    if (told.HeldBack) {
         // Which access unit a prefix unit is in is known with the unit after it.
         FHeldOffset = FUnit.Offset;
         FHeldOverflow = FWalk.Overflow();
         FHeldBytes.swap(FUnitBytes);
         return TStep::Continue;
     }
-    const std::int64_t first = FRule.BeganBefore() ? FHeldOffset : FUnit.Offset;
+    const std::int64_t first = told.BeganBefore ? FHeldOffset : FUnit.Offset;
     if (begins && FOpenUsed) {
         const TStep step = CloseGroup(first, feedAhead);
         if (step != TStep::Continue || FDrained) {
@@ -492,9 +405,12 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
         FHeldBytes.clear();
         FHeldOffset = -1;
     }
-    if (IsSlice(type) && !FRule.HeadRead()) {
-        FFailure = !Before(FSetsBefore).Missing.empty()
-                       ? Before(FSetsBefore).Missing
+    if (IsSlice(type) && told.Head == nullptr) {
+        const std::string& missing = FContext->Sets().Missing();
+        FFailure = !missing.empty()
+                       ? missing + (missing.find("not found") != std::string::npos
+                                        ? ", where decoding begins"
+                                        : "")
                        : "The slice header at " + NalOffsetText(FUnit.Offset) + " cannot be read";
         return TStep::Failed;
     }
@@ -503,25 +419,25 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
         FOpen.Bytes.size() + FUnitBytes.size() > static_cast<std::size_t>(kPictureSearchBound);
     if (!FOpen.Overflow) {
         if (IsSlice(type)) {
-            FOpen.Slices.push_back({FRule.Head().first_mb_in_slice,
+            FOpen.Slices.push_back({told.Head->first_mb_in_slice,
                                     {FOpen.Bytes.size(), FOpen.Bytes.size() + FUnitBytes.size()}});
         }
         FOpen.Bytes.insert(FOpen.Bytes.end(), FUnitBytes.begin(), FUnitBytes.end());
     }
     if (type == kNalSei && !FOpen.RecoveryFrames) {
-        FOpen.RecoveryFrames = RecoveryFrameCount(FRbsp.data(), size);
+        FOpen.RecoveryFrames = RecoveryFrameCount(told.Rbsp, told.RbspSize);
     }
-    if (IsSlice(type) && FRule.Head().redundant_pic_cnt == 0) {
-        const TSliceHead& slice = FRule.Head();
-        if (FRule.PictureBegan() && !FOpen.HasPicture) {
+    if (IsSlice(type) && told.Head->redundant_pic_cnt == 0) {
+        const TSliceHead& slice = *told.Head;
+        if (told.BeginsPicture && !FOpen.HasPicture) {
             FOpen.HasPicture = true;
             FOpen.FirstHead = slice;
             if (slice.nal_unit_type == kNalIdrSlice || slice.mmco5) {
                 ++FPeriod;
             }
             FOpen.Period = FPeriod;
-            FOpen.Poc = FOrder.Next(slice, *FRule.Sps());
-            const TSeqParameterSet& sps = *FRule.Sps();
+            FOpen.Poc = FOrder.Next(slice, *told.Sps);
+            const TSeqParameterSet& sps = *told.Sps;
             const TVuiParameters& vui = sps.vui_parameters;
             if (sps.vui_parameters_present_flag != 0 && vui.chroma_loc_info_present_flag != 0) {
                 FOpen.ChromaSampleLoc = static_cast<int>(vui.chroma_sample_loc_type_top_field);
@@ -617,12 +533,11 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::Send(TUnitGroup& group) {
                        group.Bytes.end());
         group.Bytes.swap(ordered);
     }
-    if (!FSentSets) {
-        std::vector<std::uint8_t> prelude;
-        Before(FSetsBefore).TakePrelude(prelude);
-        group.Bytes.insert(group.Bytes.begin(), prelude.begin(), prelude.end());
-        FSentSets = true;
-    }
+    // The sets found before the walk's start go to the decoder ahead of the first group
+    // that needs them: a later picture may name a set no earlier one did.
+    std::vector<std::uint8_t> prelude;
+    FContext->Sets().TakeFoundBefore(prelude);
+    group.Bytes.insert(group.Bytes.begin(), prelude.begin(), prelude.end());
     // Counts restart at each IDR picture or operation 5; output never crosses one, so each
     // run between them gets its own range of numbers.
     TAccessUnitIn unit;

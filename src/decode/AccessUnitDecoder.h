@@ -22,6 +22,7 @@
 
 class FileStream;
 class TParameterSetFinder;
+class TWalkContext;
 
 // How far before the selected picture its starting point is looked for, and how large one
 // access unit may be: the bound of one navigation step.
@@ -169,10 +170,8 @@ class TAccessUnitDecoder {
     FileStream& FStream;
     std::int64_t FFileSize;
     IPictureDecoder& FDecoder;
-    std::unique_ptr<TParameterSetFinder> FFinder;
-    std::unique_ptr<IGoverningSets> FSetsBefore;
-    TAccessUnitRule FRule;
     TUnitCursor FWalk;
+    std::unique_ptr<TWalkContext> FContext; // walks with FWalk
     std::vector<std::uint8_t> FSearchBlock;
 
     // The walk: valid while the decoder holds what the groups below were decoded into.
@@ -183,7 +182,6 @@ class TAccessUnitDecoder {
     std::vector<TUnitGroup> FDone; // closed groups, without their bytes
     TUnitGroup FOpen;              // the group the walk adds units to
     bool FOpenUsed = false;
-    bool FSentSets = false; // the parameter sets from before the start went to the decoder
     TPictureOrder FOrder;
     std::int32_t FPictureCount = 0;
     std::int32_t FPeriod = 0;
@@ -199,7 +197,6 @@ class TAccessUnitDecoder {
     std::int64_t FHeldOffset = -1;
     bool FHeldOverflow = false;
     std::vector<std::uint8_t> FHeldBytes;
-    std::vector<std::uint8_t> FRbsp;
     std::int64_t FWaitFor = -1;   // the group whose picture the walk waits for
     std::int64_t FRequested = -1; // the offset asked for
     TProgress FProgress;

@@ -79,7 +79,7 @@ bool JoinFields(std::vector<TSliceStart>& first, const std::vector<TSliceStart>&
 }
 
 void TSliceStartReader::Reset() {
-    FSets.Clear();
+    FSets.LookBackFrom(0);
 }
 
 void TSliceStartReader::Read(const std::uint8_t* data, std::size_t size,
@@ -115,12 +115,8 @@ void TSliceStartReader::ReadUnit(const std::uint8_t* unit, std::int64_t size,
     if (!Remove_emulation_prevention_three_bytes(unit + 1, length, FPayload.data(), written)) {
         return;
     }
-    if (type == kNalSps) {
-        FSets.LearnSps(FPayload.data(), written);
-        return;
-    }
-    if (type == kNalPps) {
-        FSets.LearnPps(FPayload.data(), written);
+    if (type == kNalSps || type == kNalPps) {
+        FSets.Learn(header, FPayload.data(), written, 0);
         return;
     }
     TSliceHead head;

@@ -4,6 +4,7 @@
 // intra) and the slice it belongs to. Toolkit-free and free of the decoder's headers: the
 // decoder fills it, the overlays and quillet-dump read it.
 
+#include "model/SetStore.h"
 #include "syntax/AccessUnit.h"
 #include "syntax/pic_parameter_set_rbsp.h"
 #include "syntax/seq_parameter_set_rbsp.h"
@@ -45,6 +46,9 @@ struct TMacroblockMap {
     int MinQp = 0;
     int MaxQp = 0;
     int SliceCount = 0;
+    // QP, vectors and intra macroblocks are the decoder's; false from a decoder that tells
+    // none (the Windows one), whose map has only the macroblocks' places and slices.
+    bool CodingKnown = true;
 
     const TMacroblock* At(int x, int y) const {
         return x >= 0 && y >= 0 && x < WidthMbs && y < HeightMbs
@@ -80,7 +84,7 @@ class TSliceStartReader {
   private:
     void ReadUnit(const std::uint8_t* unit, std::int64_t size, std::vector<TSliceStart>& starts);
 
-    TKnownSets FSets;
+    TSetStore FSets{nullptr};
     std::vector<std::uint8_t> FPayload; // reused from unit to unit
 };
 

@@ -6,6 +6,7 @@
 // that includes Media Foundation's headers.
 
 #include "decode/DecoderFeed.h"
+#include "decode/Macroblocks.h"
 
 #include <windows.h>
 
@@ -200,7 +201,9 @@ constexpr LONGLONG kTimeBase = LONGLONG{1} << 40;
 
 class TMfPictureDecoder final : public IPictureDecoder {
   public:
-    explicit TMfPictureDecoder(const TMfApi& api) : FApi(api) { JoinCom(); }
+    TMfPictureDecoder(const TMfApi& api, bool macroblocks) : FApi(api), FMacroblocks(macroblocks) {
+        JoinCom();
+    }
 
     // A new transform rather than a flushed one, made with the first unit, whose sequence
     // parameter set then gives the input's size.
@@ -209,11 +212,10 @@ class TMfPictureDecoder final : public IPictureDecoder {
         FPending.clear();
         FOutstanding.clear();
         FFillers.clear();
-        FLastIdr.clear();
         FLastTime = 0;
-        FDiscontinuity = false;
         FShape = TSequenceShape{};
         FHaveOutputType = false;
+        FSliceReader.Reset();
     }
 
     bool Send(const TAccessUnitIn& unit, std::string& error) override {
@@ -222,14 +224,15 @@ class TMfPictureDecoder final : public IPictureDecoder {
         if (FUnit.empty()) {
             return true; // nothing the decoder could make a picture of
         }
-        if (!FTransform && !Create(error)) {
+        if (!WindowsDecoderTakes(FShape, error) || (!FTransform && !Create(error))) {
             return false;
         }
-        if (idr) {
-            FLastIdr = FUnit;
-        }
         const LONGLONG time = kTimeBase + unit.OutputOrder;
-        FOutstanding[time] = unit.Tag;
+        TSent& sent = FOutstanding[time];
+        sent = {unit.Tag, {}};
+        if (FMacroblocks) {
+            FSliceReader.Read(unit.Data, unit.Size, sent.Starts);
+        }
         FLastTime = std::max(FLastTime, time);
         return Feed(FUnit.data(), FUnit.size(), time, error);
     }
@@ -248,20 +251,21 @@ class TMfPictureDecoder final : public IPictureDecoder {
         if (!Pull(error)) {
             return false;
         }
-        // Some decoders (Wine's) keep the last pictures through a drain. An IDR picture
-        // sent again after them, as a new start, pushes them out one at a time, and its own
-        // copies are dropped.
-        FDiscontinuity = true;
-        for (int round = 0; round < 17 && HeldBack() > 0 && !FLastIdr.empty(); ++round) {
+        // Some decoders (Wine's) keep the last pictures through a drain, whatever the
+        // stream began with. IDR pictures of our own after them push them out, one for
+        // each sent, as such a decoder works on several at once; their own pictures are
+        // dropped. Anything still inside then is told as missing by the caller.
+        if (HeldBack() > 0) {
+            FillerIdr(FShape, FUnit);
+        }
+        for (int round = 0; round < 17 && HeldBack() > 0 && !FUnit.empty(); ++round) {
             FFillers.insert(++FLastTime);
-            if (!Feed(FLastIdr.data(), FLastIdr.size(), FLastTime, error)) {
+            if (!Feed(FUnit.data(), FUnit.size(), FLastTime, error)) {
                 return false;
             }
         }
-        // A decoder that takes the units of a sampling it does not decode and gives nothing
-        // back (Windows' own, with 10-bit or 4:2:2 pictures) is named as refusing them;
-        // anything else still inside is told as missing by the caller.
-        if (HeldBack() > 0 && Unusual()) {
+        // Wine's decoder takes fields and gives nothing back for them.
+        if (HeldBack() > 0 && FShape.Known && FShape.Interlaced) {
             error = Refusal(S_OK);
             return false;
         }
@@ -273,7 +277,7 @@ class TMfPictureDecoder final : public IPictureDecoder {
         while (!FPending.empty()) {
             TOutput out = std::move(FPending.front());
             FPending.pop_front();
-            tag = out.Tag;
+            tag = out.Sent.Tag;
             TPicture* picture = place(tag);
             if (picture == nullptr || Copy(out, *picture)) {
                 return true;
@@ -289,8 +293,13 @@ class TMfPictureDecoder final : public IPictureDecoder {
         int Width = 0;
         int Height = 0;
     };
-    struct TOutput {
+    // A unit sent whose picture did not come out yet: its tag, and where its slices begin.
+    struct TSent {
         std::int64_t Tag = 0;
+        std::vector<TSliceStart> Starts;
+    };
+    struct TOutput {
+        TSent Sent;
         std::vector<std::uint8_t> Bytes; // NV12, FStride bytes a row, FRows rows of luma
     };
 
@@ -384,18 +393,14 @@ class TMfPictureDecoder final : public IPictureDecoder {
         }
     }
 
-    // A sampling other than 8-bit 4:2:0, which Windows' own decoder does not take.
-    bool Unusual() const {
-        return FShape.Known && (FShape.BitDepth > 8 || FShape.ChromaFormat != 1);
-    }
-
-    // What a refusal says: the sampling, when it is one this system's decoder may not take.
+    // What a refusal says: that the stream's pictures are interlaced, when they are, which
+    // Wine's decoder does not decode (fields, and frames of field macroblock pairs alike).
     std::string Refusal(HRESULT hr) const {
         std::string text = "this system's H.264 decoder refused the stream";
-        if (Unusual()) {
-            static const char* const kSampling[] = {"4:0:0", "4:2:0", "4:2:2", "4:4:4"};
-            text += ": it does not decode " + std::to_string(FShape.BitDepth) + "-bit " +
-                    kSampling[std::clamp(FShape.ChromaFormat, 0, 3)] + " pictures";
+        if (FShape.Known && FShape.Interlaced) {
+            text += std::string(": it does not decode interlaced pictures (") +
+                    (FShape.Mbaff ? "frames of field macroblock pairs, MBAFF" : "field pictures") +
+                    ")";
         }
         return hr == S_OK ? text : text + " (" + HresultText(hr) + ")";
     }
@@ -416,10 +421,6 @@ class TMfPictureDecoder final : public IPictureDecoder {
         }
         sample->SetSampleTime(time);
         sample->SetSampleDuration(1);
-        if (FDiscontinuity) {
-            sample->SetUINT32(MFSampleExtension_Discontinuity, TRUE); // the first after a drain
-            FDiscontinuity = false;
-        }
         // A decoder that holds enough gives out first; once, for one that never takes more.
         for (int tries = 0;; ++tries) {
             const HRESULT hr = FTransform->ProcessInput(0, sample.Get(), 0);
@@ -498,7 +499,7 @@ class TMfPictureDecoder final : public IPictureDecoder {
             found = FOutstanding.begin();
         }
         TOutput out;
-        out.Tag = found->second;
+        out.Sent = std::move(found->second);
         FOutstanding.erase(FOutstanding.begin(), std::next(found));
         TCom<IMFMediaBuffer> buffer;
         BYTE* bytes = nullptr;
@@ -513,22 +514,22 @@ class TMfPictureDecoder final : public IPictureDecoder {
     }
 
     // Where the picture lies in the decoder's output: the area the decoder gives, trimmed
-    // to the stream's cropping on the left and at the top (the sides a decoder aligns);
-    // the stream's cropping of the coded picture when the decoder gives none.
+    // to the stream's size on the left and at the top (the sides a decoder aligns; Wine's
+    // crops less on the left than asked, at times). The stream's cropping of the coded
+    // picture when the decoder names no area, or one smaller than the stream's picture (an
+    // odd chroma size rounded down) that begins where the stream's does; else nothing.
     TArea Placement() const {
-        TArea placed{0, 0, FWidth, FRows};
-        if (FAreaKnown) {
-            placed = FArea;
-            if (FShape.Known) {
-                placed.Width = std::min(FShape.Width, FArea.Width);
-                placed.Height = std::min(FShape.Height, FArea.Height);
-                placed.Left += FArea.Width - placed.Width;
-                placed.Top += FArea.Height - placed.Height;
-            }
-        } else if (FShape.Known) {
-            placed = {FShape.CropLeft, FShape.CropTop, FShape.Width, FShape.Height};
+        if (!FShape.Known) {
+            return FAreaKnown ? FArea : TArea{0, 0, FWidth, FRows};
         }
-        return placed;
+        if (FAreaKnown && FArea.Width >= FShape.Width && FArea.Height >= FShape.Height) {
+            return {FArea.Left + FArea.Width - FShape.Width, FArea.Top + FArea.Height - FShape.Height,
+                    FShape.Width, FShape.Height};
+        }
+        if (!FAreaKnown || (FArea.Left == FShape.CropLeft && FArea.Top == FShape.CropTop)) {
+            return {FShape.CropLeft, FShape.CropTop, FShape.Width, FShape.Height};
+        }
+        return {};
     }
 
     // The matrix of the samples the decoder gives and the one the stream's samples are in,
@@ -563,7 +564,8 @@ class TMfPictureDecoder final : public IPictureDecoder {
         picture = TPicture{};
         picture.Width = place.Width;
         picture.Height = place.Height;
-        picture.ChromaFormat = 1;
+        // The decoder's grey chroma of a monochrome picture is none of the stream's.
+        picture.ChromaFormat = FShape.Known && FShape.ChromaFormat == 0 ? 0 : 1;
         picture.BitDepth = 8;
         picture.Interlaced = FShape.Interlaced;
         picture.FullRange = FShape.FullRange;
@@ -572,7 +574,7 @@ class TMfPictureDecoder final : public IPictureDecoder {
         picture.SarDen = FShape.SarDen;
         const std::uint8_t* luma = out.Bytes.data();
         const std::uint8_t* chroma = luma + lumaBytes;
-        for (int plane = 0; plane < 3; ++plane) {
+        for (int plane = 0; plane < picture.PlaneCount(); ++plane) {
             const int w = picture.PlaneWidth(plane);
             const int h = picture.PlaneHeight(plane);
             std::vector<std::uint8_t>& target = picture.Planes[static_cast<std::size_t>(plane)];
@@ -591,10 +593,23 @@ class TMfPictureDecoder final : public IPictureDecoder {
                 }
             }
         }
-        std::uint32_t given = 0;
-        std::uint32_t own = 0;
-        Matrices(given, own);
-        ChangeMatrix(picture, given, own);
+        if (FMacroblocks && FShape.Known) {
+            // Where the macroblocks and slices lie, which needs nothing of the decoder.
+            auto map = std::make_shared<TMacroblockMap>();
+            map->WidthMbs = FShape.CodedWidth / 16;
+            map->HeightMbs = FShape.CodedHeight / 16;
+            map->Mbs.resize(static_cast<std::size_t>(map->WidthMbs) *
+                            static_cast<std::size_t>(map->HeightMbs));
+            AssignSlices(out.Sent.Starts, *map);
+            map->CodingKnown = false;
+            picture.Macroblocks = std::move(map);
+        }
+        if (picture.ChromaFormat == 1) {
+            std::uint32_t given = 0;
+            std::uint32_t own = 0;
+            Matrices(given, own);
+            ChangeMatrix(picture, given, own);
+        }
         return true;
     }
 
@@ -609,13 +624,13 @@ class TMfPictureDecoder final : public IPictureDecoder {
     std::uint32_t FOutputMatrix = 0; // the stream's number of the matrix the output type names
     TSequenceShape FShape;
     std::deque<TOutput> FPending;
-    // The tags of the units sent whose pictures did not come out yet, by their times.
-    std::map<LONGLONG, std::int64_t> FOutstanding;
+    // The units sent whose pictures did not come out yet, by their times.
+    std::map<LONGLONG, TSent> FOutstanding;
+    const bool FMacroblocks;
+    TSliceStartReader FSliceReader;
     std::set<LONGLONG> FFillers;
     std::vector<std::uint8_t> FUnit; // the unit being sent, as the decoder gets it
-    std::vector<std::uint8_t> FLastIdr;
     LONGLONG FLastTime = 0;
-    bool FDiscontinuity = false;
 };
 
 } // namespace
@@ -624,12 +639,12 @@ bool DecoderBuilt() {
     return true;
 }
 
-std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int, bool) {
+std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int, bool macroblocks) {
     const TMfApi& api = MediaFoundation();
     if (!api.Ready) {
         return nullptr;
     }
-    return std::make_unique<TMfPictureDecoder>(api);
+    return std::make_unique<TMfPictureDecoder>(api, macroblocks);
 }
 
 std::string NoDecoderText() {

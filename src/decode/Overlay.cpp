@@ -181,6 +181,10 @@ void DrawOverlay(const TMacroblockMap& map, unsigned items, int pictureWidth, in
         rgb.Height <= 0) {
         return;
     }
+    // A map without the macroblocks' coding would show every one as intra without vectors.
+    if (!map.CodingKnown) {
+        items &= kOverlayGrid | kOverlaySlices;
+    }
     TCanvas canvas{rgb, double(rgb.Width) / pictureWidth, double(rgb.Height) / pictureHeight};
     const auto box = [&](int x, int y, std::uint32_t colour, int alpha) {
         canvas.Fill(canvas.X(x * 16), canvas.Y(y * 16), canvas.X(x * 16 + 16),

@@ -1,4 +1,4 @@
-#include "decode/PictureDecoder.h"
+#include "decode/RgbConversion.h"
 
 // The colour conversion of a build with no conversion library (the Windows one): 8-bit
 // samples of any chroma sampling, each shown pixel the average of the samples it covers.
@@ -21,7 +21,15 @@ std::uint32_t Clamp8(double v) {
 } // namespace
 
 bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& rgb) {
-    if (picture.BitDepth != 8 || picture.Width <= 0 || picture.Height <= 0) {
+    int outWidth = 0;
+    int outHeight = 0;
+    FitPicture(picture, width, height, outWidth, outHeight);
+    return PictureToRgb32At(picture, outWidth, outHeight, rgb);
+}
+
+bool PictureToRgb32At(const TPicture& picture, int outWidth, int outHeight, TRgbPixels& rgb) {
+    if (picture.BitDepth != 8 || picture.Width <= 0 || picture.Height <= 0 || outWidth <= 0 ||
+        outHeight <= 0) {
         return false;
     }
     for (int plane = 0; plane < picture.PlaneCount(); ++plane) {
@@ -31,9 +39,6 @@ bool PictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels& 
             return false;
         }
     }
-    int outWidth = 0;
-    int outHeight = 0;
-    FitPicture(picture, width, height, outWidth, outHeight);
     // Y' to R'G'B': the scale of the samples' range, and the matrix's red and blue weights.
     const double kr = picture.Bt709 ? 0.2126 : 0.299;
     const double kb = picture.Bt709 ? 0.0722 : 0.114;

@@ -62,10 +62,10 @@ const TRule kSpsChanged("sps-changed-without-idr", TSeverity::Error, "seq_parame
 const TRule kNoPicture("access-unit-without-picture", TSeverity::Error, nullptr,
                        "an access unit must hold a primary coded picture", "7.4.1.2.3");
 
-// What the check keeps of a unit: all of it, and for the rule the head it reads when it
-// is too large.
+// What the check keeps of a unit: all of it, and what the walk reads, for when it is too
+// large.
 TUnitWants CheckWants(std::uint8_t header) {
-    TUnitWants wants = AccessUnitHeads(header);
+    TUnitWants wants = WalkHeads(header);
     wants.Keep = true;
     return wants;
 }
@@ -109,14 +109,15 @@ void CheckSpsLevel(const TSeqParameterSet& sps, TUnitProblems& problems) {
     }
 }
 
-TStreamCheck::TStreamCheck(IProblems& sink)
-    : FSink(sink), FSps(std::make_unique<TSeqParameterSet>()),
+TStreamCheck::TStreamCheck(IProblems& sink, TSetStore& sets)
+    : FSink(sink), FSets(sets), FSps(std::make_unique<TSeqParameterSet>()),
       FPps(std::make_unique<TPicParameterSet>()) {}
 
 TStreamCheck::~TStreamCheck() = default;
 
-void TStreamCheck::Unit(const TNalUnitSpan& span, const std::uint8_t* bytes, std::int32_t size,
+void TStreamCheck::Unit(const TWalkUnit& unit, const std::uint8_t* bytes, std::int32_t size,
                         bool whole) {
+    const TNalUnitSpan& span = unit.Span;
     TUnitProblems problems(FSink, span.Offset, span.Header);
     if (!problems.Expect(span.HasHeader, kNoHeader)) {
         return;
@@ -134,24 +135,26 @@ void TStreamCheck::Unit(const TNalUnitSpan& span, const std::uint8_t* bytes, std
     if (whole) {
         CheckPayloadBytes(payload, stored, problems);
     }
-    const std::uint32_t type = NalUnitType(span.Header);
-    // A slice is read to the end of its header only; every other unit whole.
-    const std::int32_t wanted = IsSlice(type) ? std::min(stored, kSliceHeaderBytes) : stored;
-    if (FRbsp.size() < static_cast<std::size_t>(wanted)) {
-        FRbsp.resize(static_cast<std::size_t>(wanted));
-    }
-    std::int32_t n = 0;
-    if (wanted > 0) {
-        Remove_emulation_prevention_three_bytes(payload, wanted, FRbsp.data(), n);
-    }
-    const std::uint8_t* rbsp = FRbsp.data();
-    const bool begins = FRule.Next(span.Header, rbsp, n);
-    if ((begins || FRule.BeganBefore()) && !FRule.HeldBack()) {
+    if ((unit.BeginsAccessUnit || unit.BeganBefore) && !unit.HeldBack) {
         CloseAccessUnit();
         FAuOpen = true;
         FAuOffset = span.Offset;
         FAuHeader = span.Header;
     }
+    const std::uint32_t type = unit.Type;
+    if (IsSlice(type)) {
+        Slice(unit, payload, stored, whole, problems);
+        return;
+    }
+    // Every other unit is read whole; the walk keeps only what its rule reads.
+    if (FRbsp.size() < static_cast<std::size_t>(stored)) {
+        FRbsp.resize(static_cast<std::size_t>(stored));
+    }
+    std::int32_t n = 0;
+    if (stored > 0) {
+        Remove_emulation_prevention_three_bytes(payload, stored, FRbsp.data(), n);
+    }
+    const std::uint8_t* rbsp = FRbsp.data();
     if (whole) {
         CheckUnitPayload(type, rbsp, n, payload, stored, problems);
     }
@@ -162,21 +165,16 @@ void TStreamCheck::Unit(const TNalUnitSpan& span, const std::uint8_t* bytes, std
     case kNalPps:
         Pps(rbsp, n, problems);
         break;
-    case kNalNonIdrSlice:
-    case kNalIdrSlice:
-    case kNalPartitionA:
-        Slice(type, payload, stored, whole, rbsp, n, problems);
-        break;
     case kNalPartitionB:
     case kNalPartitionC:
-        if (const TSeqParameterSet* sps = FRule.Sets().Sps(std::nullopt)) {
+        if (const TSeqParameterSet* sps = FSets.Sps(std::nullopt)) {
             CheckUnitTypeForProfile(type, *sps, problems);
         }
         FAuHasSlice = true;
         break;
     case kNalDelimiter:
         FAuPrimaryPicType = n > 0 ? rbsp[0] >> 5 : -1;
-        problems.Expect(begins, kDelimiterFirst);
+        problems.Expect(unit.BeginsAccessUnit, kDelimiterFirst);
         break;
     case kNalEndOfSequence:
         problems.Expect(FAuHasSlice, kEndBeforePicture);
@@ -228,9 +226,9 @@ void TStreamCheck::Pps(const std::uint8_t* rbsp, std::int32_t size, TUnitProblem
     // The sequence set the picture set names tells how many scaling lists it holds.
     reader.ReadUE();
     const std::uint32_t spsId = reader.ReadUE();
-    const TSeqParameterSet* sps = reader.Error() == 0 ? FRule.Sets().Sps(spsId) : nullptr;
+    const TSeqParameterSet* sps = reader.Error() == 0 ? FSets.Sps(spsId) : nullptr;
     const std::uint32_t chroma =
-        sps != nullptr && SpsPresence::ChromaBlock(*sps) ? sps->chroma_format_idc : 1;
+        reader.Error() == 0 ? GoverningChromaFormat(FSets, spsId).value_or(1) : 1;
     reader.SetData(rbsp, size);
     *FPps = TPicParameterSet{};
     Parse_pic_parameter_set_rbsp(reader, *FPps, chroma);
@@ -242,31 +240,26 @@ void TStreamCheck::Pps(const std::uint8_t* rbsp, std::int32_t size, TUnitProblem
     CheckTrailingBits(rbsp, size, FPps->trailing_bits_at, problems);
 }
 
-void TStreamCheck::Slice(std::uint32_t type, const std::uint8_t* payload, std::int32_t size,
-                         bool whole, const std::uint8_t* rbsp, std::int32_t rbspSize,
-                         TUnitProblems& problems) {
+void TStreamCheck::Slice(const TWalkUnit& unit, const std::uint8_t* payload, std::int32_t size,
+                         bool whole, TUnitProblems& problems) {
     FAuHasSlice = true;
-    if (!FRule.HeadRead()) {
-        SliceUnread(rbsp, rbspSize, problems);
+    if (unit.Head == nullptr || unit.Sps == nullptr || unit.Pps == nullptr) {
+        SliceUnread(unit.Rbsp, unit.RbspSize, problems);
         return;
     }
-    const TSliceHead& head = FRule.Head();
-    const TSeqParameterSet& sps = *FRule.Sps();
-    const TPicParameterSet* pps = FRule.Sets().Pps(head.pic_parameter_set_id);
-    if (pps == nullptr) {
-        return; // read with it a moment ago
-    }
-    CheckSliceHead(head, *pps, sps, problems);
-    CheckUnitTypeForProfile(type, sps, problems);
+    const TSliceHead& head = *unit.Head;
+    const TSeqParameterSet& sps = *unit.Sps;
+    CheckSliceHead(head, *unit.Pps, sps, problems);
+    CheckUnitTypeForProfile(unit.Type, sps, problems);
     if (whole) {
-        CheckSliceTail(payload, size, *pps, problems);
+        CheckSliceTail(payload, size, *unit.Pps, problems);
     }
     if (FAuPrimaryPicType >= 0) {
         problems.Expect(SliceTypeAllowed(static_cast<std::uint32_t>(FAuPrimaryPicType),
                                          head.slice_type),
                         kPrimaryPicType, head.slice_type);
     }
-    if (FRule.PictureBegan() && head.redundant_pic_cnt == 0) {
+    if (unit.BeginsPicture && head.redundant_pic_cnt == 0) {
         Picture(head, sps, problems);
     }
 }
@@ -288,12 +281,12 @@ void TStreamCheck::SliceUnread(const std::uint8_t* rbsp, std::int32_t size,
     if (!problems.Expect(ppsId <= 255, kPpsIdRange, ppsId)) {
         return;
     }
-    const TPicParameterSet* pps = FRule.Sets().Pps(ppsId);
+    const TPicParameterSet* pps = FSets.Pps(ppsId);
     if (!problems.Expect(pps != nullptr, kMissingPps, ppsId)) {
         return;
     }
     const std::uint32_t spsId = pps->seq_parameter_set_id;
-    if (problems.Expect(FRule.Sets().Sps(spsId) != nullptr, kMissingSps, spsId)) {
+    if (problems.Expect(FSets.Sps(spsId) != nullptr, kMissingSps, spsId)) {
         ReportEndsEarly(problems);
     }
 }
@@ -345,14 +338,17 @@ void TStreamCheck::End() {
 bool CheckStream(FileStream& stream, IProblems& sink, const std::atomic<bool>* cancel) {
     TUnitCursor cursor(stream, 4 << 20, true);
     cursor.SetCancel(cancel);
-    TStreamCheck check(sink);
-    std::vector<std::uint8_t> unit;
-    TNalUnitSpan span;
-    while (cursor.Next(span, CheckWants, &unit, kCheckUnitBytes)) {
+    // From the file's start: no set lies before it to look back for.
+    TWalkContext walk(cursor, nullptr);
+    walk.Begin(0);
+    TStreamCheck check(sink, walk.Sets());
+    std::vector<std::uint8_t> bytes;
+    TWalkUnit unit;
+    while (walk.Next(unit, CheckWants, &bytes, kCheckUnitBytes)) {
         const bool whole = !cursor.Overflow();
-        const std::vector<std::uint8_t>& bytes = whole ? unit : cursor.Head();
-        check.Unit(span, bytes.data(), static_cast<std::int32_t>(bytes.size()), whole);
-        unit.clear();
+        const std::vector<std::uint8_t>& kept = whole ? bytes : cursor.Head();
+        check.Unit(unit, kept.data(), static_cast<std::int32_t>(kept.size()), whole);
+        bytes.clear();
     }
     if (cursor.Cancelled()) {
         return false;

@@ -5,8 +5,7 @@
 // the sets a slice names, frame_num from picture to picture), all feeding one list of
 // problems. One walk in file order, with fixed memory.
 
-#include "stream/UnitCursor.h"
-#include "syntax/AccessUnit.h"
+#include "model/WalkContext.h"
 #include "syntax/Rules.h"
 
 #include <array>
@@ -28,24 +27,24 @@ void CheckSpsLevel(const TSeqParameterSet& sps, TUnitProblems& problems);
 
 class TStreamCheck {
   public:
-    explicit TStreamCheck(IProblems& sink);
+    // sets: the walk's store, which the units are told after the walk has learned them.
+    TStreamCheck(IProblems& sink, TSetStore& sets);
     ~TStreamCheck();
     TStreamCheck(const TStreamCheck&) = delete;
     TStreamCheck& operator=(const TStreamCheck&) = delete;
 
-    // The walk's next unit: its bytes as the cursor's sink holds them (00 00 00 01, the
+    // The walk's next unit, with its bytes as the cursor's sink holds them (00 00 00 01, the
     // header byte, the payload up to its last byte that is not zero), or, when they did
     // not fit (whole false), the first bytes after the header byte that the cursor kept.
-    void Unit(const TNalUnitSpan& span, const std::uint8_t* bytes, std::int32_t size,
-              bool whole);
+    void Unit(const TWalkUnit& unit, const std::uint8_t* bytes, std::int32_t size, bool whole);
     // After the last unit.
     void End();
 
   private:
     void Sps(const std::uint8_t* rbsp, std::int32_t size, TUnitProblems& problems);
     void Pps(const std::uint8_t* rbsp, std::int32_t size, TUnitProblems& problems);
-    void Slice(std::uint32_t type, const std::uint8_t* payload, std::int32_t size, bool whole,
-               const std::uint8_t* rbsp, std::int32_t rbspSize, TUnitProblems& problems);
+    void Slice(const TWalkUnit& unit, const std::uint8_t* payload, std::int32_t size, bool whole,
+               TUnitProblems& problems);
     // Why a slice header could not be read: its set missing, or its payload short.
     void SliceUnread(const std::uint8_t* rbsp, std::int32_t size, TUnitProblems& problems);
     // The first slice of a primary picture.
@@ -53,7 +52,7 @@ class TStreamCheck {
     void CloseAccessUnit();
 
     IProblems& FSink;
-    TAccessUnitRule FRule;
+    TSetStore& FSets;
     std::vector<std::uint8_t> FRbsp;
     // Scratch records of the set in hand; the sets that count are the rule's.
     std::unique_ptr<TSeqParameterSet> FSps;

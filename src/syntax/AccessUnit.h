@@ -9,9 +9,7 @@
 #include "syntax/pic_parameter_set_rbsp.h"
 #include "syntax/seq_parameter_set_rbsp.h"
 
-#include <array>
 #include <cstdint>
-#include <memory>
 #include <optional>
 
 // Bytes of a slice's payload that hold any slice header a conforming stream can write
@@ -71,76 +69,6 @@ const char* SliceTypeName(std::uint32_t slice_type);
 bool ReadSps(const std::uint8_t* rbsp, std::int32_t size, TSeqParameterSet& sps);
 bool ReadPps(const std::uint8_t* rbsp, std::int32_t size, IGoverningSets& sets,
              TPicParameterSet& pps);
-
-// The parameter sets met so far, by id, with the sets found elsewhere (before the walk's
-// start, say) behind them. Fixed memory: one set per id.
-class TKnownSets final : public IGoverningSets {
-  public:
-    explicit TKnownSets(IGoverningSets* fallback = nullptr);
-    ~TKnownSets() override;
-    // Forgets every set learned.
-    void Clear();
-    // Parses a parameter set (payload after the header byte, emulation prevention removed)
-    // and keeps it under its id; false when it cannot be read.
-    bool LearnSps(const std::uint8_t* rbsp, std::int32_t size);
-    bool LearnPps(const std::uint8_t* rbsp, std::int32_t size);
-    const TPicParameterSet* Pps(std::uint32_t pic_parameter_set_id) override;
-    const TSeqParameterSet* Sps(std::optional<std::uint32_t> seq_parameter_set_id) override;
-
-  private:
-    IGoverningSets* FFallback;
-    std::array<std::unique_ptr<TSeqParameterSet>, 32> FSps;
-    std::array<std::unique_ptr<TPicParameterSet>, 256> FPps;
-    std::optional<std::uint32_t> FLastSps;
-};
-
-// Splits a stream into access units, told its units one by one in file order. A new one
-// begins with the first delimiter, SPS, PPS, SEI or unit of types 14 to 18 after a
-// picture's slices, or with the first slice of a new primary picture; filler data, end of
-// sequence or stream and every other type stay with the access unit they follow.
-class TAccessUnitRule {
-  public:
-    explicit TAccessUnitRule(IGoverningSets* fallback = nullptr);
-
-    // As at the start of a stream: the next unit begins an access unit.
-    void Reset();
-    // Told a unit: its header byte, and its payload after that byte with emulation
-    // prevention removed (a slice's first kSliceHeaderBytes, a parameter set whole).
-    // True when the unit begins a new access unit.
-    bool Next(std::uint8_t header, const std::uint8_t* rbsp, std::int32_t size);
-
-    // The last unit told is a prefix unit after a picture's slice: it begins an access unit
-    // unless the next unit is a slice of that same picture, which the next call tells. Its
-    // caller holds it apart until then.
-    bool HeldBack() const { return FHeld; }
-    // The access unit the last unit told begins began with the unit held back before it.
-    bool BeganBefore() const { return FBeganBefore; }
-    // The last unit told was the first slice of a new primary picture.
-    bool PictureBegan() const { return FPictureBegan; }
-    // The last unit told was a slice whose header could be read: Head and Sps tell it.
-    bool HeadRead() const { return FHeadRead; }
-    const TSliceHead& Head() const { return FHead; }
-    const TSeqParameterSet* Sps() const { return FHeadSps; }
-    // The access unit in hand holds a primary picture's slice.
-    bool HasPicture() const { return FSeenSlice; }
-    TKnownSets& Sets() { return FSets; }
-
-  private:
-    // Next without the prefix unit's hold.
-    bool Told(std::uint32_t type, std::uint8_t header, const std::uint8_t* rbsp, std::int32_t size);
-
-    TKnownSets FSets;
-    bool FFirst = true;
-    bool FSeenSlice = false;
-    bool FHeld = false;
-    bool FBeganBefore = false;
-    bool FPictureBegan = false;
-    bool FHeadRead = false;
-    TSliceHead FHead;
-    TSliceHead FLast; // the last slice of the picture in hand, when FLastRead
-    bool FLastRead = false;
-    const TSeqParameterSet* FHeadSps = nullptr;
-};
 
 // The picture order count of each picture in decoding order, carried from one picture to
 // the next as the three counting methods need it, memory_management_control_operation 5

@@ -86,12 +86,19 @@ std::string NotFoundLine(const char* idName, std::uint32_t id) {
            std::to_string(kParameterSetSearchBound / 1048576) + " MiB before this unit";
 }
 
+std::string IGoverningSets::MissingLine(const char* idName, std::uint32_t id) {
+    const std::optional<std::int64_t> refused = RefusedAt(idName, id);
+    if (!refused) {
+        return NotFoundLine(idName, id);
+    }
+    return std::string(idName) + " " + std::to_string(id) + ": the set at " +
+           NalOffsetText(*refused) + " cannot be read, and no readable one governs this unit";
+}
+
 TParameterSetFinder::TParameterSetFinder(FileStream& stream) : FStream(stream) {}
 
 void TParameterSetFinder::Forget() {
     FEntries = {};
-    FSps.Offset.reset();
-    FPps.Offset.reset();
 }
 
 std::optional<std::int64_t> TParameterSetFinder::Find(std::uint32_t type, TParameterSetId id,
@@ -198,52 +205,23 @@ bool TParameterSetFinder::ReadPayload(std::int64_t offset, std::uint32_t type) {
         return false;
     }
     const std::int32_t stored = std::min(length - startCode - 1, kParameterSetBytes);
+    FUnitStart = startCode;
+    FUnitLength = 1 + stored;
     return Remove_emulation_prevention_three_bytes(FUnit.data() + startCode + 1, stored,
                                                    FPayload.data(), FPayloadSize) &&
            FPayloadSize > 0;
 }
 
 bool TParameterSetFinder::ReadSet(std::int64_t offset, std::uint32_t type,
-                                  const std::uint8_t*& rbsp, std::int32_t& size) {
+                                  const std::uint8_t*& rbsp, std::int32_t& size,
+                                  std::vector<std::uint8_t>* unit) {
     if (!ReadPayload(offset, type)) {
         return false;
+    }
+    if (unit != nullptr) {
+        unit->assign(FUnit.begin() + FUnitStart, FUnit.begin() + FUnitStart + FUnitLength);
     }
     rbsp = FPayload.data();
     size = FPayloadSize;
     return true;
-}
-
-template <class Set, class Parse>
-const Set* TParameterSetFinder::FindParsed(std::uint32_t type, TParameterSetId id,
-                                           std::int64_t before, TParsed<Set>& parsed, Parse parse) {
-    const std::optional<std::int64_t> at = Find(type, id, before);
-    if (!at) {
-        return nullptr;
-    }
-    if (parsed.Offset != at) {
-        parsed.Offset.reset();
-        if (!ReadPayload(*at, type)) {
-            return nullptr;
-        }
-        TBitStream4 reader;
-        reader.SetData(FPayload.data(), FPayloadSize);
-        parsed.Record = Set{};
-        // A set cut short still governs with the elements it holds.
-        parse(reader, parsed.Record);
-        parsed.Offset = at;
-    }
-    return &parsed.Record;
-}
-
-const TSeqParameterSet* TParameterSetFinder::FindSps(TParameterSetId id, std::int64_t before) {
-    return FindParsed(kNalSps, id, before, FSps, [](TBitStream4& reader, TSeqParameterSet& sps) {
-        Parse_seq_parameter_set_rbsp(reader, sps);
-    });
-}
-
-const TPicParameterSet* TParameterSetFinder::FindPps(std::uint32_t id, std::int64_t before) {
-    // A slice needs none of the elements that depend on the sequence parameter set.
-    return FindParsed(kNalPps, id, before, FPps, [](TBitStream4& reader, TPicParameterSet& pps) {
-        Parse_pic_parameter_set_rbsp(reader, pps);
-    });
 }

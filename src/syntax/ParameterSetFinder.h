@@ -21,8 +21,6 @@ inline constexpr std::int64_t kParameterSetSearchBound = 16777216; // 16 MiB
 // none is given (the sequence parameter set nearest before an SEI message).
 using TParameterSetId = std::optional<std::uint32_t>;
 
-// "seq_parameter_set_id 0 not found within 16 MiB before this unit".
-std::string NotFoundLine(const char* idName, std::uint32_t id);
 
 // The chroma_format_idc of the sequence parameter set whose start code begins at data
 // (4:2:0 for profiles without the chroma block); no value when the bytes hold none.
@@ -39,11 +37,6 @@ class TParameterSetFinder {
     // the stream's position; throws on a read failure.
     std::optional<std::int64_t> Find(std::uint32_t type, TParameterSetId id, std::int64_t before);
 
-    // The set Find answers, parsed. The answer stays valid until the next call; null when
-    // none is found or its bytes cannot be read.
-    const TSeqParameterSet* FindSps(TParameterSetId id, std::int64_t before);
-    const TPicParameterSet* FindPps(std::uint32_t id, std::int64_t before);
-
     // The chroma_format_idc of the sequence parameter set with the given id that governs a
     // picture parameter set beginning at ppsOffset.
     std::optional<std::uint32_t> GoverningChromaFormat(std::uint32_t seq_parameter_set_id,
@@ -51,9 +44,10 @@ class TParameterSetFinder {
 
     // The payload of the set of type at offset: its first kParameterSetBytes after the
     // header byte as stored, emulation prevention removed. Valid until the next call; false
-    // when the unit there is not of type or holds no payload.
+    // when the unit there is not of type or holds no payload. unit, when given, receives the
+    // unit's bytes as stored from its header byte on.
     bool ReadSet(std::int64_t offset, std::uint32_t type, const std::uint8_t*& rbsp,
-                 std::int32_t& size);
+                 std::int32_t& size, std::vector<std::uint8_t>* unit = nullptr);
 
     // Forgets what was found: the file is another one now.
     void Forget();
@@ -76,38 +70,12 @@ class TParameterSetFinder {
     // The payload (emulation prevention removed) of the unit at offset, into FPayload;
     // false when it holds no payload.
     bool ReadPayload(std::int64_t offset, std::uint32_t type);
-    // The last set of one kind parsed, and where it began.
-    template <class Set> struct TParsed {
-        std::optional<std::int64_t> Offset;
-        Set Record{};
-    };
-    template <class Set, class Parse>
-    const Set* FindParsed(std::uint32_t type, TParameterSetId id, std::int64_t before,
-                          TParsed<Set>& parsed, Parse parse);
-
     FileStream& FStream;
     std::array<TEntry, 8> FEntries{};
     std::size_t FNextEntry = 0;
-    // The last set of each kind parsed, by offset, so that the slices of a picture do not
-    // read and parse it again.
     std::vector<std::uint8_t> FUnit;
     std::vector<std::uint8_t> FPayload;
     std::int32_t FPayloadSize = 0;
-    TParsed<TSeqParameterSet> FSps;
-    TParsed<TPicParameterSet> FPps;
-};
-
-// The sets that govern the unit at one offset, through a finder.
-class TGoverningSets final : public IGoverningSets {
-  public:
-    TGoverningSets(TParameterSetFinder& finder, std::int64_t unitOffset)
-        : FFinder(finder), FOffset(unitOffset) {}
-    const TPicParameterSet* Pps(std::uint32_t id) override { return FFinder.FindPps(id, FOffset); }
-    const TSeqParameterSet* Sps(std::optional<std::uint32_t> id) override {
-        return FFinder.FindSps(id, FOffset);
-    }
-
-  private:
-    TParameterSetFinder& FFinder;
-    std::int64_t FOffset;
+    std::int32_t FUnitStart = 0; // the header byte's place in FUnit
+    std::int32_t FUnitLength = 0;
 };

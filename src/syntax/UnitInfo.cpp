@@ -41,7 +41,7 @@ class TNotingSets final : public IGoverningSets {
     const TPicParameterSet* Pps(std::uint32_t id) override {
         const TPicParameterSet* pps = FSets != nullptr ? FSets->Pps(id) : nullptr;
         if (pps == nullptr) {
-            Missing = "(PPS " + std::to_string(id) + " not found)";
+            Missing = "(PPS " + std::to_string(id) + Why("pic_parameter_set_id", id) + ")";
         } else {
             QpInit = 26 + std::int64_t{pps->pic_init_qp_minus26}; // any value a stream holds
         }
@@ -50,7 +50,8 @@ class TNotingSets final : public IGoverningSets {
     const TSeqParameterSet* Sps(std::optional<std::uint32_t> id) override {
         const TSeqParameterSet* sps = FSets != nullptr ? FSets->Sps(id) : nullptr;
         if (sps == nullptr) {
-            Missing = "(SPS " + (id ? std::to_string(*id) : std::string("?")) + " not found)";
+            Missing = "(SPS " + (id ? std::to_string(*id) : std::string("?")) +
+                      (id ? Why("seq_parameter_set_id", *id) : std::string(" not found")) + ")";
         }
         return sps;
     }
@@ -58,6 +59,10 @@ class TNotingSets final : public IGoverningSets {
     std::int64_t QpInit = 26;
 
   private:
+    std::string Why(const char* idName, std::uint32_t id) {
+        return FSets != nullptr && FSets->RefusedAt(idName, id) ? " unreadable" : " not found";
+    }
+
     IGoverningSets* FSets;
 };
 

@@ -101,7 +101,7 @@ void BufferingPeriod(TFieldLines& lines, IGoverningSets& sets) {
     }
     const TSeqParameterSet* sps = sets.Sps(id);
     if (sps == nullptr) {
-        lines.Note(NotFoundLine("seq_parameter_set_id", id));
+        lines.Note(sets.MissingLine("seq_parameter_set_id", id));
         return;
     }
     const TVuiParameters& vui = sps->vui_parameters;

@@ -186,14 +186,14 @@ void Decode_slice_header(TFieldLines& outer, TSliceHeader& header, IGoverningSet
     }
     const TPicParameterSet* found = sets.Pps(ppsId);
     if (found == nullptr) {
-        lines.Note(NotFoundLine("pic_parameter_set_id", ppsId));
+        lines.Note(sets.MissingLine("pic_parameter_set_id", ppsId));
         return;
     }
     // The next question may replace what the answer points to.
     const TSlicePps pps(*found);
     const TSeqParameterSet* sps = sets.Sps(pps.seq_parameter_set_id);
     if (sps == nullptr) {
-        lines.Note(NotFoundLine("seq_parameter_set_id", pps.seq_parameter_set_id));
+        lines.Note(sets.MissingLine("seq_parameter_set_id", pps.seq_parameter_set_id));
         return;
     }
     const bool separateColourPlanes =

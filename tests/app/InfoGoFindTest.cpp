@@ -7,7 +7,7 @@
 #include "support/FakeWindow.h"
 #include "support/SparseFiles.h"
 #include "support/TestSupport.h"
-#include "syntax/ParameterSetFinder.h"
+#include "model/SetStore.h"
 #include "syntax/UnitInfo.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +64,7 @@ TEST(InfoColumn, EachRowShowsItsUnitsSummaryPageAfterPage) {
     EXPECT_TRUE(w.list.Visible[kInfoColumn]);
     FileStream stream;
     ASSERT_TRUE(stream.Open(path));
-    TParameterSetFinder finder(stream);
+    TSetStore sets(&stream);
     TUnitInfo info;
     const std::vector<Unit> units = Units("aud_sei");
     int rows = 0;
@@ -74,7 +74,7 @@ TEST(InfoColumn, EachRowShowsItsUnitsSummaryPageAfterPage) {
             const auto u = std::find_if(units.begin(), units.end(),
                                         [&](const Unit& unit) { return unit.Offset == offset; });
             ASSERT_NE(u, units.end());
-            TGoverningSets sets(finder, u->Offset);
+            sets.LookBackFrom(u->Offset);
             EXPECT_EQ(w.Row(row).SubItems[3],
                       info.Read(stream, u->Offset, u->Length, stream.Size(), &sets))
                 << "unit at " << offset;

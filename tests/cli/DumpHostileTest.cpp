@@ -275,13 +275,14 @@ TEST(DumpHostile, EveryConditionEndsWithItsStatusAndMessage) {
          "",
          TMatch::Any,
          ""},
+        // The SPS is parsed for its tree, for its lines, and by the walk's set store.
         {"--debug --trees of a High profile SPS",
          highStream,
          {"--debug", "--trees"},
          TOutput::Captured,
          {},
          0,
-         "kvo: WARNING - to check\nkvo: WARNING - to check\n",
+         "kvo: WARNING - to check\nkvo: WARNING - to check\nkvo: WARNING - to check\n",
          TMatch::Any,
          ""},
     };

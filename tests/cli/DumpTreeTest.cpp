@@ -7,7 +7,7 @@
 #include "cli/JsonTree.h"
 #include "stream/FileStream.h"
 #include "support/TestSupport.h"
-#include "syntax/ParameterSetFinder.h"
+#include "model/SetStore.h"
 #include "syntax/nal_unit.h"
 
 #include <gtest/gtest.h>
@@ -23,8 +23,8 @@ namespace {
 template <class Tree>
 void Decode(const std::vector<std::uint8_t>& bytes, std::int64_t offset, FileStream& stream,
             Tree& tree) {
-    TParameterSetFinder finder(stream);
-    TGoverningSets sets(finder, offset);
+    TSetStore sets(&stream);
+    sets.LookBackFrom(offset);
     const TFullDecoding full{&sets, &tree};
     std::vector<std::uint8_t> rbsp(bytes.size());
     TBitStream4 reader;

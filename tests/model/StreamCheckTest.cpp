@@ -89,7 +89,7 @@ const TNalUnitSpan& UnitOf(const TUnits& units, std::uint32_t type, int occurren
 }
 
 // The sets before the unit at offset, learned as the walk learns them.
-void LearnSetsBefore(const TBytes& stream, std::int64_t offset, TKnownSets& sets) {
+void LearnSetsBefore(const TBytes& stream, std::int64_t offset, TSetStore& sets) {
     TBytes rbsp(stream.size());
     for (const TNalUnitSpan& u : NaiveUnits(stream, 0)) {
         if (u.Offset >= offset) {
@@ -102,15 +102,14 @@ void LearnSetsBefore(const TBytes& stream, std::int64_t offset, TKnownSets& sets
                                                     static_cast<std::int32_t>(u.PayloadEnd - from),
                                                     rbsp.data(), n);
         }
-        if (NalUnitType(u.Header) == kNalSps) {
-            sets.LearnSps(rbsp.data(), n);
-        } else if (NalUnitType(u.Header) == kNalPps) {
-            sets.LearnPps(rbsp.data(), n);
+        if (NalUnitType(u.Header) == kNalSps || NalUnitType(u.Header) == kNalPps) {
+            sets.Learn(u.Header, rbsp.data(), n, u.Offset);
         }
     }
+    sets.At(offset);
 }
 
-TChromaFormatLookup ChromaOf(TKnownSets& sets) {
+TChromaFormatLookup ChromaOf(TSetStore& sets) {
     return [&sets](std::uint32_t id) -> std::optional<std::uint32_t> {
         const TSeqParameterSet* sps = sets.Sps(id);
         return sps ? std::optional(sps->chroma_format_idc) : std::nullopt;
@@ -127,7 +126,7 @@ struct TElementAt {
 
 TElementAt FindElement(const TBytes& stream, const TNalUnitSpan& unit,
                        const std::string& label) {
-    TKnownSets sets;
+    TSetStore sets(nullptr);
     LearnSetsBefore(stream, unit.Offset, sets);
     TBytes rbsp(stream.size());
     TSyntaxTree tree;
@@ -210,7 +209,7 @@ TBytes Rewrite(const TBytes& stream, const TNalUnitSpan& unit,
 // The rules the detail tree of the unit at offset marks with its "! " lines: what the unit
 // alone breaks.
 std::set<std::string> TreeMarks(const TBytes& stream, std::int64_t offset) {
-    TKnownSets sets;
+    TSetStore sets(nullptr);
     LearnSetsBefore(stream, offset, sets);
     TSyntaxTree tree;
     TBitStream4 reader;

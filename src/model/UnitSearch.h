@@ -56,28 +56,14 @@ struct TSearchControl {
     std::atomic<std::int64_t> Reached{0};
 };
 
-// Tells whether each unit of a walk is of a kind. It is told the units in file order from
-// where the walk began, so that pictures are judged by the access-unit rule.
-class TUnitMatcher {
-  public:
-    // stream: where the parameter sets before the walk's start are looked for; null for
-    // standard input, which cannot be read back.
-    explicit TUnitMatcher(FileStream* stream);
-    ~TUnitMatcher();
-    TUnitMatcher(const TUnitMatcher&) = delete;
-    TUnitMatcher& operator=(const TUnitMatcher&) = delete;
-    // The units that follow are not the ones before: no slice before them is known.
-    void Reset();
-    // What the walk's cursor keeps of each unit for kind: the heads Match reads.
-    static TUnitWantsOf Wants(const TFindKind& kind);
-    // The unit the cursor just gave, with its head, is of kind.
-    bool Match(const TFindKind& kind, const TNalUnitSpan& span,
-               const std::vector<std::uint8_t>& head);
+class TWalkContext;
+struct TWalkUnit;
 
-  private:
-    class TImpl;
-    std::unique_ptr<TImpl> FImpl;
-};
+// The unit a walk just told is of kind: pictures by the walk's access-unit rule, so that
+// find agrees with the summary and the decoder about where a picture begins.
+bool MatchesKind(const TFindKind& kind, const TWalkUnit& unit);
+// What the walk keeps of each unit for kind: the heads MatchesKind reads.
+TUnitWantsOf FindWants(const TFindKind& kind);
 
 class TUnitSearch {
   public:
@@ -111,5 +97,5 @@ class TUnitSearch {
     std::int32_t FBlockSize;
     std::int32_t FLookAhead;
     TUnitCursor FCursor;
-    TUnitMatcher FMatcher;
+    std::unique_ptr<TWalkContext> FWalk;
 };

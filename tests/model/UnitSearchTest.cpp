@@ -4,7 +4,7 @@
 // the listing's walk on random bytes; a 300 GB sparse file; a cancelled search; steps from
 // anywhere past a parameter set that cannot be read.
 
-#include "syntax/UnitSearch.h"
+#include "model/UnitSearch.h"
 #include "stream/FileStream.h"
 #include "stream/UnitCursor.h"
 #include "support/NaiveUnits.h"

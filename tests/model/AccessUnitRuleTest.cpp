@@ -1,7 +1,7 @@
 // The access-unit rule, told units one by one: where it opens an access unit, and a prefix
 // unit that goes with the slice after it.
 
-#include "syntax/AccessUnit.h"
+#include "model/WalkContext.h"
 
 #include <gtest/gtest.h>
 
@@ -36,11 +36,12 @@ TEST(AccessUnitRule, APrefixUnitOpensAnAccessUnitOnlyBeforeANewPicture) {
          {kFiller, &kNone, true, false, true}}, // no slice followed
     };
     for (std::size_t r = 0; r < runs.size(); ++r) {
-        TAccessUnitRule rule;
+        TSetStore sets(nullptr);
+        TAccessUnitRule rule(sets);
         for (std::size_t i = 0; i < runs[r].size(); ++i) {
             const TStep& step = runs[r][i];
             const bool begins = rule.Next(step.Header, step.Rbsp->data(),
-                                          static_cast<std::int32_t>(step.Rbsp->size()));
+                                          static_cast<std::int32_t>(step.Rbsp->size()), 0);
             EXPECT_EQ(begins, step.Begins) << "run " << r << " unit " << i;
             EXPECT_EQ(rule.HeldBack(), step.HeldBack) << "run " << r << " unit " << i;
             EXPECT_EQ(rule.BeganBefore(), step.BeganBefore) << "run " << r << " unit " << i;

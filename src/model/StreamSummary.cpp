@@ -1,8 +1,9 @@
-#include "syntax/StreamSummary.h"
+#include "model/StreamSummary.h"
 
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
+#include "model/WalkContext.h"
 #include "syntax/AccessUnit.h"
 #include "syntax/BitStream4.h"
 #include "syntax/Meanings.h"
@@ -14,8 +15,10 @@
 class TStreamSummaryWalk::TWalk {
   public:
     TWalk(FileStream& stream, TStreamSummary& summary, std::int64_t first, std::int64_t end)
-        : FReader(stream, 4 << 20, true), FSummary(summary),
-          FRbsp(std::make_unique<std::uint8_t[]>(kParameterSetBytes)) {
+        // A walk of a range looks back for the sets before it through the same stream, which
+        // a read ahead must then leave alone.
+        : FReader(stream, 4 << 20, first <= 0), FWalk(FReader, first > 0 ? &stream : nullptr),
+          FSummary(summary) {
         summary = TStreamSummary{};
         summary.Size = FReader.FileSize();
         // Standard input's size is known only at its end: its buckets start narrow and
@@ -34,18 +37,16 @@ class TStreamSummaryWalk::TWalk {
                 FGrowing ? kSummaryBuckets
                          : std::min<std::int64_t>(kSummaryBuckets, span / summary.BucketWidth + 1)),
             TSummaryBucket{});
-        if (FFirst > 0) {
-            FReader.Seek(FFirst);
-        }
+        FWalk.Begin(FFirst);
     }
 
     bool Run(TSearchControl* control, const std::function<void(const TStreamSummary&)>& blockDone) {
         if (control != nullptr) {
             FReader.SetCancel(&control->Cancel);
         }
-        TNalUnitSpan span;
+        TWalkUnit unit;
         std::int64_t block = -1;
-        while (!FPastEnd && FReader.Next(span, AccessUnitHeads, nullptr, 0)) {
+        while (!FPastEnd && FWalk.Next(unit)) {
             if (FReader.BlockStart() != block) {
                 block = FReader.BlockStart();
                 if (blockDone) {
@@ -55,7 +56,7 @@ class TStreamSummaryWalk::TWalk {
                     control->Reached.store(block);
                 }
             }
-            Unit(span);
+            Unit(unit);
         }
         if (FReader.Cancelled()) {
             return false;
@@ -74,19 +75,8 @@ class TStreamSummaryWalk::TWalk {
     }
 
   private:
-    // The payload after the header byte without emulation prevention, of the bytes the
-    // walk kept of the unit, into FRbsp.
-    std::int32_t Payload() {
-        const std::vector<std::uint8_t>& head = FReader.Head();
-        std::int32_t written = 0;
-        if (!head.empty()) {
-            Remove_emulation_prevention_three_bytes(
-                head.data(), static_cast<std::int32_t>(head.size()), FRbsp.get(), written);
-        }
-        return written;
-    }
-
-    void Unit(const TNalUnitSpan& span) {
+    void Unit(const TWalkUnit& unit) {
+        const TNalUnitSpan& span = unit.Span;
         ++FSummary.Units;
         if (FSummary.FirstStartCode < 0) {
             FSummary.FirstStartCode = span.Offset;
@@ -101,9 +91,8 @@ class TStreamSummaryWalk::TWalk {
         if (FSummary.Units == 1 && type == kNalDelimiter) {
             FSkipFirst = false;
         }
-        const std::int32_t n = Payload();
-        const bool begins = FRule.Next(span.Header, FRbsp.get(), n);
-        if (FRule.HeldBack()) {
+        const bool begins = unit.BeginsAccessUnit;
+        if (unit.HeldBack) {
             // A prefix unit's access unit is known with the unit after it.
             FHeldStart = span.Offset;
             FHeldEnd = span.PayloadEnd;
@@ -113,7 +102,7 @@ class TStreamSummaryWalk::TWalk {
             CloseAccessUnit();
             // The range ends where the first access unit that begins past it begins: the
             // last one within keeps all its units.
-            const std::int64_t start = FRule.BeganBefore() ? FHeldStart : span.Offset;
+            const std::int64_t start = unit.BeganBefore ? FHeldStart : span.Offset;
             if (start >= FEnd) {
                 FPastEnd = true;
                 return;
@@ -128,19 +117,22 @@ class TStreamSummaryWalk::TWalk {
             FAccessUnitStart = span.Offset;
         }
         FAccessUnitEnd = span.PayloadEnd;
-        if (FRule.PictureBegan() && !FHasPicture) {
-            Picture(span, type);
+        if (unit.BeginsPicture && !FHasPicture) {
+            Picture(unit);
         }
         if (type == kNalSps) {
-            SequenceParameterSet(span, n);
+            SequenceParameterSet(unit);
         }
     }
 
-    void Picture(const TNalUnitSpan& span, std::uint32_t type) {
+    void Picture(const TWalkUnit& unit) {
+        const TNalUnitSpan& span = unit.Span;
+        const std::uint32_t type = unit.Type;
         // A slice whose header cannot be read still tells its type.
         TBitStream4 reader;
-        std::uint32_t sliceType = FRule.Head().slice_type;
-        if (!FRule.HeadRead() && reader.SetData(FRbsp.get(), kSliceHeaderBytes) == kStatusOk) {
+        std::uint32_t sliceType = unit.Head != nullptr ? unit.Head->slice_type : 0;
+        if (unit.Head == nullptr && unit.RbspSize > 0 &&
+            reader.SetData(unit.Rbsp, unit.RbspSize) == kStatusOk) {
             reader.ReadUE();
             sliceType = reader.ReadUE();
         }
@@ -234,10 +226,13 @@ class TStreamSummaryWalk::TWalk {
         FSummary.BucketWidth *= 2;
     }
 
-    void SequenceParameterSet(const TNalUnitSpan& span, std::int32_t n) {
+    void SequenceParameterSet(const TWalkUnit& unit) {
+        const TNalUnitSpan& span = unit.Span;
+        const std::int32_t n = unit.RbspSize;
+        const std::uint8_t* rbsp = unit.Rbsp;
         for (TSummarySps& known : FSummary.Sps) {
             if (static_cast<std::int32_t>(known.Rbsp.size()) == n &&
-                std::equal(known.Rbsp.begin(), known.Rbsp.end(), FRbsp.get())) {
+                std::equal(known.Rbsp.begin(), known.Rbsp.end(), rbsp)) {
                 ++known.Count;
                 return;
             }
@@ -247,12 +242,12 @@ class TStreamSummaryWalk::TWalk {
             return;
         }
         TSummarySps kept;
-        kept.Rbsp.assign(FRbsp.get(), FRbsp.get() + n);
+        kept.Rbsp.assign(rbsp, rbsp + n);
         kept.FirstOffset = span.Offset;
         kept.Count = 1;
         TSeqParameterSet sps{};
         TBitStream4 reader;
-        if (n > 0 && reader.SetData(FRbsp.get(), n) == kStatusOk) {
+        if (n > 0 && reader.SetData(rbsp, n) == kStatusOk) {
             Parse_seq_parameter_set_rbsp(reader, sps);
         }
         kept.EndsEarly = n <= 0 || reader.Error() != 0;
@@ -274,14 +269,13 @@ class TStreamSummaryWalk::TWalk {
     }
 
     TUnitCursor FReader;
+    TWalkContext FWalk;
     TStreamSummary& FSummary;
     // The range walked, and whether its first access unit is still to be left out.
     std::int64_t FFirst = 0;
     std::int64_t FEnd = 0;
     bool FSkipFirst = false;
     bool FPastEnd = false;
-    std::unique_ptr<std::uint8_t[]> FRbsp;
-    TAccessUnitRule FRule;
     // The access unit being gathered (-1: none yet): where it begins, one past its last
     // byte that is not zero, and its picture's slice type.
     std::int64_t FAccessUnitStart = -1;

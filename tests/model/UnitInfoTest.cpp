@@ -7,7 +7,7 @@
 #include "stream/FileStream.h"
 #include "stream/UnitCursor.h"
 #include "syntax/Meanings.h"
-#include "syntax/ParameterSetFinder.h"
+#include "model/SetStore.h"
 #include "syntax/ReferenceSupport.h"
 #include "syntax/nal_unit.h"
 
@@ -93,14 +93,14 @@ void CompareStream(const std::string& name, Counted& counted) {
     FileStream detail;
     ASSERT_TRUE(listing.Open(path));
     ASSERT_TRUE(detail.Open(path));
-    TParameterSetFinder finder(detail);
+    TSetStore sets(&detail);
     TUnitInfo info;
     std::map<std::int64_t, std::int64_t> qpInitByPps;
     TUnitCursor units(listing);
     TNalUnitSpan span;
     for (int index = 0; units.Next(span); ++index) {
         SCOPED_TRACE(name + " NAL " + std::to_string(index));
-        TGoverningSets sets(finder, span.Offset);
+        sets.LookBackFrom(span.Offset);
         const std::string shown =
             info.Read(detail, span.Offset, span.Length, units.FileSize(), &sets);
         if (const auto ps = ref.ParameterSets.find(index); ps != ref.ParameterSets.end()) {
@@ -176,12 +176,12 @@ TEST(UnitInfo, AUnitCutAnywhereShowsWhatWasReadAndEndsEarly) {
         FileStream detail;
         ASSERT_TRUE(listing.Open(path));
         ASSERT_TRUE(detail.Open(path));
-        TParameterSetFinder finder(detail);
+        TSetStore sets(&detail);
         TUnitInfo info;
         TUnitCursor units(listing);
         TNalUnitSpan span;
         for (int index = 0; units.Next(span) && index < 24; ++index) {
-            TGoverningSets sets(finder, span.Offset);
+            sets.LookBackFrom(span.Offset);
             const std::uint8_t* unit = bytes.data() + span.Offset;
             const auto length =
                 static_cast<std::int32_t>(std::min<std::int64_t>(span.Length, 2048));

@@ -5,7 +5,7 @@
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
-#include "syntax/ParameterSetFinder.h"
+#include "model/SetStore.h"
 #include "syntax/ReferenceSupport.h"
 #include "syntax/nal_unit.h"
 
@@ -41,7 +41,7 @@ void CompareStream(const std::string& name, Compared& compared) {
     std::vector<std::uint8_t> bytes(kDetailReadSize);
     std::vector<std::uint8_t> rbsp(kDetailReadSize);
     TBitStream4 reader;
-    TParameterSetFinder finder(detail);
+    TSetStore sets(&detail);
     TUnitCursor units(listing);
     TNalUnitSpan span;
     for (int index = 0; units.Next(span); ++index) {
@@ -55,7 +55,7 @@ void CompareStream(const std::string& name, Compared& compared) {
         SCOPED_TRACE(name + " NAL " + std::to_string(index));
         detail.Seek(span.Offset);
         const std::int32_t n = detail.Read(bytes.data(), kDetailReadSize);
-        TGoverningSets sets(finder, span.Offset);
+        sets.LookBackFrom(span.Offset);
         RecordedBits positions;
         const TFullDecoding full{&sets, &positions};
         TSyntaxTree tree;

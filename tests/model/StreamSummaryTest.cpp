@@ -4,7 +4,7 @@
 // the independent listing. Then the edges: a 300 GB sparse file, a cancelled walk, a file
 // that grows during the walk, files without pictures.
 
-#include "syntax/StreamSummary.h"
+#include "model/StreamSummary.h"
 #include "stream/FileStream.h"
 #include "support/SparseFiles.h"
 #include "syntax/ReferenceSupport.h"

@@ -4,7 +4,7 @@
 // type, pictures per slice type, GOP lengths, each distinct sequence parameter set, and the
 // access units' sizes gathered into at most kSummaryBuckets buckets by file offset.
 
-#include "syntax/UnitSearch.h"
+#include "model/UnitSearch.h"
 
 #include <array>
 #include <cstdint>
