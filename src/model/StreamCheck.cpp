@@ -32,6 +32,13 @@ const TRule kMissingSps("slice-sps-missing", TSeverity::Error, "seq_parameter_se
                         "the slice's picture parameter set names a sequence parameter set not "
                         "sent before it",
                         "7.4.2.2");
+const TRule kUnreadablePps("slice-pps-unreadable", TSeverity::Error, "pic_parameter_set_id",
+                           "the slice names a picture parameter set that cannot be read",
+                           "7.4.3");
+const TRule kUnreadableSps("slice-sps-unreadable", TSeverity::Error, "seq_parameter_set_id",
+                           "the slice's picture parameter set names a sequence parameter set "
+                           "that cannot be read",
+                           "7.4.2.2");
 const TRule kFirstNotIdr("stream-starts-without-idr", TSeverity::Note, "nal_unit_type",
                          "the first picture is not an IDR picture (a stream cut from another?)",
                          "7.4.1.2.2");
@@ -281,14 +288,20 @@ void TStreamCheck::SliceUnread(const std::uint8_t* rbsp, std::int32_t size,
     if (!problems.Expect(ppsId <= 255, kPpsIdRange, ppsId)) {
         return;
     }
+    // A set that was there but could not be read has its own problem where it lies.
     const TPicParameterSet* pps = FSets.Pps(ppsId);
-    if (!problems.Expect(pps != nullptr, kMissingPps, ppsId)) {
+    if (pps == nullptr) {
+        const bool refused = FSets.RefusedAt("pic_parameter_set_id", ppsId).has_value();
+        problems.Expect(false, refused ? kUnreadablePps : kMissingPps, ppsId);
         return;
     }
     const std::uint32_t spsId = pps->seq_parameter_set_id;
-    if (problems.Expect(FSets.Sps(spsId) != nullptr, kMissingSps, spsId)) {
-        ReportEndsEarly(problems);
+    if (FSets.Sps(spsId) == nullptr) {
+        const bool refused = FSets.RefusedAt("seq_parameter_set_id", spsId).has_value();
+        problems.Expect(false, refused ? kUnreadableSps : kMissingSps, spsId);
+        return;
     }
+    ReportEndsEarly(problems);
 }
 
 void TStreamCheck::Picture(const TSliceHead& head, const TSeqParameterSet& sps,

@@ -602,6 +602,26 @@ const TUnitEdit kUnitEdits[] = {
          return TChanged{c, NextOfType(NaiveUnits(c, 0), sps.Offset, kNalIdrSlice)};
      },
      "slice-sps-missing", true},
+    {"main_cabac",
+     [](const TBytes& b, const TUnits& u) {
+         // Each set cut after its first bytes: no set the slices name can be read.
+         TBytes c = b;
+         for (const std::uint32_t type : {kNalPps, kNalSps}) {
+             const TUnits now = NaiveUnits(c, 0);
+             const auto& set = UnitOf(now, type, 0);
+             c.erase(At(c, set.Offset + set.StartCodeLength + 3), At(c, set.PayloadEnd));
+         }
+         return TChanged{c, NextOfType(NaiveUnits(c, 0), u.front().Offset, kNalIdrSlice)};
+     },
+     "slice-pps-unreadable", true},
+    {"main_cabac",
+     [](const TBytes& b, const TUnits& u) {
+         const auto& sps = UnitOf(u, kNalSps, 0);
+         TBytes c = b;
+         c.erase(At(c, sps.Offset + sps.StartCodeLength + 3), At(c, sps.PayloadEnd));
+         return TChanged{c, NextOfType(NaiveUnits(c, 0), sps.Offset, kNalIdrSlice)};
+     },
+     "slice-sps-unreadable", true},
 };
 
 // Rules no change of a small stream can break: a unit larger than the check keeps whole
