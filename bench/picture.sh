@@ -12,7 +12,7 @@ runs="${RUNS:-3}"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 command -v ffmpeg >/dev/null || { echo "needs ffmpeg (apt-get install ffmpeg)" >&2; exit 1; }
-cmake --build "$build" -j2 --target quillet_picture_bench quillet_picture_stall_bench >&2
+cmake --build "$build" -j2 --target quillet_picture_bench quillet_picture_stall_bench quillet-dump >&2
 
 # STREAM: a stream made before by this script, to skip making it again.
 stream="${STREAM:-$tmp/gop250.264}"
@@ -94,3 +94,21 @@ awk -v c="$cold" -v s="$step" -v sm="$step_max" -v sa="$step_mean" -v p="$peak" 
 echo "== the window (offscreen), longest event-loop stall: with the pane, then hidden"
 "$build/bench/quillet_picture_stall_bench" "$stream" 2>/dev/null
 "$build/bench/quillet_picture_stall_bench" "$stream" off 2>/dev/null
+
+# The reference-frame bound: 40 skipped 8192x4320 pictures whose set declares 16 reference
+# frames where level 6.2 allows 5 (tests/data/hostile.tar.xz). The last picture, cold: peak
+# memory against the size of one picture, which the bound keeps to about (5 + 2) in the
+# decoder plus the copies handed out.
+echo "== 8192x4320, num_ref_frames 16: the last picture, cold"
+tar -xJf "$root/tests/data/hostile.tar.xz" -C "$tmp" dpb16_420_8bit_8192x4320.264 \
+    dpb16_444_14bit_8192x4320.264
+for name in dpb16_420_8bit_8192x4320 dpb16_444_14bit_8192x4320; do
+    last=$("$build/src/cli/quillet-dump" "$tmp/$name.264" | tail -n 1 | cut -f 1)
+    /usr/bin/time -f "%M %e" -o "$tmp/time" "$build/src/cli/quillet-dump" --picture "$last" \
+        "$tmp/$name.y4m" "$tmp/$name.264" 2>/dev/null
+    read -r kib seconds <"$tmp/time"
+    picture=$(( $(stat -c %s "$tmp/$name.y4m") / 1024 ))
+    awk -v n="$name" -v k="$kib" -v s="$seconds" -v p="$picture" 'BEGIN {
+        printf "%-28s peak %8d KiB = %.1f pictures of %d KiB, %.1f s\n", n, k, k / p, p, s }'
+    rm -f "$tmp/$name.y4m"
+done

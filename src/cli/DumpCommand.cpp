@@ -3,7 +3,9 @@
 #include "cli/CheckCommand.h"
 
 #include "cli/DumpModes.h"
+#include "cli/PicturesCommand.h"
 #include "cli/DumpOutput.h"
+#include "cli/HrdCommand.h"
 #include "cli/JsonTree.h"
 #include "cli/MacroblockCommand.h"
 #include "cli/PictureCommand.h"
@@ -44,10 +46,13 @@ constexpr const char* kUsage =
     "       quillet-dump [--debug] --json FILE\n"
     "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
     "       quillet-dump [--debug] --summary FILE\n"
-    "       quillet-dump [--debug] --check [--json] FILE\n"
+    "       quillet-dump [--debug] --pictures [--json | --display-order] FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.png [--overlay ITEMS] FILE\n"
     "       quillet-dump [--debug] --macroblocks OFFSET FILE\n"
+    "       quillet-dump [--debug] --hrd [--json] [--what-if RATE,SIZE[,DELAY[,FPS]]] FILE\n"
+    "       quillet-dump [--debug] --levels FILE\n"
+    "       quillet-dump [--debug] --check [--json] FILE\n"
     "       quillet-dump --help | --version";
 
 constexpr const char* kAbout =
@@ -60,9 +65,12 @@ constexpr const char* kExitStatus =
     "Exit status: 0 done; 1 the file cannot be opened or read, is not an H.264\n"
     "elementary stream, changes while it is read, the output cannot be written, or\n"
     "the picture cannot be decoded; 2 bad arguments, or an OFFSET at which no NAL unit\n"
-    "begins; 3 --check found an error (warnings and notes alone give 0).";
+    "begins; 3 --check found an error (warnings and notes alone give 0), or (--hrd,\n"
+    "--what-if, --levels) the stream breaks its buffer model or its level's limits.";
 
-enum class TDumpMode { Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks, Check };
+enum class TDumpMode {
+    Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks, Pictures, Hrd, Levels, Check
+};
 
 struct TDumpArgs {
     TDumpMode Mode = TDumpMode::Listing;
@@ -73,9 +81,13 @@ struct TDumpArgs {
     bool Full = false;               // slice headers and SEI messages in the trees
     bool Bits = false;               // where each element line's bits lie in the file
     bool Info = false;               // the listing's fifth field, the unit's summary
+    bool PicturesJson = false;       // --pictures with --json
+    bool DisplayOrder = false;       // --pictures in display order
     TFindKind Kind;                  // with --find
     std::string Output;              // --picture: the YUV4MPEG2 file to write
     std::optional<unsigned> Overlay; // --overlay: TOverlayItem bits
+    bool HrdJson = false;            // --hrd --json
+    std::optional<TWhatIf> WhatIf;   // --what-if
     bool CheckJson = false;          // --check with --json
     // Answered whatever else is given.
     bool Help = false;
@@ -144,6 +156,9 @@ const TOption kOptions[] = {
      "comma-separated ITEMS of qp, intra, mv, grid and slices",
      [](TDumpArgs& a, const TOption&, const std::string& value) {
          a.Overlay = ParseOverlayItems(value);
+         if (value.empty()) {
+             throw EArguments("--overlay needs at least one item");
+         }
          if (!a.Overlay) {
              throw EArguments("ITEMS " + value + " are not overlay items");
          }
@@ -160,15 +175,69 @@ const TOption kOptions[] = {
      "byte and the bit of its first bit, as \" @0x1D.3\"",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Bits = true; }},
     {"--json", nullptr, nullptr,
-     "the listing and every unit's full tree with its bits, as\none JSON document (with --check: its\n"
-     "problems and counts)",
+     "the listing and every unit's full tree with its bits, as\none JSON document; "
+     "with --pictures, the pictures; with --hrd, the buffer model's;\n"
+     "with --check, its problems and counts",
      [](TDumpArgs& a, const TOption& o, const std::string&) {
-         if (a.Mode == TDumpMode::Check) {
+         if (a.Mode == TDumpMode::Pictures) {
+             a.PicturesJson = true;
+         } else if (a.Mode == TDumpMode::Hrd) {
+             a.HrdJson = true;
+         } else if (a.Mode == TDumpMode::Check) {
              a.CheckJson = true;
          } else {
              SetMode(a, TDumpMode::Json, o.Name);
          }
      }},
+    {"--pictures", nullptr, nullptr,
+     "one line per picture in decoding order: its type, order\n"
+     "count, size, QPs, the decoded picture buffer after it, its\n"
+     "reference lists and what is wrong (the README says each\nfield)",
+     [](TDumpArgs& a, const TOption& o, const std::string&) {
+         const bool json = a.Mode == TDumpMode::Json;
+         if (json) {
+             a.ModeOption = nullptr; // --json only asked for the pictures as JSON
+         }
+         SetMode(a, TDumpMode::Pictures, o.Name);
+         a.PicturesJson = json;
+     }},
+    {"--display-order", nullptr, nullptr, "with --pictures: the lines in display order",
+     [](TDumpArgs& a, const TOption&, const std::string&) { a.DisplayOrder = true; }},
+    {"--hrd", nullptr, nullptr,
+     "the coded picture buffer of every HRD and schedule the\n"
+     "stream declares, run exactly: one line per access unit\n"
+     "(arrival, removal, fullness), its problems and a summary",
+     [](TDumpArgs& a, const TOption& o, const std::string&) {
+         if (a.Mode == TDumpMode::Json) { // --json --hrd: the model's JSON
+             a.Mode = TDumpMode::Hrd;
+             a.ModeOption = o.Name;
+             a.HrdJson = true;
+         } else if (a.Mode != TDumpMode::Hrd) {
+             SetMode(a, TDumpMode::Hrd, o.Name);
+         }
+     }},
+    {"--what-if", nullptr, "RATE,SIZE[,DELAY[,FPS]]",
+     "run the buffer model with these figures in place of the\n"
+     "stream's: bits/s and bits (k, M allowed), the initial\n"
+     "delay in seconds (the time to fill the buffer if not\n"
+     "given), the frame rate (the stream's if not given)",
+     [](TDumpArgs& a, const TOption& o, const std::string& value) {
+         a.WhatIf = ParseWhatIf(value);
+         if (!a.WhatIf) {
+             throw EArguments("--what-if " + value + " is not RATE,SIZE[,DELAY[,FPS]]");
+         }
+         if (a.Mode == TDumpMode::Json) {
+             a.Mode = TDumpMode::Hrd;
+             a.ModeOption = o.Name;
+             a.HrdJson = true;
+         } else if (a.Mode != TDumpMode::Hrd) {
+             SetMode(a, TDumpMode::Hrd, o.Name);
+         }
+     }},
+    {"--levels", nullptr, nullptr,
+     "the limits of each sequence parameter set's level, per set\n"
+     "and per picture: each violation with its limit, value and\nbound",
+     ChooseMode<TDumpMode::Levels>},
     {"--check", nullptr, nullptr,
      "check the stream against the standard's rules: one line per\n"
      "problem (offset, unit type, severity, rule, reason), then\n"
@@ -216,9 +285,7 @@ const TOption* FindOption(const std::string& name) {
 }
 
 bool PngOutput(const TDumpArgs& args) {
-    const std::string& out = args.Output;
-    return args.Mode == TDumpMode::Picture && out.size() > 4 &&
-           out.compare(out.size() - 4, 4, ".png") == 0;
+    return args.Mode == TDumpMode::Picture && IsPngPath(args.Output);
 }
 
 TDumpArgs ParseArgs(const std::vector<std::string>& args) {
@@ -261,13 +328,18 @@ TDumpArgs ParseArgs(const std::vector<std::string>& args) {
         parsed.Bits = true;
     } else if ((parsed.Mode == TDumpMode::Listing || parsed.Mode == TDumpMode::Find ||
                 parsed.Mode == TDumpMode::Summary || parsed.Mode == TDumpMode::Picture ||
-                parsed.Mode == TDumpMode::Macroblocks || parsed.Mode == TDumpMode::Check) &&
+                parsed.Mode == TDumpMode::Macroblocks || parsed.Mode == TDumpMode::Pictures ||
+                parsed.Mode == TDumpMode::Hrd || parsed.Mode == TDumpMode::Levels ||
+                parsed.Mode == TDumpMode::Check) &&
                (parsed.Full || parsed.Bits)) {
         throw EArguments(std::string(parsed.Full ? "--full" : "--bits") +
                          " needs --at or --trees"); // the listing has no trees to deepen
     }
     if (parsed.Info && parsed.Mode != TDumpMode::Listing && parsed.Mode != TDumpMode::Find) {
         throw EArguments("--info goes with the listing or --find"); // a field of its lines
+    }
+    if (parsed.DisplayOrder && parsed.Mode != TDumpMode::Pictures) {
+        throw EArguments("--display-order goes with --pictures");
     }
     if (parsed.Mode == TDumpMode::Picture) {
         if (files.size() != 2) {
@@ -315,7 +387,8 @@ std::string HelpText() {
         }
         entry(name, option.Help);
     }
-    entry("-", "as FILE: standard input, for the listing, --info, --find,\n--summary and --check");
+    entry("-", "as FILE: standard input, for the listing, --info, --find,\n--summary, "
+               "--pictures, --hrd, --levels and --check");
     entry("--", "what follows is FILE, even when it begins with -");
     return text + "\n" + kExitStatus + "\n";
 }
@@ -597,11 +670,18 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         // Overlays are drawn on the picture as the window shows it; without them the PNG
         // keeps every bit of the stream's samples.
         if (PngOutput(args) && args.Overlay.value_or(0) != 0) {
-            return DumpPicturePng(stream, args.Offset, args.Output, *args.Overlay, err);
+            return DumpPicturePng(stream, args.Offset, args.Output, *args.Overlay, out, err);
         }
         return DumpPicture(stream, args.Offset, args.Output, out, err);
     case TDumpMode::Macroblocks:
         return DumpMacroblocks(stream, args.Offset, out, err);
+    case TDumpMode::Pictures:
+        PrintPictures(stream, args.PicturesJson, args.DisplayOrder, out);
+        break;
+    case TDumpMode::Hrd:
+        return PrintHrd(stream, args.HrdJson, args.WhatIf, out);
+    case TDumpMode::Levels:
+        return PrintLevels(stream, out);
     case TDumpMode::Check:
         return DumpCheck(stream, args.CheckJson, out);
     case TDumpMode::Trees:
@@ -643,7 +723,9 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     // "-" is standard input, read once forward: only the walks from the start can take it.
     const bool standardInput = path == "-";
     if (standardInput && parsed->ModeOption != nullptr && parsed->Mode != TDumpMode::Find &&
-        parsed->Mode != TDumpMode::Summary && parsed->Mode != TDumpMode::Check) {
+        parsed->Mode != TDumpMode::Summary && parsed->Mode != TDumpMode::Pictures &&
+        parsed->Mode != TDumpMode::Hrd && parsed->Mode != TDumpMode::Levels &&
+        parsed->Mode != TDumpMode::Check) {
         err << parsed->ModeOption << " needs a FILE: standard input cannot be read at any offset\n";
         return 2;
     }
@@ -658,7 +740,7 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     try {
         const int status = Dump(*parsed, stream, out, err);
-        if (status != 0) {
+        if (status != 0 && status != kNotConforming) {
             return status; // its one message said why
         }
         // What still waits in the stream's buffer can fail too; the status must say so.

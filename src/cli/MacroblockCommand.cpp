@@ -14,7 +14,7 @@ namespace {
 
 // The picture at offset, decoded with its macroblocks; the exit status when there is none.
 int DecodeWithMacroblocks(FileStream& stream, std::int64_t offset, bool macroblocks,
-                          std::ostream& err, TPicture& picture) {
+                          std::ostream& err, TDecodedPicture& decoded) {
     const std::int64_t size = stream.Size();
     if (!ListedUnitAt(stream, size, offset)) {
         err << "No NAL unit begins at offset " << offset << '\n';
@@ -31,8 +31,8 @@ int DecodeWithMacroblocks(FileStream& stream, std::int64_t offset, bool macroblo
         err << answer.Message << '\n';
         return 1;
     }
-    picture = std::move(answer.Decoded.Picture);
-    if (macroblocks && !picture.Macroblocks) {
+    decoded = std::move(answer.Decoded);
+    if (macroblocks && !decoded.Picture.Macroblocks) {
         err << "the decoder gave no macroblocks for this picture\n";
         return 1;
     }
@@ -54,14 +54,14 @@ bool CodingMissing(const TPicture& picture, unsigned items, std::ostream& err) {
 } // namespace
 
 int DumpMacroblocks(FileStream& stream, std::int64_t offset, std::ostream& out, std::ostream& err) {
-    TPicture picture;
-    if (const int status = DecodeWithMacroblocks(stream, offset, true, err, picture)) {
+    TDecodedPicture decoded;
+    if (const int status = DecodeWithMacroblocks(stream, offset, true, err, decoded)) {
         return status;
     }
-    if (CodingMissing(picture, ~0U, err)) {
+    if (CodingMissing(decoded.Picture, ~0U, err)) {
         return 1;
     }
-    const TMacroblockMap& map = *picture.Macroblocks;
+    const TMacroblockMap& map = *decoded.Picture.Macroblocks;
     std::string text = "{\"width_mbs\": " + std::to_string(map.WidthMbs) +
                        ", \"height_mbs\": " + std::to_string(map.HeightMbs) + ", \"mbs\": [";
     for (std::size_t i = 0; i < map.Mbs.size(); ++i) {
@@ -88,15 +88,17 @@ int DumpMacroblocks(FileStream& stream, std::int64_t offset, std::ostream& out, 
         }
     }
     Write(out, text + "\n]}\n");
+    WarnAboutPicture(decoded, err);
     return 0;
 }
 
 int DumpPicturePng(FileStream& stream, std::int64_t offset, const std::string& outPath,
-                   unsigned overlay, std::ostream& err) {
-    TPicture picture;
-    if (const int status = DecodeWithMacroblocks(stream, offset, overlay != 0, err, picture)) {
+                   unsigned overlay, std::ostream& out, std::ostream& err) {
+    TDecodedPicture decoded;
+    if (const int status = DecodeWithMacroblocks(stream, offset, overlay != 0, err, decoded)) {
         return status;
     }
+    const TPicture& picture = decoded.Picture;
     if (CodingMissing(picture, overlay, err)) {
         return 1;
     }
@@ -109,9 +111,17 @@ int DumpPicturePng(FileStream& stream, std::int64_t offset, const std::string& o
         DrawOverlay(*picture.Macroblocks, overlay, picture.Width, picture.Height, rgb);
     }
     std::string error;
-    if (!WritePng(rgb, outPath, error)) {
-        err << "cannot write output: " << error << '\n';
+    std::vector<std::uint8_t> png;
+    if (!RgbToPng(rgb, png, error)) {
+        err << "cannot make the PNG file: " << error << '\n';
         return 1;
     }
+    if (!WriteOutput(outPath, png.data(), png.size(), out, error)) {
+        err << error << '\n';
+        return 1;
+    }
+    // The same warnings as the picture without an overlay: the lines drawn over it do not
+    // make it any more the stream's own.
+    WarnAboutPicture(decoded, err);
     return 0;
 }

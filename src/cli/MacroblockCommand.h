@@ -14,4 +14,4 @@ int DumpMacroblocks(FileStream& stream, std::int64_t offset, std::ostream& out, 
 // at its full size with its samples' shape, with the overlay items (TOverlayItem) drawn
 // over it. Exit status as DumpPicture's.
 int DumpPicturePng(FileStream& stream, std::int64_t offset, const std::string& outPath,
-                   unsigned overlay, std::ostream& err);
+                   unsigned overlay, std::ostream& out, std::ostream& err);

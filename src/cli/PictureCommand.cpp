@@ -6,6 +6,7 @@
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -26,54 +27,77 @@ bool ListedUnitAt(FileStream& stream, std::int64_t size, std::int64_t offset) {
 
 namespace {
 
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 // The picture as the file's name asks: PNG for a name ending in .png, YUV4MPEG2 otherwise.
 // False with the reason when it cannot be written.
 bool WritePicture(const TPicture& picture, const std::string& outPath, std::ostream& out,
                   std::string& error) {
-    std::string bytes;
-    if (EndsWith(outPath, ".png") || EndsWith(outPath, ".PNG")) {
+    if (IsPngPath(outPath)) {
         std::vector<std::uint8_t> png;
         if (!PictureToPng(picture, png, error)) {
             error = "cannot make the PNG file: " + error;
             return false;
         }
-        bytes.assign(png.begin(), png.end());
-    } else {
-        if (Y4mColourTag(picture).empty()) {
-            error = picture.Rgb ? kY4mRgbMessage
-                                : "YUV4MPEG2 has no colour tag for this picture's sampling";
-            return false;
-        }
-        std::ostringstream y4m;
-        WriteY4m(y4m, picture);
-        bytes = std::move(y4m).str();
+        return WriteOutput(outPath, png.data(), png.size(), out, error);
     }
+    if (Y4mColourTag(picture).empty()) {
+        error = picture.Rgb ? kY4mRgbMessage
+                            : "YUV4MPEG2 has no colour tag for this picture's sampling";
+        return false;
+    }
+    // Written straight out: a copy of a picture of 8192x4320 samples is hundreds of MB.
+    return WriteOutput(
+        outPath, [&](std::ostream& to) { WriteY4m(to, picture); }, out, error);
+}
+
+} // namespace
+
+bool IsPngPath(const std::string& path) {
+    return path.size() > 4 && path[path.size() - 4] == '.' &&
+           std::tolower(static_cast<unsigned char>(path[path.size() - 3])) == 'p' &&
+           std::tolower(static_cast<unsigned char>(path[path.size() - 2])) == 'n' &&
+           std::tolower(static_cast<unsigned char>(path[path.size() - 1])) == 'g';
+}
+
+bool WriteOutput(const std::string& path, const void* data, std::size_t size, std::ostream& out,
+                 std::string& error) {
+    return WriteOutput(
+        path,
+        [&](std::ostream& to) {
+            to.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+        },
+        out, error);
+}
+
+bool WriteOutput(const std::string& path, const std::function<void(std::ostream&)>& write,
+                 std::ostream& out, std::string& error) {
+    // The reason is taken from the failing call itself: opening a directory, a missing
+    // folder or a file without permission fails at the open, a full disk at the write.
+    errno = 0;
     std::ofstream file;
     std::ostream* target = &out;
-    if (outPath != "-") {
-        file.open(outPath, std::ios::binary | std::ios::trunc);
+    if (path != "-") {
+        file.open(path, std::ios::binary | std::ios::trunc);
         target = &file;
     }
-    errno = 0;
     if (*target) {
-        target->write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        errno = 0;
+        write(*target);
         target->flush();
     }
     if (!*target) {
         const int code = errno;
-        error = std::string("cannot write output: ") +
-                (code != 0 ? std::strerror(code) : outPath.c_str());
+        error = "cannot write output: " + (path == "-" ? std::string() : path + ": ") +
+                (code != 0 ? std::strerror(code) : "the output stream failed");
         return false;
     }
     return true;
 }
 
-} // namespace
+void WarnAboutPicture(const TDecodedPicture& decoded, std::ostream& err) {
+    for (const std::string& line : PictureWarnings(decoded)) {
+        err << "warning: " << line << '\n';
+    }
+}
 
 int DumpPicture(FileStream& stream, std::int64_t offset, const std::string& outPath,
                 std::ostream& out, std::ostream& err) {
@@ -98,8 +122,6 @@ int DumpPicture(FileStream& stream, std::int64_t offset, const std::string& outP
         err << error << '\n';
         return 1;
     }
-    if (!answer.Decoded.Facts.Exact) {
-        err << "warning: " << InexactNote(answer.Decoded.Facts) << '\n';
-    }
+    WarnAboutPicture(answer.Decoded, err);
     return 0;
 }

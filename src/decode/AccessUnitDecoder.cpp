@@ -1,5 +1,7 @@
 #include "decode/AccessUnitDecoder.h"
 
+#include "decode/DpbBound.h"
+#include "model/Levels.h"
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
@@ -8,6 +10,7 @@
 #include "syntax/ParameterSetFinder.h"
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 
 namespace {
@@ -22,13 +25,15 @@ constexpr std::int32_t kSearchBlock = 1 << 20;
 constexpr std::int32_t kStartsPerStep = 256;
 // Recovery points tried, the nearest first, before an I picture is taken.
 constexpr std::size_t kRecoveryPointsTried = 4;
-// The largest picture of the highest level (6.2): its frame size in macroblocks, and the
-// longest side the level's rule (at most the square root of 8 frame sizes) allows.
-constexpr std::uint64_t kMaxFrameMbs = 139264;
-constexpr std::uint32_t kMaxSideMbs = 1055;
 
 bool IsSlice(std::uint32_t type) {
     return type == kNalNonIdrSlice || type == kNalIdrSlice || type == kNalPartitionA;
+}
+
+// The units that may come before a picture's first slice in its access unit: those that
+// open one, and filler and SPS extensions among them.
+bool LeadsToPicture(std::uint32_t type) {
+    return OpensAccessUnit(type) || type == kNalFiller || type == kNalSpsExtension;
 }
 
 TUnitWants WantsOf(std::uint8_t header) {
@@ -57,6 +62,33 @@ const char* KindText(TStartKind kind) {
         return "I picture";
     }
     return "";
+}
+
+// Access units the decoder refused that a picture's line names; more are counted.
+constexpr std::size_t kRejectedNamed = 3;
+
+// How every warning on a picture begins.
+constexpr const char* kMayDiffer = "the picture may differ from the stream's: ";
+
+// What the decoder said of a picture, one reason a line.
+void AddDecoderDamage(const TPicture& picture, bool startExplains, std::vector<std::string>& into) {
+    static constexpr std::pair<unsigned, const char*> kTexts[] = {
+        {kDecodeInvalidData, "the decoder found data it could not read"},
+        {kDecodeMissingReference, "the decoder lacked a reference picture"},
+        {kDecodeConcealed, "the decoder concealed damaged macroblocks"},
+        {kDecodeSlicesMissing, "the decoder could not decode all of its slices"},
+    };
+    for (const auto& [bit, text] : kTexts) {
+        if ((picture.DecodeErrors & bit) != 0) {
+            into.emplace_back(text);
+        }
+    }
+    // A start short of an IDR picture explains a picture the decoder has not yet seen
+    // recover; after one, the decoder only says so when something went missing on the way
+    // (a new sequence without an IDR picture, say).
+    if (picture.Corrupt && picture.DecodeErrors == 0 && !startExplains) {
+        into.emplace_back("the decoder marked it as decoded without all it refers to");
+    }
 }
 
 // "IDR at 0x...", "recovery point at 0x..." or "I picture at 0x...".
@@ -96,18 +128,37 @@ std::string DecoderErrorMessage(const std::string& reason) {
     return "The decoder reported an error: " + reason;
 }
 
-std::string TooLargeMessage(std::uint32_t widthInMbs, std::uint32_t heightInMbs) {
-    return "The picture is " + std::to_string(std::uint64_t{widthInMbs} * 16) + "x" +
-           std::to_string(std::uint64_t{heightInMbs} * 16) +
-           ", larger than any level allows (at most 139,264 macroblocks, no side over 1,055)";
+bool AnyLevelAllows(std::uint64_t widthInMbs, std::uint64_t heightInMbs) {
+    const std::uint64_t maxFs = HighestLevel().MaxFS;
+    // No side over the square root of 8 frame sizes.
+    return widthInMbs > 0 && heightInMbs > 0 && widthInMbs * heightInMbs <= maxFs &&
+           widthInMbs * widthInMbs <= 8 * maxFs && heightInMbs * heightInMbs <= 8 * maxFs;
+}
+
+std::string TooLargeMessage(std::uint64_t widthInMbs, std::uint64_t heightInMbs) {
+    return "The picture is " + std::to_string(widthInMbs * 16) + "x" +
+           std::to_string(heightInMbs * 16) + ", larger than any level allows (level " +
+           HighestLevel().Name + ": at most " + std::to_string(HighestLevel().MaxFS) +
+           " macroblocks, no side over the square root of 8 times that)";
 }
 
 std::string InexactNote(const TPictureFacts& facts) {
-    if (facts.Exact) {
+    if (facts.StartExact) {
         return {};
     }
-    return "the picture may differ from the stream's: decoding began at the " +
+    return std::string(kMayDiffer) + "decoding began at the " +
            StartText(facts.StartOffset, facts.StartKind) + ", and references were missing";
+}
+
+std::vector<std::string> PictureWarnings(const TDecodedPicture& decoded) {
+    std::vector<std::string> lines;
+    if (!decoded.Facts.StartExact) {
+        lines.push_back(InexactNote(decoded.Facts));
+    }
+    for (const std::string& damage : decoded.Facts.Damage) {
+        lines.push_back(kMayDiffer + damage);
+    }
+    return lines;
 }
 
 std::string PictureLine(const TDecodedPicture& decoded) {
@@ -119,10 +170,8 @@ std::string PictureLine(const TDecodedPicture& decoded) {
         " in decoding order and " + std::to_string(f.DisplayIndex) +
         " in display order after the " + KindText(f.StartKind) + ", decoded from the " +
         StartText(f.StartOffset, f.StartKind) + " (" + Plural(f.Pictures, "picture") + ")";
-    if (!f.Exact) {
-        line += "; " + InexactNote(f);
-    } else if (decoded.Picture.Corrupt) {
-        line += ", with decoding errors";
+    for (const std::string& warning : PictureWarnings(decoded)) {
+        line += "; " + warning;
     }
     return line;
 }
@@ -171,7 +220,7 @@ TPictureAnswer TAccessUnitDecoder::Decode(std::int64_t offset, const std::atomic
         ++FColdStarts;
         BeginWalk(start, offset);
         answer = WalkTo(offset, cancel);
-        if (answer.Outcome != TPictureOutcome::Done || answer.Decoded.Facts.Exact ||
+        if (answer.Outcome != TPictureOutcome::Done || answer.Decoded.Facts.StartExact ||
             start.Kind != TStartKind::RecoveryPoint || ++tried >= kRecoveryPointsTried) {
             break;
         }
@@ -205,8 +254,7 @@ std::int64_t TAccessUnitDecoder::PictureAnchor(std::int64_t offset) {
         if (IsSlice(type)) {
             return unit.Offset;
         }
-        const bool before = (type >= kNalSei && type <= kNalDelimiter) || type == kNalFiller ||
-                            (type >= kNalSpsExtension && type <= 18);
+        const bool before = LeadsToPicture(type);
         if (unit.Offset != offset || !before) {
             break;
         }
@@ -216,8 +264,7 @@ std::int64_t TAccessUnitDecoder::PictureAnchor(std::int64_t offset) {
             if (IsSlice(next)) {
                 return unit.Offset;
             }
-            if (!((next >= kNalSei && next <= kNalDelimiter) || next == kNalFiller ||
-                  (next >= kNalSpsExtension && next <= 18))) {
+            if (!LeadsToPicture(next)) {
                 break;
             }
         }
@@ -268,9 +315,8 @@ TAccessUnitDecoder::FindStarts(std::int64_t anchor, std::int64_t floor, bool idr
             if (!idrOnly && type == kNalSei && RecoveryFrameCount(rbsp.data(), size)) {
                 recovery.push_back(TStart{unit, TStartKind::RecoveryPoint});
             } else if (!idrOnly && picture.Offset < 0 && type == kNalNonIdrSlice) {
-                TBitStream4 reader;
-                if (size > 0 && reader.SetData(rbsp.data(), size) == kStatusOk &&
-                    reader.ReadUE() == 0 && reader.ReadUE() % 5 == 2 && reader.Error() == 0) {
+                const std::optional<TSliceOpening> opening = ReadSliceOpening(rbsp.data(), size);
+                if (opening && opening->first_mb_in_slice == 0 && opening->slice_type % 5 == 2) {
                     picture = TStart{unit, TStartKind::IPicture};
                 }
             }
@@ -307,6 +353,10 @@ void TAccessUnitDecoder::BeginWalk(const TStart& start, std::int64_t from) {
     FOrder = TPictureOrder{};
     FPictureCount = 0;
     FPeriod = 0;
+    FFrameNumRun = 0;
+    FFrameNumSeen = false;
+    FSequence.clear();
+    FSequenceBreak.clear();
     FPictures.clear();
     FWaitFor = -1;
     FContext->Begin(FWalkStart, true);
@@ -325,9 +375,20 @@ TPictureAnswer TAccessUnitDecoder::WalkTo(std::int64_t offset, const std::atomic
             answer.Message = NoPictureMessage();
             return answer;
         }
+        if (group && group->LeftOut) {
+            answer.Message = group->Rejected;
+            answer.Message[0] = 'T';
+            return answer;
+        }
         if (FDrained) {
-            answer.Message =
-                group ? DecoderErrorMessage("the picture did not come out") : NoPictureMessage();
+            if (!group) {
+                answer.Message = NoPictureMessage();
+            } else if (!group->Rejected.empty()) {
+                answer.Message = group->Rejected;
+                answer.Message[0] = 'T'; // a line of its own
+            } else {
+                answer.Message = DecoderErrorMessage("the picture did not come out");
+            }
             FValid = false;
             return answer;
         }
@@ -407,12 +468,28 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
     }
     if (IsSlice(type) && told.Head == nullptr) {
         const std::string& missing = FContext->Sets().Missing();
-        FFailure = !missing.empty()
-                       ? missing + (missing.find("not found") != std::string::npos
-                                        ? ", where decoding begins"
-                                        : "")
-                       : "The slice header at " + NalOffsetText(FUnit.Offset) + " cannot be read";
-        return TStep::Failed;
+        if (!missing.empty()) {
+            FFailure = missing + (missing.find("not found") != std::string::npos
+                                      ? ", where decoding begins"
+                                      : "");
+            return TStep::Failed;
+        }
+        // Left out, as a decoder drops a slice it cannot read; the pictures after it say so.
+        const std::string unreadable =
+            "the slice header at " + NalOffsetText(FUnit.Offset) + " cannot be read";
+        if (FOpen.HasPicture) {
+            FOpen.Rejected = unreadable + ": the slice was left out";
+            return TStep::Continue;
+        }
+        FOpen.HasPicture = true;
+        FOpen.LeftOut = true;
+        FOpen.Rejected = unreadable + ": its access unit was left out";
+        FOpen.Period = FPeriod;
+        FOpen.Poc = std::numeric_limits<std::int32_t>::max(); // before no other picture
+        return CloseGroup(FUnit.Offset + FUnit.Length, feedAhead);
+    }
+    if (type == kNalSps) {
+        BoundSequenceSetUnit(FUnitBytes); // what the decoder may hold, before it sees the set
     }
     FOpen.Overflow =
         FOpen.Overflow || FWalk.Overflow() ||
@@ -432,12 +509,25 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
         if (told.BeginsPicture && !FOpen.HasPicture) {
             FOpen.HasPicture = true;
             FOpen.FirstHead = slice;
+            const TSeqParameterSet& sps = *told.Sps;
             if (slice.nal_unit_type == kNalIdrSlice || slice.mmco5) {
                 ++FPeriod;
             }
+            FOpen.MaxFrameNum = std::uint32_t{1}
+                                << std::min<std::uint32_t>(sps.log2_max_frame_num_minus4 + 4, 16);
+            if (FFrameNumSeen) {
+                // frame_num moves on modulo MaxFrameNum; a picture with its own frame_num
+                // (a second field, a non-reference picture) moves it by 0.
+                FFrameNumRun +=
+                    (slice.frame_num + FOpen.MaxFrameNum - FLastFrameNum % FOpen.MaxFrameNum) %
+                    FOpen.MaxFrameNum;
+            }
+            FLastFrameNum = slice.frame_num;
+            FFrameNumSeen = true;
+            FOpen.FrameNumRun = FFrameNumRun;
+            FOpen.Reference = slice.nal_ref_idc != 0;
             FOpen.Period = FPeriod;
-            FOpen.Poc = FOrder.Next(slice, *told.Sps);
-            const TSeqParameterSet& sps = *told.Sps;
+            FOpen.Poc = static_cast<std::int32_t>(FOrder.Next(slice, sps).Poc);
             const TVuiParameters& vui = sps.vui_parameters;
             if (sps.vui_parameters_present_flag != 0 && vui.chroma_loc_info_present_flag != 0) {
                 FOpen.ChromaSampleLoc = static_cast<int>(vui.chroma_sample_loc_type_top_field);
@@ -456,14 +546,28 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::TakeUnit(bool feedAhead) {
                 }
             }
             // Refused before any memory is taken for it.
-            const std::uint32_t width = sps.pic_width_in_mbs_minus1 + 1;
-            const std::uint32_t height =
-                (sps.pic_height_in_map_units_minus1 + 1) * (sps.frame_mbs_only_flag != 0 ? 1 : 2);
-            if (std::uint64_t{width} * height > kMaxFrameMbs || width > kMaxSideMbs ||
-                height > kMaxSideMbs || width == 0 || height == 0) {
+            const std::uint64_t width = std::uint64_t{sps.pic_width_in_mbs_minus1} + 1;
+            const std::uint64_t height = (std::uint64_t{sps.pic_height_in_map_units_minus1} + 1) *
+                                         (sps.frame_mbs_only_flag != 0 ? 1 : 2);
+            if (!AnyLevelAllows(width, height)) {
                 FFailure = TooLargeMessage(width, height);
                 return TStep::Failed;
             }
+            FOpen.BoundNote = ReferenceBoundNote(sps);
+            // A new sequence takes effect at an IDR picture only: its pictures cannot refer
+            // to pictures of another size or sampling.
+            const std::string sequence = std::to_string(width * 16) + "x" +
+                                         std::to_string(height * 16) + ", chroma " +
+                                         std::to_string(sps.chroma_format_idc) + ", " +
+                                         std::to_string(sps.bit_depth_luma_minus8 + 8) + " bits";
+            if (slice.nal_unit_type == kNalIdrSlice) {
+                FSequenceBreak.clear();
+            } else if (!FSequence.empty() && sequence != FSequence) {
+                FSequenceBreak = "the sequence changed from " + FSequence + " to " + sequence +
+                                 " at " + NalOffsetText(FOpen.First) + " without an IDR picture";
+            }
+            FSequence = sequence;
+            FOpen.SequenceBreak = FSequenceBreak;
         }
         FOpen.AllIntra = FOpen.AllIntra && slice.slice_type % 5 == 2;
         FOpen.FromFirstMb = FOpen.FromFirstMb || slice.first_mb_in_slice == 0;
@@ -513,6 +617,9 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::Send(TUnitGroup& group) {
         return TStep::Failed;
     }
     group.Index = ++FPictureCount;
+    if (group.LeftOut) {
+        return TStep::Continue;
+    }
     PairFields(group);
     // A decoder takes the slices of a picture in raster order only.
     if (std::is_sorted(group.Slices.begin(), group.Slices.end()) == false &&
@@ -537,6 +644,7 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::Send(TUnitGroup& group) {
     // that needs them: a later picture may name a set no earlier one did.
     std::vector<std::uint8_t> prelude;
     FContext->Sets().TakeFoundBefore(prelude);
+    BoundSequenceSetsIn(prelude);
     group.Bytes.insert(group.Bytes.begin(), prelude.begin(), prelude.end());
     // Counts restart at each IDR picture or operation 5; output never crosses one, so each
     // run between them gets its own range of numbers.
@@ -547,8 +655,15 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::Send(TUnitGroup& group) {
     unit.OutputOrder = std::int64_t{group.Period} * (std::int64_t{1} << 33) + group.Poc;
     std::string error;
     if (!FDecoder.Send(unit, error)) {
-        FFailure = DecoderErrorMessage(error);
-        return TStep::Failed;
+        // As a player would, the decoder goes on with the next access unit; the pictures
+        // the refused one touches say so.
+        const std::int64_t failed = FDecoder.FailedTag(unit.Tag);
+        const auto done = std::find_if(FDone.begin(), FDone.end(),
+                                       [&](const TUnitGroup& g) { return g.First == failed; });
+        TUnitGroup& refused = done != FDone.end() ? *done : group;
+        refused.Rejected = "the decoder refused the access unit at " +
+                           NalOffsetText(refused.First) + ": " +
+                           (error.empty() ? "no reason given" : error);
     }
     ++FUnitsSent;
     if (FProgress) {
@@ -596,7 +711,10 @@ TAccessUnitDecoder::TStep TAccessUnitDecoder::DrainAll() {
 // selection there begins afresh anyway, unless the picture is still kept.
 void TAccessUnitDecoder::Collect() {
     std::int64_t tag = 0;
-    const auto place = [this](std::int64_t first) -> TPicture* {
+    // Pictures nobody asked for are still looked at: damage in a reference picture is
+    // damage in every picture after it.
+    TPicture* placed = nullptr;
+    const auto place = [this, &placed](std::int64_t first) -> TPicture* {
         const auto group =
             std::lower_bound(FDone.begin(), FDone.end(), first,
                              [](const TUnitGroup& g, std::int64_t at) { return g.First < at; });
@@ -613,9 +731,24 @@ void TAccessUnitDecoder::Collect() {
                 }
             }
         }
-        return group->KeepUntil <= FRequested ? nullptr : &FPictures[first];
+        placed = group->KeepUntil <= FRequested ? &FScratch : &FPictures[first];
+        return placed;
     };
     while (FDecoder.Receive(place, tag)) {
+        if (placed != nullptr) {
+            std::vector<std::string> damage;
+            AddDecoderDamage(*placed, true, damage);
+            const auto group =
+                std::lower_bound(FDone.begin(), FDone.end(), tag,
+                                 [](const TUnitGroup& g, std::int64_t at) { return g.First < at; });
+            if (!damage.empty() && group != FDone.end() && group->First == tag) {
+                group->Damaged = damage.front();
+            }
+            if (placed == &FScratch) {
+                FScratch = TPicture{}; // only its marks were wanted
+            }
+            placed = nullptr;
+        }
         while (FPictures.size() > kKeptPictures) {
             auto oldest = FPictures.begin();
             if (oldest->first == FWaitFor) {
@@ -635,6 +768,81 @@ const TAccessUnitDecoder::TUnitGroup* TAccessUnitDecoder::GroupHolding(std::int6
     }
     const TUnitGroup& group = *(after - 1);
     return offset < group.End ? &group : nullptr;
+}
+
+// Whether decoding from the start, whose picture is first's, makes group's picture the
+// stream's own.
+bool TAccessUnitDecoder::StartMakesExact(const TUnitGroup& first, const TUnitGroup& group) const {
+    switch (FStart.Kind) {
+    case TStartKind::Idr:
+        // An IDR picture that lost its first slice is concealed from what the decoder
+        // happens to hold.
+        return first.FromFirstMb;
+    case TStartKind::RecoveryPoint: {
+        // From the output position of the reference picture the recovery point names, in
+        // the same period. An intra recovery point's picture (an open GOP) makes that
+        // certain; a gradual refresh has only the encoder's count for it, which can fall
+        // short (an encoder's refresh with B pictures was found whole only dozens of
+        // pictures later), so the next recovery point's refresh must have passed as well.
+        const TUnitGroup* own = nullptr;
+        const TUnitGroup* next = nullptr;
+        for (const TUnitGroup& g : FDone) {
+            if (g.RecoveryFrames && g.HasPicture && !g.LeftOut) {
+                (own == nullptr ? own : next) = &g;
+                if (next != nullptr) {
+                    break;
+                }
+            }
+        }
+        if (own == nullptr || group.Period != first.Period) {
+            return false;
+        }
+        const auto covers = [&](const TUnitGroup* point) {
+            const TUnitGroup* recovered = point != nullptr ? RecoveredAt(*point) : nullptr;
+            return recovered != nullptr && recovered->Period == group.Period &&
+                   group.Poc >= recovered->Poc && group.Poc >= first.Poc;
+        };
+        return covers(own) && (own->AllIntra || covers(next));
+    }
+    case TStartKind::IPicture: {
+        // A frame, or a field pair both of whose fields are intra: the frame given out for a
+        // first field holds its second.
+        if (&group != &first || !group.AllIntra) {
+            return false;
+        }
+        if (!group.Paired) {
+            return true;
+        }
+        for (auto g = FDone.begin() + (&group - FDone.data()) + 1; g != FDone.end(); ++g) {
+            if (g->HasPicture) {
+                return g->AllIntra;
+            }
+        }
+        return false;
+    }
+    }
+    return false;
+}
+
+// The reference picture whose frame_num is the recovery point's (point: its access unit)
+// moved on by recovery_frame_cnt; none while the walk has not reached it, and for a count
+// of MaxFrameNum or more, which names no picture.
+const TAccessUnitDecoder::TUnitGroup*
+TAccessUnitDecoder::RecoveredAt(const TUnitGroup& point) const {
+    const std::uint64_t frames = point.RecoveryFrames.value_or(0);
+    if (frames >= point.MaxFrameNum) {
+        return nullptr;
+    }
+    for (auto g = FDone.begin() + (&point - FDone.data()); g != FDone.end(); ++g) {
+        if (g->Period != point.Period) {
+            return nullptr;
+        }
+        if (g->HasPicture && !g->LeftOut && g->Reference &&
+            g->FrameNumRun - point.FrameNumRun >= frames) {
+            return &*g;
+        }
+    }
+    return nullptr;
 }
 
 // Pictures of the same period that come before it in display order; those still to be
@@ -657,6 +865,17 @@ bool TAccessUnitDecoder::Answer(std::int64_t offset, TPictureAnswer& answer) {
     const auto picture = FPictures.find(group->Picture);
     if (picture == FPictures.end()) {
         return false;
+    }
+    // A reference picture decoded before it that has not come out yet may be damaged, which
+    // only its coming out tells: the walk goes on until it has.
+    for (const TUnitGroup& g : FDone) {
+        if (g.First >= group->First) {
+            break;
+        }
+        if (!FDrained && g.HasPicture && g.Reference && !g.Out && !g.LeftOut &&
+            g.Rejected.empty() && g.Period == group->Period) {
+            return false;
+        }
     }
     answer.Outcome = TPictureOutcome::Done;
     answer.Message.clear();
@@ -683,31 +902,41 @@ bool TAccessUnitDecoder::Answer(std::int64_t offset, TPictureAnswer& answer) {
             break;
         }
     }
-    switch (FStart.Kind) {
-    case TStartKind::Idr:
-        // An IDR picture that lost its first slice is concealed from what the decoder
-        // happens to hold.
-        facts.Exact = first != nullptr && first->FromFirstMb;
-        break;
-    case TStartKind::RecoveryPoint: {
-        // Exact once recovery_frame_cnt frames have passed, in display order from the
-        // recovery point's picture on, within its period.
-        std::uint32_t frames = 0;
-        for (const TUnitGroup& g : FDone) {
-            if (g.RecoveryFrames) {
-                frames = *g.RecoveryFrames;
-                break;
-            }
+    facts.StartExact = first != nullptr && StartMakesExact(*first, *group);
+    facts.Damage.clear();
+    AddDecoderDamage(answer.Decoded.Picture, !facts.StartExact, facts.Damage);
+    for (const std::string* note : {&group->BoundNote, &group->SequenceBreak}) {
+        if (!note->empty()) {
+            facts.Damage.push_back(*note);
         }
-        const std::int32_t decoded = group->Index - (first ? first->Index : 1);
-        facts.Exact = first != nullptr && group->Period == first->Period &&
-                      group->Poc >= first->Poc && decoded >= static_cast<std::int32_t>(frames);
-        break;
     }
-    case TStartKind::IPicture:
-        facts.Exact = group == first && group->AllIntra;
-        break;
+    // An access unit the decoder refused touches every picture after it up to the next
+    // IDR picture: any of them may refer to it. A few are named, the rest counted. So does
+    // a reference picture the decoder said was damaged (the first is named).
+    std::size_t rejected = 0;
+    bool damagedReference = false;
+    for (const TUnitGroup& g : FDone) {
+        if (g.First >= group->First) {
+            if (g.First == group->First && !g.Rejected.empty() && ++rejected <= kRejectedNamed) {
+                facts.Damage.push_back(g.Rejected);
+            }
+            break;
+        }
+        if (!damagedReference && !g.Damaged.empty() && g.Reference && g.Period == group->Period &&
+            g.Picture != group->Picture) {
+            damagedReference = true;
+            facts.Damage.push_back("the reference picture at " + NalOffsetText(g.First) +
+                                   ", decoded before it, is damaged: " + g.Damaged);
+        }
+        if (!g.Rejected.empty() && g.Period == group->Period && ++rejected <= kRejectedNamed) {
+            facts.Damage.push_back(g.Rejected);
+        }
     }
-    facts.Exact = facts.Exact && !(answer.Decoded.Picture.Corrupt && facts.StartIsIdr == false);
+    if (rejected > kRejectedNamed) {
+        facts.Damage.push_back(
+            Plural(static_cast<std::int64_t>(rejected - kRejectedNamed), "more access unit") +
+            " before it the decoder refused");
+    }
+    facts.Exact = facts.StartExact && facts.Damage.empty();
     return true;
 }

@@ -8,6 +8,7 @@
 // on from where the last decoding stopped.
 
 #include "decode/PictureDecoder.h"
+#include "model/PictureOrder.h"
 #include "stream/UnitCursor.h"
 #include "syntax/AccessUnit.h"
 
@@ -48,6 +49,11 @@ struct TPictureFacts {
     std::int32_t DecodeIndex = 0;
     std::int32_t DisplayIndex = 0;
     // The start makes the picture the stream's own; otherwise it may differ.
+    bool StartExact = true;
+    // What else may make it differ: the decoder's own word that it is damaged, an access
+    // unit before it that the decoder rejected, references the decoder was not let keep.
+    std::vector<std::string> Damage;
+    // Nothing is known that makes it differ: an exact start and no damage.
     bool Exact = true;
 };
 
@@ -72,12 +78,20 @@ std::string DecoderErrorMessage(const std::string& reason);
 // The line while a picture is on its way: where decoding began and how far it got.
 std::string ProgressLine(std::int64_t startOffset, TStartKind kind, std::int32_t pictures);
 
+// Whether some level allows a picture of this size: the highest level's frame size, and
+// no side over the square root of 8 frame sizes.
+bool AnyLevelAllows(std::uint64_t widthInMbs, std::uint64_t heightInMbs);
+
 // Why a picture cannot be decoded at all: its size is past what any level allows.
-std::string TooLargeMessage(std::uint32_t widthInMbs, std::uint32_t heightInMbs);
+std::string TooLargeMessage(std::uint64_t widthInMbs, std::uint64_t heightInMbs);
 
 // What a picture decoded from a start that cannot make it exact carries: the start, and
-// that it may differ. Empty for an exact picture.
+// that it may differ. Empty when the start makes it exact.
 std::string InexactNote(const TPictureFacts& facts);
+
+// Every reason the picture may differ from the stream's, one a line: the start's, then
+// each damage. Empty for an exact picture.
+std::vector<std::string> PictureWarnings(const TDecodedPicture& decoded);
 
 // The line under a picture: size, slice types, frame_num, POC and where decoding began.
 std::string PictureLine(const TDecodedPicture& decoded);
@@ -125,6 +139,20 @@ class TAccessUnitDecoder {
         std::int32_t Poc = 0;
         std::int32_t Index = 0;  // pictures since the start, this one included
         std::int32_t Period = 0; // IDR pictures and operations 5 since the start
+        // How far frame_num has moved on since the start's picture, wraps counted, and
+        // MaxFrameNum: the recovery point's count is in frame_num.
+        std::uint64_t FrameNumRun = 0;
+        std::uint32_t MaxFrameNum = 16;
+        bool Reference = false; // nal_ref_idc is not 0
+        // Why the decoder refused it, or why it was not given to the decoder, when so.
+        std::string Rejected;
+        bool LeftOut = false; // its only slices could not be read: never sent
+        // Its set declares more reference frames than the decoder was let keep.
+        std::string BoundNote;
+        // A sequence of another size or sampling began before it without an IDR picture.
+        std::string SequenceBreak;
+        // What the decoder said was wrong in its picture (its first reason), once out.
+        std::string Damaged;
         std::vector<std::uint8_t> Bytes;
         // The slices' places in Bytes and their first macroblocks, to put them in raster
         // order for a decoder that takes no other.
@@ -166,6 +194,8 @@ class TAccessUnitDecoder {
     bool Answer(std::int64_t offset, TPictureAnswer& answer);
     const TUnitGroup* GroupHolding(std::int64_t offset) const;
     std::int32_t DisplayIndexOf(const TUnitGroup& group) const;
+    bool StartMakesExact(const TUnitGroup& first, const TUnitGroup& group) const;
+    const TUnitGroup* RecoveredAt(const TUnitGroup& point) const;
 
     FileStream& FStream;
     std::int64_t FFileSize;
@@ -185,10 +215,18 @@ class TAccessUnitDecoder {
     TPictureOrder FOrder;
     std::int32_t FPictureCount = 0;
     std::int32_t FPeriod = 0;
+    std::uint64_t FFrameNumRun = 0;
+    std::uint32_t FLastFrameNum = 0;
+    bool FFrameNumSeen = false;
+    // The size and sampling of the sequence in force, and what broke it, when a picture
+    // other than an IDR picture changed it.
+    std::string FSequence;
+    std::string FSequenceBreak;
     std::int64_t FOutputEpoch = 0;
     std::string FFailure;
     // Pictures out of the decoder that nobody asked for yet, by their group's First.
     std::map<std::int64_t, TPicture> FPictures;
+    TPicture FScratch; // where a picture nobody asked for goes, for its decoder's word
     std::int64_t FUnitsSent = 0;
     std::int64_t FColdStarts = 0;
     TNalUnitSpan FUnit;

@@ -3,6 +3,7 @@
 #include "decode/AvHandles.h"
 #include "decode/Macroblocks.h"
 #include "decode/PngWriter.h"
+#include "model/Levels.h"
 
 // The decoder realised with libavcodec, and the colour conversion with libswscale: the
 // decoder module (DecoderModule.h). The only unit of the program that includes their
@@ -18,6 +19,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <utility>
@@ -55,7 +57,13 @@ bool Describe(const AVFrame& frame, TPicture& picture) {
     picture.SarDen = frame.sample_aspect_ratio.den;
     picture.Interlaced = frame.interlaced_frame != 0;
     picture.TopFieldFirst = frame.top_field_first != 0;
-    picture.Corrupt = (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame.decode_error_flags != 0;
+    picture.Corrupt = (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0;
+    // The library's bits are the same as ours.
+    static_assert(FF_DECODE_ERROR_INVALID_BITSTREAM == kDecodeInvalidData &&
+                  FF_DECODE_ERROR_MISSING_REFERENCE == kDecodeMissingReference &&
+                  FF_DECODE_ERROR_CONCEALMENT_ACTIVE == kDecodeConcealed &&
+                  FF_DECODE_ERROR_DECODE_SLICES == kDecodeSlicesMissing);
+    picture.DecodeErrors = static_cast<unsigned>(frame.decode_error_flags) & 15u;
     picture.FullRange = frame.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
                         format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P;
     picture.Bt709 = frame.colorspace == AVCOL_SPC_BT709;
@@ -205,6 +213,7 @@ class TAvPictureDecoder final : public IPictureDecoder {
     // stream (its output delay, say), and a restart must be the same as the first start.
     void Reset() override {
         FPending.clear();
+        FSentTags.clear();
         FSliceReader.Reset();
         FStarts.clear();
         FContext.reset();
@@ -216,7 +225,11 @@ class TAvPictureDecoder final : public IPictureDecoder {
         if (!FContext) {
             throw std::bad_alloc();
         }
-        FContext->thread_count = FThreads;
+        // One thread unless more are asked for: only then does the decoder conceal what a
+        // lost slice leaves and mark the picture so (with slice threads it never does, with
+        // frame threads only now and then), and a picture shown as right when it is not
+        // costs more than the speed.
+        FContext->thread_count = FThreads == 0 ? 1 : FThreads;
         // The macroblocks of a picture are read when it is given out; with frame threads
         // that can be before another thread has finished decoding it, and its QPs and
         // vectors come out partly empty. Slice threads finish a picture before giving it.
@@ -224,9 +237,13 @@ class TAvPictureDecoder final : public IPictureDecoder {
         // Every picture comes out, also those decoded before the references were complete:
         // a start at a recovery point shows what it has, marked as such.
         FContext->flags2 |= AV_CODEC_FLAG2_SHOW_ALL;
-        // No level allows more than 139,264 macroblocks: a larger size is a broken stream,
-        // refused before its planes are allocated.
-        FContext->max_pixels = 139264 * 256;
+        // No level allows a larger picture: a broken stream, refused before its planes are
+        // allocated. The library compares the limit with a width rounded up to its stride
+        // alignment (64 samples at most), so that much is added, or a legal picture 1,053
+        // to 1,055 macroblocks wide would be refused.
+        const std::int64_t maxFs = HighestLevel().MaxFS;
+        const auto maxSide = static_cast<std::int64_t>(std::sqrt(8.0 * static_cast<double>(maxFs)));
+        FContext->max_pixels = (maxFs + 4 * maxSide) * 256;
         if (FMacroblocks) {
             FContext->export_side_data |=
                 AV_CODEC_EXPORT_DATA_MVS | AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
@@ -245,10 +262,25 @@ class TAvPictureDecoder final : public IPictureDecoder {
         FPacket->size = static_cast<int>(unit.Size);
         FPacket->pts = unit.Tag;
         FPacket->dts = AV_NOPTS_VALUE;
+        FSentTags.push_back(unit.Tag);
+        if (FSentTags.size() > static_cast<std::size_t>(std::max(FContext->thread_count, 1))) {
+            FSentTags.pop_front();
+        }
         const bool sent = SendPacket(FPacket.get(), error);
         FPacket->data = nullptr;
         FPacket->size = 0;
         return sent;
+    }
+
+    // With frame threads, a packet's result (its error too) comes back when the packet
+    // sent a thread count later goes in: the oldest of the last thread count sent.
+    std::int64_t FailedTag(std::int64_t sentTag) const override {
+        const auto threads = static_cast<std::size_t>(std::max(FContext->thread_count, 1));
+        if ((FContext->active_thread_type & FF_THREAD_FRAME) != 0 && threads > 1 &&
+            FSentTags.size() == threads) {
+            return FSentTags.front();
+        }
+        return sentTag;
     }
 
     bool Drain(std::string& error) override { return SendPacket(nullptr, error); }
@@ -344,6 +376,7 @@ class TAvPictureDecoder final : public IPictureDecoder {
     std::unique_ptr<AVCodecContext, TContextFree> FContext;
     std::unique_ptr<AVPacket, TPacketFree> FPacket;
     std::deque<TFramePtr> FPending;
+    std::deque<std::int64_t> FSentTags; // the last thread count's worth
 };
 
 // The library's name of the sampling, for the conversion.
@@ -461,6 +494,6 @@ bool AvPictureToRgb32(const TPicture& picture, int width, int height, TRgbPixels
 
 extern "C" __attribute__((visibility("default"))) const TDecoderModule* QuilletDecoderModule() {
     static const TDecoderModule module{kDecoderModuleVersion, CreateAvDecoder, AvPictureToRgb32,
-                                       AvPictureToPng, WritePng};
+                                       AvPictureToPng, RgbToPng};
     return &module;
 }

@@ -97,11 +97,11 @@ bool PictureToPng(const TPicture& picture, std::vector<std::uint8_t>& png, std::
     return module->ToPng(picture, png, error);
 }
 
-bool WritePng(const TRgbPixels& rgb, const std::string& path, std::string& error) {
+bool RgbToPng(const TRgbPixels& rgb, std::vector<std::uint8_t>& png, std::string& error) {
     const TDecoderModule* module = Module();
     if (module == nullptr) {
         error = LoadFailure;
         return false;
     }
-    return module->WriteRgbPng(rgb, path, error);
+    return module->RgbToPng(rgb, png, error);
 }

@@ -12,10 +12,10 @@ struct TDecoderModule {
     std::unique_ptr<IPictureDecoder> (*Create)(int threads, bool macroblocks);
     bool (*ToRgb32)(const TPicture& picture, int width, int height, TRgbPixels& rgb);
     bool (*ToPng)(const TPicture& picture, std::vector<std::uint8_t>& png, std::string& error);
-    bool (*WriteRgbPng)(const TRgbPixels& rgb, const std::string& path, std::string& error);
+    bool (*RgbToPng)(const TRgbPixels& rgb, std::vector<std::uint8_t>& png, std::string& error);
 };
 
-inline constexpr int kDecoderModuleVersion = 2;
+inline constexpr int kDecoderModuleVersion = 3;
 
 // The module's one exported symbol.
 inline constexpr const char* kDecoderModuleEntry = "QuilletDecoderModule";

@@ -14,7 +14,7 @@ bool PictureToPng(const TPicture&, std::vector<std::uint8_t>&, std::string& erro
     return false;
 }
 
-bool WritePng(const TRgbPixels&, const std::string&, std::string& error) {
+bool RgbToPng(const TRgbPixels&, std::vector<std::uint8_t>&, std::string& error) {
     error = kNoPng;
     return false;
 }

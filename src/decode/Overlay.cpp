@@ -149,6 +149,9 @@ void DrawLegend(TCanvas& canvas, int minQp, int maxQp) {
 } // namespace
 
 std::optional<unsigned> ParseOverlayItems(const std::string& list) {
+    if (list.empty()) {
+        return std::nullopt; // names no item: a slip, not a wish for a bare picture
+    }
     unsigned items = 0;
     std::istringstream keys(list);
     for (std::string key; std::getline(keys, key, ',');) {

@@ -36,7 +36,7 @@ inline constexpr TOverlayItemName kOverlayItems[] = {
 inline constexpr std::size_t kOverlayItemCount = std::size(kOverlayItems);
 
 // The items of a comma-separated list of keys ("qp,mv,grid,slices"); none when a key is
-// not one of them.
+// not one of them, or the list is empty.
 std::optional<unsigned> ParseOverlayItems(const std::string& list);
 
 // Colours, 0xFFRRGGBB.

@@ -26,8 +26,10 @@ struct TPicture {
     int SarDen = 0;
     bool Interlaced = false;
     bool TopFieldFirst = false;
-    // The decoder met errors or missing references while decoding it.
+    // The decoder says it did not have all the picture needs (references missing, or the
+    // stream not yet recovered where decoding began), and what went wrong (TDecodeError).
     bool Corrupt = false;
+    unsigned DecodeErrors = 0;
     // Colour: full-range samples, and BT.709 primaries rather than BT.601 ones.
     bool FullRange = false;
     bool Bt709 = false;
@@ -47,6 +49,14 @@ struct TPicture {
     int PlaneWidth(int plane) const;
     int PlaneHeight(int plane) const;
     int BytesPerSample() const { return BitDepth > 8 ? 2 : 1; }
+};
+
+// What a decoder may say went wrong in a picture it gave out.
+enum TDecodeError : unsigned {
+    kDecodeInvalidData = 1,      // data it could not read
+    kDecodeMissingReference = 2, // a reference picture it did not hold
+    kDecodeConcealed = 4,        // macroblocks filled in from their neighbours
+    kDecodeSlicesMissing = 8,    // slices that did not decode
 };
 
 // One access unit for the decoder: Annex B bytes with start codes, the tag its picture comes
@@ -69,6 +79,9 @@ class IPictureDecoder {
     virtual void Reset() = 0;
     // Decodes one access unit. False with the decoder's reason when it refused the data.
     virtual bool Send(const TAccessUnitIn& unit, std::string& error) = 0;
+    // The tag of the unit whose error the last Send reported, sent with sentTag: a decoder
+    // that works on several units at once tells a unit's error some units later.
+    virtual std::int64_t FailedTag(std::int64_t sentTag) const { return sentTag; }
     // No more units follow: the pictures held back come out. Only Reset comes after it.
     virtual bool Drain(std::string& error) = 0;
     // The next picture out: its tag, and the picture copied to where place(tag) says, or
@@ -84,7 +97,8 @@ bool DecoderBuilt();
 inline constexpr const char* kNoDecoderOnSystem = "no H.264 decoder on this system";
 
 // A new decoder; null when built without one, or when the system has none (DecoderBuilt
-// says which). threads: 0 lets the decoder choose. macroblocks: its pictures carry their
+// says which). threads: 0 decodes on one thread, the only way the decoder marks every
+// damaged picture; more are for measuring. macroblocks: its pictures carry their
 // macroblock map, which costs the decoder the export.
 std::unique_ptr<IPictureDecoder> CreatePictureDecoder(int threads = 0, bool macroblocks = false);
 

@@ -2,7 +2,6 @@
 
 #include "decode/AvHandles.h"
 
-#include <fstream>
 #include <vector>
 
 bool EncodePng(const AVFrame& frame, std::vector<std::uint8_t>& png, std::string& error) {
@@ -30,7 +29,7 @@ bool EncodePng(const AVFrame& frame, std::vector<std::uint8_t>& png, std::string
     return true;
 }
 
-bool WritePng(const TRgbPixels& rgb, const std::string& path, std::string& error) {
+bool RgbToPng(const TRgbPixels& rgb, std::vector<std::uint8_t>& png, std::string& error) {
     const TFramePtr frame(av_frame_alloc());
     if (!frame) {
         throw std::bad_alloc();
@@ -53,16 +52,5 @@ bool WritePng(const TRgbPixels& rgb, const std::string& path, std::string& error
             row[3 * x + 2] = static_cast<std::uint8_t>(pixel);
         }
     }
-    std::vector<std::uint8_t> png;
-    if (!EncodePng(*frame, png, error)) {
-        return false;
-    }
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-    file.close();
-    if (!file) {
-        error = "cannot write " + path;
-        return false;
-    }
-    return true;
+    return EncodePng(*frame, png, error);
 }

@@ -2,8 +2,11 @@
 
 #include "decode/PictureDecoder.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
-// Writes rgb as a PNG file at path (replacing it), through the decoding library's PNG
-// encoder; false with the reason when it cannot (or the program has no decoder).
-bool WritePng(const TRgbPixels& rgb, const std::string& path, std::string& error);
+// rgb as the bytes of a PNG file, through the decoding library's PNG encoder; false with
+// the reason when it cannot (or the program has no decoder). Writing them is the caller's,
+// who can name the file in what it says.
+bool RgbToPng(const TRgbPixels& rgb, std::vector<std::uint8_t>& png, std::string& error);

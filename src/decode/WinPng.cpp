@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 
 namespace {
 
@@ -99,19 +98,11 @@ bool PictureToPng(const TPicture& picture, std::vector<std::uint8_t>& png, std::
     return true;
 }
 
-bool WritePng(const TRgbPixels& rgb, const std::string& path, std::string& error) {
+bool RgbToPng(const TRgbPixels& rgb, std::vector<std::uint8_t>& png, std::string& error) {
     if (rgb.Width <= 0 || rgb.Height <= 0) {
         error = "no picture";
         return false;
     }
-    std::vector<std::uint8_t> png;
     Encode(rgb, png);
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-    file.close();
-    if (!file) {
-        error = "cannot write " + path;
-        return false;
-    }
     return true;
 }

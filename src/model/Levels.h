@@ -19,6 +19,9 @@ struct TLevelLimits {
     std::uint32_t MaxVmvR = 0;   // vertical vector range: [-MaxVmvR, MaxVmvR - 0.25] luma samples
     std::uint32_t MinCR = 0;
     std::uint32_t MaxMvsPer2Mb = 0; // 0 where the level sets none
+    // Slices per picture for the Main and High profiles (Table A-4): at most MaxMBPS times
+    // the time between removals over SliceRate; 0 where the level sets none.
+    std::uint32_t SliceRate = 0;
 };
 
 // The level a sequence parameter set declares: level_idc 11 with constraint_set3_flag in

@@ -129,13 +129,7 @@ class TStreamSummaryWalk::TWalk {
         const TNalUnitSpan& span = unit.Span;
         const std::uint32_t type = unit.Type;
         // A slice whose header cannot be read still tells its type.
-        TBitStream4 reader;
-        std::uint32_t sliceType = unit.Head != nullptr ? unit.Head->slice_type : 0;
-        if (unit.Head == nullptr && unit.RbspSize > 0 &&
-            reader.SetData(unit.Rbsp, unit.RbspSize) == kStatusOk) {
-            reader.ReadUE();
-            sliceType = reader.ReadUE();
-        }
+        const std::uint32_t sliceType = unit.SliceType.value_or(0);
         FHasPicture = true;
         FAccessUnitType = sliceType % 5;
         FAccessUnitIdr = type == kNalIdrSlice;

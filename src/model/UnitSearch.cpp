@@ -16,21 +16,6 @@
 
 namespace {
 
-// slice_type as the walk read it, or from the payload's second element when the slice's
-// sets are missing.
-std::uint32_t SliceType(const TWalkUnit& unit) {
-    if (unit.Head != nullptr) {
-        return unit.Head->slice_type;
-    }
-    TBitStream4 reader;
-    if (unit.RbspSize <= 0 || reader.SetData(unit.Rbsp, unit.RbspSize) != kStatusOk) {
-        return 5; // none of the picture kinds
-    }
-    reader.ReadUE();
-    const std::uint32_t type = reader.ReadUE();
-    return reader.Error() == 0 ? type : 5;
-}
-
 std::optional<std::uint32_t> Number(std::string_view text) {
     std::uint32_t value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -159,7 +144,7 @@ bool MatchesKind(const TFindKind& kind, const TWalkUnit& unit) {
                                      : kind.What == W::PPicture ? 0
                                                                 : 1;
         return unit.BeginsPicture && (type == kNalNonIdrSlice || type == kNalIdrSlice) &&
-               SliceType(unit) % 5 == wanted;
+               unit.SliceType && *unit.SliceType % 5 == wanted;
     }
     case W::Sps:
         return type == kNalSps;

@@ -3,6 +3,8 @@
 #include "stream/H264Utils.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -76,6 +78,7 @@ bool TAccessUnitRule::Told(std::uint32_t type, std::uint8_t header, const std::u
     FUnsure = false;
     FPictureBegan = false;
     FHeadRead = false;
+    FOpening.reset();
     if (type == kNalSps || type == kNalPps) {
         FSets.Learn(header, rbsp, size, offset);
     }
@@ -91,22 +94,26 @@ bool TAccessUnitRule::Told(std::uint32_t type, std::uint8_t header, const std::u
         return first;
     }
     FHeadRead = ReadSliceHead(rbsp, size, header, FSets, FHead, FHeadSps);
+    if (FHeadRead) {
+        FOpening = TSliceOpening{FHead.first_mb_in_slice, FHead.slice_type};
+    } else {
+        FOpening = ReadSliceOpening(rbsp, size);
+    }
+    const bool firstMbZero = FOpening && FOpening->first_mb_in_slice == 0;
     bool newPicture = false;
     if (unsure) {
         // The walk began at this slice: nothing before it to compare with.
-        const std::optional<std::uint32_t> firstMb =
-            FHeadRead ? std::optional(FHead.first_mb_in_slice) : ReadFirstMbInSlice(rbsp, size);
-        newPicture = firstMb && *firstMb == 0;
+        newPicture = firstMbZero;
     } else if (FHeadRead) {
         newPicture = FHead.redundant_pic_cnt == 0 &&
                      (!FSeenSlice || !FLastRead || BeginsNewPicture(FLast, FHead, *FHeadSps));
     } else {
         // Without its parameter sets only the first macroblock tells a picture's start.
-        const std::optional<std::uint32_t> firstMb = ReadFirstMbInSlice(rbsp, size);
-        newPicture = !FSeenSlice || (firstMb && *firstMb == 0);
+        newPicture = !FSeenSlice || firstMbZero;
     }
     if (FHeadRead && FHead.redundant_pic_cnt == 0) {
-        FLast = FHead;
+        // What tells pictures apart comes before the lists and marking operations.
+        std::memcpy(static_cast<void*>(&FLast), &FHead, offsetof(TSliceHead, modifications));
         FLastRead = true;
     } else if (!FHeadRead) {
         FLastRead = false;
@@ -145,6 +152,7 @@ bool TWalkContext::Next(TWalkUnit& unit, TUnitWantsOf wants, std::vector<std::ui
     unit.BeganBefore = false;
     unit.HeldBack = false;
     unit.BeginsPicture = false;
+    unit.SliceType.reset();
     unit.Head = nullptr;
     unit.Sps = nullptr;
     unit.Pps = nullptr;
@@ -164,6 +172,9 @@ bool TWalkContext::Next(TWalkUnit& unit, TUnitWantsOf wants, std::vector<std::ui
     unit.BeganBefore = FRule.BeganBefore();
     unit.HeldBack = FRule.HeldBack();
     unit.BeginsPicture = FRule.PictureBegan();
+    if (FRule.Opening()) {
+        unit.SliceType = FRule.Opening()->slice_type;
+    }
     if (FRule.HeadRead()) {
         unit.Head = &FRule.Head();
         unit.Sps = FRule.Sps();

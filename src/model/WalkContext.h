@@ -49,6 +49,8 @@ class TAccessUnitRule {
     bool HeadRead() const { return FHeadRead; }
     const TSliceHead& Head() const { return FHead; }
     const TSeqParameterSet* Sps() const { return FHeadSps; }
+    // The last unit told was a slice that begins with these elements.
+    const std::optional<TSliceOpening>& Opening() const { return FOpening; }
     // The access unit in hand holds a primary picture's slice.
     bool HasPicture() const { return FSeenSlice; }
 
@@ -66,6 +68,7 @@ class TAccessUnitRule {
     bool FPictureBegan = false;
     bool FHeadRead = false;
     TSliceHead FHead;
+    std::optional<TSliceOpening> FOpening;
     TSliceHead FLast; // the last slice of the picture in hand, when FLastRead
     bool FLastRead = false;
     const TSeqParameterSet* FHeadSps = nullptr;
@@ -85,6 +88,8 @@ struct TWalkUnit {
     // A prefix unit whose access unit the next unit tells.
     bool HeldBack = false;
     bool BeginsPicture = false; // the first slice of a new primary picture
+    // A slice's slice_type, from its header or, without its sets, from its first elements.
+    std::optional<std::uint32_t> SliceType;
     // A slice whose header was read with its sets: Head, and the sets that govern it.
     const TSliceHead* Head = nullptr;
     const TSeqParameterSet* Sps = nullptr;

@@ -6,7 +6,10 @@
 #include "syntax/slice_header.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <string_view>
+#include <type_traits>
 
 namespace {
 
@@ -16,15 +19,43 @@ bool IsIdr(const TSliceHead& head) {
     return head.nal_unit_type == kNalIdrSlice;
 }
 
-std::int64_t MaxFrameNum(const TSeqParameterSet& sps) {
-    return std::int64_t{1} << ((sps.log2_max_frame_num_minus4 + 4) & 31);
-}
+// Passes the lookups on and keeps the sequence set the slice was read with.
+class TNotingSets final : public IGoverningSets {
+  public:
+    explicit TNotingSets(IGoverningSets& sets) : FSets(sets) {}
+    const TPicParameterSet* Pps(std::uint32_t id) override {
+        const TPicParameterSet* pps = FSets.Pps(id);
+        if (pps != nullptr) {
+            // The active list sizes unless the slice overrides them; kept now, since the
+            // next question may replace the set.
+            L0 = pps->num_ref_idx_l0_active_minus1;
+            L1 = pps->num_ref_idx_l1_active_minus1;
+        }
+        return pps;
+    }
+    std::uint32_t L0 = 0;
+    std::uint32_t L1 = 0;
+    const TSeqParameterSet* Sps(std::optional<std::uint32_t> id) override {
+        Found = FSets.Sps(id);
+        return Found;
+    }
+    const TSeqParameterSet* Found = nullptr;
+
+  private:
+    IGoverningSets& FSets;
+};
 
 // Keeps the elements of TSliceHead as the tree's reader reads them.
 class THeadValues final : public IFieldValues {
   public:
-    explicit THeadValues(TSliceHead& head) : FHead(head) {}
+    THeadValues(TSliceHead& head, const TNotingSets& sets) : FHead(head), FSets(sets) {}
     void Value(TElementId id, std::int64_t value) override {
+        if (id == TElementId::frame_num) {
+            // Read after the picture parameter set was looked up: its list sizes stand
+            // unless the slice overrides them.
+            FHead.num_ref_idx_l0_active_minus1 = FSets.L0;
+            FHead.num_ref_idx_l1_active_minus1 = FSets.L1;
+        }
         const auto u = static_cast<std::uint32_t>(value);
         const auto s = static_cast<std::int32_t>(value);
         switch (id) {
@@ -70,6 +101,54 @@ class THeadValues final : public IFieldValues {
             break;
         case TElementId::memory_management_control_operation:
             FHead.mmco5 = FHead.mmco5 || value == 5;
+            if (value != 0 && FHead.marking_count < FHead.markings.size()) {
+                FHead.markings[FHead.marking_count++].operation = u;
+            }
+            break;
+        case TElementId::num_ref_idx_l0_active_minus1:
+            FHead.num_ref_idx_l0_active_minus1 = u;
+            break;
+        case TElementId::num_ref_idx_l1_active_minus1:
+            FHead.num_ref_idx_l1_active_minus1 = u;
+            break;
+        case TElementId::ref_pic_list_modification_flag_l1:
+            FList = 1;
+            break;
+        case TElementId::modification_of_pic_nums_idc: {
+            std::uint32_t& count = FHead.modification_count[FList];
+            if (value != 3 && count < FHead.modifications[FList].size()) {
+                FHead.modifications[FList][count++].idc = u;
+            }
+            break;
+        }
+        case TElementId::abs_diff_pic_num_minus1:
+        case TElementId::long_term_pic_num:
+            // long_term_pic_num also follows operation 2, after the lists.
+            if (FHead.marking_count > 0) {
+                FHead.markings[FHead.marking_count - 1].value = u;
+            } else if (FHead.modification_count[FList] > 0) {
+                FHead.modifications[FList][FHead.modification_count[FList] - 1].value = u;
+            }
+            break;
+        case TElementId::difference_of_pic_nums_minus1:
+        case TElementId::max_long_term_frame_idx_plus1:
+            if (FHead.marking_count > 0) {
+                FHead.markings[FHead.marking_count - 1].value = u;
+            }
+            break;
+        case TElementId::long_term_frame_idx:
+            if (FHead.marking_count > 0) {
+                FHead.markings[FHead.marking_count - 1].long_term_frame_idx = u;
+            }
+            break;
+        case TElementId::no_output_of_prior_pics_flag:
+            FHead.no_output_of_prior_pics_flag = u;
+            break;
+        case TElementId::long_term_reference_flag:
+            FHead.long_term_reference_flag = u;
+            break;
+        case TElementId::adaptive_ref_pic_marking_mode_flag:
+            FHead.adaptive_ref_pic_marking_mode_flag = u;
             break;
         case TElementId::None:
             break;
@@ -79,21 +158,8 @@ class THeadValues final : public IFieldValues {
 
   private:
     TSliceHead& FHead;
-};
-
-// Passes the lookups on and keeps the sequence set the slice was read with.
-class TNotingSets final : public IGoverningSets {
-  public:
-    explicit TNotingSets(IGoverningSets& sets) : FSets(sets) {}
-    const TPicParameterSet* Pps(std::uint32_t id) override { return FSets.Pps(id); }
-    const TSeqParameterSet* Sps(std::optional<std::uint32_t> id) override {
-        Found = FSets.Sps(id);
-        return Found;
-    }
-    const TSeqParameterSet* Found = nullptr;
-
-  private:
-    IGoverningSets& FSets;
+    const TNotingSets& FSets;
+    int FList = 0; // the modification list being read
 };
 
 } // namespace
@@ -104,11 +170,15 @@ bool ReadSliceHead(const std::uint8_t* rbsp, std::int32_t size, std::uint8_t hea
     if (size <= 0 || reader.SetData(rbsp, size) != kStatusOk) {
         return false;
     }
-    TSliceHead h;
+    // Every value before the entries that the counts guard, cleared: a slice costs no
+    // copy of the whole record.
+    static_assert(std::is_trivially_copyable_v<TSliceHead> && std::is_standard_layout_v<TSliceHead>);
+    std::memset(static_cast<void*>(&head), 0, offsetof(TSliceHead, modifications));
+    TSliceHead& h = head;
     h.nal_unit_type = NalUnitType(header);
     h.nal_ref_idc = NalRefIdc(header);
-    THeadValues values(h);
     TNotingSets noting(sets);
+    THeadValues values(h, noting);
     TNoLines none;
     TFieldContext context{none, nullptr, &values};
     TFieldLines lines(context, reader, nullptr, 8);
@@ -119,18 +189,19 @@ bool ReadSliceHead(const std::uint8_t* rbsp, std::int32_t size, std::uint8_t hea
     if (!values.QpRead || noting.Found == nullptr) {
         return false;
     }
-    head = h;
     sps = noting.Found;
     return true;
 }
 
-std::optional<std::uint32_t> ReadFirstMbInSlice(const std::uint8_t* rbsp, std::int32_t size) {
+std::optional<TSliceOpening> ReadSliceOpening(const std::uint8_t* rbsp, std::int32_t size) {
     TBitStream4 reader;
     if (size <= 0 || reader.SetData(rbsp, size) != kStatusOk) {
         return std::nullopt;
     }
-    const std::uint32_t first = reader.ReadUE();
-    return reader.Error() == 0 ? std::optional(first) : std::nullopt;
+    TSliceOpening opening;
+    opening.first_mb_in_slice = reader.ReadUE();
+    opening.slice_type = reader.ReadUE();
+    return reader.Error() == 0 ? std::optional(opening) : std::nullopt;
 }
 
 bool BeginsNewPicture(const TSliceHead& previous, const TSliceHead& next,
@@ -217,96 +288,6 @@ bool ReadPps(const std::uint8_t* rbsp, std::int32_t size, IGoverningSets& sets,
     reader.SetData(rbsp, size);
     Parse_pic_parameter_set_rbsp(reader, pps, chroma);
     return reader.Error() == 0 && pps.pic_parameter_set_id < 256;
-}
-
-std::int32_t TPictureOrder::Next(const TSliceHead& head, const TSeqParameterSet& sps) {
-    const bool idr = IsIdr(head);
-    const bool reference = head.nal_ref_idc != 0;
-    const bool field = head.field_pic_flag != 0;
-    const bool bottomField = field && head.bottom_field_flag != 0;
-    std::int64_t top = 0;
-    std::int64_t bottom = 0;
-    std::uint32_t frameNum = head.frame_num;
-    if (sps.pic_order_cnt_type == 0) {
-        if (idr) {
-            FPrevMsb = 0;
-            FPrevLsb = 0;
-        } else if (FPrevMmco5) {
-            // After memory_management_control_operation 5 counting begins again from the
-            // top field's count of that picture, as it stood after the operation.
-            FPrevMsb = 0;
-            FPrevLsb = FPrevMmco5Bottom ? 0 : FPrevMmco5Top;
-        }
-        const std::int64_t maxLsb = std::int64_t{1}
-                                    << ((sps.log2_max_pic_order_cnt_lsb_minus4 + 4) & 31);
-        const std::int64_t lsb = head.pic_order_cnt_lsb;
-        std::int64_t msb = FPrevMsb;
-        if (lsb < FPrevLsb && FPrevLsb - lsb >= maxLsb / 2) {
-            msb = FPrevMsb + maxLsb;
-        } else if (lsb > FPrevLsb && lsb - FPrevLsb > maxLsb / 2) {
-            msb = FPrevMsb - maxLsb;
-        }
-        top = msb + lsb;
-        bottom = field ? msb + lsb : top + head.delta_pic_order_cnt_bottom;
-        if (reference) {
-            FPrevMsb = msb;
-            FPrevLsb = lsb;
-        }
-    } else {
-        std::int64_t frameNumOffset = 0;
-        if (!idr) {
-            const std::int64_t prevOffset = FPrevMmco5 ? 0 : FPrevFrameNumOffset;
-            frameNumOffset =
-                FPrevFrameNum > head.frame_num ? prevOffset + MaxFrameNum(sps) : prevOffset;
-        }
-        if (sps.pic_order_cnt_type == 1) {
-            const std::int32_t cycle = SpsPresence::OffsetForRefFrameHeld(sps);
-            std::int64_t absFrameNum = cycle != 0 ? frameNumOffset + head.frame_num : 0;
-            if (!reference && absFrameNum > 0) {
-                --absFrameNum;
-            }
-            std::int64_t expected = 0;
-            if (absFrameNum > 0) {
-                std::int64_t perCycle = 0;
-                for (std::int32_t i = 0; i < cycle; ++i) {
-                    perCycle += sps.offset_for_ref_frame[i];
-                }
-                const std::int64_t cycles = (absFrameNum - 1) / cycle;
-                const std::int64_t inCycle = (absFrameNum - 1) % cycle;
-                expected = cycles * perCycle;
-                for (std::int64_t i = 0; i <= inCycle; ++i) {
-                    expected += sps.offset_for_ref_frame[i];
-                }
-            }
-            if (!reference) {
-                expected += sps.offset_for_non_ref_pic;
-            }
-            top = expected + head.delta_pic_order_cnt[0];
-            bottom =
-                field ? expected + sps.offset_for_top_to_bottom_field + head.delta_pic_order_cnt[0]
-                      : top + sps.offset_for_top_to_bottom_field + head.delta_pic_order_cnt[1];
-        } else {
-            std::int64_t count = 0;
-            if (!idr) {
-                count = 2 * (frameNumOffset + head.frame_num) - (reference ? 0 : 1);
-            }
-            top = count;
-            bottom = count;
-        }
-        FPrevFrameNumOffset = frameNumOffset;
-    }
-    std::int64_t order = !field ? std::min(top, bottom) : (bottomField ? bottom : top);
-    FPrevMmco5 = head.mmco5;
-    if (head.mmco5) {
-        // The picture's own counts become relative to themselves: a frame counts 0.
-        const std::int64_t base = !field ? std::min(top, bottom) : order;
-        FPrevMmco5Top = top - base;
-        FPrevMmco5Bottom = bottomField;
-        order -= base;
-        frameNum = 0;
-    }
-    FPrevFrameNum = frameNum;
-    return static_cast<std::int32_t>(order);
 }
 
 TUnitWants AccessUnitHeads(std::uint8_t header) {

@@ -39,17 +39,50 @@ struct TSliceHead {
     std::int32_t slice_qp_delta = 0;
     // dec_ref_pic_marking( ) holds memory_management_control_operation 5.
     bool mmco5 = false;
+    // The active list sizes, the picture parameter set's unless the slice overrides them.
+    std::uint32_t num_ref_idx_l0_active_minus1 = 0;
+    std::uint32_t num_ref_idx_l1_active_minus1 = 0;
+    // dec_ref_pic_marking( )'s flags.
+    std::uint32_t no_output_of_prior_pics_flag = 0;
+    std::uint32_t long_term_reference_flag = 0;
+    std::uint32_t adaptive_ref_pic_marking_mode_flag = 0;
+    // How many of the entries below the slice holds: only those are read. (They come last:
+    // a reading clears what comes before them, not the few hundred words after.)
+    std::uint32_t modification_count[2] = {0, 0};
+    std::uint32_t marking_count = 0;
+    // ref_pic_list_modification( ) of each list, without its end code: the idc and its
+    // abs_diff_pic_num_minus1 or long_term_pic_num.
+    struct TModification {
+        std::uint32_t idc = 0;
+        std::uint32_t value = 0;
+    };
+    std::array<std::array<TModification, 32>, 2> modifications{};
+    // Each marking operation without the end code: its number and the values it carries
+    // (difference_of_pic_nums_minus1 or long_term_pic_num or max_long_term_frame_idx_plus1
+    // first, long_term_frame_idx second).
+    struct TMarking {
+        std::uint32_t operation = 0;
+        std::uint32_t value = 0;
+        std::uint32_t long_term_frame_idx = 0;
+    };
+    std::array<TMarking, 66> markings{};
 };
 
 // Reads a slice header (payload after the header byte, emulation prevention removed) with
 // the reader that builds the detail tree, so both read the same elements. sets answers
 // the picture and sequence parameter sets; sps receives the one that governs the slice.
-// False when a set is missing or the payload ends before slice_qp_delta.
+// False when a set is missing or the payload ends before slice_qp_delta (head then holds
+// what was read).
 bool ReadSliceHead(const std::uint8_t* rbsp, std::int32_t size, std::uint8_t header,
                    IGoverningSets& sets, TSliceHead& head, const TSeqParameterSet*& sps);
 
-// first_mb_in_slice alone, for a slice whose parameter sets are not at hand.
-std::optional<std::uint32_t> ReadFirstMbInSlice(const std::uint8_t* rbsp, std::int32_t size);
+// The two elements a slice header begins with, which need no parameter set: what tells a
+// picture's start and kind when the sets are not at hand. None when the payload ends first.
+struct TSliceOpening {
+    std::uint32_t first_mb_in_slice = 0;
+    std::uint32_t slice_type = 0;
+};
+std::optional<TSliceOpening> ReadSliceOpening(const std::uint8_t* rbsp, std::int32_t size);
 
 // True when the slice `next` begins a new primary coded picture after the slice
 // `previous`: the standard's comparison of the first VCL unit of a picture.
@@ -69,22 +102,3 @@ const char* SliceTypeName(std::uint32_t slice_type);
 bool ReadSps(const std::uint8_t* rbsp, std::int32_t size, TSeqParameterSet& sps);
 bool ReadPps(const std::uint8_t* rbsp, std::int32_t size, IGoverningSets& sets,
              TPicParameterSet& pps);
-
-// The picture order count of each picture in decoding order, carried from one picture to
-// the next as the three counting methods need it, memory_management_control_operation 5
-// included. Starts as after an IDR picture.
-class TPictureOrder {
-  public:
-    // The count of the picture whose first slice is head (the smaller of its fields' counts
-    // for a frame).
-    std::int32_t Next(const TSliceHead& head, const TSeqParameterSet& sps);
-
-  private:
-    std::int64_t FPrevMsb = 0;
-    std::int64_t FPrevLsb = 0;
-    std::int64_t FPrevFrameNumOffset = 0;
-    std::uint32_t FPrevFrameNum = 0;
-    bool FPrevMmco5 = false;
-    bool FPrevMmco5Bottom = false;
-    std::int64_t FPrevMmco5Top = 0;
-};

@@ -28,6 +28,19 @@ enum class TElementId : std::uint32_t {
     redundant_pic_cnt,
     slice_qp_delta,
     memory_management_control_operation,
+    // What the picture model needs of the reference lists and the marking.
+    num_ref_idx_l0_active_minus1,
+    num_ref_idx_l1_active_minus1,
+    ref_pic_list_modification_flag_l1,
+    modification_of_pic_nums_idc,
+    abs_diff_pic_num_minus1,
+    long_term_pic_num,
+    no_output_of_prior_pics_flag,
+    long_term_reference_flag,
+    adaptive_ref_pic_marking_mode_flag,
+    difference_of_pic_nums_minus1,
+    long_term_frame_idx,
+    max_long_term_frame_idx_plus1,
 };
 
 // An element's label as a reader names it, with its id when a reading without lines keeps

@@ -85,31 +85,49 @@ std::string NoSequenceParameterSetLine() {
            std::to_string(kParameterSetSearchBound / 1048576) + " MiB before this unit";
 }
 
-void HrdDelays(TFieldLines& lines, const THrdParameters& hrd) {
+// Labels are built only for a reading that shows them.
+std::string Label(const TFieldLines& lines, const char* name, std::int32_t i) {
+    return lines.Shows() ? IndexedLabel(name, i) : std::string();
+}
+
+void HrdDelays(TFieldLines& lines, const THrdParameters& hrd, TSeiTiming* timing, int which) {
     const int bits = static_cast<int>(hrd.initial_cpb_removal_delay_length_minus1 + 1);
     const std::int32_t held = HrdCpbEntriesHeld(hrd);
     for (std::int32_t i = 0; i < held && !lines.Failed(); ++i) {
-        lines.U(IndexedLabel("initial_cpb_removal_delay", i), bits);
-        lines.U(IndexedLabel("initial_cpb_removal_delay_offset", i), bits);
+        const std::uint32_t delay = lines.U(Label(lines, "initial_cpb_removal_delay", i), bits);
+        const std::uint32_t offset =
+            lines.U(Label(lines, "initial_cpb_removal_delay_offset", i), bits);
+        if (timing != nullptr && !lines.Failed()) {
+            timing->InitialDelay[which][i] = delay;
+            timing->InitialOffset[which][i] = offset;
+            timing->Entries[which] = i + 1;
+        }
     }
 }
 
-void BufferingPeriod(TFieldLines& lines, IGoverningSets& sets) {
+void BufferingPeriod(TFieldLines& lines, IGoverningSets& sets, TSeiTiming* timing) {
     const std::uint32_t id = lines.Ue("seq_parameter_set_id");
     if (lines.Failed()) {
         return;
+    }
+    if (timing != nullptr) {
+        timing->BufferingPeriod = true;
+        timing->BufferingPeriodSpsId = id;
     }
     const TSeqParameterSet* sps = sets.Sps(id);
     if (sps == nullptr) {
         lines.Note(sets.MissingLine("seq_parameter_set_id", id));
         return;
     }
+    if (timing != nullptr) {
+        timing->BufferingPeriodSpsFound = true;
+    }
     const TVuiParameters& vui = sps->vui_parameters;
     if (SpsPresence::Vui(*sps) && VuiPresence::NalHrd(vui)) {
-        HrdDelays(lines, vui.nal_hrd_parameters);
+        HrdDelays(lines, vui.nal_hrd_parameters, timing, 0);
     }
     if (SpsPresence::Vui(*sps) && VuiPresence::VclHrd(vui)) {
-        HrdDelays(lines, vui.vcl_hrd_parameters);
+        HrdDelays(lines, vui.vcl_hrd_parameters, timing, 1);
     }
 }
 
@@ -145,7 +163,7 @@ void ClockTimestamp(TFieldLines& lines, std::uint32_t time_offset_length) {
     }
 }
 
-void PicTiming(TFieldLines& lines, IGoverningSets& sets) {
+void PicTiming(TFieldLines& lines, IGoverningSets& sets, TSeiTiming* timing) {
     const TSeqParameterSet* sps = sets.Sps(std::nullopt);
     if (sps == nullptr) {
         lines.Note(NoSequenceParameterSetLine());
@@ -160,8 +178,18 @@ void PicTiming(TFieldLines& lines, IGoverningSets& sets) {
         hrd = &vui.vcl_hrd_parameters;
     }
     if (hrd != nullptr) { // CpbDpbDelaysPresentFlag
-        lines.U("cpb_removal_delay", static_cast<int>(hrd->cpb_removal_delay_length_minus1 + 1));
-        lines.U("dpb_output_delay", static_cast<int>(hrd->dpb_output_delay_length_minus1 + 1));
+        const std::uint32_t removal = lines.U(
+            "cpb_removal_delay", static_cast<int>(hrd->cpb_removal_delay_length_minus1 + 1));
+        const std::uint32_t output =
+            lines.U("dpb_output_delay", static_cast<int>(hrd->dpb_output_delay_length_minus1 + 1));
+        if (timing != nullptr && !lines.Failed()) {
+            timing->PicTiming = true;
+            timing->PicTimingDelays = true;
+            timing->CpbRemovalDelay = removal;
+            timing->DpbOutputDelay = output;
+        }
+    } else if (timing != nullptr) {
+        timing->PicTiming = true;
     }
     if (!hasVui || vui.pic_struct_present_flag == 0) {
         return;
@@ -296,7 +324,7 @@ TSeiWalkEnd WalkSeiPayloadTypesWith(const std::uint8_t* payload, std::int32_t si
 }
 
 void Decode_sei_rbsp(TFieldContext& context, TTreeLine parent, const std::uint8_t* payload,
-                     std::int32_t size, IGoverningSets& sets) {
+                     std::int32_t size, IGoverningSets& sets, TSeiTiming* timing) {
     TBitStream4 message;
     TBitStream4 body;
     std::int32_t at = 0; // byte of the next sei_message( )
@@ -340,10 +368,10 @@ void Decode_sei_rbsp(TFieldContext& context, TTreeLine parent, const std::uint8_
                 lines.Structure(structure, body, 8 + 8 * static_cast<std::int64_t>(bodyAt));
             switch (type) {
             case kBufferingPeriod:
-                BufferingPeriod(in, sets);
+                BufferingPeriod(in, sets, timing);
                 break;
             case kPicTiming:
-                PicTiming(in, sets);
+                PicTiming(in, sets, timing);
                 break;
             case kUserDataUnregistered:
                 UserDataUnregistered(in, payload + bodyAt, bodySize);

@@ -22,12 +22,31 @@ enum class TSeiWalkEnd {
 template <class Visit>
 TSeiWalkEnd WalkSeiPayloadTypes(const std::uint8_t* payload, std::int32_t size, Visit visit);
 
+// The timing values of an SEI unit's buffering_period( ) and pic_timing( ), for the buffer
+// model: the same reading that makes the tree's lines fills it.
+struct TSeiTiming {
+    static constexpr std::int32_t kEntries = THrdParameters::kCpbCapacity;
+    bool BufferingPeriod = false;
+    std::uint32_t BufferingPeriodSpsId = 0;
+    bool BufferingPeriodSpsFound = false;
+    // Entries read in full, per HRD: 0 = NAL, 1 = VCL.
+    std::int32_t Entries[2] = {0, 0};
+    std::uint32_t InitialDelay[2][kEntries] = {};
+    std::uint32_t InitialOffset[2][kEntries] = {};
+    bool PicTiming = false;
+    // cpb_removal_delay and dpb_output_delay were read (the SPS has an HRD).
+    bool PicTimingDelays = false;
+    std::uint32_t CpbRemovalDelay = 0;
+    std::uint32_t DpbOutputDelay = 0;
+};
+
 // Shows sei_rbsp( ) under parent: one sei_message( ) line per message with its payloadType,
 // payloadSize and the payload's structure, decoded in full for buffering_period,
 // pic_timing, user_data_unregistered and recovery_point. payload is the RBSP after the
 // header byte. A payload that runs past the unit ends the list with a line saying so.
+// With timing, the values of those two messages also go there.
 void Decode_sei_rbsp(TFieldContext& context, TTreeLine parent, const std::uint8_t* payload,
-                     std::int32_t size, IGoverningSets& sets);
+                     std::int32_t size, IGoverningSets& sets, TSeiTiming* timing = nullptr);
 
 // The one routine behind the template: visit as a plain callback.
 TSeiWalkEnd WalkSeiPayloadTypesWith(const std::uint8_t* payload, std::int32_t size,

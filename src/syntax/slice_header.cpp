@@ -34,14 +34,15 @@ bool ModificationList(TFieldLines& lines, TElementName flagName) {
         if (lines.Failed()) {
             return true; // the caller tells that the payload ended
         }
-        const std::uint32_t idc = lines.Ue("modification_of_pic_nums_idc");
+        const std::uint32_t idc =
+            lines.Ue({"modification_of_pic_nums_idc", TElementId::modification_of_pic_nums_idc});
         if (idc == 3) {
             return true;
         }
         if (idc == 0 || idc == 1) {
-            lines.Ue("abs_diff_pic_num_minus1");
+            lines.Ue({"abs_diff_pic_num_minus1", TElementId::abs_diff_pic_num_minus1});
         } else if (idc == 2) {
-            lines.Ue("long_term_pic_num");
+            lines.Ue({"long_term_pic_num", TElementId::long_term_pic_num});
         }
     }
     lines.Note("no end of the list within " + std::to_string(kMaxModifications) + " entries");
@@ -121,7 +122,8 @@ bool Decode_ref_pic_list_modification(TFieldLines& outer, const TSliceHeader& he
         !ModificationList(lines, "ref_pic_list_modification_flag_l0")) {
         return false;
     }
-    return !SliceKind::B(header) || ModificationList(lines, "ref_pic_list_modification_flag_l1");
+    return !SliceKind::B(header) || ModificationList(lines, {"ref_pic_list_modification_flag_l1",
+                                                  TElementId::ref_pic_list_modification_flag_l1});
 }
 
 void Decode_pred_weight_table(TFieldLines& outer, const TSliceHeader& header,
@@ -141,11 +143,12 @@ void Decode_pred_weight_table(TFieldLines& outer, const TSliceHeader& header,
 bool Decode_dec_ref_pic_marking(TFieldLines& outer, const TSliceHeader& header) {
     TFieldLines lines = outer.Structure("dec_ref_pic_marking( )");
     if (header.nal_unit_type == kNalIdrSlice) {
-        lines.Flag("no_output_of_prior_pics_flag");
-        lines.Flag("long_term_reference_flag");
+        lines.Flag({"no_output_of_prior_pics_flag", TElementId::no_output_of_prior_pics_flag});
+        lines.Flag({"long_term_reference_flag", TElementId::long_term_reference_flag});
         return true;
     }
-    if (lines.Flag("adaptive_ref_pic_marking_mode_flag") == 0) {
+    if (lines.Flag({"adaptive_ref_pic_marking_mode_flag",
+                    TElementId::adaptive_ref_pic_marking_mode_flag}) == 0) {
         return true;
     }
     for (int i = 0; i < kMaxMarkingOperations; ++i) {
@@ -158,16 +161,16 @@ bool Decode_dec_ref_pic_marking(TFieldLines& outer, const TSliceHeader& header) 
             return true;
         }
         if (operation == 1 || operation == 3) {
-            lines.Ue("difference_of_pic_nums_minus1");
+            lines.Ue({"difference_of_pic_nums_minus1", TElementId::difference_of_pic_nums_minus1});
         }
         if (operation == 2) {
-            lines.Ue("long_term_pic_num");
+            lines.Ue({"long_term_pic_num", TElementId::long_term_pic_num});
         }
         if (operation == 3 || operation == 6) {
-            lines.Ue("long_term_frame_idx");
+            lines.Ue({"long_term_frame_idx", TElementId::long_term_frame_idx});
         }
         if (operation == 4) {
-            lines.Ue("max_long_term_frame_idx_plus1");
+            lines.Ue({"max_long_term_frame_idx_plus1", TElementId::max_long_term_frame_idx_plus1});
         }
     }
     lines.Note("no end of the operations within " + std::to_string(kMaxMarkingOperations) +
@@ -236,9 +239,11 @@ void Decode_slice_header(TFieldLines& outer, TSliceHeader& header, IGoverningSet
     header.num_ref_idx_l1_active_minus1 = pps.num_ref_idx_l1_active_minus1;
     if (SliceKind::P(header) || SliceKind::SP(header) || SliceKind::B(header)) {
         if (lines.Flag("num_ref_idx_active_override_flag") != 0) {
-            header.num_ref_idx_l0_active_minus1 = lines.Ue("num_ref_idx_l0_active_minus1");
+            header.num_ref_idx_l0_active_minus1 = lines.Ue(
+                {"num_ref_idx_l0_active_minus1", TElementId::num_ref_idx_l0_active_minus1});
             if (SliceKind::B(header)) {
-                header.num_ref_idx_l1_active_minus1 = lines.Ue("num_ref_idx_l1_active_minus1");
+                header.num_ref_idx_l1_active_minus1 = lines.Ue(
+                    {"num_ref_idx_l1_active_minus1", TElementId::num_ref_idx_l1_active_minus1});
             }
         }
     }

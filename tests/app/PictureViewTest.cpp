@@ -80,6 +80,30 @@ TEST(PictureView, OffAtFirstThenTheSelectedRowsPicture) {
     EXPECT_EQ(w.pane.Line(), "");
 }
 
+// slices4 with the third slice of its first P picture lost: rows 0 SPS, 1 PPS, 2 SEI, 3 to 6
+// the IDR picture's slices, 7 the P picture's first. The decoder conceals what the slice
+// left, and the window's line says so with the decoder's reasons.
+TEST(PictureView, TheLineSaysWhatTheDecoderFoundDamaged) {
+    if (!DecoderBuilt()) {
+        GTEST_SKIP() << "built without a decoder";
+    }
+#ifdef _WIN32
+    GTEST_SKIP() << "Media Foundation's decoder marks no damage";
+#endif
+    std::vector<std::uint8_t> bytes = ReadAll(TestDataPath("slices4.264"));
+    bytes.erase(bytes.begin() + 0x119E, bytes.begin() + 0x12CA);
+    TempDir dir;
+    PictureWindow w;
+    ASSERT_TRUE(w.Form().LoadFile(dir.Write("lost.264", bytes)));
+    w.Form().Picture1Click();
+    EXPECT_EQ(w.SelectAndWait(3).find("may differ"), std::string::npos);
+    EXPECT_TRUE(w.SelectAndWait(7).ends_with(
+        "; the picture may differ from the stream's: the decoder concealed damaged macroblocks"
+        "; the picture may differ from the stream's: the decoder could not decode all of its "
+        "slices"))
+        << w.pane.Line();
+}
+
 TEST(PictureView, ANewerSelectionWinsOverTheOneUnderWay) {
     if (!DecoderBuilt()) {
         GTEST_SKIP() << "built without a decoder";

@@ -14,10 +14,13 @@ const std::string kUsage =
     "       quillet-dump [--debug] --json FILE\n"
     "       quillet-dump [--debug] [--info] [--find KIND] FILE\n"
     "       quillet-dump [--debug] --summary FILE\n"
-    "       quillet-dump [--debug] --check [--json] FILE\n"
+    "       quillet-dump [--debug] --pictures [--json | --display-order] FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.y4m FILE\n"
     "       quillet-dump [--debug] --picture OFFSET OUT.png [--overlay ITEMS] FILE\n"
     "       quillet-dump [--debug] --macroblocks OFFSET FILE\n"
+    "       quillet-dump [--debug] --hrd [--json] [--what-if RATE,SIZE[,DELAY[,FPS]]] FILE\n"
+    "       quillet-dump [--debug] --levels FILE\n"
+    "       quillet-dump [--debug] --check [--json] FILE\n"
     "       quillet-dump --help | --version\n";
 
 // An AUD and a slice.
@@ -69,6 +72,7 @@ TEST(DumpArguments, RefusalsSayWhatWasWrongBeforeTheUsage) {
         {{"--macroblocks", "0", "--overlay", "qp", path}, "--overlay needs --picture with OUT.png"},
         {{"--picture", "0", "a.png", "--overlay", "qp,hue", path},
          "ITEMS qp,hue are not overlay items"},
+        {{"--picture", "0", "a.png", "--overlay", "", path}, "--overlay needs at least one item"},
         {{"--macroblocks", "0", "--full", path}, "--full needs --at or --trees"},
         {{"--check", "--bits", path}, "--bits needs --at or --trees"},
         {{"--check", "--trees", path}, "--check and --trees cannot go together"},

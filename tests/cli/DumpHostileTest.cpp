@@ -3,6 +3,7 @@
 // their own. Each run has a status, a message, and ends.
 
 #include "cli/DumpTestSupport.h"
+#include "decode/DpbBound.h"
 #include "decode/PictureDecoder.h"
 #include "stream/FileStream.h"
 #include "support/HangWatch.h"
@@ -13,9 +14,11 @@
 #include <sys/stat.h>
 #endif
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 
 namespace {
 
@@ -335,3 +338,206 @@ TEST(DumpHostile, APipeIsRefusedWithoutWaiting) {
     }
 }
 #endif
+
+namespace {
+
+// The Adler-32 of a YUV4MPEG2 file's planes, as ffmpeg's showinfo filter sums them.
+std::string PlanesChecksum(const std::vector<std::uint8_t>& file) {
+    const std::string text(file.begin(), file.end());
+    const std::size_t frame = text.find("\nFRAME\n");
+    if (frame == std::string::npos) {
+        return "no frame";
+    }
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+    for (std::size_t i = frame + 7; i < file.size(); ++i) {
+        a = (a + file[i]) % 65521;
+        b = (b + a) % 65521;
+    }
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", (b << 16) | a);
+    return hex;
+}
+
+// The hostile streams of the adversarial review (tests/data/hostile.tar.xz, unpacked into
+// the build), each held to what its item asks: a picture that may differ says so on
+// standard error with its reason, a legal picture decodes as ffmpeg decodes it, what no
+// level allows is refused with the line that says so, one access unit the decoder refuses
+// touches only what comes after it. Checksums are ffmpeg's (-threads 1 -flags2 +showall,
+// showinfo) of the same file.
+TEST(DumpHostile, HostileStreamsSayWhatTheirPicturesAre) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows decoder's answers are held in tests/win32";
+#endif
+    if (!DecoderBuilt()) {
+        GTEST_SKIP() << "built without a decoder";
+    }
+    struct Case {
+        const char* File;
+        const char* Offset;
+        int Status;
+        std::string Err; // "" none; else it must hold this
+        const char* Checksum = nullptr;
+    } cases[] = {
+        // recovery_frame_cnt 2^31: never recovers, whatever the start tried.
+        {"rp_2e31_cut.264", "0x2554A", 0, "warning: the picture may differ"},
+        // A field pair begun at an I field whose second field is P.
+        {"paff_cut.264", "0x16", 0,
+         "warning: the picture may differ from the stream's: decoding began at the I picture"},
+        // A new size without an IDR picture: its P pictures refer to pictures of the old.
+        {"res_change_no_idr_pcm.264", "0x25561", 0,
+         "warning: the picture may differ from the stream's: the sequence changed from "
+         "352x288, chroma 1, 8 bits to 176x144, chroma 1, 8 bits at 0x000000000002554C "
+         "without an IDR picture\n"},
+        // 1,055 macroblocks wide, legal at level 6.2.
+        {"wide_1055x132.264", "0", 0, "", "522AE92C"},
+        {"wide444_14bit_1055x132.264", "0", 0, "", "BB197496"},
+        {"wide_1056x131.264", "0", 1,
+         "The picture is 16896x2096, larger than any level allows (level 6.2: at most 139264 "
+         "macroblocks, no side over the square root of 8 times that)\n"},
+        // deblocking_filter_idc 5 in the access unit at 0x2554C: refused; the pictures
+        // before it are whole, those after it name it.
+        {"one_bad_header.264", "0x25541", 0, "", "984C45F2"},
+        {"one_bad_header.264", "0x2554C", 1,
+         "The decoder refused the access unit at 0x000000000002554C: Invalid data found when "
+         "processing input\n"},
+        {"one_bad_header.264", "0x2558E", 0,
+         "the decoder refused the access unit at 0x000000000002554C", "984C45F2"},
+        // More operations than a slice header can hold: the unit is left out, the rest go on.
+        {"mmco_long_header.264", "0x1AB", 1,
+         "The slice header at 0x00000000000001AB cannot be read: its access unit was left "
+         "out\n"},
+        {"mmco_long_header.264", "0x25D8", 0,
+         "the slice header at 0x00000000000001AB cannot be read", "369A1167"},
+        // num_ref_frames 16 at 8192x4320, where level 6.2 allows 5.
+        {"dpb16_420_8bit_8192x4320.264", "0x19", 0,
+         "warning: the picture may differ from the stream's: the stream declares 16 reference "
+         "frames, more than level 6.2 allows at 8192x4320 (5): the decoder kept 5\n"},
+    };
+    TempDir dir;
+    const std::string out = (dir.Path() / "out.y4m").string();
+    for (const Case& c : cases) {
+        const std::string where = std::string(c.File) + " at " + c.Offset;
+        std::filesystem::remove(out);
+        const DumpResult r =
+            Dump({"--picture", c.Offset, out, std::string(QUILLET_HOSTILE_DIR) + "/" + c.File});
+        EXPECT_EQ(r.status, c.Status) << where << ": " << r.err;
+        if (c.Err.empty() || c.Err.back() == '\n') {
+            EXPECT_EQ(r.err, c.Err) << where;
+        } else {
+            EXPECT_NE(r.err.find(c.Err), std::string::npos) << where << ": " << r.err;
+        }
+        if (c.Checksum != nullptr) {
+            EXPECT_EQ(PlanesChecksum(ReadAll(out)), c.Checksum) << where;
+        }
+    }
+}
+
+// A set declaring more reference frames than level 6.2 allows for its size reaches the
+// decoder with the bound in their place, and with what a missing VUI restriction means said
+// outright (the buffer's frames at its level), every other element as it was: the two sets'
+// trees, read by the parser, differ in those lines alone.
+TEST(DumpHostile, ReferenceFramesAreCutToTheLevelsBound) {
+    struct Case {
+        const char* Sps; // from its header byte, as in the stream
+        int Frames;      // level 6.2 at 8192x4320
+    } cases[] = {
+        // dpb16_444_14bit_8192x4320.264 and dpb16_420_8bit_8192x4320.264: no VUI
+        {"67f4003e907385942200400010ec80", 5},
+        {"6764003eac2ca11002000087640000", 5},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        const std::vector<std::uint8_t> sps = Hex(c.Sps);
+        std::vector<std::uint8_t> bounded;
+        ASSERT_TRUE(BoundSequenceSet(sps.data(), sps.size(), bounded)) << c.Sps;
+        std::vector<std::uint8_t> again;
+        EXPECT_FALSE(BoundSequenceSet(bounded.data(), bounded.size(), again)) << c.Sps;
+        const auto tree = [&](const std::vector<std::uint8_t>& unit) {
+            std::vector<std::uint8_t> file = {0, 0, 0, 1};
+            file.insert(file.end(), unit.begin(), unit.end());
+            file.insert(file.end(), {0, 0, 0, 1, 9, 0x10}); // a stream has two units at least
+            std::string text = Dump({"--at", "0", dir.Write("sps.264", file)}).out;
+            // The values alone: a name's padding and a code's width are the tree's.
+            return std::regex_replace(text, std::regex(" +: (\\d+) \\((v bits|\\d+ bits?)\\)"),
+                                      "=$1");
+        };
+        const std::string f = std::to_string(c.Frames);
+        std::string expected =
+            std::regex_replace(tree(sps), std::regex("num_ref_frames=16"), "num_ref_frames=" + f);
+        expected = std::regex_replace(
+            expected, std::regex("vui_parameters_present_flag=0\n"),
+            "vui_parameters_present_flag=1\n    vui_parameters ( )\n"
+            "      aspect_ratio_info_present_flag=0\n      overscan_info_present_flag=0\n"
+            "      video_signal_type_present_flag=0\n      chroma_loc_info_present_flag=0\n"
+            "      timing_info_present_flag=0\n      nal_hrd_parameters_present_flag=0\n"
+            "      vcl_hrd_parameters_present_flag=0\n      pic_struct_present_flag=0\n"
+            "      bitstream_restriction_flag=1\n"
+            "      motion_vectors_over_pic_boundaries_flag=1\n      max_bytes_per_pic_denom=2\n"
+            "      max_bits_per_mb_denom=1\n      log2_max_mv_length_horizontal=15\n"
+            "      log2_max_mv_length_vertical=15\n      num_reorder_frames=" +
+                f + "\n      max_dec_frame_buffering=" + f + "\n");
+        EXPECT_EQ(tree(bounded), expected) << c.Sps;
+    }
+}
+
+// The PNG path with an overlay says what the plain path says; write errors name the file
+// and the reason; ".PNG" is a PNG with or without an overlay.
+TEST(DumpHostile, PicturePathsShareTheirWarningsAndTheirWriteErrors) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows decoder's answers are held in tests/win32";
+#endif
+    if (!DecoderBuilt()) {
+        GTEST_SKIP() << "built without a decoder";
+    }
+    const std::vector<std::uint8_t> bytes = ReadAll(TestDataPath("intra_refresh.264"));
+    TempDir dir;
+    // From the second refresh's recovery point on, with no IDR picture before it.
+    const std::string cut =
+        dir.Write("cut.264", std::vector<std::uint8_t>(bytes.begin() + 0x15EA, bytes.end()));
+    const std::string stream = TestDataPath("main_cabac.264");
+    const std::string missing = (dir.Path() / "no" / "out.png").string();
+    const std::string folder = dir.Path().string();
+    struct Case {
+        std::vector<std::string> Args;
+        int Status;
+        std::string Err; // exactly, or, ending without a newline, the start of the first line
+    } cases[] = {
+        {{"--picture", "0", (dir.Path() / "a.png").string(), cut},
+         0,
+         "warning: the picture may differ from the stream's: decoding began at the recovery "
+         "point at 0x"},
+        {{"--picture", "0", (dir.Path() / "b.png").string(), "--overlay", "grid", cut},
+         0,
+         "warning: the picture may differ from the stream's: decoding began at the recovery "
+         "point at 0x"},
+        {{"--picture", "0", missing, "--overlay", "grid", stream},
+         1,
+         "cannot write output: " + missing + ": No such file or directory\n"},
+        {{"--picture", "0", missing, stream},
+         1,
+         "cannot write output: " + missing + ": No such file or directory\n"},
+        {{"--picture", "0", folder, stream},
+         1,
+         "cannot write output: " + folder + ": Is a directory\n"},
+        {{"--picture", "0", (dir.Path() / "c.PNG").string(), "--overlay", "qp", stream}, 0, ""},
+        {{"--picture", "0", (dir.Path() / "d.Png").string(), stream}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        const DumpResult r = Dump(c.Args);
+        const std::string where = c.Args[2] + (c.Args.size() > 4 ? " " + c.Args[4] : "");
+        EXPECT_EQ(r.status, c.Status) << where << ": " << r.err;
+        if (c.Err.empty() || c.Err.back() == '\n') {
+            EXPECT_EQ(r.err, c.Err) << where;
+        } else {
+            EXPECT_EQ(r.err.rfind(c.Err, 0), 0u) << where << ": " << r.err;
+        }
+        if (c.Status == 0) {
+            const std::vector<std::uint8_t> file = ReadAll(c.Args[2]);
+            ASSERT_GE(file.size(), 8u) << where;
+            EXPECT_EQ(std::string(file.begin() + 1, file.begin() + 4), "PNG") << where;
+        }
+    }
+}
+
+} // namespace

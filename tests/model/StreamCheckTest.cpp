@@ -664,7 +664,8 @@ TEST(StreamCheck, MutationOracle) {
 }
 
 // No error and no warning on any stream of tests/data: x264 across its profiles and
-// options, OpenH264 (check/make_streams.sh), and the streams made by hand.
+// options, OpenH264 (check/make_streams.sh), and the streams made by hand; the one made to
+// lose a reference picture breaks the frame_num rule alone.
 TEST(StreamCheck, QuietOnConformingStreams) {
     int streams = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(TestDataPath(""))) {
@@ -673,10 +674,18 @@ TEST(StreamCheck, QuietOnConformingStreams) {
         }
         ++streams;
         const TBytes bytes = ReadAll(entry.path().string());
+        // The streams made to break a rule break that one alone.
+        const std::string name = entry.path().filename().string();
+        const std::set<std::string> expected =
+            name == "lost_reference.264" ? std::set<std::string>{"frame-num-gap"}
+                                         : std::set<std::string>{};
+        std::set<std::string> found;
         for (const TFound& f : Check(bytes)) {
-            EXPECT_EQ(f.Severity, TSeverity::Note)
-                << entry.path().filename() << " " << f.Rule << " at " << f.Offset;
+            if (f.Severity != TSeverity::Note) {
+                found.insert(f.Rule);
+            }
         }
+        EXPECT_EQ(found, expected) << name;
         for (const TNalUnitSpan& unit : NaiveUnits(bytes, 0)) {
             EXPECT_TRUE(TreeMarks(bytes, unit.Offset).empty()) << entry.path().filename();
         }

@@ -5,7 +5,9 @@
 // that grows during the walk, files without pictures.
 
 #include "model/StreamSummary.h"
+#include "model/UnitSearch.h"
 #include "stream/FileStream.h"
+#include "support/NaiveUnits.h"
 #include "support/SparseFiles.h"
 #include "syntax/ReferenceSupport.h"
 
@@ -204,6 +206,52 @@ TEST(StreamSummary, FilesWithoutPictures) {
     const TStreamSummary one = Summarise(dir.Write("one.264", Hex("00 00 00 01 09 10")));
     EXPECT_EQ(one.Units, 1);
     EXPECT_EQ(one.Pictures, 0);
+}
+
+// Streams whose pictures begin at a slice other than macroblock 0 (flexible macroblock
+// order, slices out of order) or carry redundant slices: find and the summary count the
+// same pictures as the streams were made with (ffprobe's frames where it decodes them), and
+// a walk of the range from any unit on counts no picture the whole walk does not.
+TEST(StreamSummary, FindAndTheSummaryAgreeAndARangeLearnsTheSetsBeforeIt) {
+    struct Case {
+        const char* Name;
+        std::int64_t Pictures; // as made: one IDR picture of two slice groups; 4 of 1,000
+                               // shuffled slices; 20 (ffprobe) with a redundant slice each
+        std::int64_t Idr;
+    } const cases[] = {{"hostile/fmo_explicit.264", 1, 1},
+                       {"hostile/slices1000_shuffled.264", 4, 1},
+                       {"hostile/redundant_pictures.264", 20, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string path = TestDataPath(c.Name);
+        const TStreamSummary whole = Summarise(path);
+        EXPECT_EQ(whole.Pictures, c.Pictures);
+        EXPECT_EQ(whole.Idr, c.Idr);
+        FileStream stream;
+        ASSERT_TRUE(stream.Open(path));
+        TUnitSearch search(stream);
+        std::int64_t found = 0;
+        using W = TFindKind::TWhat;
+        for (const W what : {W::IPicture, W::PPicture, W::BPicture}) {
+            search.Forward({what, 0}, 0, [&](const TNalUnitSpan&) { return ++found, true; });
+        }
+        EXPECT_EQ(found, c.Pictures);
+        std::int64_t idr = 0;
+        search.Forward({W::Idr, 0}, 0, [&](const TNalUnitSpan&) { return ++idr, true; });
+        EXPECT_EQ(idr, c.Idr);
+        const std::vector<TNalUnitSpan> units = NaiveUnits(ReadAll(path), 0);
+        // A hundred starts at most: the first units, where the sets lie behind, and a spread.
+        for (std::size_t i = 0; i < units.size(); i += i < 50 ? 1 : units.size() / 50 + 1) {
+            const std::int64_t from = units[i].Offset;
+            TStreamSummary range;
+            ASSERT_TRUE(TStreamSummaryWalk(stream, range, from, whole.Size).Run());
+            std::int64_t within = 0;
+            for (const TSummaryBucket& bucket : range.Buckets) {
+                within += bucket.Pictures;
+            }
+            EXPECT_LE(within, c.Pictures) << "from " << from;
+        }
+    }
 }
 
 } // namespace

@@ -17,6 +17,7 @@ import zlib
 
 sys.dont_write_bytecode = True  # the test leaves the source tree as it found it
 import fieldstream  # noqa: E402
+from craft_headers import escape, to_bits, to_bytes, unescape, with_trailing_bits  # noqa: E402
 
 FFMPEG = ["ffmpeg", "-nostdin", "-v", "error", "-y"]
 OPENH264 = None  # the second encoder's tool, when it was built
@@ -75,12 +76,100 @@ def edit(src, out, how):
                 i += 4
             else:
                 i += 1
+    elif how == "pps-switch":
+        # A second PPS (id 1) after the first, the sets only at the start (x264 repeats them
+        # at every IDR picture); the slices of every fourth picture name it, the last before
+        # each IDR picture: decoding from a later one needs it only three pictures in.
+        res, picture = [], -1
+        for i, (p, k) in enumerate(zip(pieces, kind)):
+            if k in (7, 8) and k in kind[:i]:
+                continue
+            if k in (1, 5):
+                picture += first_mb(p) == 0
+                p = with_second_ue(p, 2, 1) if picture % 4 == 3 else p
+            res.append(p)
+            if k == 8:
+                res.append(with_second_ue(p, 0, 1))
+        pieces = res
+    elif how in ("lose-a-slice", "garble-a-slice"):
+        # The third slice of the fifth P picture: lost, or its second half overwritten.
+        firsts = [i for i, k in enumerate(kind) if k == 1 and first_mb(pieces[i]) == 0]
+        at = firsts[4] + 2
+        if how == "lose-a-slice":
+            del pieces[at]
+        else:
+            p = pieces[at]
+            half = len(p) // 2
+            pieces[at] = p[:half] + bytes((b * 37 + 11) % 251 + 4 for b in p[half:])
     elif how == "from-second-recovery-point":
         # The parameter sets, then everything from the second recovery point on.
         sei = [i for i, (p, k) in enumerate(zip(pieces, kind)) if k == 6 and recovery_point(p)]
         sets = [p for p, k in zip(pieces[:sei[1]], kind) if k in (7, 8)][:2]
         pieces = sets + pieces[sei[1]:]
     open(out, "wb").write(b"".join(pieces))
+
+
+def with_second_ue(unit, skip, value):
+    """The unit with the ue(v) after the first `skip` ue(v) codes of its payload rewritten to
+    value, the rest of its bits as they were (CAVLC slices and parameter sets only: their
+    bits after the header need no alignment)."""
+    sc = 4 if unit[2] == 0 else 3
+    bits = to_bits(unescape(unit[sc + 1:]))
+    bits = bits[:bits.rindex("1")]  # without the trailing bits
+    at = 0
+    for _ in range(skip + 1):
+        zeros = bits.index("1", at) - at
+        start, at = at, at + 2 * zeros + 1
+    code = format(value + 1, "b")
+    bits = bits[:start] + "0" * (len(code) - 1) + code + bits[at:]
+    return unit[:sc + 1] + escape(to_bytes(with_trailing_bits(bits)))
+
+
+def two_idr_then_b(out):
+    """No VUI; two IDR pictures with frame_num 0 and POC 0, then seven skipped non-reference
+    B pictures with frame_num 1 and POC lsb 18 to 30, which lie before the second IDR picture
+    in output order (POC -14 to -2): a decoder that gives out pictures at once must not drop
+    them as out of order."""
+    fs = fieldstream
+    width, height, log2_poc = 4, 4, 5
+
+    def picture(kind, idr_pic_id, poc, seed=0):
+        b = fs.Bits()
+        b.ue(0)
+        b.ue({"i": 7, "b": 6}[kind])
+        b.ue(0)
+        b.u(4, 0 if kind == "i" else 1)  # frame_num
+        if kind == "i":
+            b.ue(idr_pic_id)
+        b.u(log2_poc, poc)
+        if kind == "b":
+            b.u(1, 1)  # direct_spatial_mv_pred_flag
+            b.u(3, 0)  # no override, no list modifications
+        else:
+            b.u(2, 0)  # no_output_of_prior_pics_flag, long_term_reference_flag
+        b.se(0)
+        b.ue(1)  # no deblocking
+        if kind == "i":
+            for mb in range(width * height):
+                b.ue(25)  # I_PCM
+                b.align()
+                for sample in fs.samples(seed, mb % 8):
+                    b.u(8, sample)
+        else:
+            b.ue(width * height)  # every macroblock skipped
+        b.trailing()
+        return fs.nal(3 if kind == "i" else 0, 5 if kind == "i" else 1, b.bytes())
+
+    sps = fs.Bits()
+    sps.u(8, 77), sps.u(8, 0), sps.u(8, 30), sps.ue(0)
+    sps.ue(0)  # log2_max_frame_num_minus4
+    sps.ue(0), sps.ue(log2_poc - 4)  # pic_order_cnt_type 0
+    sps.ue(1), sps.u(1, 0), sps.ue(width - 1), sps.ue(height - 1)
+    sps.u(1, 1), sps.u(1, 1), sps.u(1, 0), sps.u(1, 0)  # frames, 8x8 direct, no crop, no VUI
+    sps.trailing()
+    units = [fs.nal(3, 7, sps.bytes()), fs.pps(), picture("i", 0, 0, 0), picture("i", 1, 0, 1)]
+    units += [picture("b", 0, poc) for poc in range(18, 31, 2)]
+    open(out, "wb").write(b"".join(units))
 
 
 def recovery_point(unit):
@@ -116,6 +205,10 @@ STREAMS = {
                                        edit(o + ".src", o, "lose-first-slice")),
     "slices_reordered": lambda o: (x264(o + ".src", "-x264-params", "slices=4:keyint=10"),
                                    edit(o + ".src", o, "reorder")),
+    # One SPS and two PPS at the start, the pictures after later IDR pictures naming either.
+    "pps_switch": lambda o: (x264(o + ".src", "-profile:v", "baseline", "-x264-params",
+                                  "keyint=4:slices=2"),
+                             edit(o + ".src", o, "pps-switch")),
     # No IDR picture: decoding can only begin at a recovery point.
     # Field pictures (PAFF), which no encoder here writes: made bit by bit, with pairs of
     # non-reference B fields and two slices a field.
@@ -123,6 +216,18 @@ STREAMS = {
     "intra_refresh_cut": lambda o: (x264(o + ".src", "-bf", "0", "-x264-params",
                                          "intra-refresh=1:keyint=10"),
                                     edit(o + ".src", o, "from-second-recovery-point")),
+    # A gradual refresh with B pictures, whose recovery count falls short of the refresh.
+    "intra_refresh_b_cut": lambda o: (x264(o + ".src", "-bf", "2", "-x264-params",
+                                           "intra-refresh=1:keyint=10", frames=40),
+                                      edit(o + ".src", o, "from-second-recovery-point")),
+    "two_idr_then_b": two_idr_then_b,
+    # Damage the decoder conceals: every picture it touches must say so, those shown before
+    # the damaged reference picture among them (B pictures).
+    "slice_lost": lambda o: (x264(o + ".src", "-x264-params", "slices=4:keyint=30"),
+                             edit(o + ".src", o, "lose-a-slice")),
+    "slice_garbled": lambda o: (x264(o + ".src", "-bf", "0", "-x264-params",
+                                     "slices=4:keyint=30"),
+                                edit(o + ".src", o, "garble-a-slice")),
 }
 # The second encoder: several slices a picture, hierarchical P pictures whose top layer is not
 # used for reference, long-term references, parameter-set ids that change at each IDR
@@ -151,7 +256,11 @@ SECOND = {
 STREAMS.update(SECOND)
 # Streams whose pictures may carry the warning that they may differ: the others begin with
 # an IDR picture and must be exact.
-MAY_WARN = {"idr_first_slice_lost", "intra_refresh_cut", "openh264_ids_first_slice_lost"}
+MAY_WARN = {"idr_first_slice_lost", "intra_refresh_cut", "openh264_ids_first_slice_lost",
+            "intra_refresh_b_cut", "slice_lost", "slice_garbled"}
+# Streams held to the stream before their edit, whose access units keep their order but not
+# their offsets: matched by their place in decoding order.
+HELD_TO_SOURCE = {"intra_refresh_b_cut", "slice_lost", "slice_garbled"}
 # Streams of field pictures: ffmpeg gives one frame for a pair of fields, at the first
 # field's position and of its type, so the types of the pictures that find lists come from
 # the stream's own truth, and the second field shows the frame of the pair.
@@ -198,10 +307,13 @@ def check(dump, work, name):
     summary = json.loads(run([dump, "--summary", path], text=True).stdout)
     # A decoder without arbitrary slice order splits such a picture in pieces; the
     # stream before the edit holds the same access units at the same offsets.
-    truth = path + ".src" if name == "slices_reordered" else path
+    truth = path + ".src" if name == "slices_reordered" or name in HELD_TO_SOURCE else path
     pics = ffmpeg_pictures(truth)
     pkts = packets(truth)
-    if summary["pictures"]["total"] != len(pkts):
+    # Where each of the truth's access units is in the stream checked: the last ones of a cut.
+    own = packets(path) if name in HELD_TO_SOURCE else pkts
+    pkts = pkts[len(pkts) - len(own):]
+    if summary["pictures"]["total"] != len(own):
         faults.append(f"summary counts {summary['pictures']['total']} pictures, ffprobe {len(pkts)}")
     # Find lists the pictures of each type that ffmpeg decodes.
     for kind in "ipb":
@@ -209,12 +321,12 @@ def check(dump, work, name):
         want = sum(1 for _, t in pics.values() if t.lower() == kind)
         if name in FIELD_KINDS:
             want = FIELD_KINDS[name].count(kind)
-        if name != "slices_reordered" and found != want:
+        if name != "slices_reordered" and name not in HELD_TO_SOURCE and found != want:
             faults.append(f"--find {kind} lists {found} pictures, ffmpeg decodes {want}")
     if not pics:
         faults.append("ffmpeg decodes no picture: the stream made is of no use")
     for i, pos in enumerate(pkts):
-        at = min(o for o in starts if o >= pos)
+        at = min(o for o in starts if o >= own[i])
         if name in FIELD_KINDS and pos not in pics and i > 0:
             pos = pkts[i - 1]  # a second field: its pair's frame
         out = os.path.join(work, name + (".png" if name == "rgb" else ".y4m"))
