@@ -3,6 +3,8 @@
 #include "stream/H264Utils.h"
 #include "syntax/Checks.h"
 
+#include <algorithm>
+
 namespace {
 
 const TRule kFirstMb("first-mb-in-slice-range", TSeverity::Error, "first_mb_in_slice",
@@ -19,6 +21,18 @@ const TRule kRedundantCount("redundant-pic-cnt-range", TSeverity::Error, "redund
                             "redundant_pic_cnt must be at most 127", "7.4.3");
 const TRule kSliceQp("slice-qp-range", TSeverity::Error, "slice_qp_delta",
                      "SliceQPY must be within -QpBdOffsetY to 51", "7.4.3");
+const TRule kRefIdxActive("num-ref-idx-active-range", TSeverity::Error,
+                          "num_ref_idx_l0_active_minus1",
+                          "num_ref_idx_l0/l1_active_minus1 must be at most 15 in a frame, 31 in "
+                          "a field",
+                          "7.4.3");
+const TRule kModificationIdc("modification-of-pic-nums-idc-range", TSeverity::Error,
+                             "modification_of_pic_nums_idc",
+                             "modification_of_pic_nums_idc must be at most 3", "7.4.3.1");
+const TRule kMarkingOperation("memory-management-control-operation-range", TSeverity::Error,
+                              "memory_management_control_operation",
+                              "memory_management_control_operation must be at most 6",
+                              "7.4.3.3");
 const TRule kBProfile("profile-no-b-slices", TSeverity::Error, "slice_type",
                       "the Baseline profile has no B slices", "A.2.1");
 const TRule kSwitchingProfile("profile-no-switching-slices", TSeverity::Error, "slice_type",
@@ -62,6 +76,29 @@ void CheckSliceHead(const TSliceHead& head, const TPicParameterSet& pps,
         problems.Expect(head.idr_pic_id <= 65535, kIdrPicId, head.idr_pic_id);
     }
     problems.Expect(head.redundant_pic_cnt <= 127, kRedundantCount, head.redundant_pic_cnt);
+    // The lists' sizes count for the slices that have lists.
+    const std::uint32_t maxIndex = field ? 31 : 15;
+    if (kind != 2 && kind != 4) {
+        const std::uint32_t l1 = kind == 1 ? head.num_ref_idx_l1_active_minus1 : 0;
+        problems.Expect(std::max(head.num_ref_idx_l0_active_minus1, l1) <= maxIndex, kRefIdxActive,
+                        std::max(head.num_ref_idx_l0_active_minus1, l1));
+    }
+    for (int list = 0; list < 2; ++list) {
+        const std::uint32_t count = std::min<std::uint32_t>(head.modification_count[list], 32);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (!problems.Expect(head.modifications[list][i].idc <= 3, kModificationIdc,
+                                 head.modifications[list][i].idc)) {
+                break;
+            }
+        }
+    }
+    const std::uint32_t markings = std::min<std::uint32_t>(head.marking_count, 66);
+    for (std::uint32_t i = 0; i < markings; ++i) {
+        if (!problems.Expect(head.markings[i].operation <= 6, kMarkingOperation,
+                             head.markings[i].operation)) {
+            break;
+        }
+    }
     const std::int64_t depthOffset = 6 * std::int64_t{sps.bit_depth_luma_minus8};
     const std::int64_t qp = 26 + std::int64_t{pps.pic_init_qp_minus26} + head.slice_qp_delta;
     problems.Expect(qp >= -depthOffset && qp <= 51, kSliceQp, head.slice_qp_delta);

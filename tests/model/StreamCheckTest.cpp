@@ -394,6 +394,12 @@ const TMutation kMutations[] = {
      {{kNalSps, 0, "bit_rate_value_minus1[0]..cbr_flag[0]", "ue:5 ue:5 0 ue:6 ue:6 0"},
       {kNalSps, 0, "cpb_cnt_minus1", "ue:1"}},
      "cpb-size-value-order"},
+    {"baseline_cavlc", {{kNalNonIdrSlice, 0, "num_ref_idx_l0_active_minus1", "ue:16"}},
+     "num-ref-idx-active-range"},
+    {"baseline_cavlc", {{kNalNonIdrSlice, 0, "ref_pic_list_modification_flag_l0", "1 ue:4 ue:3"}},
+     "modification-of-pic-nums-idc-range"},
+    {"baseline_cavlc", {{kNalNonIdrSlice, 0, "adaptive_ref_pic_marking_mode_flag", "1 ue:7 ue:0"}},
+     "memory-management-control-operation-range"},
     {"aud_sei", {{kNalDelimiter, 1, "primary_pic_type", "u3:0"}}, "slice-type-primary-pic-type",
      kNalNonIdrSlice},
 };
