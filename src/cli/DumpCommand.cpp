@@ -1,5 +1,7 @@
 #include "cli/DumpCommand.h"
 
+#include "cli/CheckCommand.h"
+
 #include "cli/DumpModes.h"
 #include "cli/PicturesCommand.h"
 #include "cli/DumpOutput.h"
@@ -50,6 +52,7 @@ constexpr const char* kUsage =
     "       quillet-dump [--debug] --macroblocks OFFSET FILE\n"
     "       quillet-dump [--debug] --hrd [--json] [--what-if RATE,SIZE[,DELAY[,FPS]]] FILE\n"
     "       quillet-dump [--debug] --levels FILE\n"
+    "       quillet-dump [--debug] --check [--json] FILE\n"
     "       quillet-dump --help | --version";
 
 constexpr const char* kAbout =
@@ -62,11 +65,11 @@ constexpr const char* kExitStatus =
     "Exit status: 0 done; 1 the file cannot be opened or read, is not an H.264\n"
     "elementary stream, changes while it is read, the output cannot be written, or\n"
     "the picture cannot be decoded; 2 bad arguments, or an OFFSET at which no NAL unit\n"
-    "begins; 3 (--hrd, --what-if, --levels) the stream breaks its buffer model or\n"
-    "its level's limits.";
+    "begins; 3 --check found an error (warnings and notes alone give 0), or (--hrd,\n"
+    "--what-if, --levels) the stream breaks its buffer model or its level's limits.";
 
 enum class TDumpMode {
-    Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks, Pictures, Hrd, Levels
+    Listing, At, Trees, Json, Find, Summary, Picture, Macroblocks, Pictures, Hrd, Levels, Check
 };
 
 struct TDumpArgs {
@@ -85,6 +88,7 @@ struct TDumpArgs {
     std::optional<unsigned> Overlay; // --overlay: TOverlayItem bits
     bool HrdJson = false;            // --hrd --json
     std::optional<TWhatIf> WhatIf;   // --what-if
+    bool CheckJson = false;          // --check with --json
     // Answered whatever else is given.
     bool Help = false;
     bool Version = false;
@@ -172,12 +176,15 @@ const TOption kOptions[] = {
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Bits = true; }},
     {"--json", nullptr, nullptr,
      "the listing and every unit's full tree with its bits, as\none JSON document; "
-     "with --pictures, the pictures; with --hrd, the buffer model's",
+     "with --pictures, the pictures; with --hrd, the buffer model's;\n"
+     "with --check, its problems and counts",
      [](TDumpArgs& a, const TOption& o, const std::string&) {
          if (a.Mode == TDumpMode::Pictures) {
              a.PicturesJson = true;
          } else if (a.Mode == TDumpMode::Hrd) {
              a.HrdJson = true;
+         } else if (a.Mode == TDumpMode::Check) {
+             a.CheckJson = true;
          } else {
              SetMode(a, TDumpMode::Json, o.Name);
          }
@@ -231,6 +238,19 @@ const TOption kOptions[] = {
      "the limits of each sequence parameter set's level, per set\n"
      "and per picture: each violation with its limit, value and\nbound",
      ChooseMode<TDumpMode::Levels>},
+    {"--check", nullptr, nullptr,
+     "check the stream against the standard's rules: one line per\n"
+     "problem (offset, unit type, severity, rule, reason), then\n"
+     "the counts by rule after \"# \"",
+     [](TDumpArgs& a, const TOption& o, const std::string&) {
+         if (a.Mode == TDumpMode::Json) { // --json came first
+             a.Mode = TDumpMode::Check;
+             a.ModeOption = o.Name;
+             a.CheckJson = true;
+         } else {
+             SetMode(a, TDumpMode::Check, o.Name);
+         }
+     }},
     {"--info", nullptr, nullptr,
      "add to each listing line a tab and what the unit is (the\nwindow's Info column)",
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Info = true; }},
@@ -309,7 +329,8 @@ TDumpArgs ParseArgs(const std::vector<std::string>& args) {
     } else if ((parsed.Mode == TDumpMode::Listing || parsed.Mode == TDumpMode::Find ||
                 parsed.Mode == TDumpMode::Summary || parsed.Mode == TDumpMode::Picture ||
                 parsed.Mode == TDumpMode::Macroblocks || parsed.Mode == TDumpMode::Pictures ||
-                parsed.Mode == TDumpMode::Hrd || parsed.Mode == TDumpMode::Levels) &&
+                parsed.Mode == TDumpMode::Hrd || parsed.Mode == TDumpMode::Levels ||
+                parsed.Mode == TDumpMode::Check) &&
                (parsed.Full || parsed.Bits)) {
         throw EArguments(std::string(parsed.Full ? "--full" : "--bits") +
                          " needs --at or --trees"); // the listing has no trees to deepen
@@ -367,7 +388,7 @@ std::string HelpText() {
         entry(name, option.Help);
     }
     entry("-", "as FILE: standard input, for the listing, --info, --find,\n--summary, "
-               "--pictures, --hrd and --levels");
+               "--pictures, --hrd, --levels and --check");
     entry("--", "what follows is FILE, even when it begins with -");
     return text + "\n" + kExitStatus + "\n";
 }
@@ -661,6 +682,8 @@ int Dump(const TDumpArgs& args, FileStream& stream, std::ostream& out, std::ostr
         return PrintHrd(stream, args.HrdJson, args.WhatIf, out);
     case TDumpMode::Levels:
         return PrintLevels(stream, out);
+    case TDumpMode::Check:
+        return DumpCheck(stream, args.CheckJson, out);
     case TDumpMode::Trees:
     case TDumpMode::Json: {
         if (args.Mode == TDumpMode::Trees) {
@@ -701,7 +724,8 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     const bool standardInput = path == "-";
     if (standardInput && parsed->ModeOption != nullptr && parsed->Mode != TDumpMode::Find &&
         parsed->Mode != TDumpMode::Summary && parsed->Mode != TDumpMode::Pictures &&
-        parsed->Mode != TDumpMode::Hrd && parsed->Mode != TDumpMode::Levels) {
+        parsed->Mode != TDumpMode::Hrd && parsed->Mode != TDumpMode::Levels &&
+        parsed->Mode != TDumpMode::Check) {
         err << parsed->ModeOption << " needs a FILE: standard input cannot be read at any offset\n";
         return 2;
     }

@@ -2,6 +2,7 @@
 
 #include "stream/H264Utils.h"
 #include "syntax/AccessUnit.h"
+#include "syntax/Checks.h"
 #include "syntax/Meanings.h"
 #include "syntax/SyntaxTree.h"
 #include "syntax/pic_parameter_set_rbsp.h"
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -285,9 +287,52 @@ bool ShowParsed(TBitStream4& reader, ITreeLines& tree, TTreeLine nal,
 }
 
 // With meanings, a set read in full ends with the line of its picture size and rate.
+// The problems the unit's own checks find (those that need no other unit), shown as lines
+// under "NAL" after its structure: words first, for a screen reader, then the rule and its
+// clause in brackets as meanings are shown. Fixed room: a unit this broken shows the first.
+class TUnitMarks final : public IProblems {
+  public:
+    void Problem(const TProblem& problem) override {
+        if (FCount < kRoom) {
+            FRules[FCount++] = problem.Rule;
+        }
+    }
+    void Show(ITreeLines& tree, TTreeLine nal) const {
+        for (int i = 0; i < FCount; ++i) {
+            const TRule& rule = *FRules[i];
+            tree.AddChildLine(nal, std::string("! ") + SeverityName(rule.Severity) + ": " +
+                                       rule.Reason + " [" + rule.Id + ", " + rule.Clause + "]");
+        }
+    }
+
+  private:
+    static constexpr int kRoom = 16;
+    const TRule* FRules[kRoom] = {};
+    int FCount = 0;
+};
+
+// A parameter set's own checks. The tree reads it with the zeros after the unit, which a
+// parse cut short may have taken for elements: one that went past the unit's last byte that
+// is not zero ends early, as the stream check, which reads without them, finds.
+template <class Set>
+void CheckParameterSet(const Set& set, const std::uint8_t* payload, std::int32_t checkedSize,
+                       TUnitProblems& problems) {
+    if (set.trailing_bits_at > 8 * static_cast<std::int64_t>(checkedSize)) {
+        ReportEndsEarly(problems);
+        return;
+    }
+    if constexpr (std::is_same_v<Set, TSeqParameterSet>) {
+        CheckSps(set, problems);
+    } else {
+        CheckPps(set, nullptr, problems);
+    }
+    CheckTrailingBits(payload, checkedSize, set.trailing_bits_at, problems);
+}
+
 bool DecodeSeqParameterSet(const std::uint8_t* payload, std::int32_t size, TBitStream4& reader,
                            ITreeLines& tree, TTreeLine nal, TParameterSetSpans& spans,
-                           TMeaningLines* meanings) {
+                           TMeaningLines* meanings, std::int32_t checkedSize,
+                           TUnitProblems* problems) {
     reader.SetData(payload, size);
     spans.Begin(reader);
     TSeqParameterSet sps{};
@@ -295,6 +340,9 @@ bool DecodeSeqParameterSet(const std::uint8_t* payload, std::int32_t size, TBitS
     const bool complete = ShowParsed(reader, tree, nal, spans, [&](ITreeLines& lines) {
         Update_TreeView_seq_parameter_set_rbsp(lines, nal, sps);
     });
+    if (complete && problems != nullptr) {
+        CheckParameterSet(sps, payload, checkedSize, *problems);
+    }
     if (complete && meanings != nullptr && meanings->SpsLine != nullptr) {
         tree.AddChildLine(meanings->SpsLine, SequenceSummaryLine(sps));
     }
@@ -303,7 +351,8 @@ bool DecodeSeqParameterSet(const std::uint8_t* payload, std::int32_t size, TBitS
 
 bool DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitStream4& reader,
                            ITreeLines& tree, TTreeLine nal, const TChromaFormatLookup& lookup,
-                           TParameterSetSpans& spans) {
+                           TParameterSetSpans& spans, std::int32_t checkedSize,
+                           TUnitProblems* problems) {
     reader.SetData(payload, size);
     spans.Begin(reader);
     TPicParameterSet pps{};
@@ -321,9 +370,13 @@ bool DecodePicParameterSet(const std::uint8_t* payload, std::int32_t size, TBitS
             Parse_pic_parameter_set_rbsp(reader, pps, chroma_format_idc);
         }
     }
-    return ShowParsed(reader, tree, nal, spans, [&](ITreeLines& lines) {
+    const bool complete = ShowParsed(reader, tree, nal, spans, [&](ITreeLines& lines) {
         Update_TreeView_pic_parameter_set_rbsp(lines, nal, pps, chroma_format_idc);
     });
+    if (complete && problems != nullptr) {
+        CheckParameterSet(pps, payload, checkedSize, *problems);
+    }
+    return complete;
 }
 
 // The slice header's lines under structure; false when the payload ended before its last
@@ -426,6 +479,23 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
     at(headerLines.Unsigned("nal_unit_type", NalUnitType(header), 5), 3, 5);
 
     const std::uint32_t type = NalUnitType(header);
+    // The unit's own checks, on the unit without the zeros after it; its bytes after the
+    // header byte only where they were all read and freed of emulation prevention.
+    TUnitMarks marks;
+    TUnitProblems unitProblems(marks, 0, header);
+    TUnitProblems* const problems = full != nullptr && full->Problems ? &unitProblems : nullptr;
+    std::int32_t storedEnd = length;
+    while (storedEnd > startCode + 1 && data[storedEnd - 1] == 0) {
+        --storedEnd;
+    }
+    const bool allRead = problems != nullptr && freed == length && length < n;
+    const std::int32_t checkedSize = payloadSize - (length - storedEnd);
+    if (problems != nullptr) {
+        CheckNalHeader(header, *problems);
+    }
+    if (allRead) {
+        CheckPayloadBytes(data + startCode + 1, storedEnd - startCode - 1, *problems);
+    }
     TTreeLine structure = nullptr;
     if (type == kNalSps || type == kNalPps) {
         // An empty payload cannot be bound to the reader: it shows no structure at all.
@@ -435,8 +505,9 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
             complete =
                 type == kNalSps
                     ? DecodeSeqParameterSet(payload, payloadSize, reader, tree, nal, spans,
-                                            meanings ? &*meanings : nullptr)
-                    : DecodePicParameterSet(payload, payloadSize, reader, tree, nal, lookup, spans);
+                                            meanings ? &*meanings : nullptr, checkedSize, problems)
+                    : DecodePicParameterSet(payload, payloadSize, reader, tree, nal, lookup, spans,
+                                            checkedSize, problems);
         }
         if (!complete) {
             const std::int64_t payloadBits = 8 * static_cast<std::int64_t>(payloadSize);
@@ -479,6 +550,11 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
             }
         }
     }
+    if (allRead) {
+        CheckUnitPayload(type, payload, checkedSize, data + startCode + 1,
+                         storedEnd - startCode - 1, *problems);
+    }
+    marks.Show(tree, nal);
     tree.ExpandLine(nal);
     if (structure != nullptr) {
         tree.ExpandLine(structure);

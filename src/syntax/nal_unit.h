@@ -35,6 +35,10 @@ struct TNalUnitDetail {
 struct TFullDecoding {
     IGoverningSets* Sets = nullptr;
     ILineBits* Bits = nullptr;
+    // The problems the unit's own checks find (syntax/Checks.h: its header, bytes, parameter
+    // sets and small payloads; not those between units), each a line "! SEVERITY: reason
+    // [rule, clause]" under "NAL" after its structure.
+    bool Problems = false;
 };
 
 // "NAL unit ends early: data ends after N bits".

@@ -139,7 +139,8 @@ bool Parse_pic_parameter_set_rbsp(TBitStream4& reader, TPicParameterSet& pps,
             }
             pps.second_chroma_qp_index_offset = in.Se();
         }
-        // rbsp_trailing_bits( ) is skipped, not checked.
+        // rbsp_trailing_bits( ) is skipped here; the stream check looks at it.
+        pps.trailing_bits_at = reader.BitsRead();
         reader.ByteAlign();
         return true;
     });

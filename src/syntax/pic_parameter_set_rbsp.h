@@ -39,6 +39,8 @@ struct TPicParameterSet {
     std::uint32_t pic_scaling_matrix_present_flag;
     std::uint32_t pic_scaling_list_present_flag[kScalingListCapacity];
     std::int32_t second_chroma_qp_index_offset;
+    // Not an element: where rbsp_trailing_bits( ) begins, as for the sequence set.
+    std::int64_t trailing_bits_at;
 };
 
 // Which optional elements the stream carries, for the parse and the tree alike. Each

@@ -105,7 +105,8 @@ bool Parse_seq_parameter_set_rbsp(TBitStream4& reader, TSeqParameterSet& sps) {
         if (SpsPresence::Vui(sps)) {
             Parse_vui_parameters(reader, sps.vui_parameters);
         }
-        // rbsp_trailing_bits( ) is skipped, not checked.
+        // rbsp_trailing_bits( ) is skipped here; the stream check looks at it.
+        sps.trailing_bits_at = reader.BitsRead();
         reader.ByteAlign();
         return true;
     });

@@ -49,6 +49,9 @@ struct TSeqParameterSet {
     std::uint32_t frame_crop_bottom_offset;
     std::uint32_t vui_parameters_present_flag;
     TVuiParameters vui_parameters;
+    // Not an element: the bit after the last element, where rbsp_trailing_bits( ) begins,
+    // counted from the payload's first bit, for the check of those bits.
+    std::int64_t trailing_bits_at;
 };
 
 // The profiles whose sequence parameter sets carry chroma_format_idc, the bit depths and

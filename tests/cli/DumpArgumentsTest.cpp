@@ -20,6 +20,7 @@ const std::string kUsage =
     "       quillet-dump [--debug] --macroblocks OFFSET FILE\n"
     "       quillet-dump [--debug] --hrd [--json] [--what-if RATE,SIZE[,DELAY[,FPS]]] FILE\n"
     "       quillet-dump [--debug] --levels FILE\n"
+    "       quillet-dump [--debug] --check [--json] FILE\n"
     "       quillet-dump --help | --version\n";
 
 // An AUD and a slice.
@@ -73,6 +74,8 @@ TEST(DumpArguments, RefusalsSayWhatWasWrongBeforeTheUsage) {
          "ITEMS qp,hue are not overlay items"},
         {{"--picture", "0", "a.png", "--overlay", "", path}, "--overlay needs at least one item"},
         {{"--macroblocks", "0", "--full", path}, "--full needs --at or --trees"},
+        {{"--check", "--bits", path}, "--bits needs --at or --trees"},
+        {{"--check", "--trees", path}, "--check and --trees cannot go together"},
     };
     for (const Case& c : cases) {
         const auto r = Dump(c.args);
