@@ -79,7 +79,7 @@ TEST(HrdCommand, TextWhatIfLevelsAndStatus) {
     EXPECT_NE(levels.out.find("set\t0x0\t1\tMaxBR\t"), std::string::npos) << levels.out;
     EXPECT_EQ(Dump({"--levels", Hrd("cbr.264")}).status, 0);
     const DumpResult help = Dump({"--help"});
-    for (const char* word : {"--hrd", "--what-if", "--levels", "3 (--hrd"}) {
+    for (const char* word : {"--hrd", "--what-if", "--levels", "(--hrd,\n--what-if, --levels)"}) {
         EXPECT_NE(help.out.find(word), std::string::npos) << word;
     }
 }
