@@ -150,7 +150,7 @@ TEST(PictureStreams, ACutStreamIsExactOnlyWhereItDecodesAsTheWholeOne) {
         const std::vector<std::uint8_t> bytes = ReadAll(TestDataPath(name + ".264"));
         ASSERT_GT(from, 0);
         FileStream stream;
-        ASSERT_TRUE(stream.Open(dir.Write(name + ".264", {bytes.begin() + from, bytes.end()})));
+        ASSERT_TRUE(stream.Open(dir.Write(name + ".264", {bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end()})));
         std::vector<TPictureFacts> pictures;
         TPictureModel model([&](const TPictureFacts& p) { pictures.push_back(p); });
         WalkPictures(stream, model);
