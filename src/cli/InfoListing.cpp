@@ -74,6 +74,7 @@ class TInfoLines {
 void PrintInfoListing(FileStream& stream, std::ostream& out) {
     TUnitCursor reader(stream, 4 << 20, true);
     TWalkContext walk(reader, nullptr);
+    walk.SetsOnly(true); // the summaries need the sets, not where pictures begin
     TInfoLines info(walk.Sets());
     TLineBuffer lines(out);
     std::int64_t block = reader.BlockStart();

@@ -159,6 +159,10 @@ bool TWalkContext::Next(TWalkUnit& unit, TUnitWantsOf wants, std::vector<std::ui
     if (!unit.Span.HasHeader) {
         return true;
     }
+    const bool set = unit.Type == kNalSps || unit.Type == kNalPps;
+    if (FSetsOnly && !set) {
+        return true;
+    }
     const std::vector<std::uint8_t>& head = FCursor.Head();
     // Of a slice only its header counts, however much more a caller keeps.
     const std::size_t wanted = IsSlice(unit.Type) ? kSliceHeaderBytes : kKeptBytes;
@@ -167,6 +171,10 @@ bool TWalkContext::Next(TWalkUnit& unit, TUnitWantsOf wants, std::vector<std::ui
         Remove_emulation_prevention_three_bytes(head.data(), stored, FRbsp.get(), unit.RbspSize);
     }
     FSets.At(unit.Span.Offset);
+    if (FSetsOnly) {
+        FSets.Learn(unit.Span.Header, FRbsp.get(), unit.RbspSize, unit.Span.Offset);
+        return true;
+    }
     unit.BeginsAccessUnit =
         FRule.Next(unit.Span.Header, FRbsp.get(), unit.RbspSize, unit.Span.Offset);
     unit.BeganBefore = FRule.BeganBefore();

@@ -124,6 +124,10 @@ class TWalkContext {
     bool Next(TWalkUnit& unit, TUnitWantsOf wants = WalkHeads,
               std::vector<std::uint8_t>* sink = nullptr, std::size_t sinkLimit = 0);
 
+    // A walk that needs only the sets (the listing's summaries): the rule is not run, and a
+    // unit tells its span, and a parameter set its payload, nothing more.
+    void SetsOnly(bool only) { FSetsOnly = only; }
+
     TSetStore& Sets() { return FSets; }
     const TAccessUnitRule& Rule() const { return FRule; }
     TUnitCursor& Cursor() { return FCursor; }
@@ -134,4 +138,5 @@ class TWalkContext {
     TSetStore& FSets;
     TAccessUnitRule FRule;
     std::unique_ptr<std::uint8_t[]> FRbsp;
+    bool FSetsOnly = false;
 };
