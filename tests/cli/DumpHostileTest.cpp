@@ -454,9 +454,13 @@ TEST(DumpHostile, ReferenceFramesAreCutToTheLevelsBound) {
         std::vector<std::uint8_t> again;
         EXPECT_FALSE(BoundSequenceSet(bounded.data(), bounded.size(), again)) << c.Sps;
         const auto tree = [&](const std::vector<std::uint8_t>& unit) {
-            std::vector<std::uint8_t> file = {0, 0, 0, 1};
-            file.insert(file.end(), unit.begin(), unit.end());
-            file.insert(file.end(), {0, 0, 0, 1, 9, 0x10}); // a stream has two units at least
+            // Sized first: GCC 12 warns of the inserts into a vector of four falsely.
+            std::vector<std::uint8_t> file(4 + unit.size() + 6);
+            const std::uint8_t delimiter[] = {0, 0, 0, 1, 9, 0x10}; // two units at least
+            file[3] = 1;
+            std::copy(unit.begin(), unit.end(), file.begin() + 4);
+            std::copy(std::begin(delimiter), std::end(delimiter),
+                      file.begin() + 4 + static_cast<std::ptrdiff_t>(unit.size()));
             std::string text = Dump({"--at", "0", dir.Write("sps.264", file)}).out;
             // The values alone: a name's padding and a code's width are the tree's.
             return std::regex_replace(text, std::regex(" +: (\\d+) \\((v bits|\\d+ bits?)\\)"),
