@@ -48,7 +48,7 @@ bool TForm1::BeginsPicture(int index) {
         }
     }
     const std::int64_t from = Locators[static_cast<std::size_t>(first)].Offset;
-    TUnitCursor cursor(*Stream, 1 << 20);
+    TUnitCursor cursor = NewCursor(); // in the scan buffer: a step allocates no block
     cursor.SetBudget(unit.Offset - from + kSliceHeaderBytes + 8);
     TWalkContext walk(cursor, SetsAt(from));
     walk.Begin(from);
