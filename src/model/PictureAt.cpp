@@ -2,22 +2,16 @@
 
 #include "model/PictureWalk.h"
 #include "model/WalkContext.h"
+#include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <optional>
 
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-std::string Hex(std::int64_t offset) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(offset));
-    return text;
-}
 
 std::string Mib(std::int64_t bytes) {
     return bytes % (1 << 20) == 0 ? std::to_string(bytes >> 20) + " MiB"
@@ -59,7 +53,8 @@ TStart FindStart(FileStream& stream, std::int64_t offset, std::int64_t bound,
         }
         at = found[n - 1] - 1;
     }
-    return idr >= 0 ? TStart{idr, true, false} : TStart{std::max<std::int64_t>(cursor.Reached(), 0), false, false};
+    return idr >= 0 ? TStart{idr, true, false}
+                    : TStart{std::max<std::int64_t>(cursor.Reached(), 0), false, false};
 }
 
 std::string ParityText(std::int32_t parity) {
@@ -72,9 +67,9 @@ std::string EntryText(std::size_t index, const TListEntry& e) {
         return text + "missing: no reference picture with " +
                (e.LongTerm ? "LongTermPicNum " : "picNum ") + std::to_string(e.Number);
     }
-    text += "POC " + std::to_string(e.Poc) +
-            (e.LongTerm ? ", LongTermFrameIdx " : ", frame_num ") + std::to_string(e.FrameNum) +
-            (e.LongTerm ? ", long term" : ", short term") + ParityText(e.Parity);
+    text += "POC " + std::to_string(e.Poc) + (e.LongTerm ? ", LongTermFrameIdx " : ", frame_num ") +
+            std::to_string(e.FrameNum) + (e.LongTerm ? ", long term" : ", short term") +
+            ParityText(e.Parity);
     return e.Exists ? text : text + ", inserted for a gap in frame_num";
 }
 
@@ -123,8 +118,8 @@ std::vector<TPictureAtLine> PictureLinesAt(FileStream& stream, std::int64_t offs
     }
     const TClock::time_point deadline = TClock::now() + std::chrono::milliseconds(milliseconds);
     const TStart start = FindStart(stream, offset, bytes, deadline);
-    const std::string timeBound = "the walk took its bound of " +
-                                  std::to_string(milliseconds) + " ms before this slice";
+    const std::string timeBound =
+        "the walk took its bound of " + std::to_string(milliseconds) + " ms before this slice";
     if (start.Timeout) {
         return unknown(timeBound);
     }
@@ -177,7 +172,7 @@ std::vector<TPictureAtLine> PictureLinesAt(FileStream& stream, std::int64_t offs
             ++read;
         }
         if (target < 0 && unit.Span.Offset > offset) {
-            return unknown("no slice begins at " + Hex(offset));
+            return unknown("no slice begins at " + NalOffsetText(offset));
         }
     }
     model.Finish();
@@ -185,12 +180,12 @@ std::vector<TPictureAtLine> PictureLinesAt(FileStream& stream, std::int64_t offs
         return unknown(timedOut || target >= 0 ? timeBound
                        : cursor.Exhausted()
                            ? "the walk read its bound of " + Mib(bytes) + " before this slice"
-                           : "no slice begins at " + Hex(offset));
+                           : "no slice begins at " + NalOffsetText(offset));
     }
     std::string exact;
     if (!start.Idr) {
-        exact = " (not exact: no IDR picture within " + Mib(bytes) +
-                " before, the walk began at " + Hex(start.Offset) + " with an empty buffer)";
+        exact = " (not exact: no IDR picture within " + Mib(bytes) + " before, the walk began at " +
+                NalOffsetText(start.Offset) + " with an empty buffer)";
     } else if (!facts->Exact) {
         exact = " (not exact: a picture it depends on is missing)";
     }
@@ -221,8 +216,7 @@ std::vector<TPictureAtLine> PictureLinesAt(FileStream& stream, std::int64_t offs
     return lines;
 }
 
-void AddPictureLines(const std::vector<TPictureAtLine>& lines, ITreeLines& tree,
-                     TTreeLine parent) {
+void AddPictureLines(const std::vector<TPictureAtLine>& lines, ITreeLines& tree, TTreeLine parent) {
     TTreeLine at[4] = {parent, nullptr, nullptr, nullptr};
     for (const TPictureAtLine& line : lines) {
         at[line.Depth + 1] = tree.AddChildLine(at[line.Depth], line.Text);

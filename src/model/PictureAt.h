@@ -31,5 +31,4 @@ std::vector<TPictureAtLine> PictureLinesAt(FileStream& stream, std::int64_t offs
                                            std::int64_t milliseconds = kPictureAtMilliseconds);
 
 // The same lines added to tree under parent.
-void AddPictureLines(const std::vector<TPictureAtLine>& lines, ITreeLines& tree,
-                     TTreeLine parent);
+void AddPictureLines(const std::vector<TPictureAtLine>& lines, ITreeLines& tree, TTreeLine parent);

@@ -125,9 +125,9 @@ TEST(PictureAt, AStartThatIsNotAnIdrPictureIsSaid) {
         const std::vector<TPictureAtLine> lines = PictureLinesAt(stream, slices[i].first - from);
         std::size_t unsure = 0;
         for (const TPictureAtLine& line : lines) {
-            unsure += line.Depth == 0 && line.Text.find(" (not exact: no IDR picture within 64 "
-                                                        "MiB before, the walk began at 0x0") !=
-                                             std::string::npos;
+            unsure += line.Depth == 0 &&
+                      line.Text.find(" (not exact: no IDR picture within 64 "
+                                     "MiB before, the walk began at 0x0") != std::string::npos;
         }
         EXPECT_EQ(unsure, afterIdr ? 0u : 2u) << i;
     }
