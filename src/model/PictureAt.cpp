@@ -32,12 +32,14 @@ TStart FindStart(FileStream& stream, std::int64_t offset, std::int64_t bound,
                  TClock::time_point deadline) {
     TUnitCursor cursor(stream, 1 << 16);
     cursor.SetBudget(bound);
+    // The cursor reads whole blocks: the bound is kept here, to the byte.
+    const std::int64_t floor = std::max<std::int64_t>(offset - bound, 0);
     constexpr std::int32_t kStep = 64;
     std::int64_t found[kStep];
     std::int64_t idr = -1;
     for (std::int64_t at = offset;;) {
         const std::int32_t n = cursor.Previous(at, kStep, found);
-        for (std::int32_t i = 0; i < n; ++i) {
+        for (std::int32_t i = 0; i < n && found[i] >= floor; ++i) {
             const std::uint32_t type = NalUnitType(cursor.Describe(found[i]).NalHeader);
             if (type == kNalIdrSlice || (type == kNalPrefix && idr >= 0)) {
                 idr = found[i];
@@ -45,16 +47,15 @@ TStart FindStart(FileStream& stream, std::int64_t offset, std::int64_t bound,
                 return TStart{idr, true, false};
             }
         }
-        if (n == 0 || found[n - 1] == 0 || cursor.Exhausted()) {
+        if (n == 0 || found[n - 1] <= floor || cursor.Exhausted()) {
             break;
         }
         if (TClock::now() > deadline) {
-            return TStart{found[n - 1], idr >= 0, idr < 0};
+            return idr >= 0 ? TStart{idr, true, false} : TStart{found[n - 1], false, true};
         }
         at = found[n - 1] - 1;
     }
-    return idr >= 0 ? TStart{idr, true, false}
-                    : TStart{std::max<std::int64_t>(cursor.Reached(), 0), false, false};
+    return idr >= 0 ? TStart{idr, true, false} : TStart{floor, false, false};
 }
 
 std::string ParityText(std::int32_t parity) {
@@ -177,7 +178,8 @@ std::vector<TPictureAtLine> PictureLinesAt(FileStream& stream, std::int64_t offs
     }
     model.Finish();
     if (!facts) {
-        return unknown(timedOut || target >= 0 ? timeBound
+        return unknown(timedOut      ? timeBound
+                       : target >= 0 ? "the model made no picture of this slice"
                        : cursor.Exhausted()
                            ? "the walk read its bound of " + Mib(bytes) + " before this slice"
                            : "no slice begins at " + NalOffsetText(offset));

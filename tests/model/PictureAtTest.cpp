@@ -131,6 +131,13 @@ TEST(PictureAt, AStartThatIsNotAnIdrPictureIsSaid) {
         }
         EXPECT_EQ(unsure, afterIdr ? 0u : 2u) << i;
     }
+    // A bound nearer than the IDR picture is said on the node's line.
+    FileStream uncut;
+    ASSERT_TRUE(uncut.Open(TestDataPath("pictures/ref1.264")));
+    const std::vector<TPictureAtLine> bounded = PictureLinesAt(uncut, slices[6].first, 1000);
+    EXPECT_NE(bounded[0].Text.find("(not exact: no IDR picture within 1000 bytes before"),
+              std::string::npos)
+        << bounded[0].Text;
 }
 
 } // namespace
