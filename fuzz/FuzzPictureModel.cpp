@@ -1,8 +1,11 @@
 // Any bytes as a stream, through the picture model: no crash, no read past a unit, the
 // memory its bounds promise, and every entry of every reference list either marked as
 // missing or a reference picture of the buffer before the picture, of the kind it says.
+// And the detail tree's picture nodes of the first slices, each walked on its own: both
+// nodes, in order, each entry under its group.
 
 #include "FuzzSupport.h"
+#include "model/PictureAt.h"
 #include "model/PictureWalk.h"
 
 #include <cstdint>
@@ -63,5 +66,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     WalkPictures(stream, model);
     FuzzCheck(next == model.Pictures(), "every picture told");
     FuzzCheck(problems <= model.Problems(), "every problem line counted");
+    int asked = 0;
+    for (std::size_t i = 0; i + 3 < size && asked < 4; ++i) {
+        const std::uint32_t type = data[i + 3] & 0x1F;
+        if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1 || (type != 1 && type != 5)) {
+            continue;
+        }
+        ++asked;
+        const std::int64_t at = i > 0 && data[i - 1] == 0 ? static_cast<std::int64_t>(i) - 1
+                                                          : static_cast<std::int64_t>(i);
+        const std::vector<TPictureAtLine> lines = PictureLinesAt(stream, at);
+        int nodes = 0;
+        int depth = 0;
+        for (const TPictureAtLine& line : lines) {
+            FuzzCheck(line.Depth >= 0 && line.Depth <= depth + 1 && line.Depth <= 2,
+                      "a line under the one before it");
+            if (line.Depth == 0) {
+                FuzzCheck(line.Text.rfind(nodes == 0 ? "Reference lists" : "Decoded picture buffer",
+                                          0) == 0,
+                          "the two nodes in order");
+                ++nodes;
+            }
+            depth = line.Depth;
+        }
+        FuzzCheck(nodes == 2 && lines[0].Depth == 0, "both nodes, and nothing before them");
+    }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "app/PictureView.h"
 #include "app/SummaryWorker.h"
 #include "core/Guard.h"
+#include "model/PictureAt.h"
 #include "model/SetStore.h"
 #include "syntax/nal_unit.h"
 
@@ -335,7 +336,10 @@ void TForm1::UpdatePack(std::int64_t offset) {
         const TChromaFormatLookup lookup = [&sets](std::uint32_t id) {
             return GoverningChromaFormat(sets, id);
         };
-        const TFullDecoding full{DecodeSliceHeaders ? &sets : nullptr, Widgets.TreeView1Bits};
+        TFullDecoding full{DecodeSliceHeaders ? &sets : nullptr, Widgets.TreeView1Bits};
+        full.SliceLines = [this, offset](ITreeLines& tree, TTreeLine nal) {
+            AddPictureLines(PictureLinesAt(*Stream, offset), tree, nal);
+        };
         DecodeNalUnit(raw, n, ScanBuffer.data(), *BitStream, Need(Widgets.TreeView1), lookup,
                       nullptr, &full);
         ShowPictureOf(offset);

@@ -14,6 +14,7 @@
 #include "stream/FileStream.h"
 #include "stream/H264Utils.h"
 #include "stream/UnitCursor.h"
+#include "model/PictureAt.h"
 #include "model/SetStore.h"
 #include "syntax/AccessUnit.h"
 #include "syntax/ParameterSetFinder.h"
@@ -491,7 +492,14 @@ class TTreeDumper {
         const TChromaFormatLookup lookup = [&governing](std::uint32_t id) {
             return GoverningChromaFormat(governing, id);
         };
-        const TFullDecoding full{FFull ? &governing : nullptr, FBits ? &FTree : nullptr};
+        TFullDecoding full{FFull ? &governing : nullptr, FBits ? &FTree : nullptr};
+        if (walk == nullptr) {
+            // A unit on its own gets its picture's nodes; a whole-file walk would need a walk
+            // of the model per slice, so its trees go without them.
+            full.SliceLines = [this, offset](ITreeLines& tree, TTreeLine nal) {
+                AddPictureLines(PictureLinesAt(FStream, offset), tree, nal);
+            };
+        }
         return DecodeNalUnit(data, n, FRbsp.get(), FReader, FTree, lookup, &FDetail, &full,
                              measured);
     }

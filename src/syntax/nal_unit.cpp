@@ -547,6 +547,8 @@ TDecoded DecodeUnit(const std::uint8_t* data, std::int32_t n, std::uint8_t* rbsp
                 if (detail != nullptr) {
                     *detail = TNalUnitDetail{true, payloadBits};
                 }
+            } else if ((type == kNalNonIdrSlice || type == kNalIdrSlice) && full->SliceLines) {
+                full->SliceLines(tree, nal);
             }
         }
     }

@@ -39,6 +39,9 @@ struct TFullDecoding {
     // sets and small payloads; not those between units), each a line "! SEVERITY: reason
     // [rule, clause]" under "NAL" after its structure.
     bool Problems = false;
+    // Called after a slice header's lines with the tree and the unit's "NAL" line: the
+    // picture model's nodes for the slice, where the caller can walk to them.
+    std::function<void(ITreeLines&, TTreeLine)> SliceLines = nullptr;
 };
 
 // "NAL unit ends early: data ends after N bits".

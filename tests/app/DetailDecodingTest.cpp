@@ -42,6 +42,10 @@ TEST(DetailDecoding, TheViewMenuDeepensTheSelectedUnit) {
         w.list.Selected = 4; // a P slice
         w.form->ListView1MouseDown();
         EXPECT_EQ(StructureChildren(w.tree), std::vector<std::string>{"slice_header( )"});
+        // and ends with the picture model's two nodes.
+        const std::vector<std::string> nal = ChildTexts(*w.tree.Roots()[0]);
+        EXPECT_EQ(std::vector<std::string>(nal.end() - 2, nal.end()),
+                  (std::vector<std::string>{"Reference lists", "Decoded picture buffer"}));
 
         w.form->DecodeSliceHeaders1Click();
         EXPECT_FALSE(w.viewCheck.Mark);

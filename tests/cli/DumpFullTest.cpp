@@ -66,7 +66,11 @@ TEST(DumpFull, ParameterSetsAreLookedForSixteenMebibytesBack) {
         const auto path = dir.Write("s.264", file);
         const auto r = Dump({"--at", offset, "--full", path});
         ASSERT_EQ(r.status, 0) << c.name << r.err;
-        const auto lines = SplitLines(r.out);
+        auto lines = SplitLines(r.out);
+        // The picture model's nodes follow the header.
+        lines.erase(std::find_if(lines.begin(), lines.end(),
+                                 [](const std::string& l) { return l.rfind("  Reference", 0) == 0; }),
+                    lines.end());
         EXPECT_EQ(lines.back(), c.lastLine) << c.name;
         // The lines before the missing set are shown; nothing that depends on it is.
         if (c.lastLine.find("not found") != std::string::npos) {
