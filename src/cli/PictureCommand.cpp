@@ -106,13 +106,18 @@ int DumpPicture(FileStream& stream, std::int64_t offset, const std::string& outP
         err << "No NAL unit begins at offset " << offset << '\n';
         return 2;
     }
-    const std::unique_ptr<IPictureDecoder> decoder = CreatePictureDecoder();
+    std::unique_ptr<IPictureDecoder> decoder = CreatePictureDecoder();
     if (!decoder) {
         err << (DecoderBuilt() ? "quillet-dump: " : "quillet-dump was ") << NoDecoderText() << '\n';
         return 1;
     }
-    TAccessUnitDecoder units(stream, size, *decoder);
-    const TPictureAnswer answer = units.Decode(offset);
+    auto units = std::make_unique<TAccessUnitDecoder>(stream, size, *decoder);
+    // Asked once: the picture moves out of the decoder's keeping, and the decoder with its
+    // reference pictures is gone before the picture is converted and written.
+    units->HandOverPictures();
+    const TPictureAnswer answer = units->Decode(offset);
+    units.reset();
+    decoder.reset();
     if (answer.Outcome != TPictureOutcome::Done) {
         err << answer.Message << '\n';
         return 1;

@@ -879,7 +879,12 @@ bool TAccessUnitDecoder::Answer(std::int64_t offset, TPictureAnswer& answer) {
     }
     answer.Outcome = TPictureOutcome::Done;
     answer.Message.clear();
-    answer.Decoded.Picture = picture->second;
+    if (FHandOver) {
+        answer.Decoded.Picture = std::move(picture->second);
+        FPictures.erase(picture);
+    } else {
+        answer.Decoded.Picture = picture->second;
+    }
     answer.Decoded.Picture.ChromaSampleLoc = group->ChromaSampleLoc;
     answer.Decoded.Picture.RateNum = group->RateNum;
     answer.Decoded.Picture.RateDen = group->RateDen;

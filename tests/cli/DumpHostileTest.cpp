@@ -413,6 +413,54 @@ TEST(DumpHostile, HostileStreamsSayWhatTheirPicturesAre) {
         {"dpb16_420_8bit_8192x4320.264", "0x19", 0,
          "warning: the picture may differ from the stream's: the stream declares 16 reference "
          "frames, more than level 6.2 allows at 8192x4320 (5): the decoder kept 5\n"},
+        // An IDR picture whose only slice begins at the last macroblock, or past any: the
+        // picture after it refers to what it never decoded.
+        {"first_mb_at_end.264", "0x2A", 0,
+         "warning: the picture may differ from the stream's: decoding began at the IDR at "
+         "0x0000000000000015, and references were missing\n"},
+        {"first_mb_huge.264", "0x28", 0,
+         "warning: the picture may differ from the stream's: decoding began at the IDR at "
+         "0x0000000000000015, and references were missing\n"},
+        // A slice whose first macroblock lies beyond the picture, after a whole one.
+        {"first_mb_beyond.264", "0x1BC", 0, "", "369A1167"},
+        // One macroblock, the smallest picture there is.
+        {"zero_height.264", "0x1D", 0, "", "6870C000"},
+        // Sets never sent: refused with the set's number, nothing decoded.
+        {"missing_pps.264", "0x1AA", 1,
+         "pic_parameter_set_id 3 not found within 16 MiB before 0x0000000000000015, where "
+         "decoding begins\n"},
+        {"missing_sps.264", "0x15", 1,
+         "seq_parameter_set_id 5 not found within 16 MiB before 0x0000000000000015, where "
+         "decoding begins\n"},
+        {"no_sps.264", "0x8", 1,
+         "seq_parameter_set_id 0 not found within 16 MiB before 0x0000000000000008, where "
+         "decoding begins\n"},
+        // memory_management_control_operation 5 in every picture, and a storm of them.
+        {"mmco5_every_picture.264", "0x333", 0, "", "369A1167"},
+        {"mmco_storm.264", "0x1C6F", 1,
+         "The decoder refused the access unit at 0x0000000000001C6F: Invalid data found when "
+         "processing input\n"},
+        // Recovery counts: 15 is reached, 65535 and 2^32 - 2 are not.
+        {"recovery_15.264", "0x356", 0, "", "369A1167"},
+        {"recovery_65535.264", "0x359", 0, "warning: the picture may differ"},
+        {"recovery_2e32m2.264", "0x35E", 0, "warning: the picture may differ"},
+        {"res_change_no_idr.264", "0x213", 0,
+         "warning: the picture may differ from the stream's: the sequence changed from "
+         "352x288, chroma 1, 8 bits to 176x144, chroma 1, 8 bits at 0x00000000000001D6 "
+         "without an IDR picture\n"},
+        // 1,000 slices, each sent twice.
+        {"slices1000_dup.264", "0x271C", 0,
+         "warning: the picture may differ from the stream's: the decoder concealed damaged "
+         "macroblocks\n"},
+        // Depths, samplings and odd sizes: as ffmpeg decodes them, or refused outright.
+        {"fmt_420_9.264", "0", 0, "", "3A59C88B"},
+        {"fmt_422_10_oddh.264", "0", 0, "", "1ACA6C98"},
+        {"fmt_422_12.264", "0", 0, "", "C5749278"},
+        {"fmt_444_14.264", "0", 0, "", "FD36E55F"},
+        {"fmt_444_8_odd.264", "0", 0, "", "721DD7E4"},
+        {"fmt_mono14.264", "0", 0, "", "79651592"},
+        {"fmt_mono8_odd.264", "0", 0, "", "9C230C4E"},
+        {"fmt_mono10_odd.264", "0", 1, "The decoder reported an error"},
     };
     TempDir dir;
     const std::string out = (dir.Path() / "out.y4m").string();
