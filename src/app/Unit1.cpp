@@ -338,7 +338,11 @@ void TForm1::UpdatePack(std::int64_t offset) {
         };
         TFullDecoding full{DecodeSliceHeaders ? &sets : nullptr, Widgets.TreeView1Bits};
         full.SliceLines = [this, offset](ITreeLines& tree, TTreeLine nal) {
-            AddPictureLines(PictureLinesAt(*Stream, offset), tree, nal);
+            // The walk runs on the user's selection: a short bound keeps the window
+            // responsive, and the nodes say when it was reached.
+            constexpr std::int64_t kSelectionMilliseconds = 300;
+            AddPictureLines(PictureLinesAt(*Stream, offset, kPictureAtBytes, kSelectionMilliseconds),
+                            tree, nal);
         };
         DecodeNalUnit(raw, n, ScanBuffer.data(), *BitStream, Need(Widgets.TreeView1), lookup,
                       nullptr, &full);
