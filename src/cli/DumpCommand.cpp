@@ -177,8 +177,8 @@ const TOption kOptions[] = {
      [](TDumpArgs& a, const TOption&, const std::string&) { a.Bits = true; }},
     {"--json", nullptr, nullptr,
      "the listing and every unit's full tree with its bits, as\none JSON document; "
-     "with --pictures, the pictures; with --hrd, the buffer model's;\n"
-     "with --check, its problems and counts",
+     "with --pictures, the pictures; with\n--hrd, the buffer model's; with --check, "
+     "its problems\nand counts",
      [](TDumpArgs& a, const TOption& o, const std::string&) {
          if (a.Mode == TDumpMode::Pictures) {
              a.PicturesJson = true;
