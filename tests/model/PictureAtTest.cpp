@@ -115,8 +115,9 @@ TEST(PictureAt, AStartThatIsNotAnIdrPictureIsSaid) {
     const TempDir dir;
     const std::int64_t sets = slices[0].first;
     const std::int64_t from = slices[3].first - sets;
-    std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + sets);
-    cut.insert(cut.end(), whole.begin() + slices[3].first, whole.end());
+    std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(sets));
+    cut.insert(cut.end(), whole.begin() + static_cast<std::ptrdiff_t>(slices[3].first),
+               whole.end());
     FileStream stream;
     ASSERT_TRUE(stream.Open(dir.Write("cut.264", cut)));
     for (std::size_t i = 4; i < slices.size(); ++i) {
