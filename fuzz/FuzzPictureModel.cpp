@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzCheck(stream.Open(file.Path()), "the file opens");
     std::int64_t next = 0;
     std::int64_t problems = 0;
-    TPictureModel model([&](const TPictureFacts& p) {
+    TPictureModel model([&](const TCodedPicture& p) {
         FuzzCheck(p.Decode == next++, "pictures in decoding order, each once");
         FuzzCheck(p.Before.size() <= TPictureModel::kMaxFrames + 1 &&
                       p.After.size() <= TPictureModel::kMaxFrames + 1,

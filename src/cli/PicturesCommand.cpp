@@ -68,7 +68,7 @@ void ListText(const std::vector<TListEntry>& entries, std::string& text) {
     }
 }
 
-void Tsv(const TPictureFacts& p, std::string& line) {
+void Tsv(const TCodedPicture& p, std::string& line) {
     line.clear();
     const auto field = [&line](std::string_view value) {
         line += value;
@@ -137,7 +137,7 @@ void JsonList(const std::vector<TListEntry>& entries, std::string& out) {
     out += ']';
 }
 
-void Json(const TPictureFacts& p, bool first, std::string& out) {
+void Json(const TCodedPicture& p, bool first, std::string& out) {
     out.clear();
     out += first ? "\n" : ",\n";
     const auto key = [&out](const char* name) {
@@ -229,7 +229,7 @@ void PrintPictures(FileStream& stream, bool json, bool displayOrder, std::ostrea
     TLineBuffer lines(out);
     std::string text;
     bool first = true;
-    const auto print = [&](const TPictureFacts& p) {
+    const auto print = [&](const TCodedPicture& p) {
         if (json) {
             Json(p, first, text);
         } else {
@@ -241,9 +241,9 @@ void PrintPictures(FileStream& stream, bool json, bool displayOrder, std::ostrea
     lines.Append(json ? "{\"pictures\": [" : kHeader);
     // In display order a picture waits for those shown before it, no longer than the
     // model keeps a picture waiting for its place.
-    std::map<std::pair<std::int64_t, std::int64_t>, TPictureFacts> waiting;
+    std::map<std::pair<std::int64_t, std::int64_t>, TCodedPicture> waiting;
     std::int64_t next = 0;
-    TPictureModel model([&](const TPictureFacts& p) {
+    TPictureModel model([&](const TCodedPicture& p) {
         if (!displayOrder || p.Display < next) {
             print(p);
             return;

@@ -130,8 +130,8 @@ std::vector<TPictureAtLine> PictureLinesAt(FileStream& stream, std::int64_t offs
     TWalkContext walk(cursor, &stream);
     walk.Begin(start.Offset, start.Idr);
     std::int64_t target = -1; // the slice's access unit, once met
-    std::optional<TPictureFacts> facts;
-    TPictureModel model([&](const TPictureFacts& p) {
+    std::optional<TCodedPicture> facts;
+    TPictureModel model([&](const TCodedPicture& p) {
         if (target >= 0 && p.Offset == target) {
             facts = p;
         }

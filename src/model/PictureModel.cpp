@@ -54,7 +54,7 @@ struct TPictureModel::TScratch {
     std::vector<int> FrameLists[2];
     std::vector<TRef> Refs[2];
     std::vector<TRef> List;
-    std::vector<TPictureFacts> SpareFacts;
+    std::vector<TCodedPicture> SpareFacts;
     std::vector<TSliceLists> SpareLists;
     // What made the last slice's lists in the picture in hand: a slice that says the same
     // gets the same lists.
@@ -95,11 +95,11 @@ struct TPictureModel::TStore {
 };
 
 struct TPictureModel::TPending {
-    TPictureFacts Facts;
+    TCodedPicture Facts;
     bool Resolved = false;
 };
 
-TPictureModel::TPictureModel(std::function<void(const TPictureFacts&)> done)
+TPictureModel::TPictureModel(std::function<void(const TCodedPicture&)> done)
     : FDone(std::move(done)), FStores(kMaxFrames + 1), FScratch(std::make_unique<TScratch>()) {}
 
 TPictureModel::~TPictureModel() = default;
@@ -140,7 +140,7 @@ void TPictureModel::Learn(const TSeqParameterSet& sps) {
     FSequence.DpbSize = std::clamp<std::size_t>(size, 1, kMaxFrames);
 }
 
-void TPictureModel::Recycle(TPictureFacts& facts) {
+void TPictureModel::Recycle(TCodedPicture& facts) {
     for (TSliceLists& lists : facts.Lists) {
         for (int l = 0; l < 2; ++l) {
             lists.Initial[l].clear();
@@ -155,7 +155,7 @@ void TPictureModel::Recycle(TPictureFacts& facts) {
     std::vector<TBufferEntry> after = std::move(facts.After);
     std::vector<TSliceLists> kept = std::move(facts.Lists);
     std::string types = std::move(facts.Types);
-    facts = TPictureFacts{};
+    facts = TCodedPicture{};
     before.clear();
     after.clear();
     kept.clear();
@@ -801,7 +801,7 @@ void TPictureModel::Release() {
     }
 }
 
-TPictureFacts* TPictureModel::FactsOf(std::int64_t decode) {
+TCodedPicture* TPictureModel::FactsOf(std::int64_t decode) {
     if (FInPicture && decode == FFacts.Decode) {
         return &FFacts;
     }
@@ -813,7 +813,7 @@ TPictureFacts* TPictureModel::FactsOf(std::int64_t decode) {
 }
 
 void TPictureModel::Resolve(std::int64_t decode, std::int64_t display) {
-    if (TPictureFacts* facts = FactsOf(decode)) {
+    if (TCodedPicture* facts = FactsOf(decode)) {
         facts->Display = display;
         if (facts == &FFacts) {
             FCurResolved = true;
@@ -826,7 +826,7 @@ void TPictureModel::Resolve(std::int64_t decode, std::int64_t display) {
 std::int64_t TPictureModel::OutputPicture(const std::int64_t (&decode)[2], std::int64_t poc) {
     const std::int64_t display = FDisplayed++;
     if (FOutputInSequence && poc < FLastOutputPoc) {
-        if (TPictureFacts* facts = FactsOf(decode[0])) {
+        if (TCodedPicture* facts = FactsOf(decode[0])) {
             ++FProblemCount;
             if (facts->Problems.size() < kKeptProblems) {
                 facts->Problems.push_back("output by the bumping process after POC " +

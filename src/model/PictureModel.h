@@ -53,7 +53,7 @@ struct TSliceLists {
 };
 
 // What the model knows of one picture (a frame or a field).
-struct TPictureFacts {
+struct TCodedPicture {
     std::int64_t Decode = 0;
     std::int64_t Display = -1; // -1: not known (the queue was full)
     std::int64_t Offset = 0;   // of its access unit
@@ -85,7 +85,7 @@ class TPictureModel {
     static constexpr std::size_t kQueueLimit = 96;
 
     // done receives each picture in decoding order once its place in output order is known.
-    explicit TPictureModel(std::function<void(const TPictureFacts&)> done);
+    explicit TPictureModel(std::function<void(const TCodedPicture&)> done);
     ~TPictureModel();
 
     // An access unit begins at offset.
@@ -119,7 +119,7 @@ class TPictureModel {
     void FinishPicture();
     void StartPicture(const TSliceHead& head, const TSeqParameterSet& sps);
     void Learn(const TSeqParameterSet& sps);
-    void Recycle(TPictureFacts& facts);
+    void Recycle(TCodedPicture& facts);
     void FillGaps(const TSliceHead& head, const TSeqParameterSet& sps);
     void BuildLists(const TSliceHead& head, TSliceLists& lists);
     void Modify(const TSliceHead& head, int list, std::vector<TListEntry>& entries,
@@ -130,7 +130,7 @@ class TPictureModel {
     void Store();
     bool Bump();
     void FlushAll(bool output);
-    TPictureFacts* FactsOf(std::int64_t decode);
+    TCodedPicture* FactsOf(std::int64_t decode);
     void Resolve(std::int64_t decode, std::int64_t display);
     std::int64_t OutputPicture(const std::int64_t (&decode)[2], std::int64_t poc);
     void Drain(bool all);
@@ -146,7 +146,7 @@ class TPictureModel {
     std::size_t DpbSize() const;
     std::int64_t MaxFrameNum() const;
 
-    std::function<void(const TPictureFacts&)> FDone;
+    std::function<void(const TCodedPicture&)> FDone;
     std::vector<TStore> FStores; // kMaxFrames + 1, the current picture's last
     std::deque<TPending> FQueue; // pictures decoded whose place in output is not yet known
     TPictureOrder FOrder;
@@ -156,7 +156,7 @@ class TPictureModel {
     bool FInPicture = false;
     bool FAccessUnitOpen = false;
     TSliceHead FHead;
-    TPictureFacts FFacts;
+    TCodedPicture FFacts;
     std::int64_t FAccessUnitOffset = 0;
     std::int64_t FAccessUnitBytes = 0;
     std::int64_t FSliceBytes = 0;

@@ -25,7 +25,7 @@ struct TMade {
 };
 
 struct TResult {
-    std::vector<TPictureFacts> Pictures;
+    std::vector<TCodedPicture> Pictures;
     std::int64_t Problems = 0;
 };
 
@@ -38,7 +38,7 @@ TResult Decode(const std::vector<TMade>& made, const std::string& spsBits = kSps
     EXPECT_TRUE(sets.Learn(0x67, sps.Bytes().data(), static_cast<std::int32_t>(sps.Bytes().size()), 0));
     EXPECT_TRUE(sets.Learn(0x68, pps.Bytes().data(), static_cast<std::int32_t>(pps.Bytes().size()), 1));
     TResult result;
-    TPictureModel model([&](const TPictureFacts& p) { result.Pictures.push_back(p); });
+    TPictureModel model([&](const TCodedPicture& p) { result.Pictures.push_back(p); });
     std::int64_t offset = 0;
     for (const TMade& m : made) {
         const char kind = m.Kind[0];

@@ -19,12 +19,12 @@
 
 namespace {
 
-std::vector<TPictureFacts> Model(const std::string& name) {
+std::vector<TCodedPicture> Model(const std::string& name) {
     FileStream stream;
     const std::string own = TestDataPath("pictures/" + name + ".264");
     EXPECT_TRUE(stream.Open(std::filesystem::exists(own) ? own : TestDataPath(name + ".264")));
-    std::vector<TPictureFacts> pictures;
-    TPictureModel model([&](const TPictureFacts& p) { pictures.push_back(p); });
+    std::vector<TCodedPicture> pictures;
+    TPictureModel model([&](const TCodedPicture& p) { pictures.push_back(p); });
     WalkPictures(stream, model);
     return pictures;
 }
@@ -80,12 +80,12 @@ TRefs Parse(const std::string& line, std::int64_t& firstPoc) {
 TEST(PictureStreams, BufferAfterEachMarkingAsFfmpegKeepsIt) {
     for (const std::string& name : Streams()) {
         SCOPED_TRACE(name);
-        const std::vector<TPictureFacts> pictures = Model(name);
+        const std::vector<TCodedPicture> pictures = Model(name);
         std::ifstream answers(TestDataPath("pictures/" + name + ".dpb"));
         std::string line;
         std::int64_t constant = 0;
         std::size_t compared = 0;
-        for (const TPictureFacts& p : pictures) {
+        for (const TCodedPicture& p : pictures) {
             if (p.NalRefIdc == 0) {
                 continue;
             }
@@ -109,9 +109,9 @@ TEST(PictureStreams, BufferAfterEachMarkingAsFfmpegKeepsIt) {
 // ref1 without its fourth picture (frame_num 3): the next picture says where the gap is
 // and, predicting from the frame inserted for it, is not exact; the rest are.
 TEST(PictureStreams, ALostReferenceIsMarkedWhereItIsMissed) {
-    const std::vector<TPictureFacts> pictures = Model("lost_reference");
+    const std::vector<TCodedPicture> pictures = Model("lost_reference");
     ASSERT_GT(pictures.size(), 4u);
-    for (const TPictureFacts& p : pictures) {
+    for (const TCodedPicture& p : pictures) {
         EXPECT_EQ(p.Exact, p.Decode != 3) << p.Decode;
         EXPECT_EQ(p.Problems.size(), p.Decode == 3 ? 1u : 0u) << p.Decode;
     }
@@ -151,11 +151,11 @@ TEST(PictureStreams, ACutStreamIsExactOnlyWhereItDecodesAsTheWholeOne) {
         ASSERT_GT(from, 0);
         FileStream stream;
         ASSERT_TRUE(stream.Open(dir.Write(name + ".264", {bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end()})));
-        std::vector<TPictureFacts> pictures;
-        TPictureModel model([&](const TPictureFacts& p) { pictures.push_back(p); });
+        std::vector<TCodedPicture> pictures;
+        TPictureModel model([&](const TCodedPicture& p) { pictures.push_back(p); });
         WalkPictures(stream, model);
         std::size_t exact = 0;
-        for (const TPictureFacts& p : pictures) {
+        for (const TCodedPicture& p : pictures) {
             // ffmpeg's position may count the zero byte before a start code.
             const auto find = [&](const std::map<std::int64_t, std::string>& sums) {
                 auto at = sums.find(p.Offset + from);
@@ -176,7 +176,7 @@ TEST(PictureStreams, ACutStreamIsExactOnlyWhereItDecodesAsTheWholeOne) {
 TEST(PictureStreams, DisplayOrderAsFfprobeShowsIt) {
     for (const std::string& name : Streams()) {
         SCOPED_TRACE(name);
-        const std::vector<TPictureFacts> pictures = Model(name);
+        const std::vector<TCodedPicture> pictures = Model(name);
         std::ifstream answers(TestDataPath("pictures/" + name + ".order"));
         std::string line;
         ASSERT_TRUE(std::getline(answers, line));
@@ -196,7 +196,7 @@ TEST(PictureStreams, DisplayOrderAsFfprobeShowsIt) {
         }
         ASSERT_EQ(pictures.size(), packets.size());
         std::vector<std::pair<std::int64_t, std::size_t>> shown;
-        for (const TPictureFacts& p : pictures) {
+        for (const TCodedPicture& p : pictures) {
             EXPECT_GE(p.Display, 0) << "picture " << p.Decode;
             shown.emplace_back(p.Display, static_cast<std::size_t>(p.Decode));
             // Only the stream that lost a picture has a problem, and says so where the gap is.
@@ -228,7 +228,7 @@ TEST(PictureStreams, InitialListsFollowTheOrderingRules) {
     for (const std::string& name : Streams()) {
         SCOPED_TRACE(name);
         std::size_t checked = 0;
-        for (const TPictureFacts& p : Model(name)) {
+        for (const TCodedPicture& p : Model(name)) {
             if (p.Structure == TPictureStructure::Top || p.Structure == TPictureStructure::Bottom) {
                 continue; // field lists are the made streams' test
             }

@@ -26,8 +26,8 @@ TEST(PicturesCommand, JsonHasEveryKeyForEveryPicture) {
     const QJsonArray pictures = doc.object()["pictures"].toArray();
     FileStream stream;
     ASSERT_TRUE(stream.Open(path));
-    std::vector<TPictureFacts> model;
-    TPictureModel walk([&](const TPictureFacts& p) { model.push_back(p); });
+    std::vector<TCodedPicture> model;
+    TPictureModel walk([&](const TCodedPicture& p) { model.push_back(p); });
     WalkPictures(stream, walk);
     ASSERT_EQ(pictures.size(), static_cast<qsizetype>(model.size()));
     const char* const keys[] = {"decode", "display", "offset",    "type",  "idr",
@@ -38,7 +38,7 @@ TEST(PicturesCommand, JsonHasEveryKeyForEveryPicture) {
         for (const char* key : keys) {
             EXPECT_TRUE(p.contains(key)) << key;
         }
-        const TPictureFacts& m = model[static_cast<std::size_t>(i)];
+        const TCodedPicture& m = model[static_cast<std::size_t>(i)];
         EXPECT_EQ(p["decode"].toInteger(), m.Decode);
         EXPECT_EQ(p["display"].toInteger(), m.Display);
         EXPECT_EQ(p["offset"].toInteger(), m.Offset);
